@@ -1,0 +1,25 @@
+// Sub-commands of ondrevo-cli. Each file registers its own; main.cpp runs the chosen one.
+#pragma once
+
+#include <CLI/CLI.hpp>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace ondrevo::cli {
+
+// Exit status: 0 success, 1 failure (one line on stderr), 2 bad usage.
+using CommandRunner = std::function<int()>;
+
+struct CommandRegistry {
+  CLI::App& app;
+  std::vector<std::pair<CLI::App*, CommandRunner>> runners;
+  void Add(CLI::App* sub, CommandRunner run) { runners.emplace_back(sub, std::move(run)); }
+};
+
+// Prints "ondrevo-cli: <message>" on stderr and returns 1.
+int Fail(const std::string& message);
+
+void RegisterDocumentCommands(CommandRegistry& registry);  // info, normalize
+
+}  // namespace ondrevo::cli

@@ -1,0 +1,41 @@
+#include <clocale>
+#include <exception>
+#include <iostream>
+
+#include "cli/Commands.h"
+
+namespace ondrevo::cli {
+
+int Fail(const std::string& message) {
+  std::cerr << "ondrevo-cli: " << message << '\n';
+  return 1;
+}
+
+}  // namespace ondrevo::cli
+
+int main(int argc, char** argv) {
+  // Numbers never depend on the locale (they go through our own helpers); messages may.
+  std::setlocale(LC_ALL, "");
+  CLI::App app{"Ondrevo Designer command-line tool", "ondrevo-cli"};
+  app.require_subcommand(1);
+  ondrevo::cli::CommandRegistry registry{app, {}};
+  ondrevo::cli::RegisterDocumentCommands(registry);
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::CallForAllHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::ParseError& e) {
+    app.exit(e);
+    return 2;
+  }
+  try {
+    for (auto& [sub, run] : registry.runners)
+      if (sub->parsed()) return run();
+  } catch (const std::exception& e) {
+    return ondrevo::cli::Fail(e.what());
+  }
+  return 2;
+}
