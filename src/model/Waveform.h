@@ -1,0 +1,103 @@
+// One evaluable curve: an ordered list of segments, each with its modifier tree.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <memory>
+
+#include "model/Modifiers.h"
+
+namespace ondrevo {
+
+class TSegment {
+ public:
+  TSegment(TModifierPtr modifier, double start, double duration);
+  virtual ~TSegment() = default;
+
+  virtual double GetSampleRate() const;        // 0 without a modifier
+  virtual std::int32_t GetPointCount() const;  // max(ceil(rate * Duration), 1)
+  virtual double GetMax() const;
+  virtual double GetMin() const;
+  // Value at curve time t (the modifier sees t - Start); 0 without a modifier.
+  virtual double GetValue(double t) const;
+
+  double Start;
+  double Duration;
+  TModifierPtr Modifier;
+};
+
+// One node of the segment list; owns its segment.
+struct TContainer {
+  explicit TContainer(std::unique_ptr<TSegment> item) : Item(std::move(item)) {}
+  std::unique_ptr<TSegment> Item;
+  TContainer* Next = nullptr;
+};
+
+class TWaveform {
+ public:
+  TWaveform() = default;
+  TWaveform(const TWaveform&) = delete;
+  TWaveform& operator=(const TWaveform&) = delete;
+  virtual ~TWaveform() = default;
+
+  virtual void Clear();
+  virtual double GetDuration() const;  // end of the last segment; 0 when empty
+  virtual double GetMin() const;       // 0 when empty
+  virtual double GetMax() const;       // 0 when empty
+  virtual double GetSampleRate() const;
+  virtual std::int32_t GetPointCount() const;
+  virtual void Append(std::unique_ptr<TSegment> segment);
+  virtual void RemoveLast();
+
+  // Sampling cursor: every `step`-th point of a grid of `rate` points per second, from
+  // startTime on. Used by one reader at a time (the count sampler).
+  virtual void StartSampling(std::uint32_t step, std::uint32_t rate, double startTime);
+  // Value of the next grid sample and its grid index. Past the end the final value holds; an
+  // empty waveform yields MaxValue.
+  virtual double NextSample(std::uint64_t& index);
+
+  // Segment walk (read-only, safe for several readers at once).
+  const TContainer* First() const { return head_; }
+  // The segment of `node`, then node moves on; nullptr when node is nullptr.
+  TSegment* NextSegment(const TContainer*& node) const;
+  // The segment after the node reached by walking at most n nodes from the head.
+  TSegment* SegmentAfter(std::int32_t n) const;
+  // Value of the first segment with Start <= t < Start + Duration; 0 when none.
+  double ValueAt(double t) const;
+
+  bool Empty() const { return head_ == nullptr; }
+  std::size_t SegmentCount() const { return nodes_.size(); }
+  const TContainer* Head() const { return head_; }
+  const TContainer* Tail() const { return tail_; }
+
+  // Device limits, written by a device before sampling.
+  double MinValue = 0.0;
+  double MaxValue = 0.0;
+  double Resolution = 0.0;
+
+  // Cursor state (read by tests and the count sampler).
+  const TContainer* CursorNode() const { return cursor_; }
+  double TimeOffset() const { return timeOffset_; }
+  std::uint64_t SampleIndex() const { return sampleIndex_; }
+  std::uint32_t Step() const { return step_; }
+  std::uint32_t Rate() const { return rate_; }
+  // Skips the cursor forward to grid index `index` (>= SampleIndex, same step phase) without
+  // evaluating the samples in between.
+  void AdvanceSampling(std::uint64_t index);
+
+ private:
+  void MoveCursorPast(double tau);
+
+  // A deque keeps node addresses stable while appending and removing at the end.
+  std::deque<TContainer> nodes_;
+  TContainer* head_ = nullptr;
+  TContainer* tail_ = nullptr;
+
+  const TContainer* cursor_ = nullptr;
+  double timeOffset_ = 0.0;
+  std::uint64_t sampleIndex_ = 0;  // 64 bits: a 32-bit grid index wraps after 59 hours
+  std::uint32_t step_ = 1;
+  std::uint32_t rate_ = 1;
+};
+
+}  // namespace ondrevo
