@@ -1,0 +1,95 @@
+#include "app/Cache.h"
+
+#include <openssl/evp.h>
+
+#include <QFile>
+#include <QImage>
+#include <QPainter>
+#include <QWidget>
+#include <filesystem>
+
+#include "app/Config.h"
+
+namespace ondrevo {
+
+namespace fs = std::filesystem;
+
+TWCache::TWCache(const TWConfig& config) : folder_(config.GetSettingsFolder() + "/Cache") {}
+TWCache::TWCache(std::string cacheFolder) : folder_(std::move(cacheFolder)) {}
+
+std::string TWCache::CacheFileName(const std::string& documentPath) {
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned int length = 0;
+  if (!EVP_Digest(documentPath.data(), documentPath.size(), digest, &length, EVP_sha1(), nullptr))
+    return {};
+  static const char* const hex = "0123456789ABCDEF";
+  std::string name;
+  for (unsigned int i = 0; i < length; ++i) {
+    name += hex[digest[i] >> 4];
+    name += hex[digest[i] & 15];
+  }
+  return name;
+}
+
+std::string TWCache::CacheFilePath(const std::string& documentPath) const {
+  return folder_ + "/" + CacheFileName(documentPath);
+}
+
+void TWCache::StoreImage(const std::string& documentPath, const QImage& bitmap) const {
+  std::error_code ec;
+  fs::create_directory(folder_, ec);
+  const QString target = QString::fromStdString(CacheFilePath(documentPath));
+  // Through a temp name so that a reader never sees half a picture.
+  const QString temp = target + ".tmp";
+  if (bitmap.save(temp, "BMP")) {
+    QFile::remove(target);
+    QFile::rename(temp, target);
+  } else {
+    QFile::remove(temp);
+  }
+}
+
+bool TWCache::LoadImage(const std::string& documentPath, QImage& bitmap) const {
+  const QString file = QString::fromStdString(CacheFilePath(documentPath));
+  if (!QFile::exists(file)) return false;
+  QImage image;
+  if (!image.load(file, "BMP")) return false;
+  bitmap = image;
+  return true;
+}
+
+void TWCache::ClearCache() const {
+  std::error_code ec;
+  for (fs::directory_iterator it(folder_, ec), end; !ec && it != end; it.increment(ec)) {
+    std::error_code ignored;
+    if (it->is_regular_file(ignored)) {
+      // Read-only files are deleted too.
+      fs::permissions(it->path(), fs::perms::owner_write, fs::perm_options::add, ignored);
+      fs::remove(it->path(), ignored);
+    }
+  }
+}
+
+void CreateCacheImage(const TWCache& cache, const std::string& path, QWidget* plot,
+                      const std::function<void()>& prepare, const std::function<void()>& restore) {
+  QImage bitmap(kCacheImageWidth, kCacheImageHeight, QImage::Format_RGB32);
+  bitmap.fill(Qt::white);
+  try {
+    if (prepare) prepare();
+    if (plot) {
+      QImage shot = plot->grab().toImage();
+      QPainter painter(&bitmap);
+      painter.setRenderHint(QPainter::SmoothPixmapTransform);
+      painter.drawImage(QRect(0, 0, kCacheImageWidth, kCacheImageHeight), shot);
+    }
+  } catch (...) {
+    // keep what was drawn
+  }
+  try {
+    if (restore) restore();
+  } catch (...) {
+  }
+  cache.StoreImage(path, bitmap);
+}
+
+}  // namespace ondrevo
