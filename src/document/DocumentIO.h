@@ -15,7 +15,8 @@ inline constexpr const char* kOvxNamespace = "http://ondrevo.kestravo.com/schema
 // (1-based) say where; both are 0 otherwise.
 class EDocumentError : public std::runtime_error {
  public:
-  EDocumentError(const std::string& file, const std::string& detail, long line = 0, long column = 0);
+  EDocumentError(const std::string& file, const std::string& detail, long line = 0,
+                 long column = 0);
   const std::string& File() const { return file_; }
   const std::string& Detail() const { return detail_; }
   long Line() const { return line_; }

@@ -1,1 +1,256 @@
-// in progress
+#include "document/Numbers.h"
+
+#include <charconv>
+#include <cmath>
+#include <limits>
+#include <vector>
+
+#include "document/Translate.h"
+
+namespace ondrevo {
+
+namespace {
+
+std::string ConversionMessage(std::string_view text) {
+  std::string msg = _("'%s' is not a valid floating point value");
+  auto pos = msg.find("%s");
+  if (pos != std::string::npos) msg.replace(pos, 2, std::string(text));
+  return msg;
+}
+
+// The exact decimal expansion of |value| as digits with the position of the decimal point.
+// Every double has a finite decimal expansion of at most 1074 fraction digits.
+struct Decimal {
+  std::vector<int> digits;  // most significant first
+  int point = 0;            // number of digits before the decimal point
+};
+
+Decimal ExactDecimal(double magnitude) {
+  static constexpr int kFractionDigits = 1080;
+  std::vector<char> buf(400 + kFractionDigits);
+  auto res = std::to_chars(buf.data(), buf.data() + buf.size(), magnitude, std::chars_format::fixed,
+                           kFractionDigits);
+  Decimal d;
+  bool seenPoint = false;
+  for (const char* p = buf.data(); p != res.ptr; ++p) {
+    if (*p == '.') {
+      seenPoint = true;
+      continue;
+    }
+    d.digits.push_back(*p - '0');
+    if (!seenPoint) ++d.point;
+  }
+  return d;
+}
+
+// Place (power of ten) of digit index i.
+int PlaceOf(const Decimal& d, int i) {
+  return d.point - 1 - i;
+}
+
+// Index of the first non-zero digit, or -1 for zero.
+int FirstNonZero(const Decimal& d) {
+  for (std::size_t i = 0; i < d.digits.size(); ++i)
+    if (d.digits[i] != 0) return static_cast<int>(i);
+  return -1;
+}
+
+// Rounds to keep places >= cutPlace; an exact half goes away from zero. Digits below the cut
+// become 0; a carry out of the top digit adds a leading digit.
+void RoundAtPlace(Decimal& d, int cutPlace) {
+  int cut = d.point - 1 - cutPlace;  // index of the last kept digit
+  if (cut + 1 >= static_cast<int>(d.digits.size())) return;
+  if (cut < -1) {  // everything is below the cut and below half of it
+    std::fill(d.digits.begin(), d.digits.end(), 0);
+    return;
+  }
+  bool up = d.digits[static_cast<std::size_t>(cut + 1)] >= 5;
+  std::fill(d.digits.begin() + (cut + 1), d.digits.end(), 0);
+  if (!up) return;
+  int i = cut;
+  while (i >= 0) {
+    if (++d.digits[static_cast<std::size_t>(i)] < 10) return;
+    d.digits[static_cast<std::size_t>(i)] = 0;
+    --i;
+  }
+  d.digits.insert(d.digits.begin(), 1);
+  ++d.point;
+}
+
+// "1.2345E-6" style: mantissa without trailing zeros, exponent without "+" or leading zeros.
+std::string ExponentForm(const Decimal& d, bool negative) {
+  int first = FirstNonZero(d);
+  if (first < 0) return "0";
+  int last = static_cast<int>(d.digits.size()) - 1;
+  while (last > first && d.digits[static_cast<std::size_t>(last)] == 0) --last;
+  std::string out = negative ? "-" : "";
+  out += static_cast<char>('0' + d.digits[static_cast<std::size_t>(first)]);
+  if (last > first) {
+    out += '.';
+    for (int i = first + 1; i <= last; ++i)
+      out += static_cast<char>('0' + d.digits[static_cast<std::size_t>(i)]);
+  }
+  out += 'E';
+  out += std::to_string(PlaceOf(d, first));
+  return out;
+}
+
+// Plain form with `decimals` fraction digits (or trailing zeros removed when decimals < 0).
+std::string PlainForm(const Decimal& d, bool negative, int decimals) {
+  std::string intPart;
+  for (int i = 0; i < d.point; ++i) {
+    int digit = d.digits[static_cast<std::size_t>(i)];
+    if (intPart.empty() && digit == 0) continue;
+    intPart += static_cast<char>('0' + digit);
+  }
+  if (intPart.empty()) intPart = "0";
+  std::string frac;
+  int available = static_cast<int>(d.digits.size()) - d.point;
+  if (decimals >= 0) {
+    for (int i = 0; i < decimals; ++i)
+      frac += i < available
+                  ? static_cast<char>('0' + d.digits[static_cast<std::size_t>(d.point + i)])
+                  : '0';
+  } else {
+    int last = available - 1;
+    while (last >= 0 && d.digits[static_cast<std::size_t>(d.point + last)] == 0) --last;
+    for (int i = 0; i <= last; ++i)
+      frac += static_cast<char>('0' + d.digits[static_cast<std::size_t>(d.point + i)]);
+  }
+  std::string out = negative ? "-" : "";
+  out += intPart;
+  if (!frac.empty()) out += '.' + frac;
+  return out;
+}
+
+int IntegerDigits(const Decimal& d) {
+  int first = FirstNonZero(d);
+  if (first < 0 || first >= d.point) return 0;
+  return d.point - first;
+}
+
+std::string NonFinite(double value) {
+  if (std::isnan(value)) return "NAN";
+  return value < 0 ? "-INF" : "INF";
+}
+
+std::string_view Trim(std::string_view s) {
+  auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
+  while (!s.empty() && blank(s.front())) s.remove_prefix(1);
+  while (!s.empty() && blank(s.back())) s.remove_suffix(1);
+  return s;
+}
+
+// [+-]? (digits ('.' digits*)? | '.' digits) ([eE] [+-]? digits)?
+bool IsDecimalSyntax(std::string_view s) {
+  std::size_t i = 0, n = s.size();
+  auto isDigit = [](char c) { return c >= '0' && c <= '9'; };
+  if (i < n && (s[i] == '+' || s[i] == '-')) ++i;
+  std::size_t mantissaDigits = 0;
+  while (i < n && isDigit(s[i])) ++i, ++mantissaDigits;
+  if (i < n && s[i] == '.') {
+    ++i;
+    while (i < n && isDigit(s[i])) ++i, ++mantissaDigits;
+  }
+  if (mantissaDigits == 0) return false;
+  if (i < n && (s[i] == 'e' || s[i] == 'E')) {
+    ++i;
+    if (i < n && (s[i] == '+' || s[i] == '-')) ++i;
+    std::size_t expDigits = 0;
+    while (i < n && isDigit(s[i])) ++i, ++expDigits;
+    if (expDigits == 0) return false;
+  }
+  return i == n;
+}
+
+}  // namespace
+
+EConversionError::EConversionError(std::string_view text)
+    : std::runtime_error(ConversionMessage(text)), text_(text) {}
+
+std::string FormatFixed(double value, int precision, int digits) {
+  if (!std::isfinite(value)) return NonFinite(value);
+  Decimal d = ExactDecimal(std::fabs(value));
+  int first = FirstNonZero(d);
+  if (first >= 0) {
+    int sigPlace = PlaceOf(d, first) - precision + 1;
+    Decimal exp = d;
+    RoundAtPlace(d, std::max(sigPlace, -digits));
+    if (IntegerDigits(d) > precision) {
+      RoundAtPlace(exp, sigPlace);
+      return ExponentForm(exp, value < 0);
+    }
+  }
+  bool negative = value < 0 && FirstNonZero(d) >= 0;
+  return PlainForm(d, negative, digits);
+}
+
+std::string FormatGeneral(double value) {
+  if (!std::isfinite(value)) return NonFinite(value);
+  static constexpr int kPrecision = 15;
+  Decimal d = ExactDecimal(std::fabs(value));
+  int first = FirstNonZero(d);
+  if (first < 0) return "0";
+  RoundAtPlace(d, PlaceOf(d, first) - kPrecision + 1);
+  first = FirstNonZero(d);
+  int place = PlaceOf(d, first);
+  if (place < -5 || place >= kPrecision) return ExponentForm(d, value < 0);
+  return PlainForm(d, value < 0, -1);
+}
+
+std::string FormatShortest(double value) {
+  if (value == 0) return "0";
+  char buf[64];
+  auto res = std::to_chars(buf, buf + sizeof buf, value);
+  return std::string(buf, res.ptr);
+}
+
+std::string FormatDecimals(double value, int decimals) {
+  return FormatFixed(value, 1000, decimals);
+}
+
+bool TryParseNumber(std::string_view text, double& out) {
+  std::string_view s = Trim(text);
+  if (!IsDecimalSyntax(s)) return false;
+  if (s.front() == '+') s.remove_prefix(1);
+  double v = 0;
+  auto res = std::from_chars(s.data(), s.data() + s.size(), v, std::chars_format::general);
+  if (res.ec != std::errc{} || res.ptr != s.data() + s.size() || !std::isfinite(v)) return false;
+  out = v;
+  return true;
+}
+
+double ParseNumber(std::string_view text) {
+  double v = 0;
+  if (!TryParseNumber(text, v)) throw EConversionError(text);
+  return v;
+}
+
+bool TryParseInteger(std::string_view text, std::int64_t& out) {
+  std::string_view s = Trim(text);
+  if (!s.empty() && s.front() == '+') s.remove_prefix(1);
+  if (s.empty() || s.front() == '+') return false;
+  std::int64_t v = 0;
+  auto res = std::from_chars(s.data(), s.data() + s.size(), v, 10);
+  if (res.ec != std::errc{} || res.ptr != s.data() + s.size()) return false;
+  out = v;
+  return true;
+}
+
+std::int64_t ParseInteger(std::string_view text) {
+  std::int64_t v = 0;
+  if (!TryParseInteger(text, v)) {
+    std::string msg = _("'%s' is not a valid integer value");
+    msg.replace(msg.find("%s"), 2, std::string(text));
+    throw std::runtime_error(msg);
+  }
+  return v;
+}
+
+double RoundHalfEven(double value) {
+  double r = std::round(value);  // halves away from zero
+  if (std::fabs(value - std::trunc(value)) == 0.5) r = 2.0 * std::round(value / 2.0);
+  return r;
+}
+
+}  // namespace ondrevo

@@ -6,21 +6,31 @@ namespace ondrevo {
 
 const char* SuperpositionElementName(SuperpositionKind kind) {
   switch (kind) {
-    case SuperpositionKind::Sine: return "sine";
-    case SuperpositionKind::Square: return "square";
-    case SuperpositionKind::Triangle: return "triangle";
-    case SuperpositionKind::Sawtooth: return "saw";
-    default: return "";
+    case SuperpositionKind::Sine:
+      return "sine";
+    case SuperpositionKind::Square:
+      return "square";
+    case SuperpositionKind::Triangle:
+      return "triangle";
+    case SuperpositionKind::Sawtooth:
+      return "saw";
+    default:
+      return "";
   }
 }
 
 const char* SuperpositionDisplayName(SuperpositionKind kind) {
   switch (kind) {
-    case SuperpositionKind::Sine: return "Sine";
-    case SuperpositionKind::Square: return "Square";
-    case SuperpositionKind::Triangle: return "Triangle";
-    case SuperpositionKind::Sawtooth: return "Saw tooth";
-    default: return "";
+    case SuperpositionKind::Sine:
+      return "Sine";
+    case SuperpositionKind::Square:
+      return "Square";
+    case SuperpositionKind::Triangle:
+      return "Triangle";
+    case SuperpositionKind::Sawtooth:
+      return "Saw tooth";
+    default:
+      return "";
   }
 }
 

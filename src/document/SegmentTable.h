@@ -8,7 +8,13 @@
 
 namespace ondrevo {
 
-enum class SuperpositionKind : std::uint8_t { None = 0, Sine = 1, Square = 2, Triangle = 3, Sawtooth = 4 };
+enum class SuperpositionKind : std::uint8_t {
+  None = 0,
+  Sine = 1,
+  Square = 2,
+  Triangle = 3,
+  Sawtooth = 4
+};
 
 // Element name in .ovx files ("sine", "square", "triangle", "saw"); empty for None.
 const char* SuperpositionElementName(SuperpositionKind kind);
@@ -17,10 +23,10 @@ const char* SuperpositionDisplayName(SuperpositionKind kind);
 
 struct SuperpositionSpec {
   SuperpositionKind Kind = SuperpositionKind::None;
-  double FreqStart = 1.0;  // Hz
-  double FreqEnd = 1.0;    // Hz
-  double AmpStart = 1.0;   // peak to peak
-  double AmpEnd = 1.0;     // peak to peak
+  double FreqStart = 1.0;       // Hz
+  double FreqEnd = 1.0;         // Hz
+  double AmpStart = 1.0;        // peak to peak
+  double AmpEnd = 1.0;          // peak to peak
   std::int32_t DutyCycle = 50;  // percent
   std::int32_t Phase = 0;       // degrees
 
@@ -90,7 +96,9 @@ struct Document {
   Quantity Active = Quantity::Voltage;
 
   SegmentTable& TableOf(Quantity q) { return q == Quantity::Voltage ? Voltage : Current; }
-  const SegmentTable& TableOf(Quantity q) const { return q == Quantity::Voltage ? Voltage : Current; }
+  const SegmentTable& TableOf(Quantity q) const {
+    return q == Quantity::Voltage ? Voltage : Current;
+  }
   SegmentTable& ActiveTable() { return TableOf(Active); }
 };
 

@@ -7,7 +7,9 @@
 
 namespace ondrevo {
 inline constexpr const char* kTextDomain = "ondrevo";
-inline const char* Tr(const char* english) { return dgettext(kTextDomain, english); }
+inline const char* Tr(const char* english) {
+  return dgettext(kTextDomain, english);
+}
 }  // namespace ondrevo
 
 #ifndef _
