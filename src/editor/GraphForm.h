@@ -1,0 +1,246 @@
+// The editor window: one document (a voltage and a current curve), its plot, menus, toolbars,
+// timescale, file commands and the device menu that fixes the editing limits.
+#pragma once
+
+#include <QImage>
+#include <QMainWindow>
+#include <QString>
+#include <QStringList>
+#include <array>
+#include <functional>
+#include <memory>
+
+#include "document/SegmentTable.h"
+#include "editor/CommandLine.h"
+#include "editor/DeviceLimits.h"
+#include "editor/EditorDialogs.h"
+
+class QAction;
+class QActionGroup;
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QMenu;
+class QRadioButton;
+class QTabWidget;
+class QTableWidget;
+class QToolBar;
+
+namespace ondrevo {
+
+class TPlot;
+class TPlotSeries;
+
+// What the program around the editor provides. Every member may be left empty.
+struct TGraphFormSettings {
+  // Folder of "Ondrevo.cfg"; empty or missing: the configuration is neither read nor written.
+  QString SettingsFolder;
+  // The recent-file list in the settings file (section "TGraphForm.MRUManager"), most recent
+  // first. Loading may throw; the list then starts empty.
+  std::function<QStringList()> LoadRecentFiles;
+  std::function<void(const QStringList&)> StoreRecentFiles;
+  // Window placement (position, size, state) kept in the settings file.
+  std::function<QByteArray()> LoadPlacement;
+  std::function<void(const QByteArray&)> StorePlacement;
+  EditorSwitches Switches;
+};
+
+class TGraphForm : public QMainWindow {
+  Q_OBJECT
+ public:
+  static constexpr int kPreviewSlots = 50;
+  static constexpr int kMaxRecentFiles = 9;
+
+  explicit TGraphForm(TGraphFormSettings settings, QWidget* parent = nullptr);
+  ~TGraphForm() override;
+
+  // Replaces the file dialogs and message boxes (tests answer them).
+  void SetDialogs(std::shared_ptr<TEditorDialogs> dialogs);
+  // Writes the preview image of the document shown for a document path (after saves and opens).
+  std::function<void(const QString& path)> WritePreviewImage;
+
+  // ---- commands
+  void New();
+  void Open();
+  // False when nothing was written (cancelled or failed).
+  bool Save();
+  bool SaveAs();
+  void Library();    // based on a library document: comes with the CSV import and library
+  void ImportCsv();  // comes with the CSV import and library
+  // "&Close": prompt, store the device configuration, reset, hide, emit closed(). False when the
+  // user cancelled.
+  bool CloseDocument();
+  void Exit();
+  void DeleteAll();
+  void ZoomToFit();
+  void ZoomToFitTime();
+  void SwitchQuantity(Quantity quantity);
+  // Continue (true) or abort (false).
+  bool SaveChangesPrompt();
+  void ResetEditor(bool clearHistory);
+  void RebuildActiveCurve();
+  // Reads the file and redisplays; on a read error shows it and leaves an empty unnamed
+  // document. False when the file could not be read.
+  bool LoadDocument(const QString& path);
+  // Writes both tables and adds the path to the recent list; throws EDocumentError.
+  void WriteDocument(const QString& path);
+  // A recent entry chosen (also the welcome window's recent buttons).
+  void OpenRecent(const QString& path);
+
+  // ---- recent list
+  QStringList RecentFiles() const { return recent_; }
+  void AddRecentFile(const QString& path);  // to the top, at most nine kept
+  void RemoveRecentFile(const QString& path);
+  void ClearRecentFiles();
+
+  // ---- history (the undo issue fills these in)
+  void RecordStep();
+  void ClearHistory();
+  bool IsModified() const { return netChanges_ != 0; }
+
+  // ---- device
+  void SelectDevice(int model, int variant);
+  void ToggleDaq();
+  void SelectInterface(InterfaceChoice choice);
+  void LoadDeviceConfiguration();
+  void SaveDeviceConfiguration();
+  const DeviceLimits& ActiveLimits() const { return activeLimits_; }
+  const DeviceLimits& SelectedDeviceLimits() const { return deviceLimits_; }
+  std::int32_t PointBudget() const { return pointBudget_; }
+  std::int32_t DaqPointBudget() const { return switches_.DaqPointBudget; }
+  bool CsvOffsetMode() const { return switches_.CsvOffsetMode; }
+  bool DaqChecked() const;
+  int SelectedModel() const { return model_; }
+  int SelectedVariant() const { return variant_; }
+  InterfaceChoice Interface() const { return interface_; }
+  // Maximum of the active quantity in effect.
+  double ActiveMaximum() const;
+
+  // ---- state
+  Document& Doc() { return doc_; }
+  Quantity ActiveQuantity() const { return doc_.Active; }
+  QString DocumentName() const { return docName_; }
+  QString DocumentFolder() const { return docFolder_; }
+  QString BaseCaption() const { return baseCaption_; }
+  int UntitledCounter() const { return untitled_; }
+  double TimeSpan() const { return timeSpan_; }
+  double HorizontalSnapStep() const { return snapStepX_; }
+  double VerticalSnapStep() const { return snapStepY_; }
+  bool TableChecked() const;
+  TPlot* Plot() const { return plot_; }
+  // The 115 by 56 preview of the document shown, as the cache keeps it.
+  QImage RenderPreviewImage(QSize size = QSize(115, 56));
+
+  // ---- places for the grid and tabs
+  void RebuildGrid();
+  void HideTable();
+
+ signals:
+  void aboutRequested();
+  void preferencesRequested();
+  void remoteControlRequested();
+  // The window was closed by "&Close", its close box or Exit: show the welcome window.
+  void closed();
+  // Exit closed the window: end the program.
+  void exitRequested();
+  void recentFilesChanged();
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+  void changeEvent(QEvent* event) override;
+  bool event(QEvent* event) override;
+  QMenu* createPopupMenu() override;
+
+ private:
+  void CreateActions();
+  void CreateMenus();
+  void CreateToolbars();
+  void CreateCentral();
+  void CreateStatusBar();
+  void CreatePlotSeries();
+  void TranslateTexts();
+  void UpdateRecentMenu();
+  void StoreRecent();
+  void UpdateRemoteEnabled();
+  void UpdateCaption(bool readOnly = false);
+  void ApplyTimescale(bool unitChanged);
+  void Stretch(double factor);
+  void SetTimescale(int valueIndex, int unitIndex);
+  void UpdateTimeCaption();
+  void RecomputeSnapX();
+  void RecomputeSnapY();
+  void UpdateSpinLimits();
+  void DrawCurve(Quantity quantity);
+  void SetGridLinesForActive();
+  void ShowMark(bool visible);
+  void SetTableChecked(bool checked);
+  void ApplyInterfaceAvailability();
+  void ApplyDeviceToUi();
+  void NewDocumentState();
+  bool TrySave(const QString& path);
+  QString SaveFilter() const;
+  TPlotSeries* Curve(Quantity quantity) const;
+
+  TGraphFormSettings settings_;
+  EditorSwitches switches_;
+  std::shared_ptr<TEditorDialogs> dialogs_;
+  Document doc_;
+  std::array<std::int32_t, 2> selected_{-1, -1};
+  QString docName_, docFolder_, baseCaption_;
+  int untitled_ = 0;
+  double timeSpan_ = 10.0;
+  double snapStepX_ = 0.01, snapStepY_ = 0.02;
+  int netChanges_ = 0;
+  QStringList recent_;
+  bool updatingTimescale_ = false;
+
+  DeviceLimits deviceLimits_, activeLimits_;
+  std::int32_t pointBudget_ = kSupplyPointBudget;
+  int model_ = 15, variant_ = 0;
+  bool serialAvailable_ = false;
+  InterfaceChoice interface_ = InterfaceChoice::None;
+
+  // widgets
+  TPlot* plot_ = nullptr;
+  TPlotSeries* uLine_ = nullptr;
+  TPlotSeries* iLine_ = nullptr;
+  TPlotSeries* mark_ = nullptr;
+  std::array<TPlotSeries*, kPreviewSlots> previewLines_{};
+  std::array<TPlotSeries*, kPreviewSlots> previewMarks_{};
+  std::array<bool, kPreviewSlots> slotUsed_{};
+  std::array<Quantity, kPreviewSlots> slotQuantity_{};
+  QWidget* panelRight_ = nullptr;
+  QTableWidget* grid_ = nullptr;
+  QCheckBox* editMode_ = nullptr;
+  QTabWidget* pages_ = nullptr;
+  QRadioButton* rbVoltage_ = nullptr;
+  QRadioButton* rbCurrent_ = nullptr;
+  QComboBox* comboValue_ = nullptr;  // ComboBox1
+  QComboBox* comboUnit_ = nullptr;   // ComboBox2
+  QComboBox* snapX_ = nullptr;
+  QComboBox* snapY_ = nullptr;
+  QToolBar* mainToolbar_ = nullptr;
+  QToolBar* timeToolbar_ = nullptr;
+  std::array<QLabel*, 3> panels_{};
+  QMenu* recentMenu_ = nullptr;
+  QMenu* deviceSelectMenu_ = nullptr;
+  QMenu* interfaceMenu_ = nullptr;
+  std::vector<QAction*> modelActions_;
+  std::vector<std::vector<QAction*>> variantActions_;
+  std::array<QAction*, 4> interfaceActions_{};
+
+ public:
+  // Actions, named as the menus show them (objectName "act" + name) for tests and the shell.
+  struct Actions {
+    QAction *New, *Open, *Library, *Close, *Save, *SaveAs, *ImportCsv, *ClearHistory, *Exit;
+    QAction *Undo, *Redo, *DeleteAll, *Preferences;
+    QAction *ToggleDefault, *ToggleTimescale, *ToggleStatusbar, *Table;
+    QAction *Daq, *RemoteControl, *About, *ZoomToFit, *Voltage, *Current;
+  };
+  const Actions& Act() const { return act_; }
+
+ private:
+  Actions act_{};
+};
+
+}  // namespace ondrevo
