@@ -105,6 +105,8 @@ class TPlot : public QWidget {
   double ValueToPixel(PlotAxis axis, double value) const;
   // The plot field in widget coordinates.
   QRect PlotRect() const;
+  // The widget that receives the mouse (its coordinates are the ones above).
+  QWidget* Canvas() const;
 
   // Called for each axis before a mouse zoom is applied; may change the range, or refuse it by
   // returning false (the axis then keeps its range).
