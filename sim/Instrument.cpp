@@ -1,0 +1,73 @@
+#include "sim/Instrument.h"
+
+#include <algorithm>
+#include <chrono>
+#include <stdexcept>
+
+#include "sim/Ksv7340Sim.h"
+
+namespace ondrevo::sim {
+
+TSimClock MakeScaledClock(double speed) {
+  if (!(speed > 0)) throw std::invalid_argument("The speed must be greater than 0.");
+  const auto start = std::chrono::steady_clock::now();
+  return [start, speed] {
+    const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
+    return elapsed.count() * speed;
+  };
+}
+
+double TManualClock::Now() const {
+  std::lock_guard lock(mutex_);
+  return now_;
+}
+
+void TManualClock::Advance(double seconds) {
+  std::lock_guard lock(mutex_);
+  now_ += seconds;
+}
+
+void TManualClock::Set(double seconds) {
+  std::lock_guard lock(mutex_);
+  now_ = seconds;
+}
+
+TSimClock TManualClock::Function() {
+  return [this] { return Now(); };
+}
+
+std::optional<std::string> TSimInstrument::HandleLine(std::string_view line) {
+  std::function<void(const std::string&)> listener;
+  {
+    std::lock_guard lock(logMutex_);
+    received_.emplace_back(line);
+    listener = listener_;
+  }
+  if (listener) listener(std::string(line));
+  std::lock_guard lock(stateMutex_);
+  return Process(line);
+}
+
+std::vector<std::string> TSimInstrument::ReceivedLines() const {
+  std::lock_guard lock(logMutex_);
+  return received_;
+}
+
+void TSimInstrument::ClearReceivedLines() {
+  std::lock_guard lock(logMutex_);
+  received_.clear();
+}
+
+void TSimInstrument::SetLineListener(std::function<void(const std::string&)> listener) {
+  std::lock_guard lock(logMutex_);
+  listener_ = std::move(listener);
+}
+
+std::shared_ptr<TSimInstrument> CreateSimInstrument(const std::string& model,
+                                                    const std::string& serial, TSimClock clock) {
+  if (model.find("734") != std::string::npos)
+    return std::make_shared<TKsv7340Sim>(model, serial, std::move(clock));
+  throw std::invalid_argument("No simulated instrument speaks the model \"" + model + "\".");
+}
+
+}  // namespace ondrevo::sim

@@ -1,0 +1,89 @@
+// Simulated instruments: one protocol core per command-set family, fed line by line.
+// The core is pure (no I/O, no threads of its own); fronts (pty, TCP, in-process) carry its
+// lines. Time comes from an injected clock so that playback can run faster than real time
+// and tests can drive it step by step.
+#pragma once
+
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace ondrevo::sim {
+
+// Instrument time in seconds. Only differences matter.
+using TSimClock = std::function<double()>;
+
+// Real time since the call, multiplied by speed (speed 10 plays a 10 s list in 1 s).
+TSimClock MakeScaledClock(double speed);
+
+// A clock that tests move by hand.
+class TManualClock {
+ public:
+  double Now() const;
+  void Advance(double seconds);
+  void Set(double seconds);
+  TSimClock Function();  // the clock as TSimClock; keeps a reference to this object
+
+ private:
+  mutable std::mutex mutex_;
+  double now_ = 0;
+};
+
+// Base of every simulated instrument: keeps the log of received lines and serialises access,
+// so a front thread can feed lines while a test inspects the state.
+class TSimInstrument {
+ public:
+  virtual ~TSimInstrument() = default;
+
+  // One received line (without its line end). Returns the reply line (without line end) when
+  // the line held at least one query; several queries in one line are answered in one line,
+  // separated by ";".
+  std::optional<std::string> HandleLine(std::string_view line);
+
+  // Every line received so far, in order.
+  std::vector<std::string> ReceivedLines() const;
+  void ClearReceivedLines();
+  // Called (on the feeding thread) with every received line, e.g. to write a log file.
+  void SetLineListener(std::function<void(const std::string&)> listener);
+
+  // What *IDN? answers, e.g. KESTRAVO,KSV7342-80,100001,1.02
+  virtual std::string IdentificationReply() const = 0;
+  // The model as the program shows it, e.g. "KSV 7342-80".
+  virtual std::string Model() const = 0;
+
+ protected:
+  virtual std::optional<std::string> Process(std::string_view line) = 0;
+  // Held while Process runs; subclasses take it in their own accessors.
+  mutable std::recursive_mutex stateMutex_;
+
+ private:
+  mutable std::mutex logMutex_;
+  std::vector<std::string> received_;
+  std::function<void(const std::string&)> listener_;
+};
+
+// Makes the instrument for a model such as "KSV 7342-80" or "KSV7341-20" (spaces ignored).
+// Throws std::invalid_argument for a model that no simulated family speaks.
+std::shared_ptr<TSimInstrument> CreateSimInstrument(const std::string& model,
+                                                    const std::string& serial, TSimClock clock);
+
+// How a front misbehaves on purpose. Reply faults apply to the next `Replies` replies
+// (-1: all of them) and take precedence in the order listed.
+struct TSimFaults {
+  bool NoReply = false;          // the query is processed, the reply never sent
+  std::size_t GarbageBytes = 0;  // instead of the reply: this many bytes, no line feed
+  bool PartialLine = false;      // only the first half of the reply, no line feed
+  int LateReplyMs = 0;           // the reply is sent this much later (reading goes on)
+  int Replies = -1;
+  // Hang up once this many more bytes have been received (-1: never). The bytes up to that
+  // point are processed; the rest is lost. Pty front: the pty is closed and a new one takes
+  // its place (behind the same link path, if any). TCP front: the client is dropped.
+  long long HangUpAfterBytes = -1;
+};
+
+}  // namespace ondrevo::sim

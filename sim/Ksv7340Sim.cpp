@@ -1,0 +1,595 @@
+#include "sim/Ksv7340Sim.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <stdexcept>
+
+#include "document/Numbers.h"
+
+namespace ondrevo::sim {
+
+namespace {
+
+struct TModelRow {
+  const char* Key;
+  double MaxVoltage;
+  double MaxCurrent;
+};
+
+// First row whose key occurs in the model wins, as the driver's own table does.
+constexpr TModelRow ModelRows[] = {
+    {"7342-130", 130, 3}, {"7342-80", 80, 5},   {"7342-60", 60, 7},  {"7342-40", 40, 10},
+    {"7342-20", 20, 20},  {"7341-130", 130, 6}, {"7341-80", 80, 10}, {"7341-60", 60, 14},
+    {"7341-40", 40, 20},  {"7341-20", 20, 40},
+};
+
+// SCPI mnemonics, long and short form; a header token matches either, in any case.
+constexpr std::pair<const char*, const char*> Mnemonics[] = {
+    {"SOURCE", "SOUR"},   {"VOLTAGE", "VOLT"},   {"CURRENT", "CURR"},   {"LIST", "LIST"},
+    {"SEQUENCE", "SEQ"},  {"STATE", "STAT"},     {"STATUS", "STAT"},    {"TERMINATE", "TERM"},
+    {"BLOCK", "BLOC"},    {"DWELL", "DWEL"},     {"CLEAR", "CLE"},      {"OPEN", "OPEN"},
+    {"MODE", "MODE"},     {"TRIGGER", "TRIG"},   {"INITIATE", "INIT"},  {"CONTINUOUS", "CONT"},
+    {"ABORT", "ABOR"},    {"OPERATION", "OPER"}, {"CONDITION", "COND"}, {"SYSTEM", "SYST"},
+    {"ERROR", "ERR"},     {"NEXT", "NEXT"},      {"LANGUAGE", "LANG"},  {"REMOTE", "REM"},
+    {"LOCAL", "LOC"},     {"RWLOCK", "RWL"},     {"VERSION", "VERS"},   {"INSTRUMENT", "INST"},
+    {"NSELECT", "NSEL"},  {"OUTPUT", "OUTP"},    {"MEASURE", "MEAS"},   {"SCALAR", "SCAL"},
+    {"IMMEDIATE", "IMM"}, {"LEVEL", "LEV"},      {"AMPLITUDE", "AMPL"},
+};
+
+// Nodes that may be left out: removed from the canonical header.
+bool IsOptionalNode(const std::string& canonical, std::size_t index) {
+  if (canonical == "SOUR") return index == 0;
+  return index > 0 && (canonical == "NEXT" || canonical == "IMM" || canonical == "LEV" ||
+                       canonical == "AMPL" || canonical == "SCAL");
+}
+
+std::string Upper(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return out;
+}
+
+std::string_view Trim(std::string_view text) {
+  while (!text.empty() && std::isspace(static_cast<unsigned char>(text.front())))
+    text.remove_prefix(1);
+  while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back())))
+    text.remove_suffix(1);
+  return text;
+}
+
+struct TScpiError {
+  int Code;
+  const char* Text;
+};
+
+[[noreturn]] void Fail(int code, const char* text) {
+  throw TScpiError{code, text};
+}
+
+std::string Canonical(std::string_view header) {
+  if (!header.empty() && header.front() == ':') header.remove_prefix(1);
+  std::vector<std::string> tokens;
+  std::size_t start = 0;
+  while (true) {
+    const auto colon = header.find(':', start);
+    tokens.push_back(Upper(header.substr(start, colon - start)));
+    if (colon == std::string_view::npos) break;
+    start = colon + 1;
+  }
+  std::string out;
+  for (std::size_t i = 0; i < tokens.size(); ++i) {
+    std::string token = tokens[i];
+    if (token.empty()) Fail(-102, "Syntax error");
+    for (const auto& [longForm, shortForm] : Mnemonics)
+      if (token == longForm || token == shortForm) {
+        token = shortForm;
+        break;
+      }
+    if (IsOptionalNode(token, i)) continue;
+    if (!out.empty()) out += ':';
+    out += token;
+  }
+  // "OUTP:STAT" is "OUTP"; "LIST:SEQ:STAT" keeps its node.
+  if (out == "OUTP:STAT") out = "OUTP";
+  return out;
+}
+
+bool ParseBool(const std::string& text) {
+  const std::string upper = Upper(text);
+  if (upper == "ON" || upper == "1") return true;
+  if (upper == "OFF" || upper == "0") return false;
+  Fail(-224, "Illegal parameter value");
+}
+
+double ParseValue(const std::string& text) {
+  double value = 0;
+  if (!TryParseNumber(text, value)) Fail(-120, "Numeric data error");
+  return value;
+}
+
+int ParseIndex(const std::string& text) {
+  std::int64_t value = 0;
+  if (!TryParseInteger(text, value)) Fail(-120, "Numeric data error");
+  if (value < 0 || value > 1000000) Fail(-222, "Data out of range");
+  return static_cast<int>(value);
+}
+
+bool InRange(double value, double low, double high) {
+  const double slack = 1e-9 * std::max(1.0, std::fabs(high));
+  return value >= low - slack && value <= high + slack;
+}
+
+std::string Number(double value) {
+  return FormatDecimals(value, 3);
+}
+
+std::string Integer(long long value) {
+  return std::to_string(value);
+}
+
+}  // namespace
+
+struct TKsv7340Sim::TCommand {
+  std::string Header;  // canonical, without "?"
+  bool Query = false;
+  std::vector<std::string> Params;
+
+  void Expect(std::size_t low, std::size_t high) const {
+    if (Params.size() < low) Fail(-109, "Missing parameter");
+    if (Params.size() > high) Fail(-108, "Parameter not allowed");
+  }
+};
+
+TKsv7340Sim::TKsv7340Sim(std::string model, std::string serial, TSimClock clock,
+                         std::string firmware)
+    : serial_(std::move(serial)), firmware_(std::move(firmware)), clock_(std::move(clock)) {
+  for (char c : model)
+    if (!std::isspace(static_cast<unsigned char>(c))) model_ += c;
+  const TModelRow* row = nullptr;
+  for (const auto& candidate : ModelRows)
+    if (model_.find(candidate.Key) != std::string::npos) {
+      row = &candidate;
+      break;
+    }
+  if (!row) throw std::invalid_argument("Unknown family-C model \"" + model + "\".");
+  maxVoltage_ = row->MaxVoltage;
+  maxCurrent_ = row->MaxCurrent;
+  channels_ = model_.find("7342") != std::string::npos ? 2 : 1;
+  if (!clock_) clock_ = MakeScaledClock(1.0);
+  Reset();
+}
+
+std::string TKsv7340Sim::IdentificationReply() const {
+  return "KESTRAVO," + model_ + "," + serial_ + "," + firmware_;
+}
+
+std::string TKsv7340Sim::Model() const {
+  // The form the identification parser makes of it: a blank after "KSV".
+  std::string model = model_;
+  if (model.rfind("KSV", 0) == 0 && model.size() > 3) model.insert(3, " ");
+  return model;
+}
+
+void TKsv7340Sim::Reset() {
+  voltage_.fill(0);
+  current_.fill(0);
+  dwell_.fill(0.01);
+  blocks_.fill(TBlock{});
+  sequenceOn_ = false;
+  sequenceBlock_ = 0;
+  terminateEndless_ = false;
+  triggerBus_ = true;
+  initContinuous_ = false;
+  channel_ = 0;
+  output_.fill(false);
+  setVoltage_.fill(0);
+  setCurrent_.fill(0);
+  run_ = TRunState::Idle;
+  position_ = 0;
+  repetition_ = 0;
+}
+
+void TKsv7340Sim::PushError(int code, const char* text) {
+  std::string entry = Integer(code) + ",\"" + text + "\"";
+  if (errors_.size() >= ErrorQueueLength) {
+    errors_.back() = "-350,\"Queue overflow\"";
+    return;
+  }
+  errors_.push_back(std::move(entry));
+}
+
+void TKsv7340Sim::StartRun() {
+  runBlock_ = blocks_[sequenceBlock_];
+  runDwell_.assign(dwell_.begin() + runBlock_.First, dwell_.begin() + runBlock_.Last + 1);
+  runPeriod_ = 0;
+  for (double d : runDwell_) runPeriod_ += d;
+  runStart_ = clock_();
+  run_ = TRunState::Running;
+  position_ = runBlock_.First;
+  repetition_ = 1;
+  ++starts_;
+}
+
+void TKsv7340Sim::Update() const {
+  if (run_ != TRunState::Running) return;
+  const bool endless = runBlock_.Count == 0 || terminateEndless_;
+  const double elapsed = std::max(0.0, clock_() - runStart_);
+  if (!(runPeriod_ > 0)) {
+    run_ = TRunState::Idle;
+    position_ = runBlock_.Last;
+    return;
+  }
+  const double cycles = std::floor(elapsed / runPeriod_);
+  if (!endless && cycles >= runBlock_.Count) {
+    run_ = TRunState::Idle;
+    position_ = runBlock_.Last;
+    repetition_ = runBlock_.Count;
+    return;
+  }
+  repetition_ =
+      cycles + 1 > MaxRepetitions * 1000.0 ? MaxRepetitions * 1000 : static_cast<int>(cycles) + 1;
+  double t = elapsed - cycles * runPeriod_;
+  std::size_t i = 0;
+  while (i + 1 < runDwell_.size() && t >= runDwell_[i]) t -= runDwell_[i++];
+  position_ = runBlock_.First + static_cast<int>(i);
+}
+
+std::optional<std::string> TKsv7340Sim::Process(std::string_view line) {
+  std::string reply;
+  bool hasReply = false;
+  std::size_t start = 0;
+  while (start <= line.size()) {
+    auto end = line.find(';', start);
+    if (end == std::string_view::npos) end = line.size();
+    const std::string_view unit = Trim(line.substr(start, end - start));
+    start = end + 1;
+    if (unit.empty()) continue;
+    try {
+      TCommand command;
+      const auto blank = unit.find_first_of(" \t");
+      std::string_view header = unit.substr(0, blank);
+      if (!header.empty() && header.back() == '?') {
+        command.Query = true;
+        header.remove_suffix(1);
+      }
+      command.Header = header.front() == '*' ? Upper(header) : Canonical(header);
+      if (blank != std::string_view::npos) {
+        std::string_view rest = Trim(unit.substr(blank));
+        std::size_t from = 0;
+        while (from <= rest.size()) {
+          auto comma = rest.find(',', from);
+          if (comma == std::string_view::npos) comma = rest.size();
+          command.Params.emplace_back(Trim(rest.substr(from, comma - from)));
+          if (command.Params.back().empty()) Fail(-102, "Syntax error");
+          from = comma + 1;
+        }
+      }
+      std::string answer;
+      bool answered = false;
+      Execute(command, answer, answered);
+      if (answered) {
+        if (hasReply) reply += ';';
+        reply += answer;
+        hasReply = true;
+      }
+    } catch (const TScpiError& error) {
+      PushError(error.Code, error.Text);
+    }
+  }
+  if (!hasReply) return std::nullopt;
+  return reply;
+}
+
+void TKsv7340Sim::Execute(const TCommand& c, std::string& reply, bool& hasReply) {
+  Update();
+  const std::string& h = c.Header;
+  auto answer = [&](std::string text) {
+    reply = std::move(text);
+    hasReply = true;
+  };
+  auto set = [&](std::size_t low, std::size_t high) {
+    if (c.Query) Fail(-113, "Undefined header");
+    c.Expect(low, high);
+  };
+  auto query = [&](std::size_t high = 0) {
+    if (!c.Query) Fail(-113, "Undefined header");
+    c.Expect(0, high);
+  };
+
+  // Common commands.
+  if (h == "*IDN") return query(), answer(IdentificationReply());
+  if (h == "*CLS") return set(0, 0), errors_.clear();
+  if (h == "*RST") return set(0, 0), Reset();
+  if (h == "*OPC") {
+    if (c.Query) return query(), answer("1");
+    return set(0, 0);
+  }
+  if (h == "*WAI") return set(0, 0);
+  if (h == "*ESR") return query(), answer("0");
+  if (h == "*STB") return query(), answer(errors_.empty() ? "0" : "4");
+  if (h == "*TST") return query(), answer("0");
+  if (h == "*TRG") {
+    set(0, 0);
+    if (run_ != TRunState::WaitingForTrigger || !triggerBus_) Fail(-211, "Trigger ignored");
+    return StartRun();
+  }
+
+  if (h == "SYST:ERR") {
+    query();
+    if (errors_.empty()) return answer("0,\"No error\"");
+    std::string entry = errors_.front();
+    errors_.pop_front();
+    return answer(entry);
+  }
+  if (h == "SYST:REM" || h == "SYST:RWL") return set(0, 0), void(remote_ = true);
+  if (h == "SYST:LOC") return set(0, 0), void(remote_ = false);
+  if (h == "SYST:VERS") return query(), answer("1999.0");
+  if (h == "SYST:LANG") {
+    // The command set stays SCPI whatever is chosen; the driver selects CIIL and goes on in SCPI.
+    if (c.Query) return query(), answer("SCPI");
+    set(1, 1);
+    const std::string language = Upper(c.Params[0]);
+    if (language != "SCPI" && language != "CIIL" && language != "COMP")
+      Fail(-224, "Illegal parameter value");
+    return;
+  }
+  if (h == "INST:NSEL") {
+    if (c.Query) return query(), answer(Integer(channel_ + 1));
+    set(1, 1);
+    const int channel = ParseIndex(c.Params[0]);
+    if (channel < 1 || channel > channels_) Fail(-222, "Data out of range");
+    channel_ = channel - 1;
+    return;
+  }
+  if (h == "OUTP") {
+    if (c.Query) return query(), answer(output_[channel_] ? "1" : "0");
+    set(1, 1);
+    output_[channel_] = ParseBool(c.Params[0]);
+    return;
+  }
+  if (h == "VOLT" || h == "CURR") {
+    const bool volt = h == "VOLT";
+    const double max = volt ? maxVoltage_ : maxCurrent_;
+    auto& target = volt ? setVoltage_[channel_] : setCurrent_[channel_];
+    auto limit = [&](const std::string& p, bool& matched) {
+      const std::string upper = Upper(p);
+      matched = true;
+      if (upper == "MAX" || upper == "MAXIMUM") return max;
+      if (upper == "MIN" || upper == "MINIMUM" || upper == "DEF" || upper == "DEFAULT") return 0.0;
+      matched = false;
+      return 0.0;
+    };
+    if (c.Query) {
+      query(1);
+      bool matched = false;
+      if (c.Params.empty()) return answer(Number(target));
+      const double value = limit(c.Params[0], matched);
+      if (!matched) Fail(-224, "Illegal parameter value");
+      return answer(Number(value));
+    }
+    set(1, 1);
+    bool matched = false;
+    double value = limit(c.Params[0], matched);
+    if (!matched) value = ParseValue(c.Params[0]);
+    if (!InRange(value, 0, max)) Fail(-222, "Data out of range");
+    target = value;
+    return;
+  }
+  if (h == "MEAS:VOLT" || h == "MEAS:CURR") {
+    query();
+    const bool volt = h == "MEAS:VOLT";
+    double value = 0;
+    if (output_[channel_]) {
+      if (run_ == TRunState::Running)
+        value = volt ? voltage_[position_] : current_[position_];
+      else
+        value = volt ? setVoltage_[channel_] : setCurrent_[channel_];
+    }
+    return answer(Number(value));
+  }
+
+  if (h == "LIST:VOLT" || h == "LIST:CURR" || h == "LIST:DWEL") {
+    auto& list = h == "LIST:VOLT" ? voltage_ : h == "LIST:CURR" ? current_ : dwell_;
+    if (c.Query) {
+      query(1);
+      const int index = c.Params.empty() ? 0 : ParseIndex(c.Params[0]);
+      if (index >= ListPoints) Fail(-222, "Data out of range");
+      return answer(Number(list[index]));
+    }
+    set(2, ListPoints + 1);
+    const int first = ParseIndex(c.Params[0]);
+    const std::size_t count = c.Params.size() - 1;
+    if (first + count > static_cast<std::size_t>(ListPoints)) Fail(-222, "Data out of range");
+    double low = 0, high = h == "LIST:VOLT" ? maxVoltage_ : maxCurrent_;
+    if (h == "LIST:DWEL") low = 0.01, high = 100;
+    std::vector<double> values;
+    for (std::size_t i = 1; i < c.Params.size(); ++i) {
+      values.push_back(ParseValue(c.Params[i]));
+      if (!InRange(values.back(), low, high)) Fail(-222, "Data out of range");
+    }
+    // All or nothing: a rejected command leaves the memory as it was.
+    std::copy(values.begin(), values.end(), list.begin() + first);
+    return;
+  }
+  if (h == "LIST:BLOC") {
+    if (c.Query) {
+      query(1);
+      const int block = c.Params.empty() ? 0 : ParseIndex(c.Params[0]);
+      if (block >= Blocks) Fail(-222, "Data out of range");
+      const TBlock& b = blocks_[block];
+      return answer(Integer(block) + "," + Integer(b.First) + "," + Integer(b.Last) + "," +
+                    Integer(b.Count));
+    }
+    set(4, 4);
+    const int block = ParseIndex(c.Params[0]);
+    const int first = ParseIndex(c.Params[1]);
+    const int last = ParseIndex(c.Params[2]);
+    int count = 0;
+    const std::string countText = Upper(c.Params[3]);
+    if (countText != "INF" && countText != "INFINITY") {
+      count = ParseIndex(c.Params[3]);
+      if (count < 1 || count > MaxRepetitions) Fail(-222, "Data out of range");
+    }
+    if (block >= Blocks || first > last || last >= ListPoints) Fail(-222, "Data out of range");
+    blocks_[block] = TBlock{first, last, count};
+    // A running block takes a new count at once; its points stay as they were started.
+    if (run_ == TRunState::Running && block == sequenceBlock_) runBlock_.Count = count;
+    return;
+  }
+  if (h == "LIST:SEQ") {
+    query();
+    return answer(Integer(sequenceBlock_) + "," + Integer(position_) + "," + Integer(repetition_));
+  }
+  if (h == "LIST:SEQ:STAT") {
+    if (c.Query) return query(), answer(sequenceOn_ ? "1" : "0");
+    set(1, 1);
+    sequenceOn_ = ParseBool(c.Params[0]);
+    if (!sequenceOn_) run_ = TRunState::Idle;
+    return;
+  }
+  if (h == "LIST:SEQ:BLOC") {
+    if (c.Query) return query(), answer(Integer(sequenceBlock_));
+    set(1, 1);
+    const int block = ParseIndex(c.Params[0]);
+    if (block >= Blocks) Fail(-222, "Data out of range");
+    if (run_ != TRunState::Idle) Fail(-221, "Settings conflict");
+    sequenceBlock_ = block;
+    return;
+  }
+  if (h == "LIST:SEQ:TERM") {
+    if (c.Query) return query(), answer(terminateEndless_ ? "INF" : "FIRS");
+    set(1, 1);
+    const std::string mode = Upper(c.Params[0]);
+    if (mode == "FIRS" || mode == "FIRST")
+      terminateEndless_ = false;
+    else if (mode == "INF" || mode == "INFINITY")
+      terminateEndless_ = true;
+    else
+      Fail(-224, "Illegal parameter value");
+    return;
+  }
+  if (h == "LIST:SEQ:OPEN:MODE") {
+    if (c.Query) return query(), answer("NORM");
+    set(1, 1);
+    const std::string mode = Upper(c.Params[0]);
+    if (mode != "NORM" && mode != "NORMAL") Fail(-224, "Illegal parameter value");
+    return;
+  }
+  if (h == "LIST:SEQ:CLE") {
+    // Back to the start of the block; the last repetition stays readable.
+    set(0, 0);
+    run_ = TRunState::Idle;
+    position_ = blocks_[sequenceBlock_].First;
+    return;
+  }
+  if (h == "TRIG:SOUR") {
+    if (c.Query) return query(), answer(triggerBus_ ? "BUS" : "IMM");
+    set(1, 1);
+    const std::string source = Upper(c.Params[0]);
+    if (source == "BUS")
+      triggerBus_ = true;
+    else if (source == "IMM" || source == "IMMEDIATE")
+      triggerBus_ = false;
+    else
+      Fail(-224, "Illegal parameter value");
+    return;
+  }
+  if (h == "INIT") {
+    set(0, 0);
+    if (!sequenceOn_) Fail(-221, "Settings conflict");
+    if (run_ != TRunState::Idle) Fail(-213, "Init ignored");
+    if (triggerBus_)
+      run_ = TRunState::WaitingForTrigger;
+    else
+      StartRun();
+    return;
+  }
+  if (h == "INIT:CONT") {
+    if (c.Query) return query(), answer(initContinuous_ ? "1" : "0");
+    set(1, 1);
+    initContinuous_ = ParseBool(c.Params[0]);
+    return;
+  }
+  if (h == "ABOR") {
+    set(0, 0);
+    run_ = TRunState::Idle;
+    return;
+  }
+  if (h == "STAT:OPER:COND") {
+    query();
+    return answer(Integer(run_ == TRunState::Running             ? CondRunning
+                          : run_ == TRunState::WaitingForTrigger ? CondWaitingForTrigger
+                                                                 : 0));
+  }
+  Fail(-113, "Undefined header");
+}
+
+double TKsv7340Sim::ListVoltage(int index) const {
+  std::lock_guard lock(stateMutex_);
+  return voltage_.at(index);
+}
+
+double TKsv7340Sim::ListCurrent(int index) const {
+  std::lock_guard lock(stateMutex_);
+  return current_.at(index);
+}
+
+double TKsv7340Sim::ListDwell(int index) const {
+  std::lock_guard lock(stateMutex_);
+  return dwell_.at(index);
+}
+
+TKsv7340Sim::TBlock TKsv7340Sim::Block(int block) const {
+  std::lock_guard lock(stateMutex_);
+  return blocks_.at(block);
+}
+
+bool TKsv7340Sim::SequenceOn() const {
+  std::lock_guard lock(stateMutex_);
+  return sequenceOn_;
+}
+
+bool TKsv7340Sim::Remote() const {
+  std::lock_guard lock(stateMutex_);
+  return remote_;
+}
+
+bool TKsv7340Sim::OutputOn() const {
+  std::lock_guard lock(stateMutex_);
+  return output_[channel_];
+}
+
+std::pair<double, double> TKsv7340Sim::SetValues() const {
+  std::lock_guard lock(stateMutex_);
+  return {setVoltage_[channel_], setCurrent_[channel_]};
+}
+
+int TKsv7340Sim::SelectedChannel() const {
+  std::lock_guard lock(stateMutex_);
+  return channel_ + 1;
+}
+
+TKsv7340Sim::TRunState TKsv7340Sim::RunState() const {
+  std::lock_guard lock(stateMutex_);
+  Update();
+  return run_;
+}
+
+std::pair<int, int> TKsv7340Sim::Position() const {
+  std::lock_guard lock(stateMutex_);
+  Update();
+  return {position_, repetition_};
+}
+
+std::deque<std::string> TKsv7340Sim::PendingErrors() const {
+  std::lock_guard lock(stateMutex_);
+  return errors_;
+}
+
+int TKsv7340Sim::Starts() const {
+  std::lock_guard lock(stateMutex_);
+  return starts_;
+}
+
+}  // namespace ondrevo::sim
