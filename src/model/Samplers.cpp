@@ -1,0 +1,423 @@
+#include "model/Samplers.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include "document/Numbers.h"
+
+namespace ondrevo {
+
+namespace {
+
+constexpr double kEps = kSamplerEpsilon;
+constexpr std::int64_t kNoLimit = std::numeric_limits<std::int64_t>::max();
+
+std::int64_t GridSteps(double seconds) {
+  return static_cast<std::int64_t>(RoundHalfEven(static_cast<double>(kGridRate) * seconds));
+}
+
+double Clamp(double v, const TWaveform& w) {
+  if (v > w.MaxValue + kEps) return w.MaxValue;
+  if (v < w.MinValue - kEps) return w.MinValue;
+  return v;
+}
+
+[[noreturn]] void NotFinite(const std::string& which, double time) {
+  throw ESamplerError(which + " has no finite value at " + FormatGeneral(time) + " s.");
+}
+
+std::string WaveformName(std::size_t w) {
+  return "Waveform " + std::to_string(w + 1);
+}
+
+[[noreturn]] void CannotReduce(std::int64_t target) {
+  throw ESamplerError("The waveform cannot be reduced to " + std::to_string(target) + " points.");
+}
+
+// The point buffer of one Execute: 10 x MaxPoints records, values stored flat.
+struct PointBuffer {
+  std::size_t width = 0;  // waveforms
+  std::int64_t count = 0;
+  std::vector<std::int64_t> index;
+  std::vector<char> constant;
+  std::vector<double> values;
+
+  PointBuffer(std::size_t capacity, std::size_t waveforms)
+      : width(waveforms), index(capacity), constant(capacity), values(capacity * waveforms) {}
+  std::int64_t Capacity() const { return static_cast<std::int64_t>(index.size()); }
+  double* Values(std::int64_t p) { return values.data() + p * width; }
+  void Copy(std::int64_t to, std::int64_t from) {
+    index[to] = index[from];
+    constant[to] = constant[from];
+    std::copy_n(Values(from), width, Values(to));
+  }
+};
+
+class CountRun {
+ public:
+  CountRun(TCountSampler& sampler, std::int32_t maxPoints)
+      : s_(sampler),
+        waves_(sampler.Waveforms),
+        maxPoints_(maxPoints),
+        buffer_(static_cast<std::size_t>(kBufferFactor) * maxPoints, sampler.Waveforms.size()),
+        tol_(sampler.Waveforms.size(), 0.0),
+        sample_(sampler.Waveforms.size()) {
+    minStep_ = GridSteps(s_.MinDwellTime);
+    maxStep_ = GridSteps(s_.MaxDwellTime);
+  }
+
+  std::int64_t MinStep() const { return minStep_; }
+  std::int64_t MaxStep() const { return maxStep_; }
+
+  // False when aborted.
+  bool Run(std::int64_t total, TDoubleVector& durations, TDoubleMatrix& values) {
+    total_ = total;
+    for (TWaveform* w : waves_)
+      w->StartSampling(static_cast<std::uint32_t>(minStep_ / 2), kGridRate, kEps);
+    bool done = false;
+    do {
+      Fill();
+      if (s_.Aborted()) return false;
+      done = buffer_.count < buffer_.Capacity();
+      Reduce(2 * static_cast<std::int64_t>(maxPoints_));
+    } while (!done && !s_.Aborted());
+    if (s_.Aborted()) return false;
+    MinimumDwell();
+    if (s_.Aborted()) return false;
+    Reduce(maxPoints_);
+    if (s_.Aborted()) return false;
+    Output(durations, values);
+    return true;
+  }
+
+ private:
+  // One sample of every waveform; returns its grid index.
+  std::int64_t Sample() {
+    std::uint64_t k = 0;
+    cursorsStayed_ = true;
+    for (std::size_t w = 0; w < waves_.size(); ++w) {
+      const TContainer* before = waves_[w]->CursorNode();
+      const double v = waves_[w]->NextSample(k) * s_.Gain;
+      if (waves_[w]->CursorNode() != before) cursorsStayed_ = false;
+      if (!std::isfinite(v)) NotFinite(WaveformName(w), static_cast<double>(k) / kGridRate + kEps);
+      sample_[w] = Clamp(v, *waves_[w]);
+    }
+    return static_cast<std::int64_t>(k);
+  }
+
+  void Store(std::int64_t p, std::int64_t k, bool constant) {
+    buffer_.index[p] = k;
+    buffer_.constant[p] = constant;
+    std::copy(sample_.begin(), sample_.end(), buffer_.Values(p));
+  }
+
+  // Largest grid index up to which every waveform's cursor stays on the held level that gave
+  // sample k, so that the samples up to it equal sample k; k when some level may change.
+  std::int64_t HeldUntil(std::int64_t k) const {
+    if (!cursorsStayed_) return k;
+    std::int64_t limit = kNoLimit;
+    for (const TWaveform* w : waves_) {
+      const TContainer* node = w->CursorNode();
+      if (!node) continue;  // past the end (or empty): the final value holds
+      const TSegment& seg = *node->Item;
+      if (seg.Modifier && !seg.Modifier->IsConstant()) return k;
+      // The cursor stays on the segment while a sample's time is not beyond its end.
+      const double end = seg.Start + seg.Duration;
+      const double rate = w->Rate();
+      const double offset = w->TimeOffset();
+      const double guess = std::floor((end - offset) * rate);
+      if (!(guess < 9.0e18)) continue;
+      std::int64_t j = static_cast<std::int64_t>(std::max(guess, 0.0)) + 1;
+      while (j > 0 && static_cast<double>(j) / rate + offset > end) --j;
+      limit = std::min(limit, j);
+    }
+    return limit;
+  }
+
+  void Fill() {
+    PointBuffer& b = buffer_;
+    if (b.count == 0) {
+      const std::int64_t k = Sample();
+      Store(0, k, true);
+      b.count = 1;
+    }
+    std::int64_t prev = b.count - 1;
+    const std::int64_t step = std::max<std::int64_t>(minStep_ / 2, 1);
+    while (b.count < b.Capacity() && !s_.Aborted()) {
+      const std::int64_t k = Sample();
+      if (total_ <= k) break;
+      bool same = k - b.index[prev] < maxStep_;
+      const double* pv = b.Values(prev);
+      for (std::size_t w = 0; same && w < waves_.size(); ++w)
+        if (std::fabs(sample_[w] - pv[w]) > kEps) same = false;
+      if (same) {
+        b.constant[b.count - 1] = true;
+        if (s_.SkipHeldLevels) {
+          // Every sample up to `last` repeats this one and would only mark the same point
+          // again; skip them unevaluated. The limits keep the MaxStep split and the end.
+          std::int64_t last = std::min({HeldUntil(k), b.index[prev] + maxStep_ - 1, total_ - 1});
+          last = k + (last - k) / step * step;
+          if (last > k + step)
+            for (TWaveform* w : waves_) w->AdvanceSampling(static_cast<std::uint64_t>(last));
+        }
+      } else {
+        Store(b.count, k, false);
+        prev = b.count;
+        ++b.count;
+      }
+    }
+  }
+
+  // Point count that Reduce reaches with an unbounded tolerance: the fewest points it can
+  // ever leave (only held levels and the MaxStep span keep points then).
+  std::int64_t FewestPoints() const {
+    const PointBuffer& b = buffer_;
+    std::int64_t last = 0, n = 1;
+    for (std::int64_t r = 1; r < b.count; ++r) {
+      const std::int64_t next = r + 1 < b.count ? b.index[r + 1] : total_;
+      if (b.constant[r] || next - b.index[last] > maxStep_) {
+        last = r;
+        ++n;
+      }
+    }
+    return n;
+  }
+
+  // Merges points whose levels differ by less than the tolerance, raising the tolerance by each
+  // waveform's resolution until at most `target` points remain. Stops with an error where
+  // raising it can no longer bring the count down.
+  void Reduce(std::int64_t target) {
+    PointBuffer& b = buffer_;
+    const std::size_t n = waves_.size();
+    std::vector<double> lo(n), hi(n);
+    for (;;) {
+      std::int64_t last = 0, kept = 1;
+      for (std::int64_t r = 1; r < b.count; ++r) {
+        const std::int64_t next = r + 1 < b.count ? b.index[r + 1] : total_;
+        bool mergeable = !b.constant[r] && next - b.index[last] <= maxStep_;
+        const double* lv = b.Values(last);
+        const double* cv = b.Values(r);
+        for (std::size_t w = 0; mergeable && w < n; ++w)
+          if (!(std::fabs(lv[w] - cv[w]) <= tol_[w] - kEps)) mergeable = false;
+        if (!mergeable) {
+          if (kept != r) b.Copy(kept, r);
+          last = kept;
+          ++kept;
+        }
+      }
+      b.count = kept;
+      if (b.count <= target || s_.Aborted()) return;
+      if (FewestPoints() > target) CannotReduce(target);
+      // Once the tolerance covers a waveform's value range, raising it merges nothing more.
+      std::fill(lo.begin(), lo.end(), std::numeric_limits<double>::infinity());
+      std::fill(hi.begin(), hi.end(), -std::numeric_limits<double>::infinity());
+      for (std::int64_t p = 0; p < b.count; ++p)
+        for (std::size_t w = 0; w < n; ++w) {
+          lo[w] = std::min(lo[w], b.Values(p)[w]);
+          hi[w] = std::max(hi[w], b.Values(p)[w]);
+        }
+      bool grows = false;
+      for (std::size_t w = 0; w < n; ++w) {
+        const double res = waves_[w]->Resolution;
+        if (res > 0.0 && std::isfinite(res) && tol_[w] - kEps < hi[w] - lo[w]) grows = true;
+      }
+      if (!grows) CannotReduce(target);
+      for (std::size_t w = 0; w < n; ++w) tol_[w] += waves_[w]->Resolution;
+    }
+  }
+
+  void MinimumDwell() {
+    PointBuffer& b = buffer_;
+    std::int64_t w = 1;
+    for (std::int64_t r = 1; r < b.count; ++r) {
+      if ((r & 1023) == 0 && s_.Aborted()) return;
+      const std::int64_t prev = w - 1;
+      const std::int64_t cur = r;
+      const std::int64_t d = b.index[cur] - b.index[prev];
+      const std::int64_t next = r + 1 < b.count ? b.index[r + 1] : total_;
+      auto keep = [&](std::int64_t at) {
+        if (w != cur) b.Copy(w, cur);
+        b.index[w] = at;
+        ++w;
+      };
+      if (d >= minStep_) {
+        keep(b.index[cur]);
+      } else if (b.constant[cur] && b.constant[prev]) {
+        if (next - b.index[prev] < maxStep_) {
+          const std::int64_t at = b.index[prev];
+          b.Copy(prev, cur);
+          b.index[prev] = at;
+        } else {
+          keep(b.index[prev] + minStep_);
+        }
+      } else if (b.constant[cur]) {
+        const std::int64_t e = prev >= 1 ? b.index[prev] - b.index[prev - 1] : 0;
+        if (e >= maxStep_) {
+          b.index[prev] = b.index[cur] - minStep_;
+          keep(b.index[cur]);
+        } else {
+          b.Copy(prev, cur);
+        }
+      } else if (next - b.index[prev] >= maxStep_) {
+        keep(b.index[prev] + minStep_);
+      }
+      // else: Cur is dropped and Prev's level extends to the next point.
+    }
+    b.count = w;
+  }
+
+  void Output(TDoubleVector& durations, TDoubleMatrix& values) {
+    PointBuffer& b = buffer_;
+    TDoubleVector d(static_cast<std::size_t>(b.count));
+    for (std::int64_t j = 0; j < b.count; ++j) {
+      const std::int64_t next = j + 1 < b.count ? b.index[j + 1] : total_;
+      d[j] = static_cast<double>(next - b.index[j]) / kGridRate;
+    }
+    std::int64_t count = b.count;
+    if (count >= 2 && d[count - 1] < s_.MinDwellTime - kEps) {
+      if (d[count - 2] < s_.MaxDwellTime - kEps) {
+        d[count - 2] += d[count - 1];
+        --count;
+        d.resize(count);
+      } else {
+        d[count - 2] = s_.MaxDwellTime - s_.MinDwellTime / 2.0;
+        d[count - 1] = s_.MinDwellTime;
+      }
+    }
+    for (double x : d)
+      if (!(x > 0.0) || !std::isfinite(x))
+        throw ESamplerError("The dwell times cannot be arranged for this waveform.");
+    TDoubleMatrix v(waves_.size(), TDoubleVector(static_cast<std::size_t>(count)));
+    for (std::int64_t j = 0; j < count; ++j)
+      for (std::size_t w = 0; w < waves_.size(); ++w) v[w][j] = b.Values(j)[w];
+    if (s_.Aborted()) return;
+    durations = std::move(d);
+    values = std::move(v);
+  }
+
+  TCountSampler& s_;
+  const TWaveformVector& waves_;
+  std::int32_t maxPoints_;
+  PointBuffer buffer_;
+  std::vector<double> tol_;
+  std::vector<double> sample_;
+  std::int64_t minStep_ = 0, maxStep_ = 0, total_ = 0;
+  bool cursorsStayed_ = false;  // no cursor moved during the last sample
+};
+
+}  // namespace
+
+double TSampler::RoundToGrid(double rate, double x, double step) const {
+  if (rate == 0.0 || step > 1.0 + kEps) return x;
+  const double n = RoundHalfEven(RoundHalfEven(rate * x) / RoundHalfEven(rate * step));
+  return RoundHalfEven(n * step * rate) / rate;
+}
+
+bool TSampler::DoProgress(const std::string& message) {
+  bool proceed = true;
+  if (OnProgress) OnProgress(message, proceed);
+  return proceed;
+}
+
+void TCountSampler::Execute(std::int32_t maxPoints, TDoubleVector& durations,
+                            TDoubleMatrix& values) {
+  aborted_.store(false, std::memory_order_relaxed);
+  if (Waveforms.empty() ||
+      std::find(Waveforms.begin(), Waveforms.end(), nullptr) != Waveforms.end())
+    throw ESamplerError("No Waveform loaded");
+  if (maxPoints < 1) throw ESamplerError("The point count must be at least 1.");
+  if (!std::isfinite(MinDwellTime) || GridSteps(MinDwellTime) < 2)
+    throw ESamplerError("The minimum dwell time must be at least 0.0001 s.");
+  if (!std::isfinite(MaxDwellTime) || GridSteps(MaxDwellTime) < GridSteps(MinDwellTime) ||
+      MaxDwellTime > 1.0e9)
+    throw ESamplerError(
+        "The maximum dwell time must lie between the minimum dwell time and "
+        "1000000000 s.");
+
+  std::int64_t total = 0;
+  for (const TWaveform* w : Waveforms) {
+    const double duration = w->GetDuration();
+    if (!std::isfinite(duration) || duration > 1.0e9)
+      throw ESamplerError("The waveform is too long to sample.");
+    total = std::max(total, GridSteps(duration));
+  }
+
+  CountRun run(*this, maxPoints);
+  if (total < run.MinStep()) {
+    TDoubleMatrix v;
+    for (std::size_t i = 0; i < Waveforms.size(); ++i) {
+      const TWaveform& w = *Waveforms[i];
+      double x = w.MaxValue;
+      if (w.GetDuration() > 0.0) {
+        x = w.ValueAt(0.0);
+        if (!std::isfinite(x)) NotFinite(WaveformName(i), 0.0);
+        x = std::clamp(x, std::min(w.MinValue, w.MaxValue), w.MaxValue);
+      }
+      v.push_back(TDoubleVector{x});
+    }
+    durations = TDoubleVector{MinDwellTime};
+    values = std::move(v);
+    return;
+  }
+  if (run.Run(total, durations, values)) aborted_.store(false, std::memory_order_relaxed);
+}
+
+void TEquidistantSampler::Start(std::int32_t skip, std::int32_t position, double interval) {
+  if (!Waveform) throw ESamplerError("No Waveform loaded");
+  const double duration = Waveform->GetDuration();
+  if (Waveform->Empty() || !(duration > 0.0) || !std::isfinite(duration))
+    throw ESamplerError("The waveform is empty or has no length.");
+  if (!(interval > 0.0) || !std::isfinite(interval))
+    throw ESamplerError("The sample interval must be greater than 0.");
+  if (skip < 0 || position < 0) throw ESamplerError("Invalid sample position.");
+  Interval = interval;
+  Iterator = Waveform->First();
+  CurrentSegment = Waveform->NextSegment(Iterator);
+  Skip = skip;
+  Position = position;
+  Time = position * interval + kEps;
+}
+
+void TEquidistantSampler::Fill(TDoubleVector& buffer, std::uint32_t& restarts,
+                               TIntegerVector& restartPositions) {
+  if (!Waveform || !CurrentSegment) throw ESamplerError("No Waveform loaded");
+  const std::int64_t length = static_cast<std::int64_t>(buffer.size());
+  const std::int64_t stride = static_cast<std::int64_t>(Skip) + 1;
+  const double advance = static_cast<double>(stride) * Interval;
+  const double maxValue = Waveform->MaxValue, minValue = Waveform->MinValue;
+  std::int64_t i = Position;
+  restarts = 0;
+  restartPositions.clear();
+  while (i < length) {
+    const TSegment* seg = CurrentSegment;
+    const double end = seg->Start + seg->Duration - kEps;
+    while (i < length && end > Time) {
+      double v = seg->GetValue(Time) * Gain;
+      if (v > maxValue + kEps)
+        v = maxValue;
+      else if (v < minValue - kEps)
+        v = minValue;
+      if (!std::isfinite(v)) NotFinite("The waveform", Time);
+      buffer[static_cast<std::size_t>(i)] = v;
+      i += stride;
+      Time += advance;
+    }
+    if (end > Time) continue;  // the buffer is full inside this segment
+    if (Iterator) {
+      CurrentSegment = Waveform->NextSegment(Iterator);
+    } else {
+      Iterator = Waveform->First();
+      CurrentSegment = Waveform->NextSegment(Iterator);
+      // Whole intervals of overshoot carry over. A time within epsilon before the end would
+      // give -1 and a sample before the start: it restarts at the start instead.
+      const double m = std::floor((Time - Waveform->GetDuration()) / Interval);
+      Time = std::max(m, 0.0) * Interval + kEps;
+      ++restarts;
+      restartPositions.push_back(static_cast<std::int32_t>(i));
+    }
+  }
+  Position = static_cast<std::int32_t>(i - length);
+}
+
+}  // namespace ondrevo

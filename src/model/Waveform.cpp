@@ -1,0 +1,155 @@
+#include "model/Waveform.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include "document/Numbers.h"
+
+namespace ondrevo {
+
+TSegment::TSegment(TModifierPtr modifier, double start, double duration)
+    : Start(start), Duration(duration), Modifier(std::move(modifier)) {}
+
+double TSegment::GetSampleRate() const {
+  return Modifier ? Modifier->GetSampleRate(0.0, Duration) : 0.0;
+}
+
+std::int32_t TSegment::GetPointCount() const {
+  if (!Modifier) return 1;
+  const double n = std::ceil(GetSampleRate() * Duration);
+  // A degenerate rate (duty cycle 0, say) must not overflow the count.
+  if (!(n < static_cast<double>(std::numeric_limits<std::int32_t>::max())))
+    return std::isnan(n) ? 1 : std::numeric_limits<std::int32_t>::max();
+  return std::max(static_cast<std::int32_t>(n), std::int32_t{1});
+}
+
+double TSegment::GetMax() const {
+  return Modifier ? Modifier->GetMax(0.0, Duration) : 0.0;
+}
+double TSegment::GetMin() const {
+  return Modifier ? Modifier->GetMin(0.0, Duration) : 0.0;
+}
+double TSegment::GetValue(double t) const {
+  return Modifier ? Modifier->GetValue(t - Start) : 0.0;
+}
+
+void TWaveform::Clear() {
+  nodes_.clear();
+  head_ = tail_ = nullptr;
+  cursor_ = nullptr;
+}
+
+double TWaveform::GetDuration() const {
+  return tail_ ? tail_->Item->Start + tail_->Item->Duration : 0.0;
+}
+
+double TWaveform::GetMin() const {
+  if (!head_) return 0.0;
+  double m = head_->Item->GetMin();
+  for (const TContainer* n = head_->Next; n; n = n->Next) m = std::min(m, n->Item->GetMin());
+  return m;
+}
+
+double TWaveform::GetMax() const {
+  if (!head_) return 0.0;
+  double m = head_->Item->GetMax();
+  for (const TContainer* n = head_->Next; n; n = n->Next) m = std::max(m, n->Item->GetMax());
+  return m;
+}
+
+double TWaveform::GetSampleRate() const {
+  double r = 0.0;
+  for (const TContainer* n = head_; n; n = n->Next) r = std::max(r, n->Item->GetSampleRate());
+  return r;
+}
+
+std::int32_t TWaveform::GetPointCount() const {
+  std::int64_t sum = 0;
+  for (const TContainer* n = head_; n; n = n->Next) sum += n->Item->GetPointCount();
+  return static_cast<std::int32_t>(
+      std::min<std::int64_t>(sum, std::numeric_limits<std::int32_t>::max()));
+}
+
+void TWaveform::Append(std::unique_ptr<TSegment> segment) {
+  nodes_.emplace_back(std::move(segment));
+  TContainer* node = &nodes_.back();
+  if (tail_)
+    tail_->Next = node;
+  else
+    head_ = node;
+  tail_ = node;
+}
+
+void TWaveform::RemoveLast() {
+  if (!tail_) return;
+  if (cursor_ == tail_) cursor_ = nullptr;
+  nodes_.pop_back();
+  if (nodes_.empty()) {
+    head_ = tail_ = nullptr;
+  } else {
+    tail_ = &nodes_.back();
+    tail_->Next = nullptr;
+  }
+}
+
+void TWaveform::StartSampling(std::uint32_t step, std::uint32_t rate, double startTime) {
+  const double first = RoundHalfEven(static_cast<double>(rate) * startTime);
+  sampleIndex_ = first > 0.0 ? static_cast<std::uint64_t>(first) : 0;
+  timeOffset_ = startTime - static_cast<double>(sampleIndex_) / rate;
+  step_ = step;
+  rate_ = rate;
+  // A start exactly at a segment's end selects the following segment.
+  const double t0 = static_cast<double>(sampleIndex_) / rate_;
+  cursor_ = head_;
+  while (cursor_ && t0 >= cursor_->Item->Start + cursor_->Item->Duration) cursor_ = cursor_->Next;
+}
+
+void TWaveform::MoveCursorPast(double tau) {
+  // A sample exactly on a segment's end still comes from that segment.
+  while (cursor_ && cursor_->Item->Start + cursor_->Item->Duration < tau) cursor_ = cursor_->Next;
+}
+
+double TWaveform::NextSample(std::uint64_t& index) {
+  const double tau = static_cast<double>(sampleIndex_) / rate_ + timeOffset_;
+  index = sampleIndex_;
+  sampleIndex_ += step_;
+  if (cursor_) {
+    const double value = cursor_->Item->GetValue(tau);
+    MoveCursorPast(static_cast<double>(sampleIndex_) / rate_ + timeOffset_);
+    return value;
+  }
+  if (!tail_) return MaxValue;
+  const TSegment& last = *tail_->Item;
+  return last.GetValue(last.Start + last.Duration);
+}
+
+void TWaveform::AdvanceSampling(std::uint64_t index) {
+  if (index <= sampleIndex_) return;
+  sampleIndex_ = index;
+  MoveCursorPast(static_cast<double>(sampleIndex_) / rate_ + timeOffset_);
+}
+
+TSegment* TWaveform::NextSegment(const TContainer*& node) const {
+  if (!node) return nullptr;
+  TSegment* segment = node->Item.get();
+  node = node->Next;
+  return segment;
+}
+
+TSegment* TWaveform::SegmentAfter(std::int32_t n) const {
+  if (nodes_.empty()) return nullptr;
+  const std::size_t reached =
+      std::min<std::size_t>(n > 0 ? static_cast<std::size_t>(n) : 0, nodes_.size() - 1);
+  return reached + 1 < nodes_.size() ? nodes_[reached + 1].Item.get() : nullptr;
+}
+
+double TWaveform::ValueAt(double t) const {
+  for (const TContainer* n = head_; n; n = n->Next) {
+    const TSegment& s = *n->Item;
+    if (s.Start <= t && t < s.Start + s.Duration) return s.GetValue(t);
+  }
+  return 0.0;
+}
+
+}  // namespace ondrevo
