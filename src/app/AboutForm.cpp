@@ -6,19 +6,13 @@
 #include <QVBoxLayout>
 
 #include "app/Icons.h"
-#include "document/Translate.h"
+#include "app/TrQ.h"
 
 namespace ondrevo {
 
-namespace {
-QString T(const char* text) {
-  return QString::fromUtf8(_(text));
-}
-}  // namespace
-
 TAboutForm::TAboutForm(QWidget* parent) : QDialog(parent) {
   setObjectName("AboutForm");
-  setWindowTitle(T("About Ondrevo Designer..."));
+  setWindowTitle(TrQ("About Ondrevo Designer..."));
   setModal(true);
 
   auto* icon = new QLabel(this);
@@ -26,11 +20,11 @@ TAboutForm::TAboutForm(QWidget* parent) : QDialog(parent) {
   icon->setAlignment(Qt::AlignTop);
 
   auto* name = new QLabel(QStringLiteral("<b style='font-size:14pt'>Ondrevo Designer</b><br>%1 %2")
-                              .arg(T("Version"), QString::fromLatin1(kProgramVersion)),
+                              .arg(TrQ("Version"), QString::fromLatin1(kProgramVersion)),
                           this);
   name->setObjectName("ProductName");
-  auto* notice = new QLabel(T("Copyright (C) Kestravo. All rights reserved.\n"
-                              "Designs waveforms for programmable DC power supplies."),
+  auto* notice = new QLabel(TrQ("Copyright (C) Kestravo. All rights reserved.\n"
+                                "Designs waveforms for programmable DC power supplies."),
                             this);
   notice->setObjectName("Copyright");
   notice->setWordWrap(true);
@@ -48,7 +42,7 @@ TAboutForm::TAboutForm(QWidget* parent) : QDialog(parent) {
   auto* web = link("WebLink", kMakerWebLink, QStringLiteral("www.kestravo.com"));
   auto* mail = link("MailLink", kMakerMailLink, QStringLiteral("info@kestravo.com"));
 
-  auto* ok = new QPushButton(T("OK"), this);
+  auto* ok = new QPushButton(TrQ("OK"), this);
   ok->setObjectName("OKButton");
   ok->setDefault(true);
   connect(ok, &QPushButton::clicked, this, &QDialog::accept);

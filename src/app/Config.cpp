@@ -225,6 +225,16 @@ void TWConfig::ClearRecentFiles() {
   WriteRecent();
 }
 
+void TWConfig::SetRecentFiles(const std::vector<std::string>& paths) {
+  recent_.clear();
+  for (const auto& p : paths) {
+    if (static_cast<int>(recent_.size()) >= kMaxRecentFiles) break;
+    if (p.empty() || p.find_first_of("\r\n") != std::string::npos) continue;
+    if (std::find(recent_.begin(), recent_.end(), p) == recent_.end()) recent_.push_back(p);
+  }
+  WriteRecent();
+}
+
 void TWConfig::WriteRecent() {
   std::vector<std::pair<std::string, std::string>> kv;
   for (std::size_t i = 0; i < recent_.size(); ++i)

@@ -79,6 +79,7 @@ class TWConfig {
   void AddRecentFile(const std::string& path);  // moves or inserts it at the top
   void RemoveRecentFile(const std::string& path);
   void ClearRecentFiles();
+  void SetRecentFiles(const std::vector<std::string>& paths);  // keeps the first nine
 
  private:
   std::string folder_;

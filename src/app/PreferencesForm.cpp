@@ -16,14 +16,11 @@
 #include <QVBoxLayout>
 
 #include "app/Cache.h"
-#include "document/Translate.h"
+#include "app/TrQ.h"
 
 namespace ondrevo {
 
 namespace {
-QString T(const char* text) {
-  return QString::fromUtf8(_(text));
-}
 
 const int kBaudRates[] = {110, 150, 300, 600, 1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200};
 // Flow-control list order: none, Xon/Xoff, RTS/CTS, DTR/DSR.
@@ -63,7 +60,7 @@ std::int32_t TPreferencesForm::HandshakeValue(int index) {
 TPreferencesForm::TPreferencesForm(TWConfig& config, TWCache& cache, QWidget* parent)
     : QDialog(parent), config_(config), cache_(cache), working_(config.GetRS232Defaults()) {
   setObjectName("PreferencesForm");
-  setWindowTitle(T("Preferences"));
+  setWindowTitle(TrQ("Preferences"));
   setModal(true);
 
   pages_ = new QTabWidget(this);
@@ -72,14 +69,14 @@ TPreferencesForm::TPreferencesForm(TWConfig& config, TWCache& cache, QWidget* pa
   // ---- General ----
   auto* general = new QWidget;
   general->setObjectName("GeneralSheet");
-  auto* libGroup = new QGroupBox(T("&Waveform library"), general);
+  auto* libGroup = new QGroupBox(TrQ("&Waveform library"), general);
   libGroup->setObjectName("LibraryGroup");
   libPath_ = new QLineEdit(libGroup);
   libPath_->setObjectName("LibPathEdit");
   auto* browse = new QToolButton(libGroup);
   browse->setObjectName("BrowseButton");
   browse->setText(QStringLiteral("..."));
-  auto* libLabel = new QLabel(T("Path to waveform library:"), libGroup);
+  auto* libLabel = new QLabel(TrQ("Path to waveform library:"), libGroup);
   libLabel->setBuddy(libPath_);
   auto* libRow = new QHBoxLayout;
   libRow->addWidget(libPath_, 1);
@@ -88,21 +85,21 @@ TPreferencesForm::TPreferencesForm(TWConfig& config, TWCache& cache, QWidget* pa
   libLayout->addWidget(libLabel);
   libLayout->addLayout(libRow);
 
-  auto* historyGroup = new QGroupBox(T("&File history and cache"), general);
+  auto* historyGroup = new QGroupBox(TrQ("&File history and cache"), general);
   historyGroup->setObjectName("HistoryGroup");
   auto* historyText = new QLabel(
-      T("Ondrevo keeps a history of recently used files and caches preview images of those "
-        "files."),
+      TrQ("Ondrevo keeps a history of recently used files and caches preview images of those "
+          "files."),
       historyGroup);
   historyText->setWordWrap(true);
-  auto* clear = new QPushButton(T("&Clear file history and cache"), historyGroup);
+  auto* clear = new QPushButton(TrQ("&Clear file history and cache"), historyGroup);
   clear->setObjectName("ClearHistoryButton");
   auto* historyLayout = new QVBoxLayout(historyGroup);
   historyLayout->addWidget(historyText);
   historyLayout->addWidget(clear, 0, Qt::AlignLeft);
 
   // Kept for its familiar place; it has no effect.
-  auto* welcome = new QCheckBox(T("&Show welcome screen on start up"), general);
+  auto* welcome = new QCheckBox(TrQ("&Show welcome screen on start up"), general);
   welcome->setObjectName("ShowWelcomeCheck");
   welcome->setChecked(true);
   welcome->setEnabled(false);
@@ -112,13 +109,13 @@ TPreferencesForm::TPreferencesForm(TWConfig& config, TWCache& cache, QWidget* pa
   generalLayout->addWidget(historyGroup);
   generalLayout->addWidget(welcome);
   generalLayout->addStretch();
-  pages_->addTab(general, T("&General"));
+  pages_->addTab(general, TrQ("&General"));
 
   // ---- RS 232 ----
   auto* serial = new QWidget;
   serial->setObjectName("RS232Sheet");
   auto* serialText = new QLabel(
-      T("Default settings used on RS 232 interfaces for automated device discovery."), serial);
+      TrQ("Default settings used on RS 232 interfaces for automated device discovery."), serial);
   serialText->setWordWrap(true);
   auto combo = [serial](const char* name, const QStringList& items) {
     auto* c = new QComboBox(serial);
@@ -130,30 +127,30 @@ TPreferencesForm::TPreferencesForm(TWConfig& config, TWCache& cache, QWidget* pa
   for (int b : kBaudRates) bauds << QString::number(b);
   baud_ = combo("BaudRateBox", bauds);
   dataBits_ = combo("DataBitsBox", {"7", "8"});
-  parity_ = combo("ParityBox", {T("No parity"), T("Even"), T("Odd")});
+  parity_ = combo("ParityBox", {TrQ("No parity"), TrQ("Even"), TrQ("Odd")});
   stopBits_ = combo("StopBitsBox", {"1", "2"});
   flow_ = combo("FlowControlBox",
-                {T("No flow control"), T("Xon / Xoff"), T("RTS / CTS"), T("DTR / DSR")});
+                {TrQ("No flow control"), TrQ("Xon / Xoff"), TrQ("RTS / CTS"), TrQ("DTR / DSR")});
   auto* form = new QFormLayout;
-  form->addRow(T("Symbols per second (Baud rate):"), baud_);
-  form->addRow(T("Data bits:"), dataBits_);
-  form->addRow(T("Parity:"), parity_);
-  form->addRow(T("Stop bits:"), stopBits_);
-  form->addRow(T("Flow control:"), flow_);
-  auto* factory = new QPushButton(T("&Load factory defaults"), serial);
+  form->addRow(TrQ("Symbols per second (Baud rate):"), baud_);
+  form->addRow(TrQ("Data bits:"), dataBits_);
+  form->addRow(TrQ("Parity:"), parity_);
+  form->addRow(TrQ("Stop bits:"), stopBits_);
+  form->addRow(TrQ("Flow control:"), flow_);
+  auto* factory = new QPushButton(TrQ("&Load factory defaults"), serial);
   factory->setObjectName("FactoryDefaultsButton");
   auto* serialLayout = new QVBoxLayout(serial);
   serialLayout->addWidget(serialText);
   serialLayout->addLayout(form);
   serialLayout->addWidget(factory, 0, Qt::AlignLeft);
   serialLayout->addStretch();
-  pages_->addTab(serial, T("&RS 232 Defaults"));
+  pages_->addTab(serial, TrQ("&RS 232 Defaults"));
 
   // ---- buttons ----
-  auto* ok = new QPushButton(T("&OK"), this);
+  auto* ok = new QPushButton(TrQ("&OK"), this);
   ok->setObjectName("OKButton");
   ok->setDefault(true);
-  auto* cancel = new QPushButton(T("&Cancel"), this);
+  auto* cancel = new QPushButton(TrQ("&Cancel"), this);
   cancel->setObjectName("CancelButton");
   auto* buttons = new QHBoxLayout;
   buttons->addStretch();
@@ -184,12 +181,13 @@ TPreferencesForm::TPreferencesForm(TWConfig& config, TWCache& cache, QWidget* pa
   connect(ok, &QPushButton::clicked, this, &TPreferencesForm::accept);
   connect(cancel, &QPushButton::clicked, this, &TPreferencesForm::reject);
 
+  ClearRecentFiles = [this] { config_.ClearRecentFiles(); };
   AskQuestion = [this](const QString& text) {
-    return QMessageBox::question(this, T("Ondrevo"), text, QMessageBox::Yes | QMessageBox::No) ==
+    return QMessageBox::question(this, TrQ("Ondrevo"), text, QMessageBox::Yes | QMessageBox::No) ==
            QMessageBox::Yes;
   };
   BrowseFolder = [this](const QString& start) {
-    return QFileDialog::getExistingDirectory(this, T("Select library directory:"), start);
+    return QFileDialog::getExistingDirectory(this, TrQ("Select library directory:"), start);
   };
   setFixedSize(360, 319);
 }
@@ -211,16 +209,15 @@ void TPreferencesForm::ShowWorkingCopy() {
 }
 
 void TPreferencesForm::ClearHistory() {
-  if (!AskQuestion(T("This action can not be undone. Are you sure?"))) return;
-  config_.ClearRecentFiles();
+  if (!AskQuestion(TrQ("This action can not be undone. Are you sure?"))) return;
+  ClearRecentFiles();
   cache_.ClearCache();
-  if (OnHistoryCleared) OnHistoryCleared();
 }
 
 void TPreferencesForm::accept() {
   const QString path = libPath_->text();
   if (!QDir(path).exists() || path.isEmpty()) {
-    if (!AskQuestion(T("Library path does not exist, save anyway?"))) return;
+    if (!AskQuestion(TrQ("Library path does not exist, save anyway?"))) return;
   }
   config_.SetLibraryPath(path.toStdString());
   config_.SetRS232Defaults(working_);

@@ -22,8 +22,8 @@ class TPreferencesForm : public QDialog {
   // Seams: Yes/No questions (true for Yes) and the folder dialog (empty when cancelled).
   std::function<bool(const QString& text)> AskQuestion;
   std::function<QString(const QString& start)> BrowseFolder;
-  // Runs after the history and cache were cleared, so the editor can refresh its menu.
-  std::function<void()> OnHistoryCleared;
+  // Empties the editor's recent list; default: the list kept in the settings object.
+  std::function<void()> ClearRecentFiles;
 
   const RS232Defaults& WorkingCopy() const { return working_; }
 

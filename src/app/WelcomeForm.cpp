@@ -12,14 +12,11 @@
 #include "app/Cache.h"
 #include "app/Config.h"
 #include "app/Icons.h"
-#include "document/Translate.h"
+#include "app/TrQ.h"
 
 namespace ondrevo {
 
 namespace {
-QString T(const char* text) {
-  return QString::fromUtf8(_(text));
-}
 
 QToolButton* MakeButton(QWidget* parent, const char* name, const QString& caption,
                         const QString& hint, const QIcon& icon) {
@@ -44,22 +41,22 @@ TWelcomeForm::TWelcomeForm(TWConfig& config, TWCache& cache, QWidget* parent)
       config_(config),
       cache_(cache) {
   setObjectName("WelcomeForm");
-  setWindowTitle(T("Welcome to Ondrevo"));
+  setWindowTitle(TrQ("Welcome to Ondrevo"));
   setWindowIcon(AppIcon());
   setAttribute(Qt::WA_QuitOnClose, true);
 
   auto* grid = new QGridLayout(this);
   grid->setContentsMargins(8, 4, 8, 4);
   grid->setSpacing(4);
-  auto* newButton = MakeButton(this, "NewButton", T("&New curve"), T("Create a new document"),
+  auto* newButton = MakeButton(this, "NewButton", TrQ("&New curve"), TrQ("Create a new document"),
                                ThemeIcon({}, "new"));
-  auto* openButton = MakeButton(this, "OpenButton", T("&Open..."), T("Open existing document"),
+  auto* openButton = MakeButton(this, "OpenButton", TrQ("&Open..."), TrQ("Open existing document"),
                                 ThemeIcon({}, "open"));
   auto* libraryButton =
-      MakeButton(this, "LibraryButton", T("&Library..."),
-                 T("Create a new document based on a library file"), ThemeIcon({}, "library"));
+      MakeButton(this, "LibraryButton", TrQ("&Library..."),
+                 TrQ("Create a new document based on a library file"), ThemeIcon({}, "library"));
   auto* exitButton =
-      MakeButton(this, "ExitButton", T("&Exit"), T("Exit Ondrevo"), ThemeIcon({}, "exit"));
+      MakeButton(this, "ExitButton", TrQ("&Exit"), TrQ("Exit Ondrevo"), ThemeIcon({}, "exit"));
   grid->addWidget(newButton, 0, 0);
   grid->addWidget(openButton, 0, 1);
   grid->addWidget(libraryButton, 0, 2);
@@ -77,8 +74,12 @@ TWelcomeForm::TWelcomeForm(TWConfig& config, TWCache& cache, QWidget* parent)
   connect(libraryButton, &QToolButton::clicked, this, [this] { Run(LibraryDocument); });
   connect(exitButton, &QToolButton::clicked, this, &QWidget::close);
 
+  // The welcome window is the main window: closing it ends the program.
+  OnClosed = [] { QApplication::quit(); };
+  RecentFiles = [this] { return config_.RecentFiles(); };
+  RemoveRecent = [this](const std::string& path) { config_.RemoveRecentFile(path); };
   AskQuestion = [this](const QString& text) {
-    return QMessageBox::question(this, T("Ondrevo"), text, QMessageBox::Yes | QMessageBox::No) ==
+    return QMessageBox::question(this, TrQ("Ondrevo"), text, QMessageBox::Yes | QMessageBox::No) ==
            QMessageBox::Yes;
   };
   setFixedSize(521, 201);
@@ -92,7 +93,7 @@ void TWelcomeForm::Run(const std::function<void()>& command) {
 
 void TWelcomeForm::FillRecentButtons() {
   for (auto* b : recent_) b->setVisible(false);
-  const auto& files = config_.RecentFiles();
+  const std::vector<std::string> files = RecentFiles();
   for (int i = 0; i < 4 && i < static_cast<int>(files.size()); ++i) {
     const QString path = QString::fromStdString(files[i]);
     // A literal "&" in a name must not become an accelerator.
@@ -117,8 +118,8 @@ void TWelcomeForm::ChooseRecent(int index) {
     hide();
     return;
   }
-  if (AskQuestion(T("The file can not be found. Remove it from history?"))) {
-    config_.RemoveRecentFile(path);
+  if (AskQuestion(TrQ("The file can not be found. Remove it from history?"))) {
+    RemoveRecent(path);
     FillRecentButtons();
   }
 }
@@ -130,8 +131,7 @@ void TWelcomeForm::showEvent(QShowEvent* event) {
 
 void TWelcomeForm::closeEvent(QCloseEvent* event) {
   QWidget::closeEvent(event);
-  // The welcome window is the main window: closing it ends the program.
-  QApplication::quit();
+  if (OnClosed) OnClosed();
 }
 
 }  // namespace ondrevo

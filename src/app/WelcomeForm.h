@@ -5,6 +5,7 @@
 #include <QWidget>
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace ondrevo {
 
@@ -21,6 +22,12 @@ class TWelcomeForm : public QWidget {
   std::function<void()> OpenDocument;
   std::function<void()> LibraryDocument;
   std::function<void(const std::string& path)> LoadRecent;  // loads and moves it to the top
+  // The editor's recent list, most recent first, and removing an entry from it (stored at once).
+  // Default: the list kept in the settings object.
+  std::function<std::vector<std::string>()> RecentFiles;
+  std::function<void(const std::string& path)> RemoveRecent;
+  // Runs when the window is closed; default: ends the program (it is the main window).
+  std::function<void()> OnClosed;
   // Seam for the "file not found" question; true for Yes.
   std::function<bool(const QString& text)> AskQuestion;
 

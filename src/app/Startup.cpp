@@ -1,0 +1,151 @@
+#include "app/Startup.h"
+
+#include <libintl.h>
+
+#include <QApplication>
+#include <QDir>
+#include <QFileInfo>
+
+#include "app/AboutForm.h"
+#include "app/Cache.h"
+#include "app/Config.h"
+#include "app/CrashHandler.h"
+#include "app/PreferencesForm.h"
+#include "app/WelcomeForm.h"
+#include "document/Translate.h"
+#include "editor/GraphForm.h"
+
+namespace ondrevo {
+
+namespace {
+bool HasCatalogue(const QString& dir) {
+  return QFileInfo::exists(dir + "/de/LC_MESSAGES/" + kTextDomain + ".mo");
+}
+}  // namespace
+
+QString BindTranslations(const QString& programFolder) {
+  QString dir;
+  const QString installed = QDir::cleanPath(programFolder + "/../share/locale");
+  if (HasCatalogue(installed)) {
+    dir = installed;
+#ifdef ONDREVO_BUILD_LOCALEDIR
+  } else if (HasCatalogue(QStringLiteral(ONDREVO_BUILD_LOCALEDIR))) {
+    dir = QStringLiteral(ONDREVO_BUILD_LOCALEDIR);
+#endif
+  } else {
+    dir = QStringLiteral(ONDREVO_LOCALEDIR);
+  }
+  bindtextdomain(kTextDomain, dir.toLocal8Bit().constData());
+  bind_textdomain_codeset(kTextDomain, "UTF-8");
+  return dir;
+}
+
+QString DefaultLibraryPath(const QString& programFolder) {
+  const QStringList candidates = {
+      QDir::cleanPath(programFolder + "/../share/ondrevo/Lib"),
+      QStringLiteral(ONDREVO_DATADIR "/Lib"),
+#ifdef ONDREVO_SOURCE_DATADIR
+      QStringLiteral(ONDREVO_SOURCE_DATADIR "/Lib"),
+#endif
+  };
+  for (const QString& c : candidates)
+    if (QFileInfo(c).isDir()) return c;
+  return candidates.front();
+}
+
+TShell::TShell(const QStringList& args, const QString& programFolder) {
+  // The welcome window's settings object and preview cache come first.
+  Config = std::make_unique<TWConfig>(DefaultLibraryPath(programFolder).toStdString());
+  Cache = std::make_unique<TWCache>(*Config);
+  Crash = std::make_unique<TCrashHandler>();
+  if (auto* app = dynamic_cast<TOndrevoApplication*>(QCoreApplication::instance()))
+    app->SetCrashHandler(Crash.get());
+  Welcome = std::make_unique<TWelcomeForm>(*Config, *Cache);
+
+  TGraphFormSettings settings;
+  settings.SettingsFolder = QString::fromStdString(Config->GetSettingsFolder());
+  TWConfig* config = Config.get();
+  settings.LoadRecentFiles = [config] {
+    QStringList list;
+    for (const auto& p : config->RecentFiles()) list << QString::fromStdString(p);
+    return list;
+  };
+  settings.StoreRecentFiles = [config](const QStringList& list) {
+    std::vector<std::string> paths;
+    for (const QString& p : list) paths.push_back(p.toStdString());
+    config->SetRecentFiles(paths);
+  };
+  settings.LoadPlacement = [config] {
+    return QByteArray::fromBase64(
+        QByteArray::fromStdString(config->Settings().ReadString("TGraphForm", "Placement")));
+  };
+  settings.StorePlacement = [config](const QByteArray& placement) {
+    config->Settings().WriteString("TGraphForm", "Placement", placement.toBase64().toStdString());
+  };
+  std::vector<std::string> switchArgs;
+  for (const QString& a : args) switchArgs.push_back(a.toStdString());
+  settings.Switches = ParseEditorSwitches(switchArgs);
+  Editor = std::make_unique<TGraphForm>(std::move(settings));
+  About = std::make_unique<TAboutForm>(Editor.get());
+  Preferences = std::make_unique<TPreferencesForm>(*Config, *Cache, Editor.get());
+  // The remote window and the device selection dialog follow here once they exist.
+
+  TGraphForm* editor = Editor.get();
+  TWelcomeForm* welcome = Welcome.get();
+  TWCache* cache = Cache.get();
+  editor->WritePreviewImage = [editor, cache](const QString& path) {
+    cache->StoreImage(path.toStdString(), editor->RenderPreviewImage());
+  };
+  welcome->NewDocument = [editor] {
+    editor->show();
+    editor->New();
+  };
+  welcome->OpenDocument = [editor] {
+    editor->show();
+    editor->Open();
+  };
+  welcome->LibraryDocument = [editor] {
+    editor->show();
+    editor->Library();
+  };
+  welcome->LoadRecent = [editor](const std::string& path) {
+    editor->show();
+    editor->OpenRecent(QString::fromStdString(path));
+  };
+  welcome->RecentFiles = [editor] {
+    std::vector<std::string> list;
+    for (const QString& p : editor->RecentFiles()) list.push_back(p.toStdString());
+    return list;
+  };
+  welcome->RemoveRecent = [editor](const std::string& path) {
+    editor->RemoveRecentFile(QString::fromStdString(path));
+  };
+  Preferences->ClearRecentFiles = [editor] { editor->ClearRecentFiles(); };
+
+  TAboutForm* about = About.get();
+  TPreferencesForm* prefs = Preferences.get();
+  QObject::connect(editor, &TGraphForm::aboutRequested, about, [about] { about->exec(); });
+  QObject::connect(editor, &TGraphForm::preferencesRequested, prefs, [prefs] { prefs->exec(); });
+  QObject::connect(editor, &TGraphForm::closed, welcome, [welcome] { welcome->show(); });
+  QObject::connect(editor, &TGraphForm::exitRequested, welcome, [welcome] { welcome->close(); });
+
+  if (!args.isEmpty() && QFileInfo(args.front()).isFile())
+    OpenFromCommandLine(QFileInfo(args.front()).absoluteFilePath());
+  else
+    Welcome->show();
+}
+
+TShell::~TShell() {
+  if (auto* app = dynamic_cast<TOndrevoApplication*>(QCoreApplication::instance()))
+    app->SetCrashHandler(nullptr);
+}
+
+void TShell::OpenFromCommandLine(const QString& path) {
+  Editor->show();
+  // A document that fails to load is not remembered and gets no picture.
+  if (!Editor->LoadDocument(path)) return;
+  if (Editor->WritePreviewImage) Editor->WritePreviewImage(path);
+  Editor->AddRecentFile(path);
+}
+
+}  // namespace ondrevo

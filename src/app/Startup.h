@@ -1,0 +1,43 @@
+// Program start: translation set-up, data folders and the windows in their fixed order.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <memory>
+
+namespace ondrevo {
+
+class TWConfig;
+class TWCache;
+class TWelcomeForm;
+class TGraphForm;
+class TAboutForm;
+class TPreferencesForm;
+class TCrashHandler;
+
+// Binds the "ondrevo" catalogue: next to the program when installed, else the build tree's,
+// else the configured locale folder. Returns the folder used.
+QString BindTranslations(const QString& programFolder);
+
+// The waveform library shipped with the program (installed, else the source tree's).
+QString DefaultLibraryPath(const QString& programFolder);
+
+// All windows of the program, created in start-up order and wired together.
+struct TShell {
+  std::unique_ptr<TWConfig> Config;
+  std::unique_ptr<TWCache> Cache;
+  std::unique_ptr<TCrashHandler> Crash;
+  std::unique_ptr<TWelcomeForm> Welcome;
+  std::unique_ptr<TGraphForm> Editor;
+  std::unique_ptr<TAboutForm> About;
+  std::unique_ptr<TPreferencesForm> Preferences;
+
+  // `args` without the program name. Shows the editor with the document named first when it
+  // exists, else the welcome window.
+  explicit TShell(const QStringList& args, const QString& programFolder);
+  ~TShell();
+  // Loads a document into the editor, writes its preview, adds it to the recent list.
+  void OpenFromCommandLine(const QString& path);
+};
+
+}  // namespace ondrevo
