@@ -1,0 +1,30 @@
+#include "devices/Interface.h"
+
+namespace ondrevo {
+
+void TInterface::Send(const std::string& command) {
+  DoSend(command);
+  Trace("> ", command);
+}
+
+std::string TInterface::Receive(uint32_t timeoutMs) {
+  std::string reply = DoReceive(timeoutMs);
+  Trace("< ", reply);
+  return reply;
+}
+
+void TInterface::SetTraceObserver(TTraceObserver observer) {
+  std::lock_guard guard(traceLock_);
+  trace_ = observer ? std::make_shared<const TTraceObserver>(std::move(observer)) : nullptr;
+}
+
+void TInterface::Trace(const char* prefix, const std::string& line) {
+  std::shared_ptr<const TTraceObserver> observer;
+  {
+    std::lock_guard guard(traceLock_);
+    observer = trace_;
+  }
+  if (observer) (*observer)(prefix + line);
+}
+
+}  // namespace ondrevo

@@ -1,0 +1,51 @@
+// Base of every transport and scanner. Send and Receive are the one place where command traffic
+// passes, so the trace of every line is written here.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+
+namespace ondrevo {
+
+class TInterface {
+ public:
+  // Receives "> " + every line sent and "< " + every line received, from any thread.
+  using TTraceObserver = std::function<void(const std::string& line)>;
+
+  TInterface() = default;
+  TInterface(const TInterface&) = delete;
+  TInterface& operator=(const TInterface&) = delete;
+  virtual ~TInterface() = default;
+
+  std::string Name;  // caption of the bus node in the device tree
+
+  // Writes command + LF to the open instrument.
+  void Send(const std::string& command);
+  // Waits up to timeoutMs for one reply line; returns it without CR and LF.
+  std::string Receive(uint32_t timeoutMs);
+  // True when the instrument's status byte has bit 7 clear; false where it cannot be read.
+  virtual bool IsBusy() = 0;
+  virtual void Open() = 0;
+  virtual void Close() = 0;
+  virtual void OpenDevice() = 0;
+  virtual void CloseDevice() = 0;
+  virtual void SetRemote() = 0;
+  virtual void SetLocal() = 0;
+
+  void SetTraceObserver(TTraceObserver observer);
+
+ protected:
+  virtual void DoSend(const std::string& command) = 0;
+  virtual std::string DoReceive(uint32_t timeoutMs) = 0;
+
+ private:
+  void Trace(const char* prefix, const std::string& line);
+
+  std::mutex traceLock_;
+  std::shared_ptr<const TTraceObserver> trace_;
+};
+
+}  // namespace ondrevo

@@ -1,0 +1,112 @@
+#include "devices/MainThread.h"
+
+#include <atomic>
+#include <exception>
+
+namespace ondrevo {
+
+namespace {
+
+std::mutex gLock;
+std::thread::id gMainId;
+std::shared_ptr<const TMainThread::Dispatcher> gDispatcher;
+
+}  // namespace
+
+void TMainThread::SetMainThread(std::thread::id id) {
+  std::lock_guard guard(gLock);
+  gMainId = id;
+}
+
+bool TMainThread::IsMainThread() {
+  std::lock_guard guard(gLock);
+  return gMainId == std::this_thread::get_id();
+}
+
+void TMainThread::SetDispatcher(Dispatcher dispatcher) {
+  std::lock_guard guard(gLock);
+  gDispatcher = dispatcher ? std::make_shared<const Dispatcher>(std::move(dispatcher)) : nullptr;
+}
+
+void TMainThread::Synchronize(const std::function<void()>& fn) {
+  std::shared_ptr<const Dispatcher> dispatcher;
+  {
+    std::lock_guard guard(gLock);
+    if (gMainId == std::this_thread::get_id())
+      dispatcher = nullptr;
+    else
+      dispatcher = gDispatcher;
+  }
+  // Without a dispatcher (no main loop at all) the handler runs where it is raised.
+  if (!dispatcher) {
+    fn();
+    return;
+  }
+  (*dispatcher)(fn);
+}
+
+struct TEventQueue::Item {
+  std::function<void()> fn;
+  std::exception_ptr error;
+  bool done = false;
+};
+
+void TEventQueue::Install() {
+  TMainThread::SetMainThread();
+  TMainThread::SetDispatcher([this](const std::function<void()>& fn) { Post(fn); });
+}
+
+void TEventQueue::Post(const std::function<void()>& fn) {
+  auto item = std::make_shared<Item>();
+  item->fn = fn;
+  std::unique_lock guard(lock_);
+  items_.push_back(item);
+  changed_.notify_all();
+  changed_.wait(guard, [&] { return item->done; });
+  if (item->error) std::rethrow_exception(item->error);
+}
+
+int TEventQueue::ProcessPending() {
+  int count = 0;
+  std::unique_lock guard(lock_);
+  while (!items_.empty()) {
+    auto item = items_.front();
+    items_.pop_front();
+    guard.unlock();
+    try {
+      item->fn();
+    } catch (...) {
+      item->error = std::current_exception();
+    }
+    guard.lock();
+    item->done = true;
+    changed_.notify_all();
+    ++count;
+  }
+  return count;
+}
+
+bool TEventQueue::PumpUntil(const std::function<bool()>& pred, std::chrono::milliseconds timeout) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  for (;;) {
+    ProcessPending();
+    if (pred()) return true;
+    std::unique_lock guard(lock_);
+    if (!items_.empty()) continue;
+    if (changed_.wait_until(guard, std::min(deadline, std::chrono::steady_clock::now() +
+                                                          std::chrono::milliseconds(20))) ==
+            std::cv_status::timeout &&
+        std::chrono::steady_clock::now() >= deadline) {
+      guard.unlock();
+      ProcessPending();
+      return pred();
+    }
+  }
+}
+
+void TEventQueue::Wake() {
+  std::lock_guard guard(lock_);
+  changed_.notify_all();
+}
+
+}  // namespace ondrevo

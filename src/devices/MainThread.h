@@ -1,0 +1,49 @@
+// Every device event reaches its handler on the main thread: a worker hands the handler over and
+// waits until it has run. The GUI plugs in a blocking queued call; the CLI and the tests use
+// TEventQueue, which the main thread pumps while it waits for anything.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+namespace ondrevo {
+
+class TMainThread {
+ public:
+  // Runs fn on the main thread and returns when it has run; an exception thrown by fn is
+  // rethrown in the caller. On the main thread fn runs directly.
+  using Dispatcher = std::function<void(const std::function<void()>& fn)>;
+
+  static void Synchronize(const std::function<void()>& fn);
+  static bool IsMainThread();
+  // Called once on the main thread by the program (or a test) before devices are used.
+  static void SetMainThread(std::thread::id id = std::this_thread::get_id());
+  static void SetDispatcher(Dispatcher dispatcher);
+};
+
+// Queue of handlers from worker threads, run when the main thread pumps.
+class TEventQueue {
+ public:
+  // Makes this queue the dispatcher and the calling thread the main thread.
+  void Install();
+  void Post(const std::function<void()>& fn);  // enqueue and wait until run
+  // Runs every queued handler; returns how many ran.
+  int ProcessPending();
+  // Pumps until pred() holds or the time-out passes; returns pred().
+  bool PumpUntil(const std::function<bool()>& pred, std::chrono::milliseconds timeout);
+  // Wakes a pumping main thread, e.g. from a signal-watching thread.
+  void Wake();
+
+ private:
+  struct Item;
+  std::mutex lock_;
+  std::condition_variable changed_;
+  std::deque<std::shared_ptr<Item>> items_;
+};
+
+}  // namespace ondrevo

@@ -1,0 +1,46 @@
+// Command building and reply parsing of the family-C supplies, as pure functions.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace ondrevo::ksv7340 {
+
+// One chunk of list memory: the same points in all three list commands (without ";*OPC?").
+struct ListChunk {
+  std::string Voltage;  // LIST:VOLT s,v,v...
+  std::string Current;  // LIST:CURR s,c,c...
+  std::string Dwell;    // LIST:DWEL s,t,t...
+  int32_t First = 0;
+  int32_t Last = 0;  // inclusive
+};
+
+inline constexpr const char* kOpcQuery = ";*OPC?";
+
+// Points from `start` on, as many as fit so that each line plus ";*OPC?" stays below
+// maxCommandLength characters; always at least one point.
+ListChunk BuildListChunk(const std::vector<double>& dwell, const std::vector<double>& voltage,
+                         const std::vector<double>& current, int32_t start,
+                         int32_t maxCommandLength);
+
+// Number of a list point: fixed, 3 decimals, "." always.
+std::string FormatListValue(double value);
+// Set value: fixed, 3 decimals, at most 5 significant digits.
+std::string FormatSetValue(double value);
+
+// "LIST:BLOC 0,F,L,count" (count 0 is INF).
+std::string BlockCommand(int32_t first, int32_t last, int32_t count);
+
+// "LIST:SEQ?" reply: field 2 is the point playing, the text after the last comma the
+// repetition. Raises std::runtime_error for fewer than three fields or non-numbers.
+void ParseSequenceReply(std::string_view reply, int32_t& index, int32_t& repetition);
+
+// Whole number reply (blanks around allowed); raises on anything else.
+int32_t ParseIntegerReply(std::string_view reply);
+
+// The count after the last comma of a "LIST:BLOC? 0" reply; "INF" is endless (0).
+int32_t ParseBlockCount(std::string_view reply);
+
+}  // namespace ondrevo::ksv7340

@@ -1,0 +1,338 @@
+// Transcript tests of the family-C driver against a scripted transport.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <memory>
+
+#include "devices/MainThread.h"
+#include "devices/supplies/Ksv7340Device.h"
+#include "devices/supplies/Ksv7340Protocol.h"
+#include "document/SegmentTable.h"
+#include "model/Builder.h"
+#include "supplies/ScriptedTransport.h"
+
+namespace ondrevo {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::ElementsAreArray;
+using testing::TScriptedTransport;
+using namespace std::chrono_literals;
+
+// A staircase of `levels` held levels of 0.1 s each: one list point per level.
+std::shared_ptr<TWaveform> Staircase(int levels, double first, double step) {
+  SegmentTable table;
+  int row = 0;
+  for (int k = 0; k < levels; ++k) {
+    table[row++] = SegmentRow{k * 0.1, first + k * step};
+    table[row++] = SegmentRow{(k + 1) * 0.1, first + k * step};
+  }
+  table.SetLastPointIndex(row - 1);
+  return BuildWaveform(table);
+}
+
+std::shared_ptr<TWaveform> Constant(double duration, double value) {
+  SegmentTable table;
+  table[0] = SegmentRow{0.0, value};
+  table[1] = SegmentRow{duration, value};
+  table.SetLastPointIndex(1);
+  return BuildWaveform(table);
+}
+
+struct Events {
+  std::vector<std::string> log;
+  std::vector<int> uploadProgress, playProgress, bursts;
+  int errors = 0;
+  std::string lastError;
+};
+
+class Ksv7340Test : public ::testing::Test {
+ protected:
+  void SetUp() override { queue.Install(); }
+  void TearDown() override {
+    if (device) queue.PumpUntil([&] { return !device->HasRunningThreads(); }, 10s);
+    TMainThread::SetDispatcher(nullptr);
+  }
+
+  std::shared_ptr<TKsv7340Device> Make(const std::string& model = "KSV 7342-80") {
+    transport = std::make_shared<TScriptedTransport>();
+    device = std::make_shared<TKsv7340Device>(model, transport, "123456");
+    device->SetOnUploadProgress([this](IDevice*, int p) { events.uploadProgress.push_back(p); });
+    device->SetOnPlayProgress([this](IDevice*, int p) { events.playProgress.push_back(p); });
+    device->SetOnBurst([this](IDevice*, int n) { events.bursts.push_back(n); });
+    device->SetOnUploadDone([this](IDevice*) { events.log.push_back("done"); });
+    device->SetOnError([this](IDevice*, const std::exception& e) {
+      ++events.errors;
+      events.lastError = e.what();
+      events.log.push_back("error");
+    });
+    device->SetOnPlay([this](IDevice*) { events.log.push_back("play"); });
+    device->SetOnStop([this](IDevice*) { events.log.push_back("stop"); });
+    device->SetOnConnect([this](IDevice*) { events.log.push_back("connect"); });
+    device->SetOnDisconnect([this](IDevice*) { events.log.push_back("disconnect"); });
+    return device;
+  }
+
+  void ConnectQuietly() {
+    device->Connect();
+    transport->ClearLines();
+    events.log.clear();
+  }
+
+  bool WaitThreads() {
+    return queue.PumpUntil([&] { return !device->HasRunningThreads(); }, 20s);
+  }
+
+  TEventQueue queue;
+  std::shared_ptr<TScriptedTransport> transport;
+  std::shared_ptr<TKsv7340Device> device;
+  Events events;
+};
+
+TEST_F(Ksv7340Test, ConnectSendsTheSequenceAndTakesTheReportedMaxima) {
+  Make("KSV 7341-20");
+  device->Connect();
+  EXPECT_THAT(
+      transport->Lines(),
+      ElementsAre("[open]", ";SYST:REM", ";*CLS", "SYST:LANG CIIL", "LIST:SEQ:STAT OFF",
+                  "SOUR:VOLT? MAX", "SOUR:CURR? MAX", "LIST:SEQ:OPEN:MODE NORM",
+                  "LIST:SEQ:TERM FIRS", "LIST:SEQ:STAT ON", "LIST:SEQ:BLOC 0", "SYST:ERR?"));
+  EXPECT_TRUE(device->IsConnected());
+  EXPECT_DOUBLE_EQ(device->GetMaxVoltage(), 81.6);
+  EXPECT_DOUBLE_EQ(device->GetMaxCurrent(), 5.1);
+  EXPECT_DOUBLE_EQ(device->GetVoltageResolution(), 0.005);  // table values stay
+  EXPECT_THAT(events.log, ElementsAre("connect"));
+}
+
+TEST_F(Ksv7340Test, TwoChannelConnectSelectsTheWiredChannel) {
+  Make("KSV 7342-40");
+  ASSERT_EQ(device->GetConnectedInputs().size(), 2u);
+  device->GetConnectedInputs()[1] = std::make_shared<TDummyDevice>();
+  device->Connect();
+  auto sent = transport->Sent();
+  EXPECT_NE(std::find(sent.begin(), sent.end(), "INST:NSEL 2"), sent.end());
+  device->Disconnect();
+
+  Make("KSV 7342-40");
+  device->GetConnectedInputs()[0] = std::make_shared<TDummyDevice>();
+  device->Connect();
+  sent = transport->Sent();
+  EXPECT_EQ(sent[6], "INST:NSEL 1");  // right after the two maxima
+}
+
+TEST_F(Ksv7340Test, ConnectFailurePassesToTheCallerAndStaysDisconnected) {
+  Make();
+  transport->Replies["SOUR:CURR? MAX"] = {"\x01"};
+  EXPECT_THROW(device->Connect(), ETimeoutError);
+  EXPECT_FALSE(device->IsConnected());
+  EXPECT_TRUE(events.log.empty());
+  transport->Replies["SOUR:CURR? MAX"] = {"garbage"};
+  EXPECT_ANY_THROW(device->Connect());
+  EXPECT_FALSE(device->IsConnected());
+}
+
+TEST_F(Ksv7340Test, OnePointUploadTranscript) {
+  Make("KSV 7342-80");
+  ConnectQuietly();
+  device->Upload(Constant(0.005, 12.5), Constant(0.005, 1.25), true);
+  ASSERT_TRUE(WaitThreads());
+  EXPECT_THAT(
+      transport->Sent(),
+      ElementsAre("LIST:VOLT 0,12.500;*OPC?", "LIST:CURR 0,1.250;*OPC?", "LIST:DWEL 0,0.010;*OPC?",
+                  "SYST:ERR?", "LIST:BLOC 0,0,0,1", "INIT", "SYST:ERR?",
+                  // the done handler: SetBurstCount(GetBurstCount())
+                  "LIST:SEQ:STAT?", "LIST:SEQ:TERM FIRS", "LIST:BLOC 0,0,0,1", "SYST:ERR?"));
+  EXPECT_THAT(events.log, ElementsAre("done"));
+  EXPECT_EQ(events.uploadProgress.front(), 0);
+  EXPECT_EQ(events.uploadProgress.back(), 100);
+  EXPECT_FALSE(device->IsUploading());
+}
+
+TEST_F(Ksv7340Test, ThousandPointsAreCutIntoAlignedChunksBelowTheLineLimit) {
+  Make("KSV 7342-80");
+  ConnectQuietly();
+  device->Upload(Staircase(1000, 12.345, 0.02), Staircase(1000, 1.234, 0.001), false);
+  ASSERT_TRUE(WaitThreads());
+  ASSERT_EQ(events.errors, 0) << events.lastError;
+  const auto sent = transport->Sent();
+  int chunks = 0;
+  int next = 0;
+  for (std::size_t i = 0; i + 2 < sent.size() && sent[i].starts_with("LIST:VOLT "); i += 3) {
+    ++chunks;
+    const std::string start = sent[i].substr(10, sent[i].find(',') - 10);
+    EXPECT_EQ(std::stoi(start), next);
+    EXPECT_TRUE(sent[i + 1].starts_with("LIST:CURR " + start + ","));
+    EXPECT_TRUE(sent[i + 2].starts_with("LIST:DWEL " + start + ","));
+    const auto points = std::count(sent[i].begin(), sent[i].end(), ',');
+    for (int k = 0; k < 3; ++k) {
+      EXPECT_LE(sent[i + k].size(), 508u) << sent[i + k];
+      EXPECT_TRUE(sent[i + k].ends_with(";*OPC?"));
+      EXPECT_EQ(std::count(sent[i + k].begin(), sent[i + k].end(), ','), points);
+    }
+    next += static_cast<int>(points);
+  }
+  EXPECT_EQ(next, 1000);
+  EXPECT_GT(chunks, 3);
+  EXPECT_EQ(device->GetLastIndex(), 999);
+  EXPECT_NE(std::find(sent.begin(), sent.end(), "LIST:BLOC 0,0,999,1"), sent.end());
+  EXPECT_TRUE(std::is_sorted(events.uploadProgress.begin(), events.uploadProgress.end()));
+}
+
+TEST_F(Ksv7340Test, CancelDuringSamplingStillEndsTheBlockAndFiresDone) {
+  Make();
+  ConnectQuietly();
+  // A long waveform full of detail keeps the sampler busy for far longer than the test waits.
+  SegmentTable table;
+  table[0] = SegmentRow{0.0, 10.0};
+  table[1] = SegmentRow{3600.0, 10.0};
+  table[0].Sup1.Kind = SuperpositionKind::Sine;
+  table[0].Sup1.FreqStart = table[0].Sup1.FreqEnd = 997.0;
+  table.SetLastPointIndex(1);
+  device->Upload(BuildWaveform(table), Constant(1.0, 1.0), false);
+  std::this_thread::sleep_for(50ms);
+  device->CancelUpload();
+  ASSERT_TRUE(WaitThreads());
+  EXPECT_THAT(transport->Sent(),
+              ElementsAre("LIST:BLOC 0,0,0,1", "INIT", "SYST:ERR?", "LIST:SEQ:STAT?",
+                          "LIST:SEQ:TERM FIRS", "LIST:BLOC 0,0,0,1", "SYST:ERR?"));
+  EXPECT_THAT(events.log, ElementsAre("done"));
+}
+
+TEST_F(Ksv7340Test, BurstCountLines) {
+  Make();
+  ConnectQuietly();
+  device->Upload(Staircase(200, 1.0, 0.1), Constant(20.0, 1.0), false);
+  ASSERT_TRUE(WaitThreads());
+  ASSERT_EQ(device->GetLastIndex(), 199);
+  transport->ClearLines();
+  device->SetBurstCount(0);
+  device->SetBurstCount(3);
+  EXPECT_THAT(transport->Sent(),
+              ElementsAre("LIST:SEQ:TERM INF", "LIST:BLOC 0,0,199,INF", "SYST:ERR?",
+                          "LIST:SEQ:TERM FIRS", "LIST:BLOC 0,0,199,3", "SYST:ERR?"));
+
+  transport->ClearLines();
+  transport->Replies["LIST:SEQ:STAT?"] = {"0", "0", "1"};
+  transport->Replies["LIST:BLOC? 0"] = {"0,0,199,7", "0,0,199,INF"};
+  EXPECT_EQ(device->GetBurstCount(), 7);
+  EXPECT_EQ(device->GetBurstCount(), 0);
+  EXPECT_EQ(device->GetBurstCount(), 1);
+  EXPECT_THAT(transport->Sent(), ElementsAre("LIST:SEQ:STAT?", "LIST:BLOC? 0", "LIST:SEQ:STAT?",
+                                             "LIST:BLOC? 0", "LIST:SEQ:STAT?"));
+}
+
+TEST_F(Ksv7340Test, SetValuesChecksTheLimitsBeforeSendingAnything) {
+  Make("KSV 7342-80");
+  ConnectQuietly();  // maxima now 81.6 V and 5.1 A
+  EXPECT_THROW(device->SetValues(81.6001, 1.0), std::runtime_error);
+  EXPECT_THROW(device->SetValues(-0.001, 1.0), std::runtime_error);
+  EXPECT_THROW(device->SetValues(1.0, 5.2), std::runtime_error);
+  EXPECT_THROW(device->SetValues(std::nan(""), 1.0), std::runtime_error);
+  EXPECT_TRUE(transport->Sent().empty());
+  device->SetValues(12.5, 0.25);
+  EXPECT_THAT(transport->Sent(), ElementsAre("VOLT 12.500", "CURR 0.250"));
+}
+
+TEST_F(Ksv7340Test, DisconnectDuringUploadWaitsForTheThread) {
+  Make();
+  ConnectQuietly();
+  transport->Hold();
+  device->Upload(Staircase(300, 1.0, 0.1), Constant(30.0, 1.0), false);
+  ASSERT_TRUE(queue.PumpUntil([&] { return transport->Waiting(); }, 10s));
+  device->Disconnect();  // returns at once
+  EXPECT_TRUE(device->IsConnected());
+  EXPECT_TRUE(device->IsUploading());
+  EXPECT_TRUE(events.log.empty());
+  transport->Release();
+  ASSERT_TRUE(WaitThreads());
+  EXPECT_FALSE(device->IsConnected());
+  ASSERT_FALSE(events.log.empty());
+  EXPECT_EQ(events.log.back(), "disconnect");
+  const auto lines = transport->Lines();
+  // The upload ended (block bounds, INIT) before the instrument was put back to local.
+  const auto init = std::find(lines.begin(), lines.end(), "INIT");
+  const auto local = std::find(lines.begin(), lines.end(), "SYST:LOC");
+  ASSERT_NE(init, lines.end());
+  ASSERT_NE(local, lines.end());
+  EXPECT_LT(init, local);
+  EXPECT_EQ(lines.back(), "[close]");
+  // Only the first chunk went out.
+  EXPECT_EQ(
+      std::count_if(lines.begin(), lines.end(), [](auto& l) { return l.starts_with("LIST:VOLT"); }),
+      1);
+}
+
+TEST_F(Ksv7340Test, UploadFailureReportsOnceAndSendsNothingMore) {
+  Make();
+  ConnectQuietly();
+  transport->Fallback = [](const std::string& last) -> std::string {
+    return last.starts_with("LIST:CURR") ? "\x01" : "1";
+  };
+  device->Upload(Staircase(10, 1.0, 0.1), Constant(1.0, 1.0), false);
+  ASSERT_TRUE(WaitThreads());
+  EXPECT_THAT(events.log, ElementsAre("error"));
+  EXPECT_EQ(events.lastError, "The connection timed out");
+  EXPECT_TRUE(transport->Sent().back().starts_with("LIST:CURR"));
+  EXPECT_FALSE(device->IsUploading());
+}
+
+TEST_F(Ksv7340Test, PlayPollsUntilTheInstrumentLeavesTheRunningState) {
+  Make();
+  ConnectQuietly();
+  device->Upload(Staircase(101, 1.0, 0.1), Constant(10.1, 1.0), false);
+  ASSERT_TRUE(WaitThreads());
+  transport->ClearLines();
+  transport->Replies["LIST:SEQ?"] = {"0,50,1", "0,0,2", "0,100,3"};
+  transport->Replies["STAT:OPER:COND?"] = {"8", "8", "0"};
+  events.log.clear();
+  device->Play();
+  ASSERT_TRUE(WaitThreads());
+  EXPECT_THAT(events.log, ElementsAre("play", "stop"));
+  EXPECT_THAT(events.playProgress, ElementsAre(50, 0, 100));
+  EXPECT_THAT(events.bursts, ElementsAre(2, 3));
+  const auto sent = transport->Sent();
+  EXPECT_THAT(std::vector<std::string>(sent.begin(), sent.begin() + 5),
+              ElementsAre("OUTP ON", "TRIG:SOUR BUS", "INIT:CONT OFF", "INIT", "*TRG"));
+
+  // A sequence reply with too few fields ends the thread with one error and no stop.
+  events.log.clear();
+  transport->Replies["LIST:SEQ?"] = {"0,7"};
+  transport->Replies["STAT:OPER:COND?"] = {"8"};
+  device->Play();
+  ASSERT_TRUE(WaitThreads());
+  EXPECT_THAT(events.log, ElementsAre("play", "error"));
+
+  device->Stop();
+  EXPECT_THAT(transport->Sent().back(), "LIST:SEQ:CLE");
+}
+
+TEST(Ksv7340Protocol, AChunkHoldsAtLeastOnePointAndStaysBelowTheLimit) {
+  const std::vector<double> huge{1e20, 1.0}, one{1.0, 1.0};
+  const auto chunk = ksv7340::BuildListChunk(one, huge, one, 0, 40);
+  EXPECT_EQ(chunk.Last, 0);
+  EXPECT_GT(chunk.Voltage.size() + 6, 40u);  // alone it may exceed the limit
+  const auto rest = ksv7340::BuildListChunk(one, huge, one, 1, 40);
+  EXPECT_EQ(rest.Voltage, "LIST:VOLT 1,1.000");
+
+  std::vector<double> many(100, 1.5);
+  const auto full = ksv7340::BuildListChunk(many, many, many, 0, 509);
+  EXPECT_LT(full.Dwell.size() + 6, 509u);
+  // One more value would have reached the limit.
+  EXPECT_GE(full.Dwell.size() + 6 + 6, 509u);
+}
+
+TEST(Ksv7340Protocol, RepliesAreParsedStrictly) {
+  int32_t index = 0, repetition = 0;
+  ksv7340::ParseSequenceReply("0,42,3", index, repetition);
+  EXPECT_EQ(index, 42);
+  EXPECT_EQ(repetition, 3);
+  EXPECT_ANY_THROW(ksv7340::ParseSequenceReply("0,42", index, repetition));
+  EXPECT_ANY_THROW(ksv7340::ParseSequenceReply("0,x,3", index, repetition));
+  EXPECT_EQ(ksv7340::ParseIntegerReply(" 8"), 8);
+  EXPECT_ANY_THROW(ksv7340::ParseIntegerReply("8.5"));
+  EXPECT_EQ(ksv7340::ParseBlockCount("0,0,199,INF"), 0);
+}
+
+}  // namespace
+}  // namespace ondrevo
