@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cmath>
 #include <cstring>
 #include <limits>
 #include <system_error>
@@ -123,8 +124,13 @@ struct Reader {
         return;
       }
       (*target)[n].Time = runningTime;
-      (*target)[n + 1].Time = runningTime + ParseNumber(Attr(attrs, "duration"));
-      runningTime = (*target)[n + 1].Time;
+      const double end = runningTime + ParseNumber(Attr(attrs, "duration"));
+      if (!std::isfinite(end)) {
+        Stop(_("The curve is too long: its time exceeds the range of numbers."));
+        return;
+      }
+      (*target)[n + 1].Time = end;
+      runningTime = end;
       (*target)[n].Value = ParseNumber(Attr(attrs, "start"));
       (*target)[n + 1].Value = ParseNumber(Attr(attrs, "end"));
       target->SetLastPointIndex(n + 1);

@@ -267,6 +267,8 @@ TEST(ReadDocument, RefusesBrokenAndHostileInput) {
            "<waveform><segment duration=\"1\" start=\"0\" end=\"1\"><sine><phase value=\"1e20\"/>",
        "phase"},
       {deep, "nesting"},
+      {kHead + "<waveform><segment duration=\"1e308\" start=\"0\" end=\"1\"/>"
+                   "<segment duration=\"1e308\" start=\"0\" end=\"1\"/>", "time overflow"},
   };
   for (const auto& k : cases) {
     SegmentTable v, c;
