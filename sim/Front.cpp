@@ -16,6 +16,7 @@
 #include <deque>
 #include <stdexcept>
 #include <system_error>
+#include <utility>
 
 namespace ondrevo::sim {
 
@@ -277,8 +278,17 @@ int TPtyFront::AcquireConnection() {
 }
 
 void TPtyFront::ReleaseConnection(bool hangUp) {
-  // Closing the master hangs up on whoever has the slave open; a fresh pty replaces it.
-  ClosePty();
+  // Closing the master hangs up on whoever has the slave open. The new pty is made first, so
+  // the link already leads to it when the client notices the hang-up.
+  const int oldMaster = std::exchange(master_, -1);
+  const int oldSlave = std::exchange(slaveKeep_, -1);
+  try {
+    OpenPty();
+  } catch (const std::exception&) {
+    // AcquireConnection tries again.
+  }
+  close(oldMaster);
+  close(oldSlave);
 }
 
 // ---- TCP ----

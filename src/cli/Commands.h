@@ -21,5 +21,6 @@ struct CommandRegistry {
 int Fail(const std::string& message);
 
 void RegisterDocumentCommands(CommandRegistry& registry);  // info, normalize
+void RegisterSimCommand(CommandRegistry& registry);        // sim
 
 }  // namespace ondrevo::cli

@@ -20,6 +20,7 @@ int main(int argc, char** argv) {
   app.require_subcommand(1);
   ondrevo::cli::CommandRegistry registry{app, {}};
   ondrevo::cli::RegisterDocumentCommands(registry);
+  ondrevo::cli::RegisterSimCommand(registry);
 
   try {
     app.parse(argc, argv);

@@ -1,0 +1,125 @@
+// ondrevo-cli sim: serves a simulated instrument on a pty or a local TCP port until killed.
+#include <pthread.h>
+#include <signal.h>
+
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+#include <memory>
+#include <mutex>
+
+#include "cli/Commands.h"
+#include "document/Numbers.h"
+#include "sim/Front.h"
+
+namespace ondrevo::cli {
+
+namespace {
+
+struct TSimOptions {
+  std::string Model;
+  std::string Serial = "100001";
+  bool Pty = false;
+  int TcpPort = -1;
+  std::string Link;
+  std::string Speed = "1";
+  std::string LogPath;
+  bool NoReply = false;
+  int LateReplyMs = 0;
+  bool PartialLine = false;
+  std::size_t GarbageBytes = 0;
+  long long HangUpAfter = -1;
+  int FaultReplies = -1;
+};
+
+int RunSim(const TSimOptions& o) {
+  if (o.Pty == (o.TcpPort >= 0)) {
+    std::cerr << "ondrevo-cli sim: give exactly one of --pty and --tcp PORT\n";
+    return 2;
+  }
+  if (!o.Link.empty() && !o.Pty) {
+    std::cerr << "ondrevo-cli sim: --link needs --pty\n";
+    return 2;
+  }
+  double speed = 0;
+  if (!TryParseNumber(o.Speed, speed) || !(speed > 0)) {
+    std::cerr << "ondrevo-cli sim: --speed needs a number greater than 0\n";
+    return 2;
+  }
+
+  // Block the ending signals before any thread starts, so that only sigwait below sees them.
+  sigset_t signals;
+  sigemptyset(&signals);
+  sigaddset(&signals, SIGINT);
+  sigaddset(&signals, SIGTERM);
+  sigaddset(&signals, SIGHUP);
+  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+
+  auto instrument = sim::CreateSimInstrument(o.Model, o.Serial, sim::MakeScaledClock(speed));
+  auto log = std::make_shared<std::ofstream>();
+  if (!o.LogPath.empty()) {
+    log->open(o.LogPath, std::ios::out | std::ios::trunc);
+    if (!*log) return Fail("Cannot write the log file " + o.LogPath);
+    auto mutex = std::make_shared<std::mutex>();
+    instrument->SetLineListener([log, mutex](const std::string& line) {
+      std::lock_guard lock(*mutex);
+      *log << line << '\n';
+      log->flush();
+    });
+  }
+
+  std::unique_ptr<sim::TSimFront> front;
+  if (o.Pty) {
+    auto pty = std::make_unique<sim::TPtyFront>(instrument, o.Link);
+    std::cout << pty->Path() << std::endl;
+    front = std::move(pty);
+  } else {
+    auto tcp = std::make_unique<sim::TTcpFront>(instrument, o.TcpPort);
+    std::cout << tcp->Port() << std::endl;
+    front = std::move(tcp);
+  }
+  sim::TSimFaults faults;
+  faults.NoReply = o.NoReply;
+  faults.LateReplyMs = o.LateReplyMs;
+  faults.PartialLine = o.PartialLine;
+  faults.GarbageBytes = o.GarbageBytes;
+  faults.HangUpAfterBytes = o.HangUpAfter;
+  faults.Replies = o.FaultReplies;
+  front->SetFaults(faults);
+
+  int received = 0;
+  sigwait(&signals, &received);
+  front.reset();
+  return 0;
+}
+
+}  // namespace
+
+void RegisterSimCommand(CommandRegistry& registry) {
+  auto* sub = registry.app.add_subcommand(
+      "sim", "Serve a simulated instrument on a pseudo-terminal or a TCP port until killed");
+  auto o = std::make_shared<TSimOptions>();
+  sub->add_option("--model", o->Model, "Instrument model, e.g. \"KSV 7342-80\"")->required();
+  sub->add_option("--serial", o->Serial, "Serial number in the identification reply");
+  sub->add_flag("--pty", o->Pty, "Serve on a new pseudo-terminal; prints its path");
+  sub->add_option("--tcp", o->TcpPort, "Serve on 127.0.0.1 at this port (0: any); prints it")
+      ->check(CLI::Range(0, 65535));
+  sub->add_option("--link", o->Link,
+                  "Keep a symbolic link to the pty here (stable across hang-ups)");
+  sub->add_option("--speed", o->Speed, "Playback speed relative to real time");
+  sub->add_option("--log", o->LogPath, "Write every received line to this file");
+  sub->add_flag("--no-reply", o->NoReply, "Fault: never answer queries");
+  sub->add_option("--late-reply", o->LateReplyMs, "Fault: answer this many milliseconds late")
+      ->check(CLI::Range(0, 3600000));
+  sub->add_flag("--partial-line", o->PartialLine, "Fault: send half of each reply, no line feed");
+  sub->add_option("--garbage", o->GarbageBytes, "Fault: answer with this many bytes of garbage");
+  sub->add_option("--hang-up-after", o->HangUpAfter,
+                  "Fault: hang up once this many bytes were received")
+      ->check(CLI::NonNegativeNumber);
+  sub->add_option("--fault-replies", o->FaultReplies,
+                  "Reply faults hit only this many replies (default: all)")
+      ->check(CLI::NonNegativeNumber);
+  registry.Add(sub, [o] { return RunSim(*o); });
+}
+
+}  // namespace ondrevo::cli
