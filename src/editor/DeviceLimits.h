@@ -30,7 +30,7 @@ inline constexpr std::int32_t kSupplyPointBudget = 1000;
 inline constexpr std::int32_t kDefaultDaqPointBudget = 12000;
 
 struct DeviceModelInfo {
-  const char* Caption;                 // "5201"
+  const char* Caption;                // "5201"
   std::vector<const char*> Variants;  // voltage captions, "16", "18", ...
 };
 
@@ -59,7 +59,7 @@ std::string DeviceText(int model, int variant);
 enum class InterfaceChoice : std::int32_t { None = 0, Usb = 1, Rs232 = 2, Gpib = 3 };
 
 struct DeviceConfiguration {
-  std::int32_t Model = 15;  // "7341"
+  std::int32_t Model = 15;   // "7341"
   std::int32_t Variant = 0;  // "20"
   bool Daq = false;
   DeviceLimits Limits;

@@ -130,6 +130,10 @@ class TGraphForm : public QMainWindow {
   TPlot* Plot() const { return plot_; }
   // The 115 by 56 preview of the document shown, as the cache keeps it.
   QImage RenderPreviewImage(QSize size = QSize(115, 56));
+  // The plot's thumbnail look (no captions, tick labels, margins or axis lines, light grid)
+  // and back; `Mark` is off the plot meanwhile.
+  void PrepareThumbnail();
+  void RestoreAfterThumbnail();
 
   // ---- places for the grid and tabs
   void RebuildGrid();
@@ -158,7 +162,6 @@ class TGraphForm : public QMainWindow {
   void CreateCentral();
   void CreateStatusBar();
   void CreatePlotSeries();
-  void TranslateTexts();
   void UpdateRecentMenu();
   void StoreRecent();
   void UpdateRemoteEnabled();
@@ -175,10 +178,16 @@ class TGraphForm : public QMainWindow {
   void ShowMark(bool visible);
   void SetTableChecked(bool checked);
   void ApplyInterfaceAvailability();
-  void ApplyDeviceToUi();
+  void OnDaqChanged();
+  void CheckDeviceItems(int model, int variant);
   void NewDocumentState();
   bool TrySave(const QString& path);
   QString SaveFilter() const;
+  QString ConfigurationPath() const;
+  void ClearCurves();
+  void AllocatePreviews(Quantity quantity, SegmentTable& table);
+  void UpdateTimeAxisLabels();
+  QString thumbCaption_;
   TPlotSeries* Curve(Quantity quantity) const;
 
   TGraphFormSettings settings_;
