@@ -150,7 +150,12 @@ void TIniFile::Flush() const {
     for (const auto& [k, v] : values) text += k + "=" + v + "\n";
     text += "\n";
   }
-  WriteFileAtomically(path_, text);
+  try {
+    WriteFileAtomically(path_, text);
+  } catch (const std::system_error& e) {
+    // The message names the settings file whatever step failed.
+    throw std::system_error(e.code(), "Cannot write " + path_);
+  }
 }
 
 // ---- TWConfig ----
