@@ -20,13 +20,20 @@ using ::testing::ElementsAreArray;
 using testing::TScriptedTransport;
 using namespace std::chrono_literals;
 
+SegmentRow Point(double t, double v) {
+  SegmentRow row;
+  row.Time = t;
+  row.Value = v;
+  return row;
+}
+
 // A staircase of `levels` held levels of 0.1 s each: one list point per level.
 std::shared_ptr<TWaveform> Staircase(int levels, double first, double step) {
   SegmentTable table;
   int row = 0;
   for (int k = 0; k < levels; ++k) {
-    table[row++] = SegmentRow{k * 0.1, first + k * step};
-    table[row++] = SegmentRow{(k + 1) * 0.1, first + k * step};
+    table[row++] = Point(k * 0.1, first + k * step);
+    table[row++] = Point((k + 1) * 0.1, first + k * step);
   }
   table.SetLastPointIndex(row - 1);
   return BuildWaveform(table);
@@ -34,8 +41,8 @@ std::shared_ptr<TWaveform> Staircase(int levels, double first, double step) {
 
 std::shared_ptr<TWaveform> Constant(double duration, double value) {
   SegmentTable table;
-  table[0] = SegmentRow{0.0, value};
-  table[1] = SegmentRow{duration, value};
+  table[0] = Point(0.0, value);
+  table[1] = Point(duration, value);
   table.SetLastPointIndex(1);
   return BuildWaveform(table);
 }
@@ -184,8 +191,8 @@ TEST_F(Ksv7340Test, CancelDuringSamplingStillEndsTheBlockAndFiresDone) {
   ConnectQuietly();
   // A long waveform full of detail keeps the sampler busy for far longer than the test waits.
   SegmentTable table;
-  table[0] = SegmentRow{0.0, 10.0};
-  table[1] = SegmentRow{3600.0, 10.0};
+  table[0] = Point(0.0, 10.0);
+  table[1] = Point(3600.0, 10.0);
   table[0].Sup1.Kind = SuperpositionKind::Sine;
   table[0].Sup1.FreqStart = table[0].Sup1.FreqEnd = 997.0;
   table.SetLastPointIndex(1);

@@ -1,0 +1,217 @@
+// The family-C driver against the simulated instrument over real pseudo-terminals: discovery,
+// upload, playback, and the instrument's faults.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <chrono>
+#include <clocale>
+#include <filesystem>
+#include <mutex>
+
+#include "devices/DeviceErrors.h"
+#include "devices/MainThread.h"
+#include "devices/supplies/Ksv7340Device.h"
+#include "document/SegmentTable.h"
+#include "model/Builder.h"
+#include "sim/Demo.h"
+#include "sim/Front.h"
+#include "sim/Ksv7340Sim.h"
+#include "transports/RS232Interface.h"
+
+namespace ondrevo {
+namespace {
+
+using namespace std::chrono_literals;
+using ::testing::ElementsAre;
+
+SegmentRow Point(double t, double v) {
+  SegmentRow row;
+  row.Time = t;
+  row.Value = v;
+  return row;
+}
+
+// `levels` held levels of `hold` seconds each.
+std::shared_ptr<TWaveform> Staircase(int levels, double hold, double first, double step) {
+  SegmentTable table;
+  int row = 0;
+  for (int k = 0; k < levels; ++k) {
+    table[row++] = Point(k * hold, first + k * step);
+    table[row++] = Point((k + 1) * hold, first + k * step);
+  }
+  table.SetLastPointIndex(row - 1);
+  return BuildWaveform(table);
+}
+
+// One simulated supply behind a pty reachable under a fixed link path.
+class SimFixture : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    queue.Install();
+    dir = std::filesystem::temp_directory_path() /
+          ("ondrevo-sim-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
+    std::filesystem::create_directories(dir);
+    instrument = sim::CreateSimInstrument("KSV 7342-80", "100001", sim::MakeScaledClock(10.0));
+    front = std::make_unique<sim::TPtyFront>(instrument, (dir / "ttySIM").string());
+    transport = std::make_shared<TRS232Interface>(1, front->Path());
+    transport->SetTraceObserver([this](const std::string& line) {
+      std::lock_guard g(traceLock);
+      trace.push_back(line);
+    });
+    device = std::make_shared<TKsv7340Device>("KSV 7342-80", transport, "100001");
+    device->SetOnUploadDone([this](IDevice*) { log.push_back("done"); });
+    device->SetOnError([this](IDevice*, const std::exception& e) {
+      log.push_back(std::string("error: ") + e.what());
+    });
+    device->SetOnBurst([this](IDevice*, int n) { log.push_back("burst " + std::to_string(n)); });
+    device->SetOnPlay([this](IDevice*) { log.push_back("play"); });
+    device->SetOnStop([this](IDevice*) { log.push_back("stop"); });
+    device->SetOnDisconnect([this](IDevice*) { log.push_back("disconnect"); });
+  }
+  void TearDown() override {
+    if (device) {
+      queue.PumpUntil([&] { return !device->HasRunningThreads(); }, 20s);
+      if (device->IsConnected()) device->Disconnect();
+    }
+    device.reset();
+    front.reset();
+    std::filesystem::remove_all(dir);
+    TMainThread::SetDispatcher(nullptr);
+  }
+  bool WaitThreads(std::chrono::milliseconds limit = 20s) {
+    return queue.PumpUntil([&] { return !device->HasRunningThreads(); }, limit);
+  }
+  std::vector<std::string> Sent() {
+    std::lock_guard g(traceLock);
+    std::vector<std::string> out;
+    for (auto& l : trace)
+      if (l.starts_with("> ")) out.push_back(l.substr(2));
+    return out;
+  }
+
+  static inline int counter = 0;
+  TEventQueue queue;
+  std::filesystem::path dir;
+  std::shared_ptr<sim::TSimInstrument> instrument;
+  std::unique_ptr<sim::TPtyFront> front;
+  std::shared_ptr<TRS232Interface> transport;
+  std::shared_ptr<TKsv7340Device> device;
+  std::mutex traceLock;
+  std::vector<std::string> trace;
+  std::vector<std::string> log;
+};
+
+TEST_F(SimFixture, UploadAndPlayThreeBursts) {
+  device->Connect();
+  EXPECT_DOUBLE_EQ(device->GetMaxVoltage(), 80.0);
+  // 20 levels of 0.1 s: 2 s per repetition, 200 ms at ten times real time.
+  device->Upload(Staircase(20, 0.1, 1.0, 0.5), Staircase(20, 0.1, 0.5, 0.1), false);
+  ASSERT_TRUE(WaitThreads());
+  ASSERT_THAT(log, ElementsAre("done"));
+  EXPECT_EQ(device->GetLastIndex(), 19);
+  auto& sim = dynamic_cast<sim::TKsv7340Sim&>(*instrument);
+  EXPECT_DOUBLE_EQ(sim.ListVoltage(19), 10.5);
+  EXPECT_DOUBLE_EQ(sim.ListDwell(0), 0.1);
+
+  device->SetBurstCount(3);
+  EXPECT_EQ(device->GetBurstCount(), 1);  // the list sequence is on
+  log.clear();
+  device->Play();
+  ASSERT_TRUE(WaitThreads(10s));
+  EXPECT_THAT(log, ElementsAre("play", "burst 2", "burst 3", "stop"));
+
+  device->Disconnect();
+  // The instrument received exactly what the driver traced (the last lines may still be on
+  // their way through the pty).
+  const auto sent = Sent();
+  queue.PumpUntil([&] { return instrument->ReceivedLines().size() >= sent.size(); }, 2s);
+  EXPECT_EQ(instrument->ReceivedLines(), sent);
+  EXPECT_FALSE(sim.Remote());
+}
+
+TEST_F(SimFixture, NoReplyTimesOutAndTheDeviceStaysUsable) {
+  device->SetReplyTimeout(300);
+  front->SetFaults({.NoReply = true, .Replies = 1});
+  EXPECT_THROW(device->Connect(), ETimeoutError);
+  EXPECT_FALSE(device->IsConnected());
+  device->Connect();
+  EXPECT_TRUE(device->IsConnected());
+}
+
+TEST_F(SimFixture, ALateReplyIsNotTakenForTheNextAnswer) {
+  device->Connect();
+  device->SetValues(12.5, 1.0);
+  front->SetFaults({.LateReplyMs = 400, .Replies = 1});
+  transport->Send("VOLT?");
+  EXPECT_THROW(transport->Receive(300), ETimeoutError);
+  std::this_thread::sleep_for(250ms);  // the late "12.5" arrives meanwhile
+  double v = 0, c = 0;
+  device->GetValues(v, c);
+  EXPECT_DOUBLE_EQ(v, 12.5);
+  EXPECT_DOUBLE_EQ(c, 1.0);
+}
+
+TEST_F(SimFixture, PartialLinesAndGarbageEndInATimeOut) {
+  device->SetReplyTimeout(300);
+  device->Connect();
+  front->SetFaults({.PartialLine = true, .Replies = 1});
+  double v = 0, c = 0;
+  EXPECT_THROW(device->GetValues(v, c), ETimeoutError);
+  front->SetFaults({.GarbageBytes = 1 << 20, .Replies = 1});
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_THROW(device->GetValues(v, c), ETimeoutError);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
+  // Back to normal: the next query gets its own answer.
+  device->SetValues(12.5, 1.0);
+  device->GetValues(v, c);
+  EXPECT_DOUBLE_EQ(v, 12.5);
+  EXPECT_DOUBLE_EQ(c, 1.0);
+}
+
+TEST_F(SimFixture, HangUpDuringUploadReportsOnceAndReconnectWorks) {
+  device->Connect();
+  front->SetFaults({.HangUpAfterBytes = 700});
+  device->Upload(Staircase(300, 0.1, 1.0, 0.01), Staircase(300, 0.1, 1.0, 0.001), false);
+  const auto start = std::chrono::steady_clock::now();
+  ASSERT_TRUE(WaitThreads());
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
+  ASSERT_EQ(log.size(), 1u);
+  EXPECT_TRUE(log[0].starts_with("error: ")) << log[0];
+  EXPECT_EQ(front->HangUps(), 1);
+  device->Disconnect();
+  EXPECT_FALSE(device->IsConnected());
+  log.clear();
+  device->Connect();
+  device->Upload(Staircase(5, 0.1, 1.0, 0.5), Staircase(5, 0.1, 1.0, 0.1), false);
+  ASSERT_TRUE(WaitThreads());
+  EXPECT_THAT(log, ElementsAre("done"));
+}
+
+TEST_F(SimFixture, NumbersKeepTheirPointUnderAGermanLocale) {
+  const std::string previous = std::setlocale(LC_ALL, nullptr);
+  if (!std::setlocale(LC_ALL, "de_DE.UTF-8")) GTEST_SKIP() << "no German locale installed";
+  device->Connect();
+  device->SetValues(1.5, 0.25);
+  device->Upload(Staircase(3, 0.1, 1.25, 0.5), Staircase(3, 0.1, 0.5, 0.125), false);
+  ASSERT_TRUE(WaitThreads());
+  std::setlocale(LC_ALL, previous.c_str());
+  const auto sent = Sent();
+  EXPECT_NE(std::find(sent.begin(), sent.end(), "VOLT 1.500"), sent.end());
+  EXPECT_NE(std::find(sent.begin(), sent.end(), "LIST:VOLT 0,1.250,1.750,2.250;*OPC?"), sent.end());
+  EXPECT_DOUBLE_EQ(device->GetMaxVoltage(), 80.0);
+}
+
+TEST(Demo, DiscoveryFindsTheDemoInstruments) {
+  sim::TDemoInstruments demo(50.0);
+  TRS232Interface scanner(1);
+  scanner.Name = "COM";
+  TDeviceList devices;
+  scanner.GetDevices(devices);
+  std::vector<std::string> names;
+  for (auto& d : devices) names.push_back(d->GetModel());
+  EXPECT_THAT(names, ::testing::IsSupersetOf({"KSV 7342-80", "KSV 7341-20"}));
+}
+
+}  // namespace
+}  // namespace ondrevo
