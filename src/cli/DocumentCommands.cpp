@@ -7,19 +7,20 @@
 #include "cli/Commands.h"
 #include "document/DocumentIO.h"
 #include "document/Numbers.h"
+#include "model/Builder.h"
 
 namespace ondrevo::cli {
 
 namespace {
 
-struct CurveFacts {
+struct TableFacts {
   std::int32_t segments = 0;
   std::int32_t superposed = 0;
   double length = 0.0;
 };
 
-CurveFacts FactsOf(const SegmentTable& t) {
-  CurveFacts f;
+TableFacts FactsOf(const SegmentTable& t) {
+  TableFacts f;
   f.segments = t.SegmentCount();
   f.length = t.Length();
   for (std::int32_t i = 0; i < f.segments; ++i)
@@ -28,23 +29,33 @@ CurveFacts FactsOf(const SegmentTable& t) {
 }
 
 nlohmann::json CurveJson(const SegmentTable& t) {
-  CurveFacts f = FactsOf(t);
+  TableFacts f = FactsOf(t);
   nlohmann::json j;
   j["segments"] = f.segments;
   j["points"] = f.segments > 0 ? f.segments + 1 : 0;
   j["length"] = f.length;
   j["superposed_segments"] = f.superposed;
+  // What the waveform model makes of the curve.
+  CurveFacts m = ComputeCurveFacts(t);
+  j["duration"] = m.Duration;
+  j["min"] = m.Min;
+  j["max"] = m.Max;
+  j["sample_rate"] = m.SampleRate;
+  j["point_count"] = m.PointCount;
   return j;
 }
 
 std::string CurveLine(const char* name, const char* unit, const SegmentTable& t) {
-  CurveFacts f = FactsOf(t);
+  TableFacts f = FactsOf(t);
   std::string line = std::string(name) + ": ";
   if (f.segments == 0) return line + "empty";
   line += std::to_string(f.segments) + (f.segments == 1 ? " segment, " : " segments, ");
   line += std::to_string(f.segments + 1) + " points, length " + FormatShortest(f.length) + " s";
   line += ", " + std::to_string(f.superposed) + " superposed";
-  (void)unit;
+  CurveFacts m = ComputeCurveFacts(t);
+  line += "; duration " + FormatShortest(m.Duration) + " s, min " + FormatShortest(m.Min) + " " +
+          unit + ", max " + FormatShortest(m.Max) + " " + unit + ", sample rate " +
+          FormatShortest(m.SampleRate) + " S/s, " + std::to_string(m.PointCount) + " samples";
   return line;
 }
 
