@@ -68,16 +68,6 @@ int RunSim(const TSimOptions& o) {
     });
   }
 
-  std::unique_ptr<sim::TSimFront> front;
-  if (o.Pty) {
-    auto pty = std::make_unique<sim::TPtyFront>(instrument, o.Link);
-    std::cout << pty->Path() << std::endl;
-    front = std::move(pty);
-  } else {
-    auto tcp = std::make_unique<sim::TTcpFront>(instrument, o.TcpPort);
-    std::cout << tcp->Port() << std::endl;
-    front = std::move(tcp);
-  }
   sim::TSimFaults faults;
   faults.NoReply = o.NoReply;
   faults.LateReplyMs = o.LateReplyMs;
@@ -85,7 +75,19 @@ int RunSim(const TSimOptions& o) {
   faults.GarbageBytes = o.GarbageBytes;
   faults.HangUpAfterBytes = o.HangUpAfter;
   faults.Replies = o.FaultReplies;
-  front->SetFaults(faults);
+  // Faults are in place before the endpoint is printed, so no client can get ahead of them.
+  std::unique_ptr<sim::TSimFront> front;
+  if (o.Pty) {
+    auto pty = std::make_unique<sim::TPtyFront>(instrument, o.Link);
+    pty->SetFaults(faults);
+    std::cout << pty->Path() << std::endl;
+    front = std::move(pty);
+  } else {
+    auto tcp = std::make_unique<sim::TTcpFront>(instrument, o.TcpPort);
+    tcp->SetFaults(faults);
+    std::cout << tcp->Port() << std::endl;
+    front = std::move(tcp);
+  }
 
   int received = 0;
   sigwait(&signals, &received);
