@@ -5,6 +5,8 @@
 #include "app/Startup.h"
 
 int main(int argc, char** argv) {
+  // Pictures compiled into the static widget libraries.
+  Q_INIT_RESOURCE(editor_icons);
   std::setlocale(LC_ALL, "");
   ondrevo::TOndrevoApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Ondrevo Designer"));
