@@ -22,5 +22,6 @@ int Fail(const std::string& message);
 
 void RegisterDocumentCommands(CommandRegistry& registry);  // info, normalize
 void RegisterSimCommand(CommandRegistry& registry);        // sim
+void RegisterDeviceCommands(CommandRegistry& registry);    // devices, play
 
 }  // namespace ondrevo::cli

@@ -21,6 +21,7 @@ int main(int argc, char** argv) {
   ondrevo::cli::CommandRegistry registry{app, {}};
   ondrevo::cli::RegisterDocumentCommands(registry);
   ondrevo::cli::RegisterSimCommand(registry);
+  ondrevo::cli::RegisterDeviceCommands(registry);
 
   try {
     app.parse(argc, argv);

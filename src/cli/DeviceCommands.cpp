@@ -1,0 +1,375 @@
+// `devices`: the remote window's search as a tree. `play`: connect, upload, play, follow and
+// disconnect from the command line.
+#include <csignal>
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+#include <memory>
+#include <mutex>
+#include <nlohmann/json.hpp>
+#include <optional>
+
+#include "cli/Commands.h"
+#include "devices/Device.h"
+#include "devices/DeviceErrors.h"
+#include "devices/Interface.h"
+#include "devices/MainThread.h"
+#include "document/DocumentIO.h"
+#include "document/Numbers.h"
+#include "document/Translate.h"
+#include "model/Builder.h"
+#include "sim/Demo.h"
+#include "transports/Identification.h"
+#include "transports/RS232Interface.h"
+
+namespace ondrevo::cli {
+
+namespace {
+
+std::atomic<bool> gInterrupted{false};
+
+extern "C" void OnInterrupt(int) {
+  gInterrupted = true;
+}
+
+// Ctrl+C and SIGTERM set a flag that the waiting loops look at.
+class InterruptGuard {
+ public:
+  InterruptGuard() {
+    gInterrupted = false;
+    struct sigaction action {};
+    action.sa_handler = OnInterrupt;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, &oldInt_);
+    sigaction(SIGTERM, &action, &oldTerm_);
+  }
+  ~InterruptGuard() {
+    sigaction(SIGINT, &oldInt_, nullptr);
+    sigaction(SIGTERM, &oldTerm_, nullptr);
+  }
+
+ private:
+  struct sigaction oldInt_ {
+  }, oldTerm_{};
+};
+
+struct FoundBus {
+  std::string name;
+  TDeviceList devices;
+};
+
+// The scanners this build has, in the window's order; a scanner that fails is left out.
+std::vector<FoundBus> SearchDevices() {
+  std::vector<FoundBus> buses;
+  std::vector<std::shared_ptr<IDeviceScanner>> scanners;
+  try {
+    scanners.push_back(std::make_shared<TRS232Interface>(1));
+  } catch (...) {
+  }
+  for (auto& scanner : scanners) {
+    TInterfaceList interfaces;
+    try {
+      scanner->GetInterfaces(interfaces);
+    } catch (...) {
+      continue;
+    }
+    for (auto& bus : interfaces) {
+      FoundBus found{bus->Name, {}};
+      if (auto busScanner = std::dynamic_pointer_cast<IDeviceScanner>(bus)) {
+        try {
+          busScanner->GetDevices(found.devices);
+        } catch (...) {
+        }
+      }
+      buses.push_back(std::move(found));
+    }
+  }
+  return buses;
+}
+
+bool Selectable(const std::shared_ptr<TDevice>& device) {
+  return std::dynamic_pointer_cast<IWaveformPlayer>(device) && !device->IsUnsupported();
+}
+
+std::string PortOf(const std::shared_ptr<TDevice>& device) {
+  auto remote = std::dynamic_pointer_cast<IRemoteControllable>(device);
+  auto serial =
+      remote ? std::dynamic_pointer_cast<TRS232Interface>(remote->GetInterface()) : nullptr;
+  return serial ? serial->DevicePath : std::string();
+}
+
+int RunDevices(bool json, bool demo) {
+  std::optional<sim::TDemoInstruments> instruments;
+  if (demo) instruments.emplace(1.0);
+  const auto buses = SearchDevices();
+  if (json) {
+    nlohmann::json out = nlohmann::json::array();
+    for (auto& bus : buses) {
+      nlohmann::json devices = nlohmann::json::array();
+      for (auto& d : bus.devices) {
+        nlohmann::json item{{"name", d->GetName()},
+                            {"model", d->GetModel()},
+                            {"serial", d->GetSerialNumber()},
+                            {"supported", Selectable(d)},
+                            {"port", PortOf(d)}};
+        if (auto output = std::dynamic_pointer_cast<IAnalogOutput>(d))
+          item["channels"] = output->GetConnectedInputs().size();
+        devices.push_back(item);
+      }
+      out.push_back({{"interface", bus.name}, {"devices", devices}});
+    }
+    std::cout << out.dump(2) << '\n';
+    return 0;
+  }
+  for (auto& bus : buses) {
+    std::cout << bus.name << '\n';
+    for (auto& d : bus.devices) {
+      std::cout << "  " << d->GetName();
+      if (!Selectable(d)) std::cout << "  (" << _("not supported") << ")";
+      const std::string port = PortOf(d);
+      if (!port.empty()) std::cout << "  [" << port << "]";
+      std::cout << '\n';
+      auto output = std::dynamic_pointer_cast<IAnalogOutput>(d);
+      if (output && output->GetConnectedInputs().size() > 1)
+        for (std::size_t k = 0; k < output->GetConnectedInputs().size(); ++k)
+          std::cout << "    " << _("Analog Out") << ' ' << k << '\n';
+    }
+  }
+  return 0;
+}
+
+// One line on stderr, redrawn in place.
+class ProgressLine {
+ public:
+  void Show(const std::string& label, int percent, const std::string& suffix = {}) {
+    const int width = 30;
+    const int filled = std::clamp(percent, 0, 100) * width / 100;
+    std::string bar = "\r" + label + " [" + std::string(filled, '#') +
+                      std::string(width - filled, ' ') + "] " + std::to_string(percent) + "%";
+    if (!suffix.empty()) bar += "  " + suffix;
+    if (bar.size() < last_) bar += std::string(last_ - bar.size(), ' ');
+    last_ = bar.size();
+    std::cerr << bar << std::flush;
+  }
+  void End() {
+    if (last_) std::cerr << '\n';
+    last_ = 0;
+  }
+
+ private:
+  std::size_t last_ = 0;
+};
+
+// The device on `port`, identified like discovery does.
+std::shared_ptr<TDevice> DeviceOnPort(const std::string& port) {
+  auto probe = std::make_shared<TRS232Interface>(1, port);
+  probe->Open();
+  std::string reply;
+  try {
+    probe->Send(";*IDN?");
+    reply = probe->Receive(1000);
+    probe->Send("SYST:LOC");
+  } catch (...) {
+    probe->Close();
+    throw;
+  }
+  probe->Close();
+  if (!IsMakerReply(reply)) throw std::runtime_error(_("No instrument answers on ") + port);
+  const TIdentification id = ParseIdentification(reply);
+  auto transport = std::make_shared<TRS232Interface>(1, port);
+  transport->Name = "COM";
+  return CreateDeviceForModel(id.Model, transport, id.SerialNumber);
+}
+
+std::shared_ptr<TDevice> DeviceByName(const std::string& name) {
+  for (auto& bus : SearchDevices())
+    for (auto& d : bus.devices)
+      if (d->GetName() == name || d->GetModel() == name || d->GetSerialNumber() == name ||
+          PortOf(d) == name)
+        return d;
+  throw std::runtime_error(_("No device found: ") + name);
+}
+
+struct PlayOptions {
+  std::string document, port, device, trace;
+  int burst = 1;
+  bool trigger = false, noPlay = false, demo = false;
+};
+
+int RunPlay(const PlayOptions& options) {
+  SegmentTable voltageTable, currentTable;
+  ReadDocumentFile(options.document, voltageTable, currentTable);
+  std::shared_ptr<TWaveform> voltage = BuildWaveform(voltageTable);
+  std::shared_ptr<TWaveform> current = BuildWaveform(currentTable);
+
+  std::optional<sim::TDemoInstruments> instruments;
+  if (options.demo) instruments.emplace(1.0);
+
+  std::shared_ptr<TDevice> found;
+  if (!options.port.empty())
+    found = DeviceOnPort(options.port);
+  else if (!options.device.empty())
+    found = DeviceByName(options.device);
+  else if (instruments)
+    found = DeviceOnPort(instruments->Paths().front());
+  else
+    return Fail(_("Name an instrument with --port or --device"));
+
+  auto player = std::dynamic_pointer_cast<IWaveformPlayer>(found);
+  if (!player || found->IsUnsupported())
+    return Fail(found->GetName() + ": " + _("this device cannot play waveforms"));
+  if (options.trigger && !std::dynamic_pointer_cast<ITriggerablePlayer>(found))
+    return Fail(found->GetModel() + ": " + _("this device has no external trigger"));
+  if (options.burst < 0 || options.burst > player->GetMaxBurstCount())
+    return Fail(_("The burst count must lie between 0 and ") +
+                std::to_string(player->GetMaxBurstCount()));
+
+  // The remote window's checks before connecting; the questions become warnings here.
+  const double maxRate = 1.0 / player->GetMinDwellTime();
+  if (voltage->GetSampleRate() > maxRate || current->GetSampleRate() > maxRate)
+    std::cerr << _("Warning: ")
+              << _("The waveform may not be reproduced correctly because it requires a sample "
+                   "rate higher than provided by the device.")
+              << '\n';
+  if (voltage->GetMin() < found->GetMinVoltage() || voltage->GetMax() > found->GetMaxVoltage() ||
+      current->GetMin() < found->GetMinCurrent() || current->GetMax() > found->GetMaxCurrent())
+    std::cerr << _("Warning: ")
+              << _("The waveform exceeds the device bounderies and will be clipped.") << '\n';
+  const double maxDuration = player->GetMaxPoints() * player->GetMaxDwellTime();
+  if (voltage->GetDuration() > maxDuration || current->GetDuration() > maxDuration)
+    return Fail(
+        _("The duration of the waveform exceeds the maximum duration supported by this "
+          "device. Please reduce the duration and retry."));
+
+  std::ofstream traceFile;
+  std::mutex traceLock;
+  auto transport = player->GetInterface();
+  if (!options.trace.empty()) {
+    traceFile.open(options.trace, std::ios::trunc);
+    if (!traceFile) return Fail(_("Cannot write ") + options.trace);
+    if (transport)
+      transport->SetTraceObserver([&](const std::string& line) {
+        std::lock_guard guard(traceLock);
+        traceFile << line << '\n';
+        traceFile.flush();
+      });
+  }
+
+  TEventQueue queue;
+  queue.Install();
+  InterruptGuard interrupts;
+  ProgressLine progress;
+  bool uploadDone = false, stopped = false, disconnected = false;
+  std::optional<std::string> error;
+  int burstCounter = 1, lastPercent = 0, burstShown = 1;
+  const std::string burstTotal = options.burst == 0 ? "INF" : std::to_string(options.burst);
+
+  player->SetOnUploadProgress(
+      [&](IDevice*, int percent) { progress.Show(_("Uploading"), percent); });
+  player->SetOnUploadDone([&](IDevice*) { uploadDone = true; });
+  player->SetOnError([&](IDevice* sender, const std::exception& e) {
+    error =
+        sender ? _("Error on") + std::string(" ") + sender->GetModel() + ": " + e.what() : e.what();
+  });
+  player->SetOnPlayProgress([&](IDevice*, int percent) {
+    if (percent < lastPercent) ++burstCounter;
+    lastPercent = percent;
+    progress.Show(_("Playing"), percent,
+                  _("Burst") + std::string(" ") +
+                      std::to_string(std::max(burstCounter, burstShown)) + " / " + burstTotal);
+  });
+  player->SetOnBurst([&](IDevice*, int n) { burstShown = n; });
+  player->SetOnStop([&](IDevice*) { stopped = true; });
+  player->SetOnDisconnect([&](IDevice*) { disconnected = true; });
+
+  // Channel 1 of a two-channel supply, as picking its first channel node does.
+  if (auto output = std::dynamic_pointer_cast<IAnalogOutput>(found))
+    if (output->GetConnectedInputs().size() > 1)
+      output->GetConnectedInputs()[0] = std::make_shared<TDummyDevice>();
+
+  auto finish = [&](int status) {
+    progress.End();
+    if (player->IsConnected()) {
+      player->Disconnect();
+      queue.PumpUntil([&] { return disconnected; }, std::chrono::seconds(30));
+    }
+    TMainThread::SetDispatcher(nullptr);
+    if (error) return Fail(*error);
+    return status;
+  };
+
+  std::cerr << _("Connecting to") << ' ' << found->GetName() << "...\n";
+  player->Connect();
+
+  player->Upload(voltage, current, true);
+  bool cancelled = false;
+  while (!queue.PumpUntil([&] { return uploadDone || error || gInterrupted.load(); },
+                          std::chrono::hours(24))) {
+  }
+  if (gInterrupted && !uploadDone && !error) {
+    cancelled = true;
+    player->CancelUpload();
+    queue.PumpUntil([&] { return uploadDone || error.has_value(); }, std::chrono::seconds(60));
+  }
+  progress.End();
+  if (cancelled) {
+    if (error) return finish(1);
+    finish(1);
+    return Fail(_("Upload cancelled."));
+  }
+  if (error) return finish(1);
+  if (options.noPlay) return finish(0);
+
+  player->SetBurstCount(options.burst);
+  player->Play();
+  if (auto output = std::dynamic_pointer_cast<IAnalogOutput>(found))
+    output->SetOutputEnabled(true, 0);
+  progress.Show(_("Playing"), 0, _("Burst") + std::string(" 1 / ") + burstTotal);
+  bool stopRequested = false;
+  for (;;) {
+    queue.PumpUntil([&] { return stopped || error || (gInterrupted && !stopRequested); },
+                    std::chrono::hours(24));
+    if (stopped || error) break;
+    if (gInterrupted && !stopRequested) {
+      stopRequested = true;
+      player->Stop();
+    }
+  }
+  // Stopping an endless playback with Ctrl+C is the normal way to end it.
+  progress.End();
+  if (stopRequested && !error) std::cerr << _("Stopped.") << '\n';
+  return finish(0);
+}
+
+}  // namespace
+
+void RegisterDeviceCommands(CommandRegistry& registry) {
+  auto* devices = registry.app.add_subcommand("devices", "Search the connected instruments");
+  auto json = std::make_shared<bool>(false);
+  auto demoDevices = std::make_shared<bool>(false);
+  devices->add_flag("--json", *json, "Print the tree as JSON");
+  devices->add_flag("--demo", *demoDevices, "Start simulated instruments first");
+  registry.Add(devices, [json, demoDevices] { return RunDevices(*json, *demoDevices); });
+
+  auto* play = registry.app.add_subcommand(
+      "play", "Connect to an instrument, upload a document, play it and disconnect");
+  auto options = std::make_shared<PlayOptions>();
+  play->add_option("document", options->document, "The .ovx document")->required();
+  auto* port = play->add_option("--port", options->port, "Serial port of the instrument");
+  play->add_option("--device", options->device, "Device name, model, serial number or port")
+      ->excludes(port);
+  play->add_option("--burst", options->burst, "Repetitions (0: endless)");
+  play->add_flag("--trigger", options->trigger, "Wait for the external trigger");
+  play->add_flag("--no-play", options->noPlay, "Upload only");
+  play->add_option("--trace", options->trace, "Write every transport line to this file");
+  play->add_flag("--demo", options->demo, "Start simulated instruments first");
+  registry.Add(play, [options] {
+    if (options->port.empty() && options->device.empty() && !options->demo) {
+      std::cerr << "ondrevo-cli: play needs --port or --device\n";
+      return 2;
+    }
+    return RunPlay(*options);
+  });
+}
+
+}  // namespace ondrevo::cli
