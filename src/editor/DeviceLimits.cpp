@@ -128,7 +128,7 @@ std::string FormatDeviceConfiguration(const DeviceConfiguration& c) {
   line(c.Daq ? "1" : "0");
   for (double v : {c.Limits.MaxVoltage, c.Limits.VoltageResolution, c.Limits.MaxCurrent,
                    c.Limits.CurrentResolution, c.Limits.Reserved, c.Limits.MinDwellTime}) {
-    line(FormatShortest(v));
+    line(FormatGeneral(v));
   }
   line(c.SerialAvailable ? "1" : "0");
   line(std::to_string(static_cast<int>(c.Interface)));

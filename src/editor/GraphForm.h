@@ -138,6 +138,8 @@ class TGraphForm : public QMainWindow {
   // ---- places for the grid and tabs
   void RebuildGrid();
   void HideTable();
+  // The control bars' context menu: the two toolbar toggles.
+  QMenu* createPopupMenu() override;
 
  signals:
   void aboutRequested();
@@ -153,7 +155,6 @@ class TGraphForm : public QMainWindow {
   void closeEvent(QCloseEvent* event) override;
   void changeEvent(QEvent* event) override;
   bool event(QEvent* event) override;
-  QMenu* createPopupMenu() override;
 
  private:
   void CreateActions();

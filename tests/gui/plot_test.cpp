@@ -1,0 +1,113 @@
+// The plot widget: fixed tick count, value labels, Ctrl-drag zoom with its veto, Alt-drag pan.
+#include <QtTest>
+
+#include "plot/Plot.h"
+
+using namespace ondrevo;
+
+class PlotTest : public QObject {
+  Q_OBJECT
+
+  std::unique_ptr<TPlot> Make() {
+    auto plot = std::make_unique<TPlot>();
+    plot->resize(600, 400);
+    for (PlotAxis a : {PlotAxis::Left, PlotAxis::Right, PlotAxis::Bottom}) {
+      plot->SetTickCount(a, 11);
+      plot->SetNumberDecimals(a, 2);
+    }
+    plot->SetAxisRange(PlotAxis::Bottom, 0, 10);
+    plot->SetAxisRange(PlotAxis::Left, 0, 22);
+    plot->SetAxisRange(PlotAxis::Right, 0, 42);
+    plot->show();
+    plot->Replot();
+    return plot;
+  }
+  QPoint At(TPlot& p, double t, double v) {
+    return QPoint(qRound(p.ValueToPixel(PlotAxis::Bottom, t)),
+                  qRound(p.ValueToPixel(PlotAxis::Left, v)));
+  }
+
+ private slots:
+  void elevenTicksWithShortLabels() {
+    auto p = Make();
+    QCOMPARE(p->TickLabels(PlotAxis::Left), QStringList({"0", "2.2", "4.4", "6.6", "8.8", "11",
+                                                         "13.2", "15.4", "17.6", "19.8", "22"}));
+    p->SetAxisRange(PlotAxis::Right, 0, 1);
+    QCOMPARE(p->TickLabels(PlotAxis::Right).at(3), QString("0.3"));
+    p->SetBottomTickLabeler([](double t) { return QString("t%1").arg(t); });
+    QCOMPARE(p->TickLabels(PlotAxis::Bottom).last(), QString("t10"));
+  }
+
+  void pixelConversionRoundTrips() {
+    auto p = Make();
+    const double px = p->ValueToPixel(PlotAxis::Bottom, 2.5);
+    QVERIFY(qAbs(p->PixelToValue(PlotAxis::Bottom, px) - 2.5) < 1e-9);
+    QVERIFY(p->ValueToPixel(PlotAxis::Left, 0) > p->ValueToPixel(PlotAxis::Left, 22));
+  }
+
+  void ctrlDragZoomsAndTheVetoRefuses() {
+    auto p = Make();
+    QList<PlotAxis> asked;
+    p->BeforeZoom = [&](PlotAxis a, double& lo, double& hi) {
+      asked << a;
+      if (a == PlotAxis::Bottom && hi > 10) return false;
+      if (a == PlotAxis::Bottom) lo = 1;  // the veto may also change the range
+      return true;
+    };
+    QWidget* c = p->Canvas();
+    QTest::mousePress(c, Qt::LeftButton, Qt::ControlModifier, At(*p, 2, 20));
+    QTest::mouseMove(c, At(*p, 6, 10));
+    QTest::mouseRelease(c, Qt::LeftButton, Qt::ControlModifier, At(*p, 6, 10));
+    QCOMPARE(asked.size(), 3);
+    QCOMPARE(p->AxisMin(PlotAxis::Bottom), 1.0);
+    QVERIFY(qAbs(p->AxisMax(PlotAxis::Bottom) - 6) < 0.1);
+    QVERIFY(qAbs(p->AxisMin(PlotAxis::Left) - 10) < 0.2);
+    // Beyond the time-axis maximum: nothing zooms, not even the value axes.
+    const double leftMin = p->AxisMin(PlotAxis::Left);
+    const QPoint far = At(*p, 12, 15);  // dragged out of the plot
+    QTest::mousePress(c, Qt::LeftButton, Qt::ControlModifier, At(*p, 2, 19));
+    QTest::mouseMove(c, far);
+    QTest::mouseRelease(c, Qt::LeftButton, Qt::ControlModifier, far);
+    QVERIFY(qAbs(p->AxisMax(PlotAxis::Bottom) - 6) < 0.1);
+    QCOMPARE(p->AxisMin(PlotAxis::Left), leftMin);
+  }
+
+  void altDragPansWithTheHand() {
+    auto p = Make();
+    int presses = 0;
+    connect(p.get(), &TPlot::plotMousePressed, this, [&] { ++presses; });
+    QWidget* c = p->Canvas();
+    QTest::mousePress(c, Qt::LeftButton, Qt::AltModifier, At(*p, 5, 10));
+    QCOMPARE(c->cursor().shape(), Qt::ClosedHandCursor);
+    QMouseEvent move(QEvent::MouseMove, At(*p, 4, 10), c->mapToGlobal(At(*p, 4, 10)),
+                     Qt::LeftButton, Qt::LeftButton, Qt::AltModifier);
+    QApplication::sendEvent(c, &move);
+    QTest::mouseRelease(c, Qt::LeftButton, Qt::AltModifier, At(*p, 4, 10));
+    QVERIFY(qAbs(p->AxisMin(PlotAxis::Bottom) - 1) < 0.05);
+    QVERIFY(qAbs(p->AxisMax(PlotAxis::Bottom) - 11) < 0.05);
+    QVERIFY(c->cursor().shape() != Qt::ClosedHandCursor);
+    QCOMPARE(presses, 0);  // zoom and pan are not editing clicks
+    QTest::mouseClick(c, Qt::LeftButton, Qt::NoModifier, At(*p, 5, 10));
+    QCOMPARE(presses, 1);
+  }
+
+  void seriesKeepsOrderAtVerticalSteps() {
+    auto p = Make();
+    TPlotSeries* s = p->AddSeries("U_Line", PlotAxis::Left);
+    s->AddPoint(0, 1);
+    s->AddPoint(1, 1);
+    s->AddPoint(1, 5);
+    s->AddPoint(2, 5);
+    QCOMPARE(s->Count(), 4);
+    QCOMPARE(s->Point(2), QPointF(1, 5));
+    s->SetPoint(1, 1, 2);
+    s->RemoveLast();
+    QCOMPARE(s->Count(), 3);
+    QCOMPARE(p->Series("U_Line"), s);
+    s->SetAxis(PlotAxis::Right);
+    QCOMPARE(s->Axis(), PlotAxis::Right);
+  }
+};
+
+QTEST_MAIN(PlotTest)
+#include "plot_test.moc"
