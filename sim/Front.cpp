@@ -113,9 +113,10 @@ void TSimFront::Serve(int fd) {
 
   auto schedule = [&](std::string reply) {
     TSimFaults fault;
-    std::string data = reply + "\n";
+    const bool faulty = TakeReplyFault(fault);
+    std::string data = reply + (fault.CrLf ? "\r\n" : "\n");
     auto due = Clock::now();
-    if (TakeReplyFault(fault)) {
+    if (faulty) {
       if (fault.NoReply) return;
       if (fault.GarbageBytes > 0) {
         data.resize(fault.GarbageBytes);

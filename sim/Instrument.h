@@ -84,6 +84,8 @@ struct TSimFaults {
   // point are processed; the rest is lost. Pty front: the pty is closed and a new one takes
   // its place (behind the same link path, if any). TCP front: the client is dropped.
   long long HangUpAfterBytes = -1;
+  // Not a fault: end every reply with CR LF instead of LF, as some instruments do.
+  bool CrLf = false;
 };
 
 }  // namespace ondrevo::sim

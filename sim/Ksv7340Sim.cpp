@@ -236,6 +236,10 @@ void TKsv7340Sim::Update() const {
 }
 
 std::optional<std::string> TKsv7340Sim::Process(std::string_view line) {
+  if (line.size() > MaxLineLength) {
+    PushError(-223, "Too much data");
+    return std::nullopt;
+  }
   std::string reply;
   bool hasReply = false;
   std::size_t start = 0;

@@ -17,6 +17,9 @@ class TKsv7340Sim : public TSimInstrument {
   static constexpr int Blocks = 10;
   static constexpr int MaxRepetitions = 65535;
   static constexpr std::size_t ErrorQueueLength = 20;
+  // Longest line the input buffer takes (509 with its line feed); a longer one is refused
+  // whole with -223 "Too much data", queries in it unanswered.
+  static constexpr std::size_t MaxLineLength = 508;
 
   // Operation condition bits.
   static constexpr int CondRunning = 8;

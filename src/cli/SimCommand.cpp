@@ -30,6 +30,7 @@ struct TSimOptions {
   std::size_t GarbageBytes = 0;
   long long HangUpAfter = -1;
   int FaultReplies = -1;
+  bool CrLf = false;
 };
 
 int RunSim(const TSimOptions& o) {
@@ -75,6 +76,7 @@ int RunSim(const TSimOptions& o) {
   faults.GarbageBytes = o.GarbageBytes;
   faults.HangUpAfterBytes = o.HangUpAfter;
   faults.Replies = o.FaultReplies;
+  faults.CrLf = o.CrLf;
   // Faults are in place before the endpoint is printed, so no client can get ahead of them.
   std::unique_ptr<sim::TSimFront> front;
   if (o.Pty) {
@@ -121,6 +123,7 @@ void RegisterSimCommand(CommandRegistry& registry) {
   sub->add_option("--fault-replies", o->FaultReplies,
                   "Reply faults hit only this many replies (default: all)")
       ->check(CLI::NonNegativeNumber);
+  sub->add_flag("--crlf", o->CrLf, "End replies with CR LF instead of LF");
   registry.Add(sub, [o] { return RunSim(*o); });
 }
 

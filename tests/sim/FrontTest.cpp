@@ -225,6 +225,8 @@ TEST(TcpFront, ServesOnLoopbackAndDropsTheClientOnHangUp) {
   }
   auto next = Client::Connect(front.Port());
   EXPECT_EQ(next.Query("*OPC?"), "1");
+  front.SetFaults({.CrLf = true});
+  EXPECT_EQ(next.Query("*OPC?"), "1\r");
   // Nothing listens on the other addresses of this machine.
   sockaddr_in bound{};
   socklen_t length = sizeof bound;

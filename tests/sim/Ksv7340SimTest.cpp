@@ -123,6 +123,15 @@ TEST_F(Ksv7340SimTest, HeadersInLongFormAnyCaseAndUnknownOnes) {
            "-113,\"Undefined header\""}});
 }
 
+TEST_F(Ksv7340SimTest, LinesLongerThanTheInputBufferAreRefusedWhole) {
+  const std::string fits = "LIST:VOLT 0,1.000;*OPC?" + std::string(485, ' ');
+  ASSERT_EQ(fits.size(), 508u);
+  EXPECT_EQ(Ask(fits), "1");
+  EXPECT_EQ(Ask("LIST:VOLT 0,2.000;*OPC?" + std::string(486, ' ')), "<none>");
+  EXPECT_EQ(sim.ListVoltage(0), 1);
+  EXPECT_EQ(Ask("SYST:ERR?"), "-223,\"Too much data\"");
+}
+
 TEST_F(Ksv7340SimTest, ErrorQueueOverflowsIntoItsLastEntryAndClears) {
   for (int i = 0; i < 25; ++i) sim.HandleLine("BOGUS");
   const auto errors = sim.PendingErrors();
