@@ -29,6 +29,11 @@
 #include "editor/Timescale.h"
 #include "plot/Plot.h"
 
+// Resources of a static library are only linked when something names them.
+static void InitEditorResources() {
+  Q_INIT_RESOURCE(editor_icons);
+}
+
 namespace ondrevo {
 
 namespace {
@@ -62,6 +67,7 @@ TGraphForm::TGraphForm(TGraphFormSettings settings, QWidget* parent)
       settings_(std::move(settings)),
       switches_(settings_.Switches),
       dialogs_(std::make_shared<TEditorDialogs>()) {
+  InitEditorResources();
   setObjectName(QStringLiteral("GraphForm"));
   setWindowTitle(T("Ondrevo Designer"));
   setMinimumSize(800, 400);
@@ -556,8 +562,7 @@ void TGraphForm::HideTable() {
 
 void TGraphForm::RebuildGrid() {
   // The editable grid comes with the grid issue; this fills the visible columns so the table
-  // view shows the active curve.
-  panelRight_->show();
+  // view shows the active curve. The panel is shown by whoever checks "&Table".
   const bool voltage = doc_.Active == Quantity::Voltage;
   grid_->setHorizontalHeaderLabels(
       {QString(), voltage ? QStringLiteral("V1") : QStringLiteral("A1"), QStringLiteral("\u0394t"),
