@@ -185,9 +185,9 @@ void TKsv7340Sim::Reset() {
   output_.fill(false);
   setVoltage_.fill(0);
   setCurrent_.fill(0);
-  run_ = TRunState::Idle;
-  position_ = 0;
-  repetition_ = 0;
+  StopRun();
+  player_ = TListPlayer();
+  runBlock_ = TBlock{};
 }
 
 void TKsv7340Sim::PushError(int code, const char* text) {
@@ -201,38 +201,21 @@ void TKsv7340Sim::PushError(int code, const char* text) {
 
 void TKsv7340Sim::StartRun() {
   runBlock_ = blocks_[sequenceBlock_];
-  runDwell_.assign(dwell_.begin() + runBlock_.First, dwell_.begin() + runBlock_.Last + 1);
-  runPeriod_ = 0;
-  for (double d : runDwell_) runPeriod_ += d;
-  runStart_ = clock_();
+  player_.Start(
+      std::vector<double>(dwell_.begin() + runBlock_.First, dwell_.begin() + runBlock_.Last + 1),
+      runBlock_.Count, clock_());
   run_ = TRunState::Running;
-  position_ = runBlock_.First;
-  repetition_ = 1;
   ++starts_;
 }
 
+void TKsv7340Sim::StopRun() {
+  player_.Stop();
+  run_ = TRunState::Idle;
+}
+
 void TKsv7340Sim::Update() const {
-  if (run_ != TRunState::Running) return;
-  const bool endless = runBlock_.Count == 0 || terminateEndless_;
-  const double elapsed = std::max(0.0, clock_() - runStart_);
-  if (!(runPeriod_ > 0)) {
+  if (run_ == TRunState::Running && !player_.Update(clock_(), terminateEndless_))
     run_ = TRunState::Idle;
-    position_ = runBlock_.Last;
-    return;
-  }
-  const double cycles = std::floor(elapsed / runPeriod_);
-  if (!endless && cycles >= runBlock_.Count) {
-    run_ = TRunState::Idle;
-    position_ = runBlock_.Last;
-    repetition_ = runBlock_.Count;
-    return;
-  }
-  repetition_ =
-      cycles + 1 > MaxRepetitions * 1000.0 ? MaxRepetitions * 1000 : static_cast<int>(cycles) + 1;
-  double t = elapsed - cycles * runPeriod_;
-  std::size_t i = 0;
-  while (i + 1 < runDwell_.size() && t >= runDwell_[i]) t -= runDwell_[i++];
-  position_ = runBlock_.First + static_cast<int>(i);
 }
 
 std::optional<std::string> TKsv7340Sim::Process(std::string_view line) {
@@ -386,7 +369,7 @@ void TKsv7340Sim::Execute(const TCommand& c, std::string& reply, bool& hasReply)
     double value = 0;
     if (output_[channel_]) {
       if (run_ == TRunState::Running)
-        value = volt ? voltage_[position_] : current_[position_];
+        value = volt ? voltage_[PlayingIndex()] : current_[PlayingIndex()];
       else
         value = volt ? setVoltage_[channel_] : setCurrent_[channel_];
     }
@@ -438,18 +421,19 @@ void TKsv7340Sim::Execute(const TCommand& c, std::string& reply, bool& hasReply)
     if (block >= Blocks || first > last || last >= ListPoints) Fail(-222, "Data out of range");
     blocks_[block] = TBlock{first, last, count};
     // A running block takes a new count at once; its points stay as they were started.
-    if (run_ == TRunState::Running && block == sequenceBlock_) runBlock_.Count = count;
+    if (run_ == TRunState::Running && block == sequenceBlock_) player_.SetCount(count);
     return;
   }
   if (h == "LIST:SEQ") {
     query();
-    return answer(Integer(sequenceBlock_) + "," + Integer(position_) + "," + Integer(repetition_));
+    return answer(Integer(sequenceBlock_) + "," + Integer(PlayingIndex()) + "," +
+                  Integer(player_.Repetition()));
   }
   if (h == "LIST:SEQ:STAT") {
     if (c.Query) return query(), answer(sequenceOn_ ? "1" : "0");
     set(1, 1);
     sequenceOn_ = ParseBool(c.Params[0]);
-    if (!sequenceOn_) run_ = TRunState::Idle;
+    if (!sequenceOn_) StopRun();
     return;
   }
   if (h == "LIST:SEQ:BLOC") {
@@ -483,8 +467,9 @@ void TKsv7340Sim::Execute(const TCommand& c, std::string& reply, bool& hasReply)
   if (h == "LIST:SEQ:CLE") {
     // Back to the start of the block; the last repetition stays readable.
     set(0, 0);
-    run_ = TRunState::Idle;
-    position_ = blocks_[sequenceBlock_].First;
+    StopRun();
+    runBlock_.First = blocks_[sequenceBlock_].First;
+    player_.Rewind();
     return;
   }
   if (h == "TRIG:SOUR") {
@@ -517,7 +502,7 @@ void TKsv7340Sim::Execute(const TCommand& c, std::string& reply, bool& hasReply)
   }
   if (h == "ABOR") {
     set(0, 0);
-    run_ = TRunState::Idle;
+    StopRun();
     return;
   }
   if (h == "STAT:OPER:COND") {
@@ -583,7 +568,7 @@ TKsv7340Sim::TRunState TKsv7340Sim::RunState() const {
 std::pair<int, int> TKsv7340Sim::Position() const {
   std::lock_guard lock(stateMutex_);
   Update();
-  return {position_, repetition_};
+  return {PlayingIndex(), player_.Repetition()};
 }
 
 std::deque<std::string> TKsv7340Sim::PendingErrors() const {

@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "sim/Instrument.h"
+#include "sim/ListPlayer.h"
 
 namespace ondrevo::sim {
 
@@ -69,6 +70,8 @@ class TKsv7340Sim : public TSimInstrument {
   void PushError(int code, const char* text);
   void Update() const;  // ends a finished run
   void StartRun();
+  void StopRun();
+  int PlayingIndex() const { return runBlock_.First + player_.Offset(); }
   void Reset();
 
   std::string model_;  // without spaces, as *IDN? reports it
@@ -97,12 +100,8 @@ class TKsv7340Sim : public TSimInstrument {
 
   // The run: mutable because queries bring it up to date with the clock.
   mutable TRunState run_ = TRunState::Idle;
-  mutable double runStart_ = 0;
-  mutable TBlock runBlock_{};
-  mutable std::vector<double> runDwell_;  // snapshot taken at the start
-  mutable double runPeriod_ = 0;
-  mutable int position_ = 0;
-  mutable int repetition_ = 0;
+  mutable TListPlayer player_;
+  TBlock runBlock_{};  // the block as it was started
   int starts_ = 0;
 };
 
