@@ -1,0 +1,159 @@
+// The remote window against the simulated supplies on pseudo-terminals: the whole road from
+// the device search to playback and disconnection, through the real driver and serial port.
+#include <QAction>
+#include <QSpinBox>
+#include <QTreeWidget>
+#include <QtTest>
+#include <algorithm>
+
+#include "document/SegmentTable.h"
+#include "remote/QtMainThread.h"
+#include "remote/RemoteForm.h"
+#include "remote_fakes.h"
+#include "sim/Demo.h"
+
+using namespace ondrevo;
+using namespace ondrevo::test;
+
+class RemoteSimTest : public QObject {
+  Q_OBJECT
+  SegmentTable voltage_, current_;
+  std::unique_ptr<sim::TDemoInstruments> demo_;
+  std::unique_ptr<TRemoteForm> form_;
+  std::shared_ptr<TScriptedDialogs> dialogs_;
+
+  QAction* Action(const char* name) { return form_->findChild<QAction*>(name); }
+  QTreeWidget* Tree() { return form_->findChild<QTreeWidget*>("DeviceTreeView"); }
+  void Select(const QString& caption) {
+    auto found = Tree()->findItems(caption, Qt::MatchExactly | Qt::MatchRecursive);
+    QVERIFY2(!found.isEmpty(), qPrintable(caption));
+    Tree()->setCurrentItem(found.first());
+  }
+  std::vector<std::string> Received(int instrument) {
+    return demo_->Fronts()[static_cast<size_t>(instrument)]->Instrument()->ReceivedLines();
+  }
+  static bool Has(const std::vector<std::string>& lines, const std::string& line) {
+    return std::find(lines.begin(), lines.end(), line) != lines.end();
+  }
+  void ConnectAndUpload(const QString& caption) {
+    Select(caption);
+    Action("Connect")->trigger();
+    QVERIFY(form_->IsConnected());
+    Action("Upload")->trigger();
+    QTRY_VERIFY_WITH_TIMEOUT(form_->IsUploaded(), 20000);
+  }
+
+ private slots:
+  void initTestCase() {
+    InstallQtMainThread();
+    // Two seconds per burst, played four times faster.
+    voltage_[0] = {0.0, 0.0};
+    voltage_[1] = {1.0, 5.0};
+    voltage_[2] = {2.0, 2.0};
+    voltage_.SetLastPointIndex(2);
+    current_[0] = {0.0, 1.0};
+    current_[1] = {2.0, 1.0};
+    current_.SetLastPointIndex(1);
+    demo_ = std::make_unique<sim::TDemoInstruments>(4.0);
+  }
+  void cleanupTestCase() { demo_.reset(); }
+
+  void init() {
+    form_ = std::make_unique<TRemoteForm>();
+    dialogs_ = std::make_shared<TScriptedDialogs>();
+    form_->SetDialogs(dialogs_);
+    form_->SetDocument(&voltage_, &current_);
+    form_->show();
+    QTRY_VERIFY_WITH_TIMEOUT(!form_->OutputLines().isEmpty() && !form_->IsRefreshing(), 20000);
+  }
+  void cleanup() {
+    if (form_->IsConnected()) {
+      dialogs_->Answers = {QMessageBox::Yes, QMessageBox::Yes};
+      form_->close();
+      QTRY_VERIFY_WITH_TIMEOUT(!form_->IsConnected(), 10000);
+    }
+    form_.reset();
+  }
+
+  void discoveryFindsBothDemoSupplies() {
+    QCOMPARE(form_->OutputLines(), QStringList{"Searching devices... Done."});
+    QCOMPARE(Tree()->topLevelItem(0)->text(0), QString("COM"));
+    QVERIFY(!Tree()
+                 ->findItems("KSV 7342-80, SN 734280001", Qt::MatchExactly | Qt::MatchRecursive)
+                 .isEmpty());
+    Select("KSV 7341-20, SN 734120001");
+    QVERIFY(Action("Connect")->isEnabled());
+  }
+
+  void connectUploadPlayThreeBurstsDisconnect() {
+    ConnectAndUpload("KSV 7341-20, SN 734120001");
+    QCOMPARE(form_->StatusText(0), QString("Ready"));
+    form_->findChild<QSpinBox*>("EditBurst")->setValue(3);
+    Action("Play")->trigger();
+    QVERIFY(form_->IsRunning());
+    QTRY_VERIFY_WITH_TIMEOUT(!form_->IsRunning(), 30000);
+    QCOMPARE(form_->StatusText(0), QString("Stopped"));
+    QCOMPARE(form_->StatusText(1), QString("Burst 3 of 3"));
+    QVERIFY(Action("Play")->isEnabled());
+    Action("Disconnect")->trigger();
+    QTRY_VERIFY_WITH_TIMEOUT(!form_->IsConnected(), 10000);
+    const QStringList expected{"Searching devices... Done.",
+                               "Connecting to KSV 7341-20 (serial number 734120001)... Done.",
+                               "Preparing waveform for device...",
+                               "Uploading waveform data... Done.",
+                               "Setting burst",
+                               "Executing waveform",
+                               "Execution finished",
+                               "Disconnected from device."};
+    QCOMPARE(form_->OutputLines(), expected);
+    QVERIFY(Has(Received(1), "*TRG"));
+    // Left in local mode (the simulator reads the last line in its own time).
+    QTRY_COMPARE(QString::fromStdString(Received(1).back()), QString("SYST:LOC"));
+  }
+
+  void secondChannelOfTheTwoChannelSupply() {
+    Select("Analog Out 1");
+    Action("Connect")->trigger();
+    QVERIFY(form_->IsConnected());
+    QVERIFY(Has(Received(0), "INST:NSEL 2"));
+    QCOMPARE(form_->windowTitle(), QString("KSV 7342-80, SN 734280001 - Ondrevo Remote"));
+  }
+
+  void stopDuringPlayback() {
+    ConnectAndUpload("KSV 7341-20, SN 734120001");
+    form_->findChild<QSpinBox*>("EditBurst")->setValue(50);
+    Action("Play")->trigger();
+    QTRY_VERIFY_WITH_TIMEOUT(form_->GetBurstCounter() >= 1 && form_->StatusText(0) == "Running",
+                             5000);
+    QTest::qWait(300);
+    Action("Stop")->trigger();
+    QTRY_VERIFY_WITH_TIMEOUT(!form_->IsRunning(), 10000);
+    QCOMPARE(form_->OutputLines().mid(form_->OutputLines().size() - 2),
+             (QStringList{"Stopping execution", "Execution stopped"}));
+    QCOMPARE(form_->StatusText(0), QString("Stopped"));
+    // Once more from the start, then close while it plays: stopped and disconnected.
+    Action("Play")->trigger();
+    QVERIFY(form_->IsRunning());
+    dialogs_->Answers = {QMessageBox::Yes, QMessageBox::Yes};
+    form_->close();
+    QVERIFY(!form_->isVisible());
+    QTRY_VERIFY_WITH_TIMEOUT(!form_->IsConnected(), 10000);
+    QVERIFY(Has(Received(1), "ABOR"));
+    QTRY_COMPARE(QString::fromStdString(Received(1).back()), QString("SYST:LOC"));
+  }
+
+  void cancelDuringUploadThenUploadAgain() {
+    Select("KSV 7341-20, SN 734120001");
+    Action("Connect")->trigger();
+    Action("Upload")->trigger();
+    Action("Upload")->trigger();  // Cancel at once, while sampling
+    QTRY_VERIFY_WITH_TIMEOUT(!form_->IsUploading(), 10000);
+    QVERIFY(!form_->IsUploaded());
+    QVERIFY(form_->OutputLines().last().endsWith("Abort."));
+    Action("Upload")->trigger();
+    QTRY_VERIFY_WITH_TIMEOUT(form_->IsUploaded(), 20000);
+  }
+};
+
+QTEST_MAIN(RemoteSimTest)
+#include "remote_sim_test.moc"
