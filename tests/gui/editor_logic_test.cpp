@@ -9,6 +9,15 @@
 using namespace ondrevo;
 
 namespace {
+SegmentRow P(double time, double value) {
+  SegmentRow r;
+  r.Time = time;
+  r.Value = value;
+  return r;
+}
+}  // namespace
+
+namespace {
 
 std::string Fit(double end) {
   auto c = ZoomToFitTimescale(end);
@@ -75,9 +84,9 @@ TEST(Snapping, StepsAndHalvesToEven) {
 
 TEST(StretchTable, ScalesTimesAndKeepsPeriods) {
   SegmentTable t;
-  t[0] = {0, 1};
-  t[1] = {2, 3};
-  t[2] = {5, 3};
+  t[0] = P(0, 1);
+  t[1] = P(2, 3);
+  t[2] = P(5, 3);
   t.SetLastPointIndex(2);
   t[0].Sup1.Kind = SuperpositionKind::Sine;
   t[0].Sup1.FreqStart = 10;
@@ -99,9 +108,9 @@ TEST(StretchTable, ScalesTimesAndKeepsPeriods) {
 TEST(CurvePeak, AddsHalfTheLargerAmplitude) {
   SegmentTable t;
   EXPECT_EQ(CurvePeak(t), 0);
-  t[0] = {0, 2};
-  t[1] = {1, 5};
-  t[2] = {2, 1};
+  t[0] = P(0, 2);
+  t[1] = P(1, 5);
+  t[2] = P(2, 1);
   t.SetLastPointIndex(2);
   EXPECT_DOUBLE_EQ(CurvePeak(t), 5);
   t[1].Sup1.Kind = SuperpositionKind::Sine;

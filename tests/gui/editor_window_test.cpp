@@ -21,6 +21,15 @@
 using namespace ondrevo;
 
 namespace {
+SegmentRow P(double time, double value) {
+  SegmentRow r;
+  r.Time = time;
+  r.Value = value;
+  return r;
+}
+}  // namespace
+
+namespace {
 
 // Answers the editor's dialogs from queues and records what was asked.
 class TScriptedDialogs : public TEditorDialogs {
@@ -57,7 +66,7 @@ class TScriptedDialogs : public TEditorDialogs {
 SegmentTable Ramp(std::initializer_list<std::pair<double, double>> points) {
   SegmentTable t;
   int i = 0;
-  for (auto [time, value] : points) t[i++] = {time, value};
+  for (auto [time, value] : points) t[i++] = P(time, value);
   t.SetLastPointIndex(i - 1);
   return t;
 }
@@ -80,7 +89,7 @@ class EditorWindowTest : public QObject {
     form_->SetDialogs(dialogs_);
     form_->show();
     form_->activateWindow();
-    QTest::qWaitForWindowActive(form_.get());
+    if (!QTest::qWaitForWindowActive(form_.get())) qWarning("editor window not active");
     return form_.get();
   }
   QString Panel(int i) {
@@ -544,7 +553,7 @@ class EditorWindowTest : public QObject {
   void fiftyOnePreviewSlotsDropTheLast() {
     Make();
     SegmentTable t;
-    for (int i = 0; i <= 51; ++i) t[i] = {double(i), 1};
+    for (int i = 0; i <= 51; ++i) t[i] = P(double(i), 1);
     t.SetLastPointIndex(51);
     for (int i = 0; i < 51; ++i) t[i].Sup1.Kind = SuperpositionKind::Sine;
     form_->Doc().Working = t;
