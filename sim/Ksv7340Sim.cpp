@@ -6,6 +6,7 @@
 #include <stdexcept>
 
 #include "document/Numbers.h"
+#include "sim/Text.h"
 
 namespace ondrevo::sim {
 
@@ -42,20 +43,6 @@ bool IsOptionalNode(const std::string& canonical, std::size_t index) {
   if (canonical == "SOUR") return index == 0;
   return index > 0 && (canonical == "NEXT" || canonical == "IMM" || canonical == "LEV" ||
                        canonical == "AMPL" || canonical == "SCAL");
-}
-
-std::string Upper(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return out;
-}
-
-std::string_view Trim(std::string_view text) {
-  while (!text.empty() && std::isspace(static_cast<unsigned char>(text.front())))
-    text.remove_prefix(1);
-  while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back())))
-    text.remove_suffix(1);
-  return text;
 }
 
 struct TScpiError {
@@ -113,11 +100,6 @@ int ParseIndex(const std::string& text) {
   if (!TryParseInteger(text, value)) Fail(-120, "Numeric data error");
   if (value < 0 || value > 1000000) Fail(-222, "Data out of range");
   return static_cast<int>(value);
-}
-
-bool InRange(double value, double low, double high) {
-  const double slack = 1e-9 * std::max(1.0, std::fabs(high));
-  return value >= low - slack && value <= high + slack;
 }
 
 std::string Number(double value) {

@@ -1,0 +1,325 @@
+#include "sim/Ksv6140Sim.h"
+
+#include <stdexcept>
+
+#include "document/Numbers.h"
+#include "sim/Text.h"
+
+namespace ondrevo::sim {
+
+namespace {
+
+struct TModelRow {
+  const char* Key;
+  double MaxVoltage;
+  double MaxCurrent;
+};
+
+// "6141-40" after "6141-400": each is contained in the other.
+constexpr TModelRow ModelRows[] = {
+    {"6141-400", 400, 5},   {"6141-200", 200, 10}, {"6141-130", 130, 16}, {"6141-80", 80, 25},
+    {"6141-60", 60, 35},    {"6141-44", 44, 50},   {"6141-40", 40, 50},   {"6142-420", 420, 7.5},
+    {"6142-400", 400, 7.5}, {"6142-200", 200, 15}, {"6142-130", 130, 25}, {"6142-80", 80, 50},
+    {"6142-60", 60, 65},    {"6142-40", 40, 100},
+};
+
+struct TFailure {
+  int Code;
+};
+
+[[noreturn]] void Fail(int code) {
+  throw TFailure{code};
+}
+
+void Expect(const std::vector<std::string>& params, std::size_t count) {
+  if (params.size() != count) Fail(TKsv6140Sim::ParameterError);
+}
+
+double Value(const std::string& text) {
+  double value = 0;
+  if (!TryParseNumber(text, value)) Fail(TKsv6140Sim::ParameterError);
+  return value;
+}
+
+int Whole(const std::string& text, int low, int high) {
+  std::int64_t value = 0;
+  if (!TryParseInteger(text, value)) Fail(TKsv6140Sim::ParameterError);
+  if (value < low || value > high) Fail(TKsv6140Sim::RangeError);
+  return static_cast<int>(value);
+}
+
+bool Switch(const std::string& text) {
+  const std::string upper = Upper(text);
+  if (upper == "ON" || upper == "1") return true;
+  if (upper == "OFF" || upper == "0") return false;
+  Fail(TKsv6140Sim::ParameterError);
+}
+
+}  // namespace
+
+TKsv6140Sim::TKsv6140Sim(std::string model, std::string serial, TSimClock clock,
+                         std::string firmware)
+    : serial_(std::move(serial)), firmware_(std::move(firmware)), clock_(std::move(clock)) {
+  for (char c : model)
+    if (!std::isspace(static_cast<unsigned char>(c))) model_ += c;
+  const TModelRow* row = nullptr;
+  for (const auto& candidate : ModelRows)
+    if (model_.find(candidate.Key) != std::string::npos) {
+      row = &candidate;
+      break;
+    }
+  if (!row) throw std::invalid_argument("Unknown family-B model \"" + model + "\".");
+  maxVoltage_ = row->MaxVoltage;
+  maxCurrent_ = row->MaxCurrent;
+  if (!clock_) clock_ = MakeScaledClock(1.0);
+  Reset();
+}
+
+std::string TKsv6140Sim::IdentificationReply() const {
+  return "KESTRAVO," + model_ + "," + serial_ + "," + firmware_;
+}
+
+std::string TKsv6140Sim::Model() const {
+  std::string model = model_;
+  if (model.rfind("KSV", 0) == 0 && model.size() > 3) model.insert(3, " ");
+  return model;
+}
+
+void TKsv6140Sim::Reset() {
+  registers_.fill(TRegister{});
+  buffer_ = TRegister{};
+  startAddress_ = endAddress_ = firstFlag_ = lastFlag_ = 0;
+  repetitions_ = 1;
+  sequenceMode_ = false;
+  output_ = false;
+  setVoltage_ = setCurrent_ = 0;
+  running_ = false;
+  player_ = TListPlayer();
+  runFirst_ = 1;
+}
+
+void TKsv6140Sim::Update() const {
+  if (running_ && !player_.Update(clock_())) running_ = false;
+}
+
+int TKsv6140Sim::Address() const {
+  return runFirst_ + player_.Offset();
+}
+
+std::optional<std::string> TKsv6140Sim::Process(std::string_view line) {
+  if (line.size() > MaxLineLength) {
+    errors_.push_back(LineTooLong);
+    return std::nullopt;
+  }
+  Update();
+  std::string reply;
+  bool hasReply = false;
+  for (std::string_view unit : Split(line, ';')) {
+    if (unit.empty()) continue;
+    try {
+      const auto blank = unit.find_first_of(" \t");
+      std::string header = Upper(unit.substr(0, blank));
+      const bool query = !header.empty() && header.back() == '?';
+      if (query) header.pop_back();
+      std::vector<std::string> params;
+      if (blank != std::string_view::npos)
+        for (std::string_view p : Split(Trim(unit.substr(blank)), ',')) {
+          if (p.empty()) Fail(ParameterError);
+          params.emplace_back(p);
+        }
+      std::string answer;
+      if (Execute(header, query, params, answer)) {
+        if (hasReply) reply += ';';
+        reply += answer;
+        hasReply = true;
+      }
+    } catch (const TFailure& failure) {
+      if (errors_.size() < 20) errors_.push_back(failure.Code);
+    }
+  }
+  if (!hasReply) return std::nullopt;
+  return reply;
+}
+
+bool TKsv6140Sim::Execute(const std::string& h, bool query, const std::vector<std::string>& params,
+                          std::string& reply) {
+  auto command = [&](std::size_t count) {
+    if (query) Fail(CommandError);
+    Expect(params, count);
+  };
+  auto answer = [&](std::string text) {
+    if (!query) Fail(CommandError);
+    reply = std::move(text);
+    return true;
+  };
+  auto number = [](double value) { return FormatDecimals(value, 3); };
+
+  if (h == "*IDN") return Expect(params, 0), answer(IdentificationReply());
+  if (h == "*OPC") {
+    if (query) return Expect(params, 0), answer("1");
+    return command(0), false;
+  }
+  if (h == "*CLS") return command(0), errors_.clear(), false;
+  if (h == "*RST") return command(0), Reset(), false;
+  if (h == "*LRN") {
+    // Read back by the program at connect and sent again at disconnect, so it must parse here.
+    Expect(params, 0);
+    return answer("V " + number(setVoltage_) + ";C " + number(setCurrent_) + ";FREP " +
+                  std::to_string(repetitions_) + ";FSEQ " + (sequenceMode_ ? "ON" : "OFF") +
+                  ";EX " + (output_ ? "1" : "0"));
+  }
+  if (h == "SYST:REM") return command(0), remote_ = true, false;
+  if (h == "SYST:LOC") return command(0), remote_ = false, false;
+  if (h == "SYST:LANG") {
+    command(1);
+    if (Upper(params[0]) != "COMP") Fail(ParameterError);
+    return false;
+  }
+  if (h == "ERR") {
+    Expect(params, 0);
+    int code = NoError;
+    if (!errors_.empty()) {
+      code = errors_.front();
+      errors_.pop_front();
+    }
+    return answer(std::to_string(code));
+  }
+  if (h == "OCR") return Expect(params, 0), answer(std::to_string(running_ ? OcrRunning : 0));
+  if (h == "V" || h == "C") {
+    const double max = h == "V" ? maxVoltage_ : maxCurrent_;
+    double& target = h == "V" ? setVoltage_ : setCurrent_;
+    auto limit = [&](const std::string& text, double& value) {
+      const std::string upper = Upper(text);
+      if (upper == "MAX") return value = max, true;
+      if (upper == "MIN") return value = 0, true;
+      return false;
+    };
+    if (query) {
+      if (params.size() > 1) Fail(ParameterError);
+      double value = target;
+      if (!params.empty() && !limit(params[0], value)) Fail(ParameterError);
+      return answer(number(value));
+    }
+    command(1);
+    double value = 0;
+    if (!limit(params[0], value)) value = Value(params[0]);
+    if (!InRange(value, 0, max)) Fail(RangeError);
+    target = value;
+    return false;
+  }
+  if (h == "EX") {
+    if (query) return Expect(params, 0), answer(output_ ? "1" : "0");
+    command(1);
+    output_ = Switch(params[0]);
+    return false;
+  }
+  if (h == "FSEQ") {
+    if (query) return Expect(params, 0), answer(sequenceMode_ ? "1" : "0");
+    command(1);
+    sequenceMode_ = Switch(params[0]);
+    return false;
+  }
+  if (h == "FREG") {
+    command(3);
+    const TRegister value{Value(params[0]), Value(params[1]), Value(params[2])};
+    if (!InRange(value.Voltage, 0, maxVoltage_) || !InRange(value.Current, 0, maxCurrent_) ||
+        !InRange(value.Dwell, MinDwell, MaxDwell))
+      Fail(RangeError);
+    buffer_ = value;
+    return false;
+  }
+  if (h == "FSTO") {
+    command(1);
+    registers_[Whole(params[0], 1, Locations)] = buffer_;
+    return false;
+  }
+  if (h == "FAS" || h == "FAE" || h == "FAF" || h == "FAL" || h == "FREP") {
+    int& target = h == "FAS"   ? startAddress_
+                  : h == "FAE" ? endAddress_
+                  : h == "FAF" ? firstFlag_
+                  : h == "FAL" ? lastFlag_
+                               : repetitions_;
+    if (query) return Expect(params, 0), answer(std::to_string(target));
+    command(1);
+    target = Whole(params[0], 0, h == "FREP" ? MaxRepetitions : Locations);
+    if (h == "FREP" && running_) player_.SetCount(target);
+    return false;
+  }
+  if (h == "FADR") return Expect(params, 0), answer(std::to_string(Address()));
+  if (h == "FS") {
+    command(0);
+    // Address 0 stands for the first location.
+    const int first = std::max(1, startAddress_);
+    if (endAddress_ < first) Fail(RangeError);
+    std::vector<double> dwells;
+    for (int a = first; a <= endAddress_; ++a) dwells.push_back(registers_[a].Dwell);
+    runFirst_ = first;
+    player_.Start(std::move(dwells), repetitions_, clock_());
+    running_ = true;
+    return false;
+  }
+  if (h == "FP") return command(0), player_.Stop(), running_ = false, false;
+  if (h == "FCL") {
+    command(0);
+    player_.Stop();
+    running_ = false;
+    runFirst_ = std::max(1, startAddress_);
+    player_.Rewind();
+    return false;
+  }
+  Fail(CommandError);
+}
+
+TKsv6140Sim::TRegister TKsv6140Sim::Register(int location) const {
+  std::lock_guard lock(stateMutex_);
+  if (location < 1 || location > Locations) throw std::out_of_range("location");
+  return registers_[location];
+}
+
+int TKsv6140Sim::StartAddress() const {
+  std::lock_guard lock(stateMutex_);
+  return startAddress_;
+}
+
+int TKsv6140Sim::EndAddress() const {
+  std::lock_guard lock(stateMutex_);
+  return endAddress_;
+}
+
+int TKsv6140Sim::Repetitions() const {
+  std::lock_guard lock(stateMutex_);
+  return repetitions_;
+}
+
+bool TKsv6140Sim::Running() const {
+  std::lock_guard lock(stateMutex_);
+  Update();
+  return running_;
+}
+
+bool TKsv6140Sim::OutputOn() const {
+  std::lock_guard lock(stateMutex_);
+  return output_;
+}
+
+bool TKsv6140Sim::SequenceMode() const {
+  std::lock_guard lock(stateMutex_);
+  return sequenceMode_;
+}
+
+bool TKsv6140Sim::Remote() const {
+  std::lock_guard lock(stateMutex_);
+  return remote_;
+}
+
+std::pair<double, double> TKsv6140Sim::SetValues() const {
+  std::lock_guard lock(stateMutex_);
+  return {setVoltage_, setCurrent_};
+}
+
+std::deque<int> TKsv6140Sim::PendingErrors() const {
+  std::lock_guard lock(stateMutex_);
+  return errors_;
+}
+
+}  // namespace ondrevo::sim
