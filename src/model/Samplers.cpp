@@ -50,7 +50,15 @@ struct PointBuffer {
   void Copy(std::int64_t to, std::int64_t from) {
     index[to] = index[from];
     constant[to] = constant[from];
-    std::copy_n(Values(from), width, Values(to));
+    CopyValues(Values(from), Values(to));
+  }
+  void CopyValues(const double* from, double* to) const {
+    if (width == 2) {  // voltage and current: no library call
+      to[0] = from[0];
+      to[1] = from[1];
+    } else {
+      for (std::size_t w = 0; w < width; ++w) to[w] = from[w];
+    }
   }
 };
 
@@ -62,9 +70,11 @@ class CountRun {
         maxPoints_(maxPoints),
         buffer_(static_cast<std::size_t>(kBufferFactor) * maxPoints, sampler.Waveforms.size()),
         tol_(sampler.Waveforms.size(), 0.0),
-        sample_(sampler.Waveforms.size()) {
+        sample_(sampler.Waveforms.size()),
+        block_(sampler.Waveforms.size() * kBlock) {
     minStep_ = GridSteps(s_.MinDwellTime);
     maxStep_ = GridSteps(s_.MaxDwellTime);
+    step_ = minStep_ / 2;
   }
 
   std::int64_t MinStep() const { return minStep_; }
@@ -92,24 +102,46 @@ class CountRun {
   }
 
  private:
-  // One sample of every waveform; returns its grid index.
+  // One sample of every waveform; returns its grid index. Samples are evaluated in blocks, a
+  // tight loop per waveform, and handed out one by one.
   std::int64_t Sample() {
-    std::uint64_t k = 0;
-    cursorsStayed_ = true;
-    for (std::size_t w = 0; w < waves_.size(); ++w) {
-      const TContainer* before = waves_[w]->CursorNode();
-      const double v = waves_[w]->NextSample(k) * s_.Gain;
-      if (waves_[w]->CursorNode() != before) cursorsStayed_ = false;
+    if (blockPos_ == blockLen_) Refill();
+    const std::size_t n = waves_.size();
+    const std::int64_t k = blockFirst_ + static_cast<std::int64_t>(blockPos_) * step_;
+    for (std::size_t w = 0; w < n; ++w) {
+      const double v = block_[w * kBlock + blockPos_] * s_.Gain;
       if (!std::isfinite(v)) NotFinite(WaveformName(w), static_cast<double>(k) / kGridRate + kEps);
       sample_[w] = Clamp(v, *waves_[w]);
     }
-    return static_cast<std::int64_t>(k);
+    ++blockPos_;
+    return k;
+  }
+
+  void Refill() {
+    for (std::size_t w = 0; w < waves_.size(); ++w)
+      blockFirst_ = static_cast<std::int64_t>(waves_[w]->NextSamples(&block_[w * kBlock], kBlock));
+    blockPos_ = 0;
+    blockLen_ = kBlock;
+  }
+
+  bool BlockUsedUp() const { return blockPos_ == blockLen_; }
+
+  // At a block boundary after a sample equal to its point: skips the following samples as far
+  // as every waveform provably repeats that sample (see HeldUntil).
+  void SkipHeld(std::int64_t k, std::int64_t prevIndex) {
+    cursorsStayed_ = true;
+    for (const TWaveform* w : waves_)
+      if (w->CursorMovedOnLastSample()) cursorsStayed_ = false;
+    std::int64_t last = std::min({HeldUntil(k), prevIndex + maxStep_ - 1, total_ - 1});
+    last = k + (last - k) / step_ * step_;
+    if (last > k + step_)
+      for (TWaveform* w : waves_) w->AdvanceSampling(static_cast<std::uint64_t>(last));
   }
 
   void Store(std::int64_t p, std::int64_t k, bool constant) {
     buffer_.index[p] = k;
     buffer_.constant[p] = constant;
-    std::copy(sample_.begin(), sample_.end(), buffer_.Values(p));
+    buffer_.CopyValues(sample_.data(), buffer_.Values(p));
   }
 
   // Largest grid index up to which every waveform's cursor stays on the held level that gave
@@ -143,7 +175,6 @@ class CountRun {
       b.count = 1;
     }
     std::int64_t prev = b.count - 1;
-    const std::int64_t step = std::max<std::int64_t>(minStep_ / 2, 1);
     while (b.count < b.Capacity() && !s_.Aborted()) {
       const std::int64_t k = Sample();
       if (total_ <= k) break;
@@ -153,14 +184,9 @@ class CountRun {
         if (std::fabs(sample_[w] - pv[w]) > kEps) same = false;
       if (same) {
         b.constant[b.count - 1] = true;
-        if (s_.SkipHeldLevels) {
-          // Every sample up to `last` repeats this one and would only mark the same point
-          // again; skip them unevaluated. The limits keep the MaxStep split and the end.
-          std::int64_t last = std::min({HeldUntil(k), b.index[prev] + maxStep_ - 1, total_ - 1});
-          last = k + (last - k) / step * step;
-          if (last > k + step)
-            for (TWaveform* w : waves_) w->AdvanceSampling(static_cast<std::uint64_t>(last));
-        }
+        // Every sample up to the skip target repeats this one and would only mark the same
+        // point again; the limits keep the MaxStep split and the end.
+        if (s_.SkipHeldLevels && BlockUsedUp()) SkipHeld(k, b.index[prev]);
       } else {
         Store(b.count, k, false);
         prev = b.count;
@@ -302,8 +328,13 @@ class CountRun {
   PointBuffer buffer_;
   std::vector<double> tol_;
   std::vector<double> sample_;
-  std::int64_t minStep_ = 0, maxStep_ = 0, total_ = 0;
-  bool cursorsStayed_ = false;  // no cursor moved during the last sample
+  std::int64_t minStep_ = 0, maxStep_ = 0, total_ = 0, step_ = 1;
+  bool cursorsStayed_ = false;  // no cursor moved after the last sample
+
+  static constexpr std::size_t kBlock = 256;
+  std::vector<double> block_;  // kBlock samples per waveform
+  std::size_t blockPos_ = 0, blockLen_ = 0;
+  std::int64_t blockFirst_ = 0;
 };
 
 }  // namespace

@@ -3,13 +3,89 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <typeinfo>
 
 #include "document/Numbers.h"
 
 namespace ondrevo {
 
 TSegment::TSegment(TModifierPtr modifier, double start, double duration)
-    : Start(start), Duration(duration), Modifier(std::move(modifier)) {}
+    : Start(start), Duration(duration), Modifier(std::move(modifier)) {
+  RecognizeShape();
+}
+
+namespace {
+
+const TConstantModifier* AsConstant(const TModifier* m) {
+  return dynamic_cast<const TConstantModifier*>(m);
+}
+
+}  // namespace
+
+void TSegment::RecognizeShape() {
+  shapeOf_ = Modifier.get();
+  sines_ = -1;
+  plusZero_ = false;
+  if (!Modifier) return;
+  // Const(c) or Add(Const(c), Gradient(Const(k))), as MakeRamp builds them.
+  auto linear = [](const TModifier* m, Linear& out) {
+    if (const auto* c = AsConstant(m)) {
+      out = {&c->Value, nullptr};
+      return true;
+    }
+    const auto* add = dynamic_cast<const TAddModifier*>(m);
+    if (!add || !add->Left || !add->Right) return false;
+    const auto* c = AsConstant(add->Left.get());
+    const auto* g = dynamic_cast<const TGradientModifier*>(add->Right.get());
+    const auto* k = g && g->Slope ? AsConstant(g->Slope.get()) : nullptr;
+    if (!c || !k) return false;
+    out = {&c->Value, &k->Value};
+    return true;
+  };
+  auto sine = [&](const TModifier* m, Sine& out) {
+    const auto* s = dynamic_cast<const TSineModifier*>(m);
+    if (!s || !s->Amplitude || !s->Frequency || !s->Phase) return false;
+    const auto* phase = AsConstant(s->Phase.get());
+    if (!phase || !linear(s->Amplitude.get(), out.amplitude) ||
+        !linear(s->Frequency.get(), out.frequency))
+      return false;
+    out.phase = &phase->Value;
+    return true;
+  };
+  if (linear(Modifier.get(), base_)) {
+    sines_ = 0;
+    return;
+  }
+  const auto* add = dynamic_cast<const TAddModifier*>(Modifier.get());
+  if (!add || !add->Left || !linear(add->Left.get(), base_)) return;
+  if (!add->Right) {
+    sines_ = 0;
+    plusZero_ = true;
+  } else if (sine(add->Right.get(), sine_[0])) {
+    sines_ = 1;
+  } else if (const auto* pair = dynamic_cast<const TAddModifier*>(add->Right.get());
+             pair && pair->Left && pair->Right && sine(pair->Left.get(), sine_[0]) &&
+             sine(pair->Right.get(), sine_[1])) {
+    sines_ = 2;
+  }
+}
+
+// Mirrors TAddModifier, TGradientModifier and TSineModifier operation by operation.
+double TSegment::ShapeValue(double t) const {
+  auto value = [t](const Linear& l) { return l.k ? *l.c + t * *l.k : *l.c; };
+  auto mean = [t](const Linear& l) { return l.k ? *l.c + *l.k * t / 2.0 : *l.c; };
+  auto sine = [&](const Sine& s) {
+    return value(s.amplitude) * std::sin(kTwoPi * mean(s.frequency) * t + *s.phase);
+  };
+  switch (sines_) {
+    case 0:
+      return plusZero_ ? value(base_) + 0.0 : value(base_);
+    case 1:
+      return value(base_) + sine(sine_[0]);
+    default:
+      return value(base_) + (sine(sine_[0]) + sine(sine_[1]));
+  }
+}
 
 double TSegment::GetSampleRate() const {
   return Modifier ? Modifier->GetSampleRate(0.0, Duration) : 0.0;
@@ -31,7 +107,7 @@ double TSegment::GetMin() const {
   return Modifier ? Modifier->GetMin(0.0, Duration) : 0.0;
 }
 double TSegment::GetValue(double t) const {
-  return Modifier ? Modifier->GetValue(t - Start) : 0.0;
+  return PlainValue(t);
 }
 
 void TWaveform::Clear() {
@@ -107,7 +183,9 @@ void TWaveform::StartSampling(std::uint32_t step, std::uint32_t rate, double sta
 
 void TWaveform::MoveCursorPast(double tau) {
   // A sample exactly on a segment's end still comes from that segment.
+  const TContainer* before = cursor_;
   while (cursor_ && cursor_->Item->Start + cursor_->Item->Duration < tau) cursor_ = cursor_->Next;
+  lastMoved_ = cursor_ != before;
 }
 
 double TWaveform::NextSample(std::uint64_t& index) {
@@ -119,9 +197,38 @@ double TWaveform::NextSample(std::uint64_t& index) {
     MoveCursorPast(static_cast<double>(sampleIndex_) / rate_ + timeOffset_);
     return value;
   }
+  lastMoved_ = false;
   if (!tail_) return MaxValue;
   const TSegment& last = *tail_->Item;
   return last.GetValue(last.Start + last.Duration);
+}
+
+std::uint64_t TWaveform::NextSamples(double* out, std::size_t n) {
+  const std::uint64_t first = sampleIndex_;
+  double tau = static_cast<double>(sampleIndex_) / rate_ + timeOffset_;
+  std::size_t i = 0;
+  while (i < n) {
+    if (!cursor_) {
+      const double v =
+          !tail_ ? MaxValue : tail_->Item->GetValue(tail_->Item->Start + tail_->Item->Duration);
+      for (; i < n; ++i) out[i] = v;
+      sampleIndex_ = first + step_ * static_cast<std::uint64_t>(n);
+      lastMoved_ = false;
+      break;
+    }
+    const TSegment* seg = cursor_->Item.get();
+    const double end = seg->Start + seg->Duration;
+    // Samples while the cursor stays on this segment, in a tight loop.
+    const bool plain = typeid(*seg) == typeid(TSegment);
+    do {
+      out[i++] = plain ? seg->PlainValue(tau) : seg->GetValue(tau);
+      sampleIndex_ += step_;
+      tau = static_cast<double>(sampleIndex_) / rate_ + timeOffset_;
+    } while (i < n && !(end < tau));
+    lastMoved_ = false;
+    if (end < tau) MoveCursorPast(tau);
+  }
+  return first;
 }
 
 void TWaveform::AdvanceSampling(std::uint64_t index) {

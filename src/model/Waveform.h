@@ -20,10 +20,37 @@ class TSegment {
   virtual double GetMin() const;
   // Value at curve time t (the modifier sees t - Start); 0 without a modifier.
   virtual double GetValue(double t) const;
+  // GetValue without the virtual call, for callers that know the segment is a plain TSegment.
+  double PlainValue(double t) const {
+    if (sines_ >= 0 && shapeOf_ == Modifier.get()) return ShapeValue(t - Start);
+    return Modifier ? Modifier->GetValue(t - Start) : 0.0;
+  }
 
   double Start;
   double Duration;
+  // The tree's shape is fixed once the segment is built (its constants may change).
   TModifierPtr Modifier;
+
+ private:
+  // Closed form of the builder's usual trees (a level or ramp plus up to two sines) with the
+  // very same arithmetic as the tree, without its virtual calls: sampling hours of a 50 us grid
+  // spends its time here.
+  struct Linear {
+    const double* c = nullptr;
+    const double* k = nullptr;  // null: a level
+  };
+  struct Sine {
+    Linear amplitude, frequency;
+    const double* phase = nullptr;
+  };
+  void RecognizeShape();
+  double ShapeValue(double t) const;
+
+  const TModifier* shapeOf_ = nullptr;  // the tree the closed form was taken from
+  int sines_ = -1;                      // -1: no closed form
+  bool plusZero_ = false;               // ramp + an absent superposition
+  Linear base_;
+  Sine sine_[2];
 };
 
 // One node of the segment list; owns its segment.
@@ -55,6 +82,10 @@ class TWaveform {
   // Value of the next grid sample and its grid index. Past the end the final value holds; an
   // empty waveform yields MaxValue.
   virtual double NextSample(std::uint64_t& index);
+  // The next n samples into out, exactly as n calls of NextSample; returns the first's index.
+  std::uint64_t NextSamples(double* out, std::size_t n);
+  // Whether the cursor moved on to another node after the most recent sample.
+  bool CursorMovedOnLastSample() const { return lastMoved_; }
 
   // Segment walk (read-only, safe for several readers at once).
   const TContainer* First() const { return head_; }
@@ -98,6 +129,7 @@ class TWaveform {
   std::uint64_t sampleIndex_ = 0;  // 64 bits: a 32-bit grid index wraps after 59 hours
   std::uint32_t step_ = 1;
   std::uint32_t rate_ = 1;
+  bool lastMoved_ = false;
 };
 
 }  // namespace ondrevo

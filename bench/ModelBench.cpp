@@ -1,0 +1,133 @@
+// Sampler speed against plain loops of the same number of std::sin values, in one run; the
+// ratios are printed after the table.
+#include <benchmark/benchmark.h>
+
+#include <cmath>
+#include <cstdio>
+#include <map>
+#include <string>
+
+#include "BenchDocuments.h"
+#include "model/Builder.h"
+#include "model/Samplers.h"
+
+namespace ondrevo::bench {
+namespace {
+
+constexpr double kHour = 1.0;
+// Samples the count sampler evaluates per waveform: every half MinDwellTime (2 grid steps).
+constexpr std::int64_t kCountSamples = static_cast<std::int64_t>(kHour * 3600 * kGridRate / 2);
+constexpr std::int64_t kEquidistantSamples = 1000000;
+
+void CountSample(benchmark::State& state, const SegmentTable& voltageTable) {
+  auto voltage = BuildWaveform(voltageTable);
+  auto current = BuildWaveform(ConstantCurve(kHour, 2));
+  voltage->MinValue = 0, voltage->MaxValue = 20, voltage->Resolution = 0.002;
+  current->MinValue = 0, current->MaxValue = 8, current->Resolution = 0.001;
+  TCountSampler sampler;
+  sampler.MinDwellTime = 0.0002;  // family A
+  sampler.MaxDwellTime = 100;
+  sampler.Waveforms = {voltage.get(), current.get()};
+  TDoubleVector durations;
+  TDoubleMatrix values;
+  for (auto _ : state) {
+    sampler.Execute(1000, durations, values);
+    benchmark::DoNotOptimize(durations.data());
+  }
+  state.counters["points"] = static_cast<double>(durations.size());
+}
+
+void BM_CountSamplerSine1h(benchmark::State& state) {
+  CountSample(state, SineCurve(kHour));
+}
+void BM_CountSamplerSteps1h(benchmark::State& state) {
+  CountSample(state, StepsAndRampsCurve(kHour));
+}
+
+// The same number of sines as the count sampler evaluates, at the same times.
+void BM_SinLoopCount1h(benchmark::State& state) {
+  for (auto _ : state) {
+    double sum = 0;
+    for (std::int64_t k = 0; k < kCountSamples; ++k)
+      sum += std::sin(kTwoPi * 1000.0 * (k * 0.0001 + kSamplerEpsilon));
+    benchmark::DoNotOptimize(sum);
+  }
+}
+
+void BM_EquidistantChirp1s(benchmark::State& state) {
+  SegmentTable t;
+  t[0].Value = 0;
+  t[1].Time = 1;
+  t[1].Value = 5;
+  t[0].Sup1.Kind = SuperpositionKind::Sine;
+  t[0].Sup1.FreqStart = 1000;
+  t[0].Sup1.FreqEnd = 10000;
+  t[0].Sup1.AmpStart = 2;
+  t[0].Sup1.AmpEnd = 4;
+  t.SetLastPointIndex(1);
+  auto w = BuildWaveform(t);
+  w->MinValue = -10, w->MaxValue = 10;
+  TEquidistantSampler sampler;
+  sampler.Waveform = w.get();
+  TDoubleVector buffer(kEquidistantSamples);
+  std::uint32_t restarts = 0;
+  TIntegerVector positions;
+  for (auto _ : state) {
+    sampler.Start(0, 0, 1.0 / kEquidistantSamples);
+    sampler.Fill(buffer, restarts, positions);
+    benchmark::DoNotOptimize(buffer.data());
+  }
+}
+
+void BM_SinLoop1M(benchmark::State& state) {
+  for (auto _ : state) {
+    double sum = 0;
+    for (std::int64_t k = 0; k < kEquidistantSamples; ++k) {
+      const double t = k * 1e-6;
+      sum += std::sin(kTwoPi * (1000.0 + 4500.0 * t) * t);
+    }
+    benchmark::DoNotOptimize(sum);
+  }
+}
+
+BENCHMARK(BM_SinLoopCount1h)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_CountSamplerSine1h)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_CountSamplerSteps1h)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_SinLoop1M)->Unit(benchmark::kMillisecond)->MinTime(0.5);
+BENCHMARK(BM_EquidistantChirp1s)->Unit(benchmark::kMillisecond)->MinTime(0.5);
+
+class RatioReporter : public benchmark::ConsoleReporter {
+ public:
+  void ReportRuns(const std::vector<Run>& runs) override {
+    for (const Run& r : runs)
+      if (r.run_type == Run::RT_Iteration) times[r.benchmark_name()] = r.GetAdjustedCPUTime();
+    ConsoleReporter::ReportRuns(runs);
+  }
+  std::map<std::string, double> times;
+};
+
+void PrintRatio(const RatioReporter& r, const char* what, const char* a, const char* b,
+                const char* target) {
+  const auto x = r.times.find(a), y = r.times.find(b);
+  if (x == r.times.end() || y == r.times.end() || y->second <= 0) return;
+  std::printf("%-58s %6.2f  (target %s)\n", what, x->second / y->second, target);
+}
+
+}  // namespace
+}  // namespace ondrevo::bench
+
+int main(int argc, char** argv) {
+  using namespace ondrevo::bench;
+  benchmark::Initialize(&argc, argv);
+  RatioReporter reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  std::printf("\nratios\n");
+  PrintRatio(reporter, "count sampler, 1 h 1 kHz sine / plain sin loop",
+             "BM_CountSamplerSine1h/iterations:3", "BM_SinLoopCount1h/iterations:3", "<= 2.0");
+  PrintRatio(reporter, "equidistant fill, 1 s chirp at 1 MS/s / plain sin loop",
+             "BM_EquidistantChirp1s/min_time:0.500", "BM_SinLoop1M/min_time:0.500", "<= 1.5");
+  PrintRatio(reporter, "speed-up, 1 h steps and ramps over 1 h sine (count sampler)",
+             "BM_CountSamplerSine1h/iterations:3", "BM_CountSamplerSteps1h/iterations:3", ">= 10");
+  benchmark::Shutdown();
+  return 0;
+}
