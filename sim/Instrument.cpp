@@ -4,6 +4,7 @@
 #include <chrono>
 #include <stdexcept>
 
+#include "sim/Ksv5200Sim.h"
 #include "sim/Ksv6140Sim.h"
 #include "sim/Ksv7340Sim.h"
 
@@ -70,6 +71,8 @@ std::shared_ptr<TSimInstrument> CreateSimInstrument(const std::string& model,
     return std::make_shared<TKsv7340Sim>(model, serial, std::move(clock));
   if (model.find("614") != std::string::npos)
     return std::make_shared<TKsv6140Sim>(model, serial, std::move(clock));
+  if (model.find("52") != std::string::npos)
+    return std::make_shared<TKsv5200Sim>(model, serial, std::move(clock));
   throw std::invalid_argument("No simulated instrument speaks the model \"" + model + "\".");
 }
 

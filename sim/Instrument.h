@@ -55,6 +55,11 @@ class TSimInstrument {
   virtual std::string IdentificationReply() const = 0;
   // The model as the program shows it, e.g. "KSV 7342-80".
   virtual std::string Model() const = 0;
+  // What a bus status poll reports: true while the instrument runs (or is armed to run) a
+  // waveform. Serial lines cannot ask for it.
+  virtual bool Busy() const { return false; }
+  // A rising edge on the external trigger input, for instruments that have one.
+  virtual void Trigger() {}
 
  protected:
   virtual std::optional<std::string> Process(std::string_view line) = 0;

@@ -1,0 +1,330 @@
+#include "sim/Ksv5200Sim.h"
+
+#include <stdexcept>
+
+#include "document/Numbers.h"
+#include "sim/Text.h"
+
+namespace ondrevo::sim {
+
+namespace {
+
+constexpr int ModelNumbers[] = {5213, 5212, 5211, 5210, 5209, 5208, 5207,
+                                5206, 5205, 5204, 5203, 5202, 5201};
+constexpr int Variants[] = {100, 80, 64, 48, 40, 32, 24, 20, 18, 16};
+
+// Maximum current in amperes by model 5201..5213 and variant (order of Variants).
+constexpr double MaxCurrents[13][10] = {
+    {1.6, 2, 2.5, 3.5, 4, 5, 7, 8, 9, 10},           {3.2, 4, 5, 7, 8, 10, 14, 16, 18, 20},
+    {6.4, 8, 10, 14, 16, 20, 28, 32, 36, 40},        {10, 12, 15, 21, 24, 30, 42, 48, 54, 60},
+    {13, 16, 20, 28, 32, 40, 56, 64, 72, 80},        {16, 20, 25, 35, 40, 50, 70, 80, 90, 100},
+    {19.5, 24, 30, 42, 48, 60, 84, 96, 110, 120},    {26, 32, 40, 55, 64, 80, 110, 130, 145, 160},
+    {32, 40, 50, 70, 80, 100, 135, 160, 180, 200},   {36, 45, 55, 77, 90, 110, 150, 180, 200, 220},
+    {39, 48, 60, 84, 96, 120, 165, 195, 215, 240},   {45, 56, 70, 96, 115, 140, 190, 225, 250, 280},
+    {52, 64, 80, 110, 130, 160, 215, 260, 285, 320},
+};
+
+struct TFailure {
+  int Code;
+};
+
+[[noreturn]] void Fail(int code) {
+  throw TFailure{code};
+}
+
+void Expect(const std::vector<std::string>& params, std::size_t count) {
+  if (params.size() != count) Fail(TKsv5200Sim::ParameterError);
+}
+
+double Value(const std::string& text) {
+  double value = 0;
+  if (!TryParseNumber(text, value)) Fail(TKsv5200Sim::ParameterError);
+  return value;
+}
+
+int Whole(const std::string& text, int low, int high) {
+  std::int64_t value = 0;
+  if (!TryParseInteger(text, value)) Fail(TKsv5200Sim::ParameterError);
+  if (value < low || value > high) Fail(TKsv5200Sim::RangeError);
+  return static_cast<int>(value);
+}
+
+bool Switch(const std::string& text) {
+  const std::string upper = Upper(text);
+  if (upper == "ON" || upper == "1") return true;
+  if (upper == "OFF" || upper == "0") return false;
+  Fail(TKsv5200Sim::ParameterError);
+}
+
+}  // namespace
+
+TKsv5200Sim::TKsv5200Sim(std::string model, std::string serial, TSimClock clock,
+                         std::string firmware)
+    : serial_(std::move(serial)), firmware_(std::move(firmware)), clock_(std::move(clock)) {
+  for (char c : model)
+    if (!std::isspace(static_cast<unsigned char>(c))) model_ += c;
+  bool found = false;
+  for (int m : ModelNumbers) {
+    for (int v = 0; v < 10 && !found; ++v)
+      if (model_.find(std::to_string(m) + "-" + std::to_string(Variants[v])) != std::string::npos) {
+        maxVoltage_ = Variants[v];
+        maxCurrent_ = MaxCurrents[m - 5201][v];
+        found = true;
+      }
+    if (found) break;
+  }
+  if (!found) throw std::invalid_argument("Unknown family-A model \"" + model + "\".");
+  if (!clock_) clock_ = MakeScaledClock(1.0);
+  Reset();
+}
+
+std::string TKsv5200Sim::IdentificationReply() const {
+  return "KESTRAVO," + model_ + "," + serial_ + "," + firmware_;
+}
+
+std::string TKsv5200Sim::Model() const {
+  std::string model = model_;
+  if (model.rfind("KSV", 0) == 0 && model.size() > 3) model.insert(3, " ");
+  return model;
+}
+
+void TKsv5200Sim::Reset() {
+  points_.fill(TPoint{});
+  mode_ = 1;
+  startAddress_ = endAddress_ = 0;
+  repetitions_ = 1;
+  externalTrigger_ = false;
+  output_ = false;
+  setVoltage_ = setCurrent_ = 0;
+  active_ = playing_ = false;
+  player_ = TListPlayer();
+  runFirst_ = 0;
+}
+
+void TKsv5200Sim::StartBurst() {
+  std::vector<double> dwells;
+  for (int a = startAddress_; a <= endAddress_; ++a) dwells.push_back(points_[a].Dwell);
+  runFirst_ = startAddress_;
+  player_.Start(std::move(dwells), repetitions_, clock_());
+  playing_ = true;
+}
+
+void TKsv5200Sim::Update() const {
+  if (playing_ && !player_.Update(clock_())) {
+    playing_ = false;
+    // With the trigger input the run stays armed for the next burst.
+    if (!externalTrigger_) active_ = false;
+  }
+}
+
+bool TKsv5200Sim::Busy() const {
+  std::lock_guard lock(stateMutex_);
+  Update();
+  return active_;
+}
+
+void TKsv5200Sim::Trigger() {
+  std::lock_guard lock(stateMutex_);
+  Update();
+  if (!active_ || playing_ || !externalTrigger_) return;
+  ++triggers_;
+  StartBurst();
+}
+
+std::optional<std::string> TKsv5200Sim::Process(std::string_view line) {
+  if (line.size() > MaxLineLength) {
+    errors_.push_back(LineTooLong);
+    return std::nullopt;
+  }
+  Update();
+  std::string reply;
+  bool hasReply = false;
+  for (std::string_view unit : Split(line, ';')) {
+    if (unit.empty()) continue;
+    try {
+      const auto blank = unit.find_first_of(" \t");
+      std::string header = Upper(unit.substr(0, blank));
+      const bool query = !header.empty() && header.back() == '?';
+      if (query) header.pop_back();
+      std::vector<std::string> params;
+      if (blank != std::string_view::npos)
+        for (std::string_view p : Split(Trim(unit.substr(blank)), ',')) {
+          if (p.empty()) Fail(ParameterError);
+          params.emplace_back(p);
+        }
+      std::string answer;
+      if (Execute(header, query, params, answer)) {
+        if (hasReply) reply += ';';
+        reply += answer;
+        hasReply = true;
+      }
+    } catch (const TFailure& failure) {
+      if (errors_.size() < 20) errors_.push_back(failure.Code);
+    }
+  }
+  if (!hasReply) return std::nullopt;
+  return reply;
+}
+
+bool TKsv5200Sim::Execute(const std::string& h, bool query, const std::vector<std::string>& params,
+                          std::string& reply) {
+  auto command = [&](std::size_t count) {
+    if (query) Fail(CommandError);
+    Expect(params, count);
+  };
+  auto answer = [&](std::string text) {
+    if (!query) Fail(CommandError);
+    reply = std::move(text);
+    return true;
+  };
+  auto number = [](double value) { return FormatDecimals(value, 3); };
+  auto integer = [](int value) { return std::to_string(value); };
+
+  if (h == "*IDN") return Expect(params, 0), answer(IdentificationReply());
+  if (h == "*OPC") {
+    if (query) return Expect(params, 0), answer("1");
+    return command(0), false;
+  }
+  if (h == "*CLS") return command(0), errors_.clear(), false;
+  if (h == "*RST") return command(0), Reset(), false;
+  if (h == "*LRN") {
+    // The program cuts "F <mode>;" out of this and sends the rest back at disconnect.
+    Expect(params, 0);
+    return answer("F " + integer(mode_) + ";V " + number(setVoltage_) + ";C " +
+                  number(setCurrent_) + ";FB " + integer(repetitions_) + ";ETR " +
+                  (externalTrigger_ ? "1" : "0") + ";EX " + (output_ ? "1" : "0"));
+  }
+  if (h == "SYST:REM") return command(0), remote_ = true, false;
+  if (h == "SYST:LOC") return command(0), remote_ = false, false;
+  if (h == "SYST:LANG") {
+    command(1);
+    if (Upper(params[0]) != "COMP") Fail(ParameterError);
+    return false;
+  }
+  if (h == "ERR") {
+    Expect(params, 0);
+    int code = NoError;
+    if (!errors_.empty()) {
+      code = errors_.front();
+      errors_.pop_front();
+    }
+    return answer(integer(code));
+  }
+  if (h == "F") {
+    if (query) return Expect(params, 0), answer(integer(mode_));
+    command(1);
+    const int mode = Whole(params[0], 1, 3);
+    if (mode != 3) active_ = playing_ = false, player_.Stop();
+    mode_ = mode;
+    return false;
+  }
+  if (h == "V" || h == "C") {
+    const double max = h == "V" ? maxVoltage_ : maxCurrent_;
+    double& target = h == "V" ? setVoltage_ : setCurrent_;
+    if (query) return Expect(params, 0), answer(number(target));
+    command(1);
+    const std::string upper = Upper(params[0]);
+    const double value = upper == "MAX" ? max : upper == "MIN" ? 0 : Value(params[0]);
+    if (!InRange(value, 0, max)) Fail(RangeError);
+    target = value;
+    return false;
+  }
+  if (h == "EX" || h == "ETR") {
+    bool& target = h == "EX" ? output_ : externalTrigger_;
+    if (query) return Expect(params, 0), answer(target ? "1" : "0");
+    command(1);
+    target = Switch(params[0]);
+    return false;
+  }
+  if (h == "FDS") {
+    command(4);
+    const int index = Whole(params[0], 0, Points - 1);
+    const TPoint point{Value(params[1]), Value(params[2]), Value(params[3])};
+    if (!InRange(point.Voltage, 0, maxVoltage_) || !InRange(point.Current, 0, maxCurrent_) ||
+        !InRange(point.Dwell, MinDwell, MaxDwell))
+      Fail(RangeError);
+    points_[index] = point;
+    return false;
+  }
+  if (h == "FAS" || h == "FAE" || h == "FB") {
+    int& target = h == "FAS" ? startAddress_ : h == "FAE" ? endAddress_ : repetitions_;
+    if (query) return Expect(params, 0), answer(integer(target));
+    command(1);
+    target = Whole(params[0], 0, h == "FB" ? MaxRepetitions : Points - 1);
+    if (h == "FB" && playing_) player_.SetCount(target);
+    return false;
+  }
+  if (h == "FAF") return Expect(params, 0), answer(integer(runFirst_ + player_.Offset()));
+  if (h == "FS") {
+    command(0);
+    if (mode_ != 3) Fail(ModeError);
+    if (endAddress_ < startAddress_) Fail(RangeError);
+    if (active_) return false;
+    active_ = true;
+    if (!externalTrigger_) StartBurst();
+    return false;
+  }
+  if (h == "FP") return command(0), player_.Stop(), active_ = playing_ = false, false;
+  if (h == "FCL") {
+    command(0);
+    player_.Stop();
+    active_ = playing_ = false;
+    runFirst_ = startAddress_;
+    player_.Rewind();
+    return false;
+  }
+  Fail(CommandError);
+}
+
+TKsv5200Sim::TPoint TKsv5200Sim::Point(int index) const {
+  std::lock_guard lock(stateMutex_);
+  return points_.at(index);
+}
+
+int TKsv5200Sim::Mode() const {
+  std::lock_guard lock(stateMutex_);
+  return mode_;
+}
+
+int TKsv5200Sim::StartAddress() const {
+  std::lock_guard lock(stateMutex_);
+  return startAddress_;
+}
+
+int TKsv5200Sim::EndAddress() const {
+  std::lock_guard lock(stateMutex_);
+  return endAddress_;
+}
+
+bool TKsv5200Sim::Running() const {
+  std::lock_guard lock(stateMutex_);
+  Update();
+  return playing_;
+}
+
+bool TKsv5200Sim::OutputOn() const {
+  std::lock_guard lock(stateMutex_);
+  return output_;
+}
+
+bool TKsv5200Sim::Remote() const {
+  std::lock_guard lock(stateMutex_);
+  return remote_;
+}
+
+std::pair<double, double> TKsv5200Sim::SetValues() const {
+  std::lock_guard lock(stateMutex_);
+  return {setVoltage_, setCurrent_};
+}
+
+std::deque<int> TKsv5200Sim::PendingErrors() const {
+  std::lock_guard lock(stateMutex_);
+  return errors_;
+}
+
+int TKsv5200Sim::Triggers() const {
+  std::lock_guard lock(stateMutex_);
+  return triggers_;
+}
+
+}  // namespace ondrevo::sim

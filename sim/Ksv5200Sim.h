@@ -1,0 +1,94 @@
+// Family A: a point memory filled with FDS, played between a start and an end address in
+// mode 3 with a repetition count, optionally started by the external trigger input.
+#pragma once
+
+#include <array>
+#include <deque>
+#include <string>
+
+#include "sim/Instrument.h"
+#include "sim/ListPlayer.h"
+
+namespace ondrevo::sim {
+
+class TKsv5200Sim : public TSimInstrument {
+ public:
+  static constexpr int Points = 1000;
+  static constexpr int MaxRepetitions = 255;
+  static constexpr std::size_t MaxLineLength = 254;
+  static constexpr double MinDwell = 0.0002;
+  static constexpr double MaxDwell = 100;
+  enum TError {
+    NoError = 0,
+    CommandError = 1,
+    ParameterError = 2,
+    RangeError = 3,
+    LineTooLong = 4,
+    ModeError = 5
+  };
+
+  TKsv5200Sim(std::string model, std::string serial, TSimClock clock,
+              std::string firmware = "3.04");
+
+  std::string IdentificationReply() const override;
+  std::string Model() const override;
+  bool Busy() const override;
+  void Trigger() override;
+
+  struct TPoint {
+    double Voltage = 0;
+    double Current = 0;
+    double Dwell = 0.001;
+  };
+
+  double MaxVoltage() const { return maxVoltage_; }
+  double MaxCurrent() const { return maxCurrent_; }
+  TPoint Point(int index) const;
+  int Mode() const;
+  int StartAddress() const;
+  int EndAddress() const;
+  bool Running() const;  // playing a burst (not merely waiting for the trigger)
+  bool OutputOn() const;
+  bool Remote() const;
+  std::pair<double, double> SetValues() const;
+  std::deque<int> PendingErrors() const;
+  int Triggers() const;  // bursts started by the trigger input
+
+ protected:
+  std::optional<std::string> Process(std::string_view line) override;
+
+ private:
+  bool Execute(const std::string& header, bool query, const std::vector<std::string>& params,
+               std::string& reply);
+  void Update() const;
+  void StartBurst();
+  void Reset();
+
+  std::string model_;
+  std::string serial_;
+  std::string firmware_;
+  TSimClock clock_;
+  double maxVoltage_ = 0;
+  double maxCurrent_ = 0;
+
+  std::array<TPoint, Points> points_{};
+  int mode_ = 1;
+  int startAddress_ = 0;
+  int endAddress_ = 0;
+  int repetitions_ = 1;  // 0: endless
+  bool externalTrigger_ = false;
+  bool output_ = false;
+  bool remote_ = false;
+  double setVoltage_ = 0;
+  double setCurrent_ = 0;
+  std::deque<int> errors_;
+  int triggers_ = 0;
+
+  // FS armed the run; with the external trigger each trigger plays one burst and re-arms.
+  mutable bool active_ = false;
+  mutable bool playing_ = false;
+  mutable TListPlayer player_;
+  int runFirst_ = 0;
+};
+
+}  // namespace ondrevo::sim
