@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <typeinfo>
 
 #include "document/Numbers.h"
 
@@ -106,20 +107,35 @@ class CountRun {
   // tight loop per waveform, and handed out one by one.
   std::int64_t Sample() {
     if (blockPos_ == blockLen_) Refill();
-    const std::size_t n = waves_.size();
     const std::int64_t k = blockFirst_ + static_cast<std::int64_t>(blockPos_) * step_;
-    for (std::size_t w = 0; w < n; ++w) {
-      const double v = block_[w * kBlock + blockPos_] * s_.Gain;
-      if (!std::isfinite(v)) NotFinite(WaveformName(w), static_cast<double>(k) / kGridRate + kEps);
-      sample_[w] = Clamp(v, *waves_[w]);
+    if (blockPos_ == badPos_) {
+      for (std::size_t w = 0; w < waves_.size(); ++w)
+        if (!std::isfinite(block_[w * kBlock + blockPos_]))
+          NotFinite(WaveformName(w), static_cast<double>(k) / kGridRate + kEps);
     }
+    for (std::size_t w = 0; w < waves_.size(); ++w) sample_[w] = block_[w * kBlock + blockPos_];
     ++blockPos_;
     return k;
   }
 
+  // Evaluates the next block of every waveform, with gain and clamping; remembers the first
+  // sample that is not a number, which stops sampling once it is reached.
   void Refill() {
-    for (std::size_t w = 0; w < waves_.size(); ++w)
-      blockFirst_ = static_cast<std::int64_t>(waves_[w]->NextSamples(&block_[w * kBlock], kBlock));
+    badPos_ = kBlock;
+    for (std::size_t w = 0; w < waves_.size(); ++w) {
+      double* b = &block_[w * kBlock];
+      blockFirst_ = static_cast<std::int64_t>(waves_[w]->NextSamples(b, kBlock));
+      const double gain = s_.Gain, hi = waves_[w]->MaxValue, lo = waves_[w]->MinValue;
+      for (std::size_t i = 0; i < kBlock; ++i) {
+        const double v = b[i] * gain;
+        if (!std::isfinite(v)) {
+          badPos_ = std::min(badPos_, i);
+          b[i] = v;
+          continue;
+        }
+        b[i] = v > hi + kEps ? hi : (v < lo - kEps ? lo : v);
+      }
+    }
     blockPos_ = 0;
     blockLen_ = kBlock;
   }
@@ -333,7 +349,7 @@ class CountRun {
 
   static constexpr std::size_t kBlock = 256;
   std::vector<double> block_;  // kBlock samples per waveform
-  std::size_t blockPos_ = 0, blockLen_ = 0;
+  std::size_t blockPos_ = 0, blockLen_ = 0, badPos_ = kBlock;
   std::int64_t blockFirst_ = 0;
 };
 
@@ -423,8 +439,9 @@ void TEquidistantSampler::Fill(TDoubleVector& buffer, std::uint32_t& restarts,
   while (i < length) {
     const TSegment* seg = CurrentSegment;
     const double end = seg->Start + seg->Duration - kEps;
+    const bool plain = typeid(*seg) == typeid(TSegment);
     while (i < length && end > Time) {
-      double v = seg->GetValue(Time) * Gain;
+      double v = (plain ? seg->PlainValue(Time) : seg->GetValue(Time)) * Gain;
       if (v > maxValue + kEps)
         v = maxValue;
       else if (v < minValue - kEps)

@@ -70,23 +70,6 @@ void TSegment::RecognizeShape() {
   }
 }
 
-// Mirrors TAddModifier, TGradientModifier and TSineModifier operation by operation.
-double TSegment::ShapeValue(double t) const {
-  auto value = [t](const Linear& l) { return l.k ? *l.c + t * *l.k : *l.c; };
-  auto mean = [t](const Linear& l) { return l.k ? *l.c + *l.k * t / 2.0 : *l.c; };
-  auto sine = [&](const Sine& s) {
-    return value(s.amplitude) * std::sin(kTwoPi * mean(s.frequency) * t + *s.phase);
-  };
-  switch (sines_) {
-    case 0:
-      return plusZero_ ? value(base_) + 0.0 : value(base_);
-    case 1:
-      return value(base_) + sine(sine_[0]);
-    default:
-      return value(base_) + (sine(sine_[0]) + sine(sine_[1]));
-  }
-}
-
 double TSegment::GetSampleRate() const {
   return Modifier ? Modifier->GetSampleRate(0.0, Duration) : 0.0;
 }
@@ -218,8 +201,30 @@ std::uint64_t TWaveform::NextSamples(double* out, std::size_t n) {
     }
     const TSegment* seg = cursor_->Item.get();
     const double end = seg->Start + seg->Duration;
-    // Samples while the cursor stays on this segment, in a tight loop.
     const bool plain = typeid(*seg) == typeid(TSegment);
+    if (plain && (!seg->Modifier || seg->Modifier->IsConstant())) {
+      // A held level: every sample up to the last one the cursor stays for has its value.
+      const double v = seg->PlainValue(tau);
+      const double guess = std::floor((end - timeOffset_) * rate_);
+      std::uint64_t stay = first + step_ * static_cast<std::uint64_t>(n - 1);  // block's last
+      if (guess < static_cast<double>(stay)) {
+        std::uint64_t j = guess > 0.0 ? static_cast<std::uint64_t>(guess) + 1 : 0;
+        while (j > 0 && static_cast<double>(j) / rate_ + timeOffset_ > end) --j;
+        stay = j;  // the cursor stays while a sample's time is not beyond the end
+      }
+      // The sample due now comes from the cursor's segment in any case.
+      std::size_t count = 1;
+      if (stay > sampleIndex_)
+        count = std::min(static_cast<std::size_t>((stay - sampleIndex_) / step_ + 1), n - i);
+      std::fill(out + i, out + i + count, v);
+      i += count;
+      sampleIndex_ += step_ * count;
+      tau = static_cast<double>(sampleIndex_) / rate_ + timeOffset_;
+      lastMoved_ = false;
+      if (end < tau) MoveCursorPast(tau);
+      continue;
+    }
+    // Samples while the cursor stays on this segment, in a tight loop.
     do {
       out[i++] = plain ? seg->PlainValue(tau) : seg->GetValue(tau);
       sampleIndex_ += step_;

@@ -1,6 +1,7 @@
 // One evaluable curve: an ordered list of segments, each with its modifier tree.
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 #include <deque>
 #include <memory>
@@ -131,5 +132,22 @@ class TWaveform {
   std::uint32_t rate_ = 1;
   bool lastMoved_ = false;
 };
+
+// Mirrors TAddModifier, TGradientModifier and TSineModifier operation by operation.
+inline double TSegment::ShapeValue(double t) const {
+  auto value = [t](const Linear& l) { return l.k ? *l.c + t * *l.k : *l.c; };
+  auto mean = [t](const Linear& l) { return l.k ? *l.c + *l.k * t / 2.0 : *l.c; };
+  auto sine = [&](const Sine& s) {
+    return value(s.amplitude) * std::sin(kTwoPi * mean(s.frequency) * t + *s.phase);
+  };
+  switch (sines_) {
+    case 0:
+      return plusZero_ ? value(base_) + 0.0 : value(base_);
+    case 1:
+      return value(base_) + sine(sine_[0]);
+    default:
+      return value(base_) + (sine(sine_[0]) + sine(sine_[1]));
+  }
+}
 
 }  // namespace ondrevo

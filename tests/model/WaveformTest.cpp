@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <random>
+
 #include "model/Waveform.h"
 
 namespace ondrevo {
@@ -137,6 +139,91 @@ TEST(Waveform, SegmentBoundariesWhileSampling) {
   EXPECT_EQ(b.CursorNode()->Item->Start, 3.0);
   EXPECT_EQ(a.NextSample(ka), b.NextSample(kb));
   EXPECT_EQ(ka, kb);
+}
+
+}  // namespace
+}  // namespace ondrevo
+
+namespace ondrevo {
+namespace {
+
+// Random trees of the shapes the builder makes, and a few it does not.
+std::unique_ptr<TWaveform> RandomWaveform(std::mt19937& rng) {
+  std::uniform_real_distribution<double> u(0, 1);
+  auto linear = [&]() -> TModifierPtr {
+    if (u(rng) < 0.5) return C(u(rng) * 10);
+    return Ramp(u(rng) * 10, u(rng) * 4 - 2);
+  };
+  auto sine = [&]() -> TModifierPtr {
+    return std::make_unique<TSineModifier>(linear(), linear(), C(u(rng) * 6));
+  };
+  auto w = std::make_unique<TWaveform>();
+  double start = 0;
+  const int n = 1 + static_cast<int>(rng() % 8);
+  for (int i = 0; i < n; ++i) {
+    const double duration = u(rng) < 0.2 ? 0.0 : u(rng) * 0.05;
+    TModifierPtr m;
+    switch (rng() % 7) {
+      case 0:
+        m = linear();
+        break;
+      case 1:
+        m = std::make_unique<TAddModifier>(linear(), sine());
+        break;
+      case 2:
+        m = std::make_unique<TAddModifier>(linear(),
+                                           std::make_unique<TAddModifier>(sine(), sine()));
+        break;
+      case 3:
+        m = std::make_unique<TAddModifier>(linear(), nullptr);
+        break;
+      case 4:
+        m = std::make_unique<TAddModifier>(
+            linear(), std::make_unique<TSquareModifier>(linear(), C(30), C(0), C(0.3)));
+        break;
+      case 5:
+        m = nullptr;
+        break;
+      default:
+        m = std::make_unique<TGradientModifier>(nullptr);
+        break;
+    }
+    w->Append(Seg(std::move(m), start, duration));
+    start += duration;
+  }
+  w->MaxValue = 42;
+  return w;
+}
+
+TEST(Waveform, FastPathsMatchTheTree) {
+  std::mt19937 rng(7);
+  for (int round = 0; round < 200; ++round) {
+    auto w = RandomWaveform(rng);
+    // The closed forms give the tree's very bits.
+    for (const TContainer* n = w->First(); n; n = n->Next) {
+      const TSegment& s = *n->Item;
+      if (!s.Modifier) continue;
+      for (double t = s.Start; t <= s.Start + s.Duration; t += 0.0011)
+        ASSERT_EQ(s.GetValue(t), s.Modifier->GetValue(t - s.Start)) << round;
+    }
+    // Block sampling equals sample-by-sample sampling, cursor included.
+    const std::uint32_t step = 1 + rng() % 5;
+    const double start = (rng() % 3) * 0.0000001 + (rng() % 2) * 0.01;
+    TWaveform& a = *w;
+    std::vector<double> one, many(300);
+    a.StartSampling(step, 20000, start);
+    std::uint64_t k = 0;
+    for (int i = 0; i < 900; ++i) one.push_back(a.NextSample(k));
+    const std::uint64_t endIndex = a.SampleIndex();
+    a.StartSampling(step, 20000, start);
+    std::vector<double> blocks;
+    for (int b = 0; b < 3; ++b) {
+      a.NextSamples(many.data(), many.size());
+      blocks.insert(blocks.end(), many.begin(), many.end());
+    }
+    ASSERT_EQ(blocks, one) << round;
+    EXPECT_EQ(a.SampleIndex(), endIndex);
+  }
 }
 
 }  // namespace
