@@ -14,6 +14,10 @@
 #include "app/WelcomeForm.h"
 #include "document/Translate.h"
 #include "editor/GraphForm.h"
+#ifdef ONDREVO_HAVE_REMOTE
+#include "remote/RemoteForm.h"
+#include "transports/RS232Interface.h"
+#endif
 
 namespace ondrevo {
 
@@ -88,7 +92,11 @@ TShell::TShell(const QStringList& args, const QString& programFolder) {
   Editor = std::make_unique<TGraphForm>(std::move(settings));
   About = std::make_unique<TAboutForm>(Editor.get());
   Preferences = std::make_unique<TPreferencesForm>(*Config, *Cache, Editor.get());
-  // The remote window and the device selection dialog follow here once they exist.
+#ifdef ONDREVO_HAVE_REMOTE
+  Remote = std::make_unique<TRemoteForm>(Editor.get());
+#endif
+  // The device selection dialog follows here once it exists.
+  ApplyRS232Defaults();
 
   TGraphForm* editor = Editor.get();
   TWelcomeForm* welcome = Welcome.get();
@@ -125,7 +133,15 @@ TShell::TShell(const QStringList& args, const QString& programFolder) {
   TAboutForm* about = About.get();
   TPreferencesForm* prefs = Preferences.get();
   QObject::connect(editor, &TGraphForm::aboutRequested, about, [about] { about->exec(); });
-  QObject::connect(editor, &TGraphForm::preferencesRequested, prefs, [prefs] { prefs->exec(); });
+  QObject::connect(editor, &TGraphForm::preferencesRequested, prefs, [this, prefs] {
+    if (prefs->exec() == QDialog::Accepted) ApplyRS232Defaults();
+  });
+#ifdef ONDREVO_HAVE_REMOTE
+  TRemoteForm* remote = Remote.get();
+  QObject::connect(editor, &TGraphForm::remoteControlRequested, remote, [editor, remote] {
+    remote->ShowModal(editor->Doc().Voltage, editor->Doc().Current);
+  });
+#endif
   QObject::connect(editor, &TGraphForm::closed, welcome, [welcome] { welcome->show(); });
   QObject::connect(editor, &TGraphForm::exitRequested, welcome, [welcome] { welcome->close(); });
 
@@ -138,6 +154,14 @@ TShell::TShell(const QStringList& args, const QString& programFolder) {
 TShell::~TShell() {
   if (auto* app = dynamic_cast<TOndrevoApplication*>(QCoreApplication::instance()))
     app->SetCrashHandler(nullptr);
+}
+
+void TShell::ApplyRS232Defaults() {
+#ifdef ONDREVO_HAVE_REMOTE
+  const RS232Defaults& d = Config->GetRS232Defaults();
+  ondrevo::SetRS232Defaults(
+      TRS232Settings{d.BaudRate, d.DataBits, d.Parity, d.StopBits, d.Handshake});
+#endif
 }
 
 void TShell::OpenFromCommandLine(const QString& path) {

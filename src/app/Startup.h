@@ -14,6 +14,7 @@ class TGraphForm;
 class TAboutForm;
 class TPreferencesForm;
 class TCrashHandler;
+class TRemoteForm;
 
 // Binds the "ondrevo" catalogue: next to the program when installed, else the build tree's,
 // else the configured locale folder. Returns the folder used.
@@ -31,6 +32,7 @@ struct TShell {
   std::unique_ptr<TGraphForm> Editor;
   std::unique_ptr<TAboutForm> About;
   std::unique_ptr<TPreferencesForm> Preferences;
+  std::unique_ptr<TRemoteForm> Remote;  // null in builds without the remote window
 
   // `args` without the program name. Shows the editor with the document named first when it
   // exists, else the welcome window.
@@ -38,6 +40,8 @@ struct TShell {
   ~TShell();
   // Loads a document into the editor, writes its preview, adds it to the recent list.
   void OpenFromCommandLine(const QString& path);
+  // Hands the serial defaults of the settings to transports created from now on.
+  void ApplyRS232Defaults();
 };
 
 }  // namespace ondrevo

@@ -1,6 +1,9 @@
 #include <clocale>
 
 #include "app/CrashHandler.h"
+#ifdef ONDREVO_HAVE_REMOTE
+#include "remote/QtMainThread.h"
+#endif
 #include "app/Icons.h"
 #include "app/Startup.h"
 
@@ -18,6 +21,16 @@ int main(int argc, char** argv) {
 
   QStringList args = QApplication::arguments();
   args.removeFirst();
-  ondrevo::TShell shell(args, QApplication::applicationDirPath());
-  return app.exec();
+#ifdef ONDREVO_HAVE_REMOTE
+  ondrevo::InstallQtMainThread();
+#endif
+  int result = 0;
+  {
+    ondrevo::TShell shell(args, QApplication::applicationDirPath());
+    result = app.exec();
+  }
+#ifdef ONDREVO_HAVE_REMOTE
+  ondrevo::UninstallQtMainThread();
+#endif
+  return result;
 }
