@@ -439,17 +439,32 @@ void TEquidistantSampler::Fill(TDoubleVector& buffer, std::uint32_t& restarts,
   while (i < length) {
     const TSegment* seg = CurrentSegment;
     const double end = seg->Start + seg->Duration - kEps;
-    const bool plain = typeid(*seg) == typeid(TSegment);
-    while (i < length && end > Time) {
-      double v = (plain ? seg->PlainValue(Time) : seg->GetValue(Time)) * Gain;
+    const double gain = Gain;
+    double* out = buffer.data();
+    // Gain, limits and the finite check, in one place for both loops below.
+    auto put = [&](double v, double time) {
+      v *= gain;
+      if (!std::isfinite(v)) NotFinite("The waveform", time);
       if (v > maxValue + kEps)
         v = maxValue;
       else if (v < minValue - kEps)
         v = minValue;
-      if (!std::isfinite(v)) NotFinite("The waveform", Time);
-      buffer[static_cast<std::size_t>(i)] = v;
+      out[i] = v;
       i += stride;
-      Time += advance;
+    };
+    TSegment::ClosedForm form;
+    if (seg->GetClosedForm(form)) {
+      double time = Time;  // a local: the stores cannot alias it
+      while (i < length && end > time) {
+        put(form.Value(time), time);
+        time += advance;
+      }
+      Time = time;
+    } else {
+      while (i < length && end > Time) {
+        put(seg->GetValue(Time), Time);
+        Time += advance;
+      }
     }
     if (end > Time) continue;  // the buffer is full inside this segment
     if (Iterator) {

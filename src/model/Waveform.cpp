@@ -70,6 +70,27 @@ void TSegment::RecognizeShape() {
   }
 }
 
+bool TSegment::GetClosedForm(ClosedForm& out) const {
+  if (sines_ < 0 || shapeOf_ != Modifier.get() || typeid(*this) != typeid(TSegment)) return false;
+  auto linear = [](const Linear& l) {
+    ClosedForm::Linear r;
+    r.c = *l.c;
+    r.ramp = l.k != nullptr;
+    r.k = l.k ? *l.k : 0.0;
+    return r;
+  };
+  out.sines = sines_;
+  out.plusZero = plusZero_;
+  out.start = Start;
+  out.base = linear(base_);
+  for (int i = 0; i < sines_; ++i) {
+    out.sine[i].amplitude = linear(sine_[i].amplitude);
+    out.sine[i].frequency = linear(sine_[i].frequency);
+    out.sine[i].phase = *sine_[i].phase;
+  }
+  return true;
+}
+
 double TSegment::GetSampleRate() const {
   return Modifier ? Modifier->GetSampleRate(0.0, Duration) : 0.0;
 }
@@ -225,6 +246,17 @@ std::uint64_t TWaveform::NextSamples(double* out, std::size_t n) {
       continue;
     }
     // Samples while the cursor stays on this segment, in a tight loop.
+    TSegment::ClosedForm form;
+    if (seg->GetClosedForm(form)) {
+      do {
+        out[i++] = form.Value(tau);
+        sampleIndex_ += step_;
+        tau = static_cast<double>(sampleIndex_) / rate_ + timeOffset_;
+      } while (i < n && !(end < tau));
+      lastMoved_ = false;
+      if (end < tau) MoveCursorPast(tau);
+      continue;
+    }
     do {
       out[i++] = plain ? seg->PlainValue(tau) : seg->GetValue(tau);
       sampleIndex_ += step_;

@@ -27,6 +27,43 @@ class TSegment {
     return Modifier ? Modifier->GetValue(t - Start) : 0.0;
   }
 
+  // A copy of the closed form's constants, for loops over many samples of one segment (locals
+  // cannot alias the output the loop writes).
+  struct ClosedForm {
+    struct Linear {
+      double c = 0, k = 0;
+      bool ramp = false;
+      double Value(double t) const { return ramp ? c + t * k : c; }
+      double Mean(double t) const { return ramp ? c + k * t / 2.0 : c; }
+    };
+    struct Sine {
+      Linear amplitude, frequency;
+      double phase = 0;
+      double Value(double t) const {
+        return amplitude.Value(t) * std::sin(kTwoPi * frequency.Mean(t) * t + phase);
+      }
+    };
+    int sines = 0;
+    bool plusZero = false;
+    double start = 0;
+    Linear base;
+    Sine sine[2];
+    // Value at curve time t, the same bits as GetValue.
+    double Value(double t) const {
+      const double local = t - start;
+      switch (sines) {
+        case 0:
+          return plusZero ? base.Value(local) + 0.0 : base.Value(local);
+        case 1:
+          return base.Value(local) + sine[0].Value(local);
+        default:
+          return base.Value(local) + (sine[0].Value(local) + sine[1].Value(local));
+      }
+    }
+  };
+  // False when the modifier tree has no closed form (or the segment is a subclass).
+  bool GetClosedForm(ClosedForm& out) const;
+
   double Start;
   double Duration;
   // The tree's shape is fixed once the segment is built (its constants may change).
