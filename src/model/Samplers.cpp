@@ -108,11 +108,8 @@ class CountRun {
   std::int64_t Sample() {
     if (blockPos_ == blockLen_) Refill();
     const std::int64_t k = blockFirst_ + static_cast<std::int64_t>(blockPos_) * step_;
-    if (blockPos_ == badPos_) {
-      for (std::size_t w = 0; w < waves_.size(); ++w)
-        if (!std::isfinite(block_[w * kBlock + blockPos_]))
-          NotFinite(WaveformName(w), static_cast<double>(k) / kGridRate + kEps);
-    }
+    if (blockPos_ == badPos_)
+      NotFinite(WaveformName(badWave_), static_cast<double>(k) / kGridRate + kEps);
     for (std::size_t w = 0; w < waves_.size(); ++w) sample_[w] = block_[w * kBlock + blockPos_];
     ++blockPos_;
     return k;
@@ -125,15 +122,21 @@ class CountRun {
     for (std::size_t w = 0; w < waves_.size(); ++w) {
       double* b = &block_[w * kBlock];
       blockFirst_ = static_cast<std::int64_t>(waves_[w]->NextSamples(b, kBlock));
-      const double gain = s_.Gain, hi = waves_[w]->MaxValue, lo = waves_[w]->MinValue;
+      const double gain = s_.Gain, hi = waves_[w]->MaxValue + kEps, lo = waves_[w]->MinValue - kEps;
+      const double maxValue = waves_[w]->MaxValue, minValue = waves_[w]->MinValue;
+      if (gain != 1.0)
+        for (std::size_t i = 0; i < kBlock; ++i) b[i] *= gain;
+      bool finite = true;
+      for (std::size_t i = 0; i < kBlock; ++i) finite &= (b[i] - b[i] == 0.0);
+      if (!finite)
+        for (std::size_t i = 0; i < kBlock; ++i)
+          if (!std::isfinite(b[i])) {
+            if (i < badPos_) badPos_ = i, badWave_ = w;
+            break;
+          }
       for (std::size_t i = 0; i < kBlock; ++i) {
-        const double v = b[i] * gain;
-        if (!std::isfinite(v)) {
-          badPos_ = std::min(badPos_, i);
-          b[i] = v;
-          continue;
-        }
-        b[i] = v > hi + kEps ? hi : (v < lo - kEps ? lo : v);
+        const double v = b[i];
+        b[i] = v > hi ? maxValue : (v < lo ? minValue : v);
       }
     }
     blockPos_ = 0;
@@ -183,6 +186,7 @@ class CountRun {
     return limit;
   }
 
+  // Appends points while the buffer has room; a block of samples at a time.
   void Fill() {
     PointBuffer& b = buffer_;
     if (b.count == 0) {
@@ -190,25 +194,53 @@ class CountRun {
       Store(0, k, true);
       b.count = 1;
     }
-    std::int64_t prev = b.count - 1;
-    while (b.count < b.Capacity() && !s_.Aborted()) {
-      const std::int64_t k = Sample();
-      if (total_ <= k) break;
-      bool same = k - b.index[prev] < maxStep_;
-      const double* pv = b.Values(prev);
-      for (std::size_t w = 0; same && w < waves_.size(); ++w)
-        if (std::fabs(sample_[w] - pv[w]) > kEps) same = false;
-      if (same) {
-        b.constant[b.count - 1] = true;
-        // Every sample up to the skip target repeats this one and would only mark the same
-        // point again; the limits keep the MaxStep split and the end.
-        if (s_.SkipHeldLevels && BlockUsedUp()) SkipHeld(k, b.index[prev]);
-      } else {
-        Store(b.count, k, false);
-        prev = b.count;
-        ++b.count;
+    const std::size_t width = waves_.size();
+    const std::int64_t capacity = b.Capacity();
+    std::int64_t* index = b.index.data();
+    char* constant = b.constant.data();
+    double* values = b.values.data();
+    const double* block = block_.data();
+    std::int64_t count = b.count;
+    std::int64_t prev = count - 1;
+    while (count < capacity && !s_.Aborted()) {
+      if (blockPos_ == blockLen_) Refill();
+      std::size_t pos = blockPos_;
+      bool same = false;
+      std::int64_t k = 0;
+      while (pos < blockLen_ && count < capacity) {
+        k = blockFirst_ + static_cast<std::int64_t>(pos) * step_;
+        if (pos == badPos_) {
+          blockPos_ = pos;
+          b.count = count;
+          Sample();  // raises for the sample that is not a number
+        }
+        ++pos;
+        if (total_ <= k) {  // at or after the end: not stored, and sampling is over
+          blockPos_ = pos;
+          b.count = count;
+          return;
+        }
+        same = k - index[prev] < maxStep_;
+        const double* pv = values + prev * static_cast<std::int64_t>(width);
+        for (std::size_t w = 0; same && w < width; ++w)
+          if (std::fabs(block[w * kBlock + pos - 1] - pv[w]) > kEps) same = false;
+        if (same) {
+          constant[count - 1] = true;
+        } else {
+          index[count] = k;
+          constant[count] = false;
+          double* cv = values + count * static_cast<std::int64_t>(width);
+          for (std::size_t w = 0; w < width; ++w) cv[w] = block[w * kBlock + pos - 1];
+          prev = count;
+          ++count;
+        }
       }
+      blockPos_ = pos;
+      // Every sample up to the skip target repeats this one and would only mark the same
+      // point again; the limits keep the MaxStep split and the end.
+      if (same && s_.SkipHeldLevels && BlockUsedUp()) SkipHeld(k, index[prev]);
     }
+    b.count = count;
   }
 
   // Point count that Reduce reaches with an unbounded tolerance: the fewest points it can
@@ -233,17 +265,28 @@ class CountRun {
     PointBuffer& b = buffer_;
     const std::size_t n = waves_.size();
     std::vector<double> lo(n), hi(n);
+    std::vector<double> tol(n);
     for (;;) {
       std::int64_t last = 0, kept = 1;
-      for (std::int64_t r = 1; r < b.count; ++r) {
-        const std::int64_t next = r + 1 < b.count ? b.index[r + 1] : total_;
-        bool mergeable = !b.constant[r] && next - b.index[last] <= maxStep_;
-        const double* lv = b.Values(last);
-        const double* cv = b.Values(r);
+      const std::int64_t count = b.count;
+      std::int64_t* index = b.index.data();
+      char* constant = b.constant.data();
+      double* values = b.values.data();
+      for (std::size_t w = 0; w < n; ++w) tol[w] = tol_[w] - kEps;
+      for (std::int64_t r = 1; r < count; ++r) {
+        const std::int64_t next = r + 1 < count ? index[r + 1] : total_;
+        bool mergeable = !constant[r] && next - index[last] <= maxStep_;
+        const double* lv = values + last * static_cast<std::int64_t>(n);
+        const double* cv = values + r * static_cast<std::int64_t>(n);
         for (std::size_t w = 0; mergeable && w < n; ++w)
-          if (!(std::fabs(lv[w] - cv[w]) <= tol_[w] - kEps)) mergeable = false;
+          if (!(std::fabs(lv[w] - cv[w]) <= tol[w])) mergeable = false;
         if (!mergeable) {
-          if (kept != r) b.Copy(kept, r);
+          if (kept != r) {
+            index[kept] = index[r];
+            constant[kept] = constant[r];
+            double* kv = values + kept * static_cast<std::int64_t>(n);
+            for (std::size_t w = 0; w < n; ++w) kv[w] = cv[w];
+          }
           last = kept;
           ++kept;
         }
@@ -349,7 +392,7 @@ class CountRun {
 
   static constexpr std::size_t kBlock = 256;
   std::vector<double> block_;  // kBlock samples per waveform
-  std::size_t blockPos_ = 0, blockLen_ = 0, badPos_ = kBlock;
+  std::size_t blockPos_ = 0, blockLen_ = 0, badPos_ = kBlock, badWave_ = 0;
   std::int64_t blockFirst_ = 0;
 };
 

@@ -182,6 +182,18 @@ TEST(CountSampler, RefusesWhatItCannotDo) {
         << e.what();
   }
   EXPECT_EQ(d, TDoubleVector{42});
+
+  // Infinity is not clamped to a limit either; the error names the waveform and the time.
+  auto huge = BuildWaveform(Table({{0, 1}, {1, 1}, {1, 1e308}, {2, 1e308}}));
+  SetLimits(*huge, 0, 10, 0.01);
+  s.Waveforms = {&c, huge.get()};
+  s.Gain = 10;
+  try {
+    s.Execute(10, d, m);
+    FAIL();
+  } catch (const ESamplerError& e) {
+    EXPECT_STREQ(e.what(), "Waveform 2 has no finite value at 1.0000001 s.");
+  }
 }
 
 // A random document: steps, ramps, held levels and superpositions, values partly beyond the
