@@ -35,6 +35,7 @@
 #include "model/Builder.h"
 #include "model/Waveform.h"
 #include "remote/BurstEdit.h"
+#include "sim/Demo.h"
 #include "transports/RS232Interface.h"
 
 namespace ondrevo {
@@ -102,6 +103,8 @@ TRemoteForm::TRemoteForm(QWidget* parent)
       scanners_(DefaultScanners()),
       dialogs_(std::make_shared<TRemoteDialogs>()) {
   setObjectName(QStringLiteral("RemoteForm"));
+  if (QCoreApplication::arguments().contains(QStringLiteral("--demo")))
+    demo_ = std::make_unique<sim::TDemoInstruments>();
   setWindowTitle(TrQ("Ondrevo Remote"));
   setWindowFlag(Qt::WindowMaximizeButtonHint, true);
   setSizeGripEnabled(true);
@@ -117,6 +120,15 @@ TRemoteForm::~TRemoteForm() {
   // Devices may outlive the window (a worker thread holds them): they must not call back here.
   for (const auto& weak : boundDevices_)
     if (auto device = weak.lock()) UnbindHandlers(device);
+  // A connected device says goodbye to its instrument before the demo instruments go away.
+  if (auto player = std::dynamic_pointer_cast<IWaveformPlayer>(Device)) {
+    try {
+      if (Connected) player->Disconnect();
+    } catch (...) {
+    }
+  }
+  Device.reset();
+  FoundDevices.clear();
 }
 
 std::vector<TRemoteForm::TScannerFactory> TRemoteForm::DefaultScanners() {
