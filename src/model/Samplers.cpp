@@ -88,15 +88,18 @@ class CountRun {
       w->StartSampling(static_cast<std::uint32_t>(minStep_ / 2), kGridRate, kEps);
     bool done = false;
     do {
-      Fill();
+      if (waves_.size() == 2)
+        Fill<2>();  // voltage and current: the drivers' case
+      else
+        Fill<0>();
       if (s_.Aborted()) return false;
       done = buffer_.count < buffer_.Capacity();
-      Reduce(2 * static_cast<std::int64_t>(maxPoints_));
+      ReduceTo(2 * static_cast<std::int64_t>(maxPoints_));
     } while (!done && !s_.Aborted());
     if (s_.Aborted()) return false;
     MinimumDwell();
     if (s_.Aborted()) return false;
-    Reduce(maxPoints_);
+    ReduceTo(maxPoints_);
     if (s_.Aborted()) return false;
     Output(durations, values);
     return true;
@@ -187,6 +190,8 @@ class CountRun {
   }
 
   // Appends points while the buffer has room; a block of samples at a time.
+  // kWidth: the number of waveforms when known at compile time, else 0.
+  template <std::size_t kWidth>
   void Fill() {
     PointBuffer& b = buffer_;
     if (b.count == 0) {
@@ -194,7 +199,7 @@ class CountRun {
       Store(0, k, true);
       b.count = 1;
     }
-    const std::size_t width = waves_.size();
+    const std::size_t width = kWidth ? kWidth : waves_.size();
     const std::int64_t capacity = b.Capacity();
     std::int64_t* index = b.index.data();
     char* constant = b.constant.data();
@@ -261,9 +266,17 @@ class CountRun {
   // Merges points whose levels differ by less than the tolerance, raising the tolerance by each
   // waveform's resolution until at most `target` points remain. Stops with an error where
   // raising it can no longer bring the count down.
+  void ReduceTo(std::int64_t target) {
+    if (waves_.size() == 2)
+      Reduce<2>(target);
+    else
+      Reduce<0>(target);
+  }
+
+  template <std::size_t kWidth>
   void Reduce(std::int64_t target) {
     PointBuffer& b = buffer_;
-    const std::size_t n = waves_.size();
+    const std::size_t n = kWidth ? kWidth : waves_.size();
     std::vector<double> lo(n), hi(n);
     std::vector<double> tol(n);
     for (;;) {
