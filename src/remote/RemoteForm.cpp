@@ -12,6 +12,8 @@
 #include <QLabel>
 #include <QLocale>
 #include <QMenu>
+#include <QPainter>
+#include <QPixmap>
 #include <QProgressBar>
 #include <QScrollBar>
 #include <QSplitter>
@@ -83,6 +85,41 @@ bool IsAnalogOutputCard(const std::shared_ptr<IDevice>& device) {
 
 QIcon ThemeIcon(const char* name, QStyle::StandardPixmap fallback, const QWidget* widget) {
   return QIcon::fromTheme(QString::fromLatin1(name), widget->style()->standardIcon(fallback));
+}
+
+enum class TMediaGlyph { Play, Pause, Stop };
+
+// Large, clear transport glyphs; the style's own are too small for the big buttons.
+QIcon MediaIcon(TMediaGlyph glyph) {
+  QIcon icon;
+  for (const QIcon::Mode mode : {QIcon::Normal, QIcon::Disabled}) {
+    QPixmap pixmap(64, 64);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(Qt::NoPen);
+    const bool on = mode == QIcon::Normal;
+    switch (glyph) {
+      case TMediaGlyph::Play: {
+        painter.setBrush(on ? QColor(46, 160, 67) : QColor(190, 190, 190));
+        const QPointF points[] = {{18, 10}, {18, 54}, {54, 32}};
+        painter.drawPolygon(points, 3);
+        break;
+      }
+      case TMediaGlyph::Pause:
+        painter.setBrush(on ? QColor(40, 110, 200) : QColor(190, 190, 190));
+        painter.drawRoundedRect(QRectF(14, 10, 13, 44), 2, 2);
+        painter.drawRoundedRect(QRectF(37, 10, 13, 44), 2, 2);
+        break;
+      case TMediaGlyph::Stop:
+        painter.setBrush(on ? QColor(200, 50, 50) : QColor(190, 190, 190));
+        painter.drawRoundedRect(QRectF(13, 13, 38, 38), 3, 3);
+        break;
+    }
+    painter.end();
+    icon.addPixmap(pixmap, mode);
+  }
+  return icon;
 }
 
 // Runs on scope exit.
@@ -181,13 +218,12 @@ void TRemoteForm::CreateActions() {
       make("Upload", TrQ("&Upload waveform"), TrQ("Uploads the waveform data to the device"),
            ThemeIcon("go-up", QStyle::SP_ArrowUp, this));
   actions_.Play = make("Play", QString(), TrQ("Starts the playback of the arbitrary data"),
-                       style()->standardIcon(QStyle::SP_MediaPlay));
+                       MediaIcon(TMediaGlyph::Play));
   actions_.Play->setShortcut(Qt::Key_Space);
-  actions_.Pause = make("Pause", QString(), TrQ("Pauses the playback"),
-                        style()->standardIcon(QStyle::SP_MediaPause));
+  actions_.Pause =
+      make("Pause", QString(), TrQ("Pauses the playback"), MediaIcon(TMediaGlyph::Pause));
   actions_.Pause->setShortcut(Qt::Key_Space);
-  actions_.Stop = make("Stop", QString(), TrQ("Stops the playback"),
-                       style()->standardIcon(QStyle::SP_MediaStop));
+  actions_.Stop = make("Stop", QString(), TrQ("Stops the playback"), MediaIcon(TMediaGlyph::Stop));
   actions_.Stop->setShortcut(Qt::Key_Escape);
   actions_.GotoStart = make("GotoStart", QString(), TrQ("Go to starting point"),
                             style()->standardIcon(QStyle::SP_MediaSkipBackward));
