@@ -23,5 +23,6 @@ int Fail(const std::string& message);
 void RegisterDocumentCommands(CommandRegistry& registry);  // info, normalize
 void RegisterSimCommand(CommandRegistry& registry);        // sim
 void RegisterDeviceCommands(CommandRegistry& registry);    // devices, play
+void RegisterSampleCommand(CommandRegistry& registry);     // sample
 
 }  // namespace ondrevo::cli

@@ -22,6 +22,7 @@ int main(int argc, char** argv) {
   ondrevo::cli::RegisterDocumentCommands(registry);
   ondrevo::cli::RegisterSimCommand(registry);
   ondrevo::cli::RegisterDeviceCommands(registry);
+  ondrevo::cli::RegisterSampleCommand(registry);
 
   try {
     app.parse(argc, argv);
