@@ -1,0 +1,54 @@
+#!/usr/bin/env bash
+# ondrevo-cli devices and play against the demo instruments: outputs, traces, exit statuses.
+set -u
+CLI=$1
+TMP=$(mktemp -d)
+trap 'rm -rf "$TMP"' EXIT
+fails=0
+check() {  # check NAME CONDITION...
+  local name=$1
+  shift
+  if "$@"; then echo "ok: $name"; else echo "FAIL: $name"; fails=$((fails + 1)); fi
+}
+
+# A short document: 0.3 s of voltage steps, a constant current.
+printf '<ondrevo><arbdata><waveform_list>\n<waveform type="voltage"><segment duration="0.1" start="1" end="1"/><segment duration="0" start="1" end="2.5"/><segment duration="0.2" start="2.5" end="2.5"/></waveform>\n<waveform type="current"><segment duration="0.3" start="0.5" end="0.5"/></waveform>\n</waveform_list></arbdata></ondrevo>' >"$TMP/short.ovx"
+
+out=$("$CLI" devices --demo)
+check "devices lists the demo supplies" grep -q '^  KSV 7342-80, SN ' <<<"$out"
+check "two-channel supply shows its channels" grep -q '^    Analog Out 1' <<<"$out"
+json=$("$CLI" devices --demo --json)
+check "devices --json" grep -q '"model": "KSV 7341-20"' <<<"$json"
+
+"$CLI" play "$TMP/short.ovx" --demo --no-play --trace "$TMP/upload.txt" 2>"$TMP/err.txt"
+check "upload only exits 0" test $? -eq 0
+check "upload trace has the list lines" grep -q '^> LIST:VOLT 0,1.000,2.500;\*OPC?$' "$TMP/upload.txt"
+check "upload trace has replies" grep -q '^< 1$' "$TMP/upload.txt"
+check "no playback with --no-play" bash -c "! grep -q '^> \*TRG' '$TMP/upload.txt'"
+check "instrument left local" test "$(tail -n 1 "$TMP/upload.txt")" = "> SYST:LOC"
+
+"$CLI" play "$TMP/short.ovx" --demo --device "KSV 7341-20" --burst 2 --trace "$TMP/play.txt" \
+  2>"$TMP/err.txt"
+check "play exits 0" test $? -eq 0
+check "burst count sent" grep -q '^> LIST:BLOC 0,0,1,2$' "$TMP/play.txt"
+check "running state polled" grep -q '^> STAT:OPER:COND?$' "$TMP/play.txt"
+check "progress on stderr" grep -q 'Playing \[' "$TMP/err.txt"
+
+# Ctrl+C stops an endless playback and still disconnects cleanly.
+"$CLI" play "$TMP/short.ovx" --demo --burst 0 --trace "$TMP/stop.txt" 2>/dev/null &
+pid=$!
+for _ in $(seq 50); do grep -q 'STAT:OPER:COND' "$TMP/stop.txt" 2>/dev/null && break; sleep 0.1; done
+kill -INT $pid
+wait $pid
+check "Ctrl+C during playback exits 0" test $? -eq 0
+check "playback stopped" grep -q '^> ABOR$' "$TMP/stop.txt"
+check "local after Ctrl+C" test "$(tail -n 1 "$TMP/stop.txt")" = "> SYST:LOC"
+
+"$CLI" play "$TMP/short.ovx" 2>/dev/null
+check "play without an instrument is bad usage" test $? -eq 2
+err=$("$CLI" play "$TMP/short.ovx" --port /nonexistent/tty 2>&1)
+check "missing port exits 1" test $? -eq 1
+check "one-line error" test "$err" = "ondrevo-cli: The requested COM port does not exist."
+
+echo "$fails failed"
+test $fails -eq 0
