@@ -565,7 +565,7 @@ void TGraphForm::RebuildGrid() {
   // view shows the active curve. The panel is shown by whoever checks "&Table".
   const bool voltage = doc_.Active == Quantity::Voltage;
   grid_->setHorizontalHeaderLabels(
-      {QString(), voltage ? QStringLiteral("V1") : QStringLiteral("A1"), QStringLiteral("\u0394t"),
+      {QString(), voltage ? QStringLiteral("V1") : QStringLiteral("A1"), QStringLiteral("dt"),
        QString(), voltage ? QStringLiteral("V2") : QStringLiteral("A2"), QStringLiteral("\u00dc1"),
        QStringLiteral("\u00dc2")});
   const SegmentTable& t = doc_.Working;
