@@ -381,18 +381,41 @@ TEST(EquidistantSampler, InterleavedInstancesAndLimits) {
   std::uint32_t restarts = 0;
   TIntegerVector positions;
   one.Fill(expected, restarts, positions);
+  // Three samplers on three threads share one waveform and fill one buffer together, each its
+  // own positions (which shift from fill to fill); every fill matches the single sampler's.
+  const double untouched = -1;
+  TEquidistantSampler parts[3];
+  for (int p = 0; p < 3; ++p) {
+    parts[p].Waveform = w.get();
+    parts[p].Start(2, p, 0.0001);
+  }
+  TDoubleVector single = expected;
+  for (int round = 0; round < 3; ++round) {
+    TDoubleVector shared(expected.size(), untouched);
+    std::vector<std::thread> threads;
+    for (auto& part : parts)
+      threads.emplace_back([&shared, &part] {
+        std::uint32_t r = 0;
+        TIntegerVector rp;
+        part.Fill(shared, r, rp);
+      });
+    for (auto& thread : threads) thread.join();
+    for (std::size_t i = 0; i < shared.size(); ++i)
+      ASSERT_NEAR(shared[i], single[i], 1e-9) << "fill " << round << " position " << i;
+    one.Fill(single, restarts, positions);
+  }
   for (int p = 0; p < 3; ++p) {
     TEquidistantSampler s;
     s.Waveform = w.get();
     s.Start(2, p, 0.0001);
-    TDoubleVector mine(10007, -1);
+    TDoubleVector mine(10007, untouched);
     s.Fill(mine, restarts, positions);
     for (std::size_t i = 0; i < mine.size(); ++i) {
       if (static_cast<int>(i % 3) == p) {
         EXPECT_NEAR(mine[i], expected[i], 1e-9) << i;
         buffer[i] = mine[i];
       } else {
-        ASSERT_EQ(mine[i], -1) << "sampler " << p << " wrote position " << i;
+        ASSERT_EQ(mine[i], untouched) << "sampler " << p << " wrote position " << i;
       }
     }
   }
