@@ -988,6 +988,8 @@ void TRemoteForm::DisconnectDevice() {
     }
     stopFirst = answer == QMessageBox::Yes;
   }
+  // Closing during an upload ends it early: its outcome is an abort, not a success.
+  if (Uploading) UploadCancelled = true;
   if (auto player = std::dynamic_pointer_cast<IWaveformPlayer>(Device)) {
     try {
       if (stopFirst && Running) player->Stop();

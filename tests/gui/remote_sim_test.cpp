@@ -142,6 +142,33 @@ class RemoteSimTest : public QObject {
     QTRY_COMPARE(QString::fromStdString(Received(1).back()), QString("SYST:LOC"));
   }
 
+  void closingDuringUploadDisconnectsWhenTheUploadEnds() {
+    Select("KSV 7342-80, SN 734280001");
+    QVERIFY(!Action("Connect")->isEnabled());  // one of its channels must be chosen
+    Select("Analog Out 0");
+    Action("Connect")->trigger();
+    QVERIFY(form_->IsConnected());
+    Action("Upload")->trigger();
+    QVERIFY(form_->IsUploading());
+    dialogs_->Answers = {QMessageBox::Yes};
+    form_->close();
+    QVERIFY(!form_->isVisible());
+    QTRY_VERIFY_WITH_TIMEOUT(!form_->IsConnected(), 20000);
+    QVERIFY(!form_->IsUploading());
+    QTRY_COMPARE(QString::fromStdString(Received(0).back()), QString("SYST:LOC"));
+    // The supply answers again at once.
+    form_->show();
+    // The late outcome and disconnection were still reported, in the cleared log.
+    QTRY_VERIFY_WITH_TIMEOUT(
+        form_->OutputLines().contains("Searching devices... Done.") && !form_->IsRefreshing(),
+        20000);
+    QCOMPARE(form_->OutputLines().mid(0, 2),
+             (QStringList{"Preparing waveform for device... Abort.", "Disconnected from device."}));
+    Select("Analog Out 0");
+    Action("Connect")->trigger();
+    QVERIFY(form_->IsConnected());
+  }
+
   void cancelDuringUploadThenUploadAgain() {
     Select("KSV 7341-20, SN 734120001");
     Action("Connect")->trigger();

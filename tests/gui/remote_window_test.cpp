@@ -12,8 +12,11 @@
 #include <QTextEdit>
 #include <QTreeWidget>
 #include <QtTest>
+#include <atomic>
+#include <thread>
 
 #include "devices/DeviceErrors.h"
+#include "devices/MainThread.h"
 #include "document/SegmentTable.h"
 #include "remote/QtMainThread.h"
 #include "remote/RemoteForm.h"
@@ -418,6 +421,39 @@ class RemoteWindowTest : public QObject {
     QVERIFY(form_->OutputLines().isEmpty());
     QCOMPARE(Tree()->topLevelItemCount(), 0);
     QVERIFY(form_->GetFoundDevices().empty());
+  }
+
+  void workerEventsRunOnTheGuiThreadAndWait() {
+    std::thread::id ranOn;
+    std::atomic<bool> returned{false};
+    bool rethrown = false;
+    std::thread worker([&] {
+      TMainThread::Synchronize([&] { ranOn = std::this_thread::get_id(); });
+      try {
+        TMainThread::Synchronize([] { throw ETimeoutError("late"); });
+      } catch (const ETimeoutError&) {
+        rethrown = true;
+      }
+      returned = true;
+    });
+    QTRY_VERIFY(returned.load());
+    worker.join();
+    QCOMPARE(ranOn, std::this_thread::get_id());
+    QVERIFY(rethrown);
+    // On the GUI thread itself the handler runs at once.
+    bool direct = false;
+    TMainThread::Synchronize([&] { direct = true; });
+    QVERIFY(direct);
+  }
+
+  void outcomeOfAClearedLineGetsALineOfItsOwn() {
+    ShowAndSearch();
+    ConnectTo("KSV 7341-20, SN 100");
+    Action("Upload")->trigger();
+    single_->UploadProgress(single_.get(), 10);
+    Action("ClearOutput")->trigger();
+    single_->UploadDone(single_.get());
+    QCOMPARE(form_->OutputLines(), QStringList{"Uploading waveform data... Done."});
   }
 
   void logCommands() {
