@@ -9,9 +9,9 @@ namespace ondrevo {
 inline constexpr double kTwoPi = 6.283185307179586;
 
 // Raised by an operation a modifier does not define (the mean of square, triangle, sawtooth).
-class EAbstractError : public std::logic_error {
+class EAbstractError : public std::runtime_error {
  public:
-  using std::logic_error::logic_error;
+  using std::runtime_error::runtime_error;
 };
 
 class TModifier {

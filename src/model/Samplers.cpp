@@ -413,7 +413,10 @@ class CountRun {
 
 double TSampler::RoundToGrid(double rate, double x, double step) const {
   if (rate == 0.0 || step > 1.0 + kEps) return x;
-  const double n = RoundHalfEven(RoundHalfEven(rate * x) / RoundHalfEven(rate * step));
+  const double steps = RoundHalfEven(rate * step);
+  // A step finer than the grid would divide by zero: the grid itself is the finest step.
+  if (steps == 0.0) return RoundHalfEven(rate * x) / rate;
+  const double n = RoundHalfEven(RoundHalfEven(rate * x) / steps);
   return RoundHalfEven(n * step * rate) / rate;
 }
 

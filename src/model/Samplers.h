@@ -39,7 +39,8 @@ class TSampler {
  public:
   virtual ~TSampler() = default;
 
-  // x rounded to a multiple of step on the grid of 1 / rate (unchanged for rate 0 or step > 1).
+  // x rounded to a multiple of step on the grid of 1 / rate (unchanged for rate 0 or step > 1;
+  // to the grid itself for a step below half a grid interval).
   virtual double RoundToGrid(double rate, double x, double step) const;
   // Calls OnProgress (which may clear Continue); returns Continue.
   virtual bool DoProgress(const std::string& message);

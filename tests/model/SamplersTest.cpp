@@ -329,6 +329,9 @@ TEST(Sampler, RoundToGridAndProgress) {
   EXPECT_DOUBLE_EQ(s.RoundToGrid(20000, 0.00123, 0.0001), 0.0012);
   EXPECT_EQ(s.RoundToGrid(0, 0.00123, 0.0001), 0.00123);
   EXPECT_EQ(s.RoundToGrid(20000, 3.3, 2), 3.3);
+  EXPECT_DOUBLE_EQ(s.RoundToGrid(1000, 0.0123, 0.005), 0.01);
+  EXPECT_DOUBLE_EQ(s.RoundToGrid(1000, 0.0126, 0.005), 0.015);
+  EXPECT_DOUBLE_EQ(s.RoundToGrid(20000, 0.00123, 0.000001), 0.00125);  // finer than the grid
   EXPECT_TRUE(s.DoProgress("x"));
   std::string seen;
   s.OnProgress = [&](const std::string& m, bool& go) {
