@@ -10,6 +10,7 @@ namespace {
 std::mutex gLock;
 std::thread::id gMainId;
 std::shared_ptr<const TMainThread::Dispatcher> gDispatcher;
+std::shared_ptr<int> gToken;
 
 }  // namespace
 
@@ -24,8 +25,21 @@ bool TMainThread::IsMainThread() {
 }
 
 void TMainThread::SetDispatcher(Dispatcher dispatcher) {
+  SetDispatcher(std::move(dispatcher), nullptr);
+}
+
+void TMainThread::SetDispatcher(Dispatcher dispatcher, std::shared_ptr<int> token) {
   std::lock_guard guard(gLock);
   gDispatcher = dispatcher ? std::make_shared<const Dispatcher>(std::move(dispatcher)) : nullptr;
+  gToken = std::move(token);
+}
+
+void TMainThread::ClearDispatcher(const std::shared_ptr<int>& token) {
+  std::lock_guard guard(gLock);
+  if (token && gToken == token) {
+    gDispatcher = nullptr;
+    gToken = nullptr;
+  }
 }
 
 void TMainThread::Synchronize(const std::function<void()>& fn) {
@@ -53,7 +67,12 @@ struct TEventQueue::Item {
 
 void TEventQueue::Install() {
   TMainThread::SetMainThread();
-  TMainThread::SetDispatcher([this](const std::function<void()>& fn) { Post(fn); });
+  token_ = std::make_shared<int>(0);
+  TMainThread::SetDispatcher([this](const std::function<void()>& fn) { Post(fn); }, token_);
+}
+
+TEventQueue::~TEventQueue() {
+  TMainThread::ClearDispatcher(token_);
 }
 
 void TEventQueue::Post(const std::function<void()>& fn) {

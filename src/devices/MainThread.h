@@ -24,11 +24,19 @@ class TMainThread {
   // Called once on the main thread by the program (or a test) before devices are used.
   static void SetMainThread(std::thread::id id = std::this_thread::get_id());
   static void SetDispatcher(Dispatcher dispatcher);
+  // Clears the dispatcher only when it is still the one installed with `token`.
+  static void ClearDispatcher(const std::shared_ptr<int>& token);
+  static void SetDispatcher(Dispatcher dispatcher, std::shared_ptr<int> token);
 };
 
 // Queue of handlers from worker threads, run when the main thread pumps.
 class TEventQueue {
  public:
+  TEventQueue() = default;
+  TEventQueue(const TEventQueue&) = delete;
+  TEventQueue& operator=(const TEventQueue&) = delete;
+  // Stops being the dispatcher if it still is one.
+  ~TEventQueue();
   // Makes this queue the dispatcher and the calling thread the main thread.
   void Install();
   void Post(const std::function<void()>& fn);  // enqueue and wait until run
@@ -44,6 +52,7 @@ class TEventQueue {
   std::mutex lock_;
   std::condition_variable changed_;
   std::deque<std::shared_ptr<Item>> items_;
+  std::shared_ptr<int> token_;  // identifies the dispatcher this queue installed
 };
 
 }  // namespace ondrevo

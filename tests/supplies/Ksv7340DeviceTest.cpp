@@ -314,6 +314,19 @@ TEST_F(Ksv7340Test, PlayPollsUntilTheInstrumentLeavesTheRunningState) {
   EXPECT_THAT(transport->Sent().back(), "LIST:SEQ:CLE");
 }
 
+TEST_F(Ksv7340Test, DisconnectWhilePlayingEndsThePollingQuietly) {
+  Make();
+  ConnectQuietly();
+  transport->Fallback = [](const std::string& last) -> std::string {
+    return last == "STAT:OPER:COND?" ? "8" : "0,1,1";
+  };
+  device->Play();
+  queue.PumpUntil([&] { return transport->Sent().size() > 8; }, 5s);
+  device->Disconnect();
+  ASSERT_TRUE(WaitThreads());
+  EXPECT_THAT(events.log, ElementsAre("play", "disconnect"));
+}
+
 TEST(Ksv7340Protocol, AChunkHoldsAtLeastOnePointAndStaysBelowTheLimit) {
   const std::vector<double> huge{1e20, 1.0}, one{1.0, 1.0};
   const auto chunk = ksv7340::BuildListChunk(one, huge, one, 0, 40);

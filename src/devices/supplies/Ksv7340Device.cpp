@@ -212,12 +212,15 @@ class TKsv7340Device::TCheckRunningThread {
           });
         },
         [&](const std::exception& e) {
+          // The user disconnected while it played: the port went away under the poll.
+          if (device->connection_.load() != connection_) return;
           Guarded([&] { TMainThread::Synchronize([&] { device->ReportError(e); }); },
                   [](const std::exception&) {});
         });
   }
 
   TKsv7340Device* device_;
+  const int connection_ = device_->connection_.load();
   std::shared_ptr<TInterface> transport_;
   const int32_t FirstIndex;
   const int32_t LastIndex;
@@ -281,6 +284,7 @@ void TKsv7340Device::Connect() {
 }
 
 void TKsv7340Device::CloseConnection(bool notify) {
+  ++connection_;
   try {
     Transport->Send("LIST:SEQ:STAT OFF");
     Transport->SetLocal();

@@ -110,6 +110,8 @@ class TKsv7340Device : public TDevice, public IWaveformPlayer, public IAnalogOut
   int32_t LastIndex = 0;
 
   std::atomic<uint32_t> replyTimeoutMs_{3000};
+  // Changes with every disconnect: a poll that fails because of it is no device error.
+  std::atomic<int> connection_{0};
   std::shared_ptr<std::atomic<int>> activeThreads_ = std::make_shared<std::atomic<int>>(0);
 };
 
