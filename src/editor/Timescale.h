@@ -6,6 +6,7 @@
 #include <string>
 
 #include "document/SegmentTable.h"
+#include "document/Translate.h"
 
 namespace ondrevo {
 
@@ -16,8 +17,10 @@ enum TimeUnit { kUnitHour = 0, kUnitMinute, kUnitSecond, kUnitMilli, kUnitMicro,
 inline constexpr double kUnitLength[kUnitCount] = {3600, 60, 1, 0.001, 0.000001};
 inline constexpr const char* kUnitNames[kUnitCount] = {"h/div", "min/div", "s/div", "ms/div",
                                                        "us/div"};
-inline constexpr const char* kUnitCaptions[kUnitCount] = {"Time [h]", "Time [min]", "Time [s]",
-                                                          "Time [ms]", "Time [us]"};
+// Translated where they are shown.
+inline constexpr const char* kUnitCaptions[kUnitCount] = {N_("Time [h]"), N_("Time [min]"),
+                                                          N_("Time [s]"), N_("Time [ms]"),
+                                                          N_("Time [us]")};
 
 // Time-axis maximum of a timescale: ten divisions.
 double TimescaleAxisMax(int valueIndex, int unit);
