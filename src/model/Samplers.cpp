@@ -212,23 +212,26 @@ class CountRun {
       std::size_t pos = blockPos_;
       bool same = false;
       std::int64_t k = 0;
-      while (pos < blockLen_ && count < capacity) {
-        k = blockFirst_ + static_cast<std::int64_t>(pos) * step_;
-        if (pos == badPos_) {
+      // Locals: the stores into the point arrays could otherwise alias these members.
+      const std::size_t blockLen = blockLen_, badPos = badPos_;
+      const std::int64_t first = blockFirst_, step = step_, total = total_, maxStep = maxStep_;
+      while (pos < blockLen && count < capacity) {
+        k = first + static_cast<std::int64_t>(pos) * step;
+        if (pos == badPos) {
           blockPos_ = pos;
           b.count = count;
           Sample();  // raises for the sample that is not a number
         }
         ++pos;
-        if (total_ <= k) {  // at or after the end: not stored, and sampling is over
+        if (total <= k) {  // at or after the end: not stored, and sampling is over
           blockPos_ = pos;
           b.count = count;
           return;
         }
-        same = k - index[prev] < maxStep_;
+        same = k - index[prev] < maxStep;
         const double* pv = values + prev * static_cast<std::int64_t>(width);
-        for (std::size_t w = 0; same && w < width; ++w)
-          if (std::fabs(block[w * kBlock + pos - 1] - pv[w]) > kEps) same = false;
+        for (std::size_t w = 0; w < width; ++w)
+          same &= !(std::fabs(block[w * kBlock + pos - 1] - pv[w]) > kEps);
         if (same) {
           constant[count - 1] = true;
         } else {
@@ -286,13 +289,15 @@ class CountRun {
       char* constant = b.constant.data();
       double* values = b.values.data();
       for (std::size_t w = 0; w < n; ++w) tol[w] = tol_[w] - kEps;
+      const std::int64_t total = total_, maxStep = maxStep_;
+      const double* t = tol.data();
       for (std::int64_t r = 1; r < count; ++r) {
-        const std::int64_t next = r + 1 < count ? index[r + 1] : total_;
-        bool mergeable = !constant[r] && next - index[last] <= maxStep_;
+        const std::int64_t next = r + 1 < count ? index[r + 1] : total;
         const double* lv = values + last * static_cast<std::int64_t>(n);
         const double* cv = values + r * static_cast<std::int64_t>(n);
-        for (std::size_t w = 0; mergeable && w < n; ++w)
-          if (!(std::fabs(lv[w] - cv[w]) <= tol[w])) mergeable = false;
+        // Without early exits: one well-predicted branch per point instead of several.
+        bool mergeable = !constant[r] & (next - index[last] <= maxStep);
+        for (std::size_t w = 0; w < n; ++w) mergeable &= std::fabs(lv[w] - cv[w]) <= t[w];
         if (!mergeable) {
           if (kept != r) {
             index[kept] = index[r];

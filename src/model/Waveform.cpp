@@ -248,11 +248,14 @@ std::uint64_t TWaveform::NextSamples(double* out, std::size_t n) {
     // Samples while the cursor stays on this segment, in a tight loop.
     TSegment::ClosedForm form;
     if (seg->GetClosedForm(form)) {
+      const double rate = rate_, offset = timeOffset_;
+      std::uint64_t index = sampleIndex_;
       do {
         out[i++] = form.Value(tau);
-        sampleIndex_ += step_;
-        tau = static_cast<double>(sampleIndex_) / rate_ + timeOffset_;
+        index += step_;
+        tau = static_cast<double>(index) / rate + offset;
       } while (i < n && !(end < tau));
+      sampleIndex_ = index;
       lastMoved_ = false;
       if (end < tau) MoveCursorPast(tau);
       continue;
