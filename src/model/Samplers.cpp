@@ -18,11 +18,6 @@ std::int64_t GridSteps(double seconds) {
   return static_cast<std::int64_t>(RoundHalfEven(static_cast<double>(kGridRate) * seconds));
 }
 
-double Clamp(double v, const TWaveform& w) {
-  if (v > w.MaxValue + kEps) return w.MaxValue;
-  if (v < w.MinValue - kEps) return w.MinValue;
-  return v;
-}
 
 [[noreturn]] void NotFinite(const std::string& which, double time) {
   throw ESamplerError(which + " has no finite value at " + FormatGeneral(time) + " s.");
@@ -76,6 +71,9 @@ class CountRun {
     minStep_ = GridSteps(s_.MinDwellTime);
     maxStep_ = GridSteps(s_.MaxDwellTime);
     step_ = minStep_ / 2;
+    for (const TWaveform* w : waves_)
+      limits_.insert(limits_.end(),
+                     {w->MaxValue + kEps, w->MaxValue, w->MinValue - kEps, w->MinValue});
   }
 
   std::int64_t MinStep() const { return minStep_; }
@@ -111,36 +109,26 @@ class CountRun {
   std::int64_t Sample() {
     if (blockPos_ == blockLen_) Refill();
     const std::int64_t k = blockFirst_ + static_cast<std::int64_t>(blockPos_) * step_;
-    if (blockPos_ == badPos_)
-      NotFinite(WaveformName(badWave_), static_cast<double>(k) / kGridRate + kEps);
-    for (std::size_t w = 0; w < waves_.size(); ++w) sample_[w] = block_[w * kBlock + blockPos_];
+    for (std::size_t w = 0; w < waves_.size(); ++w)
+      sample_[w] = Limited(w, block_[w * kBlock + blockPos_], k);
     ++blockPos_;
     return k;
   }
 
-  // Evaluates the next block of every waveform, with gain and clamping; remembers the first
-  // sample that is not a number, which stops sampling once it is reached.
+  // A sample with the waveform's limits applied; one that is not a number stops sampling.
+  double Limited(std::size_t w, double v, std::int64_t k) const {
+    if (!(v - v == 0.0)) NotFinite(WaveformName(w), static_cast<double>(k) / kGridRate + kEps);
+    return v > limits_[4 * w] ? limits_[4 * w + 1]
+                              : (v < limits_[4 * w + 2] ? limits_[4 * w + 3] : v);
+  }
+
+  // Evaluates the next block of every waveform (with the gain).
   void Refill() {
-    badPos_ = kBlock;
     for (std::size_t w = 0; w < waves_.size(); ++w) {
       double* b = &block_[w * kBlock];
       blockFirst_ = static_cast<std::int64_t>(waves_[w]->NextSamples(b, kBlock));
-      const double gain = s_.Gain, hi = waves_[w]->MaxValue + kEps, lo = waves_[w]->MinValue - kEps;
-      const double maxValue = waves_[w]->MaxValue, minValue = waves_[w]->MinValue;
-      if (gain != 1.0)
-        for (std::size_t i = 0; i < kBlock; ++i) b[i] *= gain;
-      bool finite = true;
-      for (std::size_t i = 0; i < kBlock; ++i) finite &= (b[i] - b[i] == 0.0);
-      if (!finite)
-        for (std::size_t i = 0; i < kBlock; ++i)
-          if (!std::isfinite(b[i])) {
-            if (i < badPos_) badPos_ = i, badWave_ = w;
-            break;
-          }
-      for (std::size_t i = 0; i < kBlock; ++i) {
-        const double v = b[i];
-        b[i] = v > hi ? maxValue : (v < lo ? minValue : v);
-      }
+      if (s_.Gain != 1.0)
+        for (std::size_t i = 0; i < kBlock; ++i) b[i] *= s_.Gain;
     }
     blockPos_ = 0;
     blockLen_ = kBlock;
@@ -213,15 +201,13 @@ class CountRun {
       bool same = false;
       std::int64_t k = 0;
       // Locals: the stores into the point arrays could otherwise alias these members.
-      const std::size_t blockLen = blockLen_, badPos = badPos_;
+      const std::size_t blockLen = blockLen_;
       const std::int64_t first = blockFirst_, step = step_, total = total_, maxStep = maxStep_;
       while (pos < blockLen && count < capacity) {
         k = first + static_cast<std::int64_t>(pos) * step;
-        if (pos == badPos) {
-          blockPos_ = pos;
-          b.count = count;
-          Sample();  // raises for the sample that is not a number
-        }
+        double v[kWidth ? kWidth : 1];
+        double* cur = kWidth ? v : sample_.data();
+        for (std::size_t w = 0; w < width; ++w) cur[w] = Limited(w, block[w * kBlock + pos], k);
         ++pos;
         if (total <= k) {  // at or after the end: not stored, and sampling is over
           blockPos_ = pos;
@@ -230,15 +216,14 @@ class CountRun {
         }
         same = k - index[prev] < maxStep;
         const double* pv = values + prev * static_cast<std::int64_t>(width);
-        for (std::size_t w = 0; w < width; ++w)
-          same &= !(std::fabs(block[w * kBlock + pos - 1] - pv[w]) > kEps);
+        for (std::size_t w = 0; w < width; ++w) same &= !(std::fabs(cur[w] - pv[w]) > kEps);
         if (same) {
           constant[count - 1] = true;
         } else {
           index[count] = k;
           constant[count] = false;
           double* cv = values + count * static_cast<std::int64_t>(width);
-          for (std::size_t w = 0; w < width; ++w) cv[w] = block[w * kBlock + pos - 1];
+          for (std::size_t w = 0; w < width; ++w) cv[w] = cur[w];
           prev = count;
           ++count;
         }
@@ -410,7 +395,8 @@ class CountRun {
 
   static constexpr std::size_t kBlock = 256;
   std::vector<double> block_;  // kBlock samples per waveform
-  std::size_t blockPos_ = 0, blockLen_ = 0, badPos_ = kBlock, badWave_ = 0;
+  std::size_t blockPos_ = 0, blockLen_ = 0;
+  std::vector<double> limits_;  // per waveform: Max + eps, Max, Min - eps, Min
   std::int64_t blockFirst_ = 0;
 };
 
