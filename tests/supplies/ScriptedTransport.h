@@ -1,6 +1,7 @@
 // A transport that answers from a script and records every line, for transcript tests.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <functional>
 #include <map>
@@ -113,7 +114,7 @@ class TScriptedTransport : public TInterface {
   std::condition_variable changed_;
   std::vector<std::string> lines_;
   std::string last_;
-  bool open_ = false;
+  std::atomic<bool> open_{false};
   bool held_ = false;
   bool waiting_ = false;
 };
