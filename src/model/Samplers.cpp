@@ -18,7 +18,6 @@ std::int64_t GridSteps(double seconds) {
   return static_cast<std::int64_t>(RoundHalfEven(static_cast<double>(kGridRate) * seconds));
 }
 
-
 [[noreturn]] void NotFinite(const std::string& which, double time) {
   throw ESamplerError(which + " has no finite value at " + FormatGeneral(time) + " s.");
 }

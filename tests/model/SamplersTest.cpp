@@ -258,10 +258,11 @@ TEST(CountSampler, PropertiesOnGeneratedDocuments) {
     const double total = std::round(longest * kGridRate) / kGridRate;
     const bool lastRuleMoved = n >= 2 && p.durations[n - 1] == l.minDwell &&
                                p.durations[n - 2] == l.maxDwell - l.minDwell / 2;
-    if (total < l.minDwell)
+    if (total < l.minDwell) {
       EXPECT_EQ(p.durations, TDoubleVector{l.minDwell});
-    else if (!lastRuleMoved)
+    } else if (!lastRuleMoved) {
       EXPECT_NEAR(Sum(p.durations), total, 1e-9);
+    }
     for (double d : p.durations) EXPECT_GE(d, l.minDwell - kSamplerEpsilon);
     for (const auto& vec : p.values)
       for (double x : vec) {
