@@ -264,6 +264,11 @@ TEST(CountSampler, PropertiesOnGeneratedDocuments) {
       EXPECT_NEAR(Sum(p.durations), total, 1e-9);
     }
     for (double d : p.durations) EXPECT_GE(d, l.minDwell - kSamplerEpsilon);
+    // Points start on the sampling grid (every half minimum dwell time); only the end of the
+    // last one is the curve's own end.
+    const auto step = static_cast<std::int64_t>(std::llround(l.minDwell * kGridRate)) / 2;
+    for (std::size_t j = 0; j + 1 < n; ++j)
+      EXPECT_EQ(std::llround(p.durations[j] * kGridRate) % step, 0) << j;
     for (const auto& vec : p.values)
       for (double x : vec) {
         EXPECT_GE(x, 0 - kSamplerEpsilon);
