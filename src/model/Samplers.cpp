@@ -491,14 +491,12 @@ void TEquidistantSampler::Fill(TDoubleVector& buffer, std::uint32_t& restarts,
     const double gain = Gain;
     double* out = buffer.data();
     // Gain, limits and the finite check, in one place for both loops below.
+    const double hi = maxValue + kEps, lo = minValue - kEps;
+    const bool scaled = gain != 1.0;  // a gain of 1 changes no bit
     auto put = [&](double v, double time) {
-      v *= gain;
-      if (!std::isfinite(v)) NotFinite("The waveform", time);
-      if (v > maxValue + kEps)
-        v = maxValue;
-      else if (v < minValue - kEps)
-        v = minValue;
-      out[i] = v;
+      if (scaled) v *= gain;
+      if (!(v - v == 0.0)) NotFinite("The waveform", time);
+      out[i] = v > hi ? maxValue : (v < lo ? minValue : v);
       i += stride;
     };
     TSegment::ClosedForm form;
