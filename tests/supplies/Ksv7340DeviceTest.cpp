@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 
 #include "devices/MainThread.h"
 #include "devices/supplies/Ksv7340Device.h"
@@ -186,19 +188,41 @@ TEST_F(Ksv7340Test, ThousandPointsAreCutIntoAlignedChunksBelowTheLineLimit) {
   EXPECT_TRUE(std::is_sorted(events.uploadProgress.begin(), events.uploadProgress.end()));
 }
 
+// Holds the sampler inside its first look at the waveform until released.
+class TBlockingWaveform : public TWaveform {
+ public:
+  double GetDuration() const override {
+    std::unique_lock g(lock_);
+    entered_ = true;
+    changed_.notify_all();
+    changed_.wait(g, [&] { return released_; });
+    return TWaveform::GetDuration();
+  }
+  bool Entered() const {
+    std::lock_guard g(lock_);
+    return entered_;
+  }
+  void Release() {
+    std::lock_guard g(lock_);
+    released_ = true;
+    changed_.notify_all();
+  }
+
+ private:
+  mutable std::mutex lock_;
+  mutable std::condition_variable changed_;
+  mutable bool entered_ = false;
+  bool released_ = false;
+};
+
 TEST_F(Ksv7340Test, CancelDuringSamplingStillEndsTheBlockAndFiresDone) {
   Make();
   ConnectQuietly();
-  // A long waveform full of detail keeps the sampler busy for far longer than the test waits.
-  SegmentTable table;
-  table[0] = Point(0.0, 10.0);
-  table[1] = Point(3600.0, 10.0);
-  table[0].Sup1.Kind = SuperpositionKind::Sine;
-  table[0].Sup1.FreqStart = table[0].Sup1.FreqEnd = 997.0;
-  table.SetLastPointIndex(1);
-  device->Upload(BuildWaveform(table), Constant(1.0, 1.0), false);
-  std::this_thread::sleep_for(50ms);
+  auto voltage = std::make_shared<TBlockingWaveform>();
+  device->Upload(voltage, Constant(1.0, 1.0), false);
+  ASSERT_TRUE(queue.PumpUntil([&] { return voltage->Entered(); }, 10s));
   device->CancelUpload();
+  voltage->Release();
   ASSERT_TRUE(WaitThreads());
   EXPECT_THAT(transport->Sent(),
               ElementsAre("LIST:BLOC 0,0,0,1", "INIT", "SYST:ERR?", "LIST:SEQ:STAT?",

@@ -106,7 +106,8 @@ class TKsv7340Device::TUploadThread {
   void Execute() {
     TDoubleVector durations;
     TDoubleMatrix values;
-    Sampler.Execute(MaxPoints, durations, values);
+    // Sampling clears an abort that came before it started; the end request stays.
+    if (!Terminated()) Sampler.Execute(MaxPoints, durations, values);
     if (!Sampler.Aborted() && !Terminated()) {
       FirstIndex = LastIndex = 0;
       const int32_t n = static_cast<int32_t>(durations.size());
