@@ -12,7 +12,7 @@ PKGS=(
   libexpat1-dev libssl-dev gettext libserialport-dev
   libcli11-dev nlohmann-json3-dev
   clang-14 libclang-rt-14-dev clang-format
-  libxml2-utils locales
+  libxml2-utils locales time
   fonts-dejavu-core
 )
 missing=()
