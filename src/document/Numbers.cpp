@@ -168,8 +168,67 @@ bool IsDecimalSyntax(std::string_view s) {
 EConversionError::EConversionError(std::string_view text)
     : std::runtime_error(ConversionMessage(text)), text_(text) {}
 
+namespace {
+
+// The common case without the exact expansion: the value printed with 20 extra decimals tells
+// the rounding digit correctly unless those decimals read 5000...0, which may be an exact half
+// (or a rounded 4999...9); such values, and those where the significant digits bind, take the
+// exact road. Returns false when it cannot decide.
+bool FastFixed(double value, int precision, int digits, std::string& out) {
+  constexpr int kExtra = 20;
+  const double magnitude = std::fabs(value);
+  if (!(magnitude < 1e15) || digits < 0 || digits > 40) return false;
+  char buf[128];
+  auto res =
+      std::to_chars(buf, buf + sizeof buf, magnitude, std::chars_format::fixed, digits + kExtra);
+  if (res.ec != std::errc{}) return false;
+  const std::string_view text(buf, static_cast<std::size_t>(res.ptr - buf));
+  const std::size_t point = text.find('.');
+  if (point == std::string_view::npos) return false;
+  std::string_view intPart = text.substr(0, point);
+  std::string_view frac = text.substr(point + 1);
+  // Place of the first non-zero digit; the significant digits must not bind, with one place to
+  // spare for a carry.
+  int firstPlace = -(digits + kExtra + 1);
+  if (intPart != "0") {
+    firstPlace = static_cast<int>(intPart.size()) - 1;
+  } else {
+    std::size_t nz = frac.find_first_not_of('0');
+    if (nz != std::string_view::npos) firstPlace = -static_cast<int>(nz) - 1;
+  }
+  if (firstPlace > precision - 2 - digits) return false;
+  const std::string_view tail = frac.substr(static_cast<std::size_t>(digits));
+  if (tail[0] == '5' && tail.find_first_not_of('0', 1) == std::string_view::npos) return false;
+
+  std::string kept(intPart);
+  kept += frac.substr(0, static_cast<std::size_t>(digits));
+  if (tail[0] >= '5') {
+    int i = static_cast<int>(kept.size()) - 1;
+    while (i >= 0 && kept[static_cast<std::size_t>(i)] == '9')
+      kept[static_cast<std::size_t>(i--)] = '0';
+    if (i >= 0)
+      ++kept[static_cast<std::size_t>(i)];
+    else
+      kept.insert(kept.begin(), '1');
+  }
+  const std::size_t intLen = kept.size() - static_cast<std::size_t>(digits);
+  const bool zero = kept.find_first_not_of('0') == std::string::npos;
+  out.clear();
+  if (value < 0 && !zero) out += '-';
+  out.append(kept, 0, intLen);
+  if (digits > 0) {
+    out += '.';
+    out.append(kept, intLen, std::string::npos);
+  }
+  return true;
+}
+
+}  // namespace
+
 std::string FormatFixed(double value, int precision, int digits) {
   if (!std::isfinite(value)) return NonFinite(value);
+  std::string fast;
+  if (FastFixed(value, precision, digits, fast)) return fast;
   Decimal d = ExactDecimal(std::fabs(value));
   int first = FirstNonZero(d);
   if (first >= 0) {

@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <charconv>
 #include <clocale>
+#include <cmath>
 #include <cstdio>
 #include <random>
+#include <vector>
 
 #include "document/Numbers.h"
 
@@ -148,4 +151,55 @@ TEST(NumbersUnderGermanLocale, NothingChanges) {
   double v;
   EXPECT_FALSE(TryParseNumber("1,5", v));
   std::setlocale(LC_ALL, saved.c_str());
+}
+
+namespace {
+// Reference: the exact expansion rounded half away from zero at `digits` decimals.
+std::string ExactRounded(double value, int digits) {
+  std::vector<char> buf(1600);
+  auto res = std::to_chars(buf.data(), buf.data() + buf.size(), std::fabs(value),
+                           std::chars_format::fixed, 1080);
+  std::string text(buf.data(), res.ptr);
+  const std::size_t point = text.find('.');
+  std::string kept =
+      text.substr(0, point) + text.substr(point + 1, static_cast<std::size_t>(digits));
+  if (text[point + 1 + static_cast<std::size_t>(digits)] >= '5') {
+    int i = static_cast<int>(kept.size()) - 1;
+    while (i >= 0 && kept[i] == '9') kept[i--] = '0';
+    if (i >= 0)
+      ++kept[i];
+    else
+      kept.insert(kept.begin(), '1');
+  }
+  std::size_t intLen = kept.size() - static_cast<std::size_t>(digits);
+  std::string out = kept.substr(0, intLen);
+  if (digits > 0) out += "." + kept.substr(intLen);
+  while (out.size() > 1 && out[0] == '0' && out[1] != '.') out.erase(0, 1);
+  if (value < 0 && out.find_first_not_of("0.") != std::string::npos) out = "-" + out;
+  return out;
+}
+}  // namespace
+
+TEST(FormatFixed, AgreesWithTheExactExpansionOnManyValues) {
+  std::mt19937_64 rng(42);
+  for (int i = 0; i < 20000; ++i) {
+    const int digits = static_cast<int>(rng() % 9);
+    double v;
+    switch (i % 4) {
+      case 0:  // values on a decimal grid, where halves are common
+        v = static_cast<double>(static_cast<std::int64_t>(rng() % 2000001) - 1000000) /
+            std::pow(10.0, static_cast<double>(digits + 1));
+        break;
+      case 1:  // binary fractions: exact halves at many positions
+        v = static_cast<double>(static_cast<std::int64_t>(rng() % 100001) - 50000) /
+            std::pow(2.0, static_cast<double>(rng() % 12));
+        break;
+      default: {
+        std::uniform_real_distribution<double> dist(-1.0, 1.0);
+        v = dist(rng) * std::pow(10.0, static_cast<double>(static_cast<int>(rng() % 24) - 12));
+      }
+    }
+    ASSERT_EQ(FormatFixed(v, 1000, digits), ExactRounded(v, digits)) << v << " " << digits;
+    ASSERT_EQ(FormatDecimals(v, digits), ExactRounded(v, digits)) << v << " " << digits;
+  }
 }
