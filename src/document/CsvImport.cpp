@@ -1,0 +1,214 @@
+#include "document/CsvImport.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+#include "document/Numbers.h"
+
+namespace ondrevo {
+
+namespace {
+
+bool Contains(std::string_view line, std::string_view what) {
+  return line.find(what) != std::string_view::npos;
+}
+
+bool IsBlank(std::string_view s) {
+  return s.find_first_not_of(" \t") == std::string_view::npos;
+}
+
+// Empty fields between records' commas carry nothing: a line of them is no record.
+bool IsEmptyRecord(std::string_view s) {
+  return s.find_first_not_of(" \t,") == std::string_view::npos;
+}
+
+}  // namespace
+
+void TCsvTraceReader::AddLine(std::string_view line) {
+  ++lineNo_;
+  if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+  if (headerDone_) {
+    AddRecord(line);
+    return;
+  }
+  if (rejected_) return;
+  if (lineNo_ == 1) {
+    if (Contains(line, "x-axis")) {
+      layoutA_ = true;
+      pending_ = Contains(line, "1,2") ? CsvLayout::ATwoChannels : CsvLayout::AOneChannel;
+      return;
+    }
+    pending_ = CsvLayout::B;
+  }
+  if (layoutA_) {
+    // Layout A names its units on the second line; anything else is not a trace we know.
+    if (Contains(line, "second,Volt")) {
+      headerDone_ = true;
+      trace_.Layout = pending_;
+    } else {
+      rejected_ = true;
+    }
+    return;
+  }
+  if (Contains(line, "Firmware")) {
+    headerDone_ = true;
+    trace_.Layout = CsvLayout::B;
+  }
+}
+
+void TCsvTraceReader::Skip() {
+  ++trace_.SkippedRecords;
+  if (trace_.FirstSkippedLine == 0) trace_.FirstSkippedLine = lineNo_;
+}
+
+void TCsvTraceReader::AddRecord(std::string_view line) {
+  if (IsEmptyRecord(line)) return;
+  // Leading empty fields are passed over; the time is the first field with text.
+  std::size_t pos = 0;
+  for (;;) {
+    const std::size_t comma = line.find(',', pos);
+    if (comma == std::string_view::npos || !IsBlank(line.substr(pos, comma - pos))) break;
+    pos = comma + 1;
+  }
+  const std::size_t timeEnd = line.find(',', pos);
+  if (timeEnd == std::string_view::npos) {
+    Skip();
+    return;
+  }
+  const std::string_view timeText = line.substr(pos, timeEnd - pos);
+  std::string_view rest = line.substr(timeEnd + 1);
+  std::string_view valueText = rest;
+  std::string_view secondText;
+  if (trace_.Layout == CsvLayout::ATwoChannels) {
+    const std::size_t comma = rest.find(',');
+    if (comma != std::string_view::npos) {
+      valueText = rest.substr(0, comma);
+      secondText = rest.substr(comma + 1);
+    }
+  }
+  if (!valueText.empty() && valueText.back() == ',') valueText.remove_suffix(1);
+  if (!secondText.empty() && secondText.back() == ',') secondText.remove_suffix(1);
+
+  CsvSample s;
+  if (!TryParseNumber(timeText, s.Time) || !TryParseNumber(valueText, s.Value)) {
+    Skip();
+    return;
+  }
+  // The second channel is never used: a gap in it does not cost the first channel a sample.
+  if (!TryParseNumber(secondText, s.Value2)) s.Value2 = 0.0;
+  if (!trace_.Samples.empty()) {
+    const double first = trace_.Samples.front().Time;
+    if (s.Time < trace_.Samples.back().Time || !std::isfinite(s.Time - first)) {
+      Skip();
+      return;
+    }
+  }
+  trace_.Samples.push_back(s);
+}
+
+CsvTrace TCsvTraceReader::Finish() && {
+  if (!headerDone_) {
+    CsvTrace none;
+    return none;
+  }
+  return std::move(trace_);
+}
+
+CsvTrace ReadCsvText(std::string_view text) {
+  TCsvTraceReader reader;
+  std::size_t pos = 0;
+  while (pos < text.size()) {
+    const std::size_t end = text.find('\n', pos);
+    if (end == std::string_view::npos) {
+      reader.AddLine(text.substr(pos));
+      break;
+    }
+    reader.AddLine(text.substr(pos, end - pos));
+    pos = end + 1;
+  }
+  return std::move(reader).Finish();
+}
+
+CsvTrace ReadCsvStream(std::istream& in) {
+  TCsvTraceReader reader;
+  std::string line;
+  while (std::getline(in, line)) reader.AddLine(line);
+  return std::move(reader).Finish();
+}
+
+CsvTrace ReadCsvFile(const std::string& path) {
+  errno = 0;
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    throw ECsvError(path + ": " + (errno ? std::strerror(errno) : "cannot be opened"));
+  }
+  CsvTrace trace = ReadCsvStream(in);
+  if (in.bad()) {
+    throw ECsvError(path + ": " + (errno ? std::strerror(errno) : "cannot be read"));
+  }
+  return trace;
+}
+
+std::int64_t CsvDecimationStep(std::int64_t samples, std::int32_t budget) {
+  if (samples < 1) return 1;
+  const double p = budget < 1 ? 1.0 : static_cast<double>(budget);
+  auto k = static_cast<std::int64_t>(RoundHalfEven(static_cast<double>(samples - 1) / p + 0.5));
+  k = std::max<std::int64_t>(k, 1);
+  // Each taken sample costs two rows, the start one more: a large budget could overflow the table.
+  constexpr std::int64_t maxTaken = (SegmentTable::kCapacity - 1) / 2;
+  return std::max(k, (samples - 1) / maxTaken + 1);
+}
+
+CsvStaircase MakeCsvStaircase(const CsvTrace& trace, bool offsetMode, std::int32_t budget) {
+  const auto& s = trace.Samples;
+  if (s.empty()) throw std::invalid_argument("a trace without samples");
+  const auto n = static_cast<std::int64_t>(s.size());
+  CsvStaircase out;
+  if (offsetMode) {
+    double m = 100.0;
+    for (const CsvSample& x : s) m = std::min(m, x.Value);
+    out.Offset = m;
+  }
+  auto value = [&](const CsvSample& x) {
+    if (offsetMode) return x.Value - out.Offset;
+    return x.Value > 0 ? x.Value : 0.0;
+  };
+  out.Step = CsvDecimationStep(n, budget);
+  out.Points.reserve(static_cast<std::size_t>(2 * ((n - 1) / out.Step + 1) + 1));
+  out.Points.emplace_back(0.0, 0.0);
+  double previous = 0.0;
+  const double t0 = s.front().Time;
+  for (std::int64_t j = 0; j < n; j += out.Step) {
+    const CsvSample& x = s[static_cast<std::size_t>(j)];
+    const double tau = x.Time - t0;
+    const double v = value(x);
+    if (!std::isfinite(tau) || !std::isfinite(v)) {
+      throw ECsvError("the trace's values are out of range");
+    }
+    out.Points.emplace_back(tau, previous);
+    out.Points.emplace_back(tau, v);
+    previous = v;
+  }
+  return out;
+}
+
+void StoreCsvStaircase(const CsvStaircase& staircase, SegmentTable& table) {
+  const auto count = static_cast<std::int32_t>(staircase.Points.size());
+  if (count < 1) {
+    table.SetLastPointIndex(0);
+    return;
+  }
+  for (std::int32_t i = 0; i < count; ++i) {
+    SegmentRow row;
+    row.Time = staircase.Points[static_cast<std::size_t>(i)].first;
+    row.Value = staircase.Points[static_cast<std::size_t>(i)].second;
+    table[i] = row;
+  }
+  table.SetLastPointIndex(count - 1);
+}
+
+}  // namespace ondrevo
