@@ -17,6 +17,10 @@ struct CommandRegistry {
   void Add(CLI::App* sub, CommandRunner run) { runners.emplace_back(sub, std::move(run)); }
 };
 
+// Set by the top-level --demo (ondrevo-cli --demo devices): the device commands then start the
+// simulated instruments as their own --demo does.
+bool& DemoRequested();
+
 // Prints "ondrevo-cli: <message>" on stderr and returns 1.
 int Fail(const std::string& message);
 
@@ -24,5 +28,6 @@ void RegisterDocumentCommands(CommandRegistry& registry);  // info, normalize
 void RegisterSimCommand(CommandRegistry& registry);        // sim
 void RegisterDeviceCommands(CommandRegistry& registry);    // devices, play
 void RegisterSampleCommand(CommandRegistry& registry);     // sample
+void RegisterCsvCommand(CommandRegistry& registry);        // import-csv
 
 }  // namespace ondrevo::cli

@@ -100,7 +100,7 @@ std::string PortOf(const std::shared_ptr<TDevice>& device) {
 
 int RunDevices(bool json, bool demo) {
   std::optional<sim::TDemoInstruments> instruments;
-  if (demo) instruments.emplace(1.0);
+  if (demo || DemoRequested()) instruments.emplace(1.0);
   const auto buses = SearchDevices();
   if (json) {
     nlohmann::json out = nlohmann::json::array();
@@ -203,7 +203,7 @@ int RunPlay(const PlayOptions& options) {
   std::shared_ptr<TWaveform> current = BuildWaveform(currentTable);
 
   std::optional<sim::TDemoInstruments> instruments;
-  if (options.demo) instruments.emplace(1.0);
+  if (options.demo || DemoRequested()) instruments.emplace(1.0);
 
   std::shared_ptr<TDevice> found;
   if (!options.port.empty())
@@ -364,7 +364,8 @@ void RegisterDeviceCommands(CommandRegistry& registry) {
   play->add_option("--trace", options->trace, "Write every transport line to this file");
   play->add_flag("--demo", options->demo, "Start simulated instruments first");
   registry.Add(play, [options] {
-    if (options->port.empty() && options->device.empty() && !options->demo) {
+    if (options->port.empty() && options->device.empty() && !options->demo &&
+        !DemoRequested()) {
       std::cerr << "ondrevo-cli: play needs --port or --device\n";
       return 2;
     }

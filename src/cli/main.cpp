@@ -6,6 +6,11 @@
 
 namespace ondrevo::cli {
 
+bool& DemoRequested() {
+  static bool demo = false;
+  return demo;
+}
+
 int Fail(const std::string& message) {
   std::cerr << "ondrevo-cli: " << message << '\n';
   return 1;
@@ -18,11 +23,14 @@ int main(int argc, char** argv) {
   std::setlocale(LC_ALL, "");
   CLI::App app{"Ondrevo Designer command-line tool", "ondrevo-cli"};
   app.require_subcommand(1);
+  app.add_flag("--demo", ondrevo::cli::DemoRequested(),
+               "Start simulated instruments for the device commands");
   ondrevo::cli::CommandRegistry registry{app, {}};
   ondrevo::cli::RegisterDocumentCommands(registry);
   ondrevo::cli::RegisterSimCommand(registry);
   ondrevo::cli::RegisterDeviceCommands(registry);
   ondrevo::cli::RegisterSampleCommand(registry);
+  ondrevo::cli::RegisterCsvCommand(registry);
 
   try {
     app.parse(argc, argv);

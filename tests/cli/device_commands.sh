@@ -17,6 +17,8 @@ printf '<ondrevo><arbdata><waveform_list>\n<waveform type="voltage"><segment dur
 out=$("$CLI" devices --demo)
 check "devices lists the demo supplies" grep -q '^  KSV 7342-80, SN ' <<<"$out"
 check "two-channel supply shows its channels" grep -q '^    Analog Out 1' <<<"$out"
+out=$("$CLI" --demo devices)
+check "top-level --demo starts the supplies too" grep -q '^  KSV 7341-20, SN ' <<<"$out"
 json=$("$CLI" devices --demo --json)
 check "devices --json" grep -q '"model": "KSV 7341-20"' <<<"$json"
 
