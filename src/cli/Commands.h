@@ -29,5 +29,6 @@ void RegisterSimCommand(CommandRegistry& registry);        // sim
 void RegisterDeviceCommands(CommandRegistry& registry);    // devices, play
 void RegisterSampleCommand(CommandRegistry& registry);     // sample
 void RegisterCsvCommand(CommandRegistry& registry);        // import-csv
+void RegisterCsvCommand(CommandRegistry& registry);        // import-csv
 
 }  // namespace ondrevo::cli
