@@ -24,43 +24,14 @@ constexpr double MaxCurrents[13][10] = {
     {52, 64, 80, 110, 130, 160, 215, 260, 285, 320},
 };
 
-struct TFailure {
-  int Code;
-};
-
-[[noreturn]] void Fail(int code) {
-  throw TFailure{code};
-}
-
-void Expect(const std::vector<std::string>& params, std::size_t count) {
-  if (params.size() != count) Fail(TKsv5200Sim::ParameterError);
-}
-
-double Value(const std::string& text) {
-  double value = 0;
-  if (!TryParseNumber(text, value)) Fail(TKsv5200Sim::ParameterError);
-  return value;
-}
-
-int Whole(const std::string& text, int low, int high) {
-  std::int64_t value = 0;
-  if (!TryParseInteger(text, value)) Fail(TKsv5200Sim::ParameterError);
-  if (value < low || value > high) Fail(TKsv5200Sim::RangeError);
-  return static_cast<int>(value);
-}
-
-bool Switch(const std::string& text) {
-  const std::string upper = Upper(text);
-  if (upper == "ON" || upper == "1") return true;
-  if (upper == "OFF" || upper == "0") return false;
-  Fail(TKsv5200Sim::ParameterError);
-}
-
 }  // namespace
 
 TKsv5200Sim::TKsv5200Sim(std::string model, std::string serial, TSimClock clock,
                          std::string firmware)
-    : serial_(std::move(serial)), firmware_(std::move(firmware)), clock_(std::move(clock)) {
+    : TShortCommandSim(MaxLineLength),
+      serial_(std::move(serial)),
+      firmware_(std::move(firmware)),
+      clock_(std::move(clock)) {
   for (char c : model)
     if (!std::isspace(static_cast<unsigned char>(c))) model_ += c;
   bool found = false;
@@ -131,41 +102,6 @@ void TKsv5200Sim::Trigger() {
   StartBurst();
 }
 
-std::optional<std::string> TKsv5200Sim::Process(std::string_view line) {
-  if (line.size() > MaxLineLength) {
-    errors_.push_back(LineTooLong);
-    return std::nullopt;
-  }
-  Update();
-  std::string reply;
-  bool hasReply = false;
-  for (std::string_view unit : Split(line, ';')) {
-    if (unit.empty()) continue;
-    try {
-      const auto blank = unit.find_first_of(" \t");
-      std::string header = Upper(unit.substr(0, blank));
-      const bool query = !header.empty() && header.back() == '?';
-      if (query) header.pop_back();
-      std::vector<std::string> params;
-      if (blank != std::string_view::npos)
-        for (std::string_view p : Split(Trim(unit.substr(blank)), ',')) {
-          if (p.empty()) Fail(ParameterError);
-          params.emplace_back(p);
-        }
-      std::string answer;
-      if (Execute(header, query, params, answer)) {
-        if (hasReply) reply += ';';
-        reply += answer;
-        hasReply = true;
-      }
-    } catch (const TFailure& failure) {
-      if (errors_.size() < 20) errors_.push_back(failure.Code);
-    }
-  }
-  if (!hasReply) return std::nullopt;
-  return reply;
-}
-
 bool TKsv5200Sim::Execute(const std::string& h, bool query, const std::vector<std::string>& params,
                           std::string& reply) {
   auto command = [&](std::size_t count) {
@@ -180,35 +116,12 @@ bool TKsv5200Sim::Execute(const std::string& h, bool query, const std::vector<st
   auto number = [](double value) { return FormatDecimals(value, 3); };
   auto integer = [](int value) { return std::to_string(value); };
 
-  if (h == "*IDN") return Expect(params, 0), answer(IdentificationReply());
-  if (h == "*OPC") {
-    if (query) return Expect(params, 0), answer("1");
-    return command(0), false;
-  }
-  if (h == "*CLS") return command(0), errors_.clear(), false;
-  if (h == "*RST") return command(0), Reset(), false;
   if (h == "*LRN") {
     // The program cuts "F <mode>;" out of this and sends the rest back at disconnect.
     Expect(params, 0);
     return answer("F " + integer(mode_) + ";V " + number(setVoltage_) + ";C " +
                   number(setCurrent_) + ";FB " + integer(repetitions_) + ";ETR " +
                   (externalTrigger_ ? "1" : "0") + ";EX " + (output_ ? "1" : "0"));
-  }
-  if (h == "SYST:REM") return command(0), remote_ = true, false;
-  if (h == "SYST:LOC") return command(0), remote_ = false, false;
-  if (h == "SYST:LANG") {
-    command(1);
-    if (Upper(params[0]) != "COMP") Fail(ParameterError);
-    return false;
-  }
-  if (h == "ERR") {
-    Expect(params, 0);
-    int code = NoError;
-    if (!errors_.empty()) {
-      code = errors_.front();
-      errors_.pop_front();
-    }
-    return answer(integer(code));
   }
   if (h == "F") {
     if (query) return Expect(params, 0), answer(integer(mode_));
@@ -307,19 +220,9 @@ bool TKsv5200Sim::OutputOn() const {
   return output_;
 }
 
-bool TKsv5200Sim::Remote() const {
-  std::lock_guard lock(stateMutex_);
-  return remote_;
-}
-
 std::pair<double, double> TKsv5200Sim::SetValues() const {
   std::lock_guard lock(stateMutex_);
   return {setVoltage_, setCurrent_};
-}
-
-std::deque<int> TKsv5200Sim::PendingErrors() const {
-  std::lock_guard lock(stateMutex_);
-  return errors_;
 }
 
 int TKsv5200Sim::Triggers() const {

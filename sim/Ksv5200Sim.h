@@ -6,26 +6,20 @@
 #include <deque>
 #include <string>
 
-#include "sim/Instrument.h"
 #include "sim/ListPlayer.h"
+#include "sim/ShortCommands.h"
 
 namespace ondrevo::sim {
 
-class TKsv5200Sim : public TSimInstrument {
+class TKsv5200Sim : public TShortCommandSim {
  public:
   static constexpr int Points = 1000;
   static constexpr int MaxRepetitions = 255;
   static constexpr std::size_t MaxLineLength = 254;
   static constexpr double MinDwell = 0.0002;
   static constexpr double MaxDwell = 100;
-  enum TError {
-    NoError = 0,
-    CommandError = 1,
-    ParameterError = 2,
-    RangeError = 3,
-    LineTooLong = 4,
-    ModeError = 5
-  };
+  // Error code of FS outside mode 3 (the common codes are in TShortCommandSim).
+  static constexpr int ModeError = 5;
 
   TKsv5200Sim(std::string model, std::string serial, TSimClock clock,
               std::string firmware = "3.04");
@@ -49,20 +43,15 @@ class TKsv5200Sim : public TSimInstrument {
   int EndAddress() const;
   bool Running() const;  // playing a burst (not merely waiting for the trigger)
   bool OutputOn() const;
-  bool Remote() const;
   std::pair<double, double> SetValues() const;
-  std::deque<int> PendingErrors() const;
   int Triggers() const;  // bursts started by the trigger input
-
- protected:
-  std::optional<std::string> Process(std::string_view line) override;
 
  private:
   bool Execute(const std::string& header, bool query, const std::vector<std::string>& params,
-               std::string& reply);
-  void Update() const;
+               std::string& reply) override;
+  void Update() const override;
+  void Reset() override;
   void StartBurst();
-  void Reset();
 
   std::string model_;
   std::string serial_;
@@ -78,10 +67,8 @@ class TKsv5200Sim : public TSimInstrument {
   int repetitions_ = 1;  // 0: endless
   bool externalTrigger_ = false;
   bool output_ = false;
-  bool remote_ = false;
   double setVoltage_ = 0;
   double setCurrent_ = 0;
-  std::deque<int> errors_;
   int triggers_ = 0;
 
   // FS armed the run; with the external trigger each trigger plays one burst and re-arms.

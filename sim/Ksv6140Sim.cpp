@@ -23,43 +23,14 @@ constexpr TModelRow ModelRows[] = {
     {"6142-60", 60, 65},    {"6142-40", 40, 100},
 };
 
-struct TFailure {
-  int Code;
-};
-
-[[noreturn]] void Fail(int code) {
-  throw TFailure{code};
-}
-
-void Expect(const std::vector<std::string>& params, std::size_t count) {
-  if (params.size() != count) Fail(TKsv6140Sim::ParameterError);
-}
-
-double Value(const std::string& text) {
-  double value = 0;
-  if (!TryParseNumber(text, value)) Fail(TKsv6140Sim::ParameterError);
-  return value;
-}
-
-int Whole(const std::string& text, int low, int high) {
-  std::int64_t value = 0;
-  if (!TryParseInteger(text, value)) Fail(TKsv6140Sim::ParameterError);
-  if (value < low || value > high) Fail(TKsv6140Sim::RangeError);
-  return static_cast<int>(value);
-}
-
-bool Switch(const std::string& text) {
-  const std::string upper = Upper(text);
-  if (upper == "ON" || upper == "1") return true;
-  if (upper == "OFF" || upper == "0") return false;
-  Fail(TKsv6140Sim::ParameterError);
-}
-
 }  // namespace
 
 TKsv6140Sim::TKsv6140Sim(std::string model, std::string serial, TSimClock clock,
                          std::string firmware)
-    : serial_(std::move(serial)), firmware_(std::move(firmware)), clock_(std::move(clock)) {
+    : TShortCommandSim(MaxLineLength),
+      serial_(std::move(serial)),
+      firmware_(std::move(firmware)),
+      clock_(std::move(clock)) {
   for (char c : model)
     if (!std::isspace(static_cast<unsigned char>(c))) model_ += c;
   const TModelRow* row = nullptr;
@@ -106,41 +77,6 @@ int TKsv6140Sim::Address() const {
   return runFirst_ + player_.Offset();
 }
 
-std::optional<std::string> TKsv6140Sim::Process(std::string_view line) {
-  if (line.size() > MaxLineLength) {
-    errors_.push_back(LineTooLong);
-    return std::nullopt;
-  }
-  Update();
-  std::string reply;
-  bool hasReply = false;
-  for (std::string_view unit : Split(line, ';')) {
-    if (unit.empty()) continue;
-    try {
-      const auto blank = unit.find_first_of(" \t");
-      std::string header = Upper(unit.substr(0, blank));
-      const bool query = !header.empty() && header.back() == '?';
-      if (query) header.pop_back();
-      std::vector<std::string> params;
-      if (blank != std::string_view::npos)
-        for (std::string_view p : Split(Trim(unit.substr(blank)), ',')) {
-          if (p.empty()) Fail(ParameterError);
-          params.emplace_back(p);
-        }
-      std::string answer;
-      if (Execute(header, query, params, answer)) {
-        if (hasReply) reply += ';';
-        reply += answer;
-        hasReply = true;
-      }
-    } catch (const TFailure& failure) {
-      if (errors_.size() < 20) errors_.push_back(failure.Code);
-    }
-  }
-  if (!hasReply) return std::nullopt;
-  return reply;
-}
-
 bool TKsv6140Sim::Execute(const std::string& h, bool query, const std::vector<std::string>& params,
                           std::string& reply) {
   auto command = [&](std::size_t count) {
@@ -154,35 +90,12 @@ bool TKsv6140Sim::Execute(const std::string& h, bool query, const std::vector<st
   };
   auto number = [](double value) { return FormatDecimals(value, 3); };
 
-  if (h == "*IDN") return Expect(params, 0), answer(IdentificationReply());
-  if (h == "*OPC") {
-    if (query) return Expect(params, 0), answer("1");
-    return command(0), false;
-  }
-  if (h == "*CLS") return command(0), errors_.clear(), false;
-  if (h == "*RST") return command(0), Reset(), false;
   if (h == "*LRN") {
     // Read back by the program at connect and sent again at disconnect, so it must parse here.
     Expect(params, 0);
     return answer("V " + number(setVoltage_) + ";C " + number(setCurrent_) + ";FREP " +
                   std::to_string(repetitions_) + ";FSEQ " + (sequenceMode_ ? "ON" : "OFF") +
                   ";EX " + (output_ ? "1" : "0"));
-  }
-  if (h == "SYST:REM") return command(0), remote_ = true, false;
-  if (h == "SYST:LOC") return command(0), remote_ = false, false;
-  if (h == "SYST:LANG") {
-    command(1);
-    if (Upper(params[0]) != "COMP") Fail(ParameterError);
-    return false;
-  }
-  if (h == "ERR") {
-    Expect(params, 0);
-    int code = NoError;
-    if (!errors_.empty()) {
-      code = errors_.front();
-      errors_.pop_front();
-    }
-    return answer(std::to_string(code));
   }
   if (h == "OCR") return Expect(params, 0), answer(std::to_string(running_ ? OcrRunning : 0));
   if (h == "V" || h == "C") {
@@ -307,19 +220,9 @@ bool TKsv6140Sim::SequenceMode() const {
   return sequenceMode_;
 }
 
-bool TKsv6140Sim::Remote() const {
-  std::lock_guard lock(stateMutex_);
-  return remote_;
-}
-
 std::pair<double, double> TKsv6140Sim::SetValues() const {
   std::lock_guard lock(stateMutex_);
   return {setVoltage_, setCurrent_};
-}
-
-std::deque<int> TKsv6140Sim::PendingErrors() const {
-  std::lock_guard lock(stateMutex_);
-  return errors_;
 }
 
 }  // namespace ondrevo::sim

@@ -6,12 +6,12 @@
 #include <deque>
 #include <string>
 
-#include "sim/Instrument.h"
 #include "sim/ListPlayer.h"
+#include "sim/ShortCommands.h"
 
 namespace ondrevo::sim {
 
-class TKsv6140Sim : public TSimInstrument {
+class TKsv6140Sim : public TShortCommandSim {
  public:
   static constexpr int Locations = 255;  // one-based
   static constexpr int MaxRepetitions = 255;
@@ -19,14 +19,6 @@ class TKsv6140Sim : public TSimInstrument {
   static constexpr int OcrRunning = 16384;           // bit 14
   static constexpr double MinDwell = 0.05;
   static constexpr double MaxDwell = 100;
-  // Codes that ERR? reports (0: none).
-  enum TError {
-    NoError = 0,
-    CommandError = 1,
-    ParameterError = 2,
-    RangeError = 3,
-    LineTooLong = 4
-  };
 
   TKsv6140Sim(std::string model, std::string serial, TSimClock clock,
               std::string firmware = "2.10");
@@ -49,19 +41,14 @@ class TKsv6140Sim : public TSimInstrument {
   bool Running() const;
   bool OutputOn() const;
   bool SequenceMode() const;
-  bool Remote() const;
   std::pair<double, double> SetValues() const;
-  std::deque<int> PendingErrors() const;
-
- protected:
-  std::optional<std::string> Process(std::string_view line) override;
 
  private:
   bool Execute(const std::string& header, bool query, const std::vector<std::string>& params,
-               std::string& reply);
-  void Update() const;
+               std::string& reply) override;
+  void Update() const override;
+  void Reset() override;
   int Address() const;
-  void Reset();
 
   std::string model_;
   std::string serial_;
@@ -79,10 +66,8 @@ class TKsv6140Sim : public TSimInstrument {
   int repetitions_ = 1;  // 0: endless
   bool sequenceMode_ = false;
   bool output_ = false;
-  bool remote_ = false;
   double setVoltage_ = 0;
   double setCurrent_ = 0;
-  std::deque<int> errors_;
 
   mutable bool running_ = false;
   mutable TListPlayer player_;
