@@ -29,6 +29,5 @@ void RegisterSimCommand(CommandRegistry& registry);        // sim
 void RegisterDeviceCommands(CommandRegistry& registry);    // devices, play
 void RegisterSampleCommand(CommandRegistry& registry);     // sample
 void RegisterCsvCommand(CommandRegistry& registry);        // import-csv
-void RegisterCsvCommand(CommandRegistry& registry);        // import-csv
 
 }  // namespace ondrevo::cli

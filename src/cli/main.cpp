@@ -31,7 +31,6 @@ int main(int argc, char** argv) {
   ondrevo::cli::RegisterDeviceCommands(registry);
   ondrevo::cli::RegisterSampleCommand(registry);
   ondrevo::cli::RegisterCsvCommand(registry);
-  ondrevo::cli::RegisterCsvCommand(registry);
 
   try {
     app.parse(argc, argv);
