@@ -10,6 +10,12 @@ QString TEditorDialogs::GetOpenFileName(QWidget* parent, const QString& title,
                                       QFileDialog::ReadOnly);
 }
 
+QString TEditorDialogs::GetOpenFileNameIn(QWidget* parent, const QString& title,
+                                          const QString& filter, const QString& initialFolder) {
+  return QFileDialog::getOpenFileName(parent, title, initialFolder, filter, nullptr,
+                                      QFileDialog::ReadOnly);
+}
+
 QString TEditorDialogs::GetSaveFileName(QWidget* parent, const QString& title,
                                         const QString& filter, const QString& initialPath) {
   QFileDialog dialog(parent, title, initialPath, filter);

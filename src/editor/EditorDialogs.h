@@ -13,6 +13,9 @@ class TEditorDialogs {
   virtual ~TEditorDialogs() = default;
   // Empty string when the user cancels.
   virtual QString GetOpenFileName(QWidget* parent, const QString& title, const QString& filter);
+  // The same, starting in `initialFolder` (the working folder when empty).
+  virtual QString GetOpenFileNameIn(QWidget* parent, const QString& title, const QString& filter,
+                                    const QString& initialFolder);
   virtual QString GetSaveFileName(QWidget* parent, const QString& title, const QString& filter,
                                   const QString& initialPath);
   // A message box captioned `caption`; returns the button chosen.

@@ -23,6 +23,7 @@
 #include <QWindowStateChangeEvent>
 
 #include "document/AtomicFile.h"
+#include "document/CsvImport.h"
 #include "document/DocumentIO.h"
 #include "document/Numbers.h"
 #include "document/Translate.h"
@@ -1021,11 +1022,85 @@ bool TGraphForm::LoadDocument(const QString& path) {
 }
 
 void TGraphForm::Library() {
-  // Comes with the CSV import and waveform library.
+  if (!SaveChangesPrompt()) return;
+  DeleteAll();
+  QString folder = settings_.LibraryPath ? settings_.LibraryPath() : QString();
+  if (folder.isEmpty() || !QFileInfo(folder).isDir()) {
+    dialogs_->Message(this, QMessageBox::Warning, T("Ondrevo"),
+                      T("Your library was not found. Please check your library path settings."),
+                      QMessageBox::Ok);
+    folder.clear();
+  }
+  const QString path =
+      dialogs_->GetOpenFileNameIn(this, T("Open file from library"), SaveFilter(), folder);
+  if (path.isEmpty()) return;
+  // A template, not a document the user worked on: no recent entry, no preview image.
+  LoadDocument(path);
 }
 
 void TGraphForm::ImportCsv() {
-  // Comes with the CSV import and waveform library.
+  const QString filter = T("CSV files (*.csv)") + QStringLiteral(";;") + T("Text files (*.txt)") +
+                         QStringLiteral(";;") + T("All files (*.*)") + QStringLiteral(" (*)");
+  const QString path = dialogs_->GetOpenFileName(this, T("Open CSV file..."), filter);
+  if (path.isEmpty()) return;
+  ImportCsvFile(path);
+}
+
+bool TGraphForm::ImportCsvFile(const QString& path) {
+  // Everything that can fail is done before the document is touched.
+  CsvTrace trace;
+  CsvStaircase staircase;
+  try {
+    trace = ReadCsvFile(path.toStdString());
+    if (trace.Layout == CsvLayout::Unknown) {
+      dialogs_->Message(
+          this, QMessageBox::Warning, T("Ondrevo"),
+          T("The file is not a CSV file of a known layout:") + QStringLiteral("\n\n") + path,
+          QMessageBox::Ok);
+      return false;
+    }
+    if (trace.Samples.empty()) {
+      dialogs_->Message(this, QMessageBox::Warning, T("Ondrevo"),
+                        T("The file contains no data:") + QStringLiteral("\n\n") + path,
+                        QMessageBox::Ok);
+      return false;
+    }
+    staircase = MakeCsvStaircase(trace, switches_.CsvOffsetMode, pointBudget_);
+  } catch (const std::exception& e) {
+    dialogs_->Message(this, QMessageBox::Critical, T("Ondrevo"),
+                      T("The file could not be imported.") + QStringLiteral("\n\n") +
+                          QString::fromStdString(e.what()),
+                      QMessageBox::Ok);
+    return false;
+  }
+
+  SwitchQuantity(Quantity::Voltage);
+  uLine_->SetMarkersVisible(false);
+  iLine_->SetMarkersVisible(false);
+  ClearCurves();
+  StoreCsvStaircase(staircase, doc_.Working);
+  doc_.Voltage = doc_.Working;
+  // The current curve goes before the zoom, so that the time axis fits what is left.
+  doc_.Current.Reset();
+  DrawCurve(Quantity::Voltage);
+  ZoomToFit();
+  SetTableChecked(true);
+  RebuildGrid();
+  panelRight_->show();
+  UpdateRemoteEnabled();
+  // Recorded so that closing asks before the imported curve is thrown away.
+  RecordStep();
+  plot_->Replot();
+
+  if (trace.SkippedRecords > 0) {
+    dialogs_->Message(this, QMessageBox::Warning, T("Ondrevo"),
+                      T("Lines of the file that hold no valid data were skipped: %1 (the first "
+                        "is line %2).")
+                          .arg(trace.SkippedRecords)
+                          .arg(trace.FirstSkippedLine),
+                      QMessageBox::Ok);
+  }
+  return true;
 }
 
 void TGraphForm::OpenRecent(const QString& path) {

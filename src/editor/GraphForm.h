@@ -43,6 +43,8 @@ struct TGraphFormSettings {
   std::function<QByteArray()> LoadPlacement;
   std::function<void(const QByteArray&)> StorePlacement;
   EditorSwitches Switches;
+  // The waveform library folder of the preferences, asked each time (the user may change it).
+  std::function<QString()> LibraryPath;
 };
 
 class TGraphForm : public QMainWindow {
@@ -65,8 +67,16 @@ class TGraphForm : public QMainWindow {
   // False when nothing was written (cancelled or failed).
   bool Save();
   bool SaveAs();
-  void Library();    // based on a library document: comes with the CSV import and library
-  void ImportCsv();  // comes with the CSV import and library
+  // "&Library...": prompt, Delete all, open dialog in the library folder, LoadDocument. The file
+  // is not added to the recent list and no preview image is written.
+  void Library();
+  void OpenFromLibrary() { Library(); }
+  // "&Import CSV...": open dialog, then ImportCsvFile.
+  void ImportCsv();
+  // Replaces the voltage curve by the trace as a staircase and empties the current curve; the
+  // document keeps its name. False (nothing changed) when the file is unreadable, of no known
+  // layout or without data; each case is shown to the user.
+  bool ImportCsvFile(const QString& path);
   // "&Close": prompt, store the device configuration, reset, hide, emit closed(). False when the
   // user cancelled.
   bool CloseDocument();
