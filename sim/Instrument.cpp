@@ -1,6 +1,7 @@
 #include "sim/Instrument.h"
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <stdexcept>
 
@@ -36,6 +37,21 @@ void TManualClock::Set(double seconds) {
 
 TSimClock TManualClock::Function() {
   return [this] { return Now(); };
+}
+
+TSimInstrument::TSimInstrument(std::string_view model, std::string serial, std::string firmware)
+    : serial_(std::move(serial)), firmware_(std::move(firmware)) {
+  for (char c : model)
+    if (!std::isspace(static_cast<unsigned char>(c))) model_ += c;
+}
+
+std::string TSimInstrument::IdentificationReply() const {
+  return "KESTRAVO," + model_ + "," + serial_ + "," + firmware_;
+}
+
+std::string TSimInstrument::Model() const {
+  if (model_.rfind("KSV", 0) == 0 && model_.size() > 3) return "KSV " + model_.substr(3);
+  return model_;
 }
 
 std::optional<std::string> TSimInstrument::HandleLine(std::string_view line) {

@@ -52,9 +52,10 @@ class TSimInstrument {
   void SetLineListener(std::function<void(const std::string&)> listener);
 
   // What *IDN? answers, e.g. KESTRAVO,KSV7342-80,100001,1.02
-  virtual std::string IdentificationReply() const = 0;
-  // The model as the program shows it, e.g. "KSV 7342-80".
-  virtual std::string Model() const = 0;
+  std::string IdentificationReply() const;
+  // The model as the program shows it, e.g. "KSV 7342-80": the form the identification parser
+  // makes of it, with a blank after "KSV".
+  std::string Model() const;
   // What a bus status poll reports: true while the instrument runs (or is armed to run) a
   // waveform. Serial lines cannot ask for it.
   virtual bool Busy() const { return false; }
@@ -62,11 +63,21 @@ class TSimInstrument {
   virtual void Trigger() {}
 
  protected:
+  // `model` as given, e.g. "KSV 7342-80" or "KSV7342-80".
+  TSimInstrument(std::string_view model, std::string serial, std::string firmware);
+
+  // The model without spaces, as *IDN? reports it, e.g. "KSV7342-80".
+  const std::string& CompactModel() const { return model_; }
+
   virtual std::optional<std::string> Process(std::string_view line) = 0;
   // Held while Process runs; subclasses take it in their own accessors.
   mutable std::recursive_mutex stateMutex_;
 
  private:
+  std::string model_;
+  std::string serial_;
+  std::string firmware_;
+
   mutable std::mutex logMutex_;
   std::vector<std::string> received_;
   std::function<void(const std::string&)> listener_;

@@ -28,16 +28,13 @@ constexpr double MaxCurrents[13][10] = {
 
 TKsv5200Sim::TKsv5200Sim(std::string model, std::string serial, TSimClock clock,
                          std::string firmware)
-    : TShortCommandSim(MaxLineLength),
-      serial_(std::move(serial)),
-      firmware_(std::move(firmware)),
+    : TShortCommandSim(model, std::move(serial), std::move(firmware), MaxLineLength),
       clock_(std::move(clock)) {
-  for (char c : model)
-    if (!std::isspace(static_cast<unsigned char>(c))) model_ += c;
   bool found = false;
   for (int m : ModelNumbers) {
     for (int v = 0; v < 10 && !found; ++v)
-      if (model_.find(std::to_string(m) + "-" + std::to_string(Variants[v])) != std::string::npos) {
+      if (CompactModel().find(std::to_string(m) + "-" + std::to_string(Variants[v])) !=
+          std::string::npos) {
         maxVoltage_ = Variants[v];
         maxCurrent_ = MaxCurrents[m - 5201][v];
         found = true;
@@ -47,16 +44,6 @@ TKsv5200Sim::TKsv5200Sim(std::string model, std::string serial, TSimClock clock,
   if (!found) throw std::invalid_argument("Unknown family-A model \"" + model + "\".");
   if (!clock_) clock_ = MakeScaledClock(1.0);
   Reset();
-}
-
-std::string TKsv5200Sim::IdentificationReply() const {
-  return "KESTRAVO," + model_ + "," + serial_ + "," + firmware_;
-}
-
-std::string TKsv5200Sim::Model() const {
-  std::string model = model_;
-  if (model.rfind("KSV", 0) == 0 && model.size() > 3) model.insert(3, " ");
-  return model;
 }
 
 void TKsv5200Sim::Reset() {

@@ -24,8 +24,6 @@ class TKsv5200Sim : public TShortCommandSim {
   TKsv5200Sim(std::string model, std::string serial, TSimClock clock,
               std::string firmware = "3.04");
 
-  std::string IdentificationReply() const override;
-  std::string Model() const override;
   bool Busy() const override;
   void Trigger() override;
 
@@ -53,9 +51,6 @@ class TKsv5200Sim : public TShortCommandSim {
   void Reset() override;
   void StartBurst();
 
-  std::string model_;
-  std::string serial_;
-  std::string firmware_;
   TSimClock clock_;
   double maxVoltage_ = 0;
   double maxCurrent_ = 0;

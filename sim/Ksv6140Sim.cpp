@@ -27,15 +27,11 @@ constexpr TModelRow ModelRows[] = {
 
 TKsv6140Sim::TKsv6140Sim(std::string model, std::string serial, TSimClock clock,
                          std::string firmware)
-    : TShortCommandSim(MaxLineLength),
-      serial_(std::move(serial)),
-      firmware_(std::move(firmware)),
+    : TShortCommandSim(model, std::move(serial), std::move(firmware), MaxLineLength),
       clock_(std::move(clock)) {
-  for (char c : model)
-    if (!std::isspace(static_cast<unsigned char>(c))) model_ += c;
   const TModelRow* row = nullptr;
   for (const auto& candidate : ModelRows)
-    if (model_.find(candidate.Key) != std::string::npos) {
+    if (CompactModel().find(candidate.Key) != std::string::npos) {
       row = &candidate;
       break;
     }
@@ -44,16 +40,6 @@ TKsv6140Sim::TKsv6140Sim(std::string model, std::string serial, TSimClock clock,
   maxCurrent_ = row->MaxCurrent;
   if (!clock_) clock_ = MakeScaledClock(1.0);
   Reset();
-}
-
-std::string TKsv6140Sim::IdentificationReply() const {
-  return "KESTRAVO," + model_ + "," + serial_ + "," + firmware_;
-}
-
-std::string TKsv6140Sim::Model() const {
-  std::string model = model_;
-  if (model.rfind("KSV", 0) == 0 && model.size() > 3) model.insert(3, " ");
-  return model;
 }
 
 void TKsv6140Sim::Reset() {

@@ -23,9 +23,6 @@ class TKsv6140Sim : public TShortCommandSim {
   TKsv6140Sim(std::string model, std::string serial, TSimClock clock,
               std::string firmware = "2.10");
 
-  std::string IdentificationReply() const override;
-  std::string Model() const override;
-
   struct TRegister {
     double Voltage = 0;
     double Current = 0;
@@ -50,9 +47,6 @@ class TKsv6140Sim : public TShortCommandSim {
   void Reset() override;
   int Address() const;
 
-  std::string model_;
-  std::string serial_;
-  std::string firmware_;
   TSimClock clock_;
   double maxVoltage_ = 0;
   double maxCurrent_ = 0;

@@ -125,32 +125,19 @@ struct TKsv7340Sim::TCommand {
 
 TKsv7340Sim::TKsv7340Sim(std::string model, std::string serial, TSimClock clock,
                          std::string firmware)
-    : serial_(std::move(serial)), firmware_(std::move(firmware)), clock_(std::move(clock)) {
-  for (char c : model)
-    if (!std::isspace(static_cast<unsigned char>(c))) model_ += c;
+    : TSimInstrument(model, std::move(serial), std::move(firmware)), clock_(std::move(clock)) {
   const TModelRow* row = nullptr;
   for (const auto& candidate : ModelRows)
-    if (model_.find(candidate.Key) != std::string::npos) {
+    if (CompactModel().find(candidate.Key) != std::string::npos) {
       row = &candidate;
       break;
     }
   if (!row) throw std::invalid_argument("Unknown family-C model \"" + model + "\".");
   maxVoltage_ = row->MaxVoltage;
   maxCurrent_ = row->MaxCurrent;
-  channels_ = model_.find("7342") != std::string::npos ? 2 : 1;
+  channels_ = CompactModel().find("7342") != std::string::npos ? 2 : 1;
   if (!clock_) clock_ = MakeScaledClock(1.0);
   Reset();
-}
-
-std::string TKsv7340Sim::IdentificationReply() const {
-  return "KESTRAVO," + model_ + "," + serial_ + "," + firmware_;
-}
-
-std::string TKsv7340Sim::Model() const {
-  // The form the identification parser makes of it: a blank after "KSV".
-  std::string model = model_;
-  if (model.rfind("KSV", 0) == 0 && model.size() > 3) model.insert(3, " ");
-  return model;
 }
 
 void TKsv7340Sim::Reset() {

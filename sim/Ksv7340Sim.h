@@ -30,9 +30,6 @@ class TKsv7340Sim : public TSimInstrument {
   TKsv7340Sim(std::string model, std::string serial, TSimClock clock,
               std::string firmware = "1.02");
 
-  std::string IdentificationReply() const override;
-  std::string Model() const override;
-
   struct TBlock {
     int First = 0;
     int Last = 0;
@@ -74,9 +71,6 @@ class TKsv7340Sim : public TSimInstrument {
   int PlayingIndex() const { return runBlock_.First + player_.Offset(); }
   void Reset();
 
-  std::string model_;  // without spaces, as *IDN? reports it
-  std::string serial_;
-  std::string firmware_;
   TSimClock clock_;
   int channels_ = 1;
   double maxVoltage_ = 0;

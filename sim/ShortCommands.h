@@ -31,7 +31,10 @@ class TShortCommandSim : public TSimInstrument {
 
  protected:
   // A line longer than maxLineLength is refused whole with LineTooLong.
-  explicit TShortCommandSim(std::size_t maxLineLength) : maxLineLength_(maxLineLength) {}
+  TShortCommandSim(std::string_view model, std::string serial, std::string firmware,
+                   std::size_t maxLineLength)
+      : TSimInstrument(model, std::move(serial), std::move(firmware)),
+        maxLineLength_(maxLineLength) {}
 
   std::optional<std::string> Process(std::string_view line) final;
 
