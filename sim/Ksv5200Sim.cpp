@@ -2,46 +2,20 @@
 
 #include <stdexcept>
 
+#include "devices/ModelTables.h"
 #include "document/Numbers.h"
 #include "sim/Text.h"
 
 namespace ondrevo::sim {
 
-namespace {
-
-constexpr int ModelNumbers[] = {5213, 5212, 5211, 5210, 5209, 5208, 5207,
-                                5206, 5205, 5204, 5203, 5202, 5201};
-constexpr int Variants[] = {100, 80, 64, 48, 40, 32, 24, 20, 18, 16};
-
-// Maximum current in amperes by model 5201..5213 and variant (order of Variants).
-constexpr double MaxCurrents[13][10] = {
-    {1.6, 2, 2.5, 3.5, 4, 5, 7, 8, 9, 10},           {3.2, 4, 5, 7, 8, 10, 14, 16, 18, 20},
-    {6.4, 8, 10, 14, 16, 20, 28, 32, 36, 40},        {10, 12, 15, 21, 24, 30, 42, 48, 54, 60},
-    {13, 16, 20, 28, 32, 40, 56, 64, 72, 80},        {16, 20, 25, 35, 40, 50, 70, 80, 90, 100},
-    {19.5, 24, 30, 42, 48, 60, 84, 96, 110, 120},    {26, 32, 40, 55, 64, 80, 110, 130, 145, 160},
-    {32, 40, 50, 70, 80, 100, 135, 160, 180, 200},   {36, 45, 55, 77, 90, 110, 150, 180, 200, 220},
-    {39, 48, 60, 84, 96, 120, 165, 195, 215, 240},   {45, 56, 70, 96, 115, 140, 190, 225, 250, 280},
-    {52, 64, 80, 110, 130, 160, 215, 260, 285, 320},
-};
-
-}  // namespace
-
 TKsv5200Sim::TKsv5200Sim(std::string model, std::string serial, TSimClock clock,
                          std::string firmware)
     : TShortCommandSim(model, std::move(serial), std::move(firmware), MaxLineLength),
       clock_(std::move(clock)) {
-  bool found = false;
-  for (int m : ModelNumbers) {
-    for (int v = 0; v < 10 && !found; ++v)
-      if (CompactModel().find(std::to_string(m) + "-" + std::to_string(Variants[v])) !=
-          std::string::npos) {
-        maxVoltage_ = Variants[v];
-        maxCurrent_ = MaxCurrents[m - 5201][v];
-        found = true;
-      }
-    if (found) break;
-  }
-  if (!found) throw std::invalid_argument("Unknown family-A model \"" + model + "\".");
+  const ModelLimits limits = FamilyALimits(CompactModel());
+  if (limits.Unsupported) throw std::invalid_argument("Unknown family-A model \"" + model + "\".");
+  maxVoltage_ = limits.MaxVoltage;
+  maxCurrent_ = limits.MaxCurrent;
   if (!clock_) clock_ = MakeScaledClock(1.0);
   Reset();
 }

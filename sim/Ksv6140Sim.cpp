@@ -2,42 +2,20 @@
 
 #include <stdexcept>
 
+#include "devices/ModelTables.h"
 #include "document/Numbers.h"
 #include "sim/Text.h"
 
 namespace ondrevo::sim {
 
-namespace {
-
-struct TModelRow {
-  const char* Key;
-  double MaxVoltage;
-  double MaxCurrent;
-};
-
-// "6141-40" after "6141-400": each is contained in the other.
-constexpr TModelRow ModelRows[] = {
-    {"6141-400", 400, 5},   {"6141-200", 200, 10}, {"6141-130", 130, 16}, {"6141-80", 80, 25},
-    {"6141-60", 60, 35},    {"6141-44", 44, 50},   {"6141-40", 40, 50},   {"6142-420", 420, 7.5},
-    {"6142-400", 400, 7.5}, {"6142-200", 200, 15}, {"6142-130", 130, 25}, {"6142-80", 80, 50},
-    {"6142-60", 60, 65},    {"6142-40", 40, 100},
-};
-
-}  // namespace
-
 TKsv6140Sim::TKsv6140Sim(std::string model, std::string serial, TSimClock clock,
                          std::string firmware)
     : TShortCommandSim(model, std::move(serial), std::move(firmware), MaxLineLength),
       clock_(std::move(clock)) {
-  const TModelRow* row = nullptr;
-  for (const auto& candidate : ModelRows)
-    if (CompactModel().find(candidate.Key) != std::string::npos) {
-      row = &candidate;
-      break;
-    }
-  if (!row) throw std::invalid_argument("Unknown family-B model \"" + model + "\".");
-  maxVoltage_ = row->MaxVoltage;
-  maxCurrent_ = row->MaxCurrent;
+  const ModelLimits limits = FamilyBLimits(CompactModel());
+  if (limits.Unsupported) throw std::invalid_argument("Unknown family-B model \"" + model + "\".");
+  maxVoltage_ = limits.MaxVoltage;
+  maxCurrent_ = limits.MaxCurrent;
   if (!clock_) clock_ = MakeScaledClock(1.0);
   Reset();
 }

@@ -5,25 +5,13 @@
 #include <cmath>
 #include <stdexcept>
 
+#include "devices/ModelTables.h"
 #include "document/Numbers.h"
 #include "sim/Text.h"
 
 namespace ondrevo::sim {
 
 namespace {
-
-struct TModelRow {
-  const char* Key;
-  double MaxVoltage;
-  double MaxCurrent;
-};
-
-// First row whose key occurs in the model wins, as the driver's own table does.
-constexpr TModelRow ModelRows[] = {
-    {"7342-130", 130, 3}, {"7342-80", 80, 5},   {"7342-60", 60, 7},  {"7342-40", 40, 10},
-    {"7342-20", 20, 20},  {"7341-130", 130, 6}, {"7341-80", 80, 10}, {"7341-60", 60, 14},
-    {"7341-40", 40, 20},  {"7341-20", 20, 40},
-};
 
 // SCPI mnemonics, long and short form; a header token matches either, in any case.
 constexpr std::pair<const char*, const char*> Mnemonics[] = {
@@ -126,16 +114,11 @@ struct TKsv7340Sim::TCommand {
 TKsv7340Sim::TKsv7340Sim(std::string model, std::string serial, TSimClock clock,
                          std::string firmware)
     : TSimInstrument(model, std::move(serial), std::move(firmware)), clock_(std::move(clock)) {
-  const TModelRow* row = nullptr;
-  for (const auto& candidate : ModelRows)
-    if (CompactModel().find(candidate.Key) != std::string::npos) {
-      row = &candidate;
-      break;
-    }
-  if (!row) throw std::invalid_argument("Unknown family-C model \"" + model + "\".");
-  maxVoltage_ = row->MaxVoltage;
-  maxCurrent_ = row->MaxCurrent;
-  channels_ = CompactModel().find("7342") != std::string::npos ? 2 : 1;
+  const ModelLimits limits = FamilyCLimits(CompactModel());
+  if (limits.Unsupported) throw std::invalid_argument("Unknown family-C model \"" + model + "\".");
+  maxVoltage_ = limits.MaxVoltage;
+  maxCurrent_ = limits.MaxCurrent;
+  channels_ = OutputChannelCount(CompactModel());
   if (!clock_) clock_ = MakeScaledClock(1.0);
   Reset();
 }
