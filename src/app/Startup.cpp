@@ -89,6 +89,7 @@ TShell::TShell(const QStringList& args, const QString& programFolder) {
   std::vector<std::string> switchArgs;
   for (const QString& a : args) switchArgs.push_back(a.toStdString());
   settings.Switches = ParseEditorSwitches(switchArgs);
+  settings.LibraryPath = [config] { return QString::fromStdString(config->LibraryPath()); };
   Editor = std::make_unique<TGraphForm>(std::move(settings));
   About = std::make_unique<TAboutForm>(Editor.get());
   Preferences = std::make_unique<TPreferencesForm>(*Config, *Cache, Editor.get());
