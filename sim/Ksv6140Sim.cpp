@@ -43,15 +43,8 @@ int TKsv6140Sim::Address() const {
 
 bool TKsv6140Sim::Execute(const std::string& h, bool query, const std::vector<std::string>& params,
                           std::string& reply) {
-  auto command = [&](std::size_t count) {
-    if (query) Fail(CommandError);
-    Expect(params, count);
-  };
-  auto answer = [&](std::string text) {
-    if (!query) Fail(CommandError);
-    reply = std::move(text);
-    return true;
-  };
+  auto command = [&](std::size_t count) { Setting(query, params, count); };
+  auto answer = [&](std::string text) { return Answer(query, reply, std::move(text)); };
   auto number = [](double value) { return FormatDecimals(value, 3); };
 
   if (h == "*LRN") {

@@ -25,6 +25,18 @@ void TShortCommandSim::Expect(const std::vector<std::string>& params, std::size_
   if (params.size() != count) Fail(ParameterError);
 }
 
+void TShortCommandSim::Setting(bool query, const std::vector<std::string>& params,
+                               std::size_t count) {
+  if (query) Fail(CommandError);
+  Expect(params, count);
+}
+
+bool TShortCommandSim::Answer(bool query, std::string& reply, std::string text) {
+  if (!query) Fail(CommandError);
+  reply = std::move(text);
+  return true;
+}
+
 double TShortCommandSim::Value(const std::string& text) {
   double value = 0;
   if (!TryParseNumber(text, value)) Fail(ParameterError);
@@ -86,15 +98,8 @@ std::optional<std::string> TShortCommandSim::Process(std::string_view line) {
 std::optional<bool> TShortCommandSim::ExecuteCommon(const std::string& h, bool query,
                                                     const std::vector<std::string>& params,
                                                     std::string& reply) {
-  auto command = [&](std::size_t count) {
-    if (query) Fail(CommandError);
-    Expect(params, count);
-  };
-  auto answer = [&](std::string text) {
-    if (!query) Fail(CommandError);
-    reply = std::move(text);
-    return true;
-  };
+  auto command = [&](std::size_t count) { Setting(query, params, count); };
+  auto answer = [&](std::string text) { return Answer(query, reply, std::move(text)); };
 
   if (h == "*IDN") return Expect(params, 0), answer(IdentificationReply());
   if (h == "*OPC") {

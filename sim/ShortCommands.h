@@ -49,6 +49,10 @@ class TShortCommandSim : public TSimInstrument {
 
   // Ends the command: its code goes to the error queue and the line goes on with the next.
   [[noreturn]] static void Fail(int code);
+  // A setting: CommandError for a query, ParameterError unless `count` parameters.
+  static void Setting(bool query, const std::vector<std::string>& params, std::size_t count);
+  // The answer of a query: CommandError for a setting; else sets `reply` and returns true.
+  static bool Answer(bool query, std::string& reply, std::string text);
   // Parameter checks; each fails with ParameterError (Whole: RangeError outside low..high).
   static void Expect(const std::vector<std::string>& params, std::size_t count);
   static double Value(const std::string& text);
