@@ -47,12 +47,17 @@ class RemoteSimTest : public QObject {
   void initTestCase() {
     InstallQtMainThread();
     // Two seconds per burst, played four times faster.
-    voltage_[0] = {0.0, 0.0};
-    voltage_[1] = {1.0, 5.0};
-    voltage_[2] = {2.0, 2.0};
+    voltage_[0].Time = 0.0;
+    voltage_[0].Value = 0.0;
+    voltage_[1].Time = 1.0;
+    voltage_[1].Value = 5.0;
+    voltage_[2].Time = 2.0;
+    voltage_[2].Value = 2.0;
     voltage_.SetLastPointIndex(2);
-    current_[0] = {0.0, 1.0};
-    current_[1] = {2.0, 1.0};
+    current_[0].Time = 0.0;
+    current_[0].Value = 1.0;
+    current_[1].Time = 2.0;
+    current_[1].Value = 1.0;
     current_.SetLastPointIndex(1);
     demo_ = std::make_unique<sim::TDemoInstruments>(4.0);
   }
@@ -108,7 +113,8 @@ class RemoteSimTest : public QObject {
     QCOMPARE(form_->OutputLines(), expected);
     QVERIFY(Has(Received(1), "*TRG"));
     // Left in local mode (the simulator reads the last line in its own time).
-    QTRY_COMPARE(QString::fromStdString(Received(1).back()), QString("SYST:LOC"));
+    QTRY_COMPARE_WITH_TIMEOUT(QString::fromStdString(Received(1).back()), QString("SYST:LOC"),
+                              15000);
   }
 
   void secondChannelOfTheTwoChannelSupply() {
@@ -124,7 +130,7 @@ class RemoteSimTest : public QObject {
     form_->findChild<QSpinBox*>("EditBurst")->setValue(50);
     Action("Play")->trigger();
     QTRY_VERIFY_WITH_TIMEOUT(form_->GetBurstCounter() >= 1 && form_->StatusText(0) == "Running",
-                             5000);
+                             15000);
     QTest::qWait(300);
     Action("Stop")->trigger();
     QTRY_VERIFY_WITH_TIMEOUT(!form_->IsRunning(), 10000);
@@ -139,7 +145,8 @@ class RemoteSimTest : public QObject {
     QVERIFY(!form_->isVisible());
     QTRY_VERIFY_WITH_TIMEOUT(!form_->IsConnected(), 10000);
     QVERIFY(Has(Received(1), "ABOR"));
-    QTRY_COMPARE(QString::fromStdString(Received(1).back()), QString("SYST:LOC"));
+    QTRY_COMPARE_WITH_TIMEOUT(QString::fromStdString(Received(1).back()), QString("SYST:LOC"),
+                              15000);
   }
 
   void closingDuringUploadDisconnectsWhenTheUploadEnds() {
@@ -155,7 +162,8 @@ class RemoteSimTest : public QObject {
     QVERIFY(!form_->isVisible());
     QTRY_VERIFY_WITH_TIMEOUT(!form_->IsConnected(), 20000);
     QVERIFY(!form_->IsUploading());
-    QTRY_COMPARE(QString::fromStdString(Received(0).back()), QString("SYST:LOC"));
+    QTRY_COMPARE_WITH_TIMEOUT(QString::fromStdString(Received(0).back()), QString("SYST:LOC"),
+                              15000);
     // The supply answers again at once.
     form_->show();
     // The late outcome and disconnection were still reported, in the cleared log.
