@@ -16,62 +16,10 @@
 
 #include "document/DocumentIO.h"
 #include "editor/GraphForm.h"
+#include "editor_fakes.h"
 #include "plot/Plot.h"
 
 using namespace ondrevo;
-
-namespace {
-SegmentRow P(double time, double value) {
-  SegmentRow r;
-  r.Time = time;
-  r.Value = value;
-  return r;
-}
-}  // namespace
-
-namespace {
-
-// Answers the editor's dialogs from queues and records what was asked.
-class TScriptedDialogs : public TEditorDialogs {
- public:
-  std::deque<QString> files;
-  std::deque<QMessageBox::StandardButton> answers;
-  QStringList messages, fileTitles;
-
-  QString GetOpenFileName(QWidget*, const QString& title, const QString&) override {
-    return Next(title);
-  }
-  QString GetSaveFileName(QWidget*, const QString& title, const QString&, const QString&) override {
-    return Next(title);
-  }
-  QMessageBox::StandardButton Message(QWidget*, QMessageBox::Icon, const QString&,
-                                      const QString& text, QMessageBox::StandardButtons) override {
-    messages << text;
-    if (answers.empty()) return QMessageBox::Ok;
-    auto a = answers.front();
-    answers.pop_front();
-    return a;
-  }
-
- private:
-  QString Next(const QString& title) {
-    fileTitles << title;
-    if (files.empty()) return {};
-    QString f = files.front();
-    files.pop_front();
-    return f;
-  }
-};
-
-SegmentTable Ramp(std::initializer_list<std::pair<double, double>> points) {
-  SegmentTable t;
-  int i = 0;
-  for (auto [time, value] : points) t[i++] = P(time, value);
-  t.SetLastPointIndex(i - 1);
-  return t;
-}
-
-}  // namespace
 
 class EditorWindowTest : public QObject {
   Q_OBJECT
