@@ -170,55 +170,62 @@ EConversionError::EConversionError(std::string_view text)
 
 namespace {
 
-// The common case without the exact expansion: the value printed with 20 extra decimals tells
-// the rounding digit correctly unless those decimals read 5000...0, which may be an exact half
-// (or a rounded 4999...9); such values, and those where the significant digits bind, take the
-// exact road. Returns false when it cannot decide.
+// The common case without the exact expansion. The shortest round-trip text of the value tells
+// whether it can be an exact half at `digits` decimals: only when that text has digits + 1
+// decimals ending in 5 (or fewer decimals than the value's precision can vouch for). Otherwise
+// the correctly rounded to_chars result is the answer, as no tie is involved. Values where the
+// significant digits bind take the exact road. Returns false when it cannot decide.
 bool FastFixed(double value, int precision, int digits, std::string& out) {
-  constexpr int kExtra = 20;
   const double magnitude = std::fabs(value);
-  if (!(magnitude < 1e15) || digits < 0 || digits > 40) return false;
-  char buf[128];
-  auto res =
-      std::to_chars(buf, buf + sizeof buf, magnitude, std::chars_format::fixed, digits + kExtra);
+  if (!(magnitude < 1e15) || digits < 0 || digits > 17) return false;
+  char buf[512];
+  auto res = std::to_chars(buf, buf + sizeof buf, magnitude, std::chars_format::fixed);
   if (res.ec != std::errc{}) return false;
-  const std::string_view text(buf, static_cast<std::size_t>(res.ptr - buf));
+  std::string_view text(buf, static_cast<std::size_t>(res.ptr - buf));
   const std::size_t point = text.find('.');
-  if (point == std::string_view::npos) return false;
-  std::string_view intPart = text.substr(0, point);
-  std::string_view frac = text.substr(point + 1);
+  const std::string_view intPart = text.substr(0, point);
+  const std::string_view frac =
+      point == std::string_view::npos ? std::string_view() : text.substr(point + 1);
   // Place of the first non-zero digit; the significant digits must not bind, with one place to
   // spare for a carry.
-  int firstPlace = -(digits + kExtra + 1);
+  int firstPlace = -1000;
   if (intPart != "0") {
     firstPlace = static_cast<int>(intPart.size()) - 1;
   } else {
-    std::size_t nz = frac.find_first_not_of('0');
+    const std::size_t nz = frac.find_first_not_of('0');
     if (nz != std::string_view::npos) firstPlace = -static_cast<int>(nz) - 1;
   }
   if (firstPlace > precision - 2 - digits) return false;
-  const std::string_view tail = frac.substr(static_cast<std::size_t>(digits));
-  if (tail[0] == '5' && tail.find_first_not_of('0', 1) == std::string_view::npos) return false;
 
-  std::string kept(intPart);
-  kept += frac.substr(0, static_cast<std::size_t>(digits));
-  if (tail[0] >= '5') {
-    int i = static_cast<int>(kept.size()) - 1;
-    while (i >= 0 && kept[static_cast<std::size_t>(i)] == '9')
-      kept[static_cast<std::size_t>(i--)] = '0';
-    if (i >= 0)
-      ++kept[static_cast<std::size_t>(i)];
-    else
-      kept.insert(kept.begin(), '1');
+  std::string_view kept;
+  char rounded[64];
+  const auto width = static_cast<std::size_t>(digits);
+  if (frac.size() <= width) {
+    // Already on the grid of `digits` decimals; the value's own error (half an ulp) is far
+    // below half a step only where the value is small enough.
+    static constexpr double kPow10[] = {1e0, 1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,
+                                        1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15, 1e16, 1e17};
+    if (!(magnitude * kPow10[digits] < 1e15)) return false;
+    kept = text;
+  } else {
+    if (frac.size() == width + 1 && frac.back() == '5') return false;
+    auto r = std::to_chars(rounded, rounded + sizeof rounded, magnitude, std::chars_format::fixed,
+                           digits);
+    if (r.ec != std::errc{}) return false;
+    kept = std::string_view(rounded, static_cast<std::size_t>(r.ptr - rounded));
   }
-  const std::size_t intLen = kept.size() - static_cast<std::size_t>(digits);
-  const bool zero = kept.find_first_not_of('0') == std::string::npos;
+  const std::size_t keptPoint = kept.find('.');
+  const std::string_view keptInt = kept.substr(0, keptPoint);
+  const std::string_view keptFrac =
+      keptPoint == std::string_view::npos ? std::string_view() : kept.substr(keptPoint + 1);
+  const bool zero = kept.find_first_not_of("0.") == std::string_view::npos;
   out.clear();
   if (value < 0 && !zero) out += '-';
-  out.append(kept, 0, intLen);
+  out += keptInt;
   if (digits > 0) {
     out += '.';
-    out.append(kept, intLen, std::string::npos);
+    out += keptFrac;
+    out.append(width - keptFrac.size(), '0');
   }
   return true;
 }

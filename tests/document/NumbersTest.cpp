@@ -182,7 +182,7 @@ std::string ExactRounded(double value, int digits) {
 
 TEST(FormatFixed, AgreesWithTheExactExpansionOnManyValues) {
   std::mt19937_64 rng(42);
-  for (int i = 0; i < 20000; ++i) {
+  for (int i = 0; i < 40000; ++i) {
     const int digits = static_cast<int>(rng() % 9);
     double v;
     switch (i % 4) {
@@ -194,6 +194,13 @@ TEST(FormatFixed, AgreesWithTheExactExpansionOnManyValues) {
         v = static_cast<double>(static_cast<std::int64_t>(rng() % 100001) - 50000) /
             std::pow(2.0, static_cast<double>(rng() % 12));
         break;
+      case 2: {  // one ulp either side of a decimal half, and large values
+        const double scale = std::pow(10.0, static_cast<double>(rng() % 16));
+        const double tie = (static_cast<double>(rng() % 2000001) + 0.5) / std::pow(10.0, digits) *
+                           (rng() % 4 == 0 ? scale : 1.0);
+        v = rng() % 2 ? std::nextafter(tie, 0.0) : std::nextafter(tie, 1e300);
+        break;
+      }
       default: {
         std::uniform_real_distribution<double> dist(-1.0, 1.0);
         v = dist(rng) * std::pow(10.0, static_cast<double>(static_cast<int>(rng() % 24) - 12));
