@@ -187,7 +187,8 @@ class RemoteSimTest : public QObject {
     QVERIFY(!form_->IsUploaded());
     QVERIFY(form_->OutputLines().last().endsWith("Abort."));
     Action("Upload")->trigger();
-    QTRY_VERIFY_WITH_TIMEOUT(form_->IsUploaded(), 20000);
+    QTRY_VERIFY2_WITH_TIMEOUT(form_->IsUploaded(), qPrintable(form_->OutputLines().join(" | ")),
+                              20000);
   }
 };
 

@@ -230,6 +230,33 @@ TEST_F(Ksv7340Test, CancelDuringSamplingStillEndsTheBlockAndFiresDone) {
   EXPECT_THAT(events.log, ElementsAre("done"));
 }
 
+TEST_F(Ksv7340Test, UploadAgainRightAfterDoneDoesNotWaitForTheEndHandler) {
+  // The window enables Upload as soon as the done event has been handled; the finishing thread
+  // must not refuse the next upload while its end handler is still on its way.
+  Make();
+  ConnectQuietly();
+  for (int round = 0; round < 20; ++round) {
+    const std::size_t before = events.log.size();
+    ASSERT_NO_THROW(device->Upload(Constant(0.005, 1.0), Constant(0.005, 1.0), false)) << round;
+    ASSERT_TRUE(queue.PumpUntil([&] { return events.log.size() > before; }, 10s));
+  }
+  // Asked again from inside the done handler (before the burst count is read back) the driver
+  // still refuses: the finishing thread's done handler uses the transport there.
+  std::string refused;
+  device->SetOnUploadDone([&](IDevice*) {
+    try {
+      device->Upload(Constant(0.005, 1.0), Constant(0.005, 1.0), false);
+    } catch (const std::exception& e) {
+      refused = e.what();
+    }
+  });
+  device->Upload(Constant(0.005, 1.0), Constant(0.005, 1.0), false);
+  ASSERT_TRUE(WaitThreads());
+  EXPECT_EQ(refused, "An upload is already running");
+  EXPECT_FALSE(device->IsUploading());
+  EXPECT_EQ(events.errors, 0);
+}
+
 TEST_F(Ksv7340Test, BurstCountLines) {
   Make();
   ConnectQuietly();

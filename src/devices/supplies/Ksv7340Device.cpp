@@ -56,6 +56,9 @@ class TKsv7340Device::TUploadThread {
     Sampler.Abort();
   }
   bool Terminated() const { return terminated_.load(); }
+  // Set on the main thread once the done or error event has been handled: from then on the
+  // thread no longer uses the transport, so a new upload need not wait for its end handler.
+  bool Finishing() const { return finishing_.load(); }
 
   static void Start(std::shared_ptr<TUploadThread> self) {
     auto counter = self->device_->activeThreads_;
@@ -74,13 +77,20 @@ class TKsv7340Device::TUploadThread {
     TKsv7340Device* device = device_.get();
     Guarded([&] { Execute(); },
             [&](const std::exception& e) {
-              Guarded([&] { TMainThread::Synchronize([&] { device->ReportError(e); }); },
-                      [](const std::exception&) {});
+              Guarded(
+                  [&] {
+                    TMainThread::Synchronize([&] {
+                      finishing_.store(true);
+                      device->ReportError(e);
+                    });
+                  },
+                  [](const std::exception&) {});
             });
-    // End handler: also after a failure.
+    // End handler: also after a failure. A newer upload may already have taken the place.
     Guarded(
         [&] {
           TMainThread::Synchronize([&] {
+            if (device->UploadThread.get() != this) return;
             device->UploadThread.reset();
             if (device->DisconnectPending) device->Disconnect();
           });
@@ -141,6 +151,7 @@ class TKsv7340Device::TUploadThread {
       device->LastIndex = LastIndex;
       if (device->OnUploadDone) device->OnUploadDone(device);
       device->SetBurstCount(device->GetBurstCount());
+      finishing_.store(true);
     });
   }
 
@@ -155,6 +166,7 @@ class TKsv7340Device::TUploadThread {
   int32_t LastIndex = 0;
   int32_t lastPercent_ = -1;
   std::atomic<bool> terminated_{false};
+  std::atomic<bool> finishing_{false};
 };
 
 // Polls the instrument every 100 ms while it plays; the device keeps no reference to it.
@@ -313,7 +325,8 @@ void TKsv7340Device::Disconnect() {
 
 void TKsv7340Device::Upload(std::shared_ptr<TWaveform> voltage, std::shared_ptr<TWaveform> current,
                             bool /*enableOutput*/) {
-  if (UploadThread) throw std::runtime_error(_("An upload is already running"));
+  if (UploadThread && !UploadThread->Finishing())
+    throw std::runtime_error(_("An upload is already running"));
   if (!voltage || !current) throw std::runtime_error("No Waveform loaded");
   voltage->MinValue = MinVoltage;
   voltage->MaxValue = MaxVoltage;
