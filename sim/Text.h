@@ -8,21 +8,12 @@
 #include <string_view>
 #include <vector>
 
+#include "document/Text.h"
+
 namespace ondrevo::sim {
 
-inline std::string Upper(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return out;
-}
-
-inline std::string_view Trim(std::string_view text) {
-  while (!text.empty() && std::isspace(static_cast<unsigned char>(text.front())))
-    text.remove_prefix(1);
-  while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back())))
-    text.remove_suffix(1);
-  return text;
-}
+using ondrevo::Trim;
+using ondrevo::Upper;
 
 // Pieces between separators, each trimmed; "a;;b" gives a, "", b.
 inline std::vector<std::string_view> Split(std::string_view text, char separator) {

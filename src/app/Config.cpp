@@ -7,6 +7,7 @@
 
 #include "document/AtomicFile.h"
 #include "document/Numbers.h"
+#include "document/Text.h"
 
 namespace ondrevo {
 
@@ -29,13 +30,6 @@ std::string ResolveSettingsFolder(const std::string& subfolder) {
 // ---- TIniFile ----
 
 namespace {
-std::string Trim(std::string s) {
-  auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r'; };
-  while (!s.empty() && blank(s.back())) s.pop_back();
-  std::size_t i = 0;
-  while (i < s.size() && blank(s[i])) ++i;
-  return s.substr(i);
-}
 // Keys and values live on one line each.
 std::string OneLine(std::string s) {
   std::replace(s.begin(), s.end(), '\n', ' ');
@@ -59,7 +53,7 @@ TIniFile::TIniFile(std::string path) : path_(std::move(path)) {
     std::string line = text.substr(pos, end - pos);
     pos = end + 1;
     if (!line.empty() && line.back() == '\r') line.pop_back();
-    std::string t = Trim(line);
+    std::string t(Trim(line));
     if (t.empty() || t[0] == ';' || t[0] == '#') continue;
     if (t.front() == '[' && t.back() == ']') {
       std::string name = t.substr(1, t.size() - 2);
@@ -72,7 +66,7 @@ TIniFile::TIniFile(std::string path) : path_(std::move(path)) {
     }
     std::size_t eq = line.find('=');
     if (!current || eq == std::string::npos) continue;
-    std::string key = Trim(line.substr(0, eq));
+    std::string key(Trim(line.substr(0, eq)));
     std::string value = line.substr(eq + 1);
     auto it = std::find_if(current->begin(), current->end(),
                            [&](const auto& kv) { return kv.first == key; });

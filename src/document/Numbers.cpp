@@ -5,6 +5,7 @@
 #include <limits>
 #include <vector>
 
+#include "document/Text.h"
 #include "document/Translate.h"
 
 namespace ondrevo {
@@ -132,13 +133,6 @@ int IntegerDigits(const Decimal& d) {
 std::string NonFinite(double value) {
   if (std::isnan(value)) return "NAN";
   return value < 0 ? "-INF" : "INF";
-}
-
-std::string_view Trim(std::string_view s) {
-  auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
-  while (!s.empty() && blank(s.front())) s.remove_prefix(1);
-  while (!s.empty() && blank(s.back())) s.remove_suffix(1);
-  return s;
 }
 
 // [+-]? (digits ('.' digits*)? | '.' digits) ([eE] [+-]? digits)?

@@ -4,16 +4,11 @@
 #include <cctype>
 
 #include "document/Numbers.h"
+#include "document/Text.h"
 
 namespace ondrevo {
 
 namespace {
-
-std::string Upper(std::string s) {
-  std::transform(s.begin(), s.end(), s.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-  return s;
-}
 
 // The budget text must be longer than three characters and a positive whole number.
 void TakeBudget(const std::string& text, EditorSwitches& out) {

@@ -3,18 +3,9 @@
 #include <stdexcept>
 
 #include "document/Numbers.h"
+#include "document/Text.h"
 
 namespace ondrevo::ksv7340 {
-
-namespace {
-
-std::string_view Trim(std::string_view text) {
-  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
-  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
-  return text;
-}
-
-}  // namespace
 
 std::string FormatListValue(double value) {
   return FormatDecimals(value, 3);
