@@ -2,14 +2,7 @@
 # ondrevo-cli import-csv: the document written, offset mode, decimation, exit statuses.
 set -u
 CLI=$1
-TMP=$(mktemp -d)
-trap 'rm -rf "$TMP"' EXIT
-fails=0
-check() {  # check NAME CONDITION...
-  local name=$1
-  shift
-  if "$@"; then echo "ok: $name"; else echo "FAIL: $name"; fails=$((fails + 1)); fi
-}
+. "$(dirname "$0")/lib.sh"
 
 printf 'x-axis,1\r\nsecond,Volt\r\n0.0,1.5\r\n0.5,2.5\r\n1.0,-0.2\r\n' >"$TMP/one.csv"
 "$CLI" import-csv "$TMP/one.csv" >"$TMP/one.ovx" 2>"$TMP/err"

@@ -2,14 +2,7 @@
 # ondrevo-cli devices and play against the demo instruments: outputs, traces, exit statuses.
 set -u
 CLI=$1
-TMP=$(mktemp -d)
-trap 'rm -rf "$TMP"' EXIT
-fails=0
-check() {  # check NAME CONDITION...
-  local name=$1
-  shift
-  if "$@"; then echo "ok: $name"; else echo "FAIL: $name"; fails=$((fails + 1)); fi
-}
+. "$(dirname "$0")/lib.sh"
 
 # A short document: 0.3 s of voltage steps, a constant current.
 printf '<ondrevo><arbdata><waveform_list>\n<waveform type="voltage"><segment duration="0.1" start="1" end="1"/><segment duration="0" start="1" end="2.5"/><segment duration="0.2" start="2.5" end="2.5"/></waveform>\n<waveform type="current"><segment duration="0.3" start="0.5" end="0.5"/></waveform>\n</waveform_list></arbdata></ondrevo>' >"$TMP/short.ovx"

@@ -3,14 +3,7 @@
 set -u
 CLI=$1
 EXAMPLES=$2
-TMP=$(mktemp -d)
-trap 'rm -rf "$TMP"' EXIT
-fails=0
-check() {  # check NAME CONDITION...
-  local name=$1
-  shift
-  if "$@"; then echo "ok: $name"; else echo "FAIL: $name"; fails=$((fails + 1)); fi
-}
+. "$(dirname "$0")/lib.sh"
 
 DOC=$EXAMPLES/ramp-and-sine.ovx
 

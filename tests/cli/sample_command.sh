@@ -2,14 +2,7 @@
 # ondrevo-cli sample: point lists as a model's driver samples them, JSON, limits, exit statuses.
 set -u
 CLI=$1
-TMP=$(mktemp -d)
-trap 'rm -rf "$TMP"' EXIT
-fails=0
-check() {
-  local name=$1
-  shift
-  if "$@"; then echo "ok: $name"; else echo "FAIL: $name"; fails=$((fails + 1)); fi
-}
+. "$(dirname "$0")/lib.sh"
 doc() { printf '<ondrevo><arbdata><waveform_list>%s</waveform_list></arbdata></ondrevo>' "$2" >"$TMP/$1"; }
 
 doc const.ovx '<waveform type="voltage"><segment duration="10" start="5" end="5"/></waveform>'
