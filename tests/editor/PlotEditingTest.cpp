@@ -319,3 +319,17 @@ TEST(PlotEditing, TimeStaysMonotoneUnderRandomGestures) {
     }
   }
 }
+
+TEST(PlotEditing, AFullCurveTakesNoFurtherPoint) {
+  TMouseEditor ed;
+  TPlotView v = View();
+  v.TimeMax = 1e6;
+  SegmentTable t;
+  for (std::int32_t i = 0; i < SegmentTable::kCapacity; ++i) t[i].Time = i;
+  t.SetLastPointIndex(SegmentTable::kCapacity - 1);
+  const TPlotPoint after{SegmentTable::kCapacity + 5.0, 1};
+  EXPECT_EQ(ed.Hover(t, false, after, v), PlotCursor::Cross);
+  EXPECT_EQ(ed.Press(t, false, after, v).Action, MouseAction::None);
+  EXPECT_FALSE(ed.Active());
+  EXPECT_EQ(t.LastPointIndex(), SegmentTable::kCapacity - 1);
+}

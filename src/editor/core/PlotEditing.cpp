@@ -169,7 +169,9 @@ TMouseOutcome TMouseEditor::Press(SegmentTable& table, bool curveEmpty, TPlotPoi
     out.Action = MouseAction::PointRemoved;
     return out;
   }
-  table[n + 1] = table[n];
+  if (n + 1 >= SegmentTable::kCapacity) return out;  // the curve is full
+  const SegmentRow copy = table[n];                  // a copy: growing the table may move its rows
+  table[n + 1] = copy;
   table.SetLastPointIndex(n + 1);
   active_ = true;
   dragging_ = false;
