@@ -185,6 +185,26 @@ TEST(History, ManyChangesStayModifiedAndUndoReaches255Steps) {
   EXPECT_EQ(doc.Voltage[1].Value, 399);
 }
 
+TEST(History, RedoReachesAtMost255Steps) {
+  Document doc;
+  TEditHistory h;
+  doc.Working = Curve(3);
+  h.RecordStep(doc);
+  // Each round leaves one more state on the redo ring: after 300 it has wrapped.
+  for (int i = 0; i < 300; ++i) {
+    doc.Working[2].Value = 1000 + i;
+    h.RecordStep(doc);
+    h.Undo(doc);
+  }
+  int redone = 0;
+  while (h.CanRedo() && redone < 1000) {
+    h.Redo(doc);
+    ++redone;
+  }
+  EXPECT_EQ(redone, TEditHistory::kReach);
+  EXPECT_EQ(doc.Voltage[2].Value, 1000 + 300 - TEditHistory::kReach);
+}
+
 TEST(History, AChangeAfterUndoKeepsRedoAvailable) {
   Document doc;
   TEditHistory h;
@@ -334,7 +354,7 @@ TEST(History, AgreesWithAPlainModelOfTheRings) {
       SegmentTable& ct = curve == 0 ? doc.Voltage : doc.Current;
       SegmentTable& mt = curve == 0 ? mv : mi;
       const std::int32_t n = ct.LastPointIndex();
-      switch (pick(4)) {
+      switch (pick(5)) {
         case 0: {  // append
           const std::int32_t k = n < 1 ? 1 : n + 1;
           if (n < 1) ct[0] = mt[0] = SegmentRow{};
@@ -358,6 +378,21 @@ TEST(History, AgreesWithAPlainModelOfTheRings) {
             const int keep = pick(n + 1);
             ct.SetLastPointIndex(keep);
             mt.SetLastPointIndex(keep);
+          }
+          break;
+        case 3:  // insert a copy of a row after it, or delete a row: shifted, repeated rows
+          if (n >= 1 && n < 40) {
+            const int row = pick(n + 1);
+            const bool insert = pick(2) == 0;
+            for (SegmentTable* x : {&ct, &mt}) {
+              if (insert) {
+                for (std::int32_t k = n + 1; k > row; --k) (*x)[k] = (*x)[k - 1];
+                x->SetLastPointIndex(n + 1);
+              } else if (row > 0) {
+                for (std::int32_t k = row; k < n; ++k) (*x)[k] = (*x)[k + 1];
+                x->SetLastPointIndex(n - 1);
+              }
+            }
           }
           break;
         default:
