@@ -60,8 +60,16 @@ double TPlotView::ClampValue(double v) const {
 
 std::int32_t SegmentEndUnder(const SegmentTable& table, double t, const TPlotView& view) {
   const std::int32_t n = table.LastPointIndex();
-  std::int32_t p = 0;
-  while (p <= n && table[p].Time < t) ++p;
+  // Times never decrease, so the first point at or after t is found by halving.
+  std::int32_t lo = 0, hi = n + 1;
+  while (lo < hi) {
+    const std::int32_t mid = lo + (hi - lo) / 2;
+    if (table[mid].Time < t)
+      lo = mid + 1;
+    else
+      hi = mid;
+  }
+  std::int32_t p = lo;
   if (p > n) return -1;
   if (p < n && table[p + 1].Time == table[p].Time &&
       Near(t, table[p].Time, view.PixelsPerSecond, kStepPixels))
