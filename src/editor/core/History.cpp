@@ -43,9 +43,11 @@ void TCurveSnapshot::CopySlices(std::int32_t begin, std::int32_t length,
   }
 }
 
-TCurveSnapshot TCurveSnapshot::Capture(const SegmentTable& table, const TCurveSnapshot& base) {
+TCurveSnapshot TCurveSnapshot::Capture(const SegmentTable& table, const TCurveSnapshot& base,
+                                       bool* same) {
   TCurveSnapshot snap;
   const std::int32_t n = table.LastPointIndex();
+  if (same) *same = n < 1 && base.count_ < 0;
   if (n < 1) return snap;
   const std::int32_t rows = n + 1;
   const std::int32_t baseRows = base.count_ >= 0 ? base.RowCount() : 0;
@@ -78,6 +80,7 @@ TCurveSnapshot TCurveSnapshot::Capture(const SegmentTable& table, const TCurveSn
 
   snap.count_ = n;
   if (prefix == rows && rows == baseRows) {
+    if (same) *same = true;
     snap.slices_ = base.slices_;
     return snap;
   }
@@ -165,9 +168,10 @@ bool TEditHistory::RecordStep(Document& doc) {
 bool TEditHistory::RecordStep(const SegmentTable& voltage, const SegmentTable& current) {
   if (suppress_) return false;
   const TDocumentState& shown = Current();
-  if (shown.Voltage.Matches(voltage) && shown.Current.Matches(current)) return false;
-  TDocumentState state{TCurveSnapshot::Capture(voltage, shown.Voltage),
-                       TCurveSnapshot::Capture(current, shown.Current)};
+  bool sameVoltage = false, sameCurrent = false;
+  TDocumentState state{TCurveSnapshot::Capture(voltage, shown.Voltage, &sameVoltage),
+                       TCurveSnapshot::Capture(current, shown.Current, &sameCurrent)};
+  if (sameVoltage && sameCurrent) return false;
   undoPos_ = Next(undoPos_);
   undo_[static_cast<std::size_t>(undoPos_)] = std::move(state);
   ++netChanges_;

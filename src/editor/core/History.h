@@ -24,8 +24,10 @@ class TCurveSnapshot {
   bool NonEmpty() const { return count_ >= 1; }
   std::int32_t RowCount() const { return count_ + 1; }
 
-  // Rows 0..N of `table` (nothing when N is 0), sharing runs equal to `base`.
-  static TCurveSnapshot Capture(const SegmentTable& table, const TCurveSnapshot& base);
+  // Rows 0..N of `table` (nothing when N is 0), sharing runs equal to `base`; `same` tells
+  // whether the curve equals `base`.
+  static TCurveSnapshot Capture(const SegmentTable& table, const TCurveSnapshot& base,
+                                bool* same = nullptr);
   // Same points with the same time, value and superpositions (preview slots do not count).
   bool Matches(const SegmentTable& table) const;
   // Rows 0..Count into `table` and N = Count (0 for an empty snapshot); rows above stay.
