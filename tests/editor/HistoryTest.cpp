@@ -74,6 +74,8 @@ TEST(History, OnlyRealChangesRecord) {
   EXPECT_FALSE(h.RecordStep(doc));
   doc.Working[2].PreviewSlot = 7;
   EXPECT_FALSE(h.RecordStep(doc));
+  EXPECT_TRUE(h.Current().Voltage.Matches(doc.Voltage));
+  EXPECT_TRUE(h.Current().Current.Matches(doc.Current));
   // Rows above N do not count either.
   doc.Working[9].Value = 99;
   EXPECT_FALSE(h.RecordStep(doc));
@@ -82,6 +84,7 @@ TEST(History, OnlyRealChangesRecord) {
 
   // Each compared field is a change: the second superposition's phase, the current curve.
   doc.Working[1].Sup2.Phase = 90;
+  EXPECT_FALSE(h.Current().Voltage.Matches(doc.Working));
   EXPECT_TRUE(h.RecordStep(doc));
   doc.Current = Curve(3);
   EXPECT_TRUE(h.RecordStep(doc));

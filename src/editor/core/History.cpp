@@ -126,14 +126,6 @@ void TCurveSnapshot::RestoreInto(SegmentTable& table) const {
   }
 }
 
-const SegmentRow& TCurveSnapshot::RowAt(std::int32_t i) const {
-  for (const Slice& s : slices_) {
-    if (i < static_cast<std::int32_t>(s.Length)) return (*s.Block)[s.Begin + i];
-    i -= static_cast<std::int32_t>(s.Length);
-  }
-  throw std::out_of_range("TCurveSnapshot::RowAt");
-}
-
 // ---- TEditHistory ----------------------------------------------------------------------------
 
 void TEditHistory::ClearHistory() {

@@ -32,8 +32,6 @@ class TCurveSnapshot {
   bool Matches(const SegmentTable& table) const;
   // Rows 0..Count into `table` and N = Count (0 for an empty snapshot); rows above stay.
   void RestoreInto(SegmentTable& table) const;
-  // Row i, 0 <= i <= Count (tests and tools; a walk through the slices).
-  const SegmentRow& RowAt(std::int32_t i) const;
 
   // Distinct row blocks and slices, for memory accounting.
   std::size_t SliceCount() const { return slices_.size(); }
