@@ -199,6 +199,10 @@ struct PlayOptions {
 int RunPlay(const PlayOptions& options) {
   SegmentTable voltageTable, currentTable;
   ReadDocumentFile(options.document, voltageTable, currentTable);
+  // An empty voltage curve would be played at the model's maximum: refuse before connecting.
+  if (voltageTable.SegmentCount() == 0)
+    return Fail(options.document + ": " +
+                _("The document has no voltage curve, so there is nothing to play."));
   std::shared_ptr<TWaveform> voltage = BuildWaveform(voltageTable);
   std::shared_ptr<TWaveform> current = BuildWaveform(currentTable);
 
@@ -364,8 +368,7 @@ void RegisterDeviceCommands(CommandRegistry& registry) {
   play->add_option("--trace", options->trace, "Write every transport line to this file");
   play->add_flag("--demo", options->demo, "Start simulated instruments first");
   registry.Add(play, [options] {
-    if (options->port.empty() && options->device.empty() && !options->demo &&
-        !DemoRequested()) {
+    if (options->port.empty() && options->device.empty() && !options->demo && !DemoRequested()) {
       std::cerr << "ondrevo-cli: play needs --port or --device\n";
       return 2;
     }

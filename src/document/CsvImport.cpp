@@ -7,7 +7,9 @@
 #include <fstream>
 #include <sstream>
 
+#include "document/DocumentIO.h"
 #include "document/Numbers.h"
+#include "document/Translate.h"
 
 namespace ondrevo {
 
@@ -188,6 +190,11 @@ CsvStaircase MakeCsvStaircase(const CsvTrace& trace, bool offsetMode, std::int32
     const double v = value(x);
     if (!std::isfinite(tau) || !std::isfinite(v)) {
       throw ECsvError("the trace's values are out of range");
+    }
+    // What enters the document must come back when the document is opened again.
+    if (!IsStorableNumber(tau) || !IsStorableNumber(v)) {
+      throw ECsvError(std::string(_("The number cannot be stored in a document:")) + " " +
+                      FormatShortest(IsStorableNumber(tau) ? v : tau));
     }
     out.Points.emplace_back(tau, previous);
     out.Points.emplace_back(tau, v);

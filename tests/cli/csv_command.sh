@@ -46,6 +46,11 @@ check "nothing written" test ! -e "$TMP/nofw.ovx"
 printf 'x-axis,1\nsecond,Volt\n\n' >"$TMP/empty.csv"
 "$CLI" import-csv "$TMP/empty.csv" 2>/dev/null >/dev/null
 check "trace without data exits 1" test $? -eq 1
+printf 'Firmware\n0,1\n1,1.7976931348623157e308\n' >"$TMP/huge.csv"
+"$CLI" import-csv "$TMP/huge.csv" -o "$TMP/huge.ovx" 2>"$TMP/err"
+check "a value that would not read back exits 1" test $? -eq 1
+check "and says so" grep -q 'cannot be stored in a document: 1.7976931348623157e+308' "$TMP/err"
+check "no document that cannot be opened again" test ! -e "$TMP/huge.ovx"
 "$CLI" import-csv "$TMP/missing.csv" 2>/dev/null
 check "missing file exits 1" test $? -eq 1
 "$CLI" import-csv "$TMP/one.csv" --budget 0 >/dev/null 2>&1

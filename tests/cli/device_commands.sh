@@ -45,5 +45,23 @@ err=$("$CLI" play "$TMP/short.ovx" --port /nonexistent/tty 2>&1)
 check "missing port exits 1" test $? -eq 1
 check "one-line error" test "$err" = "ondrevo-cli: The requested COM port does not exist."
 
+# A file that is not a waveform, or a document without a voltage curve, is never played: the
+# empty voltage curve would go out as the model's maximum. Nothing reaches the instrument.
+"$CLI" sim --model "KSV 7342-80" --pty --log "$TMP/sim.log" >"$TMP/sim.out" &
+sim=$!
+for _ in $(seq 50); do test -s "$TMP/sim.out" && break; sleep 0.1; done
+pty=$(head -n 1 "$TMP/sim.out")
+printf '<html><body/></html>' >"$TMP/page.ovx"
+err=$("$CLI" play "$TMP/page.ovx" --port "$pty" 2>&1)
+check "html page refused with exit 1" test $? -eq 1
+check "html error names the file" test "$err" = "ondrevo-cli: $TMP/page.ovx:1:1: The file is not a waveform document."
+printf '<ondrevo><arbdata><waveform_list><waveform type="current"><segment duration="1" start="1" end="1"/></waveform></waveform_list></arbdata></ondrevo>' >"$TMP/current-only.ovx"
+err=$("$CLI" play "$TMP/current-only.ovx" --port "$pty" --trace "$TMP/refused.txt" 2>&1)
+check "no voltage curve: exit 1" test $? -eq 1
+check "no voltage curve: says why" test "$err" = "ondrevo-cli: $TMP/current-only.ovx: The document has no voltage curve, so there is nothing to play."
+kill $sim
+wait $sim 2>/dev/null
+check "nothing sent to the instrument" test ! -s "$TMP/sim.log"
+
 echo "$fails failed"
 test $fails -eq 0

@@ -150,3 +150,17 @@ TEST(CsvRecordTest, TraceWithoutSamplesAndHugeRange) {
   EXPECT_NO_THROW(MakeCsvStaircase(t, false, 1000));
   EXPECT_THROW(ReadCsvFile("/nonexistent/trace.csv"), ECsvError);
 }
+
+TEST(CsvRecordTest, NumbersThatWouldNotReadBackAreRefused) {
+  // Written as 1.797693135E308, which no longer reads as a number.
+  try {
+    MakeCsvStaircase(ReadCsvText("Firmware\n0,1\n1,1.7976931348623157e308\n"), false, 1000);
+    FAIL() << "imported";
+  } catch (const ECsvError& e) {
+    EXPECT_STREQ(e.what(), "The number cannot be stored in a document: 1.7976931348623157e+308");
+  }
+  EXPECT_THROW(
+      MakeCsvStaircase(ReadCsvText("Firmware\n0,1\n1.7976931348623157e308,1\n"), false, 1000),
+      ECsvError);
+  EXPECT_NO_THROW(MakeCsvStaircase(ReadCsvText("Firmware\n0,1\n1,1.797693134e308\n"), false, 1000));
+}

@@ -178,7 +178,7 @@ TEST(ReadDocument, OrderOfCurvesAndTypeSpelling) {
 
   SegmentTable v3, c3;
   Read(
-      "<waveform type=\"Voltage\"><segment duration=\"1\" start=\"1\" end=\"2\"/></waveform>"
+      "<waveform type=\"Voltage\"><segment duration=\"0\" start=\"1\" end=\"2\"/></waveform>"
       "<waveform><segment duration=\"1\" start=\"7\" end=\"8\"/></waveform>",
       v3, c3);
   EXPECT_EQ(v3.LastPointIndex(), 0);
@@ -194,20 +194,26 @@ TEST(ReadDocument, SharedPointsAppendedWaveformsAndRounding) {
       "<sine><phase value=\"12.5\"/></sine>"
       "<triangle><phase value=\"13.5\"/></triangle>"
       "<saw><phase value=\"-0.5\"/><dutycycle value=\"0.125\"/></saw>"
-      "</segment></waveform>"
-      "<waveform type=\"voltage\"><segment duration=\"2\" start=\"9\" end=\"9\"/></waveform>",
+      "</segment></waveform>",
       v, c);
-  ASSERT_EQ(v.LastPointIndex(), 3);
+  ASSERT_EQ(v.LastPointIndex(), 2);
   EXPECT_EQ(v[1].Value, 6);  // the next start overwrites the previous end
   EXPECT_EQ(v[1].Sup1.Phase, 12);
   EXPECT_EQ(v[1].Sup1.Kind, SuperpositionKind::Sine);
   EXPECT_EQ(v[1].Sup2.Kind, SuperpositionKind::Sawtooth);  // a third overwrites the second
   EXPECT_EQ(v[1].Sup2.Phase, 0);
   EXPECT_EQ(v[1].Sup2.DutyCycle, 12);  // 12.5 % to the even neighbour
-  // The appended waveform starts its times again at 0.
-  EXPECT_EQ(v[2].Time, 0);
-  EXPECT_EQ(v[3].Time, 2);
-  EXPECT_EQ(v[2].Value, 9);
+  // A second waveform of the same curve appends to it; starting its times again at 0 after the
+  // curve's end would make them go backwards, so only an empty curve may be continued.
+  SegmentTable a, b;
+  Read(
+      "<waveform type=\"voltage\"><segment duration=\"0\" start=\"1\" end=\"5\"/></waveform>"
+      "<waveform type=\"voltage\"><segment duration=\"2\" start=\"9\" end=\"9\"/></waveform>",
+      a, b);
+  ASSERT_EQ(a.LastPointIndex(), 2);
+  EXPECT_EQ(a[1].Time, 0);
+  EXPECT_EQ(a[2].Time, 2);
+  EXPECT_EQ(a[1].Value, 9);
 }
 
 TEST(ReadDocument, IgnoredElementsAndSuperpositionsBeforeTheFirstSegment) {
@@ -268,12 +274,102 @@ TEST(ReadDocument, RefusesBrokenAndHostileInput) {
        "phase"},
       {deep, "nesting"},
       {kHead + "<waveform><segment duration=\"1e308\" start=\"0\" end=\"1\"/>"
-                   "<segment duration=\"1e308\" start=\"0\" end=\"1\"/>", "time overflow"},
+               "<segment duration=\"1e308\" start=\"0\" end=\"1\"/>",
+       "time overflow"},
   };
   for (const auto& k : cases) {
     SegmentTable v, c;
     EXPECT_THROW(ReadDocumentText(k.text, "f.ovx", v, c), EDocumentError) << k.why;
   }
+}
+
+// Errors of Read() with the full document around the body: "test.ovx:line:column: detail".
+std::string ReadError(const std::string& text) {
+  SegmentTable v, c;
+  try {
+    ReadDocumentText(text, "test.ovx", v, c);
+  } catch (const EDocumentError& e) {
+    return e.what();
+  }
+  return "accepted";
+}
+
+TEST(ReadDocument, RefusesWhatIsNotAWaveformDocument) {
+  EXPECT_EQ(ReadError("<html><body/></html>"),
+            "test.ovx:1:1: The file is not a waveform document.");
+  EXPECT_EQ(ReadError("<ondrevo><arbdata/></ondrevo>"),
+            "test.ovx: The file is not a waveform document: it has no waveform list.");
+  EXPECT_EQ(ReadError("<?xml version=\"1.0\"?>\n<ondrevo/>"),
+            "test.ovx: The file is not a waveform document: it has no waveform list.");
+  // A document the writer wrote with both curves empty stays readable.
+  SegmentTable v, c;
+  EXPECT_EQ(ReadError(FormatDocument(v, c)), "accepted");
+}
+
+TEST(ReadDocument, RefusesTimesGoingBackwards) {
+  const std::string negative =
+      kHead +
+      "<waveform type=\"current\">\r\n<segment duration=\"-5\" start=\"0\" end=\"1\"/>\r\n" +
+      "</waveform>\r\n" + kTail;
+  EXPECT_EQ(ReadError(negative), "test.ovx:6:1: The curve's time goes backwards.");
+  const std::string zigzag = kHead + "<waveform type=\"voltage\">\r\n" +
+                             "<segment duration=\"1\" start=\"0\" end=\"1\"/>\r\n" +
+                             "<segment duration=\"-2\" start=\"1\" end=\"2\"/>\r\n" +
+                             "<segment duration=\"1\" start=\"2\" end=\"3\"/>\r\n" +
+                             "</waveform>\r\n" + kTail;
+  EXPECT_EQ(ReadError(zigzag), "test.ovx:7:1: The curve's time goes backwards.");
+  // Zero durations (steps) and a negative zero are no step back.
+  SegmentTable v, c;
+  Read(
+      "<waveform type=\"voltage\"><segment duration=\"0\" start=\"0\" end=\"1\"/>"
+      "<segment duration=\"-0\" start=\"1\" end=\"2\"/></waveform>",
+      v, c);
+  EXPECT_EQ(v.LastPointIndex(), 2);
+  // The writer never writes a table whose times decrease.
+  v[2].Time = -1;
+  EXPECT_THROW(FormatDocument(v, c), EDocumentError);
+}
+
+TEST(ReadDocument, WhatTheWriterWritesTheReaderReads) {
+  const double huge = 1.7976931348623157e308;
+  EXPECT_FALSE(IsStorableNumber(huge));
+  EXPECT_FALSE(IsStorableNumber(-huge));
+  EXPECT_TRUE(IsStorableNumber(1.797693134e308));    // rounds down in every format
+  EXPECT_FALSE(IsStorableNumber(1.7976931345e308));  // fixed (10, 4) rounds it up
+  EXPECT_TRUE(IsStorableNumber(5e-324));
+  EXPECT_TRUE(IsStorableNumber(-1e306));
+
+  // Writing refuses it with the text that would not read back; nothing is written.
+  SegmentTable v, c;
+  AddPoint(v, 0, 0, true);
+  AddPoint(v, 1, huge);
+  try {
+    FormatDocument(v, c);
+    FAIL() << "written";
+  } catch (const EDocumentError& e) {
+    EXPECT_STREQ(e.what(), "The number cannot be stored in a document: 1.797693135E308");
+  }
+  AddPoint(c, 0, 0, true);
+  AddPoint(c, huge, 1);  // general form: 1.79769313486232E308
+  v.SetLastPointIndex(0);
+  EXPECT_THROW(FormatDocument(v, c), EDocumentError);
+
+  // The reader refuses it where it enters, with line and column.
+  EXPECT_EQ(
+      ReadError(kHead + "<waveform type=\"current\">\r\n"
+                        "<segment duration=\"1\" start=\"0\" end=\"1.7976931348623157e308\"/>"),
+      "test.ovx:6:1: The number cannot be stored in a document: 1.7976931348623157e308");
+  EXPECT_NE(ReadError(kHead + "<waveform><segment duration=\"1\" start=\"0\" end=\"0\">"
+                              "<sine><frequency start=\"1\" end=\"1.79769313486e308\"/>"),
+            "accepted");
+  // Durations that add up to nearly the largest double stay finite once rounded and read again.
+  EXPECT_NE(ReadError(kHead +
+                      "<waveform type=\"voltage\">"
+                      "<segment duration=\"8.98846567431157e307\" start=\"0\" end=\"0\"/>"
+                      "<segment duration=\"8.98846567431157e307\" start=\"0\" end=\"0\"/>"
+                      "</waveform>" +
+                      kTail),
+            "accepted");
 }
 
 TEST(ReadDocument, RefusesMoreRowsThanACurveHolds) {
