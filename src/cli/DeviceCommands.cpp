@@ -368,7 +368,8 @@ void RegisterDeviceCommands(CommandRegistry& registry) {
   play->add_option("--trace", options->trace, "Write every transport line to this file");
   play->add_flag("--demo", options->demo, "Start simulated instruments first");
   registry.Add(play, [options] {
-    if (options->port.empty() && options->device.empty() && !options->demo && !DemoRequested()) {
+    if (options->port.empty() && options->device.empty() && !options->demo &&
+        !DemoRequested()) {
       std::cerr << "ondrevo-cli: play needs --port or --device\n";
       return 2;
     }
