@@ -318,6 +318,8 @@ void WriteDocument(const std::string& path, const SegmentTable& voltage,
   }
   try {
     WriteFileAtomically(path, text);
+  } catch (const EFileRefused& e) {
+    throw EDocumentError(path, e.Reason());
   } catch (const std::system_error& e) {
     throw EDocumentError(path, e.code().message());
   }

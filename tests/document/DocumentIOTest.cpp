@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
+#include <csignal>
 
 #include <clocale>
 #include <cstdlib>
@@ -435,6 +437,141 @@ TEST_F(TempDir, WritingIsAtomicAndKeepsTheOldFileOnFailure) {
   WriteDocument(path, v, c);
   EXPECT_EQ(fs::status(path).permissions() & fs::perms::all,
             fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+}
+
+TEST_F(TempDir, SavingRefusesReadOnlyAndOddTargetsAndFollowsLinks) {
+  SegmentTable v, c;
+  AddPoint(v, 0, 1, true);
+  AddPoint(v, 1, 2);
+  auto content = [](const std::string& p) {
+    std::ifstream in(p, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  };
+
+  // A 0444 file is not replaced, even by root.
+  const std::string ro = Path("ro.ovx");
+  WriteFileAtomically(ro, "old");
+  fs::permissions(ro, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+  try {
+    WriteDocument(ro, v, c);
+    FAIL() << "replaced";
+  } catch (const EDocumentError& e) {
+    EXPECT_EQ(std::string(e.what()), ro + ": The file is read-only.");
+  }
+  EXPECT_EQ(content(ro), "old");
+
+  // A link is followed: its file gets the document, the link stays a link.
+  fs::create_directories(Path("real"));
+  const std::string real = Path("real/doc.ovx");
+  WriteFileAtomically(real, "old");
+  fs::create_symlink("real/doc.ovx", Path("link.ovx"));
+  fs::create_symlink(Path("link.ovx"), Path("link2.ovx"));
+  WriteDocument(Path("link2.ovx"), v, c);
+  EXPECT_TRUE(fs::is_symlink(Path("link.ovx")));
+  EXPECT_TRUE(fs::is_symlink(Path("link2.ovx")));
+  EXPECT_EQ(content(real), FormatDocument(v, c));
+  // A dangling link creates the file it names; a loop of links is an error.
+  fs::create_symlink("real/new.ovx", Path("dangling.ovx"));
+  WriteDocument(Path("dangling.ovx"), v, c);
+  EXPECT_EQ(content(Path("real/new.ovx")), FormatDocument(v, c));
+  fs::create_symlink("loop.ovx", Path("loop.ovx"));
+  EXPECT_THROW(WriteDocument(Path("loop.ovx"), v, c), EDocumentError);
+
+  // A FIFO is not a file to save into (and is never opened: that would block).
+  const std::string fifo = Path("fifo.ovx");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+  try {
+    WriteDocument(fifo, v, c);
+    FAIL() << "replaced";
+  } catch (const EDocumentError& e) {
+    EXPECT_EQ(std::string(e.what()),
+              fifo + ": The file cannot be saved there: it is not a regular file.");
+  }
+  EXPECT_TRUE(fs::is_fifo(fifo));
+
+  // Nothing was left behind in either folder.
+  for (const auto& folder : {dir_, dir_ / "real"})
+    for (auto& e : fs::directory_iterator(folder))
+      EXPECT_EQ(e.path().filename().string().find(".ondrevo-"), std::string::npos) << e.path();
+}
+
+TEST_F(TempDir, SavingRefusesAnotherUsersFile) {
+  // The folder is writable for everyone, the file only for its owner (root here).
+  fs::permissions(dir_, fs::perms::all);
+  const std::string theirs = Path("theirs.ovx");
+  WriteFileAtomically(theirs, "old");
+  fs::permissions(theirs, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
+                              fs::perms::others_read);
+  if (::getuid() != 0) GTEST_SKIP() << "needs root to act as another user";
+  const pid_t child = ::fork();
+  if (child == 0) {
+    if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(3);
+    try {
+      WriteFileAtomically(theirs, "new");
+    } catch (const EFileRefused&) {
+      ::_exit(0);
+    } catch (...) {
+      ::_exit(2);
+    }
+    ::_exit(1);
+  }
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  std::ifstream in(theirs);
+  std::string text;
+  in >> text;
+  EXPECT_EQ(text, "old");
+}
+
+TEST_F(TempDir, TemporaryFilesGoOnSignalsAndStaleOnesAreRemoved) {
+  const std::string target = Path("big.ovx");
+  WriteFileAtomically(target, "old");
+  auto temps = [&] {
+    int n = 0;
+    for (auto& e : fs::directory_iterator(dir_))
+      if (e.path().filename().string().find(".ondrevo-") != std::string::npos) ++n;
+    return n;
+  };
+  // A large write ended by the signal while its temporary file exists.
+  for (int sig : {SIGTERM, SIGINT}) {
+    bool interrupted = false;
+    for (int attempt = 0; attempt < 5 && !interrupted; ++attempt) {
+      const pid_t child = ::fork();
+      if (child == 0) {
+        const std::string data(64u << 20, 'x');
+        WriteFileAtomically(target, data);
+        ::_exit(0);
+      }
+      while (temps() == 0) {
+        int status = 0;
+        if (::waitpid(child, &status, WNOHANG) == child) break;
+        ::usleep(200);
+      }
+      ::kill(child, sig);
+      int status = 0;
+      ::waitpid(child, &status, 0);
+      interrupted = WIFSIGNALED(status) && WTERMSIG(status) == sig;
+      if (!interrupted) WriteFileAtomically(target, "old");
+    }
+    ASSERT_TRUE(interrupted) << "the write always finished first";
+    EXPECT_EQ(temps(), 0) << sig;
+    std::ifstream in(target);
+    std::string text;
+    in >> text;
+    EXPECT_EQ(text, "old");
+  }
+
+  // Left by a process that died (no pid 99999999 exists), or by a live one (ours).
+  const std::string stale = Path(".big.ovx.99999999.ondrevo-AbC123");
+  const std::string live = Path(".big.ovx." + std::to_string(::getpid()) + ".ondrevo-XyZ789");
+  const std::string other = Path(".other.ovx.99999999.ondrevo-AbC123");
+  for (const auto& p : {stale, live, other}) WriteFileAtomically(p, "tmp");
+  WriteFileAtomically(target, "new");
+  EXPECT_FALSE(fs::exists(stale));
+  EXPECT_TRUE(fs::exists(live));
+  EXPECT_TRUE(fs::exists(other));  // another file's business
 }
 
 TEST_F(TempDir, ReadOnlyDetection) {
