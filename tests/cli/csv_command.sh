@@ -51,6 +51,11 @@ printf 'Firmware\n0,1\n1,1.7976931348623157e308\n' >"$TMP/huge.csv"
 check "a value that would not read back exits 1" test $? -eq 1
 check "and says so" grep -q 'cannot be stored in a document: 1.7976931348623157e+308' "$TMP/err"
 check "no document that cannot be opened again" test ! -e "$TMP/huge.ovx"
+if [ -w /dev/full ]; then
+  "$CLI" import-csv "$TMP/one.csv" >/dev/full 2>"$TMP/err"
+  check "import to a full device exits 1" test $? -eq 1
+  check "and says so" grep -q 'cannot write the document to standard output' "$TMP/err"
+fi
 "$CLI" import-csv "$TMP/missing.csv" 2>/dev/null
 check "missing file exits 1" test $? -eq 1
 "$CLI" import-csv "$TMP/one.csv" --budget 0 >/dev/null 2>&1

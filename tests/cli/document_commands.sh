@@ -55,6 +55,15 @@ check "no waveform list said" grep -q 'nolist.ovx: The file is not a waveform do
 printf '<ondrevo><arbdata><waveform_list/></arbdata></ondrevo>' >"$TMP/empty.ovx"
 out=$("$CLI" info "$TMP/empty.ovx")
 check "a document with both curves empty stays readable" grep -q '^voltage: empty' <<<"$out"
+# Output that cannot be written (a full device) is a failure, not silence.
+if [ -w /dev/full ]; then
+  for args in "info $DOC" "info $DOC --json" "normalize $DOC"; do
+    # shellcheck disable=SC2086
+    "$CLI" $args >/dev/full 2>"$TMP/err"
+    check "$args to a full device exits 1" test $? -eq 1
+    check "$args says so" grep -q 'cannot write .* to standard output: No space left on device' "$TMP/err"
+  done
+fi
 "$CLI" info "$TMP/missing.ovx" 2>/dev/null
 check "missing file exits 1" test $? -eq 1
 "$CLI" info >/dev/null 2>&1
