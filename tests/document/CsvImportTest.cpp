@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <clocale>
+#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -163,4 +164,30 @@ TEST(CsvRecordTest, NumbersThatWouldNotReadBackAreRefused) {
       MakeCsvStaircase(ReadCsvText("Firmware\n0,1\n1.7976931348623157e308,1\n"), false, 1000),
       ECsvError);
   EXPECT_NO_THROW(MakeCsvStaircase(ReadCsvText("Firmware\n0,1\n1,1.797693134e308\n"), false, 1000));
+}
+
+TEST(CsvRecordTest, LinesAndTracesAreBounded) {
+  // A line just at the bound is read; one byte more is refused with its line number, from a
+  // stream and from text alike.
+  const std::string atBound = "Firmware\n0," + std::string(kMaxCsvLineBytes - 2, '1') + "\n";
+  std::istringstream ok(atBound);
+  EXPECT_EQ(ReadCsvStream(ok).SkippedRecords, 1);
+  const std::string over = "Firmware\n0," + std::string(kMaxCsvLineBytes - 1, '1') + "\n";
+  std::istringstream bad(over);
+  try {
+    ReadCsvStream(bad);
+    FAIL() << "read";
+  } catch (const ECsvError& e) {
+    EXPECT_STREQ(e.what(), "Line 2 of the trace is longer than 1 MiB.");
+  }
+  EXPECT_THROW(ReadCsvText(over), ECsvError);
+  EXPECT_NO_THROW(ReadCsvText(atBound));
+  // Lines split across the pieces the stream is read in are put together again.
+  std::string many = "Firmware\n";
+  for (int i = 0; i < 20000; ++i) many += std::to_string(i) + ",1.25\r\n";
+  std::istringstream in(many);
+  const CsvTrace t = ReadCsvStream(in);
+  ASSERT_EQ(t.Samples.size(), 20000u);
+  EXPECT_EQ(t.Samples.back().Time, 19999);
+  EXPECT_EQ(t.SkippedRecords, 0);
 }
