@@ -75,6 +75,8 @@ TEST(CsvStaircaseTest, DecimationTakesAboutTheBudget) {
   EXPECT_EQ(CsvDecimationStep(1000, 1000), 1);  // 999/1000 + 0.5 rounds to 1
   EXPECT_EQ(CsvDecimationStep(1001, 1000), 2);  // exactly 1.5: the even neighbour
   EXPECT_EQ(CsvDecimationStep(3001, 1000), 4);  // exactly 3.5
+  EXPECT_EQ(CsvDecimationStep(2001, 1000), 2);  // exactly 2.5: down to the even neighbour
+  EXPECT_EQ(CsvDecimationStep(4001, 1000), 4);  // exactly 4.5
   // A budget beyond what a table holds: the staircase still fits it.
   const std::int64_t k = CsvDecimationStep(100000, 100000);
   EXPECT_LE(2 * ((100000 - 1) / k + 1) + 1, SegmentTable::kCapacity);

@@ -280,6 +280,29 @@ TEST_F(Ksv7340Test, BurstCountLines) {
                                              "LIST:BLOC? 0", "LIST:SEQ:STAT?"));
 }
 
+// Every remaining command sequence, line for line: a misspelt command shows here, not only on
+// an instrument.
+TEST_F(Ksv7340Test, PauseStopOutputAndDisconnectTranscripts) {
+  Make();
+  ConnectQuietly();
+  device->Pause();
+  EXPECT_THAT(transport->Lines(), ElementsAre("ABOR"));
+  transport->ClearLines();
+  device->Stop();
+  EXPECT_THAT(transport->Lines(), ElementsAre("ABOR", "LIST:SEQ:CLE"));
+  transport->ClearLines();
+  device->SetOutputEnabled(false, 0);
+  device->SetOutputEnabled(true, 0);
+  EXPECT_THAT(transport->Lines(), ElementsAre("OUTP OFF", "OUTP ON"));
+  transport->ClearLines();
+  device->SetValues(12.5, 1.25);
+  EXPECT_THAT(transport->Lines(), ElementsAre("VOLT 12.500", "CURR 1.250"));
+  transport->ClearLines();
+  device->Disconnect();
+  EXPECT_THAT(transport->Lines(), ElementsAre("LIST:SEQ:STAT OFF", "SYST:LOC", "[close]"));
+  EXPECT_THAT(events.log, ElementsAre("disconnect"));
+}
+
 TEST_F(Ksv7340Test, SetValuesChecksTheLimitsBeforeSendingAnything) {
   Make("KSV 7342-80");
   ConnectQuietly();  // maxima now 81.6 V and 5.1 A

@@ -157,6 +157,13 @@ TEST(RS232, LinesGoOutWithOneLineFeedAndRepliesAreAssembled) {
   std::this_thread::sleep_for(20ms);
   port.Send("Q?");
   EXPECT_EQ(pty.Read(), "Q?\n");
+  // Nothing of it is left to read: a stale line would be taken for the answer.
+  EXPECT_THROW(port.Receive(100), ETimeoutError);
+  // And an answer in a read of its own is not joined to it either.
+  pty.Write("stale2");
+  std::this_thread::sleep_for(20ms);
+  port.Send("R?");
+  EXPECT_EQ(pty.Read(), "R?\n");
   pty.Write("fresh\n");
   EXPECT_EQ(port.Receive(500), "fresh");
 }
