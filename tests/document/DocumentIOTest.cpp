@@ -320,6 +320,9 @@ TEST(ReadDocument, RefusesTimesGoingBackwards) {
                              "<segment duration=\"1\" start=\"2\" end=\"3\"/>\r\n" +
                              "</waveform>\r\n" + kTail;
   EXPECT_EQ(ReadError(zigzag), "test.ovx:7:1: The curve's time goes backwards.");
+  // The smallest step back counts too.
+  EXPECT_EQ(ReadError(kHead + "<waveform><segment duration=\"-1E-300\" start=\"0\" end=\"1\"/>"),
+            "test.ovx:5:11: The curve's time goes backwards.");
   // Zero durations (steps) and a negative zero are no step back.
   SegmentTable v, c;
   Read(
