@@ -21,6 +21,9 @@ reader-root-check ~ src/document/DocumentIO.cpp ~ if (std::strcmp(name, "ondrevo
 writer-sup2-without-sup1 ~ src/document/DocumentIO.cpp ~ if (row.Sup1.Kind == SuperpositionKind::None) { ~ if (row.Sup1.Kind == SuperpositionKind::None && row.Sup2.Kind == SuperpositionKind::None) {
 writer-current-fixed ~ src/document/DocumentIO.cpp ~ return Checked(voltage ? FormatFixed(d, 14, 8) : FormatGeneral(d)); ~ return Checked(FormatFixed(d, 14, 8));
 writer-duty-fraction ~ src/document/DocumentIO.cpp ~ Fixed(sup.DutyCycle / 100.0, 10, 4) ~ Fixed(sup.DutyCycle / 10.0, 10, 4)
+file-read-only ~ src/document/AtomicFile.cpp ~ if (exists && ((st.st_mode & 0222) == 0 || ~ if (exists && (false ||
+file-link-follow ~ src/document/AtomicFile.cpp ~ const std::string path = ResolveLinks(requested); ~ const std::string path = requested;
+csv-line-cap ~ src/document/CsvImport.cpp ~ if (end - pos > kMaxCsvLineBytes) LineTooLong(line); ~ if (end - pos >= kMaxCsvLineBytes) LineTooLong(line);
 numbers-half-even ~ src/document/Numbers.cpp ~ if (std::fabs(value - std::trunc(value)) == 0.5) r = 2.0 * std::round(value / 2.0); ~ (void)0;
 csv-decimation-half-up ~ src/document/CsvImport.cpp ~ RoundHalfEven(static_cast<double>(samples - 1) / p + 0.5) ~ std::floor(static_cast<double>(samples - 1) / p + 0.5 + 0.5)
 csv-time-backwards ~ src/document/CsvImport.cpp ~ if (s.Time < trace_.Samples.back().Time ~ if (s.Time < trace_.Samples.back().Time - 1
