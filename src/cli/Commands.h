@@ -24,6 +24,10 @@ bool& DemoRequested();
 // Prints "ondrevo-cli: <message>" on stderr and returns 1.
 int Fail(const std::string& message);
 
+// Flushes standard output: 0, or Fail naming `what` when it could not be written (a full disk, a
+// closed pipe).
+int FlushStdout(const std::string& what);
+
 void RegisterDocumentCommands(CommandRegistry& registry);  // info, normalize
 void RegisterSimCommand(CommandRegistry& registry);        // sim
 void RegisterDeviceCommands(CommandRegistry& registry);    // devices, play

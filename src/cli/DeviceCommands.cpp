@@ -160,9 +160,11 @@ class ProgressLine {
   std::size_t last_ = 0;
 };
 
-// The device on `port`, identified like discovery does.
-std::shared_ptr<TDevice> DeviceOnPort(const std::string& port) {
+// The device on `port`, identified like discovery does; `trace` sees the probe's lines too.
+std::shared_ptr<TDevice> DeviceOnPort(const std::string& port,
+                                      const TInterface::TTraceObserver& trace = {}) {
   auto probe = std::make_shared<TRS232Interface>(1, port);
+  probe->SetTraceObserver(trace);
   probe->Open();
   std::string reply;
   try {
@@ -178,6 +180,7 @@ std::shared_ptr<TDevice> DeviceOnPort(const std::string& port) {
   const TIdentification id = ParseIdentification(reply);
   auto transport = std::make_shared<TRS232Interface>(1, port);
   transport->Name = "COM";
+  transport->SetTraceObserver(trace);
   return CreateDeviceForModel(id.Model, transport, id.SerialNumber);
 }
 
@@ -199,19 +202,37 @@ struct PlayOptions {
 int RunPlay(const PlayOptions& options) {
   SegmentTable voltageTable, currentTable;
   ReadDocumentFile(options.document, voltageTable, currentTable);
+  // An empty voltage curve would be played at the model's maximum: refuse before connecting.
+  if (voltageTable.SegmentCount() == 0)
+    return Fail(options.document + ": " +
+                _("The document has no voltage curve, so there is nothing to play."));
   std::shared_ptr<TWaveform> voltage = BuildWaveform(voltageTable);
   std::shared_ptr<TWaveform> current = BuildWaveform(currentTable);
 
   std::optional<sim::TDemoInstruments> instruments;
   if (options.demo || DemoRequested()) instruments.emplace(1.0);
 
+  // The trace starts with the first line, also when connecting fails.
+  std::ofstream traceFile;
+  std::mutex traceLock;
+  TInterface::TTraceObserver traceObserver;
+  if (!options.trace.empty()) {
+    traceFile.open(options.trace, std::ios::trunc);
+    if (!traceFile) return Fail(_("Cannot write ") + options.trace);
+    traceObserver = [&](const std::string& line) {
+      std::lock_guard guard(traceLock);
+      traceFile << line << '\n';
+      traceFile.flush();
+    };
+  }
+
   std::shared_ptr<TDevice> found;
   if (!options.port.empty())
-    found = DeviceOnPort(options.port);
+    found = DeviceOnPort(options.port, traceObserver);
   else if (!options.device.empty())
     found = DeviceByName(options.device);
   else if (instruments)
-    found = DeviceOnPort(instruments->Paths().front());
+    found = DeviceOnPort(instruments->Paths().front(), traceObserver);
   else
     return Fail(_("Name an instrument with --port or --device"));
 
@@ -241,19 +262,8 @@ int RunPlay(const PlayOptions& options) {
         _("The duration of the waveform exceeds the maximum duration supported by this "
           "device. Please reduce the duration and retry."));
 
-  std::ofstream traceFile;
-  std::mutex traceLock;
-  auto transport = player->GetInterface();
-  if (!options.trace.empty()) {
-    traceFile.open(options.trace, std::ios::trunc);
-    if (!traceFile) return Fail(_("Cannot write ") + options.trace);
-    if (transport)
-      transport->SetTraceObserver([&](const std::string& line) {
-        std::lock_guard guard(traceLock);
-        traceFile << line << '\n';
-        traceFile.flush();
-      });
-  }
+  if (auto transport = player->GetInterface(); transport && traceObserver)
+    transport->SetTraceObserver(traceObserver);
 
   TEventQueue queue;
   queue.Install();

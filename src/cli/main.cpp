@@ -1,4 +1,7 @@
+#include <cerrno>
 #include <clocale>
+#include <cstdio>
+#include <cstring>
 #include <exception>
 #include <iostream>
 
@@ -14,6 +17,16 @@ bool& DemoRequested() {
 int Fail(const std::string& message) {
   std::cerr << "ondrevo-cli: " << message << '\n';
   return 1;
+}
+
+int FlushStdout(const std::string& what) {
+  errno = 0;
+  std::cout.flush();
+  const bool failed = !std::cout || std::fflush(stdout) != 0 || std::ferror(stdout);
+  if (!failed) return 0;
+  const int err = errno;
+  return Fail("cannot write " + what + " to standard output" +
+              (err ? std::string(": ") + std::strerror(err) : std::string()));
 }
 
 }  // namespace ondrevo::cli

@@ -46,7 +46,18 @@ bool BaudConstant(int32_t baud, speed_t& out) {
   return false;
 }
 
+std::string WithPath(const char* text, const std::string& path) {
+  std::string out = text;
+  const auto at = out.find("%s");
+  if (at != std::string::npos) out.replace(at, 2, path);
+  return out;
+}
+
 }  // namespace
+
+std::string TRS232Interface::StoppedAnswering(const std::string& systemText) const {
+  return WithPath(_("The instrument on %s stopped answering:"), openPath_) + " " + systemText;
+}
 
 void SetRS232Defaults(const TRS232Settings& settings) {
   std::lock_guard guard(gDefaultsLock);
@@ -106,11 +117,13 @@ void TRS232Interface::Open() {
     // Nobody else may use the port while it is open here (discovery probes included).
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
       ::close(fd);
-      throw ENotInstalledError(_("The requested COM port does not exist."));
+      throw ENotInstalledError(
+          WithPath(_("The serial port %s is in use by another program."), path));
     }
     {
       std::lock_guard guard(lock_);
       handle_ = fd;
+      openPath_ = path;
     }
     Configure();
   }
@@ -125,9 +138,11 @@ void TRS232Interface::Configure() {
   termios tio{};
   if (::tcgetattr(handle_, &tio) != 0 && errno != 0) {
     const int code = errno;
+    const std::string path = openPath_;
     Close();
-    throw EConnectionError(
-        WithErrorCode(_("Could not load COM port settings. Error code is"), code));
+    std::string text = WithErrorCode(_("Could not load COM port settings. Error code is"), code);
+    if (code == ENOTTY) text = WithPath(_("%s is not a serial port:"), path) + " " + text;
+    throw EConnectionError(text);
   }
   ::cfmakeraw(&tio);
   tio.c_cflag |= CLOCAL | CREAD;
@@ -193,8 +208,8 @@ void TRS232Interface::DoSend(const std::string& command) {
   std::lock_guard guard(lock_);
   if (handle_ < 0) throw EConnectionError(_("No device connected"));
   if (::tcflush(handle_, TCIFLUSH) != 0 && errno != 0)
-    throw ETransceiveError(
-        WithErrorCode(_("The input buffer could not be cleared. Error code is"), errno));
+    throw ETransceiveError(StoppedAnswering(
+        WithErrorCode(_("The input buffer could not be cleared. Error code is"), errno)));
   const std::string data = command + '\n';
   std::size_t written = 0;
   const auto deadline = Clock::now() + std::chrono::milliseconds(kWriteTimeoutMs);
@@ -205,14 +220,16 @@ void TRS232Interface::DoSend(const std::string& command) {
       continue;
     }
     if (n < 0 && errno != EAGAIN && errno != EINTR)
-      throw ETransceiveError(WithErrorCode(_("Data could not be sent. Error code is"), errno));
+      throw ETransceiveError(
+          StoppedAnswering(WithErrorCode(_("Data could not be sent. Error code is"), errno)));
     const auto left =
         std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
     if (left <= 0) break;
     pollfd pfd{handle_, POLLOUT, 0};
     ::poll(&pfd, 1, static_cast<int>(left));
   }
-  if (written < data.size()) throw ETransceiveError(_("Could not send complete data"));
+  if (written < data.size())
+    throw ETransceiveError(StoppedAnswering(_("Could not send complete data")));
 }
 
 std::string TRS232Interface::DoReceive(uint32_t timeoutMs) {
@@ -229,7 +246,7 @@ std::string TRS232Interface::DoReceive(uint32_t timeoutMs) {
     if (ready > 0) {
       // A hung-up line reports HUP (and EIO on read) at once: no spinning on it.
       if (!(pfd.revents & POLLIN))
-        throw EConnectionError(_("The connection to the device was lost"));
+        throw EConnectionError(StoppedAnswering(_("The connection to the device was lost")));
       const ssize_t n = ::read(handle_, chunk, sizeof chunk);
       if (n > 0) {
         buffer.append(chunk, static_cast<std::size_t>(n));
@@ -239,10 +256,10 @@ std::string TRS232Interface::DoReceive(uint32_t timeoutMs) {
           buffer.erase(0, lf != std::string::npos ? lf + 1 : buffer.size() - kMaxReplyBytes);
         }
       } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
-        throw EConnectionError(_("The connection to the device was lost"));
+        throw EConnectionError(StoppedAnswering(_("The connection to the device was lost")));
       }
     } else if (ready < 0 && errno != EINTR) {
-      throw EConnectionError(_("The connection to the device was lost"));
+      throw EConnectionError(StoppedAnswering(_("The connection to the device was lost")));
     }
     // Also when bytes keep coming without a line end.
     if (Clock::now() >= deadline) throw ETimeoutError(_("The connection timed out"));

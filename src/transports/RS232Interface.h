@@ -69,9 +69,12 @@ class TRS232Interface : public TInterface, public IDeviceScanner {
  private:
   std::string ResolvePath() const;
   void Configure();
+  // "The instrument on <port> stopped answering: " before the system's text.
+  std::string StoppedAnswering(const std::string& systemText) const;
 
   int handle_ = -1;
-  std::mutex lock_;  // one Send or one Receive at a time
+  std::string openPath_;  // the device path the open port came from
+  std::mutex lock_;       // one Send or one Receive at a time
 };
 
 }  // namespace ondrevo

@@ -45,5 +45,52 @@ err=$("$CLI" play "$TMP/short.ovx" --port /nonexistent/tty 2>&1)
 check "missing port exits 1" test $? -eq 1
 check "one-line error" test "$err" = "ondrevo-cli: The requested COM port does not exist."
 
+# A file that is not a waveform, or a document without a voltage curve, is never played: the
+# empty voltage curve would go out as the model's maximum. Nothing reaches the instrument.
+"$CLI" sim --model "KSV 7342-80" --pty --log "$TMP/sim.log" >"$TMP/sim.out" &
+sim=$!
+for _ in $(seq 50); do test -s "$TMP/sim.out" && break; sleep 0.1; done
+pty=$(head -n 1 "$TMP/sim.out")
+printf '<html><body/></html>' >"$TMP/page.ovx"
+err=$("$CLI" play "$TMP/page.ovx" --port "$pty" 2>&1)
+check "html page refused with exit 1" test $? -eq 1
+check "html error names the file" test "$err" = "ondrevo-cli: $TMP/page.ovx:1:1: The file is not a waveform document."
+printf '<ondrevo><arbdata><waveform_list><waveform type="current"><segment duration="1" start="1" end="1"/></waveform></waveform_list></arbdata></ondrevo>' >"$TMP/current-only.ovx"
+err=$("$CLI" play "$TMP/current-only.ovx" --port "$pty" --trace "$TMP/refused.txt" 2>&1)
+check "no voltage curve: exit 1" test $? -eq 1
+check "no voltage curve: says why" test "$err" = "ondrevo-cli: $TMP/current-only.ovx: The document has no voltage curve, so there is nothing to play."
+check "nothing sent to the instrument" test ! -s "$TMP/sim.log"
+
+# Instrument trouble names the port: a second play on a port in use, the instrument going away
+# during playback, a plain file as the port.
+"$CLI" play "$TMP/short.ovx" --port "$pty" --burst 0 --trace "$TMP/first.txt" 2>"$TMP/first.err" &
+first=$!
+for _ in $(seq 100); do grep -q 'STAT:OPER:COND' "$TMP/first.txt" 2>/dev/null && break; sleep 0.1; done
+err=$("$CLI" play "$TMP/short.ovx" --port "$pty" 2>&1)
+check "second play on the port exits 1" test $? -eq 1
+check "second play: the port is in use" test "$err" = "ondrevo-cli: The serial port $pty is in use by another program."
+kill -KILL $sim
+wait $sim 2>/dev/null
+wait $first
+check "instrument gone during playback exits 1" test $? -eq 1
+check "instrument gone: names model and port, keeps the system's text" grep -q "Error on KSV 7342-80: The instrument on $pty stopped answering: The input buffer could not be cleared. Error code is 0x05" "$TMP/first.err"
+printf 'hello\n' >"$TMP/plain.txt"
+err=$("$CLI" play "$TMP/short.ovx" --port "$TMP/plain.txt" 2>&1)
+check "plain file as port exits 1" test $? -eq 1
+check "plain file: not a serial port" test "$err" = "ondrevo-cli: $TMP/plain.txt is not a serial port: Could not load COM port settings. Error code is 0x19"
+
+# --trace records from the first line, also when no instrument answers.
+python3 -c 'import os, pty, sys, time
+m, s = pty.openpty()
+print(os.ttyname(s), flush=True)
+time.sleep(10)' >"$TMP/silent.out" &
+silent=$!
+for _ in $(seq 50); do test -s "$TMP/silent.out" && break; sleep 0.1; done
+"$CLI" play "$TMP/short.ovx" --port "$(head -n 1 "$TMP/silent.out")" --trace "$TMP/silent.txt" 2>/dev/null
+check "silent port exits 1" test $? -eq 1
+check "trace holds the probe" grep -qx '> ;\*IDN?' "$TMP/silent.txt"
+kill $silent 2>/dev/null
+wait $silent 2>/dev/null
+
 echo "$fails failed"
 test $fails -eq 0

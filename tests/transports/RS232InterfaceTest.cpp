@@ -157,6 +157,13 @@ TEST(RS232, LinesGoOutWithOneLineFeedAndRepliesAreAssembled) {
   std::this_thread::sleep_for(20ms);
   port.Send("Q?");
   EXPECT_EQ(pty.Read(), "Q?\n");
+  // Nothing of it is left to read: a stale line would be taken for the answer.
+  EXPECT_THROW(port.Receive(100), ETimeoutError);
+  // And an answer in a read of its own is not joined to it either.
+  pty.Write("stale2");
+  std::this_thread::sleep_for(20ms);
+  port.Send("R?");
+  EXPECT_EQ(pty.Read(), "R?\n");
   pty.Write("fresh\n");
   EXPECT_EQ(port.Receive(500), "fresh");
 }
@@ -208,6 +215,56 @@ TEST(RS232, AnOpenPortIsNotSharedWithAProbe) {
   EXPECT_THROW(probe.Open(), ENotInstalledError);
   owner.Close();
   EXPECT_NO_THROW(probe.Open());
+}
+
+TEST(RS232, TroubleSaysWhichPortAndKeepsTheSystemsText) {
+  Pty pty;
+  TRS232Interface owner(1, pty.SlavePath());
+  owner.Open();
+  TRS232Interface second(1, pty.SlavePath());
+  try {
+    second.Open();
+    FAIL();
+  } catch (const ENotInstalledError& e) {
+    EXPECT_EQ(std::string(e.what()),
+              "The serial port " + pty.SlavePath() + " is in use by another program.");
+  }
+
+  // The instrument goes away: the next send names the port before the system's text.
+  pty.HangUp();
+  try {
+    owner.Send("*IDN?");
+    FAIL();
+  } catch (const EInterfaceError& e) {
+    EXPECT_EQ(std::string(e.what()), "The instrument on " + pty.SlavePath() +
+                                         " stopped answering: The input buffer could not be "
+                                         "cleared. Error code is 0x05");
+  }
+  try {
+    owner.Receive(100);
+    FAIL();
+  } catch (const EConnectionError& e) {
+    EXPECT_EQ(std::string(e.what()), "The instrument on " + pty.SlavePath() +
+                                         " stopped answering: The connection to the device was "
+                                         "lost");
+  }
+
+  // A plain file opens, but has no line settings.
+  char plain[] = "/tmp/ondrevo-plain-XXXXXX";
+  const int fd = ::mkstemp(plain);
+  ASSERT_GE(fd, 0);
+  ::close(fd);
+  TRS232Interface file(1, plain);
+  try {
+    file.Open();
+    FAIL();
+  } catch (const EConnectionError& e) {
+    EXPECT_EQ(std::string(e.what()), std::string(plain) +
+                                         " is not a serial port: Could not load COM port "
+                                         "settings. Error code is 0x19");
+  }
+  EXPECT_FALSE(file.IsOpen());
+  ::unlink(plain);
 }
 
 TEST(RS232, ScannerHasOneComInterface) {
