@@ -15,7 +15,7 @@
 #include <stdexcept>
 
 #include "devices/MainThread.h"
-#include "devices/supplies/Ksv7340Device.h"
+#include "devices/supplies/ksv7340/Ksv7340Device.h"
 #include "document/SegmentTable.h"
 #include "model/Builder.h"
 #include "sim/Front.h"

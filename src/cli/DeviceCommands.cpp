@@ -19,7 +19,7 @@
 #include "document/Translate.h"
 #include "model/Builder.h"
 #include "sim/Demo.h"
-#include "transports/Identification.h"
+#include "devices/Identification.h"
 #include "transports/RS232Interface.h"
 
 namespace ondrevo::cli {

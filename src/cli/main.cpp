@@ -3,6 +3,7 @@
 #include <iostream>
 
 #include "cli/Commands.h"
+#include "devices/supplies/Drivers.h"
 
 namespace ondrevo::cli {
 
@@ -21,6 +22,7 @@ int Fail(const std::string& message) {
 int main(int argc, char** argv) {
   // Numbers never depend on the locale (they go through our own helpers); messages may.
   std::setlocale(LC_ALL, "");
+  ondrevo::InstallSupplyDrivers();
   CLI::App app{"Ondrevo Designer command-line tool", "ondrevo-cli"};
   app.require_subcommand(1);
   app.add_flag("--demo", ondrevo::cli::DemoRequested(),

@@ -31,6 +31,7 @@
 #include "app/TrQ.h"
 #include "devices/Device.h"
 #include "devices/Interface.h"
+#include "devices/supplies/Drivers.h"
 #include "document/AtomicFile.h"
 #include "document/Numbers.h"
 #include "document/SegmentTable.h"
@@ -169,6 +170,7 @@ TRemoteForm::~TRemoteForm() {
 }
 
 std::vector<TRemoteForm::TScannerFactory> TRemoteForm::DefaultScanners() {
+  InstallSupplyDrivers();
   // In bus order; GPIB and USB come before the serial scanner, NI-DAQmx, analog and TTL after
   // it, as their scanners are added.
   return {

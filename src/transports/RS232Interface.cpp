@@ -15,8 +15,9 @@
 
 #include "devices/Device.h"
 #include "devices/DeviceErrors.h"
+#include "devices/Identification.h"
+#include "devices/Probe.h"
 #include "document/Translate.h"
-#include "transports/Identification.h"
 
 namespace ondrevo {
 
@@ -272,23 +273,14 @@ void TRS232Interface::GetDevices(TDeviceList& devices) {
     DevicePath = ports[n - 1];
     std::string reply;
     try {
-      Open();
-      Send(";*IDN?");
-      reply = Receive(kProbeTimeoutMs);
-      Send("SYST:LOC");
-      Close();
+      reply = ReadIdentification(*this, kProbeTimeoutMs);
     } catch (...) {
-      try {
-        Close();
-      } catch (...) {
-      }
       continue;
     }
     if (!IsMakerReply(reply)) continue;
-    const TIdentification id = ParseIdentification(reply);
     auto transport = std::make_shared<TRS232Interface>(n, ports[n - 1]);
     transport->Name = Name;
-    devices.push_back(CreateDeviceForModel(id.Model, transport, id.SerialNumber));
+    devices.push_back(MakeIdentifiedDevice(reply, transport));
   }
   PortNumber = kMaxPorts;
   DevicePath.clear();

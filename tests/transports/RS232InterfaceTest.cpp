@@ -10,8 +10,9 @@
 #include <thread>
 
 #include "devices/DeviceErrors.h"
-#include "devices/supplies/Ksv7340Device.h"
-#include "transports/Identification.h"
+#include "devices/Identification.h"
+#include "devices/supplies/Drivers.h"
+#include "devices/supplies/ksv7340/Ksv7340Device.h"
 #include "transports/RS232Interface.h"
 
 namespace ondrevo {
@@ -220,6 +221,7 @@ TEST(RS232, ScannerHasOneComInterface) {
 }
 
 TEST(RS232, DiscoveryIdentifiesAnsweringPortsAndSkipsSilentOnes) {
+  InstallSupplyDrivers();
   Pty silent, instrument;
   const char* old = std::getenv("ONDREVO_SERIAL_PORTS");
   const std::string saved = old ? old : "";
