@@ -115,7 +115,9 @@ void TRS232Interface::Open() {
     }
     Configure();
   }
-  if (::tcflush(handle_, TCIOFLUSH) != 0 && errno != 0) {
+  // Stale input only: flushing output would drop the last lines an earlier user of the port
+  // wrote and that have not gone out yet, such as the "SYST:LOC" that ends a probe.
+  if (::tcflush(handle_, TCIFLUSH) != 0 && errno != 0) {
     const int code = errno;
     Close();
     throw ENotInstalledError(WithErrorCode(_("Error while purging COM port. Error code is"), code));
