@@ -8,8 +8,9 @@ std::unique_ptr<TBusUnderTest> StartBus(BusKind kind,
     case BusKind::Serial:
       return std::make_unique<TSerialBus>(std::move(instrument));
     case BusKind::Gpib:
+      return std::make_unique<TGpibBus>(std::move(instrument));
     case BusKind::Usb:
-      break;
+      return std::make_unique<TUsbBus>(std::move(instrument));
   }
   return nullptr;
 }
