@@ -189,6 +189,10 @@ void TUsbSimHost::SetReadTimeout(int milliseconds) {
   Entry<void (*)(int)>(library_, "ondrevo_usb_sim_timeout")(milliseconds);
 }
 
+void TUsbSimHost::FailNext(int code) {
+  Entry<void (*)(int)>(library_, "ondrevo_usb_sim_fail_next")(code);
+}
+
 void TUsbSimHost::Attach(std::shared_ptr<TSimInstrument> instrument) {
   auto attach =
       Entry<int (*)(const char*, const ondrevo_sim_endpoint*)>(library_, "ondrevo_usb_sim_attach");

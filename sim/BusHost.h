@@ -94,6 +94,8 @@ class TUsbSimHost {
   ~TUsbSimHost();
   // How long a read waits for a reply before it reports a time-out (3000 ms).
   void SetReadTimeout(int milliseconds);
+  // The next write, read or status call of any connection returns this status code.
+  void FailNext(int code);
   // The identification string the library lists for it is the instrument's *IDN? reply.
   void Attach(std::shared_ptr<TSimInstrument> instrument);
   void Detach(const std::shared_ptr<TSimInstrument>& instrument);

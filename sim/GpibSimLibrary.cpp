@@ -221,6 +221,8 @@ EXPORT int ibwrt(int ud, const void* buffer, long count) {
   if (!d || d->isBoard || !buffer || count < 0) return Finish(0, EARG);
   ondrevo_sim_endpoint* endpoint = Endpoint(*d);
   if (!endpoint) return Finish(0, ENOL);
+  // A new message discards a reply nobody read, as an IEEE 488.2 instrument does.
+  d->output.clear();
   d->input.append(static_cast<const char*>(buffer), static_cast<std::size_t>(count));
   tCount = count;
   for (auto end = d->input.find('\n'); end != std::string::npos; end = d->input.find('\n')) {

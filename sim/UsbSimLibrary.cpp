@@ -42,6 +42,13 @@ std::vector<Attached> gInstruments;
 std::map<uint32_t, Connection> gConnections;
 uint32_t gNextHandle = 1;
 int gTimeoutMs = 3000;
+uint8_t gFailNext = 0;  // status the next call returns instead of doing its work
+
+bool TakeFailure(uint8_t& code) {
+  code = gFailNext;
+  gFailNext = 0;
+  return code != 0;
+}
 
 Attached* InstrumentOf(uint32_t handle, Connection** connection) {
   const auto it = gConnections.find(handle);
@@ -103,6 +110,7 @@ uint8_t UsbClose(uint32_t handle) {
 
 uint8_t UsbWrite(uint32_t handle, const char* data, uint32_t count, uint32_t* written) {
   std::lock_guard lock(gLock);
+  if (uint8_t code = 0; TakeFailure(code)) return code;
   Connection* c = nullptr;
   Attached* a = InstrumentOf(handle, &c);
   if (!a) return kLost;
@@ -132,6 +140,7 @@ uint8_t UsbRead(uint32_t handle, char* buffer, uint32_t size, uint32_t* count) {
   int timeout = 0;
   {
     std::lock_guard lock(gLock);
+    if (uint8_t code = 0; TakeFailure(code)) return code;
     timeout = gTimeoutMs;
   }
   const auto deadline = Clock::now() + std::chrono::milliseconds(timeout);
@@ -159,6 +168,7 @@ extern "C" {
 
 EXPORT uint8_t get_status(uint32_t handle, uint8_t* status) {
   std::lock_guard lock(gLock);
+  if (uint8_t code = 0; TakeFailure(code)) return code;
   Connection* c = nullptr;
   Attached* a = InstrumentOf(handle, &c);
   if (!a) return kLost;
@@ -179,6 +189,11 @@ EXPORT void ondrevo_usb_sim_detach(void* context) {
   std::lock_guard lock(gLock);
   for (Attached& a : gInstruments)
     if (a.present && a.endpoint.context == context) a.present = false;
+}
+
+EXPORT void ondrevo_usb_sim_fail_next(int code) {
+  std::lock_guard lock(gLock);
+  gFailNext = static_cast<uint8_t>(code);
 }
 
 EXPORT void ondrevo_usb_sim_timeout(int milliseconds) {
