@@ -12,6 +12,7 @@
 #include "cli/Commands.h"
 #include "devices/Device.h"
 #include "devices/DeviceErrors.h"
+#include "devices/Identification.h"
 #include "devices/Interface.h"
 #include "devices/MainThread.h"
 #include "document/DocumentIO.h"
@@ -19,8 +20,9 @@
 #include "document/Translate.h"
 #include "model/Builder.h"
 #include "sim/Demo.h"
-#include "devices/Identification.h"
+#include "transports/GpibInterface.h"
 #include "transports/RS232Interface.h"
+#include "transports/UsbInterface.h"
 
 namespace ondrevo::cli {
 
@@ -62,6 +64,15 @@ struct FoundBus {
 std::vector<FoundBus> SearchDevices() {
   std::vector<FoundBus> buses;
   std::vector<std::shared_ptr<IDeviceScanner>> scanners;
+  // A bus whose library or monitor is missing has no scanner.
+  try {
+    scanners.push_back(std::make_shared<TGpibInterface>(0));
+  } catch (...) {
+  }
+  try {
+    scanners.push_back(std::make_shared<TUsbInterface>());
+  } catch (...) {
+  }
   try {
     scanners.push_back(std::make_shared<TRS232Interface>(1));
   } catch (...) {
@@ -93,9 +104,12 @@ bool Selectable(const std::shared_ptr<TDevice>& device) {
 
 std::string PortOf(const std::shared_ptr<TDevice>& device) {
   auto remote = std::dynamic_pointer_cast<IRemoteControllable>(device);
-  auto serial =
-      remote ? std::dynamic_pointer_cast<TRS232Interface>(remote->GetInterface()) : nullptr;
-  return serial ? serial->DevicePath : std::string();
+  const auto transport = remote ? remote->GetInterface() : nullptr;
+  if (auto serial = std::dynamic_pointer_cast<TRS232Interface>(transport))
+    return serial->DevicePath;
+  if (auto gpib = std::dynamic_pointer_cast<TGpibInterface>(transport))
+    return gpib->Name + "::" + std::to_string(gpib->PrimaryAddress);
+  return {};
 }
 
 int RunDevices(bool json, bool demo) {
@@ -364,8 +378,7 @@ void RegisterDeviceCommands(CommandRegistry& registry) {
   play->add_option("--trace", options->trace, "Write every transport line to this file");
   play->add_flag("--demo", options->demo, "Start simulated instruments first");
   registry.Add(play, [options] {
-    if (options->port.empty() && options->device.empty() && !options->demo &&
-        !DemoRequested()) {
+    if (options->port.empty() && options->device.empty() && !options->demo && !DemoRequested()) {
       std::cerr << "ondrevo-cli: play needs --port or --device\n";
       return 2;
     }

@@ -39,7 +39,9 @@
 #include "model/Waveform.h"
 #include "remote/BurstEdit.h"
 #include "sim/Demo.h"
+#include "transports/GpibInterface.h"
 #include "transports/RS232Interface.h"
+#include "transports/UsbInterface.h"
 
 namespace ondrevo {
 
@@ -174,6 +176,8 @@ std::vector<TRemoteForm::TScannerFactory> TRemoteForm::DefaultScanners() {
   // In bus order; GPIB and USB come before the serial scanner, NI-DAQmx, analog and TTL after
   // it, as their scanners are added.
   return {
+      [] { return std::static_pointer_cast<IDeviceScanner>(std::make_shared<TGpibInterface>(0)); },
+      [] { return std::static_pointer_cast<IDeviceScanner>(std::make_shared<TUsbInterface>()); },
       [] { return std::static_pointer_cast<IDeviceScanner>(std::make_shared<TRS232Interface>(1)); },
   };
 }
