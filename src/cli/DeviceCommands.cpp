@@ -89,7 +89,9 @@ std::vector<FoundBus> SearchDevices() {
       if (auto busScanner = std::dynamic_pointer_cast<IDeviceScanner>(bus)) {
         try {
           busScanner->GetDevices(found.devices);
-        } catch (...) {
+        } catch (const std::exception& e) {
+          // The search goes on with the other buses; why this one found nothing is said.
+          std::cerr << "ondrevo-cli: " << bus->Name << ": " << e.what() << '\n';
         }
       }
       buses.push_back(std::move(found));
@@ -313,7 +315,16 @@ int RunPlay(const PlayOptions& options) {
   };
 
   std::cerr << _("Connecting to") << ' ' << found->GetName() << "...\n";
-  player->Connect();
+  try {
+    player->Connect();
+  } catch (...) {
+    // As the window does: the port is closed again and the instrument back in local mode.
+    try {
+      player->Disconnect();
+    } catch (...) {
+    }
+    throw;
+  }
 
   player->Upload(voltage, current, true);
   bool cancelled = false;

@@ -169,6 +169,11 @@ void TRS232Interface::Configure() {
   else if (::cfsetispeed(&tio, speed) != 0 || ::cfsetospeed(&tio, speed) != 0 ||
            ::tcsetattr(handle_, TCSANOW, &tio) != 0)
     code = errno;
+  if (code == EINVAL) {
+    Close();
+    throw EBaudRateError(std::string(_("The serial port does not take the baud rate")) + " " +
+                         std::to_string(Settings.BaudRate));
+  }
   if (code != 0) {
     Close();
     throw EConnectionError(
@@ -270,12 +275,16 @@ void TRS232Interface::GetDevices(TDeviceList& devices) {
   devices.clear();
   const auto ports = ListSerialPorts();
   const int32_t count = std::min<int32_t>(static_cast<int32_t>(ports.size()), kMaxPorts);
+  std::string baudRateError;
   for (int32_t n = 1; n <= count; ++n) {
     PortNumber = n;
     DevicePath = ports[n - 1];
     std::string reply;
     try {
       reply = ReadIdentification(*this, kProbeTimeoutMs);
+    } catch (const EBaudRateError& e) {
+      baudRateError = e.what();
+      continue;
     } catch (...) {
       continue;
     }
@@ -286,6 +295,8 @@ void TRS232Interface::GetDevices(TDeviceList& devices) {
   }
   PortNumber = kMaxPorts;
   DevicePath.clear();
+  // Otherwise a baud rate no port takes would look like a computer without instruments.
+  if (devices.empty() && !baudRateError.empty()) throw EBaudRateError(baudRateError);
 }
 
 }  // namespace ondrevo

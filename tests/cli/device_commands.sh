@@ -45,6 +45,17 @@ check "family-B register line traced" grep -q '^> FREG 1.000,0.500,0.1000;FSTO 1
 check "family-B count read back" grep -q '^> FREP?$' "$TMP/usb.txt"
 check "family B left local" test "$(tail -n 1 "$TMP/usb.txt")" = "> SYST:LOC"
 
+# The saved serial settings apply; a baud rate no port takes is said, not passed over in silence.
+mkdir -p "$TMP/appdata/Kestravo/Ondrevo/Designer"
+printf '[RS232.Default]\nBaudRate=12345\nDataBits=8\nParity=0\nStopBits=0\nHandshake=4880\n' \
+  >"$TMP/appdata/Kestravo/Ondrevo/Designer/Ondrevo.ini"
+err=$(APPDATA="$TMP/appdata" "$CLI" --demo devices 2>&1 >/dev/null)
+check "search says the port refuses the saved baud rate" \
+  grep -q '^ondrevo-cli: COM: The serial port does not take the baud rate 12345$' <<<"$err"
+err=$(APPDATA="$TMP/appdata" "$CLI" --demo play "$TMP/short.ovx" 2>&1)
+check "play with that baud rate exits 1" test $? -eq 1
+check "play names the baud rate" grep -q 'does not take the baud rate 12345' <<<"$err"
+
 # Ctrl+C stops an endless playback and still disconnects cleanly.
 "$CLI" play "$TMP/short.ovx" --demo --burst 0 --trace "$TMP/stop.txt" 2>/dev/null &
 pid=$!
