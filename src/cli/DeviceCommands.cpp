@@ -12,6 +12,7 @@
 #include "cli/Commands.h"
 #include "devices/Device.h"
 #include "devices/DeviceErrors.h"
+#include "devices/Identification.h"
 #include "devices/Interface.h"
 #include "devices/MainThread.h"
 #include "document/DocumentIO.h"
@@ -19,8 +20,9 @@
 #include "document/Translate.h"
 #include "model/Builder.h"
 #include "sim/Demo.h"
-#include "transports/Identification.h"
+#include "transports/GpibInterface.h"
 #include "transports/RS232Interface.h"
+#include "transports/UsbInterface.h"
 
 namespace ondrevo::cli {
 
@@ -62,6 +64,15 @@ struct FoundBus {
 std::vector<FoundBus> SearchDevices() {
   std::vector<FoundBus> buses;
   std::vector<std::shared_ptr<IDeviceScanner>> scanners;
+  // A bus whose library or monitor is missing has no scanner.
+  try {
+    scanners.push_back(std::make_shared<TGpibInterface>(0));
+  } catch (...) {
+  }
+  try {
+    scanners.push_back(std::make_shared<TUsbInterface>());
+  } catch (...) {
+  }
   try {
     scanners.push_back(std::make_shared<TRS232Interface>(1));
   } catch (...) {
@@ -78,7 +89,9 @@ std::vector<FoundBus> SearchDevices() {
       if (auto busScanner = std::dynamic_pointer_cast<IDeviceScanner>(bus)) {
         try {
           busScanner->GetDevices(found.devices);
-        } catch (...) {
+        } catch (const std::exception& e) {
+          // The search goes on with the other buses; why this one found nothing is said.
+          std::cerr << "ondrevo-cli: " << bus->Name << ": " << e.what() << '\n';
         }
       }
       buses.push_back(std::move(found));
@@ -93,9 +106,12 @@ bool Selectable(const std::shared_ptr<TDevice>& device) {
 
 std::string PortOf(const std::shared_ptr<TDevice>& device) {
   auto remote = std::dynamic_pointer_cast<IRemoteControllable>(device);
-  auto serial =
-      remote ? std::dynamic_pointer_cast<TRS232Interface>(remote->GetInterface()) : nullptr;
-  return serial ? serial->DevicePath : std::string();
+  const auto transport = remote ? remote->GetInterface() : nullptr;
+  if (auto serial = std::dynamic_pointer_cast<TRS232Interface>(transport))
+    return serial->DevicePath;
+  if (auto gpib = std::dynamic_pointer_cast<TGpibInterface>(transport))
+    return gpib->Name + "::" + std::to_string(gpib->PrimaryAddress);
+  return {};
 }
 
 int RunDevices(bool json, bool demo) {
@@ -309,7 +325,16 @@ int RunPlay(const PlayOptions& options) {
   };
 
   std::cerr << _("Connecting to") << ' ' << found->GetName() << "...\n";
-  player->Connect();
+  try {
+    player->Connect();
+  } catch (...) {
+    // As the window does: the port is closed again and the instrument back in local mode.
+    try {
+      player->Disconnect();
+    } catch (...) {
+    }
+    throw;
+  }
 
   player->Upload(voltage, current, true);
   bool cancelled = false;
@@ -374,8 +399,7 @@ void RegisterDeviceCommands(CommandRegistry& registry) {
   play->add_option("--trace", options->trace, "Write every transport line to this file");
   play->add_flag("--demo", options->demo, "Start simulated instruments first");
   registry.Add(play, [options] {
-    if (options->port.empty() && options->device.empty() && !options->demo &&
-        !DemoRequested()) {
+    if (options->port.empty() && options->device.empty() && !options->demo && !DemoRequested()) {
       std::cerr << "ondrevo-cli: play needs --port or --device\n";
       return 2;
     }

@@ -65,9 +65,10 @@ int Run(const SampleOptions& o) {
       allLimits = false;
   }
   if (family == DeviceFamily::None && !(maxPoints && minDwell && maxDwell))
-    return Fail("\"" + o.model + "\" is not a supply with a point memory");
+    return Fail("\"" + o.model +
+                "\" is not a supply with a point memory; known models: " + KnownSupplyModels());
   if (family != DeviceFamily::None && limits.Unsupported && !allLimits)
-    return Fail("Unsupported model \"" + o.model + "\"");
+    return Fail("Unsupported model \"" + o.model + "\"; known models: " + KnownSupplyModels());
   if (maxPoints &&
       (*maxPoints < 1 || *maxPoints > 10000000 || *maxPoints != static_cast<int>(*maxPoints)))
     throw EUsage("--max-points: a whole number from 1 to 10000000 is required");

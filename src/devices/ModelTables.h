@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 namespace ondrevo {
@@ -44,6 +45,10 @@ struct FamilyConstants {
 };
 // All zero for DeviceFamily::None.
 FamilyConstants ConstantsForFamily(DeviceFamily family);
+
+// The models of the three supply families on one line, for messages that list what is known:
+// "KSV 5201..5213 -100/-80/..., KSV 6141-400, ..., KSV 7341-20".
+std::string KnownSupplyModels();
 
 // Number of output channels of a model: 2 for a two-channel family-C model ("7342"), else 1.
 std::int32_t OutputChannelCount(std::string_view model);

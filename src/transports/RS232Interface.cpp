@@ -15,8 +15,9 @@
 
 #include "devices/Device.h"
 #include "devices/DeviceErrors.h"
+#include "devices/Identification.h"
+#include "devices/Probe.h"
 #include "document/Translate.h"
-#include "transports/Identification.h"
 
 namespace ondrevo {
 
@@ -127,7 +128,9 @@ void TRS232Interface::Open() {
     }
     Configure();
   }
-  if (::tcflush(handle_, TCIOFLUSH) != 0 && errno != 0) {
+  // Stale input only: flushing output would drop the last lines an earlier user of the port
+  // wrote and that have not gone out yet, such as the "SYST:LOC" that ends a probe.
+  if (::tcflush(handle_, TCIFLUSH) != 0 && errno != 0) {
     const int code = errno;
     Close();
     throw ENotInstalledError(WithErrorCode(_("Error while purging COM port. Error code is"), code));
@@ -181,6 +184,11 @@ void TRS232Interface::Configure() {
   else if (::cfsetispeed(&tio, speed) != 0 || ::cfsetospeed(&tio, speed) != 0 ||
            ::tcsetattr(handle_, TCSANOW, &tio) != 0)
     code = errno;
+  if (code == EINVAL) {
+    Close();
+    throw EBaudRateError(std::string(_("The serial port does not take the baud rate")) + " " +
+                         std::to_string(Settings.BaudRate));
+  }
   if (code != 0) {
     Close();
     throw EConnectionError(
@@ -284,31 +292,28 @@ void TRS232Interface::GetDevices(TDeviceList& devices) {
   devices.clear();
   const auto ports = ListSerialPorts();
   const int32_t count = std::min<int32_t>(static_cast<int32_t>(ports.size()), kMaxPorts);
+  std::string baudRateError;
   for (int32_t n = 1; n <= count; ++n) {
     PortNumber = n;
     DevicePath = ports[n - 1];
     std::string reply;
     try {
-      Open();
-      Send(";*IDN?");
-      reply = Receive(kProbeTimeoutMs);
-      Send("SYST:LOC");
-      Close();
+      reply = ReadIdentification(*this, kProbeTimeoutMs);
+    } catch (const EBaudRateError& e) {
+      baudRateError = e.what();
+      continue;
     } catch (...) {
-      try {
-        Close();
-      } catch (...) {
-      }
       continue;
     }
     if (!IsMakerReply(reply)) continue;
-    const TIdentification id = ParseIdentification(reply);
     auto transport = std::make_shared<TRS232Interface>(n, ports[n - 1]);
     transport->Name = Name;
-    devices.push_back(CreateDeviceForModel(id.Model, transport, id.SerialNumber));
+    devices.push_back(MakeIdentifiedDevice(reply, transport));
   }
   PortNumber = kMaxPorts;
   DevicePath.clear();
+  // Otherwise a baud rate no port takes would look like a computer without instruments.
+  if (devices.empty() && !baudRateError.empty()) throw EBaudRateError(baudRateError);
 }
 
 }  // namespace ondrevo

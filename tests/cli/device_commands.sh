@@ -29,6 +29,33 @@ check "burst count sent" grep -q '^> LIST:BLOC 0,0,1,2$' "$TMP/play.txt"
 check "running state polled" grep -q '^> STAT:OPER:COND?$' "$TMP/play.txt"
 check "progress on stderr" grep -q 'Playing \[' "$TMP/err.txt"
 
+out=$("$CLI" --demo devices)
+check "GPIB bus listed with its family-A supply" grep -q '^  KSV 5206-40, SN 520640001  \[GPIB0::5\]' <<<"$out"
+check "USB bus listed with its family-B supply" grep -q '^  KSV 6141-80$' <<<"$out"
+
+"$CLI" --demo play "$TMP/short.ovx" --device GPIB0::5 --burst 3 --trace "$TMP/gpib.txt" 2>/dev/null
+check "family A plays over GPIB" test $? -eq 0
+check "family-A point line traced" grep -q '^> FDS 0,1.000,0.500,0.1000;FDS 1,2.500,0.500,0.2000;\*OPC?$' "$TMP/gpib.txt"
+check "family-A repetition count" grep -q '^> FB 3$' "$TMP/gpib.txt"
+check "family-A settings restored" grep -q '^> F 3;.*;F 1;\*OPC?$' "$TMP/gpib.txt"
+
+"$CLI" --demo play "$TMP/short.ovx" --device "KSV 6141-80" --burst 3 --trace "$TMP/usb.txt" 2>/dev/null
+check "family B plays over USB" test $? -eq 0
+check "family-B register line traced" grep -q '^> FREG 1.000,0.500,0.1000;FSTO 1;FREG 2.500,0.500,0.2000;FSTO 2;\*OPC?$' "$TMP/usb.txt"
+check "family-B count read back" grep -q '^> FREP?$' "$TMP/usb.txt"
+check "family B left local" test "$(tail -n 1 "$TMP/usb.txt")" = "> SYST:LOC"
+
+# The saved serial settings apply; a baud rate no port takes is said, not passed over in silence.
+mkdir -p "$TMP/appdata/Kestravo/Ondrevo/Designer"
+printf '[RS232.Default]\nBaudRate=12345\nDataBits=8\nParity=0\nStopBits=0\nHandshake=4880\n' \
+  >"$TMP/appdata/Kestravo/Ondrevo/Designer/Ondrevo.ini"
+err=$(APPDATA="$TMP/appdata" "$CLI" --demo devices 2>&1 >/dev/null)
+check "search says the port refuses the saved baud rate" \
+  grep -q '^ondrevo-cli: COM: The serial port does not take the baud rate 12345$' <<<"$err"
+err=$(APPDATA="$TMP/appdata" "$CLI" --demo play "$TMP/short.ovx" 2>&1)
+check "play with that baud rate exits 1" test $? -eq 1
+check "play names the baud rate" grep -q 'does not take the baud rate 12345' <<<"$err"
+
 # Ctrl+C stops an endless playback and still disconnects cleanly.
 "$CLI" play "$TMP/short.ovx" --demo --burst 0 --trace "$TMP/stop.txt" 2>/dev/null &
 pid=$!

@@ -29,6 +29,7 @@ check "German locale gives the same list" test "$(LC_ALL=de_DE.UTF-8 "$CLI" samp
 "$CLI" sample "$TMP/const.ovx" --model "No such model" >/dev/null 2>"$TMP/err"
 check "unknown model exits 1" test $? -eq 1
 check "one error line" test "$(wc -l <"$TMP/err")" -eq 1
+check "the known models are listed" grep -q 'KSV 5201..5213 -100/-80/.*KSV 6141-400.*KSV 7341-20$' "$TMP/err"
 "$CLI" sample "$TMP/const.ovx" >/dev/null 2>&1
 check "missing --model exits 2" test $? -eq 2
 "$CLI" sample "$TMP/const.ovx" --model "KSV 7341-20" --min-dwell 0.00001 >/dev/null 2>&1

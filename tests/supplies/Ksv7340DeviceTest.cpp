@@ -8,8 +8,8 @@
 #include <mutex>
 
 #include "devices/MainThread.h"
-#include "devices/supplies/Ksv7340Device.h"
-#include "devices/supplies/Ksv7340Protocol.h"
+#include "devices/supplies/ksv7340/Ksv7340Device.h"
+#include "devices/supplies/ksv7340/Ksv7340Protocol.h"
 #include "document/SegmentTable.h"
 #include "model/Builder.h"
 #include "supplies/ScriptedTransport.h"

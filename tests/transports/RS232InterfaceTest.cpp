@@ -10,8 +10,9 @@
 #include <thread>
 
 #include "devices/DeviceErrors.h"
-#include "devices/supplies/Ksv7340Device.h"
-#include "transports/Identification.h"
+#include "devices/Identification.h"
+#include "devices/supplies/Drivers.h"
+#include "devices/supplies/ksv7340/Ksv7340Device.h"
 #include "transports/RS232Interface.h"
 
 namespace ondrevo {
@@ -115,7 +116,7 @@ TEST(RS232, SettingsAreCopiedAtConstruction) {
   EXPECT_EQ(before.Settings, custom);
   EXPECT_EQ(after.Settings, saved);
 
-  // A rate the line cannot run at is refused with the system's code, and the port is closed.
+  // A rate the line cannot run at is refused naming the rate, and the port is closed.
   TRS232Settings odd;
   odd.BaudRate = 14400;
   SetRS232Defaults(odd);
@@ -126,7 +127,7 @@ TEST(RS232, SettingsAreCopiedAtConstruction) {
     port.Open();
     FAIL();
   } catch (const EConnectionError& e) {
-    EXPECT_STREQ(e.what(), "Could not setup COM port for communication. Error code is 0x16");
+    EXPECT_STREQ(e.what(), "The serial port does not take the baud rate 14400");
   }
   EXPECT_FALSE(port.IsOpen());
 }
@@ -277,6 +278,7 @@ TEST(RS232, ScannerHasOneComInterface) {
 }
 
 TEST(RS232, DiscoveryIdentifiesAnsweringPortsAndSkipsSilentOnes) {
+  InstallSupplyDrivers();
   Pty silent, instrument;
   const char* old = std::getenv("ONDREVO_SERIAL_PORTS");
   const std::string saved = old ? old : "";
