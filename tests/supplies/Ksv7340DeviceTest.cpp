@@ -2,10 +2,13 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include <chrono>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
+#include <tuple>
 
 #include "devices/MainThread.h"
 #include "devices/supplies/ksv7340/Ksv7340Device.h"
@@ -424,6 +427,15 @@ TEST(Ksv7340Protocol, AChunkHoldsAtLeastOnePointAndStaysBelowTheLimit) {
   EXPECT_EQ(at42.Last, 3);
   EXPECT_EQ(at42.Dwell.size() + 6, 41u);
   EXPECT_EQ(ksv7340::BuildListChunk(many, many, many, 0, 41).Last, 2);
+  // The longest of the three lines decides, whichever it is.
+  const std::vector<double> wide(100, 10.5);
+  using Lines = std::tuple<const std::vector<double>*, const std::vector<double>*,
+                           const std::vector<double>*>;
+  for (const auto& [d, v, c] :
+       {Lines{&wide, &many, &many}, Lines{&many, &wide, &many}, Lines{&many, &many, &wide}}) {
+    EXPECT_EQ(ksv7340::BuildListChunk(*d, *v, *c, 0, 45).Last, 2);
+    EXPECT_EQ(ksv7340::BuildListChunk(*d, *v, *c, 0, 46).Last, 3);
+  }
 }
 
 TEST(Ksv7340Protocol, RepliesAreParsedStrictly) {

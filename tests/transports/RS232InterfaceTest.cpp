@@ -152,6 +152,9 @@ TEST(RS232, LinesGoOutWithOneLineFeedAndRepliesAreAssembled) {
   pty.Write("old\r\nnew\r\n");
   std::this_thread::sleep_for(20ms);
   EXPECT_EQ(port.Receive(500), "new");
+  pty.Write("first\nsecond\nthird\n");
+  std::this_thread::sleep_for(20ms);
+  EXPECT_EQ(port.Receive(500), "third");
 
   // Stale input is discarded before the next command.
   pty.Write("stale\n");
