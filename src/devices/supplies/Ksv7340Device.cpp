@@ -45,10 +45,7 @@ class TKsv7340Device::TUploadThread {
         MaxPoints(device_->MaxPoints),
         MaxCommandLength(device_->MaxCommandLength),
         timeoutMs_(device_->replyTimeoutMs_.load()) {
-    Sampler.MinDwellTime = device_->MinDwellTime;
-    Sampler.MaxDwellTime = device_->MaxDwellTime;
-    Sampler.Gain = 1.0;
-    Sampler.Waveforms = {voltage_.get(), current_.get()};
+    PrepareListSampling(device_->ListSettings(), *voltage_, *current_, Sampler);
   }
 
   void Terminate() {
@@ -328,15 +325,23 @@ void TKsv7340Device::Upload(std::shared_ptr<TWaveform> voltage, std::shared_ptr<
   if (UploadThread && !UploadThread->Finishing())
     throw std::runtime_error(_("An upload is already running"));
   if (!voltage || !current) throw std::runtime_error("No Waveform loaded");
-  voltage->MinValue = MinVoltage;
-  voltage->MaxValue = MaxVoltage;
-  voltage->Resolution = VoltageResolution;
-  current->MinValue = MinCurrent;
-  current->MaxValue = MaxCurrent;
-  current->Resolution = CurrentResolution;
   auto self = std::dynamic_pointer_cast<TKsv7340Device>(shared_from_this());
   UploadThread = std::make_shared<TUploadThread>(self, std::move(voltage), std::move(current));
   TUploadThread::Start(UploadThread);
+}
+
+SupplyListSettings TKsv7340Device::ListSettings() const {
+  SupplyListSettings s;
+  s.MinVoltage = MinVoltage;
+  s.MaxVoltage = MaxVoltage;
+  s.VoltageResolution = VoltageResolution;
+  s.MinCurrent = MinCurrent;
+  s.MaxCurrent = MaxCurrent;
+  s.CurrentResolution = CurrentResolution;
+  s.MinDwellTime = MinDwellTime;
+  s.MaxDwellTime = MaxDwellTime;
+  s.MaxPoints = MaxPoints;
+  return s;
 }
 
 void TKsv7340Device::CancelUpload() {

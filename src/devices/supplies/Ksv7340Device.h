@@ -9,6 +9,7 @@
 
 #include "devices/Device.h"
 #include "devices/Interface.h"
+#include "model/ListSampling.h"
 
 namespace ondrevo {
 
@@ -68,6 +69,8 @@ class TKsv7340Device : public TDevice, public IWaveformPlayer, public IAnalogOut
   bool IsOutputEnabled(int32_t channel) override;
   bool GetOutputFlag(int32_t channel) const override;
 
+  // Limits, resolutions, dwell times and budget an upload samples with now.
+  SupplyListSettings ListSettings() const;
   // Point range of the last upload in list block 0.
   int32_t GetFirstIndex() const { return FirstIndex; }
   int32_t GetLastIndex() const { return LastIndex; }
