@@ -18,6 +18,8 @@
 #include "document/Numbers.h"
 #include "document/Translate.h"
 #include "model/Builder.h"
+#include "playback/InstrumentPreview.h"
+#include "playback/PreviewWorker.h"
 #include "sim/Demo.h"
 #include "transports/Identification.h"
 #include "transports/RS232Interface.h"
@@ -301,6 +303,12 @@ int RunPlay(const PlayOptions& options) {
   std::cerr << _("Connecting to") << ' ' << found->GetName() << "...\n";
   player->Connect();
 
+  // What the supply will play differently from the design without saying so, with the
+  // limits the instrument reported.
+  for (const std::string& line : SilentChangeFindings(
+           ComputeLimitFindings(voltageTable, currentTable, ListSettingsOf(*found, *player))))
+    std::cerr << _("Warning: ") << line << '\n';
+
   player->Upload(voltage, current, true);
   bool cancelled = false;
   while (!queue.PumpUntil([&] { return uploadDone || error || gInterrupted.load(); },
@@ -364,8 +372,7 @@ void RegisterDeviceCommands(CommandRegistry& registry) {
   play->add_option("--trace", options->trace, "Write every transport line to this file");
   play->add_flag("--demo", options->demo, "Start simulated instruments first");
   registry.Add(play, [options] {
-    if (options->port.empty() && options->device.empty() && !options->demo &&
-        !DemoRequested()) {
+    if (options->port.empty() && options->device.empty() && !options->demo && !DemoRequested()) {
       std::cerr << "ondrevo-cli: play needs --port or --device\n";
       return 2;
     }

@@ -131,9 +131,13 @@ void MeasurePiece(const TSegment& seg, const SegmentProbe& probe, double a, doub
     const double t = k / rate;
     if (t >= b) break;
     dev.At(t, probe(t), level);
-    if (dev.Best() + tolerance >= reach) break;
+    if (dev.Best() + tolerance >= reach) return;
     dev.Poll();
   }
+  // The last moment the level plays, as the sampler sees it (its samples lie kSamplerEpsilon
+  // after the grid): a slow wave moves furthest from a held level there.
+  if (b - a > 2 * kSamplerEpsilon && b < seg.Start + seg.Duration)
+    dev.At(b - kSamplerEpsilon, probe(b - kSamplerEpsilon), level);
 }
 
 void FindClipping(const TWaveform& design, CurvePreview& out) {
@@ -279,6 +283,47 @@ void MeasureCurve(const TWaveform& design, const TDoubleVector& times, const TDo
   }
 }
 
+void DesignEnvelope(const TWaveform& design, double t0, double t1, int columns, TDoubleVector& lo,
+                    TDoubleVector& hi) {
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  lo.assign(std::max(columns, 0), nan);
+  hi.assign(std::max(columns, 0), nan);
+  if (columns <= 0 || !(t1 > t0)) return;
+  const double width = (t1 - t0) / columns;
+  auto put = [&](int c, double v) {
+    if (std::isnan(lo[c]) || v < lo[c]) lo[c] = v;
+    if (std::isnan(hi[c]) || v > hi[c]) hi[c] = v;
+  };
+  constexpr double kFewSamples = 64;
+  for (const TContainer* n = design.First(); n; n = n->Next) {
+    const TSegment& seg = *n->Item;
+    if (!(seg.Duration > 0)) continue;
+    const double s = seg.Start, e = seg.Start + seg.Duration;
+    if (e <= t0 || s >= t1) continue;
+    const SegmentProbe probe(seg);
+    const double rate = probe.Linear() ? 0.0 : seg.GetSampleRate();
+    const int first = std::clamp(static_cast<int>(std::floor((s - t0) / width)), 0, columns - 1);
+    const int last = std::clamp(static_cast<int>(std::floor((e - t0) / width)), 0, columns - 1);
+    for (int c = first; c <= last; ++c) {
+      const double a = std::max(s, t0 + c * width), b = std::min(e, t0 + (c + 1) * width);
+      if (b < a) continue;
+      put(c, probe(a));
+      // A periodic segment's closing instant belongs to the next period, which never plays.
+      if (probe.Linear() || b < e) put(c, probe(b));
+      if (probe.Linear() || !(rate > 0) || !std::isfinite(rate)) continue;
+      if ((b - a) * rate <= kFewSamples) {
+        for (double k = std::floor(a * rate) + 1; k / rate < b; k += 1) put(c, probe(k / rate));
+      } else {
+        const Range r = Bound(seg.Modifier.get(), a - s, b - s);
+        if (std::isfinite(r.lo) && std::isfinite(r.hi)) {
+          put(c, r.lo);
+          put(c, r.hi);
+        }
+      }
+    }
+  }
+}
+
 InstrumentPreview ComputeInstrumentPreview(const SegmentTable& voltage, const SegmentTable& current,
                                            const SupplyListSettings& settings,
                                            TPreviewCancel* cancel) {
@@ -298,6 +343,19 @@ InstrumentPreview ComputeInstrumentPreview(const SegmentTable& voltage, const Se
   MeasureCurve(*i, p.Times, p.Values[1], p.Current, c.Flag());
   p.Voltage.Memory = CheckSuperpositionMemory(voltage);
   p.Current.Memory = CheckSuperpositionMemory(current);
+  return p;
+}
+
+InstrumentPreview ComputeLimitFindings(const SegmentTable& voltage, const SegmentTable& current,
+                                       const SupplyListSettings& settings) {
+  InstrumentPreview p;
+  p.Settings = settings;
+  auto v = BuildWaveform(voltage);
+  auto i = BuildWaveform(current);
+  TCountSampler unused;
+  PrepareListSampling(settings, *v, *i, unused);
+  MeasureCurve(*v, {0.0}, {}, p.Voltage);
+  MeasureCurve(*i, {0.0}, {}, p.Current);
   return p;
 }
 

@@ -85,10 +85,22 @@ InstrumentPreview ComputeInstrumentPreview(const SegmentTable& voltage, const Se
                                            const SupplyListSettings& settings,
                                            TPreviewCancel* cancel = nullptr);
 
+// Only what needs no sampling: the clipping findings and whether a current curve exists (for
+// a last word before an upload). Durations and values stay empty.
+InstrumentPreview ComputeLimitFindings(const SegmentTable& voltage, const SegmentTable& current,
+                                       const SupplyListSettings& settings);
+
 // Deviation and clipping of one built waveform against a staircase (times: n + 1 entries).
 // The waveform's MinValue and MaxValue are the limits.
 void MeasureCurve(const TWaveform& design, const TDoubleVector& times, const TDoubleVector& played,
                   CurvePreview& out, const std::atomic<bool>* cancelled = nullptr);
+
+// Smallest and largest design value in each of `columns` equal parts of [t0, t1], for plots:
+// the design's own samples where a column holds few of them, the value bounds of the
+// segment where it holds many (a fast superposition becomes a band). NaN where the curve has
+// no segment.
+void DesignEnvelope(const TWaveform& design, double t0, double t1, int columns, TDoubleVector& lo,
+                    TDoubleVector& hi);
 
 // Texts for the user, translated: "812 of 1000 points · max deviation 0.043 V at 12.5 s".
 std::string PreviewSummary(const InstrumentPreview& preview);
