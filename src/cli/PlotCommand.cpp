@@ -53,7 +53,7 @@ QString Label(double x, double step) {
   return QString::fromStdString(FormatShortest(r));
 }
 
-QString Tr(const char* text) {
+QString T(const char* text) {
   return QString::fromUtf8(_(text));
 }
 
@@ -147,20 +147,20 @@ void Render(QPainter& p, const QRectF& page, const Plot& plot) {
   p.drawRect(frame);
   // Axis titles.
   p.drawText(QRectF(frame.left(), frame.bottom() + line * 1.3, frame.width(), line),
-             Qt::AlignHCenter, Tr("Time (s)"));
+             Qt::AlignHCenter, T("Time (s)"));
   p.save();
   p.setPen(kVoltageColour);
   p.translate(page.left() + line * 0.2, frame.center().y());
   p.rotate(-90);
   p.drawText(QRectF(-frame.height() / 2, 0, frame.height(), line), Qt::AlignHCenter,
-             Tr("Voltage (V)"));
+             T("Voltage (V)"));
   p.restore();
   p.save();
   p.setPen(kCurrentColour);
   p.translate(page.right() - line * 0.2, frame.center().y());
   p.rotate(90);
   p.drawText(QRectF(-frame.height() / 2, 0, frame.height(), line), Qt::AlignHCenter,
-             Tr("Current (A)"));
+             T("Current (A)"));
   p.restore();
 
   p.setClipRect(frame.adjusted(-2, -2, 2, 2));
@@ -211,12 +211,12 @@ void Render(QPainter& p, const QRectF& page, const Plot& plot) {
     QColor colour;
     bool dashed;
   };
-  std::vector<Entry> entries = {{Tr("Voltage (design)"), kVoltageColour, false},
-                                {Tr("Current (design)"), kCurrentColour, false}};
+  std::vector<Entry> entries = {{T("Voltage (design)"), kVoltageColour, false},
+                                {T("Current (design)"), kCurrentColour, false}};
   if (plot.preview) {
     entries.insert(entries.begin() + 1,
-                   {Tr("Voltage (instrument points)"), kVoltageColour.lighter(140), true});
-    entries.push_back({Tr("Current (instrument points)"), kCurrentColour.lighter(140), true});
+                   {T("Voltage (instrument points)"), kVoltageColour.lighter(140), true});
+    entries.push_back({T("Current (instrument points)"), kCurrentColour.lighter(140), true});
   }
   double total = 0;
   for (const Entry& e : entries) total += line * 3 + fm.horizontalAdvance(e.text) + line;

@@ -142,16 +142,16 @@ void MeasurePiece(const TSegment& seg, const SegmentProbe& probe, double a, doub
 
 void FindClipping(const TWaveform& design, CurvePreview& out) {
   std::int32_t row = 0;
+  // Stretches beyond the same limit that meet are one finding.
+  std::vector<ClipFinding> sides[2];
   auto add = [&](ClipFinding f) {
-    if (!out.Clipping.empty()) {
-      ClipFinding& last = out.Clipping.back();
-      if (last.Above == f.Above && std::fabs(last.To - f.From) < kShortestPiece) {
-        last.To = f.To;
-        last.Excess = std::max(last.Excess, f.Excess);
-        return;
-      }
+    std::vector<ClipFinding>& list = sides[f.Above ? 0 : 1];
+    if (!list.empty() && std::fabs(list.back().To - f.From) < kShortestPiece) {
+      list.back().To = f.To;
+      list.back().Excess = std::max(list.back().Excess, f.Excess);
+      return;
     }
-    out.Clipping.push_back(f);
+    list.push_back(f);
   };
   for (const TContainer* n = design.First(); n; n = n->Next, ++row) {
     const TSegment& seg = *n->Item;
@@ -178,8 +178,10 @@ void FindClipping(const TWaveform& design, CurvePreview& out) {
       }
     }
   }
-  std::sort(out.Clipping.begin(), out.Clipping.end(),
-            [](const ClipFinding& x, const ClipFinding& y) { return x.From < y.From; });
+  out.Clipping = sides[0];
+  out.Clipping.insert(out.Clipping.end(), sides[1].begin(), sides[1].end());
+  std::stable_sort(out.Clipping.begin(), out.Clipping.end(),
+                   [](const ClipFinding& x, const ClipFinding& y) { return x.From < y.From; });
 }
 
 // Point boundaries on the sampler's grid where the durations allow it, so that they meet the

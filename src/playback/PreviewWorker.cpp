@@ -97,7 +97,13 @@ void TPreviewWorker::Run(std::stop_token stop) {
       deliver = !cancelled && generation == generation_;
       if (deliver) latest_ = outcome;
     }
-    if (deliver && done_) done_(outcome);
+    if (deliver && done_) {
+      try {
+        done_(outcome);
+      } catch (...) {
+        // A failing receiver must not end the worker (nor the program through its thread).
+      }
+    }
     {
       std::lock_guard guard(lock_);
       busy_ = false;

@@ -178,6 +178,17 @@ TEST(InstrumentPreview, ClippingSaysWhereAndByHowMuch) {
   ASSERT_EQ(s.Voltage.Clipping.size(), 1u);
   EXPECT_DOUBLE_EQ(s.Voltage.Clipping[0].Excess, 1.0);
   EXPECT_EQ(s.Voltage.Clipping[0].To, 1.0);
+  // Both limits in one segment; the stretch above goes on into the next segment.
+  const auto both = ComputeInstrumentPreview(
+      WithSine(Curve({{0, 10}, {1, 10}, {1, 25}, {2, 25}}), 0, 5, 5, 24, 24),
+      Curve({{0, 1}, {2, 1}}), kC);
+  ASSERT_EQ(both.Voltage.Clipping.size(), 2u);
+  EXPECT_TRUE(both.Voltage.Clipping[0].Above);
+  EXPECT_EQ(both.Voltage.Clipping[0].To, 2.0);
+  EXPECT_DOUBLE_EQ(both.Voltage.Clipping[0].Excess, 5.0);
+  EXPECT_FALSE(both.Voltage.Clipping[1].Above);
+  EXPECT_EQ(both.Voltage.Clipping[1].To, 1.0);
+  EXPECT_DOUBLE_EQ(both.Voltage.Clipping[1].Excess, 2.0);
   // Within the sampler's tolerance nothing is reported.
   EXPECT_TRUE(
       ComputeInstrumentPreview(Curve({{0, 20.00000001}, {1, 20}}), Curve({{0, 1}, {1, 1}}), kC)
