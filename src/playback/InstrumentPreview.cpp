@@ -237,6 +237,11 @@ bool TooFar(const CurvePreview& c) {
   return c.Designed && c.MaxDeviation > 10 * c.Resolution + 1e-12;
 }
 
+std::string MissingVoltageText(const InstrumentPreview& p) {
+  return Fill(_("no voltage curve: the supply plays its maximum, {limit} V"),
+              {{"limit", Number(p.Settings.MaxVoltage, 6)}});
+}
+
 std::string MissingCurrentText(const InstrumentPreview& p) {
   return Fill(_("no current curve: limit {limit} A"),
               {{"limit", Number(p.Settings.MaxCurrent, 6)}});
@@ -249,8 +254,8 @@ bool InstrumentPreview::DeviationTooLarge() const {
 }
 
 bool InstrumentPreview::Fits() const {
-  return Voltage.Clipping.empty() && Current.Clipping.empty() && Voltage.Memory.empty() &&
-         Current.Memory.empty() && !DeviationTooLarge();
+  return !MissingVoltage() && Voltage.Clipping.empty() && Current.Clipping.empty() &&
+         Voltage.Memory.empty() && Current.Memory.empty() && !DeviationTooLarge();
 }
 
 void MeasureCurve(const TWaveform& design, const TDoubleVector& times, const TDoubleVector& played,
@@ -371,6 +376,8 @@ std::string PreviewSummary(const InstrumentPreview& p) {
   };
   if (p.Voltage.Designed)
     text += " \u00b7 " + deviation(p.Voltage, _("max deviation {value} V at {time} s"));
+  else
+    text += " \u00b7 " + MissingVoltageText(p);
   if (p.Current.Designed)
     text += " \u00b7 " + deviation(p.Current, _("max deviation {value} A at {time} s"));
   else
@@ -380,6 +387,7 @@ std::string PreviewSummary(const InstrumentPreview& p) {
 
 std::vector<std::string> SilentChangeFindings(const InstrumentPreview& p) {
   std::vector<std::string> lines;
+  if (p.MissingVoltage()) lines.push_back(MissingVoltageText(p));
   for (const ClipFinding& f : p.Voltage.Clipping) lines.push_back(ClipText(f, true));
   for (const ClipFinding& f : p.Current.Clipping) lines.push_back(ClipText(f, false));
   if (p.MissingCurrent()) lines.push_back(MissingCurrentText(p));
@@ -388,6 +396,7 @@ std::vector<std::string> SilentChangeFindings(const InstrumentPreview& p) {
 
 std::vector<std::string> PreviewFindings(const InstrumentPreview& p) {
   std::vector<std::string> lines;
+  if (p.MissingVoltage()) lines.push_back(MissingVoltageText(p));
   for (const ClipFinding& f : p.Voltage.Clipping) lines.push_back(ClipText(f, true));
   for (const ClipFinding& f : p.Current.Clipping) lines.push_back(ClipText(f, false));
   auto memory = [&](const CurvePreview& c, const char* pattern) {

@@ -52,9 +52,12 @@ struct InstrumentPreview {
   std::int32_t Budget() const { return Settings.MaxPoints; }
   // Without a current curve the supply plays its maximum current throughout.
   bool MissingCurrent() const { return !Current.Designed; }
+  // Without a voltage curve it would play its maximum voltage: never as designed.
+  bool MissingVoltage() const { return !Voltage.Designed; }
   // The staircase exceeds the resolution by more than ten steps on a designed curve.
   bool DeviationTooLarge() const;
-  // Clipping, a refused superposition or too large a deviation: not played as designed.
+  // Clipping, a refused superposition, too large a deviation or no voltage curve: not played as
+  // designed.
   bool Fits() const;
 };
 
@@ -107,7 +110,7 @@ std::string PreviewSummary(const InstrumentPreview& preview);
 // One line per finding (clipping, memory, deviation, missing current), translated.
 std::vector<std::string> PreviewFindings(const InstrumentPreview& preview);
 // Only the findings that play the document differently without any notice: clipping and a
-// missing current curve.
+// missing curve.
 std::vector<std::string> SilentChangeFindings(const InstrumentPreview& preview);
 
 }  // namespace ondrevo

@@ -23,6 +23,11 @@ out=$("$CLI" check "$TMP/nocurrent.ovx" --model "$M")
 check "a missing current curve alone still fits" test $? -eq 0
 check "but it is said, with the limit" grep -q '^  no current curve: limit 40 A$' <<<"$out"
 
+doc noVoltage.ovx "$CUR"
+out=$("$CLI" check "$TMP/noVoltage.ovx" --model "$M")
+check "no voltage curve does not fit (exit 1)" test $? -eq 1
+check "it would play the maximum voltage" grep -q '^  no voltage curve: the supply plays its maximum, 20 V$' <<<"$out"
+
 out=$("$CLI" check "$TMP/clipped.ovx" --model "$M")
 check "clipping does not fit (exit 1)" test $? -eq 1
 check "where and by how much" grep -q '^  voltage above 20 V by up to 10 V from 2 s to 5.33333 s$' <<<"$out"

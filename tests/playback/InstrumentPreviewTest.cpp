@@ -204,6 +204,15 @@ TEST(InstrumentPreview, MissingCurrentAndSummaryTexts) {
             "1 of 1000 points \u00b7 max deviation 0 V at 0 s \u00b7 no current curve: limit 40 A");
   EXPECT_THAT(PreviewFindings(p), ElementsAre("no current curve: limit 40 A"));
 
+  // Without a voltage curve the supply would play its maximum voltage.
+  const auto u = ComputeInstrumentPreview(SegmentTable(), Curve({{0, 1}, {2, 3}}), kC);
+  EXPECT_TRUE(u.MissingVoltage());
+  EXPECT_FALSE(u.Fits());
+  EXPECT_THAT(u.Values[0], ::testing::Each(20.0));
+  EXPECT_THAT(SilentChangeFindings(u),
+              ElementsAre("no voltage curve: the supply plays its maximum, 20 V"));
+  EXPECT_THAT(PreviewSummary(u), HasSubstr("points \u00b7 no voltage curve"));
+
   const SegmentTable v = WithSine(Curve({{0, 5}, {2, 5}}), 0, 1000, 1000, 2, 2);
   const auto q = ComputeInstrumentPreview(v, Curve({{0, 1}, {2, 1}}), kC);
   // 5 V + 1 V sine played as a flat 5.0006 V: the worst is the first trough.
