@@ -19,6 +19,8 @@
 #include "document/Numbers.h"
 #include "document/Translate.h"
 #include "model/Builder.h"
+#include "playback/InstrumentPreview.h"
+#include "playback/PreviewWorker.h"
 #include "sim/Demo.h"
 #include "transports/GpibInterface.h"
 #include "transports/RS232Interface.h"
@@ -335,6 +337,12 @@ int RunPlay(const PlayOptions& options) {
     }
     throw;
   }
+
+  // What the supply will play differently from the design without saying so, with the
+  // limits the instrument reported.
+  for (const std::string& line : SilentChangeFindings(
+           ComputeLimitFindings(voltageTable, currentTable, ListSettingsOf(*found, *player))))
+    std::cerr << _("Warning: ") << line << '\n';
 
   player->Upload(voltage, current, true);
   bool cancelled = false;

@@ -66,6 +66,8 @@ int main(int argc, char** argv) {
   ondrevo::cli::RegisterDeviceCommands(registry);
   ondrevo::cli::RegisterSampleCommand(registry);
   ondrevo::cli::RegisterCsvCommand(registry);
+  ondrevo::cli::RegisterCheckCommand(registry);
+  ondrevo::cli::RegisterPlotCommand(registry);
 
   try {
     app.parse(argc, argv);

@@ -215,4 +215,20 @@ std::int32_t OutputChannelCount(std::string_view model) {
   return FamilyForModel(model) == DeviceFamily::C && Contains(model, "7342") ? 2 : 1;
 }
 
+SupplyListSettings ListSettingsForModel(std::string_view model) {
+  const ModelLimits limits = LimitsForModel(model);
+  const FamilyConstants constants = ConstantsForFamily(FamilyForModel(model));
+  SupplyListSettings s;
+  s.MinVoltage = limits.MinVoltage;
+  s.MaxVoltage = limits.MaxVoltage;
+  s.VoltageResolution = limits.VoltageResolution;
+  s.MinCurrent = limits.MinCurrent;
+  s.MaxCurrent = limits.MaxCurrent;
+  s.CurrentResolution = limits.CurrentResolution;
+  s.MinDwellTime = constants.MinDwellTime;
+  s.MaxDwellTime = constants.MaxDwellTime;
+  s.MaxPoints = constants.MaxPoints;
+  return s;
+}
+
 }  // namespace ondrevo

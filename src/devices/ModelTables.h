@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "model/ListSampling.h"
+
 namespace ondrevo {
 
 enum class DeviceFamily { None, A, B, C };
@@ -55,5 +57,9 @@ std::int32_t OutputChannelCount(std::string_view model);
 
 // Family-A search order: model numbers 5213 down to 5201, variants in this order.
 inline constexpr int kFamilyAVariants[10] = {100, 80, 64, 48, 40, 32, 24, 20, 18, 16};
+
+// What a supply of this model uploads with before it is connected: its table limits and its
+// family's dwell times and point budget. MaxPoints is 0 for a model without a point memory.
+SupplyListSettings ListSettingsForModel(std::string_view model);
 
 }  // namespace ondrevo

@@ -44,10 +44,7 @@ class TListPlayerDevice::TUploadThread : public TListPlayerDevice::TUploadJob {
         current_(std::move(current)),
         maxPoints_(device_->MaxPoints),
         timeoutMs_(device_->ReplyTimeout()) {
-    Sampler.MinDwellTime = device_->MinDwellTime;
-    Sampler.MaxDwellTime = device_->MaxDwellTime;
-    Sampler.Gain = 1.0;
-    Sampler.Waveforms = {voltage_.get(), current_.get()};
+    PrepareListSampling(device_->ListSettings(), *voltage_, *current_, Sampler);
   }
 
   void Terminate() {
@@ -280,15 +277,23 @@ void TListPlayerDevice::Upload(std::shared_ptr<TWaveform> voltage,
   if (UploadThread && !UploadThread->Finishing())
     throw std::runtime_error(_("An upload is already running"));
   if (!voltage || !current) throw std::runtime_error("No Waveform loaded");
-  voltage->MinValue = MinVoltage;
-  voltage->MaxValue = MaxVoltage;
-  voltage->Resolution = VoltageResolution;
-  current->MinValue = MinCurrent;
-  current->MaxValue = MaxCurrent;
-  current->Resolution = CurrentResolution;
   auto self = std::dynamic_pointer_cast<TListPlayerDevice>(shared_from_this());
   UploadThread = std::make_shared<TUploadThread>(self, std::move(voltage), std::move(current));
   TUploadThread::Start(UploadThread);
+}
+
+SupplyListSettings TListPlayerDevice::ListSettings() const {
+  SupplyListSettings s;
+  s.MinVoltage = MinVoltage;
+  s.MaxVoltage = MaxVoltage;
+  s.VoltageResolution = VoltageResolution;
+  s.MinCurrent = MinCurrent;
+  s.MaxCurrent = MaxCurrent;
+  s.CurrentResolution = CurrentResolution;
+  s.MinDwellTime = MinDwellTime;
+  s.MaxDwellTime = MaxDwellTime;
+  s.MaxPoints = MaxPoints;
+  return s;
 }
 
 void TListPlayerDevice::CancelUpload() {

@@ -12,6 +12,7 @@
 #include "devices/Device.h"
 #include "devices/Interface.h"
 #include "devices/ModelTables.h"
+#include "model/ListSampling.h"
 
 namespace ondrevo {
 
@@ -52,6 +53,8 @@ class TListPlayerDevice : public TDevice, public virtual IWaveformPlayer {
   TDeviceNotifyEvent GetOnConnect() const override { return OnConnect; }
   TDeviceNotifyEvent GetOnDisconnect() const override { return OnDisconnect; }
 
+  // Limits, resolutions, dwell times and budget an upload samples with now.
+  SupplyListSettings ListSettings() const;
   // Point range of the last upload.
   int32_t GetFirstIndex() const { return FirstIndex; }
   int32_t GetLastIndex() const { return LastIndex; }
