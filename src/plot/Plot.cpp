@@ -154,6 +154,11 @@ void TPlotSeries::AddPoint(double x, double y) {
   }
 }
 
+void TPlotSeries::SetPoints(std::vector<QPointF> points) {
+  points_ = std::move(points);
+  Push();
+}
+
 void TPlotSeries::SetPoint(int index, double x, double y) {
   points_.at(static_cast<std::size_t>(index)) = QPointF(x, y);
   Push();

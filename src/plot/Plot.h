@@ -41,6 +41,8 @@ class TPlotSeries {
 
   void Clear();
   void AddPoint(double x, double y);
+  // Replaces every point at once (one hand-over to the library instead of one per point).
+  void SetPoints(std::vector<QPointF> points);
   void SetPoint(int index, double x, double y);
   void RemoveLast();
   int Count() const { return static_cast<int>(points_.size()); }
