@@ -230,6 +230,15 @@ void TSegmentGrid::currentChanged(const QModelIndex& current, const QModelIndex&
   emit cellSelected(current.row(), current.column());
 }
 
+void TSegmentGrid::mousePressEvent(QMouseEvent* event) {
+  const QModelIndex before = currentIndex();
+  QTableView::mousePressEvent(event);
+  // Clicking the current cell selects it again (tabs and Mark follow the row).
+  if (currentIndex().isValid() && currentIndex() == before) {
+    emit cellSelected(before.row(), before.column());
+  }
+}
+
 void TSegmentGrid::focusOutEvent(QFocusEvent* event) {
   if (event->reason() != Qt::PopupFocusReason) CommitPending();
   QTableView::focusOutEvent(event);
