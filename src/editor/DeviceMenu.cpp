@@ -46,7 +46,7 @@ TDeviceMenu::TDeviceMenu(QMenu* device, QString configFolder, std::int32_t daqBu
     }
   }
   select->addSeparator();
-  daq_ = select->addAction(QStringLiteral("DAQ"));
+  daq_ = select->addAction(T("DAQ"));
   daq_->setObjectName(QStringLiteral("actDaq"));
   daq_->setCheckable(true);
   connect(daq_, &QAction::triggered, this, [this] { OnDaqChanged(); });

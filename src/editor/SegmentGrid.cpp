@@ -374,7 +374,7 @@ void TSegmentGrid::Paste() {
 void TSegmentGrid::contextMenuEvent(QContextMenuEvent* event) {
   QMenu menu(this);
   menu.setObjectName(QStringLiteral("GridPopup"));
-  auto add = [&menu](const char* name, const char* caption, const char* hint, QKeySequence key) {
+  auto make = [&menu](const char* name, const char* caption, const char* hint, QKeySequence key) {
     QAction* a = menu.addAction(T(caption));
     a->setObjectName(QString::fromLatin1(name));
     if (hint) a->setStatusTip(T(hint));
@@ -382,13 +382,13 @@ void TSegmentGrid::contextMenuEvent(QContextMenuEvent* event) {
     return a;
   };
   QAction* cut =
-      add("actGridCut", "&Cut", "Cut selection to clipboard", QKeySequence(Qt::CTRL | Qt::Key_X));
-  QAction* copy = add("actGridCopy", "C&opy", "Copy selection to clipboard",
-                      QKeySequence(Qt::CTRL | Qt::Key_C));
-  QAction* paste = add("actGridPaste", "&Paste", "Paste contents from clipboard",
-                       QKeySequence(Qt::CTRL | Qt::Key_V));
+      make("actGridCut", "&Cut", "Cut selection to clipboard", QKeySequence(Qt::CTRL | Qt::Key_X));
+  QAction* copy = make("actGridCopy", "C&opy", "Copy selection to clipboard",
+                       QKeySequence(Qt::CTRL | Qt::Key_C));
+  QAction* paste = make("actGridPaste", "&Paste", "Paste contents from clipboard",
+                        QKeySequence(Qt::CTRL | Qt::Key_V));
   menu.addSeparator();
-  add("actGridCancel", "Ca&ncel", nullptr, {});
+  make("actGridCancel", "Ca&ncel", nullptr, {});
   cut->setEnabled(editMode_);
   paste->setEnabled(editMode_);
   QAction* chosen = menu.exec(event->globalPos());

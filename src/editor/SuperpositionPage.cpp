@@ -31,7 +31,8 @@ TSuperpositionPage::TSuperpositionPage(int number, QWidget* parent)
   auto* group = new QButtonGroup(this);
   const char* names[5] = {"OhneButton", "SinusButton", "RechteckButton", "DreieckButton",
                           "SaegeButton"};
-  const char* captions[5] = {"&None", "&Sine", "S&quare", "&Triangle", "S&aw tooth"};
+  const char* captions[5] = {N_("&None"), N_("&Sine"), N_("S&quare"), N_("&Triangle"),
+                             N_("S&aw tooth")};
   for (int k = 0; k < 5; ++k) {
     auto* b = new QRadioButton(T(captions[k]), this);
     b->setObjectName(QString::fromLatin1(names[k]) + n);
