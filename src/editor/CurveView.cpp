@@ -61,7 +61,6 @@ void TCurveView::Clear() {
 }
 
 void TCurveView::Draw(Quantity q, const SegmentTable& t) {
-  FreeSlots(q);
   const std::int32_t n = t.LastPointIndex();
   std::vector<QPointF> points;
   if (n > 0) {
@@ -71,15 +70,42 @@ void TCurveView::Draw(Quantity q, const SegmentTable& t) {
   Curve(q)->SetPoints(std::move(points));
   const double minStep = MinTimeStep ? MinTimeStep() : 0.01;
   const double axisWidth = plot_->AxisMax(PlotAxis::Bottom) - plot_->AxisMin(PlotAxis::Bottom);
-  std::size_t next = 0;
+
+  // Slots whose segment is drawn as before stay; the others are freed and handed out again.
+  std::vector<std::pair<std::int32_t, SlotKey>> wanted;
   for (std::int32_t i = 0; i < n; ++i) {
     if (!t.HasSuperposition(i)) continue;
+    SlotKey key{t[i], t[i].Time, t[i + 1].Time, t[i].Value, t[i + 1].Value, minStep, axisWidth};
+    key.Row.PreviewSlot = 0;
+    wanted.emplace_back(i, key);
+  }
+  std::vector<bool> done(wanted.size(), false);
+  for (std::size_t s = 0; s < slots_.size(); ++s) {
+    Slot& slot = slots_[s];
+    if (!slot.Used || slot.Owner != q) continue;
+    bool keep = false;
+    for (std::size_t w = 0; w < wanted.size(); ++w) {
+      if (!done[w] && wanted[w].first == slot.Segment && wanted[w].second == slot.Key) {
+        done[w] = keep = true;
+        break;
+      }
+    }
+    if (!keep) {
+      slot = Slot{};
+      lines_[s]->Clear();
+      bases_[s]->Clear();
+    }
+  }
+  std::size_t next = 0;
+  for (std::size_t w = 0; w < wanted.size(); ++w) {
+    if (done[w]) continue;
     while (next < slots_.size() && slots_[next].Used) ++next;
     // The core keeps at most 50 superposed segments in the document.
     if (next >= slots_.size()) break;
-    slots_[next] = {true, q, i};
-    const Polyline preview = SegmentPreview(t[i], t[i].Time, t[i + 1].Time, t[i].Value,
-                                            t[i + 1].Value, minStep, axisWidth);
+    const SlotKey& key = wanted[w].second;
+    slots_[next] = {true, q, wanted[w].first, key};
+    const Polyline preview =
+        SegmentPreview(key.Row, key.T0, key.T1, key.Y0, key.Y1, minStep, axisWidth);
     std::vector<QPointF> line;
     line.reserve(preview.size());
     for (const PreviewPoint& p : preview) line.emplace_back(p.T, p.V);
@@ -87,8 +113,7 @@ void TCurveView::Draw(Quantity q, const SegmentTable& t) {
     lines_[next]->SetColor(q == Quantity::Voltage ? kVoltageColor : kCurrentColor);
     lines_[next]->SetPoints(std::move(line));
     bases_[next]->SetAxis(AxisOf(q));
-    bases_[next]->SetPoints(
-        {QPointF(t[i].Time, t[i].Value), QPointF(t[i + 1].Time, t[i + 1].Value)});
+    bases_[next]->SetPoints({QPointF(key.T0, key.Y0), QPointF(key.T1, key.Y1)});
   }
 }
 

@@ -38,10 +38,17 @@ class TCurveView {
   void MarkPoints(Quantity active, int first, int last);
 
  private:
+  // What a slot's preview was computed from: an unchanged segment keeps its drawing.
+  struct SlotKey {
+    SegmentRow Row;
+    double T0 = 0, T1 = 0, Y0 = 0, Y1 = 0, MinStep = 0, AxisWidth = 0;
+    bool operator==(const SlotKey&) const = default;
+  };
   struct Slot {
     bool Used = false;
     Quantity Owner = Quantity::Voltage;
     int Segment = -1;
+    SlotKey Key;
   };
   void FreeSlots(Quantity quantity);
 

@@ -63,6 +63,9 @@ class TPlotSeries {
   PlotLineStyle style_ = PlotLineStyle::Solid;
   PlotMarker marker_ = PlotMarker::None;
   bool markersVisible_ = true;
+  // More points on screen than markers can show apart: the line alone is drawn.
+  bool dense_ = false;
+  void UpdateDensity(double min, double max, int pixels);
   std::vector<QPointF> points_;
 };
 

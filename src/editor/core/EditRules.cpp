@@ -165,16 +165,18 @@ bool ReadSpec(const GridRow& row, int kindCol, int first, SuperpositionSpec& s) 
 
 }  // namespace
 
-int GridToTable(std::vector<GridRow>& rows, SegmentTable& table) {
-  for (GridRow& row : rows) FillHiddenDefaults(row);
-  double time = 0;
-  int converted = 0;
-  const int count = std::min<int>(static_cast<int>(rows.size()), kMaxGridRows);
-  for (int r = 0; r < count; ++r) {
+namespace {
+
+// Converts rows from `first` (whose time the table holds) up to `end`; returns the first row not
+// converted.
+int ConvertRows(std::vector<GridRow>& rows, SegmentTable& table, int first, int end) {
+  double time = first > 0 ? table[first].Time : 0;
+  int r = first;
+  for (; r < end; ++r) {
     const GridRow& row = rows[static_cast<std::size_t>(r)];
     double value = 0;
     if (!TryParseNumber(row[kColValue], value)) break;
-    if (r > 0) {
+    if (r > first) {
       const GridRow& prev = rows[static_cast<std::size_t>(r) - 1];
       double d = 0;
       if (!TryParseNumber(prev[kColDuration], d) || d < 0) break;
@@ -190,10 +192,27 @@ int GridToTable(std::vector<GridRow>& rows, SegmentTable& table) {
     }
     out.Sup1 = s1;
     out.Sup2 = s2;
-    ++converted;
   }
+  return r;
+}
+
+}  // namespace
+
+int GridToTable(std::vector<GridRow>& rows, SegmentTable& table) {
+  for (GridRow& row : rows) FillHiddenDefaults(row);
+  const int count = std::min<int>(static_cast<int>(rows.size()), kMaxGridRows);
+  const int converted = ConvertRows(rows, table, 0, count);
   table.SetLastPointIndex(std::max(0, converted - 1));
   return converted;
+}
+
+bool GridRangeToTable(std::vector<GridRow>& rows, SegmentTable& table, int first, int last) {
+  if (first < 0 || last < first || last > table.LastPointIndex() ||
+      last >= static_cast<int>(rows.size())) {
+    return false;
+  }
+  for (int r = first; r <= last; ++r) FillHiddenDefaults(rows[static_cast<std::size_t>(r)]);
+  return ConvertRows(rows, table, first, last + 1) == last + 1;
 }
 
 std::string RowsToClipboard(const std::vector<GridRow>& rows, int first, int last) {

@@ -64,6 +64,10 @@ void FillHiddenDefaults(GridRow& row);
 // Converts rows into the table up to the first row that does not convert; returns the number of
 // points converted and sets the table's last point index from it.
 int GridToTable(std::vector<GridRow>& rows, SegmentTable& table);
+// Converts only rows first..last, the table holding the earlier rows converted and the later
+// ones unchanged (an edit that moves no later point). False when a row of the range does not
+// convert; the caller then converts everything.
+bool GridRangeToTable(std::vector<GridRow>& rows, SegmentTable& table, int first, int last);
 // Writes a segment row's superposition fields and names into columns 5..20.
 void WriteSuperpositions(GridRow& row, const SegmentRow& source);
 

@@ -84,8 +84,9 @@ std::string TEditorCore::ApplyRules(SegmentTable& t, int othersSuperposed) const
   return message;
 }
 
-void TEditorCore::Commit(bool record) {
-  GridToTable(rows_, doc_.Working);
+void TEditorCore::Commit(bool record, int first, int last) {
+  const bool partial = last >= 0 && GridRangeToTable(rows_, doc_.Working, first, last);
+  if (!partial) GridToTable(rows_, doc_.Working);
   const Quantity other = doc_.Active == Quantity::Voltage ? Quantity::Current : Quantity::Voltage;
   const std::string message = ApplyRules(doc_.Working, Superposed(doc_.TableOf(other)));
   if (!message.empty()) {
@@ -96,7 +97,12 @@ void TEditorCore::Commit(bool record) {
     if (doc_.Working.LastPointIndex() == 0 && !rows_.empty()) rebuilt[0] = rows_[0];
     rows_ = std::move(rebuilt);
   }
-  doc_.TableOf(doc_.Active) = doc_.Working;
+  SegmentTable& kept = doc_.TableOf(doc_.Active);
+  if (partial && message.empty() && kept.LastPointIndex() == doc_.Working.LastPointIndex()) {
+    for (int r = first; r <= last; ++r) kept[r] = doc_.Working[r];
+  } else {
+    kept = doc_.Working;
+  }
   Notify({.Curve = true, .Grid = true});
   Message(message);
   if (record && !SuppressRecording && RecordStep) RecordStep();
@@ -178,6 +184,13 @@ void TEditorCore::SetCell(int row, int col, const std::string& input) {
     GridRow next;
     next[kColValue] = r[kColEndValue];
     rows_.push_back(next);
+    Commit();
+    return;
+  }
+  // A value moves no point: only the rows around it are converted again.
+  if ((col == kColValue || col == kColEndValue) && row + 1 <= doc_.Working.LastPointIndex()) {
+    Commit(true, std::max(0, row - 1), row + 1);
+    return;
   }
   Commit();
 }

@@ -115,8 +115,9 @@ class TEditorCore {
   int SuperposedSegments() const;
 
  private:
-  // GridToTable, the commit rules, notification and the recording hook.
-  void Commit(bool record = true);
+  // GridToTable, the commit rules, notification and the recording hook. An edit that moves no
+  // point converts only rows first..last.
+  void Commit(bool record = true, int first = 0, int last = -1);
   // Enforces what a curve may hold; returns a message or "".
   std::string ApplyRules(SegmentTable& table, int othersSuperposed) const;
   void Notify(const EditorChange& change);
