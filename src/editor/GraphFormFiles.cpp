@@ -172,7 +172,15 @@ bool TGraphForm::LoadDocument(const QString& path) {
   RecomputeSnapX();
   RecomputeSnapY();
   UpdateSpinLimits();
-  if (TableChecked()) RebuildGrid();
+  // The table comes with the points of the active curve.
+  if (core_->Working().LastPointIndex() > 0 && !TableChecked()) {
+    SetTableChecked(true);
+    panelRight_->show();
+  }
+  if (TableChecked()) {
+    RebuildGrid();
+    grid_->SelectCell(0, kColValue);
+  }
   UpdateRemoteEnabled();
   plot_->Replot();
   return true;

@@ -155,6 +155,11 @@ TSegmentGrid::TSegmentGrid(TEditorCore& core, QWidget* parent)
   setSelectionMode(QAbstractItemView::ContiguousSelection);
   setTabKeyNavigation(true);
   setWordWrap(false);
+  // The current cell is lime green, its text in the window text colour.
+  QPalette colours = palette();
+  colours.setColor(QPalette::Highlight, QColor(0, 255, 0));
+  colours.setColor(QPalette::HighlightedText, colours.color(QPalette::WindowText));
+  setPalette(colours);
   // The duration column is as wide as its longest number ("15.00000" was cut off at 64).
   const int durationWidth =
       std::max(64, QFontMetrics(font()).horizontalAdvance(QStringLiteral("8888.88888")) + 12);

@@ -245,6 +245,18 @@ class EditorGridTest : public QObject {
     QVERIFY(form_->Doc().Working[2].Time < 8.0);
   }
 
+  void spinLimitsFollowTheDeviceAndQuantity() {
+    Make();
+    form_->SelectDevice(2, 4);  // "5203" -> "32": 32 V, 20 A
+    QCOMPARE(Find<QDoubleSpinBox>("YeditL")->maximum(), 32.0);
+    QCOMPARE(Find<QDoubleSpinBox>("Ue1_A1")->maximum(), 32.0);
+    QCOMPARE(Find<QDoubleSpinBox>("Ue2_A2")->maximum(), 30.0);
+    form_->SwitchQuantity(Quantity::Current);
+    QCOMPARE(Find<QDoubleSpinBox>("YeditR")->maximum(), 20.0);
+    QCOMPARE(Find<QDoubleSpinBox>("Ue1_A2")->maximum(), 20.0);
+    QCOMPARE(Grid()->model()->headerData(1, Qt::Horizontal).toString(), QString("A1"));
+  }
+
   void documentBuiltByWidgetsEqualsTheCore() {
     Make();
     Go(0, 1);

@@ -131,7 +131,12 @@ Polyline SquareOffsets(const SuperpositionSpec& s, const Sweep& w) {
     if (!(freq > 0)) break;
     const double edgePos = pos < duty ? duty : 1;
     const double te = t + (edgePos - pos) / freq;
-    if (te >= w.t1) break;
+    if (te >= w.t1) {
+      // The level holds up to the end; the end value follows as a vertical edge.
+      const double end = std::nextafter(w.t1, w.t0);
+      if (end > t) out.push_back({end, w.A(end) * q});
+      break;
+    }
     out.push_back({te, w.A(te) * q});
     q = -q;
     out.push_back({te + kEdgeWidth, w.A(te) * q});
