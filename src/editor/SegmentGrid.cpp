@@ -163,7 +163,13 @@ TSegmentGrid::TSegmentGrid(TEditorCore& core, QWidget* parent)
   // The duration column is as wide as its longest number ("15.00000" was cut off at 64).
   const int durationWidth =
       std::max(64, QFontMetrics(font()).horizontalAdvance(QStringLiteral("8888.88888")) + 12);
-  const int widths[kShownColumns] = {36, 64, durationWidth, 26, 64, 58, 58};
+  // The superposition names as wide as the longest one in the user's language.
+  int nameWidth = 58;
+  for (int k = 1; k <= 4; ++k) {
+    const QString name = QString::fromStdString(KindName(static_cast<SuperpositionKind>(k)));
+    nameWidth = std::max(nameWidth, QFontMetrics(font()).horizontalAdvance(name) + 10);
+  }
+  const int widths[kShownColumns] = {30, 64, durationWidth, 24, 64, nameWidth, nameWidth};
   for (int c = 0; c < kShownColumns; ++c) setColumnWidth(c, widths[c]);
   core_.AddListener([this](const EditorChange& change) {
     if (change.Grid) model_->Refresh();
