@@ -35,6 +35,8 @@ class TPlotSeries {
   PlotMarker Marker() const { return marker_; }
   void SetMarkersVisible(bool visible);
   bool MarkersVisible() const { return markersVisible_; }
+  // Markers as last drawn: visible, and the points on screen far enough apart.
+  bool MarkersDrawn() const { return markersVisible_ && !dense_ && marker_ != PlotMarker::None; }
   // Taking a series off the plot keeps its points.
   void SetVisible(bool visible);
   bool Visible() const;

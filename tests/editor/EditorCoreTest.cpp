@@ -298,3 +298,32 @@ TEST_F(CoreRules, CommitNeverKeepsWhatCannotBeShown) {
   EXPECT_EQ(core.SuperposedSegments(), 50);
   EXPECT_EQ(messages.size(), 1u);
 }
+
+TEST_F(CoreGrid, ValueEditsMatchAFullConversion) {
+  SegmentTable t = Ramp({{0, 1}, {0.5, 2}, {1.25, 3}, {4, 4}, {4, 5}});
+  t[1].Sup1 = {SuperpositionKind::Sawtooth, 3, 4, 1, 1, 50, 0};
+  core.SetActiveCurve(t);
+  core.SetCell(1, kColValue, "7.5");
+  core.SetCell(2, kColEndValue, "0.25");
+  core.SetCell(4, kColValue, "9");  // the last point
+  std::vector<GridRow> rows = core.Rows();
+  SegmentTable full;
+  GridToTable(rows, full);
+  EXPECT_TRUE(W().SameCurve(full));
+  EXPECT_TRUE(core.Doc().Voltage.SameCurve(full));
+  EXPECT_DOUBLE_EQ(W()[3].Value, 0.25);
+  EXPECT_DOUBLE_EQ(W()[4].Value, 9);
+  // A row that does not convert ends the curve; a later value edit still converts it all.
+  core.SetCell(2, kColDuration, "1");
+  core.InsertRow(2);
+  core.SetCell(0, kColValue, "2");
+  EXPECT_EQ(W().LastPointIndex(), 1);
+  core.SetCell(2, kColValue, "6");
+  EXPECT_EQ(W().LastPointIndex(), 2);  // its duration is still missing
+  EXPECT_DOUBLE_EQ(W()[2].Value, 6);
+  core.SetCell(2, kColDuration, "1");
+  EXPECT_EQ(W().LastPointIndex(), 5);
+  rows = core.Rows();
+  GridToTable(rows, full);
+  EXPECT_TRUE(W().SameCurve(full));
+}

@@ -85,8 +85,9 @@ std::string TEditorCore::ApplyRules(SegmentTable& t, int othersSuperposed) const
 }
 
 void TEditorCore::Commit(bool record, int first, int last) {
-  const bool partial = last >= 0 && GridRangeToTable(rows_, doc_.Working, first, last);
+  const bool partial = inSync_ && last >= 0 && GridRangeToTable(rows_, doc_.Working, first, last);
   if (!partial) GridToTable(rows_, doc_.Working);
+  inSync_ = true;
   const Quantity other = doc_.Active == Quantity::Voltage ? Quantity::Current : Quantity::Voltage;
   const std::string message = ApplyRules(doc_.Working, Superposed(doc_.TableOf(other)));
   if (!message.empty()) {
@@ -116,6 +117,7 @@ void TEditorCore::SetDocument(const SegmentTable& voltage, const SegmentTable& c
   if (!second.empty()) message += (message.empty() ? "" : "\n") + second;
   doc_.Working = doc_.TableOf(doc_.Active);
   rows_ = TableToGrid(doc_.Working);
+  inSync_ = true;
   selectedRow_ = 0;
   Notify({.Curve = true, .BothCurves = true, .Grid = true});
   Message(message);
@@ -136,6 +138,7 @@ void TEditorCore::Reset() {
   doc_.Current.Reset();
   doc_.Working.Reset();
   rows_.assign(1, GridRow{});
+  inSync_ = true;
   selectedRow_ = 0;
   Notify({.Curve = true, .BothCurves = true, .Grid = true});
 }
@@ -146,6 +149,7 @@ void TEditorCore::SwitchQuantity(Quantity q) {
   doc_.Active = q;
   doc_.Working = doc_.TableOf(q);
   rows_ = TableToGrid(doc_.Working);
+  inSync_ = true;
   selectedRow_ = 0;
   Notify({.Curve = true, .BothCurves = true, .Grid = true, .Limits = true});
 }
@@ -157,6 +161,7 @@ void TEditorCore::RebuildRows() {
   } else {
     rows_ = TableToGrid(doc_.Working);
   }
+  inSync_ = true;
   selectedRow_ = std::min(selectedRow_, RowCount() - 1);
   Notify({.Grid = true});
 }
@@ -199,6 +204,7 @@ void TEditorCore::InsertRow(int row) {
   if (RowCount() >= kMaxGridRows) return;
   row = std::clamp(row, 0, RowCount());
   rows_.insert(rows_.begin() + row, GridRow{});
+  inSync_ = false;
   Notify({.Grid = true});
 }
 
@@ -207,6 +213,7 @@ void TEditorCore::AppendRow() {
   GridRow next;
   next[kColValue] = rows_.back()[kColValue];
   rows_.push_back(next);
+  inSync_ = false;
   selectedRow_ = RowCount() - 1;
   Notify({.Grid = true});
 }

@@ -127,6 +127,9 @@ class TEditorCore {
   Document doc_;
   std::vector<GridRow> rows_;
   int selectedRow_ = 0;
+  // False while rows were inserted or appended without a commit: the table then no longer
+  // lines up with the rows, and only a full conversion is right.
+  bool inSync_ = true;
   DeviceLimits limits_;
   std::int32_t budget_ = kSupplyPointBudget;
   std::int32_t daqBudget_ = kDefaultDaqPointBudget;
