@@ -59,6 +59,7 @@ void TGraphForm::SetTableChecked(bool checked) {
 
 void TGraphForm::HideTable() {
   grid_->CommitPending();
+  core_->DropEmptyRows();
   SetTableChecked(false);
   panelRight_->hide();
   ShowMark(false);

@@ -90,6 +90,16 @@ TEST_F(CoreGrid, RowsInsertAppendAndDelete) {
   EXPECT_EQ(core.Cell(0, kColValue), "");
 }
 
+TEST_F(CoreGrid, HidingTheTableDropsEmptyRows) {
+  core.SetActiveCurve(Ramp({{0, 1}, {1, 2}, {3, 5}}));
+  core.InsertRow(1);  // an empty row stops the conversion at the next commit
+  core.AppendRow();
+  core.DropEmptyRows();
+  EXPECT_EQ(core.RowCount(), 4);  // the appended row holds a value
+  EXPECT_EQ(W().LastPointIndex(), 2);
+  EXPECT_DOUBLE_EQ(W()[2].Time, 3);
+}
+
 TEST_F(CoreGrid, DeleteKeyClearsASuperposition) {
   SegmentTable t = Ramp({{0, 1}, {1, 2}});
   t[0].Sup1.Kind = SuperpositionKind::Sine;

@@ -262,6 +262,15 @@ void TEditorCore::ClearSuperposition(int row, int which) {
   Commit();
 }
 
+void TEditorCore::DropEmptyRows() {
+  if (doc_.Working.LastPointIndex() < 1) return;
+  const auto empty = [](const GridRow& r) { return r[kColValue].empty(); };
+  const auto from = std::remove_if(rows_.begin() + 1, rows_.end(), empty);
+  if (from == rows_.end()) return;
+  rows_.erase(from, rows_.end());
+  Commit();
+}
+
 std::string TEditorCore::Copy(int first, int last) const {
   return RowsToClipboard(rows_, std::max(0, first), std::min(last, RowCount() - 1));
 }

@@ -88,6 +88,8 @@ class TEditorCore {
   void DeleteRow(int row);
   // Delete in column 5 (which 0) or 6 (which 1).
   void ClearSuperposition(int row, int which);
+  // Hiding the table: rows after the first whose value is empty go, and the rest is committed.
+  void DropEmptyRows();
   std::string Copy(int first, int last) const;
   void Cut(int first, int last);
   // False (and a message, nothing changed) when the text is refused.
