@@ -14,7 +14,7 @@ namespace ondrevo {
 double NeededPoints(double t0, double t1, double freqStart, double freqEnd, SuperpositionKind kind);
 
 // Points one superposition may need on a power supply.
-inline constexpr double kSupplyPointBudget = 1000;
+inline constexpr double kSuperpositionPointBudget = 1000;
 
 inline constexpr const char* kFirstSuperpositionTooLarge =
     N_("The first superposition takes up to much device memory. Please decrease duration or "
@@ -35,7 +35,7 @@ struct SuperpositionMemoryFinding {
 // switches off), segment by segment, second before first as the editor checks them.
 // `supply` false: an analog output card, where no point count is refused.
 std::vector<SuperpositionMemoryFinding> CheckSuperpositionMemory(const SegmentTable& table,
-                                                                 double budget = kSupplyPointBudget,
+                                                                 double budget = kSuperpositionPointBudget,
                                                                  bool supply = true);
 
 }  // namespace ondrevo
