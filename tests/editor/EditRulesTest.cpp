@@ -145,6 +145,16 @@ TEST(Clipboard, TabsOrQuotedCommasInNothingOtherwise) {
   }
   EXPECT_NE(ParseClipboard("x\n").Error.find("Line 1"), std::string::npos);
 
+  // A number the document could not read back is refused where it enters.
+  parsed = ParseClipboard("1\t2\n1.7976931348623157e308\t1\n");
+  EXPECT_NE(parsed.Error.find("Line 2"), std::string::npos) << parsed.Error;
+  EXPECT_NE(parsed.Error.find("too large to be stored"), std::string::npos) << parsed.Error;
+  EXPECT_TRUE(parsed.Rows.empty());
+  double v = 0;
+  EXPECT_FALSE(TryParseStorable("1.7976931348623157e308", v));
+  EXPECT_TRUE(TryParseStorable("1.7e308", v));
+  EXPECT_EQ(v, 1.7e308);
+
   std::string many;
   for (int i = 0; i < 60001; ++i) many += "1\t1\n";
   parsed = ParseClipboard(many);

@@ -3,10 +3,18 @@
 #include <algorithm>
 #include <cmath>
 
+#include "document/DocumentIO.h"
 #include "document/Numbers.h"
 #include "document/Translate.h"
 
 namespace ondrevo {
+
+bool TryParseStorable(std::string_view text, double& out) {
+  double v = 0;
+  if (!TryParseNumber(text, v) || !IsStorableNumber(v)) return false;
+  out = v;
+  return true;
+}
 
 namespace {
 
@@ -146,10 +154,11 @@ bool ReadSpec(const GridRow& row, int kindCol, int first, SuperpositionSpec& s) 
   if (s.Kind == SuperpositionKind::None) return true;
   double values[4];
   for (int i = 0; i < 4; ++i) {
-    if (!TryParseNumber(row[first + i], values[i])) return false;
+    if (!TryParseStorable(row[first + i], values[i])) return false;
   }
   double dutyValue = 0, phaseValue = 0;
-  if (!TryParseNumber(row[first + 4], dutyValue) || !TryParseNumber(row[first + 5], phaseValue)) {
+  if (!TryParseStorable(row[first + 4], dutyValue) ||
+      !TryParseStorable(row[first + 5], phaseValue)) {
     return false;
   }
   duty = static_cast<std::int64_t>(RoundHalfEven(dutyValue));
@@ -175,11 +184,11 @@ int ConvertRows(std::vector<GridRow>& rows, SegmentTable& table, int first, int 
   for (; r < end; ++r) {
     const GridRow& row = rows[static_cast<std::size_t>(r)];
     double value = 0;
-    if (!TryParseNumber(row[kColValue], value)) break;
+    if (!TryParseStorable(row[kColValue], value)) break;
     if (r > first) {
       const GridRow& prev = rows[static_cast<std::size_t>(r) - 1];
       double d = 0;
-      if (!TryParseNumber(prev[kColDuration], d) || d < 0) break;
+      if (!TryParseStorable(prev[kColDuration], d) || d < 0) break;
       time += d * UnitSeconds(prev[kColUnit]);
     }
     SegmentRow& out = table[r];
@@ -345,6 +354,13 @@ ClipboardRows ParseClipboard(std::string_view text) {
       }
       if (cell.empty() && c != kColValue) continue;
       double v = 0;
+      if (TryParseNumber(cell, v) && !IsStorableNumber(v)) {
+        out.Rows.clear();
+        out.Error = LineError(N_("Line %1 of the clipboard, item %2: \"%3\" is too large to be "
+                                 "stored in a document."),
+                              l + 1, c, cell);
+        return out;
+      }
       bool ok = TryParseNumber(cell, v) && v >= 0;
       if (ok && (c == kColKind1 || c == kColKind2)) {
         ok = v == std::floor(v) && v <= 4;

@@ -15,6 +15,10 @@
 
 namespace ondrevo {
 
+// A number typed or pasted into the grid: it must convert and be one the document can store
+// (values next to the largest double would be written rounded beyond it and never read back).
+bool TryParseStorable(std::string_view text, double& out);
+
 // Column 0 is the row number, 1..6 are shown, 7..20 are the hidden superposition fields.
 inline constexpr int kGridColumns = 21;
 enum GridColumn : int {

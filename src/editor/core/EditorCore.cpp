@@ -177,7 +177,7 @@ void TEditorCore::SetCell(int row, int col, const std::string& input) {
   } else {
     double v = 0;
     if (text.empty() && col == kColValue) text = "0";
-    if (!text.empty() && (!TryParseNumber(text, v) || v < 0)) return;
+    if (!text.empty() && (!TryParseStorable(text, v) || v < 0)) return;
   }
   r[col] = text;
   if (col == kColValue && row > 0) rows_[static_cast<std::size_t>(row) - 1][kColEndValue] = text;
