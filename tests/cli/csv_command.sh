@@ -57,15 +57,17 @@ if [ -w /dev/full ]; then
   check "and says so" grep -q 'cannot write the document to standard output' "$TMP/err"
 fi
 # Bounded in memory: one endless line, an endless input, endless samples; each stops with an error.
+# Sanitizer builds reserve terabytes of address space, so there the limit cannot be set.
+memlimit() { if [ -z "${ONDREVO_SANITIZED:-}" ]; then ulimit -v 400000; fi; }
 printf 'Firmware\n' >"$TMP/sparse.csv"
 truncate -s 1G "$TMP/sparse.csv"
-(ulimit -v 400000; "$CLI" import-csv "$TMP/sparse.csv" -o "$TMP/sparse.ovx" 2>"$TMP/err")
+(memlimit; "$CLI" import-csv "$TMP/sparse.csv" -o "$TMP/sparse.ovx" 2>"$TMP/err")
 check "1 GiB line under a memory limit exits 1" test $? -eq 1
 check "the line is named" grep -q 'sparse.csv: Line 2 of the trace is longer than 1 MiB.' "$TMP/err"
 long=$(printf '%01000d' 0)
-(ulimit -v 400000; yes "$long" | "$CLI" import-csv /dev/stdin >/dev/null 2>"$TMP/err")
+(memlimit; yes "$long" | "$CLI" import-csv /dev/stdin >/dev/null 2>"$TMP/err")
 check "endless input stops" grep -q 'The trace is larger than 256 MiB.' "$TMP/err"
-(ulimit -v 400000; { echo Firmware; yes 0,1; } | "$CLI" import-csv /dev/stdin >/dev/null 2>"$TMP/err")
+(memlimit; { echo Firmware; yes 0,1; } | "$CLI" import-csv /dev/stdin >/dev/null 2>"$TMP/err")
 check "endless samples stop" grep -q 'The trace has too many samples; the most a trace may hold is 5000000.' "$TMP/err"
 rm -f "$TMP/sparse.csv"
 "$CLI" import-csv "$TMP/missing.csv" 2>/dev/null
