@@ -377,6 +377,19 @@ class EditorMouseUndoTest : public QObject {
     QVERIFY(dialogs_->messages.isEmpty());
   }
 
+  void savedInThePromptIsNotAskedAgain() {
+    Make();
+    Drag(0, 3.14, 2, 8);
+    dialogs_->answers = {QMessageBox::Yes, QMessageBox::No};
+    dialogs_->files = {dir_.filePath("kept.ovx")};
+    form_->OpenRecent(dir_.filePath("gone.ovx"));
+    QVERIFY(QFile::exists(dir_.filePath("kept.ovx")));
+    QVERIFY(!form_->IsModified());
+    dialogs_->messages.clear();
+    QVERIFY(form_->CloseDocument());
+    QVERIFY(dialogs_->messages.isEmpty());
+  }
+
   void closingAsksAfter256Changes() {
     Make();
     Drag(0, 3.14, 2, 8);
