@@ -328,6 +328,40 @@ class EditorMouseUndoTest : public QObject {
     QVERIFY(Near(form_->Doc().Voltage[1].Value, 8));
   }
 
+  void leavingASpinFieldRecordsOneState() {
+    Make();
+    DrawThreePoints();
+    form_->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(form_.get()));
+    auto* grid = form_->findChild<QTableView*>("StringGrid1");
+    const QRect cell = grid->visualRect(grid->model()->index(1, kColValue));
+    QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, cell.center());
+    auto* start = form_->findChild<QDoubleSpinBox*>("YeditL");
+    start->setFocus();
+    const int before = Net();
+    for (int i = 0; i < 10; ++i) QTest::keyClick(start, Qt::Key_Down);
+    QCOMPARE(Net(), before);
+    grid->setFocus();
+    QCOMPARE(Net(), before + 1);
+  }
+
+  void drawingTheCurrentCurveUsesTheRightAxis() {
+    Make();
+    form_->SwitchQuantity(Quantity::Current);
+    const double step = form_->VerticalSnapStep();
+    QVERIFY(step > 0);
+    Drag(0, 7.3, 3, 12.1);
+    QCOMPARE(form_->Doc().Voltage.LastPointIndex(), 0);
+    const SegmentTable& i = form_->Doc().Current;
+    QCOMPARE(i.LastPointIndex(), 1);
+    QVERIFY(Near(i[0].Value, predicted_[0].Value) && Near(i[1].Value, predicted_[1].Value));
+    QVERIFY(qAbs(i[0].Value - 7.3) <= step / 2 + 1e-9);
+    QVERIFY(qAbs(i[1].Value - 12.1) <= step / 2 + 1e-9);
+    QCOMPARE(form_->Plot()->Series("I_Line")->Count(), 2);
+    form_->Undo();
+    QCOMPARE(form_->Doc().Current.LastPointIndex(), 0);
+  }
+
   void unchangedCellRecordsNothing() {
     Make();
     DrawThreePoints();
