@@ -429,6 +429,7 @@ void TGraphForm::CreatePlotSeries() {
   mouse_ = std::make_unique<TPlotMouse>(plot_, *curves_, *core_);
   mouse_->SnapTime = [this] { return snapStepX_; };
   mouse_->SnapValue = [this] { return snapStepY_; };
+  mouse_->BeforePress = [this] { grid_->CommitPending(); };
   mouse_->OnOutcome = [this](const TMouseOutcome& out, const SegmentTable& table) {
     OnMouseOutcome(out, table);
   };

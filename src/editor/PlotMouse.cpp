@@ -81,6 +81,7 @@ void TPlotMouse::DrawLive() {
 
 void TPlotMouse::Pressed(QMouseEvent* e) {
   if (e->button() != Qt::LeftButton || ModifierHeld(e) || editor_.Active()) return;
+  if (BeforePress) BeforePress();
   const TPlotView view = View();
   const TPlotPoint m = ToPlot(e->position());
   const bool empty = core_.Working().LastPointIndex() < 1;

@@ -25,6 +25,8 @@ class TPlotMouse : public QObject {
   // Snap steps in effect (time, value of the active quantity).
   std::function<double()> SnapTime;
   std::function<double()> SnapValue;
+  // Before a press reads the curve: text typed into the grid is committed first.
+  std::function<void()> BeforePress;
   // An event changed the curve or selected a segment; `table` is the active curve it left.
   std::function<void(const TMouseOutcome& outcome, const SegmentTable& table)> OnOutcome;
 

@@ -362,6 +362,22 @@ class EditorMouseUndoTest : public QObject {
     QCOMPARE(form_->Doc().Current.LastPointIndex(), 0);
   }
 
+  void typedCellIsCommittedBeforeAPress() {
+    Make();
+    DrawThreePoints();
+    auto* grid = form_->findChild<QTableView*>("StringGrid1");
+    const QRect cell = grid->visualRect(grid->model()->index(2, kColValue));
+    QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, cell.center());
+    QTest::keyClicks(grid, "6");  // typed, not yet committed
+    const int before = Net();
+    Drag(2, 8, 3, 10);
+    const SegmentTable& u = form_->Doc().Voltage;
+    QVERIFY(Near(u[2].Value, 6));
+    QVERIFY(Near(u[1].Time, 3) && Near(u[1].Value, 10));
+    QCOMPARE(form_->Core().Cell(2, kColValue), TableToGrid(u)[2][kColValue]);
+    QCOMPARE(Net(), before + 2);
+  }
+
   void unchangedCellRecordsNothing() {
     Make();
     DrawThreePoints();
