@@ -65,6 +65,33 @@ sleep 1
 import -window "$prefs" "$ROOT/docs/preferences.png"
 stop "$pid"
 
+# A curve drawn with the mouse on an empty document: each point pressed right of the last one,
+# dragged to its place and released. The first release shows the table, which narrows the plot:
+# 0..10 s then spans x 65..518 and 0..22 V y 504..64 of the 1000 by 600 window.
+printf '%s\n' '<?xml version="1.0" encoding="ISO-8859-1" standalone="yes"?>' \
+  '<ondrevo version="1.0" xmlns="http://ondrevo.kestravo.com/schemas/2015/ovx">' \
+  '<arbdata><waveform_list></waveform_list></arbdata></ondrevo>' > "$WORK/docs/Drawn.ovx"
+"$PROGRAM" "$WORK/docs/Drawn.ovx" & pid=$!
+id="$(wait_window "Drawn.ovx")"
+xdotool windowsize "$id" 1000 600
+sleep 1
+eval "$(xdotool getwindowgeometry --shell "$id")"
+draw() {
+  xdotool mousemove $((X + $1)) $((Y + $2)) sleep 0.2 mousedown 1 sleep 0.2 \
+    mousemove $((X + ($1 + $3) / 2)) $((Y + ($2 + $4) / 2)) sleep 0.2 \
+    mousemove $((X + $3)) $((Y + $4)) sleep 0.2 mouseup 1 sleep 0.5
+}
+draw 66 444 238 344   # (0 s, 3 V) to (2 s, 8 V) on the full-width plot
+draw 160 344 246 344  # (4 s, 8 V)
+draw 250 344 246 224  # a step up to 14 V at 4 s
+draw 250 224 337 464  # (6 s, 2 V)
+draw 341 464 427 404  # (8 s, 5 V)
+draw 431 404 495 404  # (9.5 s, 5 V)
+xdotool mousemove $((X + 300)) $((Y + 150))
+sleep 1
+import -window "$id" "$ROOT/docs/editor-drawn.png"
+stop "$pid"
+
 # The remote window in demo mode: simulated supplies on GPIB, USB and serial ports. Device menu
 # by mouse, then its "&Remote control..." item.
 "$PROGRAM" "$WORK/docs/Sine sweep.ovx" --demo & pid=$!
@@ -79,4 +106,4 @@ remote="$(wait_window "Ondrevo Remote")"
 sleep 4
 import -window "$remote" "$ROOT/docs/remote-buses.png"
 stop "$pid"
-echo "screenshots: docs/welcome.png docs/editor.png docs/preferences.png docs/remote-buses.png"
+echo "screenshots: docs/welcome.png docs/editor.png docs/editor-drawn.png docs/preferences.png docs/remote-buses.png"

@@ -60,7 +60,7 @@ void TCurveView::Clear() {
   FreeSlots(Quantity::Current);
 }
 
-void TCurveView::Draw(Quantity q, const SegmentTable& t) {
+void TCurveView::DrawLine(Quantity q, const SegmentTable& t) {
   const std::int32_t n = t.LastPointIndex();
   std::vector<QPointF> points;
   if (n > 0) {
@@ -68,6 +68,18 @@ void TCurveView::Draw(Quantity q, const SegmentTable& t) {
     for (std::int32_t i = 0; i <= n; ++i) points.emplace_back(t[i].Time, t[i].Value);
   }
   Curve(q)->SetPoints(std::move(points));
+}
+
+void TCurveView::SetPreviewsVisible(bool visible) {
+  for (std::size_t s = 0; s < slots_.size(); ++s) {
+    lines_[s]->SetVisible(visible);
+    bases_[s]->SetVisible(visible);
+  }
+}
+
+void TCurveView::Draw(Quantity q, const SegmentTable& t) {
+  const std::int32_t n = t.LastPointIndex();
+  DrawLine(q, t);
   const double minStep = MinTimeStep ? MinTimeStep() : 0.01;
   const double axisWidth = plot_->AxisMax(PlotAxis::Bottom) - plot_->AxisMin(PlotAxis::Bottom);
 

@@ -24,6 +24,10 @@ class TCurveView {
   void Draw(Quantity quantity, const SegmentTable& table);
   // Both curves and every slot emptied.
   void Clear();
+  // The curve's line alone, previews untouched (a point following the mouse).
+  void DrawLine(Quantity quantity, const SegmentTable& table);
+  // Takes every preview series off the plot, or puts it back; the slots stay as they are.
+  void SetPreviewsVisible(bool visible);
 
   TPlotSeries* Curve(Quantity quantity) const;
   TPlotSeries* MarkSeries() const { return mark_; }

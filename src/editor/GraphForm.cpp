@@ -24,8 +24,10 @@
 #include "editor/DeviceMenu.h"
 #include "editor/EditorTabs.h"
 #include "editor/GraphFormText.h"
+#include "editor/PlotMouse.h"
 #include "editor/SegmentGrid.h"
 #include "editor/Timescale.h"
+#include "editor/core/History.h"
 #include "plot/Plot.h"
 
 // Resources of a static library are only linked when something names them.
@@ -49,7 +51,8 @@ TGraphForm::TGraphForm(TGraphFormSettings settings, QWidget* parent)
       settings_(std::move(settings)),
       switches_(settings_.Switches),
       dialogs_(std::make_shared<TEditorDialogs>()),
-      core_(std::make_unique<TEditorCore>()) {
+      core_(std::make_unique<TEditorCore>()),
+      history_(std::make_unique<TEditHistory>()) {
   InitEditorResources();
   setObjectName(QStringLiteral("GraphForm"));
   setWindowTitle(T("Ondrevo Designer"));
@@ -199,6 +202,8 @@ void TGraphForm::CreateActions() {
   connect(act_.ImportCsv, &QAction::triggered, this, [this] { ImportCsv(); });
   connect(act_.ClearHistory, &QAction::triggered, this, [this] { ClearRecentFiles(); });
   connect(act_.Exit, &QAction::triggered, this, [this] { Exit(); });
+  connect(act_.Undo, &QAction::triggered, this, [this] { Undo(); });
+  connect(act_.Redo, &QAction::triggered, this, [this] { Redo(); });
   connect(act_.DeleteAll, &QAction::triggered, this, [this] { DeleteAll(); });
   connect(act_.Preferences, &QAction::triggered, this, &TGraphForm::preferencesRequested);
   connect(act_.About, &QAction::triggered, this, &TGraphForm::aboutRequested);
@@ -421,6 +426,13 @@ void TGraphForm::CreatePlotSeries() {
   SetGridLinesForActive();
   curves_ = std::make_unique<TCurveView>(plot_);
   curves_->MinTimeStep = [this] { return core_->Limits().MinDwellTime; };
+  mouse_ = std::make_unique<TPlotMouse>(plot_, *curves_, *core_);
+  mouse_->SnapTime = [this] { return snapStepX_; };
+  mouse_->SnapValue = [this] { return snapStepY_; };
+  mouse_->BeforePress = [this] { grid_->CommitPending(); };
+  mouse_->OnOutcome = [this](const TMouseOutcome& out, const SegmentTable& table) {
+    OnMouseOutcome(out, table);
+  };
 }
 
 bool TGraphForm::event(QEvent* event) {

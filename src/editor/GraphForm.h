@@ -29,7 +29,10 @@ namespace ondrevo {
 
 class TCurveView;
 class TDeviceMenu;
+class TEditHistory;
 class TEditorTabs;
+class TPlotMouse;
+struct TMouseOutcome;
 class TPlot;
 class TPlotSeries;
 class TSegmentGrid;
@@ -109,10 +112,16 @@ class TGraphForm : public QMainWindow {
   void RemoveRecentFile(const QString& path);
   void ClearRecentFiles();
 
-  // ---- history (the undo issue fills these in)
+  // ---- history
+  // Records the document when it differs from the state shown last.
   void RecordStep();
+  // Forgets every state; the document shown becomes the one the first Undo returns to.
   void ClearHistory();
-  bool IsModified() const { return netChanges_ != 0; }
+  bool IsModified() const;
+  void Undo();
+  void Redo();
+  const TEditHistory& History() const { return *history_; }
+  TPlotMouse& Mouse() const { return *mouse_; }
 
   // ---- device
   void SelectDevice(int model, int variant);
@@ -206,6 +215,12 @@ class TGraphForm : public QMainWindow {
   QString SaveFilter() const;
   QString ConfigurationPath() const;
   void UpdateTimeAxisLabels();
+  // Shows a state of the history: curves, previews, grid and the table's visibility.
+  void RestoreState(const SegmentTable& voltage, const SegmentTable& current);
+  void UpdateHistoryActions();
+  void OnMouseOutcome(const TMouseOutcome& outcome, const SegmentTable& table);
+  // Grid, selected segment, tabs and Mark after point i was added or moved with the mouse.
+  void RefreshAfterPointEdit(int point);
   QString thumbCaption_;
   TPlotSeries* Curve(Quantity quantity) const;
 
@@ -218,7 +233,10 @@ class TGraphForm : public QMainWindow {
   int untitled_ = 0;
   double timeSpan_ = 10.0;
   double snapStepX_ = 0.01, snapStepY_ = 0.02;
-  int netChanges_ = 0;
+  std::unique_ptr<TEditHistory> history_;
+  std::unique_ptr<TPlotMouse> mouse_;
+  // A mouse edit keeps the time axis the user draws on (no refit after the commit).
+  bool keepTimeAxis_ = false;
   QStringList recent_;
   bool updatingTimescale_ = false;
 

@@ -7,8 +7,10 @@
 #include "editor/EditorTabs.h"
 #include "editor/GraphForm.h"
 #include "editor/GraphFormText.h"
+#include "editor/PlotMouse.h"
 #include "editor/SegmentGrid.h"
 #include "editor/Timescale.h"
+#include "editor/core/History.h"
 #include "plot/Plot.h"
 
 // The editor window's part that follows the editing core: curves, grid, tabs, the active
@@ -115,7 +117,7 @@ void TGraphForm::OnCoreChange(const EditorChange& change) {
     // A committed edit that leaves the curve far from the time axis refits it.
     const double end = core_->Working().Length();
     const double max = plot_->AxisMax(PlotAxis::Bottom);
-    if (end > max || (end > 0 && end < max / 3)) ZoomToFitTime();
+    if (!keepTimeAxis_ && (end > max || (end > 0 && end < max / 3))) ZoomToFitTime();
     MarkRow(core_->SelectedRow());
   }
   plot_->Replot();
@@ -235,17 +237,131 @@ void TGraphForm::ZoomToFit() {
   ZoomToFitTime();
 }
 
-// ---- history (filled in by the undo issue) ----------------------------------------------------
+// ---- history ----------------------------------------------------------------------------------
+
+bool TGraphForm::IsModified() const {
+  return history_->IsModified();
+}
+
+void TGraphForm::UpdateHistoryActions() {
+  act_.Undo->setEnabled(history_->CanUndo());
+  act_.Redo->setEnabled(history_->CanRedo());
+}
 
 void TGraphForm::RecordStep() {
-  ++netChanges_;
-  act_.Undo->setEnabled(true);
+  if (history_->RecordStep(core_->Curve(Quantity::Voltage), core_->Curve(Quantity::Current))) {
+    UpdateHistoryActions();
+  }
 }
 
 void TGraphForm::ClearHistory() {
-  netChanges_ = 0;
-  act_.Undo->setEnabled(false);
-  act_.Redo->setEnabled(false);
+  history_->ClearHistory(core_->Curve(Quantity::Voltage), core_->Curve(Quantity::Current));
+  UpdateHistoryActions();
+}
+
+void TGraphForm::Undo() {
+  if (mouse_->Editor().Active()) return;
+  // A typed cell counts as an edit before the step back, as leaving the cell would.
+  grid_->CommitPending();
+  plot_->Canvas()->setFocus();
+  SegmentTable voltage, current;
+  if (!history_->Undo(voltage, current)) return;
+  RestoreState(voltage, current);
+  UpdateHistoryActions();
+}
+
+void TGraphForm::Redo() {
+  if (mouse_->Editor().Active()) return;
+  grid_->CommitPending();
+  plot_->Canvas()->setFocus();
+  SegmentTable voltage, current;
+  if (!history_->Redo(voltage, current)) return;
+  RestoreState(voltage, current);
+  UpdateHistoryActions();
+}
+
+void TGraphForm::RestoreState(const SegmentTable& voltage, const SegmentTable& current) {
+  core_->SetDocument(voltage, current);
+  if (core_->Working().LastPointIndex() > 0) {
+    SetTableChecked(true);
+    panelRight_->show();
+    RebuildGrid();
+    grid_->SelectCell(0, kColValue);
+  } else if (TableChecked()) {
+    // Nothing to commit: the grid already shows the restored, empty curve.
+    SetTableChecked(false);
+    panelRight_->hide();
+    ShowMark(false);
+  }
+  UpdateRemoteEnabled();
+  plot_->Replot();
+}
+
+// ---- mouse ------------------------------------------------------------------------------------
+
+void TGraphForm::OnMouseOutcome(const TMouseOutcome& out, const SegmentTable& table) {
+  const Quantity q = ActiveQuantity();
+  switch (out.Action) {
+    case MouseAction::SegmentSelected: {
+      if (!TableChecked()) {
+        SetTableChecked(true);
+        panelRight_->show();
+      }
+      RebuildGrid();
+      // The grid's row r holds the segment from point r to r + 1.
+      const QModelIndex current = grid_->currentIndex();
+      grid_->SelectCell(std::max(0, out.SelectRow - 1),
+                        current.isValid() ? current.column() : kColValue);
+      if (grid_->isVisible()) grid_->setFocus();
+      plot_->Replot();
+      return;
+    }
+    case MouseAction::PointAdded:
+    case MouseAction::PointMoved:
+    case MouseAction::PointRemoved:
+      break;
+    default:
+      // Nothing changed: the curve the mouse drew goes back to the document's.
+      curves_->Draw(q, core_->Working());
+      if (out.MarkSegment >= 0) curves_->MarkPoints(q, out.MarkSegment, out.MarkSegment + 1);
+      plot_->Replot();
+      return;
+  }
+  if (out.ShowTable && !TableChecked()) {
+    SetTableChecked(true);
+    panelRight_->show();
+  }
+  // One edit, one state: the commit and the superpositions run again without recording.
+  keepTimeAxis_ = true;
+  const bool suppress = core_->SuppressRecording;
+  core_->SuppressRecording = true;
+  core_->SetActiveCurve(table, false);
+  for (std::int32_t segment : out.RerunSegments) {
+    if (segment < core_->Working().LastPointIndex()) {
+      core_->ApplyTabs(segment, core_->LoadRow(segment));
+    }
+  }
+  core_->SuppressRecording = suppress;
+  keepTimeAxis_ = false;
+  if (out.RefreshRow >= 0) RefreshAfterPointEdit(out.RefreshRow);
+  if (out.MarkSegment >= 0) curves_->MarkPoints(q, out.MarkSegment, out.MarkSegment + 1);
+  if (out.RecordStep) RecordStep();
+  plot_->Replot();
+}
+
+void TGraphForm::RefreshAfterPointEdit(int point) {
+  if (!TableChecked()) return;
+  RebuildGrid();
+  const int last = core_->Working().LastPointIndex();
+  point = std::min(point, last);
+  if (point > 0) {
+    const QModelIndex current = grid_->currentIndex();
+    grid_->SelectCell(point, current.isValid() ? current.column() : kColValue);
+    // The tabs show the segment that ends at the point.
+    core_->SelectRow(point - 1);
+    tabs_->LoadRow(point - 1);
+  }
+  curves_->MarkPoints(ActiveQuantity(), point > 0 ? point - 1 : 0, point > 0 ? point : 1);
 }
 
 }  // namespace ondrevo

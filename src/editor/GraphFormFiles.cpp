@@ -80,7 +80,12 @@ bool TGraphForm::SaveChangesPrompt() {
       if ((exists && !IsReadOnlyFile(path.toStdString())) || (!exists && dialogUsed)) {
         // The reason is kept: a full disk is not a read-only file.
         const QString error = TrySave(path);
-        if (error.isEmpty()) return true;
+        if (error.isEmpty()) {
+          // Saved: a command that then keeps the document (a recent file that is gone) must
+          // not ask again.
+          ClearHistory();
+          return true;
+        }
         if (dialogUsed) ShowError(error);
       } else if (dialogUsed) {
         ShowError(T("The file is read-only. Please choose a different filename."));
