@@ -1,23 +1,14 @@
 // Edits as operations of the core: grid cells, rows, clipboard, tabs and the commit rules.
 #include <gtest/gtest.h>
 
+#include "CurveHelpers.h"
 #include "editor/core/EditorCore.h"
 
 using namespace ondrevo;
 
 namespace {
 
-SegmentTable Ramp(std::initializer_list<std::pair<double, double>> points) {
-  SegmentTable t;
-  int i = 0;
-  for (auto [time, value] : points) {
-    t[i].Time = time;
-    t[i].Value = value;
-    ++i;
-  }
-  t.SetLastPointIndex(i - 1);
-  return t;
-}
+constexpr auto Ramp = &test::CurveThrough;
 
 struct Fixture : ::testing::Test {
   TEditorCore core;

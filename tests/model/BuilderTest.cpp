@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "CurveHelpers.h"
 #include "model/Builder.h"
 
 namespace ondrevo {
@@ -18,18 +19,7 @@ SuperpositionSpec Sup(SuperpositionKind kind, double freq, double amp, int duty 
   return s;
 }
 
-// Points (time, value); row i gets sup1/sup2 from the lists when given.
-SegmentTable Table(std::initializer_list<std::pair<double, double>> points) {
-  SegmentTable t;
-  int i = 0;
-  for (auto [time, value] : points) {
-    t[i].Time = time;
-    t[i].Value = value;
-    ++i;
-  }
-  t.SetLastPointIndex(i - 1);
-  return t;
-}
+constexpr auto Table = &test::CurveThrough;
 
 TEST(Builder, RampsAndConstants) {
   auto flat = MakeRamp(3, 3, 2);

@@ -6,6 +6,7 @@
 #include <random>
 #include <thread>
 
+#include "CurveHelpers.h"
 #include "model/Builder.h"
 #include "model/Samplers.h"
 
@@ -20,17 +21,7 @@ constexpr Limits kFamilyA{0.0002, 100, 1000};
 constexpr Limits kFamilyB{0.05, 100, 255};
 constexpr Limits kFamilyC{0.01, 100, 1000};
 
-SegmentTable Table(std::initializer_list<std::pair<double, double>> points) {
-  SegmentTable t;
-  int i = 0;
-  for (auto [time, value] : points) {
-    t[i].Time = time;
-    t[i].Value = value;
-    ++i;
-  }
-  t.SetLastPointIndex(i - 1);
-  return t;
-}
+constexpr auto Table = &test::CurveThrough;
 
 void SetLimits(TWaveform& w, double lo, double hi, double res) {
   w.MinValue = lo;

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <mutex>
 
+#include "CurveHelpers.h"
 #include "devices/MainThread.h"
 #include "devices/ModelTables.h"
 #include "devices/supplies/ksv7340/Ksv7340Device.h"
@@ -28,18 +29,7 @@ using namespace std::chrono_literals;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 
-// A curve through (time, value) points.
-SegmentTable Curve(std::initializer_list<std::pair<double, double>> points) {
-  SegmentTable t;
-  int i = 0;
-  for (auto [time, value] : points) {
-    t[i].Time = time;
-    t[i].Value = value;
-    ++i;
-  }
-  t.SetLastPointIndex(i - 1);
-  return t;
-}
+constexpr auto Curve = &test::CurveThrough;
 
 SegmentTable WithSine(SegmentTable t, int row, double f0, double f1, double pp0, double pp1,
                       SuperpositionKind kind = SuperpositionKind::Sine, int phase = 0) {
