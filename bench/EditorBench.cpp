@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <map>
 
+#include "RatioReporter.h"
 #include "editor/GraphForm.h"
 #include "plot/Plot.h"
 
@@ -99,20 +100,6 @@ BENCHMARK(BM_CoreCommitOnly)->Unit(benchmark::kMillisecond)->Repetitions(3);
 BENCHMARK(BM_CommitCell)->Unit(benchmark::kMillisecond)->UseRealTime()->Repetitions(5);
 BENCHMARK(BM_PlotBaseline)->Unit(benchmark::kMillisecond)->UseRealTime()->Repetitions(5);
 
-class RatioReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    for (const Run& r : runs) {
-      if (r.run_type != Run::RT_Iteration) continue;
-      const std::string name = r.run_name.function_name;
-      const double t = r.GetAdjustedRealTime();
-      if (!times.count(name) || t < times[name]) times[name] = t;
-    }
-    ConsoleReporter::ReportRuns(runs);
-  }
-  std::map<std::string, double> times;
-};
-
 }  // namespace
 }  // namespace ondrevo::bench
 
@@ -121,13 +108,11 @@ int main(int argc, char** argv) {
   if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
   QApplication app(argc, argv);
   benchmark::Initialize(&argc, argv);
-  RatioReporter reporter;
+  RatioReporter reporter(Statistic::FastestReal);
   benchmark::RunSpecifiedBenchmarks(&reporter);
-  const double a = reporter.times["BM_CommitCell"], b = reporter.times["BM_PlotBaseline"];
-  if (a > 0 && b > 0) {
-    std::printf("\nratios\n%-58s %6.2f  (target <= 1.5)\n",
-                "commit one cell until redrawn / same points to the plot", a / b);
-  }
+  std::printf("\nratios\n");
+  PrintRatio(reporter, "commit one cell until redrawn / same points to the plot", "BM_CommitCell",
+             "BM_PlotBaseline", "<= 1.5");
   benchmark::Shutdown();
   delete editor;
   return 0;

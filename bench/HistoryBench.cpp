@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "RatioReporter.h"
 #include "editor/core/History.h"
 
 namespace ondrevo::bench {
@@ -126,26 +127,6 @@ BENCHMARK(BM_RecordStep)->UseManualTime()->Unit(benchmark::kMillisecond)->Repeti
 BENCHMARK(BM_CopyDocument)->UseManualTime()->Unit(benchmark::kMillisecond)->Repetitions(9);
 BENCHMARK(BM_FillPlotLists)->UseManualTime()->Unit(benchmark::kMillisecond)->Repetitions(9);
 
-class RatioReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    // Medians: on a busy machine the fastest of a few runs of a sub-millisecond case is luck.
-    for (const Run& r : runs) {
-      if (r.run_type == Run::RT_Aggregate && r.aggregate_name == "median")
-        times[r.run_name.function_name] = r.GetAdjustedRealTime();
-    }
-    ConsoleReporter::ReportRuns(runs);
-  }
-  std::map<std::string, double> times;
-};
-
-void PrintRatio(const RatioReporter& r, const char* what, const char* a, const char* b,
-                const char* target) {
-  const auto x = r.times.find(a), y = r.times.find(b);
-  if (x == r.times.end() || y == r.times.end() || y->second <= 0) return;
-  std::printf("%-58s %6.2f  (target %s)\n", what, x->second / y->second, target);
-}
-
 // Heap held by the history beyond the document: measured around building it.
 void PrintMemory() {
   constexpr double kMiB = 1024.0 * 1024.0;
@@ -177,7 +158,7 @@ int main(int argc, char** argv) {
   using namespace ondrevo::bench;
   benchmark::Initialize(&argc, argv);
   PrintMemory();
-  RatioReporter reporter;
+  RatioReporter reporter(Statistic::MedianReal);
   benchmark::RunSpecifiedBenchmarks(&reporter);
   std::printf("\nratios\n");
   PrintRatio(reporter, "one Undo (60,000 points) / copying the document", "BM_Undo",

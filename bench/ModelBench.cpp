@@ -8,6 +8,7 @@
 #include <string>
 
 #include "BenchDocuments.h"
+#include "RatioReporter.h"
 #include "model/Builder.h"
 #include "model/Samplers.h"
 
@@ -97,27 +98,6 @@ BENCHMARK(BM_CountSamplerSine1h)->Unit(benchmark::kMillisecond)->Iterations(1)->
 BENCHMARK(BM_CountSamplerSteps1h)->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(5);
 BENCHMARK(BM_SinLoop1M)->Unit(benchmark::kMillisecond)->Iterations(10)->Repetitions(5);
 BENCHMARK(BM_EquidistantChirp1s)->Unit(benchmark::kMillisecond)->Iterations(10)->Repetitions(5);
-
-class RatioReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    for (const Run& r : runs) {
-      if (r.run_type != Run::RT_Iteration) continue;
-      const std::string name = r.run_name.function_name;
-      const double t = r.GetAdjustedCPUTime();
-      if (!times.count(name) || t < times[name]) times[name] = t;
-    }
-    ConsoleReporter::ReportRuns(runs);
-  }
-  std::map<std::string, double> times;
-};
-
-void PrintRatio(const RatioReporter& r, const char* what, const char* a, const char* b,
-                const char* target) {
-  const auto x = r.times.find(a), y = r.times.find(b);
-  if (x == r.times.end() || y == r.times.end() || y->second <= 0) return;
-  std::printf("%-58s %6.2f  (target %s)\n", what, x->second / y->second, target);
-}
 
 }  // namespace
 }  // namespace ondrevo::bench

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "BenchDocuments.h"
+#include "RatioReporter.h"
 #include "devices/ModelTables.h"
 #include "model/Builder.h"
 #include "model/ListSampling.h"
@@ -76,27 +77,6 @@ BENCHMARK(BM_SampleSine1hFamilyA)->Unit(benchmark::kMillisecond)->Iterations(1)-
 BENCHMARK(BM_PreviewSine1hFamilyA)->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(3);
 BENCHMARK(BM_SampleOddSine1hFamilyC)->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(3);
 BENCHMARK(BM_PreviewOddSine1hFamilyC)->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(3);
-
-class RatioReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    for (const Run& r : runs) {
-      if (r.run_type != Run::RT_Iteration) continue;
-      const std::string name = r.run_name.function_name;
-      const double t = r.GetAdjustedCPUTime();
-      if (!times.count(name) || t < times[name]) times[name] = t;
-    }
-    ConsoleReporter::ReportRuns(runs);
-  }
-  std::map<std::string, double> times;
-};
-
-void PrintRatio(const RatioReporter& r, const char* what, const char* a, const char* b,
-                const char* target) {
-  const auto x = r.times.find(a), y = r.times.find(b);
-  if (x == r.times.end() || y == r.times.end() || y->second <= 0) return;
-  std::printf("%-62s %6.2f  (target %s)\n", what, x->second / y->second, target);
-}
 
 }  // namespace
 }  // namespace ondrevo::bench
