@@ -37,8 +37,11 @@ std::vector<QPointF> Staircase(const TDoubleVector& times, const TDoubleVector& 
 }
 
 // The card's stream of one curve: equidistant samples, each held for one interval.
-std::vector<QPointF> StreamGrid(const SegmentTable& table, double rate) {
+// Values beyond the supply's range are played at its limit, as by the supply the card drives.
+std::vector<QPointF> StreamGrid(const SegmentTable& table, double rate, double min, double max) {
   auto waveform = BuildWaveform(table);
+  waveform->MinValue = min;
+  waveform->MaxValue = max;
   const double duration = waveform->GetDuration();
   if (waveform->Empty() || duration <= 0 || rate <= 0) return {};
   const auto count = static_cast<std::int32_t>(std::ceil(duration * rate - 1e-9));
@@ -141,7 +144,8 @@ void TInstrumentOverlay::SetEnabled(bool on) {
     Refresh();
   } else {
     worker_->Cancel();
-    ++requested_;  // whatever is still under way is stale now
+    waiting_ = 0;  // whatever is still under way is stale now
+    requested_ = delivered_ = requested_ + 1;
     Clear();
   }
   plot_->Replot();
@@ -162,6 +166,7 @@ void TInstrumentOverlay::Refresh() {
       core_.Curve(Quantity::Current).LastPointIndex() <= 0) {
     // Nothing designed yet: nothing to play, nothing to say.
     worker_->Cancel();
+    waiting_ = 0;
     requested_ = delivered_ = requested_ + 1;
     Clear();
     plot_->Replot();
@@ -171,25 +176,27 @@ void TInstrumentOverlay::Refresh() {
   const OverlayTarget target = Target();
   if (target.Daq) {
     worker_->Cancel();
+    waiting_ = 0;
     requested_ = delivered_ = requested_ + 1;
-    ShowDaqGrid();
+    ShowDaqGrid(target.Settings);
     return;
   }
   PreviewRequest request;
   request.Voltage = core_.Curve(Quantity::Voltage);
   request.Current = core_.Curve(Quantity::Current);
   request.Settings = target.Settings;
-  requested_ = worker_->Request(std::move(request));
+  ++requested_;
+  waiting_ = worker_->Request(std::move(request));
 }
 
-void TInstrumentOverlay::ShowDaqGrid() {
+void TInstrumentOverlay::ShowDaqGrid(const SupplyListSettings& limits) {
   const SegmentTable& v = core_.Curve(Quantity::Voltage);
   const SegmentTable& i = core_.Curve(Quantity::Current);
   const double rate = DaqGridRate(std::max(v.Length(), i.Length()));
   Clear();
   try {
-    voltage_->SetPoints(StreamGrid(v, rate));
-    current_->SetPoints(StreamGrid(i, rate));
+    voltage_->SetPoints(StreamGrid(v, rate, limits.MinVoltage, limits.MaxVoltage));
+    current_->SetPoints(StreamGrid(i, rate, limits.MinCurrent, limits.MaxCurrent));
     const auto samples = static_cast<qlonglong>(std::max(voltage_->Count(), current_->Count()) / 2);
     panel_->setText(T("Analog output card: %1 samples at %2 samples/s")
                         .arg(samples)
@@ -204,8 +211,9 @@ void TInstrumentOverlay::ShowDaqGrid() {
 
 void TInstrumentOverlay::Show(const PreviewOutcome& outcome) {
   // A result of a request that a newer edit, the card or switching off replaced.
-  if (outcome.Generation != requested_ || !Enabled()) return;
-  delivered_ = outcome.Generation;
+  if (waiting_ == 0 || outcome.Generation != waiting_ || !Enabled()) return;
+  waiting_ = 0;
+  delivered_ = requested_;
   Clear();
   if (!outcome.Preview) {
     panel_->setText(Q(outcome.Error));

@@ -72,7 +72,7 @@ class TInstrumentOverlay : public QObject {
 
  private:
   void Show(const PreviewOutcome& outcome);
-  void ShowDaqGrid();
+  void ShowDaqGrid(const SupplyListSettings& limits);
   void Clear();
 
   TEditorCore& core_;
@@ -85,6 +85,7 @@ class TInstrumentOverlay : public QObject {
   QStringList findings_;
   std::uint64_t requested_ = 0;
   std::uint64_t delivered_ = 0;
+  std::uint64_t waiting_ = 0;  // the worker's number of the request shown next; 0: none
   std::unique_ptr<TPreviewWorker> worker_;  // last: its thread posts to this object
 };
 

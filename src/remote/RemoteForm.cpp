@@ -987,7 +987,9 @@ void TRemoteForm::ConnectDevice() {
         errorColour_ = false;
       });
     }
-    preview_->Request(ListSettingsOf(*device, *player), *voltageTable_, *currentTable_);
+    // A short wait keeps a small document's summary next to its connection line.
+    preview_->Request(ListSettingsOf(*device, *player), *voltageTable_, *currentTable_,
+                      std::chrono::milliseconds(300));
   }
 }
 

@@ -16,17 +16,21 @@ TRemotePreview::~TRemotePreview() {
 }
 
 void TRemotePreview::Request(const SupplyListSettings& settings, const SegmentTable& voltage,
-                             const SegmentTable& current) {
+                             const SegmentTable& current, std::chrono::milliseconds wait) {
   requested_ = worker_->Request({voltage, current, settings});
+  if (wait.count() <= 0 || !worker_->WaitIdle(wait)) return;
+  if (const auto latest = worker_->Latest(); latest && latest->Generation == requested_)
+    Report(*latest);
 }
 
 void TRemotePreview::Cancel() {
   worker_->Cancel();
-  ++requested_;
+  requested_ = 0;  // the worker never numbers a request 0
 }
 
 void TRemotePreview::Report(const PreviewOutcome& outcome) {
-  if (outcome.Generation != requested_) return;
+  if (requested_ == 0 || outcome.Generation != requested_ || outcome.Generation == reported_) return;
+  reported_ = outcome.Generation;
   const QString warning = TrQ("Warning: ");
   if (!outcome.Preview) {
     emit line(warning + QString::fromStdString(outcome.Error), true);

@@ -4,6 +4,7 @@
 
 #include <QObject>
 #include <QString>
+#include <chrono>
 #include <memory>
 
 #include "playback/PreviewWorker.h"
@@ -16,9 +17,10 @@ class TRemotePreview : public QObject {
   explicit TRemotePreview(QObject* parent = nullptr);
   ~TRemotePreview() override;
 
-  // Replaces any computation under way.
+  // Replaces any computation under way. A result ready within `wait` is reported before this
+  // returns (so a short document's lines come in order); a later one when it arrives.
   void Request(const SupplyListSettings& settings, const SegmentTable& voltage,
-               const SegmentTable& current);
+               const SegmentTable& current, std::chrono::milliseconds wait = {});
   void Cancel();
   const TPreviewWorker& Worker() const { return *worker_; }
 
@@ -32,6 +34,7 @@ class TRemotePreview : public QObject {
   void Report(const PreviewOutcome& outcome);
 
   std::uint64_t requested_ = 0;
+  std::uint64_t reported_ = 0;
   std::unique_ptr<TPreviewWorker> worker_;  // last: its thread posts to this object
 };
 
