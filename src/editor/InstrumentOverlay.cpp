@@ -105,14 +105,14 @@ TInstrumentOverlay::TInstrumentOverlay(TEditorCore& core, TPlot* plot, QStatusBa
   panel_->setObjectName(QStringLiteral("InstrumentPanel"));
   panel_->setFrameStyle(QFrame::Panel | QFrame::Sunken);
   panel_->hide();
-  bar->insertPermanentWidget(0, panel_);
+  bar->addWidget(panel_);
 
   voltage_ = plot_->AddSeries(QStringLiteral("U_Points"), PlotAxis::Left);
   current_ = plot_->AddSeries(QStringLiteral("I_Points"), PlotAxis::Right);
   for (auto [series, colour] : {std::pair{voltage_, kVoltagePoints}, {current_, kCurrentPoints}}) {
     series->SetColor(colour);
     series->SetLineStyle(PlotLineStyle::DashDot);
-    series->SetWidth(1);
+    series->SetWidth(2);  // wider than the design's line, so that it shows where they coincide
     series->SetMarker(PlotMarker::None);
     series->SetVisible(false);
   }
