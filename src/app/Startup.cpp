@@ -86,6 +86,13 @@ TShell::TShell(const QStringList& args, const QString& programFolder) {
   settings.StorePlacement = [config](const QByteArray& placement) {
     config->Settings().WriteString("TGraphForm", "Placement", placement.toBase64().toStdString());
   };
+  settings.LoadViewFlag = [config](const QString& key, bool fallback) {
+    const std::string value = config->Settings().ReadString("TGraphForm", key.toStdString());
+    return value.empty() ? fallback : value == "1";
+  };
+  settings.StoreViewFlag = [config](const QString& key, bool on) {
+    config->Settings().WriteString("TGraphForm", key.toStdString(), on ? "1" : "0");
+  };
   std::vector<std::string> switchArgs;
   for (const QString& a : args) switchArgs.push_back(a.toStdString());
   settings.Switches = ParseEditorSwitches(switchArgs);

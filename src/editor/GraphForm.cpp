@@ -25,6 +25,7 @@
 #include "editor/EditorTabs.h"
 #include "editor/GraphFormText.h"
 #include "editor/PlotMouse.h"
+#include "editor/InstrumentOverlay.h"
 #include "editor/SegmentGrid.h"
 #include "editor/Timescale.h"
 #include "editor/core/History.h"
@@ -66,6 +67,7 @@ TGraphForm::TGraphForm(TGraphFormSettings settings, QWidget* parent)
   CreateToolbars();
   CreateStatusBar();
   core_->AddListener([this](const EditorChange& change) { OnCoreChange(change); });
+  CreateOverlay();
 
   untitled_ = 0;
   docName_.clear();
@@ -458,6 +460,32 @@ void TGraphForm::changeEvent(QEvent* event) {
 void TGraphForm::closeEvent(QCloseEvent* event) {
   event->ignore();
   CloseDocument();
+}
+
+void TGraphForm::CreateOverlay() {
+  overlay_ = new TInstrumentOverlay(*core_, plot_, statusBar(), this);
+  overlay_->Target = [this] {
+    return EditorOverlayTarget(device_->Model(), device_->Variant(), device_->ActiveLimits(),
+                               device_->DaqChecked());
+  };
+  if (auto* view = menuBar()->findChild<QMenu*>(QStringLiteral("mnuView"))) {
+    view->addAction(overlay_->Action());
+  }
+  connect(device_, &TDeviceMenu::deviceSelected, overlay_, &TInstrumentOverlay::Refresh);
+  connect(overlay_, &TInstrumentOverlay::toggled, this, [this](bool on) {
+    if (!settings_.StoreViewFlag) return;
+    try {
+      settings_.StoreViewFlag(QStringLiteral("InstrumentPoints"), on);
+    } catch (const std::exception& e) {
+      ShowError(T("The settings file could not be written."), QString::fromStdString(e.what()));
+    }
+  });
+  if (settings_.LoadViewFlag) {
+    try {
+      overlay_->SetEnabled(settings_.LoadViewFlag(QStringLiteral("InstrumentPoints"), false));
+    } catch (...) {
+    }
+  }
 }
 
 // ---- device -----------------------------------------------------------------------------------

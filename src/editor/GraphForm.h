@@ -33,6 +33,7 @@ class TEditHistory;
 class TEditorTabs;
 class TPlotMouse;
 struct TMouseOutcome;
+class TInstrumentOverlay;
 class TPlot;
 class TPlotSeries;
 class TSegmentGrid;
@@ -51,6 +52,9 @@ struct TGraphFormSettings {
   EditorSwitches Switches;
   // The waveform library folder of the preferences, asked each time (the user may change it).
   std::function<QString()> LibraryPath;
+  // View toggles kept in the settings file; a missing key gives `fallback`. Storing may throw.
+  std::function<bool(const QString& key, bool fallback)> LoadViewFlag;
+  std::function<void(const QString& key, bool on)> StoreViewFlag;
 };
 
 class TGraphForm : public QMainWindow {
@@ -154,6 +158,7 @@ class TGraphForm : public QMainWindow {
   double VerticalSnapStep() const { return snapStepY_; }
   bool TableChecked() const;
   TPlot* Plot() const { return plot_; }
+  TInstrumentOverlay* Overlay() const { return overlay_; }
   // The 115 by 56 preview of the document shown, as the cache keeps it.
   QImage RenderPreviewImage(QSize size = QSize(115, 56));
   // The plot's thumbnail look (no captions, tick labels, margins or axis lines, light grid)
@@ -189,6 +194,7 @@ class TGraphForm : public QMainWindow {
   void CreateCentral();
   void CreateStatusBar();
   void CreatePlotSeries();
+  void CreateOverlay();
   void OnCoreChange(const EditorChange& change);
   void OnCellSelected(int row, int col);
   void MarkRow(int row);
@@ -257,6 +263,7 @@ class TGraphForm : public QMainWindow {
   QToolBar* timeToolbar_ = nullptr;
   std::array<QLabel*, 3> panels_{};
   QMenu* recentMenu_ = nullptr;
+  TInstrumentOverlay* overlay_ = nullptr;
 
  public:
   // Actions, named as the menus show them (objectName "act" + name) for tests and the shell.

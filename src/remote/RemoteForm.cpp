@@ -38,6 +38,7 @@
 #include "model/Builder.h"
 #include "model/Waveform.h"
 #include "remote/BurstEdit.h"
+#include "remote/RemotePreview.h"
 #include "sim/Demo.h"
 #include "transports/GpibInterface.h"
 #include "transports/RS232Interface.h"
@@ -974,6 +975,22 @@ void TRemoteForm::ConnectDevice() {
   RewriteLine(line, TrQ("Done."));
   SetStatus(FormatText(TrQ("Connected to %s"), {Q(device->GetModel())}));
   setWindowTitle(TitleText + QStringLiteral(" - ") + TrQ("Ondrevo Remote"));
+
+  // What the supply will play, in the log before the upload; computed aside, never blocking.
+  if (player && !card && voltageTable_ && currentTable_) {
+    if (!preview_) {
+      preview_ = new TRemotePreview(this);
+      connect(preview_, &TRemotePreview::line, this, [this](const QString& text, bool warning) {
+        if (!Connected) return;  // a result for a device already gone
+        errorColour_ = warning;
+        AppendLine(text);
+        errorColour_ = false;
+      });
+    }
+    // A short wait keeps a small document's summary next to its connection line.
+    preview_->Request(ListSettingsOf(*device, *player), *voltageTable_, *currentTable_,
+                      std::chrono::milliseconds(300));
+  }
 }
 
 void TRemoteForm::DisconnectDevice() {

@@ -35,6 +35,7 @@ namespace ondrevo {
 
 class SegmentTable;
 class TBurstEdit;
+class TRemotePreview;
 
 class TRemoteForm : public QDialog {
   Q_OBJECT
@@ -76,6 +77,8 @@ class TRemoteForm : public QDialog {
   bool IsConnected() const { return Connected; }
   bool IsUploading() const { return Uploading; }
   bool IsUploaded() const { return Uploaded; }
+  // Reports what the connected supply will play; null until a supply was connected.
+  TRemotePreview* InstrumentPreview() const { return preview_; }
   bool IsRunning() const { return Running; }
   bool IsPaused() const { return Paused; }
   bool IsWaitingForTrigger() const { return WaitingForTrigger; }
@@ -174,6 +177,7 @@ class TRemoteForm : public QDialog {
   bool inCommand_ = false;    // a command lets messages run: no other command meanwhile
   bool errorColour_ = false;  // the next appended line is an error line
   std::vector<std::weak_ptr<IDevice>> boundDevices_;
+  TRemotePreview* preview_ = nullptr;
   std::unique_ptr<sim::TDemoInstruments> demo_;  // devices calling back into this window
 
   struct TActions {

@@ -110,6 +110,9 @@ class RemoteSimTest : public QObject {
     QTRY_VERIFY_WITH_TIMEOUT(!form_->IsConnected(), 10000);
     const QStringList expected{"Searching devices... Done.",
                                "Connecting to KSV 7341-20 (serial number 734120001)... Done.",
+                               QString::fromUtf8("The device will play: 200 of 1000 points \u00b7 "
+                                                 "max deviation 0.05 V at 0.81 s \u00b7 max "
+                                                 "deviation 0 A at 0 s"),
                                "Preparing waveform for device...",
                                "Uploading waveform data... Done.",
                                "Setting burst",

@@ -156,8 +156,10 @@ class RemoteWindowTest : public QObject {
     QVERIFY(dual_->Inputs[1]->IsUnsupported());
     QCOMPARE(form_->windowTitle(), QString("KSV 7342-80, SN 200 - Ondrevo Remote"));
     QCOMPARE(form_->StatusText(0), QString("Connected to KSV 7342-80"));
-    QCOMPARE(form_->OutputLines().last(),
+    const QStringList lines = form_->OutputLines();
+    QCOMPARE(lines.at(lines.size() - 2),
              QString("Connecting to KSV 7342-80 (serial number 200)... Done."));
+    QVERIFY(lines.last().startsWith("The device will play: "));
     QVERIFY(!Tree()->isEnabled());
     QVERIFY(!Action("Refresh")->isEnabled());
     // Disconnecting unwires it again.
@@ -275,6 +277,9 @@ class RemoteWindowTest : public QObject {
 
     const QStringList expected{"Searching devices... Done.",
                                "Connecting to KSV 7341-20 (serial number 100)... Done.",
+                               QString::fromUtf8("The device will play: 200 of 1000 points \u00b7 "
+                                                 "max deviation 0.05 V at 0.81 s \u00b7 max "
+                                                 "deviation 0 A at 0 s"),
                                "Preparing waveform for device...",
                                "Uploading waveform data... Done.",
                                "Setting burst",
@@ -350,6 +355,57 @@ class RemoteWindowTest : public QObject {
     single_->StopEvent(single_.get());
     QCOMPARE(form_->OutputLines().last(), QString("Execution stopped"));
     QVERIFY(!form_->IsRunning() && !form_->IsWaitingForTrigger());
+  }
+
+  // Before the upload the log says what the supply will play and what it plays differently;
+  // none of it stops the upload.
+  void instrumentPreviewInTheLog() {
+    // 30 V on a 20 V supply for a second, no current curve.
+    SetCurve(voltage_, {{0, 5}, {1, 5}, {1, 30}, {2, 30}, {2, 5}, {3, 5}});
+    current_.SetLastPointIndex(0);
+    ShowAndSearch();
+    dialogs_->Answers = {QMessageBox::Yes};  // connect although it will be clipped
+    ConnectTo("KSV 7341-20, SN 100");
+    QStringList lines = form_->OutputLines();
+    // The fake supply's limits: 20 V, 10 A.
+    const QStringList expected{
+        "Searching devices... Done.", "Connecting to KSV 7341-20 (serial number 100)... Done.",
+        QString::fromUtf8("The device will play: 3 of 1000 points \u00b7 max deviation 10 V at 1 s "
+                          "\u00b7 no current curve: limit 10 A"),
+        "Warning: voltage above 20 V by up to 10 V from 1 s to 2 s",
+        "Warning: voltage: the played staircase deviates by 10 V at 1 s, more than ten "
+        "resolution steps"};
+    QCOMPARE(lines, expected);
+    auto* log = form_->findChild<QTextEdit*>("RemoteOutput");
+    QCOMPARE(log->document()->lastBlock().begin().fragment().charFormat().foreground().color(),
+             QColor(255, 0, 0));
+    UploadAndFinish(*single_);
+    QVERIFY(single_->Called("Upload 1"));
+    Action("Disconnect")->trigger();
+
+    // A 200 Hz ripple that 1000 points cannot follow: more than ten steps off, said in red.
+    SetCurve(voltage_, {{0, 10}, {20, 10}});
+    voltage_[0].Sup1.Kind = SuperpositionKind::Sine;
+    voltage_[0].Sup1.FreqStart = voltage_[0].Sup1.FreqEnd = 200;
+    voltage_[0].Sup1.AmpStart = voltage_[0].Sup1.AmpEnd = 4;
+    SetCurve(current_, {{0, 1}, {20, 1}});
+    form_->hide();
+    ShowAndSearch();
+    dialogs_->Answers = {QMessageBox::Yes};  // faster than the device's shortest dwell
+    ConnectTo("KSV 7341-20, SN 100");
+    lines = form_->OutputLines();
+    QCOMPARE(lines.at(lines.size() - 4),
+             QString("Connecting to KSV 7341-20 (serial number 100)... Done."));
+    QCOMPARE(lines.at(lines.size() - 3),
+             QString::fromUtf8("The device will play: 1 of 1000 points \u00b7 max deviation 2 V at "
+                               "0.00375 s \u00b7 max deviation 0 A at 0 s"));
+    QVERIFY(lines.at(lines.size() - 2).startsWith("Warning: voltage segment 1: "));
+    QCOMPARE(lines.last(), QString("Warning: voltage: the played staircase deviates by 2 V at "
+                                   "0.00375 s, more than ten resolution steps"));
+    QVERIFY(Action("Upload")->isEnabled());
+    UploadAndFinish(*single_);
+    Action("Disconnect")->trigger();
+    voltage_[0].Sup1 = {};  // the next test's document has none
   }
 
   void errorEventReturnsToConnected() {
