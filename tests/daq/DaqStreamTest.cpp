@@ -81,7 +81,9 @@ class DaqStream : public ::testing::Test {
     }
     card.reset();
     EXPECT_EQ(sim.OpenTasks(), 0);
-    if (endsAtZero) EXPECT_EQ(sim.LastValue("Dev1/ao0"), 0.0) << "the outputs end at 0 V";
+    if (endsAtZero) {
+      EXPECT_EQ(sim.LastValue("Dev1/ao0"), 0.0) << "the outputs end at 0 V";
+    }
   }
 
   void Note(const char* what) { ev.order.push_back(what); }
@@ -122,7 +124,9 @@ TEST_F(DaqStream, ThreeBurstsThenHoldTheValueBeforeTheThirdRestart) {
   ASSERT_GE(out.size(), 3u * kPerBurst);
   for (int k = 0; k < 3 * kPerBurst; ++k) ASSERT_NEAR(out[k], RampSample(k), 1e-9) << k;
   for (std::size_t k = 3 * kPerBurst; k < out.size(); ++k) ASSERT_EQ(out[k], out[k - 1]) << k;
-  if (out.size() > 3u * kPerBurst) EXPECT_NEAR(out.back(), kRampHold, 1e-9);
+  if (out.size() > 3u * kPerBurst) {
+    EXPECT_NEAR(out.back(), kRampHold, 1e-9);
+  }
   EXPECT_EQ(sim.Samples("Dev1/ao1").size(), 0u) << "only wired outputs play";
   EXPECT_EQ(sim.Underruns("Dev1"), 0);
 }
