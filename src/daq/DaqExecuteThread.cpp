@@ -8,7 +8,7 @@
 
 #include "devices/DeviceErrors.h"
 #include "devices/MainThread.h"
-#include "document/Numbers.h"
+#include "document/Translate.h"
 
 namespace ondrevo {
 
@@ -238,7 +238,7 @@ void TDaqExecuteThread::Prepare() {
   const double rate = std::min(config_.MaxRate, 1000.0 / (2.0 * elapsed) * 1000000.0);
   const double h = std::max(1.0, std::nearbyint(rate));
   if (h > std::numeric_limits<std::int32_t>::max() / 4)
-    throw EInterfaceError("The sample rate is out of range.");
+    throw EInterfaceError(_("The sample rate is out of range."));
   rate_ = rate;
   bufferLength_ = static_cast<std::uint32_t>(h);
   timeout_ = h * 1.3 / rate;
@@ -253,7 +253,7 @@ void TDaqExecuteThread::Prepare() {
   if (config_.EnableOutput && !config_.ChannelNames.empty()) {
     const TWaveform& w = *config_.Waveform;
     double v = w.ValueAt(0) * config_.Scale;
-    if (!std::isfinite(v)) throw ESamplerError("The waveform has no finite value at 0 s.");
+    if (!std::isfinite(v)) throw ESamplerError(_("The waveform has no finite value at 0 s."));
     v = std::clamp(v, std::min(w.MinValue, w.MaxValue), std::max(w.MinValue, w.MaxValue));
     TDaqTask start(lib_);
     for (const auto& name : config_.ChannelNames)
@@ -325,8 +325,7 @@ void TDaqExecuteThread::WriteWithRetry(const TDoubleVector& buffer) {
     } catch (const ETimeoutError&) {
       if (Terminating() || StopRequested()) return;
       if (attempt >= kMaxWriteAttempts)
-        throw ETimeoutError("The card has taken no new samples for " +
-                            FormatDecimals(attempt * timeout_, 1) + " s.");
+        throw ETimeoutError(_("The card has taken no new samples in time."));
     }
     // One 100 ms pause between attempts, cut short by Stop or termination.
     Pause(milliseconds(100));

@@ -9,6 +9,7 @@
 #include "devices/DeviceErrors.h"
 #include "devices/MainThread.h"
 #include "document/Numbers.h"
+#include "document/Translate.h"
 #include "model/Waveform.h"
 
 namespace ondrevo {
@@ -47,7 +48,7 @@ TDaqMxDevice::TDaqMxDevice(const std::string& productType, const std::string& ca
   double maxRate = 0.0, minRate = 0.0;
   Lib->Check(Lib->GetDevAOMaxRate(card, &maxRate));
   Lib->GetDevAOMinRate(card, &minRate);
-  if (!(maxRate > 0.0)) throw EInterfaceError("The card " + CardName + " reports no output rate.");
+  if (!(maxRate > 0.0)) throw EInterfaceError(_("The card reports no output rate."));
   MinDwellTime = 1.0 / maxRate;
   MaxDwellTime = minRate > 0.0 ? 1.0 / minRate : 0.0;
   MaxPoints = 2000000;
@@ -146,7 +147,7 @@ void TDaqMxDevice::Upload(std::shared_ptr<TWaveform> voltage, std::shared_ptr<TW
     previous->DetachEvents();
     previous->Terminate();
   }
-  if (!OutputTask) throw EConnectionError("The card " + CardName + " is not connected.");
+  if (!OutputTask) throw EConnectionError(_("The card is not connected."));
   double scale = 1.0;
   bool currentMode = false;
   std::vector<std::string> channels;
@@ -162,7 +163,7 @@ void TDaqMxDevice::Upload(std::shared_ptr<TWaveform> voltage, std::shared_ptr<TW
     channels.push_back(name);
     auto device = std::dynamic_pointer_cast<IDevice>(input);
     if (!device)
-      throw std::runtime_error("The connected device does not support external control.");
+      throw std::runtime_error(_("The connected device does not support external control."));
     int32_t used = -1;
     auto& outputs = input->GetConnectedOutputs();
     for (std::size_t i = 0; i < outputs.size(); ++i)
@@ -250,11 +251,11 @@ void TDaqMxDevice::Upload(std::shared_ptr<TWaveform> voltage, std::shared_ptr<TW
 }
 
 void TDaqMxDevice::CancelUpload() {
-  throw std::runtime_error("Not implemented");
+  throw std::runtime_error(_("Not implemented"));
 }
 
 void TDaqMxDevice::Pause() {
-  throw std::runtime_error("Not implemented");
+  throw std::runtime_error(_("Not implemented"));
 }
 
 Lib::int32 TDaqMxDevice::TriggerCallback(TDaqTaskHandle, Lib::int32, void* data) {
@@ -281,7 +282,7 @@ void TDaqMxDevice::Play() {
   if (!ExecuteThread) return;
   ExecuteThread->SetTriggerWait(ExternalTrigger);
   if (ExternalTrigger) {
-    if (!TriggerAvailable) throw EInterfaceError("The card " + CardName + " has no trigger input.");
+    if (!TriggerAvailable) throw EInterfaceError(_("The card has no trigger input."));
     ClearTriggerTask();
     TriggerTask = std::make_shared<TDaqTask>(Lib);
     Cookie = std::make_shared<TTriggerCookie>();
@@ -361,11 +362,11 @@ bool TDaqMxDevice::GetOutputFlag(int32_t channel) const {
 }
 
 void TDaqMxDevice::SetValues(double, double) {
-  throw std::runtime_error("Not implemented");
+  throw std::runtime_error(_("Not implemented"));
 }
 
 void TDaqMxDevice::GetValues(double&, double&) {
-  throw std::runtime_error("Not implemented");
+  throw std::runtime_error(_("Not implemented"));
 }
 
 bool TDaqMxDevice::IsOutputEnabled(int32_t channel) {

@@ -6,6 +6,7 @@
 #include <mutex>
 
 #include "devices/DeviceErrors.h"
+#include "document/Translate.h"
 
 namespace ondrevo {
 
@@ -25,7 +26,7 @@ std::shared_ptr<TDaqMxLibrary> TDaqMxLibrary::Load() {
   std::lock_guard guard(gLoadLock);
   if (auto lib = gShared.lock()) return lib;
   void* handle = dlopen(LibraryPath(), RTLD_NOW | RTLD_LOCAL);
-  if (!handle) throw ENotInstalledError("DAQmx-DLL could not be loaded");
+  if (!handle) throw ENotInstalledError(_("DAQmx-DLL could not be loaded"));
   std::shared_ptr<TDaqMxLibrary> lib(new TDaqMxLibrary);
   lib->handle_ = handle;
   bool complete = true;
@@ -58,7 +59,7 @@ std::shared_ptr<TDaqMxLibrary> TDaqMxLibrary::Load() {
   resolve(lib->ConnectTerms, "DAQmxConnectTerms");
   resolve(lib->DisconnectTerms, "DAQmxDisconnectTerms");
   resolve(lib->GetExtendedErrorInfo, "DAQmxGetExtendedErrorInfo");
-  if (!complete) throw ENotInstalledError("DAQmx-DLL could not be loaded");  // lib unloads
+  if (!complete) throw ENotInstalledError(_("DAQmx-DLL could not be loaded"));  // lib unloads
   gShared = lib;
   return lib;
 }
@@ -78,7 +79,7 @@ TDaqMxLibrary::~TDaqMxLibrary() {
 std::string TDaqMxLibrary::ErrorText(int32 status) const {
   char text[2048] = {};
   if (GetExtendedErrorInfo) GetExtendedErrorInfo(text, sizeof text);
-  std::string message = text[0] ? text : "DAQmx error";
+  std::string message = text[0] ? text : _("DAQmx error");
   return message + " (" + std::to_string(status) + ")";
 }
 

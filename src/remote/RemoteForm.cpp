@@ -29,6 +29,8 @@
 #include <QVBoxLayout>
 
 #include "app/TrQ.h"
+#include "daq/DaqMxDevice.h"
+#include "interfaces/InterfaceDevices.h"
 #include "devices/Device.h"
 #include "devices/Interface.h"
 #include "document/AtomicFile.h"
@@ -173,6 +175,13 @@ std::vector<TRemoteForm::TScannerFactory> TRemoteForm::DefaultScanners() {
   // it, as their scanners are added.
   return {
       [] { return std::static_pointer_cast<IDeviceScanner>(std::make_shared<TRS232Interface>(1)); },
+      // Without the DAQmx library there is no card node, and no error.
+      []() -> std::shared_ptr<IDeviceScanner> {
+        if (!TDaqMxLibrary::Available()) return nullptr;
+        return std::make_shared<TDaqInterface>();
+      },
+      [] { return std::static_pointer_cast<IDeviceScanner>(std::make_shared<TAnalogInterface>()); },
+      [] { return std::static_pointer_cast<IDeviceScanner>(std::make_shared<TTtlInterface>()); },
   };
 }
 
