@@ -393,6 +393,11 @@ void TDaqExecuteThread::Run() {
   endChanged_.notify_all();
 }
 
+bool TDaqExecuteThread::Ended() {
+  std::lock_guard guard(endLock_);
+  return ended_;
+}
+
 void TDaqExecuteThread::WaitEnded() {
   std::unique_lock guard(endLock_);
   endChanged_.wait(guard, [&] { return ended_; });

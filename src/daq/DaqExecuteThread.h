@@ -106,6 +106,7 @@ class TDaqExecuteThread : public std::enable_shared_from_this<TDaqExecuteThread>
   // Blocks until the thread has ended (never call it on the main thread while the thread may
   // still hand a notification over).
   void WaitEnded();
+  bool Ended();
 
   // The rate the probe chose (0 before) and the samples of one buffer.
   double Rate() const { return rate_.load(); }

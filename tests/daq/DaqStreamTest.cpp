@@ -80,6 +80,9 @@ class DaqStream : public ::testing::Test {
       EXPECT_TRUE(Pump([&] { return ev.disconnected > 0; }, 10000));
     }
     card.reset();
+    // The queue must outlive every hand-over a stream thread is still inside of.
+    for (auto& weak : streams)
+      if (auto t = weak.lock()) EXPECT_TRUE(Pump([&] { return t->Ended(); }, 10000));
     EXPECT_EQ(sim.OpenTasks(), 0);
     if (endsAtZero) {
       EXPECT_EQ(sim.LastValue("Dev1/ao0"), 0.0) << "the outputs end at 0 V";
@@ -94,6 +97,7 @@ class DaqStream : public ::testing::Test {
     voltage = std::move(v);
     currentCurve = BuildWaveform(Table({{0, 1}, {0.25, 1}}));
     card->Upload(voltage, currentCurve, enable);
+    streams.push_back(card->GetExecuteThread());
     ASSERT_TRUE(Pump([&] { return ev.uploaded > 0; }, 20000));
     EXPECT_EQ(card->GetExecuteThread()->Rate(), kRate);
   }
@@ -105,6 +109,7 @@ class DaqStream : public ::testing::Test {
   std::shared_ptr<TWaveform> voltage, currentCurve;
   Events ev;
   bool endsAtZero = true;
+  std::vector<std::weak_ptr<TDaqExecuteThread>> streams;
 };
 
 TEST_F(DaqStream, ThreeBurstsThenHoldTheValueBeforeTheThirdRestart) {
@@ -137,6 +142,8 @@ TEST_F(DaqStream, EndlessUntilStop) {
   card->Play();
   ASSERT_TRUE(Pump([&] { return ev.bursts.size() >= 3; }, 20000));
   EXPECT_EQ(ev.stopped, 0);
+  const int prepared = ev.uploaded;  // the switch to endless prepared once more on Play
+  EXPECT_EQ(prepared, 2);
   card->Stop();
   ASSERT_TRUE(Pump([&] { return ev.stopped > 0; }, 10000));
   EXPECT_EQ(ev.bursts[0], 1);
@@ -147,7 +154,7 @@ TEST_F(DaqStream, EndlessUntilStop) {
   EXPECT_EQ(sim.Underruns("Dev1"), 0);
   EXPECT_TRUE(ev.errors.empty());
   // Stopped, it prepares again and waits for Play.
-  ASSERT_TRUE(Pump([&] { return ev.uploaded == 2; }, 10000));
+  ASSERT_TRUE(Pump([&] { return ev.uploaded == prepared + 1; }, 10000));
   EXPECT_EQ(ev.played, 1);
 }
 
@@ -243,6 +250,7 @@ TEST_F(DaqStream, CurrentInputPlaysTheCurrentCurveScaled) {
   voltage = Ramp();
   currentCurve = BuildWaveform(Table({{0, 6}, {0.25, 6}}));
   card->Upload(voltage, currentCurve, false);
+  streams.push_back(card->GetExecuteThread());
   ASSERT_TRUE(Pump([&] { return ev.uploaded > 0; }, 20000));
   EXPECT_DOUBLE_EQ(card->GetMaxCurrent(), 10.0) << "30 A over 3 A/V";
   EXPECT_DOUBLE_EQ(currentCurve->MaxValue, 10.0);
@@ -308,6 +316,7 @@ TEST_F(DaqStream, SamplingThreadThatThrows) {
   w->Append(std::make_unique<TSegment>(
       std::make_unique<TConstantModifier>(std::numeric_limits<double>::quiet_NaN()), 0.0, 0.5));
   card->Upload(w, w, false);
+  streams.push_back(card->GetExecuteThread());
   ASSERT_TRUE(Pump([&] { return card->GetExecuteThread() == nullptr; }, 20000));
   ASSERT_EQ(ev.errors.size(), 1u);
   EXPECT_EQ(ev.uploaded, 0);
