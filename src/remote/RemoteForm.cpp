@@ -30,14 +30,15 @@
 
 #include "app/TrQ.h"
 #include "daq/DaqMxDevice.h"
-#include "interfaces/InterfaceDevices.h"
 #include "devices/Device.h"
 #include "devices/Interface.h"
 #include "document/AtomicFile.h"
 #include "document/Numbers.h"
 #include "document/SegmentTable.h"
+#include "interfaces/InterfaceDevices.h"
 #include "model/Builder.h"
 #include "model/Waveform.h"
+#include "playback/DeviceSearch.h"
 #include "remote/BurstEdit.h"
 #include "sim/Demo.h"
 #include "transports/RS232Interface.h"
@@ -142,6 +143,7 @@ TRemoteForm::TRemoteForm(QWidget* parent)
       scanners_(DefaultScanners()),
       dialogs_(std::make_shared<TRemoteDialogs>()) {
   setObjectName(QStringLiteral("RemoteForm"));
+  search_ = std::make_unique<TDeviceSearch>();
   if (QCoreApplication::arguments().contains(QStringLiteral("--demo")))
     demo_ = std::make_unique<sim::TDemoInstruments>();
   setWindowTitle(TrQ("Ondrevo Remote"));
@@ -258,7 +260,12 @@ void TRemoteForm::CreateActions() {
   actions_.GotoStart->setEnabled(false);
   actions_.GotoEnd->setEnabled(false);
 
-  connect(actions_.Refresh, &QAction::triggered, this, [this] { Refresh(); });
+  connect(actions_.Refresh, &QAction::triggered, this, [this] {
+    if (Refreshing)
+      CancelSearch();
+    else
+      Refresh();
+  });
   connect(actions_.Connect, &QAction::triggered, this, [this] { ConnectDevice(); });
   connect(actions_.Disconnect, &QAction::triggered, this, [this] { DisconnectDevice(); });
   connect(actions_.Upload, &QAction::triggered, this, [this] { UploadOrCancel(); });
@@ -461,7 +468,8 @@ void TRemoteForm::CreateWidgets() {
 void TRemoteForm::UpdateActions() {
   const bool idle = !inCommand_;
   QTreeWidgetItem* selected = tree_->selectedItems().value(0);
-  actions_.Refresh->setEnabled(!Connected && !Refreshing && idle);
+  actions_.Refresh->setEnabled(!Connected && idle);
+  actions_.Refresh->setText(Refreshing ? TrQ("&Cancel") : TrQ("&Refresh"));
   actions_.Connect->setEnabled(!Connected && !Refreshing && idle && selected &&
                                selected->childCount() == 0 && selected->parent());
   actions_.Disconnect->setEnabled(Connected && !Uploading && idle);
@@ -720,79 +728,65 @@ void TRemoteForm::Refresh() {
   Refreshing = true;
   tree_->clear();
   nodes_.clear();
-  UpdateActions();
-  ProcessMessages();
   FoundScanners.clear();
   FoundDevices.clear();
-
-  bool failed = false;
-  try {
-    const QColor grey = palette().color(QPalette::Disabled, QPalette::Text);
-    for (const TScannerFactory& factory : scanners_) {
-      std::shared_ptr<IDeviceScanner> scanner;
-      try {
-        scanner = factory();
-      } catch (...) {
-        continue;  // its driver is missing: left out without a word
-      }
-      if (!scanner) continue;
-      TInterfaceList interfaces;
-      scanner->GetInterfaces(interfaces);
-      for (const auto& iface : interfaces) {
-        if (!iface) continue;
-        QTreeWidgetItem* ifaceNode = AddNode(nullptr, Q(iface->Name), -1);
-        ProcessMessages();
-        if (auto ifaceScanner = std::dynamic_pointer_cast<IDeviceScanner>(iface)) {
-          FoundScanners.push_back(iface);
-          nodes_.push_back({iface, nullptr});
-          ifaceNode->setData(0, kNodeRole, static_cast<int>(nodes_.size() - 1));
-          TDeviceList devices;
-          ifaceScanner->GetDevices(devices);
-          for (const auto& found : devices) {
-            std::shared_ptr<IDevice> device = found;
-            if (!device) continue;
-            nodes_.push_back({nullptr, device});
-            QTreeWidgetItem* deviceNode =
-                AddNode(ifaceNode, Q(device->GetName()), static_cast<int>(nodes_.size() - 1));
-            ProcessMessages();
-            FoundDevices.push_back(device);
-            const bool selectable = IsSelectableDevice(*device);
-            std::vector<QTreeWidgetItem*> shown{deviceNode};
-            if (auto output = std::dynamic_pointer_cast<IAnalogOutput>(device)) {
-              const auto& inputs = output->GetConnectedInputs();
-              if (inputs.size() > 1)
-                for (size_t k = 0; k < inputs.size(); ++k)
-                  shown.push_back(AddNode(deviceNode,
-                                          TrQ("Analog Out") + QLatin1Char(' ') +
-                                              QString::number(static_cast<qulonglong>(k)),
-                                          -1));
-              deviceNode->setExpanded(true);
-            }
-            if (!selectable)
-              for (QTreeWidgetItem* node : shown) {
-                node->setForeground(0, grey);
-                node->setFlags(node->flags() & ~Qt::ItemIsSelectable);
-              }
-          }
-        }
-        ifaceNode->setExpanded(true);
-        ProcessMessages();
-      }
-    }
-  } catch (const std::exception& e) {
-    // A scanner failed while searching: the search ends here, what was found stays.
-    failed = true;
-    Refreshing = false;
-    SetStatus(TrQ("Ready"));
-    RewriteLine(line, TrQ("Error:"));
-    AppendErrorLine(QString::fromUtf8(e.what()), nullptr);
-  }
-  if (!failed) {
-    Refreshing = false;
-    SetStatus(TrQ("Ready"));
-    RewriteLine(line, TrQ("Done."));
-  }
   UpdateActions();
+
+  // The buses are probed on a worker; the window stays responsive and grows the tree bus by bus.
+  TDeviceSearch::TEvents events;
+  events.OnBus = [this](const TFoundBus& bus) { AddBusNode(bus); };
+  events.OnDone = [this, line](bool cancelled, const std::string& error) {
+    Refreshing = false;
+    SetStatus(TrQ("Ready"));
+    if (!error.empty()) {
+      // A scanner failed while searching: the search ends here, what was found stays.
+      RewriteLine(line, TrQ("Error:"));
+      AppendErrorLine(QString::fromUtf8(error.c_str()), nullptr);
+    } else {
+      RewriteLine(line, cancelled ? TrQ("Abort.") : TrQ("Done."));
+    }
+    UpdateActions();
+  };
+  search_->Start(scanners_, std::move(events));
+}
+
+void TRemoteForm::CancelSearch() {
+  if (Refreshing) search_->Cancel();
+}
+
+void TRemoteForm::AddBusNode(const TFoundBus& bus) {
+  const QColor grey = palette().color(QPalette::Disabled, QPalette::Text);
+  const std::shared_ptr<TInterface>& iface = bus.Bus;
+  FoundScanners.push_back(iface);
+  nodes_.push_back({iface, nullptr});
+  QTreeWidgetItem* ifaceNode =
+      AddNode(nullptr, Q(iface->Name), static_cast<int>(nodes_.size() - 1));
+  for (const auto& found : bus.Devices) {
+    std::shared_ptr<IDevice> device = found;
+    if (!device) continue;
+    nodes_.push_back({nullptr, device});
+    QTreeWidgetItem* deviceNode =
+        AddNode(ifaceNode, Q(device->GetName()), static_cast<int>(nodes_.size() - 1));
+    FoundDevices.push_back(device);
+    const bool selectable = IsSelectableDevice(*device);
+    std::vector<QTreeWidgetItem*> shown{deviceNode};
+    if (auto output = std::dynamic_pointer_cast<IAnalogOutput>(device)) {
+      const auto& inputs = output->GetConnectedInputs();
+      if (inputs.size() > 1)
+        for (size_t k = 0; k < inputs.size(); ++k)
+          shown.push_back(AddNode(
+              deviceNode,
+              TrQ("Analog Out") + QLatin1Char(' ') + QString::number(static_cast<qulonglong>(k)),
+              -1));
+      deviceNode->setExpanded(true);
+    }
+    if (!selectable)
+      for (QTreeWidgetItem* node : shown) {
+        node->setForeground(0, grey);
+        node->setFlags(node->flags() & ~Qt::ItemIsSelectable);
+      }
+  }
+  ifaceNode->setExpanded(true);
 }
 
 // ---------------------------------------------------------------- connect and disconnect

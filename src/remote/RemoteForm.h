@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "devices/DeviceInterfaces.h"
+#include "playback/DeviceSearch.h"
 #include "remote/RemoteDialogs.h"
 
 class QAction;
@@ -62,6 +63,9 @@ class TRemoteForm : public QDialog {
 
   // ---- commands (what the actions and buttons do)
   void Refresh();
+  // Ends a running device search after the bus being probed (the Refresh action does this
+  // while a search runs).
+  void CancelSearch();
   void ConnectDevice();
   void DisconnectDevice();
   void UploadOrCancel();
@@ -126,6 +130,7 @@ class TRemoteForm : public QDialog {
   const TNode* NodeOf(const QTreeWidgetItem* item) const;
   QTreeWidgetItem* AddNode(QTreeWidgetItem* parent, const QString& caption, int nodeIndex);
   bool IsSelectableDevice(const IDevice& device) const;
+  void AddBusNode(const TFoundBus& bus);
   void OnTreeContextMenu(const QPoint& pos);
   void OnTreeDoubleClicked(QTreeWidgetItem* item);
 
@@ -175,6 +180,7 @@ class TRemoteForm : public QDialog {
   bool errorColour_ = false;  // the next appended line is an error line
   std::vector<std::weak_ptr<IDevice>> boundDevices_;
   std::unique_ptr<sim::TDemoInstruments> demo_;  // devices calling back into this window
+  std::unique_ptr<TDeviceSearch> search_;
 
   struct TActions {
     QAction *Refresh, *Connect, *Disconnect, *Upload, *Play, *Pause, *Stop, *GotoStart, *GotoEnd,
