@@ -39,6 +39,8 @@
 #include "model/Builder.h"
 #include "model/Waveform.h"
 #include "playback/DeviceSearch.h"
+#include "playback/FitChecks.h"
+#include "playback/Wiring.h"
 #include "remote/BurstEdit.h"
 #include "sim/Demo.h"
 #include "transports/RS232Interface.h"
@@ -81,11 +83,6 @@ QString WholeNumber(long long n) {
 }
 
 // The analog output card plays through no command transport; every instrument has one.
-bool IsAnalogOutputCard(const std::shared_ptr<IDevice>& device) {
-  auto output = std::dynamic_pointer_cast<IAnalogOutput>(device);
-  return output && !output->GetInterface();
-}
-
 QIcon ThemeIcon(const char* name, QStyle::StandardPixmap fallback, const QWidget* widget) {
   return QIcon::fromTheme(QString::fromLatin1(name), widget->style()->standardIcon(fallback));
 }
@@ -318,7 +315,17 @@ void TRemoteForm::CreateWidgets() {
   connect(tree_, &QWidget::customContextMenuRequested, this, &TRemoteForm::OnTreeContextMenu);
   connect(tree_, &QTreeWidget::itemDoubleClicked, this,
           [this](QTreeWidgetItem* item, int) { OnTreeDoubleClicked(item); });
-  connect(tree_, &QTreeWidget::itemSelectionChanged, this, [this] { UpdateActions(); });
+  connect(tree_, &QTreeWidget::itemSelectionChanged, this, [this] {
+    UpdateActions();
+    if (Connected || Refreshing || inCommand_) return;
+    // A device with outputs is connected through one of them: say so, as Connect stays off.
+    const QTreeWidgetItem* item = tree_->selectedItems().value(0);
+    const TNode* node = NodeOf(item);
+    if (node && node->Device && item->childCount() > 0)
+      SetStatus(TrQ("Choose one of the outputs below the device to connect it."));
+    else
+      SetStatus(TrQ("Ready"));
+  });
 
   auto* panel = new QWidget(upper);
   panel->setObjectName(QStringLiteral("PlayerPanel"));
@@ -844,39 +851,23 @@ void TRemoteForm::ConnectDevice() {
   const bool card = IsAnalogOutputCard(device);
 
   if (player) {
-    const double maxRate = 1.0 / player->GetMinDwellTime();
-    if (VoltageWaveform->GetSampleRate() > maxRate || CurrentWaveform->GetSampleRate() > maxRate) {
-      const auto answer = dialogs_->Message(
-          this, QMessageBox::Warning, TrQ("Warning"),
-          TrQ("The waveform may not be reproduced correctly because it requires a sample rate "
-              "higher than provided by the device.") +
-              QLatin1Char('\n') + TrQ("Connect anyway?"),
-          QMessageBox::Yes | QMessageBox::No);
-      if (answer != QMessageBox::Yes) return;
-    }
-    if (!card) {
-      if (VoltageWaveform->GetMin() < device->GetMinVoltage() ||
-          VoltageWaveform->GetMax() > device->GetMaxVoltage() ||
-          CurrentWaveform->GetMin() < device->GetMinCurrent() ||
-          CurrentWaveform->GetMax() > device->GetMaxCurrent()) {
-        const auto answer = dialogs_->Message(
-            this, QMessageBox::Warning, TrQ("Warning"),
-            TrQ("The waveform exceeds the device bounderies and will be clipped.") +
-                QLatin1Char('\n') + TrQ("Connect anyway?"),
-            QMessageBox::Yes | QMessageBox::No);
-        if (answer != QMessageBox::Yes) return;
-      }
-      const double maxDuration = player->GetMaxPoints() * player->GetMaxDwellTime();
-      if (VoltageWaveform->GetDuration() > maxDuration ||
-          CurrentWaveform->GetDuration() > maxDuration) {
-        dialogs_->Message(this, QMessageBox::Critical, TrQ("Error"),
-                          TrQ("The duration of the waveform exceeds the maximum duration "
-                              "supported by this device. Please reduce the duration and retry."),
+    // The same checks as the command line's; here they become questions.
+    for (const TFitFinding& finding :
+         CheckFit(*device, *player, *VoltageWaveform, *CurrentWaveform, card)) {
+      if (finding.Refused) {
+        dialogs_->Message(this, QMessageBox::Critical, TrQ("Error"), TrQ(finding.Text),
                           QMessageBox::Ok);
         return;
       }
+      const auto answer =
+          dialogs_->Message(this, QMessageBox::Warning, TrQ("Warning"),
+                            TrQ(finding.Text) + QLatin1Char('\n') + TrQ("Connect anyway?"),
+                            QMessageBox::Yes | QMessageBox::No);
+      if (answer != QMessageBox::Yes) return;
     }
   }
+  // A card with a single output has no channel nodes: its device node stands for output 0.
+  if (card && channel < 0) channel = 0;
 
   inCommand_ = true;
   TFinally done{[this] {
@@ -894,12 +885,7 @@ void TRemoteForm::ConnectDevice() {
 
   // Undoes the wiring this connect made and forgets the device.
   auto abandon = [this](const std::shared_ptr<IAnalogOutput>& output) {
-    if (output)
-      for (auto& input : output->GetConnectedInputs()) {
-        if (!input) continue;
-        for (auto& back : input->GetConnectedOutputs()) back.reset();
-        input.reset();
-      }
+    if (output) UnwireOutput(*output);
     Device.reset();
     labelBurst_->setEnabled(false);
     editBurst_->setEnabled(false);
@@ -925,12 +911,7 @@ void TRemoteForm::ConnectDevice() {
         Device.reset();
         return;
       }
-      if (channel >= 0 && channel < static_cast<int>(inputs.size()))
-        inputs[static_cast<size_t>(channel)] = selection.SelectedInput;
-      auto& backs = selection.SelectedInput->GetConnectedOutputs();
-      if (selection.SelectedInputIndex >= 0 &&
-          selection.SelectedInputIndex < static_cast<int32_t>(backs.size()))
-        backs[static_cast<size_t>(selection.SelectedInputIndex)] = output;
+      WireOutput(output, channel, selection.SelectedInput, selection.SelectedInputIndex);
       TitleText = Q(selection.SelectedInput->GetModel()) + TrQ(", SN ") +
                   Q(selection.SelectedInput->GetSerialNumber()) + QStringLiteral(" (") +
                   TrQ("analog") + QStringLiteral(")");
@@ -1181,8 +1162,21 @@ void TRemoteForm::Stop() {
   AppendLine(TrQ("Stopping execution"));
   try {
     player->Stop();
-    Paused = false;
-    StopRequested = true;
+    if (Paused) {
+      // The device stopped when it paused: no stop event follows, the run ends here.
+      Paused = false;
+      Running = false;
+      WaitingForTrigger = false;
+      playerProgress_->setValue(0);
+      playerProgress_->setVisible(false);
+      AppendLine(TrQ("Execution stopped"));
+      SetStatus(TrQ("Stopped"));
+      labelBurst_->setEnabled(true);
+      editBurst_->setEnabled(true);
+      UpdateTriggerControls();
+    } else {
+      StopRequested = true;
+    }
   } catch (const std::exception& e) {
     AppendErrorLine(QString::fromUtf8(e.what()), nullptr);
   }
@@ -1225,6 +1219,7 @@ void TRemoteForm::OnTrigger(IDevice* sender) {
 
 void TRemoteForm::OnStop(IDevice* sender) {
   if (!Device || sender != Device.get()) return;
+  if (!Running) return;  // a run already ended (stopped while paused)
   playerProgress_->setValue(0);
   if (Paused) {
     AppendLine(TrQ("Execution paused"));

@@ -75,6 +75,53 @@ class RemoteSearchTest : public QObject {
     QCOMPARE(refresh->text(), QString("&Refresh"));
     QCOMPARE(form.StatusText(0), QString("Ready"));
   }
+
+  // Found when tried as a new user would.
+  void stopWhilePausedEndsTheRunAndSupplyRowsGiveAHint() {
+    voltage_[0].Value = 1;
+    voltage_[1].Time = 1;
+    voltage_[1].Value = 1;
+    voltage_.SetLastPointIndex(1);
+    current_ = voltage_;
+    auto single = std::make_shared<TFakePlayer>("KSV 7341-20", "100");
+    auto dual = std::make_shared<TFakePlayer>("KSV 7342-80", "200", 2);
+    TRemoteForm form;
+    form.SetDialogs(std::make_shared<TScriptedDialogs>());
+    TDeviceList devices{single, dual};
+    form.SetScanners({[devices] { return std::make_shared<TFakeBus>("COM", devices); }});
+    form.SetDocument(&voltage_, &current_);
+    form.show();
+    QTRY_VERIFY(!form.OutputLines().isEmpty() && !form.IsRefreshing());
+    auto* tree = form.findChild<QTreeWidget*>("DeviceTreeView");
+    auto node = [&](const char* caption) {
+      return tree->findItems(caption, Qt::MatchExactly | Qt::MatchRecursive).value(0);
+    };
+    auto action = [&](const char* name) { return form.findChild<QAction*>(name); };
+
+    tree->setCurrentItem(node("KSV 7342-80, SN 200"));
+    QVERIFY(!action("Connect")->isEnabled());
+    QCOMPARE(form.StatusText(0),
+             QString("Choose one of the outputs below the device to connect it."));
+    tree->setCurrentItem(node("KSV 7341-20, SN 100"));
+    QCOMPARE(form.StatusText(0), QString("Ready"));
+
+    action("Connect")->trigger();
+    QVERIFY(form.IsConnected());
+    action("Upload")->trigger();
+    single->UploadDone(single.get());
+    action("Play")->trigger();
+    action("Pause")->trigger();
+    single->StopEvent(single.get());
+    QCOMPARE(form.StatusText(0), QString("Paused"));
+    action("Stop")->trigger();
+    QCOMPARE(form.StatusText(0), QString("Stopped"));
+    QVERIFY(!form.IsPaused() && !form.IsRunning());
+    QCOMPARE(form.OutputLines().last(), QString("Execution stopped"));
+    QVERIFY(action("Play")->isEnabled());
+    single->StopEvent(single.get());  // a late stop event changes nothing
+    QCOMPARE(form.OutputLines().last(), QString("Execution stopped"));
+    action("Disconnect")->trigger();
+  }
 };
 
 QTEST_MAIN(RemoteSearchTest)
