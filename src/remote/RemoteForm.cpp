@@ -14,14 +14,18 @@
 #include <QMenu>
 #include <QPainter>
 #include <QPixmap>
+#include <QPlainTextEdit>
+#include <QPointer>
 #include <QProgressBar>
 #include <QScrollBar>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QStyle>
+#include <QTabWidget>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextEdit>
+#include <QTime>
 #include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
@@ -155,6 +159,7 @@ TRemoteForm::TRemoteForm(QWidget* parent)
 }
 
 TRemoteForm::~TRemoteForm() {
+  TraceTransport(nullptr);
   // Devices may outlive the window (a worker thread holds them): they must not call back here.
   for (const auto& weak : boundDevices_)
     if (auto device = weak.lock()) UnbindHandlers(device);
@@ -429,7 +434,18 @@ void TRemoteForm::CreateWidgets() {
   output_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   output_->setContextMenuPolicy(Qt::CustomContextMenu);
   output_->addAction(actions_.Copy);
-  lowerLayout->addWidget(output_, 1);
+  // What was sent and received, as the transport traced it, beside the log.
+  commands_ = new QPlainTextEdit(lower);
+  commands_->setObjectName(QStringLiteral("CommandsView"));
+  commands_->setReadOnly(true);
+  commands_->setLineWrapMode(QPlainTextEdit::NoWrap);
+  commands_->setMaximumBlockCount(100000);
+  auto* tabs = new QTabWidget(lower);
+  tabs->setObjectName(QStringLiteral("OutputTabs"));
+  tabs->setDocumentMode(true);
+  tabs->addTab(output_, TrQ("Log"));
+  tabs->addTab(commands_, TrQ("Commands"));
+  lowerLayout->addWidget(tabs, 1);
   outputMenu_ = new QMenu(output_);
   outputMenu_->addAction(actions_.Copy);
   outputMenu_->addAction(actions_.SaveOutput);
@@ -598,6 +614,7 @@ QStringList TRemoteForm::OutputLines() const {
 void TRemoteForm::ClearOutput() {
   errorColour_ = false;
   output_->clear();
+  commands_->clear();
   output_->setTextColor(palette().color(QPalette::Text));
   lineCount_ = 0;
   ++generation_;
@@ -611,7 +628,11 @@ void TRemoteForm::SaveOutput() {
       TrQ("Text files (*.txt)") + QStringLiteral(";;") + TrQ("All files (*.*)"),
       QStringLiteral("txt"));
   if (path.isEmpty()) return;
-  const QByteArray text = output_->toPlainText().toUtf8() + '\n';
+  QString all = output_->toPlainText() + QLatin1Char('\n');
+  if (!commands_->document()->isEmpty())
+    all += QLatin1Char('\n') + TrQ("Commands") + QStringLiteral(":\n") + commands_->toPlainText() +
+           QLatin1Char('\n');
+  const QByteArray text = all.toUtf8();
   try {
     WriteFileAtomically(QFile::encodeName(path).toStdString(),
                         std::string_view(text.constData(), static_cast<size_t>(text.size())));
@@ -928,6 +949,7 @@ void TRemoteForm::ConnectDevice() {
     editBurst_->Normalize();
     BindHandlers(device);
     try {
+      TraceTransport(player->GetInterface());
       player->Connect();
     } catch (const std::exception& e) {
       RewriteLine(line, TrQ("Error:"));
@@ -985,8 +1007,32 @@ void TRemoteForm::DisconnectDevice() {
   UpdateActions();
 }
 
+void TRemoteForm::TraceTransport(const std::shared_ptr<TInterface>& transport) {
+  if (auto previous = tracedTransport_.lock()) previous->SetTraceObserver(nullptr);
+  tracedTransport_ = transport;
+  if (!transport) return;
+  // Any thread traces; the line reaches the view through the event loop, never blocking.
+  QPointer<TRemoteForm> self(this);
+  transport->SetTraceObserver([self](const std::string& line) {
+    const QString stamped = QTime::currentTime().toString(QStringLiteral("HH:mm:ss.zzz")) +
+                            QLatin1Char(' ') + QString::fromUtf8(line.c_str());
+    QMetaObject::invokeMethod(
+        qApp,
+        [self, stamped] {
+          if (self) self->commands_->appendPlainText(stamped);
+        },
+        Qt::QueuedConnection);
+  });
+}
+
+QStringList TRemoteForm::CommandLines() const {
+  const QString text = commands_->toPlainText();
+  return text.isEmpty() ? QStringList() : text.split(QLatin1Char('\n'));
+}
+
 void TRemoteForm::OnDisconnect(IDevice* sender) {
   if (!Connected || !Device || sender != Device.get()) return;
+  TraceTransport(nullptr);
   if (auto output = std::dynamic_pointer_cast<IAnalogOutput>(Device))
     for (auto& input : output->GetConnectedInputs()) {
       if (!input) continue;

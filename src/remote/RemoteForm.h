@@ -20,6 +20,7 @@ class QCheckBox;
 class QComboBox;
 class QLabel;
 class QMenu;
+class QPlainTextEdit;
 class QProgressBar;
 class QStatusBar;
 class QTextEdit;
@@ -92,6 +93,8 @@ class TRemoteForm : public QDialog {
   QString StatusText(int panel) const;
   // The log, one entry per line.
   QStringList OutputLines() const;
+  // The connected device's transport trace: time stamp, then "> " + sent or "< " + received.
+  QStringList CommandLines() const;
 
  protected:
   void showEvent(QShowEvent* event) override;
@@ -131,6 +134,7 @@ class TRemoteForm : public QDialog {
   QTreeWidgetItem* AddNode(QTreeWidgetItem* parent, const QString& caption, int nodeIndex);
   bool IsSelectableDevice(const IDevice& device) const;
   void AddBusNode(const TFoundBus& bus);
+  void TraceTransport(const std::shared_ptr<TInterface>& transport);
   void OnTreeContextMenu(const QPoint& pos);
   void OnTreeDoubleClicked(QTreeWidgetItem* item);
 
@@ -181,6 +185,7 @@ class TRemoteForm : public QDialog {
   std::vector<std::weak_ptr<IDevice>> boundDevices_;
   std::unique_ptr<sim::TDemoInstruments> demo_;  // devices calling back into this window
   std::unique_ptr<TDeviceSearch> search_;
+  std::weak_ptr<TInterface> tracedTransport_;
 
   struct TActions {
     QAction *Refresh, *Connect, *Disconnect, *Upload, *Play, *Pause, *Stop, *GotoStart, *GotoEnd,
@@ -192,6 +197,7 @@ class TRemoteForm : public QDialog {
   QMenu* treeMenu_ = nullptr;
   QMenu* outputMenu_ = nullptr;
   QTextEdit* output_ = nullptr;
+  QPlainTextEdit* commands_ = nullptr;
   QToolButton* uploadButton_ = nullptr;
   QProgressBar* uploadProgress_ = nullptr;
   QCheckBox* outputEnable_ = nullptr;

@@ -1,6 +1,8 @@
 // The remote window's device search runs beside the window: a slow bus keeps nothing waiting,
 // and the Refresh action cancels a search that runs.
 #include <QAction>
+#include <QRegularExpression>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <QTreeWidget>
 #include <QtTest>
@@ -120,7 +122,28 @@ class RemoteSearchTest : public QObject {
     QVERIFY(action("Play")->isEnabled());
     single->StopEvent(single.get());  // a late stop event changes nothing
     QCOMPARE(form.OutputLines().last(), QString("Execution stopped"));
+
+    // The transport's trace, stamped, in the Commands view; Save output includes it.
+    std::thread([single] { single->GetInterface()->Send("OUTP ON"); }).join();
+    QTRY_COMPARE(form.CommandLines().size(), 1);
+    QVERIFY2(QRegularExpression("^\\d\\d:\\d\\d:\\d\\d\\.\\d\\d\\d > OUTP ON$")
+                 .match(form.CommandLines()[0])
+                 .hasMatch(),
+             qPrintable(form.CommandLines()[0]));
+    QTemporaryDir dir;
+    auto dialogs = std::make_shared<TScriptedDialogs>();
+    dialogs->SavePath = dir.filePath("out.txt");
+    form.SetDialogs(dialogs);
+    form.SaveOutput();
+    QFile saved(dialogs->SavePath);
+    QVERIFY(saved.open(QIODevice::ReadOnly));
+    const QString text = QString::fromUtf8(saved.readAll());
+    QVERIFY(text.contains("Execution stopped\n\nCommands:\n"));
+    QVERIFY(text.contains("> OUTP ON\n"));
     action("Disconnect")->trigger();
+    std::thread([single] { single->GetInterface()->Send("*RST"); }).join();
+    QTest::qWait(50);
+    QCOMPARE(form.CommandLines().size(), 1);  // not traced once disconnected
   }
 };
 
