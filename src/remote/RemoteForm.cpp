@@ -145,8 +145,6 @@ TRemoteForm::TRemoteForm(QWidget* parent)
       dialogs_(std::make_shared<TRemoteDialogs>()) {
   setObjectName(QStringLiteral("RemoteForm"));
   search_ = std::make_unique<TDeviceSearch>();
-  if (QCoreApplication::arguments().contains(QStringLiteral("--demo")))
-    demo_ = std::make_unique<sim::TDemoInstruments>();
   setWindowTitle(TrQ("Ondrevo Remote"));
   setWindowFlag(Qt::WindowMaximizeButtonHint, true);
   setSizeGripEnabled(true);

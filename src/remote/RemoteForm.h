@@ -44,11 +44,8 @@ class TRemoteForm : public QDialog {
   // Makes one scanner; may throw when its driver is missing (it is then left out).
   using TScannerFactory = std::function<std::shared_ptr<IDeviceScanner>()>;
 
-  // With "--demo" among the program's arguments the window starts simulated supplies on
-  // pseudo-terminals that its device search finds; they live as long as the window.
   explicit TRemoteForm(QWidget* parent = nullptr);
   ~TRemoteForm() override;
-  bool IsDemo() const { return demo_ != nullptr; }
 
   // The scanners Refresh constructs, in order: GPIB, USB, RS232, NI-DAQmx, Analog, TTL (those
   // that exist in this build).
@@ -183,7 +180,6 @@ class TRemoteForm : public QDialog {
   bool inCommand_ = false;    // a command lets messages run: no other command meanwhile
   bool errorColour_ = false;  // the next appended line is an error line
   std::vector<std::weak_ptr<IDevice>> boundDevices_;
-  std::unique_ptr<sim::TDemoInstruments> demo_;  // devices calling back into this window
   std::unique_ptr<TDeviceSearch> search_;
   std::weak_ptr<TInterface> tracedTransport_;
 
