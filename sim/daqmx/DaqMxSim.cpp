@@ -181,6 +181,11 @@ void EnsureConfigured(Sim& sim) {
     double d = 0;
     if (ParseDouble(speed, d) && d > 0) sim.speed = d;
   }
+  if (const char* cards = std::getenv("ONDREVO_DAQMX_SIM_CARDS")) {
+    std::string text = cards;
+    std::replace(text.begin(), text.end(), ';', '\n');
+    if (ConfigureLocked(sim, text) == 0) return;
+  }
   if (const char* path = std::getenv("ONDREVO_DAQMX_SIM_CONFIG")) {
     std::ifstream f(path);
     std::stringstream text;

@@ -12,8 +12,8 @@ extern "C" {
 //   NAME PRODUCT-TYPE [serial=HEX] [ao=N] [maxrate=S/s] [minrate=S/s] [ranges=LO,HI,...]
 //          [dilines=N] [pfi=N]
 // Clears recordings, tasks are left alone. Returns 0, or -1 for a line it cannot read.
-// Without a call the cards come from the file named by ONDREVO_DAQMX_SIM_CONFIG, else one
-// two-output card "Dev1".
+// Without a call the cards come from ONDREVO_DAQMX_SIM_CARDS (the same lines, separated by
+// ';'), else the file named by ONDREVO_DAQMX_SIM_CONFIG, else one two-output card "Dev1".
 int OndrevoDaqSimConfigure(const char* text);
 // Sample clocks run `speed` times real time (default 1, or ONDREVO_DAQMX_SIM_SPEED).
 void OndrevoDaqSimSetSpeed(double speed);
