@@ -18,8 +18,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // The first byte picks the mode and a small budget, so that decimation is exercised too.
   const bool offset = data[0] & 1;
   const std::int32_t budget = 1 + (data[0] >> 1);
-  const ondrevo::CsvTrace trace =
-      ondrevo::ReadCsvText(std::string_view(reinterpret_cast<const char*>(data + 1), size - 1));
+  ondrevo::CsvTrace trace;
+  try {
+    trace =
+        ondrevo::ReadCsvText(std::string_view(reinterpret_cast<const char*>(data + 1), size - 1));
+  } catch (const ondrevo::ECsvError&) {
+    return 0;  // beyond the bounds of a trace
+  }
   if (trace.Layout == ondrevo::CsvLayout::Unknown) Check(trace.Samples.empty());
   if (trace.Samples.empty()) return 0;
   ondrevo::CsvStaircase s;

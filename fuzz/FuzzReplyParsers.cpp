@@ -4,8 +4,8 @@
 #include <exception>
 #include <string_view>
 
-#include "devices/supplies/Ksv7340Protocol.h"
-#include "transports/Identification.h"
+#include "devices/supplies/ksv7340/Ksv7340Protocol.h"
+#include "devices/Identification.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string_view reply(reinterpret_cast<const char*>(data), size);

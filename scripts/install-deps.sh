@@ -5,7 +5,7 @@ SUDO=""
 if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
 PKGS=(
   cmake ninja-build g++ pkg-config
-  qt6-base-dev qt6-base-dev-tools libqt6svg6 qt6-l10n-tools
+  qt6-base-dev qt6-base-dev-tools libqt6svg6 qt6-svg-dev qt6-l10n-tools
   libqcustomplot-dev libqcustomplot2.1-qt6
   xvfb xauth xdotool imagemagick
   libgtest-dev libgmock-dev googletest libbenchmark-dev

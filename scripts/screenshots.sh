@@ -64,4 +64,19 @@ prefs="$(wait_window "^Preferences$")"
 sleep 1
 import -window "$prefs" "$ROOT/docs/preferences.png"
 stop "$pid"
-echo "screenshots: docs/welcome.png docs/editor.png docs/preferences.png"
+
+# The remote window in demo mode: simulated supplies on GPIB, USB and serial ports. Device menu
+# by mouse, then its "&Remote control..." item.
+"$PROGRAM" "$WORK/docs/Sine sweep.ovx" --demo & pid=$!
+id="$(wait_window "Sine sweep.ovx")"
+xdotool windowsize "$id" 1000 600
+sleep 1
+eval "$(xdotool getwindowgeometry --shell "$id")"
+xdotool mousemove $((X + 150)) $((Y + 8)) click 1
+sleep 0.5
+xdotool key r
+remote="$(wait_window "Ondrevo Remote")"
+sleep 4
+import -window "$remote" "$ROOT/docs/remote-buses.png"
+stop "$pid"
+echo "screenshots: docs/welcome.png docs/editor.png docs/preferences.png docs/remote-buses.png"

@@ -15,6 +15,28 @@ TDemoInstruments::TDemoInstruments(double speed) {
   for (const auto& path : Paths()) ports += (ports.empty() ? "" : ":") + path;
   if (previousPorts_ && !previousPorts_->empty()) ports += ":" + *previousPorts_;
   setenv("ONDREVO_SERIAL_PORTS", ports.c_str(), 1);
+  try {
+    gpib_ = std::make_unique<TGpibSimHost>();
+    gpib_->Attach(0, 5, CreateSimInstrument("KSV 5206-40", "520640001", MakeScaledClock(speed)));
+    SetVariable("ONDREVO_GPIB_LIBRARY", gpib_->Path());
+  } catch (const std::exception&) {
+    gpib_.reset();  // no stand-in in this build: serial only
+  }
+  try {
+    usb_ = std::make_unique<TUsbSimHost>();
+    usb_->Attach(CreateSimInstrument("KSV 6141-80", "614180001", MakeScaledClock(speed)));
+    monitor_ = std::make_unique<TUsbMonitorProcess>();
+    SetVariable("ONDREVO_USB_LIBRARY", usb_->Path());
+  } catch (const std::exception&) {
+    monitor_.reset();
+    usb_.reset();
+  }
+}
+
+void TDemoInstruments::SetVariable(const char* name, const std::string& value) {
+  const char* old = std::getenv(name);
+  previous_.emplace_back(name, old ? std::optional<std::string>(old) : std::nullopt);
+  setenv(name, value.c_str(), 1);
 }
 
 TDemoInstruments::~TDemoInstruments() {
@@ -22,7 +44,15 @@ TDemoInstruments::~TDemoInstruments() {
     setenv("ONDREVO_SERIAL_PORTS", previousPorts_->c_str(), 1);
   else
     unsetenv("ONDREVO_SERIAL_PORTS");
+  for (const auto& [name, value] : previous_)
+    if (value)
+      setenv(name, value->c_str(), 1);
+    else
+      unsetenv(name);
   fronts_.clear();
+  monitor_.reset();
+  usb_.reset();
+  gpib_.reset();
 }
 
 std::vector<std::string> TDemoInstruments::Paths() const {

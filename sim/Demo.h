@@ -1,5 +1,6 @@
-// Demo mode: simulated supplies on pseudo-terminals inside this process, so discovery,
-// connect, upload and play work without hardware.
+// Demo mode: simulated supplies inside this process on every bus, so discovery, connect, upload
+// and play work without hardware: two family-C supplies on pseudo-terminals, a family-A supply
+// at GPIB address 5 of the GPIB stand-in library and a family-B supply on the USB stand-in.
 #pragma once
 
 #include <memory>
@@ -7,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "sim/BusHost.h"
 #include "sim/Front.h"
 
 namespace ondrevo::sim {
@@ -14,9 +16,11 @@ namespace ondrevo::sim {
 class TDemoInstruments {
  public:
   // Starts a KSV 7342-80 and a KSV 7341-20, each on its own pty, playing at `speed` times real
-  // time, and puts their paths in front of ONDREVO_SERIAL_PORTS (colon-separated).
+  // time, and puts their paths in front of ONDREVO_SERIAL_PORTS (colon-separated); points
+  // ONDREVO_GPIB_LIBRARY and ONDREVO_USB_LIBRARY at the stand-ins, hosting a KSV 5206-40 and a
+  // KSV 6141-80 there (left out when this build has no stand-ins).
   explicit TDemoInstruments(double speed = 1.0);
-  // Stops the instruments and gives ONDREVO_SERIAL_PORTS its previous value back.
+  // Stops the instruments and gives the three variables their previous values back.
   ~TDemoInstruments();
   TDemoInstruments(const TDemoInstruments&) = delete;
   TDemoInstruments& operator=(const TDemoInstruments&) = delete;
@@ -25,8 +29,14 @@ class TDemoInstruments {
   const std::vector<std::unique_ptr<TPtyFront>>& Fronts() const { return fronts_; }
 
  private:
+  void SetVariable(const char* name, const std::string& value);
+
   std::vector<std::unique_ptr<TPtyFront>> fronts_;
   std::optional<std::string> previousPorts_;
+  std::vector<std::pair<const char*, std::optional<std::string>>> previous_;
+  std::unique_ptr<TGpibSimHost> gpib_;
+  std::unique_ptr<TUsbMonitorProcess> monitor_;
+  std::unique_ptr<TUsbSimHost> usb_;
 };
 
 }  // namespace ondrevo::sim

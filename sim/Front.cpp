@@ -139,14 +139,17 @@ void TSimFront::Serve(int fd) {
     if (!outgoing.empty() && !sendable)
       timeout = static_cast<int>(
           std::chrono::ceil<std::chrono::milliseconds>(outgoing.front().Due - now).count());
-    pollfd fds[2] = {{fd, static_cast<short>(POLLIN | (sendable ? POLLOUT : 0)), 0},
-                     {stopFd_, POLLIN, 0}};
-    if (poll(fds, 2, timeout) < 0) {
+    // A negative WaitFd (the pty) is ignored by poll.
+    pollfd fds[3] = {{fd, static_cast<short>(POLLIN | (sendable ? POLLOUT : 0)), 0},
+                     {stopFd_, POLLIN, 0},
+                     {WaitFd(), POLLIN, 0}};
+    if (poll(fds, 3, timeout) < 0) {
       if (errno == EINTR) continue;
       ReleaseConnection(false);
       return;
     }
     if (fds[1].revents) return;
+    if (fds[2].revents & POLLIN) RefuseWaiting();
 
     if (fds[0].revents & POLLIN) {
       const ssize_t n = read(fd, buffer, sizeof buffer);
@@ -327,6 +330,16 @@ TTcpFront::~TTcpFront() {
 int TTcpFront::AcquireConnection() {
   if (client_ < 0) client_ = accept4(listen_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
   return client_;
+}
+
+void TTcpFront::RefuseWaiting() {
+  for (;;) {
+    const int other = accept4(listen_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+    if (other < 0) return;
+    const std::string line = std::string(kBusyLine) + "\n";
+    [[maybe_unused]] const auto n = send(other, line.data(), line.size(), MSG_NOSIGNAL);
+    close(other);
+  }
 }
 
 void TTcpFront::ReleaseConnection(bool hangUp) {

@@ -34,6 +34,8 @@ class TSimFront {
   virtual int WaitFd() const = 0;
   // The connection is gone (peer closed it, or a hang-up): release it.
   virtual void ReleaseConnection(bool hangUp) = 0;
+  // `WaitFd` became readable while a connection is served: turn the newcomer away.
+  virtual void RefuseWaiting() {}
   int stopFd_ = -1;  // eventfd, readable once Stop was called
 
  private:
@@ -73,7 +75,8 @@ class TPtyFront : public TSimFront {
   int slaveKeep_ = -1;  // held open so the master never sees a hang-up between clients
 };
 
-// A TCP listener on 127.0.0.1, one client at a time. Port 0 picks a free port.
+// A TCP listener on 127.0.0.1, one client at a time, as an instrument that accepts one socket:
+// a further client gets kBusyLine and is closed at once. Port 0 picks a free port.
 class TTcpFront : public TSimFront {
  public:
   TTcpFront(std::shared_ptr<TSimInstrument> instrument, int port);
@@ -84,7 +87,12 @@ class TTcpFront : public TSimFront {
   int AcquireConnection() override;
   int WaitFd() const override { return listen_; }
   void ReleaseConnection(bool hangUp) override;
+  void RefuseWaiting() override;
 
+ public:
+  static constexpr const char* kBusyLine = "ERROR: busy, serving another client";
+
+ private:
   int listen_ = -1;
   int client_ = -1;
   int port_ = 0;

@@ -8,6 +8,7 @@
 #include <QImage>
 #include <QMessageBox>
 #include <QPixmap>
+#include <QScreen>
 
 #include "app/Cache.h"
 #include "app/Config.h"
@@ -126,6 +127,12 @@ void TWelcomeForm::ChooseRecent(int index) {
 
 void TWelcomeForm::showEvent(QShowEvent* event) {
   FillRecentButtons();
+  // Centred on its screen when first shown; later the user's placement stays.
+  if (!centred_ && screen()) {
+    const QRect frame = frameGeometry();
+    move(screen()->availableGeometry().center() - QPoint(frame.width() / 2, frame.height() / 2));
+    centred_ = true;
+  }
   QWidget::showEvent(event);
 }
 

@@ -39,6 +39,7 @@ class TWelcomeForm : public QWidget {
   void closeEvent(QCloseEvent* event) override;
 
  private:
+  bool centred_ = false;
   TWConfig& config_;
   TWCache& cache_;
   QToolButton* recent_[4] = {};

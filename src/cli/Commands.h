@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "model/ListSampling.h"
+
 namespace ondrevo::cli {
 
 // Exit status: 0 success, 1 failure (one line on stderr), 2 bad usage.
@@ -24,10 +26,20 @@ bool& DemoRequested();
 // Prints "ondrevo-cli: <message>" on stderr and returns 1.
 int Fail(const std::string& message);
 
+// Flushes standard output: 0, or Fail naming `what` when it could not be written (a full disk, a
+// closed pipe).
+int FlushStdout(const std::string& what);
+
 void RegisterDocumentCommands(CommandRegistry& registry);  // info, normalize
 void RegisterSimCommand(CommandRegistry& registry);        // sim
 void RegisterDeviceCommands(CommandRegistry& registry);    // devices, play
 void RegisterSampleCommand(CommandRegistry& registry);     // sample
 void RegisterCsvCommand(CommandRegistry& registry);        // import-csv
+void RegisterCheckCommand(CommandRegistry& registry);      // check
+void RegisterPlotCommand(CommandRegistry& registry);       // plot
+
+// The list settings of a supply model; raises std::runtime_error for a model without a point
+// memory or an unsupported one.
+SupplyListSettings SupplySettingsForModel(const std::string& model);
 
 }  // namespace ondrevo::cli

@@ -32,7 +32,8 @@ void RegisterCsvCommand(CommandRegistry& registry) {
     SegmentTable voltage, current;
     StoreCsvStaircase(MakeCsvStaircase(trace, o->offset, o->budget), voltage);
     if (o->out.empty()) {
-      std::cout << FormatDocument(voltage, current) << std::flush;
+      std::cout << FormatDocument(voltage, current);
+      if (FlushStdout("the document") != 0) return 1;
     } else {
       WriteDocument(o->out, voltage, current);
     }

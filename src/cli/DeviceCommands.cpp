@@ -12,15 +12,19 @@
 #include "cli/Commands.h"
 #include "devices/Device.h"
 #include "devices/DeviceErrors.h"
+#include "devices/Identification.h"
 #include "devices/Interface.h"
 #include "devices/MainThread.h"
 #include "document/DocumentIO.h"
 #include "document/Numbers.h"
 #include "document/Translate.h"
 #include "model/Builder.h"
+#include "playback/InstrumentPreview.h"
+#include "playback/PreviewWorker.h"
 #include "sim/Demo.h"
-#include "transports/Identification.h"
+#include "transports/GpibInterface.h"
 #include "transports/RS232Interface.h"
+#include "transports/UsbInterface.h"
 
 namespace ondrevo::cli {
 
@@ -62,6 +66,15 @@ struct FoundBus {
 std::vector<FoundBus> SearchDevices() {
   std::vector<FoundBus> buses;
   std::vector<std::shared_ptr<IDeviceScanner>> scanners;
+  // A bus whose library or monitor is missing has no scanner.
+  try {
+    scanners.push_back(std::make_shared<TGpibInterface>(0));
+  } catch (...) {
+  }
+  try {
+    scanners.push_back(std::make_shared<TUsbInterface>());
+  } catch (...) {
+  }
   try {
     scanners.push_back(std::make_shared<TRS232Interface>(1));
   } catch (...) {
@@ -78,7 +91,9 @@ std::vector<FoundBus> SearchDevices() {
       if (auto busScanner = std::dynamic_pointer_cast<IDeviceScanner>(bus)) {
         try {
           busScanner->GetDevices(found.devices);
-        } catch (...) {
+        } catch (const std::exception& e) {
+          // The search goes on with the other buses; why this one found nothing is said.
+          std::cerr << "ondrevo-cli: " << bus->Name << ": " << e.what() << '\n';
         }
       }
       buses.push_back(std::move(found));
@@ -93,9 +108,12 @@ bool Selectable(const std::shared_ptr<TDevice>& device) {
 
 std::string PortOf(const std::shared_ptr<TDevice>& device) {
   auto remote = std::dynamic_pointer_cast<IRemoteControllable>(device);
-  auto serial =
-      remote ? std::dynamic_pointer_cast<TRS232Interface>(remote->GetInterface()) : nullptr;
-  return serial ? serial->DevicePath : std::string();
+  const auto transport = remote ? remote->GetInterface() : nullptr;
+  if (auto serial = std::dynamic_pointer_cast<TRS232Interface>(transport))
+    return serial->DevicePath;
+  if (auto gpib = std::dynamic_pointer_cast<TGpibInterface>(transport))
+    return gpib->Name + "::" + std::to_string(gpib->PrimaryAddress);
+  return {};
 }
 
 int RunDevices(bool json, bool demo) {
@@ -160,9 +178,11 @@ class ProgressLine {
   std::size_t last_ = 0;
 };
 
-// The device on `port`, identified like discovery does.
-std::shared_ptr<TDevice> DeviceOnPort(const std::string& port) {
+// The device on `port`, identified like discovery does; `trace` sees the probe's lines too.
+std::shared_ptr<TDevice> DeviceOnPort(const std::string& port,
+                                      const TInterface::TTraceObserver& trace = {}) {
   auto probe = std::make_shared<TRS232Interface>(1, port);
+  probe->SetTraceObserver(trace);
   probe->Open();
   std::string reply;
   try {
@@ -178,6 +198,7 @@ std::shared_ptr<TDevice> DeviceOnPort(const std::string& port) {
   const TIdentification id = ParseIdentification(reply);
   auto transport = std::make_shared<TRS232Interface>(1, port);
   transport->Name = "COM";
+  transport->SetTraceObserver(trace);
   return CreateDeviceForModel(id.Model, transport, id.SerialNumber);
 }
 
@@ -199,19 +220,37 @@ struct PlayOptions {
 int RunPlay(const PlayOptions& options) {
   SegmentTable voltageTable, currentTable;
   ReadDocumentFile(options.document, voltageTable, currentTable);
+  // An empty voltage curve would be played at the model's maximum: refuse before connecting.
+  if (voltageTable.SegmentCount() == 0)
+    return Fail(options.document + ": " +
+                _("The document has no voltage curve, so there is nothing to play."));
   std::shared_ptr<TWaveform> voltage = BuildWaveform(voltageTable);
   std::shared_ptr<TWaveform> current = BuildWaveform(currentTable);
 
   std::optional<sim::TDemoInstruments> instruments;
   if (options.demo || DemoRequested()) instruments.emplace(1.0);
 
+  // The trace starts with the first line, also when connecting fails.
+  std::ofstream traceFile;
+  std::mutex traceLock;
+  TInterface::TTraceObserver traceObserver;
+  if (!options.trace.empty()) {
+    traceFile.open(options.trace, std::ios::trunc);
+    if (!traceFile) return Fail(_("Cannot write ") + options.trace);
+    traceObserver = [&](const std::string& line) {
+      std::lock_guard guard(traceLock);
+      traceFile << line << '\n';
+      traceFile.flush();
+    };
+  }
+
   std::shared_ptr<TDevice> found;
   if (!options.port.empty())
-    found = DeviceOnPort(options.port);
+    found = DeviceOnPort(options.port, traceObserver);
   else if (!options.device.empty())
     found = DeviceByName(options.device);
   else if (instruments)
-    found = DeviceOnPort(instruments->Paths().front());
+    found = DeviceOnPort(instruments->Paths().front(), traceObserver);
   else
     return Fail(_("Name an instrument with --port or --device"));
 
@@ -241,19 +280,8 @@ int RunPlay(const PlayOptions& options) {
         _("The duration of the waveform exceeds the maximum duration supported by this "
           "device. Please reduce the duration and retry."));
 
-  std::ofstream traceFile;
-  std::mutex traceLock;
-  auto transport = player->GetInterface();
-  if (!options.trace.empty()) {
-    traceFile.open(options.trace, std::ios::trunc);
-    if (!traceFile) return Fail(_("Cannot write ") + options.trace);
-    if (transport)
-      transport->SetTraceObserver([&](const std::string& line) {
-        std::lock_guard guard(traceLock);
-        traceFile << line << '\n';
-        traceFile.flush();
-      });
-  }
+  if (auto transport = player->GetInterface(); transport && traceObserver)
+    transport->SetTraceObserver(traceObserver);
 
   TEventQueue queue;
   queue.Install();
@@ -299,7 +327,22 @@ int RunPlay(const PlayOptions& options) {
   };
 
   std::cerr << _("Connecting to") << ' ' << found->GetName() << "...\n";
-  player->Connect();
+  try {
+    player->Connect();
+  } catch (...) {
+    // As the window does: the port is closed again and the instrument back in local mode.
+    try {
+      player->Disconnect();
+    } catch (...) {
+    }
+    throw;
+  }
+
+  // What the supply will play differently from the design without saying so, with the
+  // limits the instrument reported.
+  for (const std::string& line : SilentChangeFindings(
+           ComputeLimitFindings(voltageTable, currentTable, ListSettingsOf(*found, *player))))
+    std::cerr << _("Warning: ") << line << '\n';
 
   player->Upload(voltage, current, true);
   bool cancelled = false;
@@ -364,8 +407,7 @@ void RegisterDeviceCommands(CommandRegistry& registry) {
   play->add_option("--trace", options->trace, "Write every transport line to this file");
   play->add_flag("--demo", options->demo, "Start simulated instruments first");
   registry.Add(play, [options] {
-    if (options->port.empty() && options->device.empty() && !options->demo &&
-        !DemoRequested()) {
+    if (options->port.empty() && options->device.empty() && !options->demo && !DemoRequested()) {
       std::cerr << "ondrevo-cli: play needs --port or --device\n";
       return 2;
     }

@@ -81,7 +81,7 @@ void RegisterDocumentCommands(CommandRegistry& registry) {
                 << CurveLine("voltage", "V", voltage) << '\n'
                 << CurveLine("current", "A", current) << '\n';
     }
-    return 0;
+    return FlushStdout("the description");
   });
 
   auto in = std::make_shared<std::string>();
@@ -94,10 +94,10 @@ void RegisterDocumentCommands(CommandRegistry& registry) {
     SegmentTable voltage, current;
     ReadDocumentFile(*in, voltage, current);
     if (out->empty()) {
-      std::cout << FormatDocument(voltage, current) << std::flush;
-    } else {
-      WriteDocument(*out, voltage, current);
+      std::cout << FormatDocument(voltage, current);
+      return FlushStdout("the document");
     }
+    WriteDocument(*out, voltage, current);
     return 0;
   });
 }

@@ -8,7 +8,9 @@
 #include "document/DocumentIO.h"
 #include "document/Numbers.h"
 #include "model/Builder.h"
+#include "model/ListSampling.h"
 #include "model/Samplers.h"
+#include "playback/InstrumentPreview.h"
 
 namespace ondrevo::cli {
 
@@ -65,38 +67,55 @@ int Run(const SampleOptions& o) {
       allLimits = false;
   }
   if (family == DeviceFamily::None && !(maxPoints && minDwell && maxDwell))
-    return Fail("\"" + o.model + "\" is not a supply with a point memory");
+    return Fail("\"" + o.model +
+                "\" is not a supply with a point memory; known models: " + KnownSupplyModels());
   if (family != DeviceFamily::None && limits.Unsupported && !allLimits)
-    return Fail("Unsupported model \"" + o.model + "\"");
+    return Fail("Unsupported model \"" + o.model + "\"; known models: " + KnownSupplyModels());
   if (maxPoints &&
       (*maxPoints < 1 || *maxPoints > 10000000 || *maxPoints != static_cast<int>(*maxPoints)))
     throw EUsage("--max-points: a whole number from 1 to 10000000 is required");
 
+  SupplyListSettings settings;
+  settings.MinVoltage = limits.MinVoltage;
+  settings.MaxVoltage = limits.MaxVoltage;
+  settings.VoltageResolution = limits.VoltageResolution;
+  settings.MinCurrent = limits.MinCurrent;
+  settings.MaxCurrent = limits.MaxCurrent;
+  settings.CurrentResolution = limits.CurrentResolution;
+  settings.MinDwellTime = minDwell.value_or(constants.MinDwellTime);
+  settings.MaxDwellTime = maxDwell.value_or(constants.MaxDwellTime);
+  settings.MaxPoints = maxPoints ? static_cast<std::int32_t>(*maxPoints) : constants.MaxPoints;
+
   SegmentTable voltageTable, currentTable;
   ReadDocumentFile(o.document, voltageTable, currentTable);
-  auto voltage = BuildWaveform(voltageTable);
-  auto current = BuildWaveform(currentTable);
-  voltage->MinValue = limits.MinVoltage;
-  voltage->MaxValue = limits.MaxVoltage;
-  voltage->Resolution = limits.VoltageResolution;
-  current->MinValue = limits.MinCurrent;
-  current->MaxValue = limits.MaxCurrent;
-  current->Resolution = limits.CurrentResolution;
-
-  TCountSampler sampler;
-  sampler.MinDwellTime = minDwell.value_or(constants.MinDwellTime);
-  sampler.MaxDwellTime = maxDwell.value_or(constants.MaxDwellTime);
-  sampler.Gain = 1;
-  sampler.Waveforms = {voltage.get(), current.get()};
-  TDoubleVector durations;
-  TDoubleMatrix values;
-  sampler.Execute(maxPoints ? static_cast<std::int32_t>(*maxPoints) : constants.MaxPoints,
-                  durations, values);
+  // JSON adds the deviation, which the preview computes on the very same list.
+  InstrumentPreview preview;
+  if (o.json) {
+    preview = ComputeInstrumentPreview(voltageTable, currentTable, settings);
+  } else {
+    auto voltage = BuildWaveform(voltageTable);
+    auto current = BuildWaveform(currentTable);
+    TCountSampler sampler;
+    SupplyPointList list = SampleSupplyList(settings, *voltage, *current, sampler);
+    preview.Durations = std::move(list.Durations);
+    preview.Values = std::move(list.Values);
+  }
+  const TDoubleVector& durations = preview.Durations;
+  const TDoubleMatrix& values = preview.Values;
 
   std::string out;
   if (o.json) {
+    auto deviation = [](const CurvePreview& c) -> std::string {
+      if (!c.Designed) return "null";
+      return "{\"max\":" + FormatShortest(c.MaxDeviation) +
+             ",\"time\":" + FormatShortest(c.DeviationTime) + "}";
+    };
     out = "{\"durations\":[" + Join(durations) + "],\"voltage\":[" + Join(values[0]) +
-          "],\"current\":[" + Join(values[1]) + "]}\n";
+          "],\"current\":[" + Join(values[1]) +
+          "],\"points\":" + std::to_string(preview.PointCount()) +
+          ",\"budget\":" + std::to_string(settings.MaxPoints) +
+          ",\"deviation\":{\"voltage\":" + deviation(preview.Voltage) +
+          ",\"current\":" + deviation(preview.Current) + "}}\n";
   } else {
     out.reserve(durations.size() * 24);
     for (std::size_t j = 0; j < durations.size(); ++j) {
@@ -131,7 +150,8 @@ void RegisterSampleCommand(CommandRegistry& registry) {
   sub->add_option("--imax", opts->imax, "Highest current, A");
   sub->add_option("--ires", opts->ires, "Current resolution, A");
   sub->add_flag("--json", opts->json,
-                "Print {\"durations\":[...],\"voltage\":[...],\"current\":[...]}");
+                "Print {\"durations\":[...],\"voltage\":[...],\"current\":[...],\"points\":N,"
+                "\"budget\":N,\"deviation\":{\"voltage\":{\"max\":V,\"time\":S},\"current\":...}}");
   registry.Add(sub, [opts]() -> int {
     try {
       return Run(*opts);

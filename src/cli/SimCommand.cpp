@@ -9,6 +9,7 @@
 #include <mutex>
 
 #include "cli/Commands.h"
+#include "devices/ModelTables.h"
 #include "document/Numbers.h"
 #include "sim/Front.h"
 
@@ -56,7 +57,12 @@ int RunSim(const TSimOptions& o) {
   sigaddset(&signals, SIGHUP);
   pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 
-  auto instrument = sim::CreateSimInstrument(o.Model, o.Serial, sim::MakeScaledClock(speed));
+  std::shared_ptr<sim::TSimInstrument> instrument;
+  try {
+    instrument = sim::CreateSimInstrument(o.Model, o.Serial, sim::MakeScaledClock(speed));
+  } catch (const std::invalid_argument& e) {
+    return Fail(std::string(e.what()) + " Known models: " + KnownSupplyModels());
+  }
   auto log = std::make_shared<std::ofstream>();
   if (!o.LogPath.empty()) {
     log->open(o.LogPath, std::ios::out | std::ios::trunc);

@@ -1,8 +1,15 @@
+#include <cerrno>
 #include <clocale>
+#include <cstdio>
+#include <cstring>
 #include <exception>
+#include <filesystem>
 #include <iostream>
 
+#include "app/Config.h"
 #include "cli/Commands.h"
+#include "devices/supplies/Drivers.h"
+#include "transports/RS232Interface.h"
 
 namespace ondrevo::cli {
 
@@ -16,11 +23,39 @@ int Fail(const std::string& message) {
   return 1;
 }
 
+int FlushStdout(const std::string& what) {
+  errno = 0;
+  std::cout.flush();
+  const bool failed = !std::cout || std::fflush(stdout) != 0 || std::ferror(stdout);
+  if (!failed) return 0;
+  const int err = errno;
+  return Fail("cannot write " + what + " to standard output" +
+              (err ? std::string(": ") + std::strerror(err) : std::string()));
+}
+
 }  // namespace ondrevo::cli
+
+namespace {
+
+// The serial settings of the preferences, as the desktop program uses them for its search.
+void ApplySavedSerialSettings() {
+  namespace fs = std::filesystem;
+  const std::string folder = ondrevo::ResolveSettingsFolder();
+  std::error_code ec;
+  if (!fs::exists(fs::path(folder) / ondrevo::kSettingsFileName, ec)) return;
+  const ondrevo::TWConfig config("", ondrevo::kSettingsSubfolder);
+  const ondrevo::RS232Defaults& d = config.GetRS232Defaults();
+  ondrevo::SetRS232Defaults(
+      ondrevo::TRS232Settings{d.BaudRate, d.DataBits, d.Parity, d.StopBits, d.Handshake});
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   // Numbers never depend on the locale (they go through our own helpers); messages may.
   std::setlocale(LC_ALL, "");
+  ondrevo::InstallSupplyDrivers();
+  ApplySavedSerialSettings();
   CLI::App app{"Ondrevo Designer command-line tool", "ondrevo-cli"};
   app.require_subcommand(1);
   app.add_flag("--demo", ondrevo::cli::DemoRequested(),
@@ -31,6 +66,8 @@ int main(int argc, char** argv) {
   ondrevo::cli::RegisterDeviceCommands(registry);
   ondrevo::cli::RegisterSampleCommand(registry);
   ondrevo::cli::RegisterCsvCommand(registry);
+  ondrevo::cli::RegisterCheckCommand(registry);
+  ondrevo::cli::RegisterPlotCommand(registry);
 
   try {
     app.parse(argc, argv);

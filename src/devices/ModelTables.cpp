@@ -203,8 +203,32 @@ FamilyConstants ConstantsForFamily(DeviceFamily family) {
   return {};
 }
 
+std::string KnownSupplyModels() {
+  std::string text = "KSV 5201..5213 ";
+  for (int k = 0; k < 10; ++k) text += (k ? "/-" : "-") + std::to_string(kFamilyAVariants[k]);
+  for (const FamilyRow& row : kFamilyBRows) text += std::string(", KSV ") + row.key;
+  for (const FamilyCRow& row : kFamilyCRows) text += std::string(", KSV ") + row.key;
+  return text;
+}
+
 std::int32_t OutputChannelCount(std::string_view model) {
   return FamilyForModel(model) == DeviceFamily::C && Contains(model, "7342") ? 2 : 1;
+}
+
+SupplyListSettings ListSettingsForModel(std::string_view model) {
+  const ModelLimits limits = LimitsForModel(model);
+  const FamilyConstants constants = ConstantsForFamily(FamilyForModel(model));
+  SupplyListSettings s;
+  s.MinVoltage = limits.MinVoltage;
+  s.MaxVoltage = limits.MaxVoltage;
+  s.VoltageResolution = limits.VoltageResolution;
+  s.MinCurrent = limits.MinCurrent;
+  s.MaxCurrent = limits.MaxCurrent;
+  s.CurrentResolution = limits.CurrentResolution;
+  s.MinDwellTime = constants.MinDwellTime;
+  s.MaxDwellTime = constants.MaxDwellTime;
+  s.MaxPoints = constants.MaxPoints;
+  return s;
 }
 
 }  // namespace ondrevo

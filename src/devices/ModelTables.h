@@ -3,7 +3,10 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <string_view>
+
+#include "model/ListSampling.h"
 
 namespace ondrevo {
 
@@ -45,10 +48,18 @@ struct FamilyConstants {
 // All zero for DeviceFamily::None.
 FamilyConstants ConstantsForFamily(DeviceFamily family);
 
+// The models of the three supply families on one line, for messages that list what is known:
+// "KSV 5201..5213 -100/-80/..., KSV 6141-400, ..., KSV 7341-20".
+std::string KnownSupplyModels();
+
 // Number of output channels of a model: 2 for a two-channel family-C model ("7342"), else 1.
 std::int32_t OutputChannelCount(std::string_view model);
 
 // Family-A search order: model numbers 5213 down to 5201, variants in this order.
 inline constexpr int kFamilyAVariants[10] = {100, 80, 64, 48, 40, 32, 24, 20, 18, 16};
+
+// What a supply of this model uploads with before it is connected: its table limits and its
+// family's dwell times and point budget. MaxPoints is 0 for a model without a point memory.
+SupplyListSettings ListSettingsForModel(std::string_view model);
 
 }  // namespace ondrevo

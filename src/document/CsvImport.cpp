@@ -7,7 +7,9 @@
 #include <fstream>
 #include <sstream>
 
+#include "document/DocumentIO.h"
 #include "document/Numbers.h"
+#include "document/Translate.h"
 
 namespace ondrevo {
 
@@ -98,6 +100,10 @@ void TCsvTraceReader::AddRecord(std::string_view line) {
     Skip();
     return;
   }
+  if (trace_.Samples.size() >= kMaxCsvSamples) {
+    throw ECsvError(std::string(_("The trace has too many samples; the most a trace may hold is")) +
+                    " " + std::to_string(kMaxCsvSamples) + ".");
+  }
   // The second channel is never used: a gap in it does not cost the first channel a sample.
   if (!TryParseNumber(secondText, s.Value2)) s.Value2 = 0.0;
   if (!trace_.Samples.empty()) {
@@ -118,15 +124,31 @@ CsvTrace TCsvTraceReader::Finish() && {
   return std::move(trace_);
 }
 
+namespace {
+
+[[noreturn]] void LineTooLong(std::int64_t line) {
+  std::string message = _("Line %s of the trace is longer than 1 MiB.");
+  const auto at = message.find("%s");
+  if (at != std::string::npos) message.replace(at, 2, std::to_string(line));
+  throw ECsvError(message);
+}
+
+[[noreturn]] void TooLarge() {
+  throw ECsvError(_("The trace is larger than 256 MiB."));
+}
+
+}  // namespace
+
 CsvTrace ReadCsvText(std::string_view text) {
+  if (text.size() > kMaxCsvBytes) TooLarge();
   TCsvTraceReader reader;
   std::size_t pos = 0;
+  std::int64_t line = 0;
   while (pos < text.size()) {
-    const std::size_t end = text.find('\n', pos);
-    if (end == std::string_view::npos) {
-      reader.AddLine(text.substr(pos));
-      break;
-    }
+    ++line;
+    std::size_t end = text.find('\n', pos);
+    if (end == std::string_view::npos) end = text.size();
+    if (end - pos > kMaxCsvLineBytes) LineTooLong(line);
     reader.AddLine(text.substr(pos, end - pos));
     pos = end + 1;
   }
@@ -135,8 +157,37 @@ CsvTrace ReadCsvText(std::string_view text) {
 
 CsvTrace ReadCsvStream(std::istream& in) {
   TCsvTraceReader reader;
-  std::string line;
-  while (std::getline(in, line)) reader.AddLine(line);
+  std::string pending;  // the line read so far
+  std::vector<char> chunk(64 * 1024);
+  std::uint64_t total = 0;
+  std::int64_t line = 1;
+  while (in) {
+    in.read(chunk.data(), static_cast<std::streamsize>(chunk.size()));
+    const auto got = static_cast<std::size_t>(in.gcount());
+    if (got == 0) break;
+    total += got;
+    if (total > kMaxCsvBytes) TooLarge();
+    std::string_view piece(chunk.data(), got);
+    for (;;) {
+      const std::size_t lf = piece.find('\n');
+      if (lf == std::string_view::npos) {
+        if (pending.size() + piece.size() > kMaxCsvLineBytes) LineTooLong(line);
+        pending.append(piece);
+        break;
+      }
+      if (pending.size() + lf > kMaxCsvLineBytes) LineTooLong(line);
+      if (pending.empty()) {
+        reader.AddLine(piece.substr(0, lf));
+      } else {
+        pending.append(piece.substr(0, lf));
+        reader.AddLine(pending);
+        pending.clear();
+      }
+      ++line;
+      piece.remove_prefix(lf + 1);
+    }
+  }
+  if (!pending.empty()) reader.AddLine(pending);
   return std::move(reader).Finish();
 }
 
@@ -146,7 +197,12 @@ CsvTrace ReadCsvFile(const std::string& path) {
   if (!in) {
     throw ECsvError(path + ": " + (errno ? std::strerror(errno) : "cannot be opened"));
   }
-  CsvTrace trace = ReadCsvStream(in);
+  CsvTrace trace;
+  try {
+    trace = ReadCsvStream(in);
+  } catch (const ECsvError& e) {
+    throw ECsvError(path + ": " + e.what());
+  }
   if (in.bad()) {
     throw ECsvError(path + ": " + (errno ? std::strerror(errno) : "cannot be read"));
   }
@@ -188,6 +244,11 @@ CsvStaircase MakeCsvStaircase(const CsvTrace& trace, bool offsetMode, std::int32
     const double v = value(x);
     if (!std::isfinite(tau) || !std::isfinite(v)) {
       throw ECsvError("the trace's values are out of range");
+    }
+    // What enters the document must come back when the document is opened again.
+    if (!IsStorableNumber(tau) || !IsStorableNumber(v)) {
+      throw ECsvError(std::string(_("The number cannot be stored in a document:")) + " " +
+                      FormatShortest(IsStorableNumber(tau) ? v : tau));
     }
     out.Points.emplace_back(tau, previous);
     out.Points.emplace_back(tau, v);

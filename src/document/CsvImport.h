@@ -61,9 +61,16 @@ class TCsvTraceReader {
   bool rejected_ = false;
 };
 
+// Bounds of what is read, so that neither one endless line nor an endless input can take all
+// memory: longer lines, larger inputs and more samples raise ECsvError.
+inline constexpr std::size_t kMaxCsvLineBytes = 1u << 20;
+inline constexpr std::uint64_t kMaxCsvBytes = 256u * 1024u * 1024u;
+inline constexpr std::size_t kMaxCsvSamples = 5'000'000;
+
 CsvTrace ReadCsvText(std::string_view text);
+// Reads in one pass, in pieces: memory stays within the bounds above.
 CsvTrace ReadCsvStream(std::istream& in);
-// Raises ECsvError naming the file when it cannot be opened or read.
+// Raises ECsvError naming the file when it cannot be opened or read, or is beyond the bounds.
 CsvTrace ReadCsvFile(const std::string& path);
 
 // k = round((n - 1) / budget + 0.5), halves to even, at least 1; raised further where the

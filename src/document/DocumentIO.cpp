@@ -18,6 +18,7 @@ namespace ondrevo {
 namespace {
 
 std::string Describe(const std::string& file, const std::string& detail, long line, long column) {
+  if (file.empty()) return detail;
   std::string out = file;
   if (line > 0) out += ":" + std::to_string(line) + ":" + std::to_string(column);
   return out + ": " + detail;
@@ -25,16 +26,37 @@ std::string Describe(const std::string& file, const std::string& detail, long li
 
 // ---- writing ----------------------------------------------------------------------------------
 
+// A number whose text would not read back (rounded beyond the largest double) is never
+// written: the file could not be opened again.
+std::string Checked(std::string text) {
+  double back = 0;
+  if (!TryParseNumber(text, back))
+    throw EDocumentError({}, _("The number cannot be stored in a document:") + (" " + text));
+  return text;
+}
+
+std::string Fixed(double value, int precision, int digits) {
+  return Checked(FormatFixed(value, precision, digits));
+}
+
+std::string Duration(double d, bool voltage) {
+  return Checked(voltage ? FormatFixed(d, 14, 8) : FormatGeneral(d));
+}
+
+std::string Level(double v, bool voltage) {
+  return Checked(voltage ? FormatFixed(v, 10, 4) : FormatGeneral(v));
+}
+
 void WriteSuperposition(std::string& out, const SuperpositionSpec& sup) {
   const std::string name = SuperpositionElementName(sup.Kind);
   out += "<" + name + ">\r\n";
-  out += "<amplitude start=\"" + FormatFixed(sup.AmpStart, 10, 4) + "\" end=\"" +
-         FormatFixed(sup.AmpEnd, 10, 4) + "\"/>\r\n";
-  out += "<frequency start=\"" + FormatFixed(sup.FreqStart, 12, 4) + "\" end=\"" +
-         FormatFixed(sup.FreqEnd, 12, 4) + "\"/>\r\n";
-  out += "<phase value=\"" + FormatFixed(sup.Phase, 10, 4) + "\"/>\r\n";
+  out += "<amplitude start=\"" + Fixed(sup.AmpStart, 10, 4) + "\" end=\"" +
+         Fixed(sup.AmpEnd, 10, 4) + "\"/>\r\n";
+  out += "<frequency start=\"" + Fixed(sup.FreqStart, 12, 4) + "\" end=\"" +
+         Fixed(sup.FreqEnd, 12, 4) + "\"/>\r\n";
+  out += "<phase value=\"" + Fixed(sup.Phase, 10, 4) + "\"/>\r\n";
   if (sup.Kind == SuperpositionKind::Square)
-    out += "<dutycycle value=\"" + FormatFixed(sup.DutyCycle / 100.0, 10, 4) + "\"/>\r\n";
+    out += "<dutycycle value=\"" + Fixed(sup.DutyCycle / 100.0, 10, 4) + "\"/>\r\n";
   out += "</" + name + ">\r\n";
 }
 
@@ -43,13 +65,18 @@ void WriteWaveform(std::string& out, const SegmentTable& table, bool voltage) {
   if (n <= 0) return;
   out += voltage ? "<waveform name=\"\" type=\"voltage\">\r\n"
                  : "<waveform name=\"\" type=\"current\">\r\n";
+  double readTime = 0.0;  // the time the reader will add up from the written durations
   for (std::int32_t i = 0; i < n; ++i) {
     const SegmentRow& row = table[i];
     const double d = table[i + 1].Time - row.Time;
     const double s = row.Value, e = table[i + 1].Value;
-    out += "<segment duration=\"" + (voltage ? FormatFixed(d, 14, 8) : FormatGeneral(d)) +
-           "\" start=\"" + (voltage ? FormatFixed(s, 10, 4) : FormatGeneral(s)) + "\" end=\"" +
-           (voltage ? FormatFixed(e, 10, 4) : FormatGeneral(e)) + "\"";
+    if (!(d >= 0)) throw EDocumentError({}, _("The curve's time goes backwards."));
+    const std::string duration = Duration(d, voltage);
+    readTime += ParseNumber(duration);
+    if (!std::isfinite(readTime))
+      throw EDocumentError({}, _("The curve is too long: its time exceeds the range of numbers."));
+    out += "<segment duration=\"" + duration + "\" start=\"" + Level(s, voltage) + "\" end=\"" +
+           Level(e, voltage) + "\"";
     // The second superposition only counts while there is a first one.
     if (row.Sup1.Kind == SuperpositionKind::None) {
       out += "/>\r\n";
@@ -75,6 +102,10 @@ struct Reader {
   double runningTime = 0.0;
   bool second = false;
   int depth = 0;
+  bool sawRoot = false, sawList = false;
+  // Per curve, the time the reader of a written copy will add up from the rounded durations:
+  // a document is accepted only if it can be written and read again.
+  double writtenTime[2] = {0.0, 0.0};
   // First failure found inside a handler; parsing is stopped when it is set.
   std::string error;
   long errorLine = 0, errorColumn = 0;
@@ -109,7 +140,24 @@ struct Reader {
     return static_cast<std::int32_t>(r);
   }
 
+  // A number of the table: it must also survive being written and read again.
+  static double Stored(const char* text) {
+    const double value = ParseNumber(text);
+    if (!IsStorableNumber(value))
+      throw std::runtime_error(_("The number cannot be stored in a document:") +
+                               (" " + std::string(text)));
+    return value;
+  }
+
   void Start(const char* name, const XML_Char** attrs) {
+    if (!sawRoot) {
+      sawRoot = true;
+      if (std::strcmp(name, "ondrevo") != 0) {
+        Stop(_("The file is not a waveform document."));
+        return;
+      }
+    }
+    if (std::strcmp(name, "waveform_list") == 0) sawList = true;
     if (std::strcmp(name, "waveform") == 0) {
       runningTime = 0.0;
       target = std::strcmp(Attr(attrs, "type"), "voltage") == 0 ? voltage : current;
@@ -123,16 +171,31 @@ struct Reader {
         Stop(_("The curve has more points than a curve can hold (60000)."));
         return;
       }
+      const double duration = ParseNumber(Attr(attrs, "duration"));
+      // Times never decrease: neither a negative duration nor a second waveform of the same
+      // curve that would start again before the curve's end.
+      if (duration < 0 || (n > 0 && runningTime < (*target)[n].Time)) {
+        Stop(_("The curve's time goes backwards."));
+        return;
+      }
       (*target)[n].Time = runningTime;
-      const double end = runningTime + ParseNumber(Attr(attrs, "duration"));
-      if (!std::isfinite(end)) {
+      const double end = runningTime + duration;
+      const bool voltageCurve = target == voltage;
+      double& written = writtenTime[voltageCurve ? 0 : 1];
+      double rounded = 0;
+      if (std::isfinite(end)) {
+        const double d = end - runningTime;  // what the writer will write
+        TryParseNumber(voltageCurve ? FormatFixed(d, 14, 8) : FormatGeneral(d), rounded);
+      }
+      if (!std::isfinite(end) || !std::isfinite(written + rounded)) {
         Stop(_("The curve is too long: its time exceeds the range of numbers."));
         return;
       }
+      written += rounded;
       (*target)[n + 1].Time = end;
       runningTime = end;
-      (*target)[n].Value = ParseNumber(Attr(attrs, "start"));
-      (*target)[n + 1].Value = ParseNumber(Attr(attrs, "end"));
+      (*target)[n].Value = Stored(Attr(attrs, "start"));
+      (*target)[n + 1].Value = Stored(Attr(attrs, "end"));
       target->SetLastPointIndex(n + 1);
       return;
     }
@@ -152,13 +215,13 @@ struct Reader {
     SuperpositionSpec* sup = nullptr;
     if (std::strcmp(name, "amplitude") == 0) {
       if ((sup = CurrentSuperposition())) {
-        sup->AmpStart = ParseNumber(Attr(attrs, "start"));
-        sup->AmpEnd = ParseNumber(Attr(attrs, "end"));
+        sup->AmpStart = Stored(Attr(attrs, "start"));
+        sup->AmpEnd = Stored(Attr(attrs, "end"));
       }
     } else if (std::strcmp(name, "frequency") == 0) {
       if ((sup = CurrentSuperposition())) {
-        sup->FreqStart = ParseNumber(Attr(attrs, "start"));
-        sup->FreqEnd = ParseNumber(Attr(attrs, "end"));
+        sup->FreqStart = Stored(Attr(attrs, "start"));
+        sup->FreqEnd = Stored(Attr(attrs, "end"));
       }
     } else if (std::strcmp(name, "phase") == 0) {
       if ((sup = CurrentSuperposition())) {
@@ -223,6 +286,17 @@ EDocumentError::EDocumentError(const std::string& file, const std::string& detai
       line_(line),
       column_(column) {}
 
+bool IsStorableNumber(double value) {
+  if (!std::isfinite(value)) return false;
+  // Only values next to the largest double can round up beyond it.
+  if (std::fabs(value) < 1e307) return true;
+  double back = 0;
+  return TryParseNumber(FormatFixed(value, 14, 8), back) &&
+         TryParseNumber(FormatFixed(value, 12, 4), back) &&
+         TryParseNumber(FormatFixed(value, 10, 4), back) &&
+         TryParseNumber(FormatGeneral(value), back);
+}
+
 std::string FormatDocument(const SegmentTable& voltage, const SegmentTable& current) {
   std::string out;
   out += "<?xml version=\"1.0\" encoding=\"ISO-8859-1\" standalone=\"yes\"?>\r\n";
@@ -236,9 +310,16 @@ std::string FormatDocument(const SegmentTable& voltage, const SegmentTable& curr
 
 void WriteDocument(const std::string& path, const SegmentTable& voltage,
                    const SegmentTable& current) {
-  std::string text = FormatDocument(voltage, current);
+  std::string text;
+  try {
+    text = FormatDocument(voltage, current);
+  } catch (const EDocumentError& e) {
+    throw EDocumentError(path, e.Detail());
+  }
   try {
     WriteFileAtomically(path, text);
+  } catch (const EFileRefused& e) {
+    throw EDocumentError(path, e.Reason());
   } catch (const std::system_error& e) {
     throw EDocumentError(path, e.code().message());
   }
@@ -284,6 +365,10 @@ void ReadDocumentText(std::string_view data, const std::string& sourceName, Segm
     throw EDocumentError(sourceName, detail, line, column);
   }
   XML_ParserFree(r.parser);
+  // A document the writer wrote always has the list, even with both curves empty.
+  if (!r.sawList)
+    throw EDocumentError(sourceName,
+                         _("The file is not a waveform document: it has no waveform list."));
 }
 
 void ReadDocumentFile(const std::string& path, SegmentTable& voltage, SegmentTable& current) {

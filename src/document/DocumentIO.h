@@ -27,7 +27,13 @@ class EDocumentError : public std::runtime_error {
   long line_, column_;
 };
 
-// The whole file as the writer produces it (CR LF lines, ISO-8859-1 declaration).
+// True when the number is written in every format of the file so that it reads back (values
+// next to the largest double would be rounded beyond it).
+bool IsStorableNumber(double value);
+
+// The whole file as the writer produces it (CR LF lines, ISO-8859-1 declaration). Raises
+// EDocumentError (without a file name) for a curve the reader would refuse: a time going
+// backwards, or a number that would not read back.
 std::string FormatDocument(const SegmentTable& voltage, const SegmentTable& current);
 
 // Writes atomically (temp file in the same folder, fsync, rename): a failed write leaves the old

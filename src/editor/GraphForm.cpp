@@ -8,25 +8,23 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QHBoxLayout>
-#include <QHeaderView>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
 #include <QRadioButton>
 #include <QStatusBar>
 #include <QStatusTipEvent>
-#include <QTabWidget>
-#include <QTableWidget>
 #include <QToolBar>
 #include <QToolButton>
 #include <QVBoxLayout>
 #include <QWindowStateChangeEvent>
 
-#include "document/AtomicFile.h"
-#include "document/CsvImport.h"
-#include "document/DocumentIO.h"
-#include "document/Numbers.h"
 #include "document/Translate.h"
+#include "editor/CurveView.h"
+#include "editor/DeviceMenu.h"
+#include "editor/EditorTabs.h"
+#include "editor/GraphFormText.h"
+#include "editor/SegmentGrid.h"
 #include "editor/Timescale.h"
 #include "plot/Plot.h"
 
@@ -39,26 +37,9 @@ namespace ondrevo {
 
 namespace {
 
-QString T(const char* english) {
-  return QString::fromUtf8(_(english));
-}
-
-const QColor kVoltageColor(Qt::blue);
-const QColor kCurrentColor(Qt::red);
-
 QIcon ThemeIcon(const char* themeName, const char* fallback) {
   return QIcon::fromTheme(QString::fromLatin1(themeName),
                           QIcon(QStringLiteral(":/editor/icons/%1.svg").arg(fallback)));
-}
-
-QString Q(const std::string& s) {
-  return QString::fromStdString(s);
-}
-
-// Shown numbers use the user's decimal separator; files never see these.
-QString Localized(const std::string& text) {
-  QString s = Q(text);
-  return s.replace(QLatin1Char('.'), QLocale().decimalPoint());
 }
 
 }  // namespace
@@ -67,17 +48,21 @@ TGraphForm::TGraphForm(TGraphFormSettings settings, QWidget* parent)
     : QMainWindow(parent),
       settings_(std::move(settings)),
       switches_(settings_.Switches),
-      dialogs_(std::make_shared<TEditorDialogs>()) {
+      dialogs_(std::make_shared<TEditorDialogs>()),
+      core_(std::make_unique<TEditorCore>()) {
   InitEditorResources();
   setObjectName(QStringLiteral("GraphForm"));
   setWindowTitle(T("Ondrevo Designer"));
   setMinimumSize(800, 400);
+  core_->OnMessage = [this](const std::string& m) { ShowError(QString::fromStdString(m)); };
+  core_->RecordStep = [this] { RecordStep(); };
 
   CreateActions();
   CreateMenus();
   CreateCentral();
   CreateToolbars();
   CreateStatusBar();
+  core_->AddListener([this](const EditorChange& change) { OnCoreChange(change); });
 
   untitled_ = 0;
   docName_.clear();
@@ -103,7 +88,6 @@ TGraphForm::TGraphForm(TGraphFormSettings settings, QWidget* parent)
   plot_->SetAxisCaption(PlotAxis::Bottom, T(kUnitCaptions[kUnitSecond]));
 
   ResetEditor(true);
-  doc_.Active = Quantity::Voltage;
   plot_->Canvas()->setCursor(Qt::CrossCursor);
 
   LoadDeviceConfiguration();
@@ -119,10 +103,20 @@ TGraphForm::TGraphForm(TGraphFormSettings settings, QWidget* parent)
   }
 }
 
-TGraphForm::~TGraphForm() = default;
+TGraphForm::~TGraphForm() {
+  // The grid and the tabs talk to the core until they are gone.
+  delete panelRight_;
+  panelRight_ = nullptr;
+}
 
 void TGraphForm::SetDialogs(std::shared_ptr<TEditorDialogs> dialogs) {
   dialogs_ = dialogs ? std::move(dialogs) : std::make_shared<TEditorDialogs>();
+}
+
+void TGraphForm::ShowError(const QString& text, const QString& reason) {
+  dialogs_->Message(this, QMessageBox::Critical, T("Ondrevo"),
+                    reason.isEmpty() ? text : text + QStringLiteral("\n\n") + reason,
+                    QMessageBox::Ok);
 }
 
 // ---- construction -----------------------------------------------------------------------------
@@ -168,9 +162,8 @@ void TGraphForm::CreateActions() {
   }
   act_.Table = make("actTable", "&Table", nullptr);
   act_.Table->setCheckable(true);
-  act_.Table->setChecked(true);
-  act_.Daq = make("actDaq", "DAQ", nullptr);
-  act_.Daq->setCheckable(true);
+  // Unchecked while the panel is hidden: one click shows the table.
+  act_.Table->setChecked(false);
   act_.RemoteControl = make("actRemoteControl", "&Remote control...",
                             "Open remote control dialog to execute waveform");
   act_.About = make("actAbout", "&About Ondrevo...", "Show some information about this program");
@@ -217,12 +210,11 @@ void TGraphForm::CreateActions() {
     if (checked) {
       panelRight_->show();
       RebuildGrid();
-      grid_->setCurrentCell(0, 1);
+      grid_->SelectCell(0, kColValue);
     } else {
       HideTable();
     }
   });
-  connect(act_.Daq, &QAction::triggered, this, [this] { OnDaqChanged(); });
   connect(act_.ToggleDefault, &QAction::triggered, this,
           [this](bool on) { mainToolbar_->setVisible(on); });
   connect(act_.ToggleTimescale, &QAction::triggered, this,
@@ -262,52 +254,16 @@ void TGraphForm::CreateMenus() {
 
   QMenu* device = menuBar()->addMenu(T("&Device"));
   device->setObjectName(QStringLiteral("mnuDevice"));
-  deviceSelectMenu_ = device->addMenu(T("&Select"));
-  deviceSelectMenu_->setObjectName(QStringLiteral("mnuSelect"));
-  deviceSelectMenu_->menuAction()->setStatusTip(T("Select the device in use"));
-  auto* models = new QActionGroup(this);
-  auto* variants = new QActionGroup(this);
-  const auto& infos = DeviceModels();
-  for (int m = 0; m < kDeviceModelCount; ++m) {
-    const DeviceModelInfo& info = infos[static_cast<std::size_t>(m)];
-    QMenu* sub = deviceSelectMenu_->addMenu(QString::fromLatin1(info.Caption));
-    sub->setObjectName(QStringLiteral("mnuModel%1").arg(QLatin1String(info.Caption)));
-    sub->menuAction()->setCheckable(true);
-    models->addAction(sub->menuAction());
-    modelActions_.push_back(sub->menuAction());
-    variantActions_.emplace_back();
-    for (int v = 0; v < VariantCount(m); ++v) {
-      const char* caption = info.Variants[static_cast<std::size_t>(v)];
-      QAction* a = sub->addAction(QString::fromLatin1(caption));
-      a->setObjectName(QStringLiteral("actVariant%1_%2")
-                           .arg(QLatin1String(info.Caption), QLatin1String(caption)));
-      a->setCheckable(true);
-      variants->addAction(a);
-      variantActions_.back().push_back(a);
-      connect(a, &QAction::triggered, this, [this, m, v] { SelectDevice(m, v); });
-    }
-  }
-  deviceSelectMenu_->addSeparator();
-  deviceSelectMenu_->addAction(act_.Daq);
-  CheckDeviceItems(model_, variant_);
-
-  interfaceMenu_ = device->addMenu(T("&Interface"));
-  interfaceMenu_->setObjectName(QStringLiteral("mnuInterface"));
-  interfaceMenu_->menuAction()->setStatusTip(
-      T("Select the interface to communicate with the device"));
-  interfaceMenu_->menuAction()->setVisible(false);
-  auto* interfaces = new QActionGroup(this);
-  const char* names[4] = {"None", "USB", "RS232", "GPIB"};
-  for (int i = 0; i < 4; ++i) {
-    QAction* a = interfaceMenu_->addAction(i == 0 ? T(names[i]) : QString::fromLatin1(names[i]));
-    a->setObjectName(QStringLiteral("actInterface%1").arg(QLatin1String(names[i])));
-    a->setCheckable(true);
-    interfaces->addAction(a);
-    interfaceActions_[static_cast<std::size_t>(i)] = a;
-    connect(a, &QAction::triggered, this,
-            [this, i] { SelectInterface(static_cast<InterfaceChoice>(i)); });
-  }
-  interfaceActions_[0]->setChecked(true);
+  device_ = new TDeviceMenu(device, settings_.SettingsFolder, switches_.DaqPointBudget, this);
+  act_.Daq = device_->DaqAction();
+  connect(device_, &TDeviceMenu::deviceSelected, this, [this] { OnDeviceSelected(); });
+  connect(device_, &TDeviceMenu::limitsChanged, this, [this] {
+    core_->SetLimits(device_->ActiveLimits(), device_->PointBudget(), switches_.DaqPointBudget);
+  });
+  connect(device_, &TDeviceMenu::statusChanged, this, [this] {
+    panels_[1]->setText(device_->DeviceCaption());
+    panels_[2]->setText(device_->InterfaceCaption());
+  });
   device->addAction(act_.RemoteControl);
 
   QMenu* help = menuBar()->addMenu(T("&Help"));
@@ -333,24 +289,15 @@ void TGraphForm::CreateCentral() {
   panelRight_->setFixedWidth(411);
   auto* right = new QVBoxLayout(panelRight_);
   right->setContentsMargins(0, 0, 0, 0);
-  grid_ = new QTableWidget(1, 7, panelRight_);
-  grid_->setObjectName(QStringLiteral("StringGrid1"));
-  grid_->verticalHeader()->hide();
-  grid_->verticalHeader()->setDefaultSectionSize(20);
-  const int widths[7] = {44, 64, 64, 22, 64, 62, 64};
-  for (int c = 0; c < 7; ++c) grid_->setColumnWidth(c, widths[c]);
+  grid_ = new TSegmentGrid(*core_, panelRight_);
   right->addWidget(grid_, 1);
   editMode_ = new QCheckBox(T("&Edit mode"), panelRight_);
   editMode_->setObjectName(QStringLiteral("EditMode"));
   editMode_->setChecked(true);
   right->addWidget(editMode_);
-  pages_ = new QTabWidget(panelRight_);
-  pages_->setObjectName(QStringLiteral("PageControl1"));
-  for (const char* caption : {"&General", "&1. Superposition", "&2. Superposition"}) {
-    pages_->addTab(new QWidget(pages_), T(caption));
-  }
-  pages_->setFixedHeight(220);
-  right->addWidget(pages_);
+  tabs_ = new TEditorTabs(*core_, panelRight_);
+  tabs_->setFixedHeight(240);
+  right->addWidget(tabs_);
   rbVoltage_ = new QRadioButton(panelRight_);
   rbVoltage_->setObjectName(QStringLiteral("rbVoltage"));
   rbCurrent_ = new QRadioButton(panelRight_);
@@ -361,6 +308,20 @@ void TGraphForm::CreateCentral() {
   layout->addWidget(panelRight_);
   panelRight_->hide();
   setCentralWidget(central);
+
+  connect(grid_, &TSegmentGrid::cellSelected, this, &TGraphForm::OnCellSelected);
+  connect(grid_, &TSegmentGrid::rowsSelected, this, [this](int first, int last) {
+    curves_->MarkPoints(core_->Active(), first,
+                        std::min(last + 1, core_->Working().LastPointIndex()));
+    plot_->Replot();
+  });
+  connect(editMode_, &QCheckBox::toggled, this, [this](bool on) {
+    grid_->SetEditMode(on);
+    if (on) MarkRow(0);
+  });
+  connect(tabs_, &TEditorTabs::applied, this, [this](int row) {
+    grid_->SelectCell(row, grid_->currentIndex().isValid() ? grid_->currentIndex().column() : 1);
+  });
 
   plot_->SetActiveValueAxis(PlotAxis::Left);
   plot_->BeforeZoom = [this](PlotAxis axis, double& min, double& max) {
@@ -458,31 +419,8 @@ void TGraphForm::CreatePlotSeries() {
         LabelTimeTick(comboUnit_->currentIndex(), plot_->AxisMax(PlotAxis::Bottom), t).Text);
   });
   SetGridLinesForActive();
-
-  uLine_ = plot_->AddSeries(QStringLiteral("U_Line"), PlotAxis::Left);
-  uLine_->SetColor(kVoltageColor);
-  uLine_->SetMarker(PlotMarker::Rectangle);
-  iLine_ = plot_->AddSeries(QStringLiteral("I_Line"), PlotAxis::Right);
-  iLine_->SetColor(kCurrentColor);
-  iLine_->SetMarker(PlotMarker::Rectangle);
-  for (int i = 0; i < kPreviewSlots; ++i) {
-    TPlotSeries* line = plot_->AddSeries(QStringLiteral("UE_Line%1").arg(i + 1), PlotAxis::Left);
-    line->SetColor(kVoltageColor);
-    line->SetWidth(1);
-    line->SetMarker(PlotMarker::None);
-    TPlotSeries* companion =
-        plot_->AddSeries(QStringLiteral("Mark_Line%1").arg(i + 1), PlotAxis::Left);
-    companion->SetColor(Qt::white);
-    companion->SetLineStyle(PlotLineStyle::DashDot);
-    companion->SetWidth(1);
-    companion->SetMarker(PlotMarker::None);
-    previewLines_[static_cast<std::size_t>(i)] = line;
-    previewMarks_[static_cast<std::size_t>(i)] = companion;
-  }
-  mark_ = plot_->AddSeries(QStringLiteral("Mark"), PlotAxis::Left);
-  mark_->SetColor(kCurrentColor);
-  mark_->SetMarker(PlotMarker::Ellipse);
-  mark_->SetVisible(false);
+  curves_ = std::make_unique<TCurveView>(plot_);
+  curves_->MinTimeStep = [this] { return core_->Limits().MinDwellTime; };
 }
 
 bool TGraphForm::event(QEvent* event) {
@@ -510,822 +448,60 @@ void TGraphForm::closeEvent(QCloseEvent* event) {
   CloseDocument();
 }
 
-// ---- state helpers ----------------------------------------------------------------------------
-
-TPlotSeries* TGraphForm::Curve(Quantity q) const {
-  return q == Quantity::Voltage ? uLine_ : iLine_;
-}
-
-bool TGraphForm::TableChecked() const {
-  return act_.Table->isChecked();
-}
-bool TGraphForm::DaqChecked() const {
-  return act_.Daq->isChecked();
-}
-
-double TGraphForm::ActiveMaximum() const {
-  return doc_.Active == Quantity::Voltage ? activeLimits_.MaxVoltage : activeLimits_.MaxCurrent;
-}
-
-void TGraphForm::UpdateCaption(bool readOnly) {
-  QString caption = docName_;
-  if (readOnly) caption += QLatin1Char(' ') + T("(read-only)");
-  setWindowTitle(caption + QStringLiteral(" - ") + baseCaption_);
-}
-
-void TGraphForm::UpdateRemoteEnabled() {
-  const std::int32_t active = doc_.Working.LastPointIndex();
-  const bool any =
-      doc_.Voltage.LastPointIndex() > 0 || doc_.Current.LastPointIndex() > 0 || active > 0;
-  act_.RemoteControl->setEnabled(any);
-}
-
-void TGraphForm::SetGridLinesForActive() {
-  plot_->SetGridVisible(PlotAxis::Left, doc_.Active == Quantity::Voltage);
-  plot_->SetGridVisible(PlotAxis::Right, doc_.Active == Quantity::Current);
-  plot_->SetGridVisible(PlotAxis::Bottom, true);
-  plot_->SetActiveValueAxis(doc_.Active == Quantity::Voltage ? PlotAxis::Left : PlotAxis::Right);
-}
-
-void TGraphForm::ShowMark(bool visible) {
-  mark_->SetVisible(visible);
-}
-
-void TGraphForm::SetTableChecked(bool checked) {
-  act_.Table->setChecked(checked);
-}
-
-void TGraphForm::HideTable() {
-  SetTableChecked(false);
-  panelRight_->hide();
-  ShowMark(false);
-}
-
-void TGraphForm::RebuildGrid() {
-  // The editable grid comes with the grid issue; this fills the visible columns so the table
-  // view shows the active curve. The panel is shown by whoever checks "&Table".
-  const bool voltage = doc_.Active == Quantity::Voltage;
-  grid_->setHorizontalHeaderLabels(
-      {QString(), voltage ? QStringLiteral("V1") : QStringLiteral("A1"), QStringLiteral("dt"),
-       QString(), voltage ? QStringLiteral("V2") : QStringLiteral("A2"), QStringLiteral("\u00dc1"),
-       QStringLiteral("\u00dc2")});
-  const SegmentTable& t = doc_.Working;
-  const std::int32_t n = t.LastPointIndex();
-  const bool empty = n == 0 && Curve(doc_.Active)->Count() == 0;
-  grid_->setRowCount(empty ? 1 : n + 1);
-  grid_->clearContents();
-  if (!empty) {
-    for (std::int32_t p = 0; p <= n; ++p) {
-      auto set = [this, p](int col, const QString& text) {
-        grid_->setItem(p, col, new QTableWidgetItem(text));
-      };
-      set(0, QString::number(p + 1));
-      set(1, Localized(FormatFixed(t[p].Value, 6, 4)));
-      if (p < n) {
-        double d = std::max(0.0, t[p + 1].Time - t[p].Time);
-        const char* unit = "s";
-        if (d > 36000) {
-          d /= 3600;
-          unit = "h";
-        } else if (d > 600) {
-          d /= 60;
-          unit = "min";
-        } else {
-          for (const char* next : {"ms", "us"}) {
-            if (d == 0 || d >= 0.1) break;
-            d *= 1000;
-            unit = next;
-          }
-        }
-        set(2, Localized(FormatFixed(d, 7, 5)));
-        set(3, QString::fromLatin1(unit));
-        set(4, Localized(FormatFixed(t[p + 1].Value, 6, 4)));
-        if (t[p].Sup1.Kind != SuperpositionKind::None) {
-          set(5, T(SuperpositionDisplayName(t[p].Sup1.Kind)));
-          if (t[p].Sup2.Kind != SuperpositionKind::None) {
-            set(6, T(SuperpositionDisplayName(t[p].Sup2.Kind)));
-          }
-        }
-      }
-    }
-  }
-  const PlotAxis axis = voltage ? PlotAxis::Left : PlotAxis::Right;
-  mark_->SetAxis(axis);
-  mark_->SetColor(voltage ? kCurrentColor : kVoltageColor);
-  mark_->Clear();
-  TPlotSeries* curve = Curve(doc_.Active);
-  if (curve->Count() >= 2) {
-    mark_->AddPoint(curve->Point(0).x(), curve->Point(0).y());
-    mark_->AddPoint(curve->Point(1).x(), curve->Point(1).y());
-  } else {
-    mark_->AddPoint(0, 0);
-    mark_->AddPoint(0, 0);
-  }
-  ShowMark(true);
-}
-
-void TGraphForm::UpdateSpinLimits() {
-  // The General and Superposition tabs come with the tabs issue; their value and amplitude
-  // limits follow ActiveMaximum() there.
-}
-
-void TGraphForm::RecomputeSnapX() {
-  timeSpan_ = plot_->AxisMax(PlotAxis::Bottom);
-  const int index = snapX_->currentIndex();
-  const double percent = index == snapX_->count() - 1 ? 0 : snapX_->currentText().toDouble();
-  snapStepX_ = ondrevo::HorizontalSnapStep(percent, timeSpan_);
-}
-
-void TGraphForm::RecomputeSnapY() {
-  const int index = snapY_->currentIndex();
-  const double percent = index == snapY_->count() - 1 ? 0 : snapY_->currentText().toDouble();
-  const double resolution = doc_.Active == Quantity::Voltage ? activeLimits_.VoltageResolution
-                                                             : activeLimits_.CurrentResolution;
-  snapStepY_ = ondrevo::VerticalSnapStep(percent, ActiveMaximum(), resolution);
-}
-
-void TGraphForm::UpdateTimeAxisLabels() {
-  const int unit = comboUnit_->currentIndex();
-  const TimeTickLabel label = LabelTimeTick(unit, plot_->AxisMax(PlotAxis::Bottom), 0);
-  if (label.Caption) plot_->SetAxisCaption(PlotAxis::Bottom, T(label.Caption));
-  plot_->Replot();
-}
-
-// ---- curves -----------------------------------------------------------------------------------
-
-void TGraphForm::ClearCurves() {
-  uLine_->Clear();
-  iLine_->Clear();
-  for (int i = 0; i < kPreviewSlots; ++i) {
-    slotUsed_[static_cast<std::size_t>(i)] = false;
-    previewLines_[static_cast<std::size_t>(i)]->Clear();
-    previewMarks_[static_cast<std::size_t>(i)]->Clear();
-  }
-  selected_ = {-1, -1};
-}
-
-void TGraphForm::AllocatePreviews(Quantity quantity, SegmentTable& table) {
-  const PlotAxis axis = quantity == Quantity::Voltage ? PlotAxis::Left : PlotAxis::Right;
-  for (std::int32_t i = 0; i < table.LastPointIndex(); ++i) {
-    SegmentRow& row = table[i];
-    if (row.Sup1.Kind == SuperpositionKind::None) continue;
-    int slot = -1;
-    for (int s = 0; s < kPreviewSlots; ++s) {
-      if (!slotUsed_[static_cast<std::size_t>(s)]) {
-        slot = s;
-        break;
-      }
-    }
-    if (slot < 0) {
-      // Every slot is taken: the segment loses its superpositions.
-      row.Sup1.Kind = SuperpositionKind::None;
-      row.Sup2.Kind = SuperpositionKind::None;
-      continue;
-    }
-    const auto s = static_cast<std::size_t>(slot);
-    slotUsed_[s] = true;
-    slotQuantity_[s] = quantity;
-    row.PreviewSlot = static_cast<std::uint8_t>(slot);
-    previewLines_[s]->SetAxis(axis);
-    previewMarks_[s]->SetAxis(axis);
-    // The superposition preview polyline of the slot is drawn by the preview issue.
-  }
-}
-
-void TGraphForm::DrawCurve(Quantity quantity) {
-  SegmentTable& table = quantity == doc_.Active ? doc_.Working : doc_.TableOf(quantity);
-  TPlotSeries* curve = Curve(quantity);
-  curve->Clear();
-  const std::int32_t n = table.LastPointIndex();
-  if (n <= 0) return;
-  std::int32_t last = 0;
-  curve->AddPoint(table[0].Time, table[0].Value);
-  for (std::int32_t i = 1; i <= n; ++i) {
-    if (table[i].Time < table[i - 1].Time) break;
-    curve->AddPoint(table[i].Time, table[i].Value);
-    last = i;
-  }
-  if (last != n && quantity == doc_.Active) table.SetLastPointIndex(last);
-  AllocatePreviews(quantity, table);
-}
-
-void TGraphForm::ResetEditor(bool clearHistory) {
-  ClearCurves();
-  doc_.Voltage.Reset();
-  doc_.Current.Reset();
-  doc_.Working.Reset();
-  if (clearHistory) ClearHistory();
-  UpdateRemoteEnabled();
-}
-
-void TGraphForm::RebuildActiveCurve() {
-  const Quantity q = doc_.Active;
-  Curve(q)->Clear();
-  for (int i = 0; i < kPreviewSlots; ++i) {
-    const auto s = static_cast<std::size_t>(i);
-    if (slotUsed_[s] && slotQuantity_[s] == q) {
-      slotUsed_[s] = false;
-      previewLines_[s]->Clear();
-      previewMarks_[s]->Clear();
-    }
-  }
-  selected_[q == Quantity::Voltage ? 0 : 1] = -1;
-  DrawCurve(q);
-  doc_.TableOf(q) = doc_.Working;
-  UpdateRemoteEnabled();
-  plot_->Replot();
-}
-
-void TGraphForm::SwitchQuantity(Quantity quantity) {
-  plot_->Canvas()->setCursor(Qt::CrossCursor);
-  plot_->Canvas()->setFocus();
-  (quantity == Quantity::Voltage ? act_.Voltage : act_.Current)->setChecked(true);
-  (quantity == Quantity::Voltage ? rbVoltage_ : rbCurrent_)->setChecked(true);
-  if (quantity != doc_.Active) {
-    doc_.TableOf(doc_.Active) = doc_.Working;
-    doc_.Working = doc_.TableOf(quantity);
-    doc_.Active = quantity;
-  }
-  if (quantity == Quantity::Voltage) {
-    plot_->SetAxisRange(PlotAxis::Right, 0, activeLimits_.MaxCurrent + 2);
-  } else {
-    plot_->SetAxisRange(PlotAxis::Left, 0, activeLimits_.MaxVoltage + 2);
-  }
-  SetGridLinesForActive();
-  const bool hasPoints = Curve(quantity)->Count() > 0;
-  if (hasPoints && !TableChecked()) {
-    SetTableChecked(true);
-    panelRight_->show();
-  } else if (!hasPoints && TableChecked()) {
-    HideTable();
-  }
-  if (TableChecked()) {
-    RebuildGrid();
-    if (grid_->isVisible()) grid_->setFocus();
-  }
-  RecomputeSnapY();
-  UpdateSpinLimits();
-  plot_->Replot();
-}
-
-// ---- timescale --------------------------------------------------------------------------------
-
-void TGraphForm::SetTimescale(int valueIndex, int unit) {
-  updatingTimescale_ = true;
-  comboValue_->setCurrentIndex(valueIndex);
-  comboUnit_->setCurrentIndex(unit);
-  updatingTimescale_ = false;
-}
-
-void TGraphForm::ApplyTimescale(bool unitChanged) {
-  if (updatingTimescale_) return;
-  const bool shift = QGuiApplication::keyboardModifiers() & Qt::ShiftModifier;
-  plot_->Canvas()->setFocus();
-  const int unit = comboUnit_->currentIndex();
-  const double max = TimescaleAxisMax(comboValue_->currentIndex(), unit);
-  plot_->SetAxisRange(PlotAxis::Bottom, 0, max);
-  if (unitChanged) plot_->SetAxisCaption(PlotAxis::Bottom, T(kUnitCaptions[unit]));
-  if (shift && timeSpan_ > 0) Stretch(max / timeSpan_);
-  RecomputeSnapX();
-  UpdateTimeAxisLabels();
-}
-
-void TGraphForm::Stretch(double factor) {
-  const bool table = TableChecked();
-  const Quantity active = doc_.Active;
-  SetTableChecked(false);
-  doc_.TableOf(active) = doc_.Working;
-  StretchTable(doc_.Voltage, factor);
-  StretchTable(doc_.Current, factor);
-  ClearCurves();
-  doc_.Working = doc_.TableOf(active);
-  DrawCurve(Quantity::Voltage);
-  DrawCurve(Quantity::Current);
-  doc_.TableOf(active) = doc_.Working;
-  SetTableChecked(table);
-  if (table && panelRight_->isVisible()) RebuildGrid();
-  RecordStep();
-}
-
-void TGraphForm::ZoomToFitTime() {
-  const double end = std::max(uLine_->Count() ? uLine_->Points().back().x() : 0.0,
-                              iLine_->Count() ? iLine_->Points().back().x() : 0.0);
-  const auto choice = ZoomToFitTimescale(end);
-  if (!choice) return;
-  SetTimescale(choice->ValueIndex, choice->Unit);
-  plot_->SetAxisCaption(PlotAxis::Bottom, T(kUnitCaptions[choice->Unit]));
-  plot_->SetAxisRange(PlotAxis::Bottom, 0, choice->AxisMax);
-  RecomputeSnapX();
-  UpdateTimeAxisLabels();
-}
-
-void TGraphForm::ZoomToFit() {
-  plot_->Canvas()->setFocus();
-  const double peak = CurvePeak(doc_.Working);
-  if (peak > 0) {
-    if (doc_.Active == Quantity::Voltage) {
-      plot_->SetAxisRange(PlotAxis::Left, 0, activeLimits_.MaxVoltage + 2);
-    } else {
-      plot_->SetAxisRange(PlotAxis::Right, 0, peak + 1);
-    }
-  }
-  ZoomToFitTime();
-}
-
-// ---- history (filled in by the undo issue) ----------------------------------------------------
-
-void TGraphForm::RecordStep() {
-  ++netChanges_;
-  act_.Undo->setEnabled(true);
-}
-
-void TGraphForm::ClearHistory() {
-  netChanges_ = 0;
-  act_.Undo->setEnabled(false);
-  act_.Redo->setEnabled(false);
-}
-
-// ---- document commands ------------------------------------------------------------------------
-
-QString TGraphForm::SaveFilter() const {
-  return T("Ondrevo files (*.ovx)") + QStringLiteral(" (*.ovx);;") + T("All files (*.*)") +
-         QStringLiteral(" (*)");
-}
-
-void TGraphForm::NewDocumentState() {
-  HideTable();
-  ResetEditor(true);
-  ++untitled_;
-  docFolder_.clear();
-  docName_ = T("Unnamed") + QString::number(untitled_);
-  UpdateCaption();
-  grid_->setRowCount(1);
-  grid_->clearContents();
-  SetTimescale(0, kUnitSecond);
-  plot_->SetAxisCaption(PlotAxis::Bottom, T(kUnitCaptions[kUnitSecond]));
-  plot_->SetAxisRange(PlotAxis::Bottom, 0, 10);
-  timeSpan_ = 10;
-  snapX_->setCurrentText(QStringLiteral("10"));
-  snapY_->setCurrentText(QStringLiteral("10"));
-  RecomputeSnapX();
-  RecomputeSnapY();
-  UpdateTimeAxisLabels();
-}
-
-void TGraphForm::New() {
-  if (!SaveChangesPrompt()) return;
-  NewDocumentState();
-}
-
-bool TGraphForm::TrySave(const QString& path) {
-  try {
-    doc_.TableOf(doc_.Active) = doc_.Working;
-    WriteDocument(path);
-  } catch (const std::exception&) {
-    return false;
-  }
-  if (WritePreviewImage) WritePreviewImage(path);
-  return true;
-}
-
-bool TGraphForm::SaveChangesPrompt() {
-  if (!IsModified()) return true;
-  const auto answer = dialogs_->Message(this, QMessageBox::Warning, T("Ondrevo"),
-                                        T("Unsaved changes will be lost. Save document?"),
-                                        QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
-  if (answer == QMessageBox::Cancel) return false;
-  if (answer == QMessageBox::No) return true;
-  // A new document has no folder: its bare name must not overwrite a file of that name in the
-  // working folder, so it goes straight to the dialog.
-  QString path = docFolder_.isEmpty() ? QString() : docFolder_ + docName_;
-  bool dialogUsed = false;
-  for (;;) {
-    if (!path.isEmpty()) {
-      const std::string p = path.toStdString();
-      const bool exists = QFileInfo::exists(path);
-      if (((exists && !IsReadOnlyFile(p)) || (!exists && dialogUsed)) && TrySave(path)) {
-        return true;
-      }
-      if (dialogUsed) {
-        dialogs_->Message(this, QMessageBox::Critical, T("Ondrevo"),
-                          T("The file is read-only. Please choose a different filename."),
-                          QMessageBox::Ok);
-      }
-    }
-    path =
-        dialogs_->GetSaveFileName(this, T("Save file as..."), SaveFilter(), docFolder_ + docName_);
-    if (path.isEmpty()) return false;
-    if (QFileInfo(path).suffix().isEmpty()) path += QStringLiteral(".ovx");
-    dialogUsed = true;
-  }
-}
-
-void TGraphForm::WriteDocument(const QString& path) {
-  ondrevo::WriteDocument(path.toStdString(), doc_.Voltage, doc_.Current);
-  AddRecentFile(path);
-}
-
-bool TGraphForm::Save() {
-  if (docFolder_.isEmpty() || docName_.isEmpty()) return SaveAs();
-  const QString path = docFolder_ + docName_;
-  if (IsReadOnlyFile(path.toStdString())) return SaveAs();
-  doc_.TableOf(doc_.Active) = doc_.Working;
-  try {
-    WriteDocument(path);
-  } catch (const std::exception& e) {
-    // Shown here rather than as an unhandled error: the document stays modified and open.
-    dialogs_->Message(this, QMessageBox::Critical, T("Ondrevo"),
-                      T("The document could not be saved.") + QStringLiteral("\n\n") +
-                          QString::fromStdString(e.what()),
-                      QMessageBox::Ok);
-    return false;
-  }
-  if (WritePreviewImage) WritePreviewImage(path);
-  ClearHistory();
-  return true;
-}
-
-bool TGraphForm::SaveAs() {
-  for (;;) {
-    QString path =
-        dialogs_->GetSaveFileName(this, T("Save file as..."), SaveFilter(), docFolder_ + docName_);
-    if (path.isEmpty()) return false;
-    if (QFileInfo(path).suffix().isEmpty()) path += QStringLiteral(".ovx");
-    if (!IsReadOnlyFile(path.toStdString()) && TrySave(path)) {
-      const QFileInfo info(path);
-      docName_ = info.fileName();
-      docFolder_ = QDir::toNativeSeparators(info.absolutePath());
-      if (!docFolder_.endsWith(QDir::separator())) docFolder_ += QDir::separator();
-      UpdateCaption();
-      ClearHistory();
-      return true;
-    }
-    dialogs_->Message(this, QMessageBox::Critical, T("Ondrevo"),
-                      T("The file is read-only. Please choose a different filename."),
-                      QMessageBox::Ok);
-  }
-}
-
-void TGraphForm::Open() {
-  if (!SaveChangesPrompt()) return;
-  NewDocumentState();
-  const QString path = dialogs_->GetOpenFileName(this, T("Open file..."), SaveFilter());
-  if (path.isEmpty()) return;
-  if (!LoadDocument(path)) return;
-  AddRecentFile(path);
-  if (WritePreviewImage) WritePreviewImage(path);
-}
-
-bool TGraphForm::LoadDocument(const QString& path) {
-  ResetEditor(true);
-  const QFileInfo info(path);
-  try {
-    ReadDocumentFile(path.toStdString(), doc_.Voltage, doc_.Current);
-  } catch (const std::exception& e) {
-    // Never keep the file's name with a partial document: Save would overwrite the file.
-    NewDocumentState();
-    dialogs_->Message(this, QMessageBox::Critical, T("Ondrevo"),
-                      T("The document could not be read.") + QStringLiteral("\n\n") +
-                          QString::fromStdString(e.what()),
-                      QMessageBox::Ok);
-    return false;
-  }
-  docName_ = info.fileName();
-  docFolder_ = info.absolutePath();
-  if (!docFolder_.endsWith(QLatin1Char('/'))) docFolder_ += QLatin1Char('/');
-  UpdateCaption(IsReadOnlyFile(path.toStdString()));
-
-  ApplyInterfaceAvailability();
-  ClearCurves();
-  ClearHistory();
-  uLine_->SetMarkersVisible(true);
-  iLine_->SetMarkersVisible(true);
-  doc_.Working = doc_.TableOf(doc_.Active);
-  // Drawn from copies: the redisplay leaves the loaded tables as read.
-  for (Quantity q : {Quantity::Voltage, Quantity::Current}) {
-    if (q == doc_.Active) {
-      DrawCurve(q);
-    } else {
-      SegmentTable copy = doc_.TableOf(q);
-      std::swap(doc_.TableOf(q), copy);
-      DrawCurve(q);
-      std::swap(doc_.TableOf(q), copy);
-    }
-  }
-  RecomputeSnapX();
-  RecomputeSnapY();
-  UpdateSpinLimits();
-  if (TableChecked()) RebuildGrid();
-  UpdateRemoteEnabled();
-  plot_->Replot();
-  return true;
-}
-
-void TGraphForm::Library() {
-  if (!SaveChangesPrompt()) return;
-  DeleteAll();
-  QString folder = settings_.LibraryPath ? settings_.LibraryPath() : QString();
-  if (folder.isEmpty() || !QFileInfo(folder).isDir()) {
-    dialogs_->Message(this, QMessageBox::Warning, T("Ondrevo"),
-                      T("Your library was not found. Please check your library path settings."),
-                      QMessageBox::Ok);
-    folder.clear();
-  }
-  const QString path =
-      dialogs_->GetOpenFileNameIn(this, T("Open file from library"), SaveFilter(), folder);
-  if (path.isEmpty()) return;
-  // A template, not a document the user worked on: no recent entry, no preview image.
-  LoadDocument(path);
-}
-
-void TGraphForm::ImportCsv() {
-  const QString filter = T("CSV files (*.csv)") + QStringLiteral(";;") + T("Text files (*.txt)") +
-                         QStringLiteral(";;") + T("All files (*.*)") + QStringLiteral(" (*)");
-  const QString path = dialogs_->GetOpenFileName(this, T("Open CSV file..."), filter);
-  if (path.isEmpty()) return;
-  ImportCsvFile(path);
-}
-
-bool TGraphForm::ImportCsvFile(const QString& path) {
-  // Everything that can fail is done before the document is touched.
-  CsvTrace trace;
-  CsvStaircase staircase;
-  try {
-    trace = ReadCsvFile(path.toStdString());
-    if (trace.Layout == CsvLayout::Unknown) {
-      dialogs_->Message(
-          this, QMessageBox::Warning, T("Ondrevo"),
-          T("The file is not a CSV file of a known layout:") + QStringLiteral("\n\n") + path,
-          QMessageBox::Ok);
-      return false;
-    }
-    if (trace.Samples.empty()) {
-      dialogs_->Message(this, QMessageBox::Warning, T("Ondrevo"),
-                        T("The file contains no data:") + QStringLiteral("\n\n") + path,
-                        QMessageBox::Ok);
-      return false;
-    }
-    staircase = MakeCsvStaircase(trace, switches_.CsvOffsetMode, pointBudget_);
-  } catch (const std::exception& e) {
-    dialogs_->Message(this, QMessageBox::Critical, T("Ondrevo"),
-                      T("The file could not be imported.") + QStringLiteral("\n\n") +
-                          QString::fromStdString(e.what()),
-                      QMessageBox::Ok);
-    return false;
-  }
-
-  SwitchQuantity(Quantity::Voltage);
-  uLine_->SetMarkersVisible(false);
-  iLine_->SetMarkersVisible(false);
-  ClearCurves();
-  StoreCsvStaircase(staircase, doc_.Working);
-  doc_.Voltage = doc_.Working;
-  // The current curve goes before the zoom, so that the time axis fits what is left.
-  doc_.Current.Reset();
-  DrawCurve(Quantity::Voltage);
-  ZoomToFit();
-  SetTableChecked(true);
-  RebuildGrid();
-  panelRight_->show();
-  UpdateRemoteEnabled();
-  // Recorded so that closing asks before the imported curve is thrown away.
-  RecordStep();
-  plot_->Replot();
-
-  if (trace.SkippedRecords > 0) {
-    dialogs_->Message(this, QMessageBox::Warning, T("Ondrevo"),
-                      T("Lines of the file that hold no valid data were skipped: %1 (the first "
-                        "is line %2).")
-                          .arg(trace.SkippedRecords)
-                          .arg(trace.FirstSkippedLine),
-                      QMessageBox::Ok);
-  }
-  return true;
-}
-
-void TGraphForm::OpenRecent(const QString& path) {
-  if (!SaveChangesPrompt()) return;
-  if (TableChecked()) {
-    HideTable();
-    ResetEditor(false);
-    grid_->setRowCount(1);
-    grid_->clearContents();
-  }
-  if (QFileInfo::exists(path)) {
-    AddRecentFile(path);
-    LoadDocument(path);
-    return;
-  }
-  const auto answer = dialogs_->Message(this, QMessageBox::Question, T("Ondrevo"),
-                                        T("The file can not be found. Remove it from history?"),
-                                        QMessageBox::Yes | QMessageBox::No);
-  if (answer == QMessageBox::Yes) RemoveRecentFile(path);
-}
-
-bool TGraphForm::CloseDocument() {
-  if (!SaveChangesPrompt()) return false;
-  SaveDeviceConfiguration();
-  if (doc_.Active != Quantity::Voltage) {
-    doc_.TableOf(doc_.Active) = doc_.Working;
-    doc_.Active = Quantity::Voltage;
-    doc_.Working = doc_.Voltage;
-  }
-  act_.Voltage->setChecked(true);
-  rbVoltage_->setChecked(true);
-  SetGridLinesForActive();
-  panelRight_->hide();
-  ShowMark(false);
-  ResetEditor(true);
-  if (settings_.StorePlacement && isVisible()) {
-    try {
-      settings_.StorePlacement(saveGeometry());
-    } catch (...) {
-    }
-  }
-  hide();
-  emit closed();
-  return true;
-}
-
-void TGraphForm::Exit() {
-  CloseDocument();
-  if (!isVisible()) emit exitRequested();
-}
-
-void TGraphForm::DeleteAll() {
-  if (!TableChecked()) return;
-  HideTable();
-  ResetEditor(false);
-  grid_->setRowCount(1);
-  grid_->clearContents();
-  plot_->Replot();
-}
-
-// ---- recent list ------------------------------------------------------------------------------
-
-void TGraphForm::UpdateRecentMenu() {
-  recentMenu_->clear();
-  for (int i = 0; i < recent_.size(); ++i) {
-    const QString path = recent_[i];
-    QAction* a = recentMenu_->addAction(QStringLiteral("&%1 %2").arg(i + 1).arg(path));
-    a->setObjectName(QStringLiteral("actRecent%1").arg(i + 1));
-    a->setStatusTip(path);
-    connect(a, &QAction::triggered, this, [this, path] { OpenRecent(path); });
-  }
-  recentMenu_->addSeparator();
-  recentMenu_->addAction(act_.ClearHistory);
-}
-
-void TGraphForm::StoreRecent() {
-  UpdateRecentMenu();
-  if (settings_.StoreRecentFiles) {
-    // A settings file that cannot be written must not turn a saved document into a failure.
-    try {
-      settings_.StoreRecentFiles(recent_);
-    } catch (...) {
-    }
-  }
-  emit recentFilesChanged();
-}
-
-void TGraphForm::AddRecentFile(const QString& path) {
-  recent_.removeAll(path);
-  recent_.prepend(path);
-  while (recent_.size() > kMaxRecentFiles) recent_.removeLast();
-  StoreRecent();
-}
-
-void TGraphForm::RemoveRecentFile(const QString& path) {
-  recent_.removeAll(path);
-  StoreRecent();
-}
-
-void TGraphForm::ClearRecentFiles() {
-  recent_.clear();
-  StoreRecent();
-}
-
 // ---- device -----------------------------------------------------------------------------------
 
-void TGraphForm::CheckDeviceItems(int model, int variant) {
-  model_ = model;
-  variant_ = variant;
-  for (std::size_t m = 0; m < modelActions_.size(); ++m) {
-    modelActions_[m]->setChecked(static_cast<int>(m) == model);
-    for (std::size_t v = 0; v < variantActions_[m].size(); ++v) {
-      variantActions_[m][v]->setChecked(static_cast<int>(m) == model &&
-                                        static_cast<int>(v) == variant);
-    }
-  }
+const DeviceLimits& TGraphForm::ActiveLimits() const {
+  return device_->ActiveLimits();
 }
-
-void TGraphForm::ApplyInterfaceAvailability() {
-  interfaceActions_[1]->setEnabled(serialAvailable_);
-  interfaceActions_[2]->setEnabled(serialAvailable_);
-  if (!serialAvailable_ &&
-      (interface_ == InterfaceChoice::Usb || interface_ == InterfaceChoice::Rs232)) {
-    SelectInterface(InterfaceChoice::None);
-  }
+const DeviceLimits& TGraphForm::SelectedDeviceLimits() const {
+  return device_->DeviceLimitsOfTarget();
 }
-
+std::int32_t TGraphForm::PointBudget() const {
+  return device_->PointBudget();
+}
+bool TGraphForm::DaqChecked() const {
+  return device_->DaqChecked();
+}
+int TGraphForm::SelectedModel() const {
+  return device_->Model();
+}
+int TGraphForm::SelectedVariant() const {
+  return device_->Variant();
+}
+InterfaceChoice TGraphForm::Interface() const {
+  return device_->Interface();
+}
 void TGraphForm::SelectDevice(int model, int variant) {
-  if (variant < 0 || variant >= VariantCount(model)) return;
-  CheckDeviceItems(model, variant);
-  panels_[1]->setText(Q(DeviceText(model, variant)));
-  const DeviceFamily family =
-      EditorFamilyOfModel(DeviceModels()[static_cast<std::size_t>(model)].Caption);
-  serialAvailable_ = family == DeviceFamily::C;
-  ApplyInterfaceAvailability();
-  const double reserved = deviceLimits_.Reserved;
-  deviceLimits_ = LimitsForDevice(model, variant);
-  deviceLimits_.Reserved = reserved;
-  activeLimits_ = deviceLimits_;
-  if (DaqChecked()) {
-    pointBudget_ = switches_.DaqPointBudget;
-    activeLimits_ = WithDaqOverrides(deviceLimits_);
-  } else {
-    pointBudget_ = kSupplyPointBudget;
-  }
-  plot_->SetAxisMax(PlotAxis::Left, deviceLimits_.MaxVoltage + 2);
-  plot_->SetAxisMax(PlotAxis::Right, deviceLimits_.MaxCurrent + 2);
+  device_->SelectDevice(model, variant);
+}
+void TGraphForm::ToggleDaq() {
+  device_->ToggleDaq();
+}
+void TGraphForm::SelectInterface(InterfaceChoice choice) {
+  device_->SelectInterface(choice);
+}
+
+void TGraphForm::OnDeviceSelected() {
+  plot_->SetAxisMax(PlotAxis::Left, SelectedDeviceLimits().MaxVoltage + 2);
+  plot_->SetAxisMax(PlotAxis::Right, SelectedDeviceLimits().MaxCurrent + 2);
   RecomputeSnapY();
   RecomputeSnapX();
   UpdateSpinLimits();
-}
-
-void TGraphForm::ToggleDaq() {
-  act_.Daq->trigger();
-}
-
-void TGraphForm::OnDaqChanged() {
-  if (DaqChecked()) {
-    activeLimits_ = WithDaqOverrides(activeLimits_);
-    pointBudget_ = switches_.DaqPointBudget;
-  } else {
-    activeLimits_.VoltageResolution = deviceLimits_.VoltageResolution;
-    activeLimits_.CurrentResolution = deviceLimits_.CurrentResolution;
-    activeLimits_.Reserved = deviceLimits_.Reserved;
-    activeLimits_.MinDwellTime = deviceLimits_.MinDwellTime;
-    pointBudget_ = kSupplyPointBudget;
-  }
-}
-
-void TGraphForm::SelectInterface(InterfaceChoice choice) {
-  interface_ = choice;
-  interfaceActions_[static_cast<std::size_t>(choice)]->setChecked(true);
-  static const char* names[4] = {"", "USB", "RS232", "GPIB"};
-  panels_[2]->setText(QString::fromLatin1(names[static_cast<int>(choice)]));
-}
-
-QString TGraphForm::ConfigurationPath() const {
-  if (settings_.SettingsFolder.isEmpty()) return {};
-  return QDir(settings_.SettingsFolder).filePath(QStringLiteral("Ondrevo.cfg"));
 }
 
 void TGraphForm::LoadDeviceConfiguration() {
-  std::optional<DeviceConfiguration> config;
-  const QString path = ConfigurationPath();
-  if (!path.isEmpty() && QFileInfo::exists(path)) {
-    try {
-      config = ParseDeviceConfiguration(ReadWholeFile(path.toStdString(), 64 * 1024));
-    } catch (const std::exception&) {
-      config.reset();
-    }
-  }
-  if (!config) {
-    // Missing, unreadable or damaged: the defaults, menus as they are.
-    deviceLimits_ = DeviceLimits{};
-    activeLimits_ = deviceLimits_;
-    if (DaqChecked()) activeLimits_ = WithDaqOverrides(deviceLimits_);
+  if (device_->LoadConfiguration()) {
+    plot_->SetAxisRange(PlotAxis::Left, 0, SelectedDeviceLimits().MaxVoltage + 2);
+    plot_->SetAxisRange(PlotAxis::Right, 0, SelectedDeviceLimits().MaxCurrent + 2);
+  } else {
     plot_->SetAxisRange(PlotAxis::Left, 0, 22);
     plot_->SetAxisRange(PlotAxis::Right, 0, 42);
-    return;
   }
-  CheckDeviceItems(config->Model, config->Variant);
-  act_.Daq->setChecked(config->Daq);
-  pointBudget_ = config->Daq ? switches_.DaqPointBudget : kSupplyPointBudget;
-  panels_[1]->setText(Q(DeviceText(config->Model, config->Variant)));
-  deviceLimits_ = config->Limits;
-  plot_->SetAxisRange(PlotAxis::Left, 0, deviceLimits_.MaxVoltage + 2);
-  plot_->SetAxisRange(PlotAxis::Right, 0, deviceLimits_.MaxCurrent + 2);
-  activeLimits_ = config->Daq ? WithDaqOverrides(deviceLimits_) : deviceLimits_;
-  serialAvailable_ = config->SerialAvailable;
-  interface_ = InterfaceChoice::None;
-  SelectInterface(config->Interface);
-  ApplyInterfaceAvailability();
 }
 
 void TGraphForm::SaveDeviceConfiguration() {
-  if (settings_.SettingsFolder.isEmpty() || !QDir(settings_.SettingsFolder).exists()) return;
-  DeviceConfiguration c;
-  c.Model = model_;
-  c.Variant = variant_;
-  c.Daq = DaqChecked();
-  c.Limits = deviceLimits_;
-  c.SerialAvailable = serialAvailable_;
-  c.Interface = interface_;
   try {
-    WriteFileAtomically(ConfigurationPath().toStdString(), FormatDeviceConfiguration(c));
+    device_->SaveConfiguration();
   } catch (const std::exception&) {
     // Not being able to keep the device choice must not stop the editor from closing.
   }

@@ -14,6 +14,7 @@
 #include "editor/CommandLine.h"
 #include "editor/DeviceLimits.h"
 #include "editor/EditorDialogs.h"
+#include "editor/core/EditorCore.h"
 
 class QAction;
 class QActionGroup;
@@ -22,14 +23,16 @@ class QComboBox;
 class QLabel;
 class QMenu;
 class QRadioButton;
-class QTabWidget;
-class QTableWidget;
 class QToolBar;
 
 namespace ondrevo {
 
+class TCurveView;
+class TDeviceMenu;
+class TEditorTabs;
 class TPlot;
 class TPlotSeries;
+class TSegmentGrid;
 
 // What the program around the editor provides. Every member may be left empty.
 struct TGraphFormSettings {
@@ -88,7 +91,10 @@ class TGraphForm : public QMainWindow {
   // Continue (true) or abort (false).
   bool SaveChangesPrompt();
   void ResetEditor(bool clearHistory);
+  // Redraws the active curve from the core (its commit rules run again).
   void RebuildActiveCurve();
+  // Replaces the active curve as an edit of the document (the rules of a commit run).
+  void SetActiveCurve(const SegmentTable& table, bool record = false);
   // Reads the file and redisplays; on a read error shows it and leaves an empty unnamed
   // document. False when the file could not be read.
   bool LoadDocument(const QString& path);
@@ -114,21 +120,22 @@ class TGraphForm : public QMainWindow {
   void SelectInterface(InterfaceChoice choice);
   void LoadDeviceConfiguration();
   void SaveDeviceConfiguration();
-  const DeviceLimits& ActiveLimits() const { return activeLimits_; }
-  const DeviceLimits& SelectedDeviceLimits() const { return deviceLimits_; }
-  std::int32_t PointBudget() const { return pointBudget_; }
+  const DeviceLimits& ActiveLimits() const;
+  const DeviceLimits& SelectedDeviceLimits() const;
+  std::int32_t PointBudget() const;
   std::int32_t DaqPointBudget() const { return switches_.DaqPointBudget; }
   bool CsvOffsetMode() const { return switches_.CsvOffsetMode; }
   bool DaqChecked() const;
-  int SelectedModel() const { return model_; }
-  int SelectedVariant() const { return variant_; }
-  InterfaceChoice Interface() const { return interface_; }
+  int SelectedModel() const;
+  int SelectedVariant() const;
+  InterfaceChoice Interface() const;
   // Maximum of the active quantity in effect.
   double ActiveMaximum() const;
 
   // ---- state
-  Document& Doc() { return doc_; }
-  Quantity ActiveQuantity() const { return doc_.Active; }
+  TEditorCore& Core() { return *core_; }
+  const Document& Doc() const { return core_->Doc(); }
+  Quantity ActiveQuantity() const { return core_->Active(); }
   QString DocumentName() const { return docName_; }
   QString DocumentFolder() const { return docFolder_; }
   QString BaseCaption() const { return baseCaption_; }
@@ -173,6 +180,11 @@ class TGraphForm : public QMainWindow {
   void CreateCentral();
   void CreateStatusBar();
   void CreatePlotSeries();
+  void OnCoreChange(const EditorChange& change);
+  void OnCellSelected(int row, int col);
+  void MarkRow(int row);
+  void OnDeviceSelected();
+  void ShowError(const QString& text, const QString& reason = {});
   void UpdateRecentMenu();
   void StoreRecent();
   void UpdateRemoteEnabled();
@@ -188,15 +200,11 @@ class TGraphForm : public QMainWindow {
   void SetGridLinesForActive();
   void ShowMark(bool visible);
   void SetTableChecked(bool checked);
-  void ApplyInterfaceAvailability();
-  void OnDaqChanged();
-  void CheckDeviceItems(int model, int variant);
   void NewDocumentState();
-  bool TrySave(const QString& path);
+  // Empty on success, else why the document could not be written.
+  QString TrySave(const QString& path);
   QString SaveFilter() const;
   QString ConfigurationPath() const;
-  void ClearCurves();
-  void AllocatePreviews(Quantity quantity, SegmentTable& table);
   void UpdateTimeAxisLabels();
   QString thumbCaption_;
   TPlotSeries* Curve(Quantity quantity) const;
@@ -204,8 +212,8 @@ class TGraphForm : public QMainWindow {
   TGraphFormSettings settings_;
   EditorSwitches switches_;
   std::shared_ptr<TEditorDialogs> dialogs_;
-  Document doc_;
-  std::array<std::int32_t, 2> selected_{-1, -1};
+  std::unique_ptr<TEditorCore> core_;
+  std::unique_ptr<TCurveView> curves_;
   QString docName_, docFolder_, baseCaption_;
   int untitled_ = 0;
   double timeSpan_ = 10.0;
@@ -214,25 +222,13 @@ class TGraphForm : public QMainWindow {
   QStringList recent_;
   bool updatingTimescale_ = false;
 
-  DeviceLimits deviceLimits_, activeLimits_;
-  std::int32_t pointBudget_ = kSupplyPointBudget;
-  int model_ = 15, variant_ = 0;
-  bool serialAvailable_ = false;
-  InterfaceChoice interface_ = InterfaceChoice::None;
-
   // widgets
   TPlot* plot_ = nullptr;
-  TPlotSeries* uLine_ = nullptr;
-  TPlotSeries* iLine_ = nullptr;
-  TPlotSeries* mark_ = nullptr;
-  std::array<TPlotSeries*, kPreviewSlots> previewLines_{};
-  std::array<TPlotSeries*, kPreviewSlots> previewMarks_{};
-  std::array<bool, kPreviewSlots> slotUsed_{};
-  std::array<Quantity, kPreviewSlots> slotQuantity_{};
+  TDeviceMenu* device_ = nullptr;
   QWidget* panelRight_ = nullptr;
-  QTableWidget* grid_ = nullptr;
+  TSegmentGrid* grid_ = nullptr;
   QCheckBox* editMode_ = nullptr;
-  QTabWidget* pages_ = nullptr;
+  TEditorTabs* tabs_ = nullptr;
   QRadioButton* rbVoltage_ = nullptr;
   QRadioButton* rbCurrent_ = nullptr;
   QComboBox* comboValue_ = nullptr;  // ComboBox1
@@ -243,11 +239,6 @@ class TGraphForm : public QMainWindow {
   QToolBar* timeToolbar_ = nullptr;
   std::array<QLabel*, 3> panels_{};
   QMenu* recentMenu_ = nullptr;
-  QMenu* deviceSelectMenu_ = nullptr;
-  QMenu* interfaceMenu_ = nullptr;
-  std::vector<QAction*> modelActions_;
-  std::vector<std::vector<QAction*>> variantActions_;
-  std::array<QAction*, 4> interfaceActions_{};
 
  public:
   // Actions, named as the menus show them (objectName "act" + name) for tests and the shell.

@@ -18,9 +18,8 @@ inline constexpr double kUnitLength[kUnitCount] = {3600, 60, 1, 0.001, 0.000001}
 inline constexpr const char* kUnitNames[kUnitCount] = {"h/div", "min/div", "s/div", "ms/div",
                                                        "us/div"};
 // Translated where they are shown.
-inline constexpr const char* kUnitCaptions[kUnitCount] = {N_("Time [h]"), N_("Time [min]"),
-                                                          N_("Time [s]"), N_("Time [ms]"),
-                                                          N_("Time [us]")};
+inline constexpr const char* kUnitCaptions[kUnitCount] = {
+    N_("Time [h]"), N_("Time [min]"), N_("Time [s]"), N_("Time [ms]"), N_("Time [us]")};
 
 // Time-axis maximum of a timescale: ten divisions.
 double TimescaleAxisMax(int valueIndex, int unit);

@@ -5,6 +5,7 @@
 #include <QMouseEvent>
 #include <QRubberBand>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <cmath>
 
 namespace ondrevo {
@@ -119,9 +120,19 @@ void TPlotSeries::SetMarkersVisible(bool visible) {
   ApplyPen();
 }
 
+void TPlotSeries::UpdateDensity(double min, double max, int pixels) {
+  auto byX = [](const QPointF& p, double x) { return p.x() < x; };
+  const auto first = std::lower_bound(points_.begin(), points_.end(), min, byX);
+  const auto last = std::lower_bound(first, points_.end(), max, byX);
+  const bool dense = (last - first) * 3 > pixels;
+  if (dense == dense_) return;
+  dense_ = dense;
+  ApplyPen();
+}
+
 void TPlotSeries::ApplyPen() {
   QCPScatterStyle style;
-  if (markersVisible_ && marker_ != PlotMarker::None) {
+  if (markersVisible_ && !dense_ && marker_ != PlotMarker::None) {
     const QColor c = G(graph_)->pen().color();
     if (marker_ == PlotMarker::Ellipse) {
       style = QCPScatterStyle(QCPScatterStyle::ssCircle, QPen(c), QBrush(c), 9);
@@ -152,6 +163,11 @@ void TPlotSeries::AddPoint(double x, double y) {
   } else {
     Push();
   }
+}
+
+void TPlotSeries::SetPoints(std::vector<QPointF> points) {
+  points_ = std::move(points);
+  Push();
 }
 
 void TPlotSeries::SetPoint(int index, double x, double y) {
@@ -197,6 +213,14 @@ TPlot::TPlot(QWidget* parent) : QWidget(parent), d_(std::make_unique<Impl>()) {
   d_->cp->installEventFilter(this);
   d_->cp->setNotAntialiasedElements(QCP::aeAll);
   d_->cp->yAxis2->setVisible(true);
+  // Markers closer than three pixels hide the line and each other; they come back on zooming in.
+  connect(d_->cp, &QCustomPlot::beforeReplot, this, [this] {
+    const QCPRange range = d_->cp->xAxis->range();
+    const int pixels = d_->cp->axisRect()->width();
+    for (auto& s : series_) {
+      if (s->marker_ != PlotMarker::None) s->UpdateDensity(range.lower, range.upper, pixels);
+    }
+  });
 
   for (PlotAxis a : {PlotAxis::Left, PlotAxis::Right, PlotAxis::Bottom}) {
     QCPAxis* axis = d_->Axis(a);

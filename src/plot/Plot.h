@@ -35,12 +35,16 @@ class TPlotSeries {
   PlotMarker Marker() const { return marker_; }
   void SetMarkersVisible(bool visible);
   bool MarkersVisible() const { return markersVisible_; }
+  // Markers as last drawn: visible, and the points on screen far enough apart.
+  bool MarkersDrawn() const { return markersVisible_ && !dense_ && marker_ != PlotMarker::None; }
   // Taking a series off the plot keeps its points.
   void SetVisible(bool visible);
   bool Visible() const;
 
   void Clear();
   void AddPoint(double x, double y);
+  // Replaces every point at once (one hand-over to the library instead of one per point).
+  void SetPoints(std::vector<QPointF> points);
   void SetPoint(int index, double x, double y);
   void RemoveLast();
   int Count() const { return static_cast<int>(points_.size()); }
@@ -61,6 +65,9 @@ class TPlotSeries {
   PlotLineStyle style_ = PlotLineStyle::Solid;
   PlotMarker marker_ = PlotMarker::None;
   bool markersVisible_ = true;
+  // More points on screen than markers can show apart: the line alone is drawn.
+  bool dense_ = false;
+  void UpdateDensity(double min, double max, int pixels);
   std::vector<QPointF> points_;
 };
 

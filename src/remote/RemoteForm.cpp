@@ -36,6 +36,7 @@
 #include "daq/DaqMxDevice.h"
 #include "devices/Device.h"
 #include "devices/Interface.h"
+#include "devices/supplies/Drivers.h"
 #include "document/AtomicFile.h"
 #include "document/Numbers.h"
 #include "document/SegmentTable.h"
@@ -47,7 +48,9 @@
 #include "playback/Wiring.h"
 #include "remote/BurstEdit.h"
 #include "sim/Demo.h"
+#include "transports/GpibInterface.h"
 #include "transports/RS232Interface.h"
+#include "transports/UsbInterface.h"
 
 namespace ondrevo {
 
@@ -173,9 +176,12 @@ TRemoteForm::~TRemoteForm() {
 }
 
 std::vector<TRemoteForm::TScannerFactory> TRemoteForm::DefaultScanners() {
+  InstallSupplyDrivers();
   // In bus order; GPIB and USB come before the serial scanner, NI-DAQmx, analog and TTL after
   // it, as their scanners are added.
   return {
+      [] { return std::static_pointer_cast<IDeviceScanner>(std::make_shared<TGpibInterface>(0)); },
+      [] { return std::static_pointer_cast<IDeviceScanner>(std::make_shared<TUsbInterface>()); },
       [] { return std::static_pointer_cast<IDeviceScanner>(std::make_shared<TRS232Interface>(1)); },
       // Without the DAQmx library there is no card node, and no error.
       []() -> std::shared_ptr<IDeviceScanner> {

@@ -15,8 +15,9 @@
 
 #include "devices/Device.h"
 #include "devices/DeviceErrors.h"
+#include "devices/Identification.h"
+#include "devices/Probe.h"
 #include "document/Translate.h"
-#include "transports/Identification.h"
 
 namespace ondrevo {
 
@@ -46,7 +47,18 @@ bool BaudConstant(int32_t baud, speed_t& out) {
   return false;
 }
 
+std::string WithPath(const char* text, const std::string& path) {
+  std::string out = text;
+  const auto at = out.find("%s");
+  if (at != std::string::npos) out.replace(at, 2, path);
+  return out;
+}
+
 }  // namespace
+
+std::string TRS232Interface::StoppedAnswering(const std::string& systemText) const {
+  return WithPath(_("The instrument on %s stopped answering:"), openPath_) + " " + systemText;
+}
 
 void SetRS232Defaults(const TRS232Settings& settings) {
   std::lock_guard guard(gDefaultsLock);
@@ -106,15 +118,19 @@ void TRS232Interface::Open() {
     // Nobody else may use the port while it is open here (discovery probes included).
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
       ::close(fd);
-      throw ENotInstalledError(_("The requested COM port does not exist."));
+      throw ENotInstalledError(
+          WithPath(_("The serial port %s is in use by another program."), path));
     }
     {
       std::lock_guard guard(lock_);
       handle_ = fd;
+      openPath_ = path;
     }
     Configure();
   }
-  if (::tcflush(handle_, TCIOFLUSH) != 0 && errno != 0) {
+  // Stale input only: flushing output would drop the last lines an earlier user of the port
+  // wrote and that have not gone out yet, such as the "SYST:LOC" that ends a probe.
+  if (::tcflush(handle_, TCIFLUSH) != 0 && errno != 0) {
     const int code = errno;
     Close();
     throw ENotInstalledError(WithErrorCode(_("Error while purging COM port. Error code is"), code));
@@ -125,9 +141,11 @@ void TRS232Interface::Configure() {
   termios tio{};
   if (::tcgetattr(handle_, &tio) != 0 && errno != 0) {
     const int code = errno;
+    const std::string path = openPath_;
     Close();
-    throw EConnectionError(
-        WithErrorCode(_("Could not load COM port settings. Error code is"), code));
+    std::string text = WithErrorCode(_("Could not load COM port settings. Error code is"), code);
+    if (code == ENOTTY) text = WithPath(_("%s is not a serial port:"), path) + " " + text;
+    throw EConnectionError(text);
   }
   ::cfmakeraw(&tio);
   tio.c_cflag |= CLOCAL | CREAD;
@@ -166,6 +184,11 @@ void TRS232Interface::Configure() {
   else if (::cfsetispeed(&tio, speed) != 0 || ::cfsetospeed(&tio, speed) != 0 ||
            ::tcsetattr(handle_, TCSANOW, &tio) != 0)
     code = errno;
+  if (code == EINVAL) {
+    Close();
+    throw EBaudRateError(std::string(_("The serial port does not take the baud rate")) + " " +
+                         std::to_string(Settings.BaudRate));
+  }
   if (code != 0) {
     Close();
     throw EConnectionError(
@@ -193,8 +216,8 @@ void TRS232Interface::DoSend(const std::string& command) {
   std::lock_guard guard(lock_);
   if (handle_ < 0) throw EConnectionError(_("No device connected"));
   if (::tcflush(handle_, TCIFLUSH) != 0 && errno != 0)
-    throw ETransceiveError(
-        WithErrorCode(_("The input buffer could not be cleared. Error code is"), errno));
+    throw ETransceiveError(StoppedAnswering(
+        WithErrorCode(_("The input buffer could not be cleared. Error code is"), errno)));
   const std::string data = command + '\n';
   std::size_t written = 0;
   const auto deadline = Clock::now() + std::chrono::milliseconds(kWriteTimeoutMs);
@@ -205,14 +228,16 @@ void TRS232Interface::DoSend(const std::string& command) {
       continue;
     }
     if (n < 0 && errno != EAGAIN && errno != EINTR)
-      throw ETransceiveError(WithErrorCode(_("Data could not be sent. Error code is"), errno));
+      throw ETransceiveError(
+          StoppedAnswering(WithErrorCode(_("Data could not be sent. Error code is"), errno)));
     const auto left =
         std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
     if (left <= 0) break;
     pollfd pfd{handle_, POLLOUT, 0};
     ::poll(&pfd, 1, static_cast<int>(left));
   }
-  if (written < data.size()) throw ETransceiveError(_("Could not send complete data"));
+  if (written < data.size())
+    throw ETransceiveError(StoppedAnswering(_("Could not send complete data")));
 }
 
 std::string TRS232Interface::DoReceive(uint32_t timeoutMs) {
@@ -229,7 +254,7 @@ std::string TRS232Interface::DoReceive(uint32_t timeoutMs) {
     if (ready > 0) {
       // A hung-up line reports HUP (and EIO on read) at once: no spinning on it.
       if (!(pfd.revents & POLLIN))
-        throw EConnectionError(_("The connection to the device was lost"));
+        throw EConnectionError(StoppedAnswering(_("The connection to the device was lost")));
       const ssize_t n = ::read(handle_, chunk, sizeof chunk);
       if (n > 0) {
         buffer.append(chunk, static_cast<std::size_t>(n));
@@ -239,10 +264,10 @@ std::string TRS232Interface::DoReceive(uint32_t timeoutMs) {
           buffer.erase(0, lf != std::string::npos ? lf + 1 : buffer.size() - kMaxReplyBytes);
         }
       } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
-        throw EConnectionError(_("The connection to the device was lost"));
+        throw EConnectionError(StoppedAnswering(_("The connection to the device was lost")));
       }
     } else if (ready < 0 && errno != EINTR) {
-      throw EConnectionError(_("The connection to the device was lost"));
+      throw EConnectionError(StoppedAnswering(_("The connection to the device was lost")));
     }
     // Also when bytes keep coming without a line end.
     if (Clock::now() >= deadline) throw ETimeoutError(_("The connection timed out"));
@@ -267,31 +292,28 @@ void TRS232Interface::GetDevices(TDeviceList& devices) {
   devices.clear();
   const auto ports = ListSerialPorts();
   const int32_t count = std::min<int32_t>(static_cast<int32_t>(ports.size()), kMaxPorts);
+  std::string baudRateError;
   for (int32_t n = 1; n <= count; ++n) {
     PortNumber = n;
     DevicePath = ports[n - 1];
     std::string reply;
     try {
-      Open();
-      Send(";*IDN?");
-      reply = Receive(kProbeTimeoutMs);
-      Send("SYST:LOC");
-      Close();
+      reply = ReadIdentification(*this, kProbeTimeoutMs);
+    } catch (const EBaudRateError& e) {
+      baudRateError = e.what();
+      continue;
     } catch (...) {
-      try {
-        Close();
-      } catch (...) {
-      }
       continue;
     }
     if (!IsMakerReply(reply)) continue;
-    const TIdentification id = ParseIdentification(reply);
     auto transport = std::make_shared<TRS232Interface>(n, ports[n - 1]);
     transport->Name = Name;
-    devices.push_back(CreateDeviceForModel(id.Model, transport, id.SerialNumber));
+    devices.push_back(MakeIdentifiedDevice(reply, transport));
   }
   PortNumber = kMaxPorts;
   DevicePath.clear();
+  // Otherwise a baud rate no port takes would look like a computer without instruments.
+  if (devices.empty() && !baudRateError.empty()) throw EBaudRateError(baudRateError);
 }
 
 }  // namespace ondrevo

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "devices/DeviceErrors.h"
 #include "devices/DeviceInterfaces.h"
 #include "devices/Interface.h"
 
@@ -26,6 +27,12 @@ inline constexpr int32_t kHandshakeNone = 4112;
 inline constexpr int32_t kHandshakeXonXoff = 4880;
 inline constexpr int32_t kHandshakeRtsCts = 8212;
 inline constexpr int32_t kHandshakeDtrDsr = 4136;
+
+// The port does not take the baud rate of the settings.
+class EBaudRateError : public EConnectionError {
+ public:
+  using EConnectionError::EConnectionError;
+};
 
 // The defaults every newly constructed transport copies; the program sets them from its
 // preferences. Thread-safe.
@@ -69,9 +76,12 @@ class TRS232Interface : public TInterface, public IDeviceScanner {
  private:
   std::string ResolvePath() const;
   void Configure();
+  // "The instrument on <port> stopped answering: " before the system's text.
+  std::string StoppedAnswering(const std::string& systemText) const;
 
   int handle_ = -1;
-  std::mutex lock_;  // one Send or one Receive at a time
+  std::string openPath_;  // the device path the open port came from
+  std::mutex lock_;       // one Send or one Receive at a time
 };
 
 }  // namespace ondrevo

@@ -46,6 +46,28 @@ check "nothing written" test ! -e "$TMP/nofw.ovx"
 printf 'x-axis,1\nsecond,Volt\n\n' >"$TMP/empty.csv"
 "$CLI" import-csv "$TMP/empty.csv" 2>/dev/null >/dev/null
 check "trace without data exits 1" test $? -eq 1
+printf 'Firmware\n0,1\n1,1.7976931348623157e308\n' >"$TMP/huge.csv"
+"$CLI" import-csv "$TMP/huge.csv" -o "$TMP/huge.ovx" 2>"$TMP/err"
+check "a value that would not read back exits 1" test $? -eq 1
+check "and says so" grep -q 'cannot be stored in a document: 1.7976931348623157e+308' "$TMP/err"
+check "no document that cannot be opened again" test ! -e "$TMP/huge.ovx"
+if [ -w /dev/full ]; then
+  "$CLI" import-csv "$TMP/one.csv" >/dev/full 2>"$TMP/err"
+  check "import to a full device exits 1" test $? -eq 1
+  check "and says so" grep -q 'cannot write the document to standard output' "$TMP/err"
+fi
+# Bounded in memory: one endless line, an endless input, endless samples; each stops with an error.
+printf 'Firmware\n' >"$TMP/sparse.csv"
+truncate -s 1G "$TMP/sparse.csv"
+(ulimit -v 400000; "$CLI" import-csv "$TMP/sparse.csv" -o "$TMP/sparse.ovx" 2>"$TMP/err")
+check "1 GiB line under a memory limit exits 1" test $? -eq 1
+check "the line is named" grep -q 'sparse.csv: Line 2 of the trace is longer than 1 MiB.' "$TMP/err"
+long=$(printf '%01000d' 0)
+(ulimit -v 400000; yes "$long" | "$CLI" import-csv /dev/stdin >/dev/null 2>"$TMP/err")
+check "endless input stops" grep -q 'The trace is larger than 256 MiB.' "$TMP/err"
+(ulimit -v 400000; { echo Firmware; yes 0,1; } | "$CLI" import-csv /dev/stdin >/dev/null 2>"$TMP/err")
+check "endless samples stop" grep -q 'The trace has too many samples; the most a trace may hold is 5000000.' "$TMP/err"
+rm -f "$TMP/sparse.csv"
 "$CLI" import-csv "$TMP/missing.csv" 2>/dev/null
 check "missing file exits 1" test $? -eq 1
 "$CLI" import-csv "$TMP/one.csv" --budget 0 >/dev/null 2>&1

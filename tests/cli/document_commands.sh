@@ -44,6 +44,26 @@ check "failed normalize writes nothing" test ! -e "$TMP/keep.ovx"
 cp "$DOC" "$TMP/keep.ovx"
 "$CLI" normalize "$TMP/bad.ovx" -o "$TMP/keep.ovx" 2>/dev/null
 check "failed normalize keeps the old output file" cmp -s "$DOC" "$TMP/keep.ovx"
+printf '<html><body/></html>' >"$TMP/page.ovx"
+err=$("$CLI" info "$TMP/page.ovx" 2>&1 >/dev/null)
+check "not a waveform document exits 1" test $? -eq 1
+check "not a waveform document: one line naming the file" test "$err" = "ondrevo-cli: $TMP/page.ovx:1:1: The file is not a waveform document."
+printf '<ondrevo><arbdata/></ondrevo>' >"$TMP/nolist.ovx"
+"$CLI" info "$TMP/nolist.ovx" >/dev/null 2>"$TMP/err"
+check "no waveform list exits 1" test $? -eq 1
+check "no waveform list said" grep -q 'nolist.ovx: The file is not a waveform document: it has no waveform list.' "$TMP/err"
+printf '<ondrevo><arbdata><waveform_list/></arbdata></ondrevo>' >"$TMP/empty.ovx"
+out=$("$CLI" info "$TMP/empty.ovx")
+check "a document with both curves empty stays readable" grep -q '^voltage: empty' <<<"$out"
+# Output that cannot be written (a full device) is a failure, not silence.
+if [ -w /dev/full ]; then
+  for args in "info $DOC" "info $DOC --json" "normalize $DOC"; do
+    # shellcheck disable=SC2086
+    "$CLI" $args >/dev/full 2>"$TMP/err"
+    check "$args to a full device exits 1" test $? -eq 1
+    check "$args says so" grep -q 'cannot write .* to standard output: No space left on device' "$TMP/err"
+  done
+fi
 "$CLI" info "$TMP/missing.ovx" 2>/dev/null
 check "missing file exits 1" test $? -eq 1
 "$CLI" info >/dev/null 2>&1

@@ -8,7 +8,9 @@
 #include "devices/DeviceErrors.h"
 #include "devices/Interface.h"
 #include "devices/MainThread.h"
-#include "devices/supplies/Ksv7340Device.h"
+#include "devices/supplies/ksv5200/Ksv5200Device.h"
+#include "devices/supplies/ksv6140/Ksv6140Device.h"
+#include "devices/supplies/ksv7340/Ksv7340Device.h"
 
 namespace ondrevo {
 namespace {
@@ -55,8 +57,16 @@ TEST(Device, DriverChoiceAndCapabilities) {
   EXPECT_EQ(dynamic_cast<IDevice*>(player.get()), dynamic_cast<IDevice*>(output.get()));
 
   // "614" is tested before "52", and a model without "52" is a plain device.
-  EXPECT_FALSE(
-      std::dynamic_pointer_cast<TKsv7340Device>(CreateDeviceForModel("KSV 6142-52", nullptr, "")));
+  auto b = CreateDeviceForModel("KSV 6142-52", nullptr, "");
+  EXPECT_TRUE(std::dynamic_pointer_cast<TKsv6140Device>(b));
+  EXPECT_TRUE(std::dynamic_pointer_cast<IAnalogInput>(b));
+  EXPECT_FALSE(std::dynamic_pointer_cast<ITriggerablePlayer>(b));
+  auto a = CreateDeviceForModel("KSV 5206-40", nullptr, "9");
+  ASSERT_TRUE(std::dynamic_pointer_cast<TKsv5200Device>(a));
+  EXPECT_TRUE(std::dynamic_pointer_cast<ITriggerablePlayer>(a));
+  EXPECT_TRUE(std::dynamic_pointer_cast<IAnalogOutput>(a));
+  EXPECT_TRUE(std::dynamic_pointer_cast<IAnalogInput>(a));
+  EXPECT_EQ(a->GetName(), "KSV 5206-40, SN 9");
   auto plain = CreateDeviceForModel("KSV 3720-20", nullptr, "7");
   EXPECT_FALSE(std::dynamic_pointer_cast<IRemoteControllable>(plain));
   EXPECT_DOUBLE_EQ(plain->GetMaxVoltage(), 20);

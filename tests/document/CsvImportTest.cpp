@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <clocale>
+#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -74,6 +75,8 @@ TEST(CsvStaircaseTest, DecimationTakesAboutTheBudget) {
   EXPECT_EQ(CsvDecimationStep(1000, 1000), 1);  // 999/1000 + 0.5 rounds to 1
   EXPECT_EQ(CsvDecimationStep(1001, 1000), 2);  // exactly 1.5: the even neighbour
   EXPECT_EQ(CsvDecimationStep(3001, 1000), 4);  // exactly 3.5
+  EXPECT_EQ(CsvDecimationStep(2001, 1000), 2);  // exactly 2.5: down to the even neighbour
+  EXPECT_EQ(CsvDecimationStep(4001, 1000), 4);  // exactly 4.5
   // A budget beyond what a table holds: the staircase still fits it.
   const std::int64_t k = CsvDecimationStep(100000, 100000);
   EXPECT_LE(2 * ((100000 - 1) / k + 1) + 1, SegmentTable::kCapacity);
@@ -149,4 +152,44 @@ TEST(CsvRecordTest, TraceWithoutSamplesAndHugeRange) {
   EXPECT_THROW(MakeCsvStaircase(t, true, 1000), ECsvError);
   EXPECT_NO_THROW(MakeCsvStaircase(t, false, 1000));
   EXPECT_THROW(ReadCsvFile("/nonexistent/trace.csv"), ECsvError);
+}
+
+TEST(CsvRecordTest, NumbersThatWouldNotReadBackAreRefused) {
+  // Written as 1.797693135E308, which no longer reads as a number.
+  try {
+    MakeCsvStaircase(ReadCsvText("Firmware\n0,1\n1,1.7976931348623157e308\n"), false, 1000);
+    FAIL() << "imported";
+  } catch (const ECsvError& e) {
+    EXPECT_STREQ(e.what(), "The number cannot be stored in a document: 1.7976931348623157e+308");
+  }
+  EXPECT_THROW(
+      MakeCsvStaircase(ReadCsvText("Firmware\n0,1\n1.7976931348623157e308,1\n"), false, 1000),
+      ECsvError);
+  EXPECT_NO_THROW(MakeCsvStaircase(ReadCsvText("Firmware\n0,1\n1,1.797693134e308\n"), false, 1000));
+}
+
+TEST(CsvRecordTest, LinesAndTracesAreBounded) {
+  // A line just at the bound is read; one byte more is refused with its line number, from a
+  // stream and from text alike.
+  const std::string atBound = "Firmware\n0," + std::string(kMaxCsvLineBytes - 2, '1') + "\n";
+  std::istringstream ok(atBound);
+  EXPECT_EQ(ReadCsvStream(ok).SkippedRecords, 1);
+  const std::string over = "Firmware\n0," + std::string(kMaxCsvLineBytes - 1, '1') + "\n";
+  std::istringstream bad(over);
+  try {
+    ReadCsvStream(bad);
+    FAIL() << "read";
+  } catch (const ECsvError& e) {
+    EXPECT_STREQ(e.what(), "Line 2 of the trace is longer than 1 MiB.");
+  }
+  EXPECT_THROW(ReadCsvText(over), ECsvError);
+  EXPECT_NO_THROW(ReadCsvText(atBound));
+  // Lines split across the pieces the stream is read in are put together again.
+  std::string many = "Firmware\n";
+  for (int i = 0; i < 20000; ++i) many += std::to_string(i) + ",1.25\r\n";
+  std::istringstream in(many);
+  const CsvTrace t = ReadCsvStream(in);
+  ASSERT_EQ(t.Samples.size(), 20000u);
+  EXPECT_EQ(t.Samples.back().Time, 19999);
+  EXPECT_EQ(t.SkippedRecords, 0);
 }

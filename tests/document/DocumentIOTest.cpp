@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
+#include <csignal>
 
 #include <clocale>
 #include <cstdlib>
@@ -178,7 +180,7 @@ TEST(ReadDocument, OrderOfCurvesAndTypeSpelling) {
 
   SegmentTable v3, c3;
   Read(
-      "<waveform type=\"Voltage\"><segment duration=\"1\" start=\"1\" end=\"2\"/></waveform>"
+      "<waveform type=\"Voltage\"><segment duration=\"0\" start=\"1\" end=\"2\"/></waveform>"
       "<waveform><segment duration=\"1\" start=\"7\" end=\"8\"/></waveform>",
       v3, c3);
   EXPECT_EQ(v3.LastPointIndex(), 0);
@@ -194,20 +196,26 @@ TEST(ReadDocument, SharedPointsAppendedWaveformsAndRounding) {
       "<sine><phase value=\"12.5\"/></sine>"
       "<triangle><phase value=\"13.5\"/></triangle>"
       "<saw><phase value=\"-0.5\"/><dutycycle value=\"0.125\"/></saw>"
-      "</segment></waveform>"
-      "<waveform type=\"voltage\"><segment duration=\"2\" start=\"9\" end=\"9\"/></waveform>",
+      "</segment></waveform>",
       v, c);
-  ASSERT_EQ(v.LastPointIndex(), 3);
+  ASSERT_EQ(v.LastPointIndex(), 2);
   EXPECT_EQ(v[1].Value, 6);  // the next start overwrites the previous end
   EXPECT_EQ(v[1].Sup1.Phase, 12);
   EXPECT_EQ(v[1].Sup1.Kind, SuperpositionKind::Sine);
   EXPECT_EQ(v[1].Sup2.Kind, SuperpositionKind::Sawtooth);  // a third overwrites the second
   EXPECT_EQ(v[1].Sup2.Phase, 0);
   EXPECT_EQ(v[1].Sup2.DutyCycle, 12);  // 12.5 % to the even neighbour
-  // The appended waveform starts its times again at 0.
-  EXPECT_EQ(v[2].Time, 0);
-  EXPECT_EQ(v[3].Time, 2);
-  EXPECT_EQ(v[2].Value, 9);
+  // A second waveform of the same curve appends to it; starting its times again at 0 after the
+  // curve's end would make them go backwards, so only an empty curve may be continued.
+  SegmentTable a, b;
+  Read(
+      "<waveform type=\"voltage\"><segment duration=\"0\" start=\"1\" end=\"5\"/></waveform>"
+      "<waveform type=\"voltage\"><segment duration=\"2\" start=\"9\" end=\"9\"/></waveform>",
+      a, b);
+  ASSERT_EQ(a.LastPointIndex(), 2);
+  EXPECT_EQ(a[1].Time, 0);
+  EXPECT_EQ(a[2].Time, 2);
+  EXPECT_EQ(a[1].Value, 9);
 }
 
 TEST(ReadDocument, IgnoredElementsAndSuperpositionsBeforeTheFirstSegment) {
@@ -268,12 +276,105 @@ TEST(ReadDocument, RefusesBrokenAndHostileInput) {
        "phase"},
       {deep, "nesting"},
       {kHead + "<waveform><segment duration=\"1e308\" start=\"0\" end=\"1\"/>"
-                   "<segment duration=\"1e308\" start=\"0\" end=\"1\"/>", "time overflow"},
+               "<segment duration=\"1e308\" start=\"0\" end=\"1\"/>",
+       "time overflow"},
   };
   for (const auto& k : cases) {
     SegmentTable v, c;
     EXPECT_THROW(ReadDocumentText(k.text, "f.ovx", v, c), EDocumentError) << k.why;
   }
+}
+
+// Errors of Read() with the full document around the body: "test.ovx:line:column: detail".
+std::string ReadError(const std::string& text) {
+  SegmentTable v, c;
+  try {
+    ReadDocumentText(text, "test.ovx", v, c);
+  } catch (const EDocumentError& e) {
+    return e.what();
+  }
+  return "accepted";
+}
+
+TEST(ReadDocument, RefusesWhatIsNotAWaveformDocument) {
+  EXPECT_EQ(ReadError("<html><body/></html>"),
+            "test.ovx:1:1: The file is not a waveform document.");
+  EXPECT_EQ(ReadError("<ondrevo><arbdata/></ondrevo>"),
+            "test.ovx: The file is not a waveform document: it has no waveform list.");
+  EXPECT_EQ(ReadError("<?xml version=\"1.0\"?>\n<ondrevo/>"),
+            "test.ovx: The file is not a waveform document: it has no waveform list.");
+  // A document the writer wrote with both curves empty stays readable.
+  SegmentTable v, c;
+  EXPECT_EQ(ReadError(FormatDocument(v, c)), "accepted");
+}
+
+TEST(ReadDocument, RefusesTimesGoingBackwards) {
+  const std::string negative =
+      kHead +
+      "<waveform type=\"current\">\r\n<segment duration=\"-5\" start=\"0\" end=\"1\"/>\r\n" +
+      "</waveform>\r\n" + kTail;
+  EXPECT_EQ(ReadError(negative), "test.ovx:6:1: The curve's time goes backwards.");
+  const std::string zigzag = kHead + "<waveform type=\"voltage\">\r\n" +
+                             "<segment duration=\"1\" start=\"0\" end=\"1\"/>\r\n" +
+                             "<segment duration=\"-2\" start=\"1\" end=\"2\"/>\r\n" +
+                             "<segment duration=\"1\" start=\"2\" end=\"3\"/>\r\n" +
+                             "</waveform>\r\n" + kTail;
+  EXPECT_EQ(ReadError(zigzag), "test.ovx:7:1: The curve's time goes backwards.");
+  // The smallest step back counts too.
+  EXPECT_EQ(ReadError(kHead + "<waveform><segment duration=\"-1E-300\" start=\"0\" end=\"1\"/>"),
+            "test.ovx:5:11: The curve's time goes backwards.");
+  // Zero durations (steps) and a negative zero are no step back.
+  SegmentTable v, c;
+  Read(
+      "<waveform type=\"voltage\"><segment duration=\"0\" start=\"0\" end=\"1\"/>"
+      "<segment duration=\"-0\" start=\"1\" end=\"2\"/></waveform>",
+      v, c);
+  EXPECT_EQ(v.LastPointIndex(), 2);
+  // The writer never writes a table whose times decrease.
+  v[2].Time = -1;
+  EXPECT_THROW(FormatDocument(v, c), EDocumentError);
+}
+
+TEST(ReadDocument, WhatTheWriterWritesTheReaderReads) {
+  const double huge = 1.7976931348623157e308;
+  EXPECT_FALSE(IsStorableNumber(huge));
+  EXPECT_FALSE(IsStorableNumber(-huge));
+  EXPECT_TRUE(IsStorableNumber(1.797693134e308));    // rounds down in every format
+  EXPECT_FALSE(IsStorableNumber(1.7976931345e308));  // fixed (10, 4) rounds it up
+  EXPECT_TRUE(IsStorableNumber(5e-324));
+  EXPECT_TRUE(IsStorableNumber(-1e306));
+
+  // Writing refuses it with the text that would not read back; nothing is written.
+  SegmentTable v, c;
+  AddPoint(v, 0, 0, true);
+  AddPoint(v, 1, huge);
+  try {
+    FormatDocument(v, c);
+    FAIL() << "written";
+  } catch (const EDocumentError& e) {
+    EXPECT_STREQ(e.what(), "The number cannot be stored in a document: 1.797693135E308");
+  }
+  AddPoint(c, 0, 0, true);
+  AddPoint(c, huge, 1);  // general form: 1.79769313486232E308
+  v.SetLastPointIndex(0);
+  EXPECT_THROW(FormatDocument(v, c), EDocumentError);
+
+  // The reader refuses it where it enters, with line and column.
+  EXPECT_EQ(
+      ReadError(kHead + "<waveform type=\"current\">\r\n"
+                        "<segment duration=\"1\" start=\"0\" end=\"1.7976931348623157e308\"/>"),
+      "test.ovx:6:1: The number cannot be stored in a document: 1.7976931348623157e308");
+  EXPECT_NE(ReadError(kHead + "<waveform><segment duration=\"1\" start=\"0\" end=\"0\">"
+                              "<sine><frequency start=\"1\" end=\"1.79769313486e308\"/>"),
+            "accepted");
+  // Durations that add up to nearly the largest double stay finite once rounded and read again.
+  EXPECT_NE(ReadError(kHead +
+                      "<waveform type=\"voltage\">"
+                      "<segment duration=\"8.98846567431157e307\" start=\"0\" end=\"0\"/>"
+                      "<segment duration=\"8.98846567431157e307\" start=\"0\" end=\"0\"/>"
+                      "</waveform>" +
+                      kTail),
+            "accepted");
 }
 
 TEST(ReadDocument, RefusesMoreRowsThanACurveHolds) {
@@ -339,6 +440,141 @@ TEST_F(TempDir, WritingIsAtomicAndKeepsTheOldFileOnFailure) {
   WriteDocument(path, v, c);
   EXPECT_EQ(fs::status(path).permissions() & fs::perms::all,
             fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+}
+
+TEST_F(TempDir, SavingRefusesReadOnlyAndOddTargetsAndFollowsLinks) {
+  SegmentTable v, c;
+  AddPoint(v, 0, 1, true);
+  AddPoint(v, 1, 2);
+  auto content = [](const std::string& p) {
+    std::ifstream in(p, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  };
+
+  // A 0444 file is not replaced, even by root.
+  const std::string ro = Path("ro.ovx");
+  WriteFileAtomically(ro, "old");
+  fs::permissions(ro, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+  try {
+    WriteDocument(ro, v, c);
+    FAIL() << "replaced";
+  } catch (const EDocumentError& e) {
+    EXPECT_EQ(std::string(e.what()), ro + ": The file is read-only.");
+  }
+  EXPECT_EQ(content(ro), "old");
+
+  // A link is followed: its file gets the document, the link stays a link.
+  fs::create_directories(Path("real"));
+  const std::string real = Path("real/doc.ovx");
+  WriteFileAtomically(real, "old");
+  fs::create_symlink("real/doc.ovx", Path("link.ovx"));
+  fs::create_symlink(Path("link.ovx"), Path("link2.ovx"));
+  WriteDocument(Path("link2.ovx"), v, c);
+  EXPECT_TRUE(fs::is_symlink(Path("link.ovx")));
+  EXPECT_TRUE(fs::is_symlink(Path("link2.ovx")));
+  EXPECT_EQ(content(real), FormatDocument(v, c));
+  // A dangling link creates the file it names; a loop of links is an error.
+  fs::create_symlink("real/new.ovx", Path("dangling.ovx"));
+  WriteDocument(Path("dangling.ovx"), v, c);
+  EXPECT_EQ(content(Path("real/new.ovx")), FormatDocument(v, c));
+  fs::create_symlink("loop.ovx", Path("loop.ovx"));
+  EXPECT_THROW(WriteDocument(Path("loop.ovx"), v, c), EDocumentError);
+
+  // A FIFO is not a file to save into (and is never opened: that would block).
+  const std::string fifo = Path("fifo.ovx");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+  try {
+    WriteDocument(fifo, v, c);
+    FAIL() << "replaced";
+  } catch (const EDocumentError& e) {
+    EXPECT_EQ(std::string(e.what()),
+              fifo + ": The file cannot be saved there: it is not a regular file.");
+  }
+  EXPECT_TRUE(fs::is_fifo(fifo));
+
+  // Nothing was left behind in either folder.
+  for (const auto& folder : {dir_, dir_ / "real"})
+    for (auto& e : fs::directory_iterator(folder))
+      EXPECT_EQ(e.path().filename().string().find(".ondrevo-"), std::string::npos) << e.path();
+}
+
+TEST_F(TempDir, SavingRefusesAnotherUsersFile) {
+  // The folder is writable for everyone, the file only for its owner (root here).
+  fs::permissions(dir_, fs::perms::all);
+  const std::string theirs = Path("theirs.ovx");
+  WriteFileAtomically(theirs, "old");
+  fs::permissions(theirs, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
+                              fs::perms::others_read);
+  if (::getuid() != 0) GTEST_SKIP() << "needs root to act as another user";
+  const pid_t child = ::fork();
+  if (child == 0) {
+    if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(3);
+    try {
+      WriteFileAtomically(theirs, "new");
+    } catch (const EFileRefused&) {
+      ::_exit(0);
+    } catch (...) {
+      ::_exit(2);
+    }
+    ::_exit(1);
+  }
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  std::ifstream in(theirs);
+  std::string text;
+  in >> text;
+  EXPECT_EQ(text, "old");
+}
+
+TEST_F(TempDir, TemporaryFilesGoOnSignalsAndStaleOnesAreRemoved) {
+  const std::string target = Path("big.ovx");
+  WriteFileAtomically(target, "old");
+  auto temps = [&] {
+    int n = 0;
+    for (auto& e : fs::directory_iterator(dir_))
+      if (e.path().filename().string().find(".ondrevo-") != std::string::npos) ++n;
+    return n;
+  };
+  // A large write ended by the signal while its temporary file exists.
+  for (int sig : {SIGTERM, SIGINT}) {
+    bool interrupted = false;
+    for (int attempt = 0; attempt < 5 && !interrupted; ++attempt) {
+      const pid_t child = ::fork();
+      if (child == 0) {
+        const std::string data(64u << 20, 'x');
+        WriteFileAtomically(target, data);
+        ::_exit(0);
+      }
+      while (temps() == 0) {
+        int status = 0;
+        if (::waitpid(child, &status, WNOHANG) == child) break;
+        ::usleep(200);
+      }
+      ::kill(child, sig);
+      int status = 0;
+      ::waitpid(child, &status, 0);
+      interrupted = WIFSIGNALED(status) && WTERMSIG(status) == sig;
+      if (!interrupted) WriteFileAtomically(target, "old");
+    }
+    ASSERT_TRUE(interrupted) << "the write always finished first";
+    EXPECT_EQ(temps(), 0) << sig;
+    std::ifstream in(target);
+    std::string text;
+    in >> text;
+    EXPECT_EQ(text, "old");
+  }
+
+  // Left by a process that died (no pid 99999999 exists), or by a live one (ours).
+  const std::string stale = Path(".big.ovx.99999999.ondrevo-AbC123");
+  const std::string live = Path(".big.ovx." + std::to_string(::getpid()) + ".ondrevo-XyZ789");
+  const std::string other = Path(".other.ovx.99999999.ondrevo-AbC123");
+  for (const auto& p : {stale, live, other}) WriteFileAtomically(p, "tmp");
+  WriteFileAtomically(target, "new");
+  EXPECT_FALSE(fs::exists(stale));
+  EXPECT_TRUE(fs::exists(live));
+  EXPECT_TRUE(fs::exists(other));  // another file's business
 }
 
 TEST_F(TempDir, ReadOnlyDetection) {

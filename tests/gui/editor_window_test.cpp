@@ -7,7 +7,7 @@
 #include <QMenu>
 #include <QRadioButton>
 #include <QStatusBar>
-#include <QTableWidget>
+#include <QTableView>
 #include <QTemporaryDir>
 #include <QToolBar>
 #include <QToolButton>
@@ -52,11 +52,9 @@ class EditorWindowTest : public QObject {
   // Draws curves as if they had been edited.
   void SetCurves(const SegmentTable& u, const SegmentTable& i) {
     form_->SwitchQuantity(Quantity::Current);
-    form_->Doc().Working = i;
-    form_->RebuildActiveCurve();
+    form_->SetActiveCurve(i);
     form_->SwitchQuantity(Quantity::Voltage);
-    form_->Doc().Working = u;
-    form_->RebuildActiveCurve();
+    form_->SetActiveCurve(u);
   }
   QString WriteFile(const QString& name, const SegmentTable& u, const SegmentTable& i = {}) {
     const QString path = dir_.filePath(name);
@@ -85,7 +83,11 @@ class EditorWindowTest : public QObject {
     QCOMPARE(Combo("ComboBox2")->currentText(), QString("s/div"));
     QCOMPARE(Combo("SnapX")->currentText(), QString("10"));
     QVERIFY(!form_->findChild<QWidget*>("Panel_Right")->isVisible());
-    QVERIFY(form_->TableChecked());
+    // "&Table" follows the hidden panel: one click shows it.
+    QVERIFY(!form_->TableChecked());
+    form_->Act().Table->trigger();
+    QVERIFY(form_->findChild<QWidget*>("Panel_Right")->isVisible());
+    form_->Act().Table->trigger();
     QVERIFY(!form_->Act().Undo->isEnabled());
     QCOMPARE(Panel(1), QString());
     QCOMPARE(form_->ActiveLimits(), DeviceLimits{});
@@ -212,9 +214,9 @@ class EditorWindowTest : public QObject {
   void remoteControlNeedsASegment() {
     Make();
     QVERIFY(!form_->Act().RemoteControl->isEnabled());
-    form_->Doc().Working = Ramp({{0, 1}});
-    form_->Doc().Working.SetLastPointIndex(0);
-    form_->RebuildActiveCurve();
+    SegmentTable single = Ramp({{0, 1}});
+    single.SetLastPointIndex(0);
+    form_->SetActiveCurve(single);
     QVERIFY(!form_->Act().RemoteControl->isEnabled());
     SetCurves(Ramp({{0, 1}, {1, 2}}), {});
     QVERIFY(form_->Act().RemoteControl->isEnabled());
@@ -482,7 +484,7 @@ class EditorWindowTest : public QObject {
     QCOMPARE(form_->Doc().Working.LastPointIndex(), 2);
     QCOMPARE(form_->Plot()->AxisMax(PlotAxis::Left), 22.0);
     QVERIFY(form_->TableChecked());
-    QCOMPARE(form_->findChild<QTableWidget*>("StringGrid1")->rowCount(), 3);
+    QCOMPARE(form_->findChild<QTableView*>("StringGrid1")->model()->rowCount(), 3);
     QCOMPARE(form_->Plot()->Series("Mark")->Axis(), PlotAxis::Right);
     QCOMPARE(form_->Plot()->Series("Mark")->Color(), QColor(Qt::blue));
     QTest::mouseClick(Button(form_->Act().Voltage), Qt::LeftButton);
@@ -492,10 +494,11 @@ class EditorWindowTest : public QObject {
 
   void rebuildStopsAtATimeGoingBack() {
     Make();
-    form_->Doc().Working = Ramp({{0, 1}, {2, 2}, {1, 3}, {4, 4}});
-    form_->RebuildActiveCurve();
+    form_->SetActiveCurve(Ramp({{0, 1}, {2, 2}, {1, 3}, {4, 4}}));
     QCOMPARE(form_->Plot()->Series("U_Line")->Count(), 2);
     QCOMPARE(form_->Doc().Voltage.LastPointIndex(), 1);
+    // The cut is a rule of the edit, told to the user, not a side effect of drawing.
+    QCOMPARE(dialogs_->messages.size(), 1);
   }
 
   void fiftyOnePreviewSlotsDropTheLast() {
@@ -504,11 +507,11 @@ class EditorWindowTest : public QObject {
     for (int i = 0; i <= 51; ++i) t[i] = P(double(i), 1);
     t.SetLastPointIndex(51);
     for (int i = 0; i < 51; ++i) t[i].Sup1.Kind = SuperpositionKind::Sine;
-    form_->Doc().Working = t;
-    form_->RebuildActiveCurve();
+    form_->SetActiveCurve(t);
     QCOMPARE(form_->Doc().Voltage[49].Sup1.Kind, SuperpositionKind::Sine);
-    QCOMPARE(form_->Doc().Voltage[49].PreviewSlot, 49);
+    QVERIFY(form_->Plot()->Series("UE_Line50")->Count() > 2);  // slot 49 draws segment 49
     QCOMPARE(form_->Doc().Voltage[50].Sup1.Kind, SuperpositionKind::None);
+    QCOMPARE(dialogs_->messages.size(), 1);
   }
 
   void previewImageHasTheCacheSize() {

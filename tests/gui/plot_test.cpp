@@ -107,6 +107,22 @@ class PlotTest : public QObject {
     s->SetAxis(PlotAxis::Right);
     QCOMPARE(s->Axis(), PlotAxis::Right);
   }
+
+  void denseMarkersAreLeftOut() {
+    auto p = Make();
+    TPlotSeries* s = p->AddSeries("U_Line", PlotAxis::Left);
+    s->SetMarker(PlotMarker::Rectangle);
+    std::vector<QPointF> points;
+    for (int i = 0; i <= 2000; ++i) points.emplace_back(i * 0.005, 1);
+    s->SetPoints(points);
+    p->Replot();
+    QVERIFY(!s->MarkersDrawn());  // 2000 points on about 560 pixels
+    p->SetAxisRange(PlotAxis::Bottom, 0, 0.25);
+    p->Replot();
+    QVERIFY(s->MarkersDrawn());  // zoomed in: 50 points
+    s->SetMarkersVisible(false);
+    QVERIFY(!s->MarkersDrawn());
+  }
 };
 
 QTEST_MAIN(PlotTest)

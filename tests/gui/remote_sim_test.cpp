@@ -82,7 +82,13 @@ class RemoteSimTest : public QObject {
 
   void discoveryFindsBothDemoSupplies() {
     QCOMPARE(form_->OutputLines(), QStringList{"Searching devices... Done."});
-    QCOMPARE(Tree()->topLevelItem(0)->text(0), QString("COM"));
+    // Every bus of the demo, GPIB and USB before the serial ports.
+    QCOMPARE(Tree()->topLevelItemCount(), 3);
+    QCOMPARE(Tree()->topLevelItem(0)->text(0), QString("GPIB0"));
+    QCOMPARE(Tree()->topLevelItem(1)->text(0), QString("USB"));
+    QCOMPARE(Tree()->topLevelItem(2)->text(0), QString("COM"));
+    QCOMPARE(Tree()->topLevelItem(0)->child(0)->text(0), QString("KSV 5206-40, SN 520640001"));
+    QCOMPARE(Tree()->topLevelItem(1)->child(0)->text(0), QString("KSV 6141-80"));
     QVERIFY(!Tree()
                  ->findItems("KSV 7342-80, SN 734280001", Qt::MatchExactly | Qt::MatchRecursive)
                  .isEmpty());

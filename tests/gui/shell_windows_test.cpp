@@ -10,11 +10,13 @@
 #include <filesystem>
 #include <fstream>
 
+#include <QScreen>
 #include "app/AboutForm.h"
 #include "app/Cache.h"
 #include "app/Config.h"
 #include "app/CrashHandler.h"
 #include "app/PreferencesForm.h"
+
 #include "app/WelcomeForm.h"
 
 using namespace ondrevo;
@@ -55,6 +57,9 @@ class ShellWindowsTest : public QObject {
     welcome.show();
     QCOMPARE(welcome.windowTitle(), QString("Welcome to Ondrevo"));
     QCOMPARE(welcome.size(), QSize(521, 201));
+    // Centred on its screen.
+    const QPoint centre = welcome.screen()->availableGeometry().center();
+    QVERIFY((welcome.frameGeometry().center() - centre).manhattanLength() <= 2);
     for (int i = 1; i <= 4; ++i) {
       auto* b = welcome.findChild<QToolButton*>(QString("Recent%1").arg(i));
       QVERIFY(b && b->isVisible());

@@ -75,6 +75,11 @@ TEST(ModifierTree, SquareDutyCyclesAndEdges) {
   // At t = 0 the wave is on its rising edge: high.
   EXPECT_EQ(quarter.GetValue(0.0), 2.0);
   EXPECT_EQ(threeQuarters.GetValue(0.0), 2.0);
+  // Exactly on the duty edge the high share has ended: low.
+  EXPECT_EQ(quarter.GetValue(0.25), -2.0);
+  EXPECT_EQ(quarter.GetValue(1.25), -2.0);
+  EXPECT_EQ(threeQuarters.GetValue(0.75), -2.0);
+  EXPECT_EQ(quarter.GetValue(0.2499), 2.0);
 
   TSquareModifier plain(nullptr, nullptr, nullptr, nullptr);
   EXPECT_EQ(plain.GetValue(0.25), 1.0);

@@ -98,6 +98,30 @@ TEST(CountSampler, ShortWaveformAndClamping) {
   EXPECT_EQ(p.values[0], TDoubleVector{20.00000005});
 }
 
+TEST(CountSampler, DwellBoundariesAreExact) {
+  TWaveform none;
+  SetLimits(none, 0, 1, 0.001);
+  // Levels held exactly the minimum dwell are kept as they are.
+  auto exact = BuildWaveform(
+      Table({{0, 1}, {0.01, 1}, {0.01, 2}, {0.02, 2}, {0.02, 3}, {0.03, 3}, {0.03, 4}, {0.5, 4}}));
+  SetLimits(*exact, 0, 20, 0.01);
+  PointList p = Sample(*exact, none, kFamilyC);
+  EXPECT_EQ(p.values[0], (TDoubleVector{1, 2, 3, 4}));
+  ASSERT_EQ(p.durations.size(), 4u);
+  EXPECT_DOUBLE_EQ(p.durations[0], 0.01);
+  EXPECT_DOUBLE_EQ(p.durations[1], 0.01);
+  EXPECT_DOUBLE_EQ(p.durations[2], 0.01);
+  EXPECT_DOUBLE_EQ(p.durations[3], 0.47);
+
+  // Two points, the last shorter than the minimum dwell: it joins the first.
+  auto shortEnd = BuildWaveform(Table({{0, 1}, {0.05, 1}, {0.05, 2}, {0.055, 2}}));
+  SetLimits(*shortEnd, 0, 20, 0.01);
+  p = Sample(*shortEnd, none, kFamilyC);
+  ASSERT_EQ(p.durations.size(), 1u);
+  EXPECT_DOUBLE_EQ(p.durations[0], 0.055);
+  EXPECT_EQ(p.values[0], TDoubleVector{1});
+}
+
 TEST(CountSampler, RampBecomesStaircase) {
   auto v = BuildWaveform(Table({{0, 0}, {1, 10}}));
   TWaveform c;

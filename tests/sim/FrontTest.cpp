@@ -239,6 +239,30 @@ TEST(TcpFront, ServesOnLoopbackAndDropsTheClientOnHangUp) {
   close(probe);
 }
 
+TEST(TcpFront, AnIdleClientDoesNotBlockOthersTheyAreTurnedAwayAtOnce) {
+  TTcpFront front(Supply(), 0);
+  auto first = Client::Connect(front.Port());
+  EXPECT_EQ(first.Query(";*IDN?"), Identification);
+  // The first client idles; two more are told at once and closed, not left waiting.
+  for (int k = 0; k < 2; ++k) {
+    auto other = Client::Connect(front.Port());
+    const auto start = Clock::now();
+    EXPECT_EQ(other.ReadLine(2000ms), TTcpFront::kBusyLine);
+    EXPECT_EQ(other.ReadLine(2000ms), std::nullopt);
+    EXPECT_TRUE(other.hungUp);
+    EXPECT_LT(Clock::now() - start, 1500ms);
+  }
+  EXPECT_EQ(first.Query("*OPC?"), "1");
+  { Client gone = std::move(first); }
+  // Once the first has gone, the next one is served.
+  std::optional<std::string> reply;
+  for (int attempt = 0; attempt < 20 && reply != "1"; ++attempt) {
+    auto next = Client::Connect(front.Port());
+    reply = next.Query("*OPC?");
+  }
+  EXPECT_EQ(reply, "1");
+}
+
 TEST(Demo, StartsTwoSuppliesAndPutsThemFirstInThePortList) {
   setenv("ONDREVO_SERIAL_PORTS", "/dev/ttyX9", 1);
   {

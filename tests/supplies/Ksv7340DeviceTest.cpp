@@ -2,14 +2,17 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include <chrono>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
+#include <tuple>
 
 #include "devices/MainThread.h"
-#include "devices/supplies/Ksv7340Device.h"
-#include "devices/supplies/Ksv7340Protocol.h"
+#include "devices/supplies/ksv7340/Ksv7340Device.h"
+#include "devices/supplies/ksv7340/Ksv7340Protocol.h"
 #include "document/SegmentTable.h"
 #include "model/Builder.h"
 #include "supplies/ScriptedTransport.h"
@@ -186,6 +189,9 @@ TEST_F(Ksv7340Test, ThousandPointsAreCutIntoAlignedChunksBelowTheLineLimit) {
   EXPECT_EQ(device->GetLastIndex(), 999);
   EXPECT_NE(std::find(sent.begin(), sent.end(), "LIST:BLOC 0,0,999,1"), sent.end());
   EXPECT_TRUE(std::is_sorted(events.uploadProgress.begin(), events.uploadProgress.end()));
+  // Raised only when the whole percent changes.
+  EXPECT_EQ(std::adjacent_find(events.uploadProgress.begin(), events.uploadProgress.end()),
+            events.uploadProgress.end());
 }
 
 // Holds the sampler inside its first look at the waveform until released.
@@ -278,6 +284,29 @@ TEST_F(Ksv7340Test, BurstCountLines) {
   EXPECT_EQ(device->GetBurstCount(), 1);
   EXPECT_THAT(transport->Sent(), ElementsAre("LIST:SEQ:STAT?", "LIST:BLOC? 0", "LIST:SEQ:STAT?",
                                              "LIST:BLOC? 0", "LIST:SEQ:STAT?"));
+}
+
+// Every remaining command sequence, line for line: a misspelt command shows here, not only on
+// an instrument.
+TEST_F(Ksv7340Test, PauseStopOutputAndDisconnectTranscripts) {
+  Make();
+  ConnectQuietly();
+  device->Pause();
+  EXPECT_THAT(transport->Lines(), ElementsAre("ABOR"));
+  transport->ClearLines();
+  device->Stop();
+  EXPECT_THAT(transport->Lines(), ElementsAre("ABOR", "LIST:SEQ:CLE"));
+  transport->ClearLines();
+  device->SetOutputEnabled(false, 0);
+  device->SetOutputEnabled(true, 0);
+  EXPECT_THAT(transport->Lines(), ElementsAre("OUTP OFF", "OUTP ON"));
+  transport->ClearLines();
+  device->SetValues(12.5, 1.25);
+  EXPECT_THAT(transport->Lines(), ElementsAre("VOLT 12.500", "CURR 1.250"));
+  transport->ClearLines();
+  device->Disconnect();
+  EXPECT_THAT(transport->Lines(), ElementsAre("LIST:SEQ:STAT OFF", "SYST:LOC", "[close]"));
+  EXPECT_THAT(events.log, ElementsAre("disconnect"));
 }
 
 TEST_F(Ksv7340Test, SetValuesChecksTheLimitsBeforeSendingAnything) {
@@ -391,6 +420,22 @@ TEST(Ksv7340Protocol, AChunkHoldsAtLeastOnePointAndStaysBelowTheLimit) {
   EXPECT_LT(full.Dwell.size() + 6, 509u);
   // One more value would have reached the limit.
   EXPECT_GE(full.Dwell.size() + 6 + 6, 509u);
+
+  // At the limit exactly: "LIST:DWEL 0,1.500" and three more values with ";*OPC?" are 41
+  // characters, which a limit of 42 takes and a limit of 41 does not.
+  const auto at42 = ksv7340::BuildListChunk(many, many, many, 0, 42);
+  EXPECT_EQ(at42.Last, 3);
+  EXPECT_EQ(at42.Dwell.size() + 6, 41u);
+  EXPECT_EQ(ksv7340::BuildListChunk(many, many, many, 0, 41).Last, 2);
+  // The longest of the three lines decides, whichever it is.
+  const std::vector<double> wide(100, 10.5);
+  using Lines = std::tuple<const std::vector<double>*, const std::vector<double>*,
+                           const std::vector<double>*>;
+  for (const auto& [d, v, c] :
+       {Lines{&wide, &many, &many}, Lines{&many, &wide, &many}, Lines{&many, &many, &wide}}) {
+    EXPECT_EQ(ksv7340::BuildListChunk(*d, *v, *c, 0, 45).Last, 2);
+    EXPECT_EQ(ksv7340::BuildListChunk(*d, *v, *c, 0, 46).Last, 3);
+  }
 }
 
 TEST(Ksv7340Protocol, RepliesAreParsedStrictly) {

@@ -19,7 +19,9 @@ class TScriptedTransport : public TInterface {
   // Reply to the last line sent; return "\x01" for "no reply" (time-out).
   using Responder = std::function<std::string(const std::string& lastSent)>;
 
-  bool IsBusy() override { return false; }
+  // The status byte as a bus would read it; a serial line always says "not busy".
+  bool IsBusy() override { return Busy ? Busy() : false; }
+  std::function<bool()> Busy;
   void Open() override {
     Record("[open]");
     open_ = true;

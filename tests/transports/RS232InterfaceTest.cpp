@@ -10,8 +10,9 @@
 #include <thread>
 
 #include "devices/DeviceErrors.h"
-#include "devices/supplies/Ksv7340Device.h"
-#include "transports/Identification.h"
+#include "devices/Identification.h"
+#include "devices/supplies/Drivers.h"
+#include "devices/supplies/ksv7340/Ksv7340Device.h"
 #include "transports/RS232Interface.h"
 
 namespace ondrevo {
@@ -115,7 +116,7 @@ TEST(RS232, SettingsAreCopiedAtConstruction) {
   EXPECT_EQ(before.Settings, custom);
   EXPECT_EQ(after.Settings, saved);
 
-  // A rate the line cannot run at is refused with the system's code, and the port is closed.
+  // A rate the line cannot run at is refused naming the rate, and the port is closed.
   TRS232Settings odd;
   odd.BaudRate = 14400;
   SetRS232Defaults(odd);
@@ -126,7 +127,7 @@ TEST(RS232, SettingsAreCopiedAtConstruction) {
     port.Open();
     FAIL();
   } catch (const EConnectionError& e) {
-    EXPECT_STREQ(e.what(), "Could not setup COM port for communication. Error code is 0x16");
+    EXPECT_STREQ(e.what(), "The serial port does not take the baud rate 14400");
   }
   EXPECT_FALSE(port.IsOpen());
 }
@@ -151,12 +152,22 @@ TEST(RS232, LinesGoOutWithOneLineFeedAndRepliesAreAssembled) {
   pty.Write("old\r\nnew\r\n");
   std::this_thread::sleep_for(20ms);
   EXPECT_EQ(port.Receive(500), "new");
+  pty.Write("first\nsecond\nthird\n");
+  std::this_thread::sleep_for(20ms);
+  EXPECT_EQ(port.Receive(500), "third");
 
   // Stale input is discarded before the next command.
   pty.Write("stale\n");
   std::this_thread::sleep_for(20ms);
   port.Send("Q?");
   EXPECT_EQ(pty.Read(), "Q?\n");
+  // Nothing of it is left to read: a stale line would be taken for the answer.
+  EXPECT_THROW(port.Receive(100), ETimeoutError);
+  // And an answer in a read of its own is not joined to it either.
+  pty.Write("stale2");
+  std::this_thread::sleep_for(20ms);
+  port.Send("R?");
+  EXPECT_EQ(pty.Read(), "R?\n");
   pty.Write("fresh\n");
   EXPECT_EQ(port.Receive(500), "fresh");
 }
@@ -210,6 +221,56 @@ TEST(RS232, AnOpenPortIsNotSharedWithAProbe) {
   EXPECT_NO_THROW(probe.Open());
 }
 
+TEST(RS232, TroubleSaysWhichPortAndKeepsTheSystemsText) {
+  Pty pty;
+  TRS232Interface owner(1, pty.SlavePath());
+  owner.Open();
+  TRS232Interface second(1, pty.SlavePath());
+  try {
+    second.Open();
+    FAIL();
+  } catch (const ENotInstalledError& e) {
+    EXPECT_EQ(std::string(e.what()),
+              "The serial port " + pty.SlavePath() + " is in use by another program.");
+  }
+
+  // The instrument goes away: the next send names the port before the system's text.
+  pty.HangUp();
+  try {
+    owner.Send("*IDN?");
+    FAIL();
+  } catch (const EInterfaceError& e) {
+    EXPECT_EQ(std::string(e.what()), "The instrument on " + pty.SlavePath() +
+                                         " stopped answering: The input buffer could not be "
+                                         "cleared. Error code is 0x05");
+  }
+  try {
+    owner.Receive(100);
+    FAIL();
+  } catch (const EConnectionError& e) {
+    EXPECT_EQ(std::string(e.what()), "The instrument on " + pty.SlavePath() +
+                                         " stopped answering: The connection to the device was "
+                                         "lost");
+  }
+
+  // A plain file opens, but has no line settings.
+  char plain[] = "/tmp/ondrevo-plain-XXXXXX";
+  const int fd = ::mkstemp(plain);
+  ASSERT_GE(fd, 0);
+  ::close(fd);
+  TRS232Interface file(1, plain);
+  try {
+    file.Open();
+    FAIL();
+  } catch (const EConnectionError& e) {
+    EXPECT_EQ(std::string(e.what()), std::string(plain) +
+                                         " is not a serial port: Could not load COM port "
+                                         "settings. Error code is 0x19");
+  }
+  EXPECT_FALSE(file.IsOpen());
+  ::unlink(plain);
+}
+
 TEST(RS232, ScannerHasOneComInterface) {
   TRS232Interface scanner(1);
   TInterfaceList list;
@@ -220,6 +281,7 @@ TEST(RS232, ScannerHasOneComInterface) {
 }
 
 TEST(RS232, DiscoveryIdentifiesAnsweringPortsAndSkipsSilentOnes) {
+  InstallSupplyDrivers();
   Pty silent, instrument;
   const char* old = std::getenv("ONDREVO_SERIAL_PORTS");
   const std::string saved = old ? old : "";

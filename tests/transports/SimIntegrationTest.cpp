@@ -11,7 +11,8 @@
 
 #include "devices/DeviceErrors.h"
 #include "devices/MainThread.h"
-#include "devices/supplies/Ksv7340Device.h"
+#include "devices/supplies/Drivers.h"
+#include "devices/supplies/ksv7340/Ksv7340Device.h"
 #include "document/SegmentTable.h"
 #include "model/Builder.h"
 #include "sim/Demo.h"
@@ -212,6 +213,7 @@ TEST_F(SimFixture, NumbersKeepTheirPointUnderAGermanLocale) {
 }
 
 TEST(Demo, DiscoveryFindsTheDemoInstruments) {
+  InstallSupplyDrivers();
   sim::TDemoInstruments demo(50.0);
   TRS232Interface scanner(1);
   scanner.Name = "COM";

@@ -1,7 +1,11 @@
 // The driver choice lives with the drivers, which build on the device framework.
 #include "devices/Device.h"
 #include "devices/ModelTables.h"
-#include "devices/supplies/Ksv7340Device.h"
+#include "devices/Probe.h"
+#include "devices/supplies/Drivers.h"
+#include "devices/supplies/ksv5200/Ksv5200Device.h"
+#include "devices/supplies/ksv6140/Ksv6140Device.h"
+#include "devices/supplies/ksv7340/Ksv7340Device.h"
 
 namespace ondrevo {
 
@@ -11,13 +15,18 @@ std::shared_ptr<TDevice> CreateDeviceForModel(const std::string& model,
   switch (FamilyForModel(model)) {
     case DeviceFamily::C:
       return std::make_shared<TKsv7340Device>(model, std::move(transport), serialNumber);
-    case DeviceFamily::A:
     case DeviceFamily::B:
-      // No driver for these families yet: the instrument is listed, marked unsupported.
+      return std::make_shared<TKsv6140Device>(model, std::move(transport), serialNumber);
+    case DeviceFamily::A:
+      return std::make_shared<TKsv5200Device>(model, std::move(transport), serialNumber);
     case DeviceFamily::None:
       break;
   }
   return std::make_shared<TDevice>(model, serialNumber);
+}
+
+void InstallSupplyDrivers() {
+  SetDriverFactory(&CreateDeviceForModel);
 }
 
 }  // namespace ondrevo

@@ -19,6 +19,23 @@ struct ListChunk {
 
 inline constexpr const char* kOpcQuery = ";*OPC?";
 
+// Command sequences. Connect sends kConnectHead, reads the two maxima, selects the channel of a
+// two-channel model, then sends kConnectTail and reads the error query.
+inline constexpr const char* kConnectHead[] = {";*CLS", "SYST:LANG CIIL", "LIST:SEQ:STAT OFF"};
+inline constexpr const char* kQueryMaxVoltage = "SOUR:VOLT? MAX";
+inline constexpr const char* kQueryMaxCurrent = "SOUR:CURR? MAX";
+inline constexpr const char* kConnectTail[] = {"LIST:SEQ:OPEN:MODE NORM", "LIST:SEQ:TERM FIRS",
+                                               "LIST:SEQ:STAT ON", "LIST:SEQ:BLOC 0"};
+inline constexpr const char* kErrorQuery = "SYST:ERR?";
+inline constexpr const char* kPlay[] = {"OUTP ON", "TRIG:SOUR BUS", "INIT:CONT OFF", "INIT",
+                                        "*TRG"};
+inline constexpr const char* kPause[] = {"ABOR"};
+inline constexpr const char* kStop[] = {"ABOR", "LIST:SEQ:CLE"};
+inline constexpr const char* kRelease = "LIST:SEQ:STAT OFF";
+inline constexpr const char* kPollSequence = "LIST:SEQ?";
+inline constexpr const char* kPollCondition = "STAT:OPER:COND?";
+inline constexpr int32_t kConditionRunning = 8;
+
 // Points from `start` on, as many as fit so that each line plus ";*OPC?" stays below
 // maxCommandLength characters; always at least one point.
 ListChunk BuildListChunk(const std::vector<double>& dwell, const std::vector<double>& voltage,

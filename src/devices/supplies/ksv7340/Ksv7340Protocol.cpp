@@ -1,4 +1,4 @@
-#include "devices/supplies/Ksv7340Protocol.h"
+#include "devices/supplies/ksv7340/Ksv7340Protocol.h"
 
 #include <stdexcept>
 

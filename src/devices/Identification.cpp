@@ -1,4 +1,4 @@
-#include "transports/Identification.h"
+#include "devices/Identification.h"
 
 namespace ondrevo {
 

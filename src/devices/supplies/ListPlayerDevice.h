@@ -1,4 +1,6 @@
-// Driver of the family-C supplies (one- and two-channel models with list memory).
+// What the supply families with a point memory share: the nine player events, the upload
+// thread (sampling, whole-percent progress, cancel), the running-state thread, and a disconnect
+// that waits for a running upload. A family supplies its commands through the hooks below.
 #pragma once
 
 #include <atomic>
@@ -9,17 +11,14 @@
 
 #include "devices/Device.h"
 #include "devices/Interface.h"
+#include "devices/ModelTables.h"
+#include "model/ListSampling.h"
 
 namespace ondrevo {
 
-class TKsv7340Device : public TDevice, public IWaveformPlayer, public IAnalogOutput {
+class TListPlayerDevice : public TDevice, public virtual IWaveformPlayer {
  public:
-  TKsv7340Device(const std::string& model, std::shared_ptr<TInterface> transport,
-                 const std::string& serialNumber);
-  ~TKsv7340Device() override;
-
   // IRemoteControllable
-  void Connect() override;
   void Disconnect() override;
   bool IsConnected() const override { return Connected; }
   std::shared_ptr<TInterface> GetInterface() const override { return Transport; }
@@ -29,11 +28,6 @@ class TKsv7340Device : public TDevice, public IWaveformPlayer, public IAnalogOut
   void Upload(std::shared_ptr<TWaveform> voltage, std::shared_ptr<TWaveform> current,
               bool enableOutput) override;
   void CancelUpload() override;
-  void Play() override;
-  void Pause() override;
-  void Stop() override;
-  void SetBurstCount(int32_t count) override;
-  int32_t GetBurstCount() override;
   double GetMinDwellTime() const override { return MinDwellTime; }
   double GetMaxDwellTime() const override { return MaxDwellTime; }
   int32_t GetMaxPoints() const override { return MaxPoints; }
@@ -59,16 +53,9 @@ class TKsv7340Device : public TDevice, public IWaveformPlayer, public IAnalogOut
   TDeviceNotifyEvent GetOnConnect() const override { return OnConnect; }
   TDeviceNotifyEvent GetOnDisconnect() const override { return OnDisconnect; }
 
-  // IAnalogOutput
-  void SetOutputEnabled(bool enabled, int32_t channel) override;
-  void SetOutputFlag(bool value, int32_t channel) override;
-  void SetValues(double voltage, double current) override;
-  void GetValues(double& voltage, double& current) override;
-  TAnalogInputArray& GetConnectedInputs() override { return ConnectedInputs; }
-  bool IsOutputEnabled(int32_t channel) override;
-  bool GetOutputFlag(int32_t channel) const override;
-
-  // Point range of the last upload in list block 0.
+  // Limits, resolutions, dwell times and budget an upload samples with now.
+  SupplyListSettings ListSettings() const;
+  // Point range of the last upload.
   int32_t GetFirstIndex() const { return FirstIndex; }
   int32_t GetLastIndex() const { return LastIndex; }
   bool IsUploading() const { return UploadThread != nullptr; }
@@ -77,7 +64,78 @@ class TKsv7340Device : public TDevice, public IWaveformPlayer, public IAnalogOut
   // Time allowed for each reply (3000 ms); shorter in tests.
   void SetReplyTimeout(uint32_t ms) { replyTimeoutMs_ = ms; }
 
-  static constexpr int32_t kMaxCommandLength = 509;
+ protected:
+  // Lines the upload thread writes through; progress goes out on whole-percent changes only.
+  class TUploadJob {
+   public:
+    virtual ~TUploadJob() = default;
+    virtual void Send(const std::string& command) = 0;
+    virtual std::string Query(const std::string& command) = 0;
+    virtual bool Terminated() const = 0;
+    virtual void SetProgress(double fraction) = 0;
+    int32_t FirstIndex = 0;
+    int32_t LastIndex = 0;
+  };
+
+  // What the running-state thread polls with; events reach the main thread at once.
+  class TPollJob {
+   public:
+    virtual ~TPollJob() = default;
+    virtual std::string Query(const std::string& command) = 0;
+    virtual bool IsBusy() = 0;
+    virtual void ReportProgress(double fraction) = 0;
+    virtual void ReportRepetition(int32_t repetition) = 0;
+    int32_t FirstIndex = 0;
+    int32_t LastIndex = 0;
+    int32_t Repetition = 1;
+    int32_t LastAddress = 0;  // for families that count wrap-arounds
+  };
+
+  TListPlayerDevice(const std::string& model, std::shared_ptr<TInterface> transport,
+                    const std::string& serialNumber, DeviceFamily family);
+
+  // Upload thread, once the points are sampled and the upload was not cancelled.
+  virtual void WritePoints(TUploadJob& job, const std::vector<double>& dwell,
+                           const std::vector<double>& voltage,
+                           const std::vector<double>& current) = 0;
+  // Upload thread, after WritePoints or a cancelled sampling.
+  virtual void FinishUpload(TUploadJob& /*job*/) {}
+  // Main thread, when the upload has ended without error: takes the range, fires OnUploadDone.
+  virtual void UploadDone(int32_t firstIndex, int32_t lastIndex);
+
+  // Running-state thread, every 100 ms: true while the instrument still plays.
+  virtual bool PollRunning(TPollJob& job) = 0;
+  // Main thread.
+  virtual void PlayProgress(double fraction);
+  virtual void PlayRepetition(int32_t repetition);
+  virtual void PlayFinished();
+
+  // Disconnect: leaves the instrument (own failures swallowed); the base then closes the port.
+  virtual void ReleaseInstrument() = 0;
+
+  void StartRunningThread();
+  void CloseConnection(bool notify);
+  std::string Query(const std::string& command);
+  void ReportError(const std::exception& e);
+  void ConnectDone();
+  uint32_t ReplyTimeout() const { return replyTimeoutMs_.load(); }
+
+  bool Connected = false;
+  std::shared_ptr<TInterface> Transport;
+  int32_t MaxCommandLength = 0;
+  double MinDwellTime = 0.0;
+  double MaxDwellTime = 0.0;
+  int32_t MaxPoints = 0;
+  int32_t MaxBurstCount = 0;
+  double VoltageResolution = 0.0;
+  double CurrentResolution = 0.0;
+  TDeviceProgressEvent OnUploadProgress, OnPlayProgress;
+  TDeviceCountEvent OnBurst;
+  TDeviceNotifyEvent OnUploadDone, OnPlay, OnStop, OnConnect, OnDisconnect;
+  TDeviceErrorEvent OnError;
+  bool DisconnectPending = false;
+  int32_t FirstIndex = 0;
+  int32_t LastIndex = 0;
 
  private:
   class TUploadThread;
@@ -85,34 +143,14 @@ class TKsv7340Device : public TDevice, public IWaveformPlayer, public IAnalogOut
   friend class TUploadThread;
   friend class TCheckRunningThread;
 
-  std::string Query(const std::string& command);
-  void ReportError(const std::exception& e);
-  void CloseConnection(bool notify);
-
-  bool Connected = false;
-  std::shared_ptr<TInterface> Transport;
-  int32_t MaxCommandLength = kMaxCommandLength;
-  double MinDwellTime = 0.01;
-  double MaxDwellTime = 100.0;
-  int32_t MaxPoints = 1000;
-  int32_t MaxBurstCount = 65535;
-  double VoltageResolution = 0.0;
-  double CurrentResolution = 0.0;
-  TAnalogInputArray ConnectedInputs;
-  std::vector<bool> OutputFlags;
-  TDeviceProgressEvent OnUploadProgress, OnPlayProgress;
-  TDeviceCountEvent OnBurst;
-  TDeviceNotifyEvent OnUploadDone, OnPlay, OnStop, OnConnect, OnDisconnect;
-  TDeviceErrorEvent OnError;
-  bool DisconnectPending = false;
   std::shared_ptr<TUploadThread> UploadThread;
-  int32_t FirstIndex = 0;
-  int32_t LastIndex = 0;
-
   std::atomic<uint32_t> replyTimeoutMs_{3000};
   // Changes with every disconnect: a poll that fails because of it is no device error.
   std::atomic<int> connection_{0};
   std::shared_ptr<std::atomic<int>> activeThreads_ = std::make_shared<std::atomic<int>>(0);
 };
+
+// Whole percent of a fraction, halves to even.
+int32_t ProgressPercent(double fraction);
 
 }  // namespace ondrevo

@@ -1,4 +1,4 @@
-// The identification reply parser shared by the instrument scanners.
+// The identification reply parser shared by the scanners of every bus.
 #pragma once
 
 #include <string>

@@ -1,0 +1,51 @@
+#include "devices/Probe.h"
+
+#include <mutex>
+
+#include "devices/Identification.h"
+
+namespace ondrevo {
+
+namespace {
+
+std::mutex gFactoryLock;
+TDriverFactory gFactory;
+
+}  // namespace
+
+void SetDriverFactory(TDriverFactory factory) {
+  std::lock_guard lock(gFactoryLock);
+  gFactory = std::move(factory);
+}
+
+std::shared_ptr<TDevice> MakeIdentifiedDevice(std::string_view reply,
+                                              std::shared_ptr<TInterface> transport) {
+  const TIdentification id = ParseIdentification(reply);
+  TDriverFactory factory;
+  {
+    std::lock_guard lock(gFactoryLock);
+    factory = gFactory;
+  }
+  if (factory) return factory(id.Model, std::move(transport), id.SerialNumber);
+  return std::make_shared<TDevice>(id.Model, id.SerialNumber);
+}
+
+std::string ReadIdentification(TInterface& transport, uint32_t timeoutMs) {
+  std::string reply;
+  try {
+    transport.Open();
+    transport.Send(";*IDN?");
+    reply = transport.Receive(timeoutMs);
+    transport.Send("SYST:LOC");
+  } catch (...) {
+    try {
+      transport.Close();
+    } catch (...) {
+    }
+    throw;
+  }
+  transport.Close();
+  return reply;
+}
+
+}  // namespace ondrevo

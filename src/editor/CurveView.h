@@ -1,0 +1,64 @@
+// The curves on the plot: U_Line and I_Line, the 50 preview slots (UE_LineN with Mark_LineN)
+// and Mark, drawn from the tables of the editing core. Slots are view state only.
+#pragma once
+
+#include <array>
+#include <functional>
+
+#include "document/SegmentTable.h"
+#include "editor/core/Preview.h"
+
+namespace ondrevo {
+
+class TPlot;
+class TPlotSeries;
+
+class TCurveView {
+ public:
+  explicit TCurveView(TPlot* plot);
+
+  // Shortest time step of the target (the preview's resolution).
+  std::function<double()> MinTimeStep;
+
+  // Redraws a curve with its previews: every superposed segment gets the lowest free slot.
+  void Draw(Quantity quantity, const SegmentTable& table);
+  // Both curves and every slot emptied.
+  void Clear();
+
+  TPlotSeries* Curve(Quantity quantity) const;
+  TPlotSeries* MarkSeries() const { return mark_; }
+  // Slot drawing segment `segment` of a quantity, or -1.
+  int SlotOf(Quantity quantity, int segment) const;
+  int UsedSlots() const;
+
+  // Mark on the active axis, in the active colour (red for voltage, blue for current).
+  void PlaceMark(Quantity active);
+  void ShowMark(bool visible);
+  // Points first..last of the active curve (a selected segment, or rows of a selection).
+  void MarkPoints(Quantity active, int first, int last);
+
+ private:
+  // What a slot's preview was computed from: an unchanged segment keeps its drawing.
+  struct SlotKey {
+    SegmentRow Row;
+    double T0 = 0, T1 = 0, Y0 = 0, Y1 = 0, MinStep = 0, AxisWidth = 0;
+    bool operator==(const SlotKey&) const = default;
+  };
+  struct Slot {
+    bool Used = false;
+    Quantity Owner = Quantity::Voltage;
+    int Segment = -1;
+    SlotKey Key;
+  };
+  void FreeSlots(Quantity quantity);
+
+  TPlot* plot_;
+  TPlotSeries* uLine_;
+  TPlotSeries* iLine_;
+  TPlotSeries* mark_ = nullptr;
+  std::array<TPlotSeries*, kPreviewSlotCount> lines_{};
+  std::array<TPlotSeries*, kPreviewSlotCount> bases_{};
+  std::array<Slot, kPreviewSlotCount> slots_{};
+};
+
+}  // namespace ondrevo

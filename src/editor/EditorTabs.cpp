@@ -1,0 +1,165 @@
+#include "editor/EditorTabs.h"
+
+#include "document/Translate.h"
+#include "editor/GeneralPage.h"
+#include "editor/SpinEdit.h"
+#include "editor/SuperpositionPage.h"
+
+namespace ondrevo {
+
+namespace {
+QString T(const char* english) {
+  return QString::fromUtf8(_(english));
+}
+constexpr int kTabGeneral = 0, kTabSup1 = 1, kTabSup2 = 2;
+}  // namespace
+
+TEditorTabs::TEditorTabs(TEditorCore& core, QWidget* parent) : QTabWidget(parent), core_(core) {
+  setObjectName(QStringLiteral("PageControl1"));
+  general_ = new TGeneralPage(this);
+  sup1_ = new TSuperpositionPage(1, this);
+  sup2_ = new TSuperpositionPage(2, this);
+  addTab(general_, T("&General"));
+  addTab(sup1_, T("&1. Superposition"));
+  addTab(sup2_, T("&2. Superposition"));
+  setTabVisible(kTabSup1, false);
+  setTabVisible(kTabSup2, false);
+
+  connect(general_, &TGeneralPage::applyRequested, this, [this](bool arrow) { Apply(arrow); });
+  connect(general_, &TGeneralPage::startStepped, this, &TEditorTabs::StartStepped);
+  connect(general_, &TGeneralPage::endStepped, this, &TEditorTabs::EndStepped);
+  for (int n : {1, 2}) {
+    TSuperpositionPage* page = Page(n);
+    connect(page, &TSuperpositionPage::applyRequested, this, [this](bool arrow) { Apply(arrow); });
+    connect(page, &TSuperpositionPage::kindChosen, this,
+            [this, n](SuperpositionKind kind) { KindChosen(n, kind); });
+  }
+  UpdateQuantity();
+}
+
+void TEditorTabs::UpdateQuantity() {
+  const SpinLimits limits = core_.CurrentSpinLimits();
+  general_->SetQuantity(core_.Active());
+  general_->SetValueMaximum(limits.Value);
+  sup1_->SetAmplitudeMaximum(limits.Amplitude1);
+  sup2_->SetAmplitudeMaximum(limits.Amplitude2);
+  const QString unit =
+      core_.Active() == Quantity::Voltage ? QStringLiteral("Vss") : QStringLiteral("Ass");
+  sup1_->SetAmplitudeUnit(unit);
+  sup2_->SetAmplitudeUnit(unit);
+}
+
+void TEditorTabs::UpdateVisibility(int row) {
+  const bool last = row >= core_.RowCount() - 1;
+  setTabVisible(kTabSup1, !last);
+  setTabVisible(kTabSup2, !last && sup1_->Kind() != SuperpositionKind::None);
+}
+
+void TEditorTabs::CellSelected(int row, int col) {
+  general_->SetStartEnabled(row != 0);
+  const GridRow& r = core_.Rows().at(static_cast<std::size_t>(row));
+  const bool last = row >= core_.RowCount() - 1;
+  setTabVisible(kTabSup1, !last);
+  setTabVisible(kTabSup2, !last && !r[kColSup1Name].empty());
+  if (applying_ || last || r[kColValue].empty() || r[kColDuration].empty()) return;
+  LoadRow(row);
+  if (col == kColSup1Name) setCurrentIndex(kTabSup1);
+  if (col == kColSup2Name) {
+    setCurrentIndex(sup1_->Kind() == SuperpositionKind::None ? kTabSup1 : kTabSup2);
+  }
+}
+
+void TEditorTabs::LoadRow(int row) {
+  const TabValues v = core_.LoadRow(row);
+  general_->Show(v);
+  sup1_->Show(v.Sup[0]);
+  sup2_->Show(v.Sup[1]);
+  UpdateVisibility(row);
+}
+
+void TEditorTabs::KindChosen(int number, SuperpositionKind kind) {
+  if (number == 1) {
+    if (kind == SuperpositionKind::None) sup2_->SetKind(SuperpositionKind::None);
+    setTabVisible(kTabSup2, kind != SuperpositionKind::None);
+  }
+  Apply(false);
+}
+
+ApplyResult TEditorTabs::Apply(bool arrow) {
+  const int row = core_.SelectedRow();
+  const int front = currentIndex();
+  TabValues v;
+  general_->Read(v);
+  v.Sup[0] = sup1_->Fields();
+  v.Sup[1] = sup2_->Fields();
+  applying_ = true;
+  const bool suppress = core_.SuppressRecording;
+  core_.SuppressRecording = suppress || arrow;
+  const ApplyResult result = core_.ApplyTabs(row, v);
+  core_.SuppressRecording = suppress;
+  const TabValues stored = core_.LoadRow(row);
+  switch (result) {
+    case ApplyResult::Refused:
+      // The frequencies go back to what the segment holds; the rest stays as typed.
+      sup1_->ShowFrequencies(stored.Sup[0]);
+      sup2_->ShowFrequencies(stored.Sup[1]);
+      break;
+    case ApplyResult::NoSlot:
+      sup1_->SetKind(SuperpositionKind::None);
+      sup2_->SetKind(SuperpositionKind::None);
+      UpdateVisibility(row);
+      break;
+    case ApplyResult::Applied:
+      LoadRow(row);
+      setCurrentIndex(isTabVisible(front) ? front : kTabGeneral);
+      emit applied(row);
+      break;
+    case ApplyResult::NothingToApply:
+      break;
+  }
+  applying_ = false;
+  return result;
+}
+
+void TEditorTabs::StartStepped(int steps) {
+  const int row = core_.SelectedRow();
+  if (row < 0 || row >= core_.Working().LastPointIndex()) return;
+  const double unit = UnitSeconds(general_->TimeUnit().toStdString());
+  const double start = general_->StartTime()->value() * unit;
+  const double end = general_->EndTime()->value() * unit;
+  double result = start;
+  if (steps < 0) {
+    std::optional<double> before;
+    if (row > 0) before = core_.Working()[row - 1].Time;
+    const auto down = StartArrowDown(start, before);
+    if (!down) {
+      general_->StartTime()->SetValueQuietly(0);
+      return;
+    }
+    result = *down;
+  } else {
+    result = StartArrowUp(start, end, core_.Limits().MinDwellTime);
+  }
+  general_->StartTime()->SetValueQuietly(result / unit);
+  Apply(true);
+}
+
+void TEditorTabs::EndStepped(int steps) {
+  const int row = core_.SelectedRow();
+  if (row < 0 || row >= core_.Working().LastPointIndex()) return;
+  const double unit = UnitSeconds(general_->TimeUnit().toStdString());
+  const double start = general_->StartTime()->value() * unit;
+  const double end = general_->EndTime()->value() * unit;
+  double result = end;
+  if (steps < 0) {
+    result = EndArrowDown(start, end, core_.Limits().MinDwellTime);
+  } else {
+    std::optional<double> after;
+    if (row + 2 <= core_.Working().LastPointIndex()) after = core_.Working()[row + 2].Time;
+    result = EndArrowUp(end, after, core_.Limits().MinDwellTime);
+  }
+  general_->EndTime()->SetValueQuietly(result / unit);
+  Apply(true);
+}
+
+}  // namespace ondrevo

@@ -1,0 +1,47 @@
+// PageControl1: the General tab and the two superposition tabs of the selected segment. Loads
+// a grid row into the tabs and applies the tabs through the editing core.
+#pragma once
+
+#include <QTabWidget>
+
+#include "editor/core/EditorCore.h"
+
+namespace ondrevo {
+
+class TGeneralPage;
+class TSuperpositionPage;
+
+class TEditorTabs : public QTabWidget {
+  Q_OBJECT
+ public:
+  TEditorTabs(TEditorCore& core, QWidget* parent = nullptr);
+
+  // A grid cell became current: start field, tab visibility, and the row's values.
+  void CellSelected(int row, int col);
+  void LoadRow(int row);
+  // Applies the tabs to the selected segment; arrows apply without recording a step.
+  ApplyResult Apply(bool arrow);
+  bool Applying() const { return applying_; }
+  // Captions and limits of the active quantity.
+  void UpdateQuantity();
+
+  TGeneralPage* General() const { return general_; }
+  TSuperpositionPage* Page(int number) const { return number == 1 ? sup1_ : sup2_; }
+
+ signals:
+  void applied(int row);
+
+ private:
+  void KindChosen(int number, SuperpositionKind kind);
+  void UpdateVisibility(int row);
+  void StartStepped(int steps);
+  void EndStepped(int steps);
+
+  TEditorCore& core_;
+  TGeneralPage* general_;
+  TSuperpositionPage* sup1_;
+  TSuperpositionPage* sup2_;
+  bool applying_ = false;
+};
+
+}  // namespace ondrevo

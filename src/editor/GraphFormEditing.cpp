@@ -1,0 +1,251 @@
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGuiApplication>
+#include <QRadioButton>
+
+#include "editor/CurveView.h"
+#include "editor/EditorTabs.h"
+#include "editor/GraphForm.h"
+#include "editor/GraphFormText.h"
+#include "editor/SegmentGrid.h"
+#include "editor/Timescale.h"
+#include "plot/Plot.h"
+
+// The editor window's part that follows the editing core: curves, grid, tabs, the active
+// quantity, the timescale and zooming.
+namespace ondrevo {
+
+// ---- state helpers ----------------------------------------------------------------------------
+
+TPlotSeries* TGraphForm::Curve(Quantity q) const {
+  return curves_->Curve(q);
+}
+
+bool TGraphForm::TableChecked() const {
+  return act_.Table->isChecked();
+}
+
+double TGraphForm::ActiveMaximum() const {
+  return ActiveQuantity() == Quantity::Voltage ? ActiveLimits().MaxVoltage
+                                               : ActiveLimits().MaxCurrent;
+}
+
+void TGraphForm::UpdateCaption(bool readOnly) {
+  QString caption = docName_;
+  if (readOnly) caption += QLatin1Char(' ') + T("(read-only)");
+  setWindowTitle(caption + QStringLiteral(" - ") + baseCaption_);
+}
+
+void TGraphForm::UpdateRemoteEnabled() {
+  const bool any = Doc().Voltage.LastPointIndex() > 0 || Doc().Current.LastPointIndex() > 0;
+  act_.RemoteControl->setEnabled(any);
+}
+
+void TGraphForm::SetGridLinesForActive() {
+  plot_->SetGridVisible(PlotAxis::Left, ActiveQuantity() == Quantity::Voltage);
+  plot_->SetGridVisible(PlotAxis::Right, ActiveQuantity() == Quantity::Current);
+  plot_->SetGridVisible(PlotAxis::Bottom, true);
+  plot_->SetActiveValueAxis(ActiveQuantity() == Quantity::Voltage ? PlotAxis::Left
+                                                                  : PlotAxis::Right);
+}
+
+void TGraphForm::ShowMark(bool visible) {
+  curves_->ShowMark(visible);
+}
+
+void TGraphForm::SetTableChecked(bool checked) {
+  act_.Table->setChecked(checked);
+}
+
+void TGraphForm::HideTable() {
+  grid_->CommitPending();
+  core_->DropEmptyRows();
+  SetTableChecked(false);
+  panelRight_->hide();
+  ShowMark(false);
+}
+
+void TGraphForm::RebuildGrid() {
+  core_->RebuildRows();
+  curves_->PlaceMark(ActiveQuantity());
+  curves_->MarkPoints(ActiveQuantity(), 0, 1);
+  ShowMark(true);
+}
+
+void TGraphForm::UpdateSpinLimits() {
+  tabs_->UpdateQuantity();
+}
+
+void TGraphForm::RecomputeSnapX() {
+  timeSpan_ = plot_->AxisMax(PlotAxis::Bottom);
+  const int index = snapX_->currentIndex();
+  const double percent = index == snapX_->count() - 1 ? 0 : snapX_->currentText().toDouble();
+  snapStepX_ = ondrevo::HorizontalSnapStep(percent, timeSpan_);
+}
+
+void TGraphForm::RecomputeSnapY() {
+  const int index = snapY_->currentIndex();
+  const double percent = index == snapY_->count() - 1 ? 0 : snapY_->currentText().toDouble();
+  const double resolution = ActiveQuantity() == Quantity::Voltage
+                                ? ActiveLimits().VoltageResolution
+                                : ActiveLimits().CurrentResolution;
+  snapStepY_ = ondrevo::VerticalSnapStep(percent, ActiveMaximum(), resolution);
+}
+
+void TGraphForm::UpdateTimeAxisLabels() {
+  const int unit = comboUnit_->currentIndex();
+  const TimeTickLabel label = LabelTimeTick(unit, plot_->AxisMax(PlotAxis::Bottom), 0);
+  if (label.Caption) plot_->SetAxisCaption(PlotAxis::Bottom, T(label.Caption));
+  plot_->Replot();
+}
+
+// ---- curves -----------------------------------------------------------------------------------
+
+void TGraphForm::OnCoreChange(const EditorChange& change) {
+  if (change.Limits) tabs_->UpdateQuantity();
+  if (!change.Curve && !change.BothCurves) return;
+  if (change.BothCurves) {
+    curves_->Draw(Quantity::Voltage, core_->Curve(Quantity::Voltage));
+    curves_->Draw(Quantity::Current, core_->Curve(Quantity::Current));
+  } else {
+    curves_->Draw(ActiveQuantity(), core_->Working());
+  }
+  UpdateRemoteEnabled();
+  if (TableChecked() && !change.BothCurves) {
+    // A committed edit that leaves the curve far from the time axis refits it.
+    const double end = core_->Working().Length();
+    const double max = plot_->AxisMax(PlotAxis::Bottom);
+    if (end > max || (end > 0 && end < max / 3)) ZoomToFitTime();
+    MarkRow(core_->SelectedRow());
+  }
+  plot_->Replot();
+}
+
+void TGraphForm::MarkRow(int row) {
+  const int last = core_->Working().LastPointIndex();
+  if (last <= 0 || row > last) return;
+  curves_->PlaceMark(ActiveQuantity());
+  curves_->MarkPoints(ActiveQuantity(), row == last ? row - 1 : row, row == last ? row : row + 1);
+}
+
+void TGraphForm::OnCellSelected(int row, int col) {
+  tabs_->CellSelected(row, col);
+  if (!grid_->Model()->HasPending()) MarkRow(row);
+  plot_->Replot();
+}
+
+void TGraphForm::ResetEditor(bool clearHistory) {
+  core_->Reset();
+  if (clearHistory) ClearHistory();
+  UpdateRemoteEnabled();
+}
+
+void TGraphForm::SetActiveCurve(const SegmentTable& table, bool record) {
+  core_->SetActiveCurve(table, record);
+}
+
+void TGraphForm::RebuildActiveCurve() {
+  core_->SetActiveCurve(core_->Working(), false);
+}
+
+void TGraphForm::SwitchQuantity(Quantity quantity) {
+  grid_->CommitPending();
+  plot_->Canvas()->setCursor(Qt::CrossCursor);
+  plot_->Canvas()->setFocus();
+  (quantity == Quantity::Voltage ? act_.Voltage : act_.Current)->setChecked(true);
+  (quantity == Quantity::Voltage ? rbVoltage_ : rbCurrent_)->setChecked(true);
+  core_->SwitchQuantity(quantity);
+  if (quantity == Quantity::Voltage) {
+    plot_->SetAxisRange(PlotAxis::Right, 0, ActiveLimits().MaxCurrent + 2);
+  } else {
+    plot_->SetAxisRange(PlotAxis::Left, 0, ActiveLimits().MaxVoltage + 2);
+  }
+  SetGridLinesForActive();
+  const bool hasPoints = Curve(quantity)->Count() > 0;
+  if (hasPoints && !TableChecked()) {
+    SetTableChecked(true);
+    panelRight_->show();
+  } else if (!hasPoints && TableChecked()) {
+    HideTable();
+  }
+  if (TableChecked()) {
+    RebuildGrid();
+    if (grid_->isVisible()) grid_->setFocus();
+  }
+  RecomputeSnapY();
+  UpdateSpinLimits();
+  plot_->Replot();
+}
+
+// ---- timescale --------------------------------------------------------------------------------
+
+void TGraphForm::SetTimescale(int valueIndex, int unit) {
+  updatingTimescale_ = true;
+  comboValue_->setCurrentIndex(valueIndex);
+  comboUnit_->setCurrentIndex(unit);
+  updatingTimescale_ = false;
+}
+
+void TGraphForm::ApplyTimescale(bool unitChanged) {
+  if (updatingTimescale_) return;
+  const bool shift = QGuiApplication::keyboardModifiers() & Qt::ShiftModifier;
+  plot_->Canvas()->setFocus();
+  const int unit = comboUnit_->currentIndex();
+  const double max = TimescaleAxisMax(comboValue_->currentIndex(), unit);
+  plot_->SetAxisRange(PlotAxis::Bottom, 0, max);
+  if (unitChanged) plot_->SetAxisCaption(PlotAxis::Bottom, T(kUnitCaptions[unit]));
+  if (shift && timeSpan_ > 0) Stretch(max / timeSpan_);
+  RecomputeSnapX();
+  UpdateTimeAxisLabels();
+}
+
+void TGraphForm::Stretch(double factor) {
+  const bool table = TableChecked();
+  SetTableChecked(false);
+  SegmentTable u = Doc().Voltage, i = Doc().Current;
+  StretchTable(u, factor);
+  StretchTable(i, factor);
+  core_->SetDocument(u, i);
+  SetTableChecked(table);
+  if (table && panelRight_->isVisible()) RebuildGrid();
+  RecordStep();
+}
+
+void TGraphForm::ZoomToFitTime() {
+  const double end = std::max(Doc().Voltage.Length(), Doc().Current.Length());
+  const auto choice = ZoomToFitTimescale(end);
+  if (!choice) return;
+  SetTimescale(choice->ValueIndex, choice->Unit);
+  plot_->SetAxisCaption(PlotAxis::Bottom, T(kUnitCaptions[choice->Unit]));
+  plot_->SetAxisRange(PlotAxis::Bottom, 0, choice->AxisMax);
+  RecomputeSnapX();
+  UpdateTimeAxisLabels();
+}
+
+void TGraphForm::ZoomToFit() {
+  plot_->Canvas()->setFocus();
+  const double peak = CurvePeak(core_->Working());
+  if (peak > 0) {
+    if (ActiveQuantity() == Quantity::Voltage) {
+      plot_->SetAxisRange(PlotAxis::Left, 0, ActiveLimits().MaxVoltage + 2);
+    } else {
+      plot_->SetAxisRange(PlotAxis::Right, 0, peak + 1);
+    }
+  }
+  ZoomToFitTime();
+}
+
+// ---- history (filled in by the undo issue) ----------------------------------------------------
+
+void TGraphForm::RecordStep() {
+  ++netChanges_;
+  act_.Undo->setEnabled(true);
+}
+
+void TGraphForm::ClearHistory() {
+  netChanges_ = 0;
+  act_.Undo->setEnabled(false);
+  act_.Redo->setEnabled(false);
+}
+
+}  // namespace ondrevo

@@ -1,0 +1,449 @@
+#include "editor/core/EditRules.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "document/DocumentIO.h"
+#include "document/Numbers.h"
+#include "document/Translate.h"
+
+namespace ondrevo {
+
+bool TryParseStorable(std::string_view text, double& out) {
+  double v = 0;
+  if (!TryParseNumber(text, v) || !IsStorableNumber(v)) return false;
+  out = v;
+  return true;
+}
+
+namespace {
+
+// Defaults of columns 7..20 when a cell is empty.
+constexpr const char* kHiddenDefaults[kGridColumns] = {"",  "",  "",  "",   "",   "",  "",
+                                                       "1", "1", "1", "1",  "50", "0", "1",
+                                                       "1", "1", "1", "50", "0",  "0", "0"};
+
+bool IsUnit(std::string_view u) {
+  return u == "h" || u == "min" || u == "s" || u == "ms" || u == "us";
+}
+
+std::string Replace(std::string text, std::string_view key, const std::string& value) {
+  const auto pos = text.find(key);
+  if (pos != std::string::npos) text.replace(pos, key.size(), value);
+  return text;
+}
+
+}  // namespace
+
+ShownDuration DurationDisplay(double d) {
+  if (d > 36000) return {d / 3600, "h"};
+  if (d > 600) return {d / 60, "min"};
+  ShownDuration shown{d, "s"};
+  for (const char* next : {"ms", "us"}) {
+    if (d == 0 || d >= 0.1) break;
+    d *= 1000;
+    shown = {d, next};
+  }
+  return shown;
+}
+
+double UnitSeconds(std::string_view unit) {
+  if (unit == "h") return 3600;
+  if (unit == "min") return 60;
+  if (unit == "ms") return 0.001;
+  if (unit == "us") return 0.000001;
+  return 1;
+}
+
+std::string UnitKey(std::string_view unit, char key) {
+  switch (key) {
+    case 'h':
+      return "h";
+    case 'm':
+      return "m";
+    case 'u':
+      return "us";
+    case 'i':
+      return unit == "m" ? "min" : std::string(unit);
+    case 's':
+      if (unit == "m") return "ms";
+      if (unit == "u") return "us";
+      return "s";
+    default:
+      return std::string(unit);
+  }
+}
+
+std::optional<std::string> ValueKey(std::string_view text, char key) {
+  if (key == '\b') {
+    if (text.empty()) return std::string();
+    return std::string(text.substr(0, text.size() - 1));
+  }
+  if (key >= '0' && key <= '9') return std::string(text) + key;
+  if (key == '.' || key == ',') {
+    if (text.find('.') != std::string_view::npos) return std::nullopt;
+    return std::string(text) + '.';
+  }
+  return std::nullopt;
+}
+
+std::string KindName(SuperpositionKind kind) {
+  switch (kind) {
+    case SuperpositionKind::Sine:
+      return _("Sine");
+    case SuperpositionKind::Square:
+      return _("Square");
+    case SuperpositionKind::Triangle:
+      return _("Triangle");
+    case SuperpositionKind::Sawtooth:
+      return _("Saw tooth");
+    default:
+      return {};
+  }
+}
+
+void WriteSuperpositions(GridRow& row, const SegmentRow& source) {
+  const bool first = source.Sup1.Kind != SuperpositionKind::None;
+  row[kColSup1Name] = KindName(source.Sup1.Kind);
+  row[kColSup2Name] = first ? KindName(source.Sup2.Kind) : std::string();
+  row[kColKind1] = std::to_string(static_cast<int>(source.Sup1.Kind));
+  row[kColKind2] = std::to_string(static_cast<int>(source.Sup2.Kind));
+  const SuperpositionSpec* specs[2] = {&source.Sup1, &source.Sup2};
+  for (int k = 0; k < 2; ++k) {
+    const SuperpositionSpec& s = *specs[k];
+    const int c = k == 0 ? kColSup1Fields : kColSup2Fields;
+    row[c + 0] = FormatGeneral(s.FreqStart);
+    row[c + 1] = FormatGeneral(s.FreqEnd);
+    row[c + 2] = FormatGeneral(s.AmpStart);
+    row[c + 3] = FormatGeneral(s.AmpEnd);
+    row[c + 4] = std::to_string(s.DutyCycle);
+    row[c + 5] = std::to_string(s.Phase);
+  }
+}
+
+std::vector<GridRow> TableToGrid(const SegmentTable& t) {
+  const std::int32_t n = t.LastPointIndex();
+  if (n <= 0) return std::vector<GridRow>(1);
+  std::vector<GridRow> rows(static_cast<std::size_t>(n) + 1);
+  for (std::int32_t p = 0; p <= n; ++p) {
+    GridRow& row = rows[static_cast<std::size_t>(p)];
+    row[kColValue] = FormatFixed(t[p].Value, 6, 4);
+    if (p == n) break;
+    const double d = std::max(0.0, t[p + 1].Time - t[p].Time);
+    const ShownDuration shown = DurationDisplay(d);
+    row[kColDuration] = FormatFixed(shown.Value, 7, 5);
+    row[kColUnit] = shown.Unit;
+    row[kColEndValue] = FormatFixed(t[p + 1].Value, 6, 4);
+    WriteSuperpositions(row, t[p]);
+  }
+  return rows;
+}
+
+void FillHiddenDefaults(GridRow& row) {
+  for (int c = kColSup1Fields; c < kGridColumns; ++c) {
+    if (row[c].empty()) row[c] = kHiddenDefaults[c];
+  }
+}
+
+namespace {
+
+bool ReadSpec(const GridRow& row, int kindCol, int first, SuperpositionSpec& s) {
+  std::int64_t kind = 0, duty = 0, phase = 0;
+  if (!TryParseInteger(row[kindCol], kind) || kind < 0 || kind > 4) return false;
+  s.Kind = static_cast<SuperpositionKind>(kind);
+  if (s.Kind == SuperpositionKind::None) return true;
+  double values[4];
+  for (int i = 0; i < 4; ++i) {
+    if (!TryParseStorable(row[first + i], values[i])) return false;
+  }
+  double dutyValue = 0, phaseValue = 0;
+  if (!TryParseStorable(row[first + 4], dutyValue) ||
+      !TryParseStorable(row[first + 5], phaseValue)) {
+    return false;
+  }
+  duty = static_cast<std::int64_t>(RoundHalfEven(dutyValue));
+  phase = static_cast<std::int64_t>(RoundHalfEven(phaseValue));
+  s.FreqStart = values[0];
+  s.FreqEnd = values[1];
+  s.AmpStart = values[2];
+  s.AmpEnd = values[3];
+  s.DutyCycle = static_cast<std::int32_t>(std::clamp<std::int64_t>(duty, -1000000, 1000000));
+  s.Phase = static_cast<std::int32_t>(std::clamp<std::int64_t>(phase, -1000000, 1000000));
+  return true;
+}
+
+}  // namespace
+
+namespace {
+
+// Converts rows from `first` (whose time the table holds) up to `end`; returns the first row not
+// converted.
+int ConvertRows(std::vector<GridRow>& rows, SegmentTable& table, int first, int end) {
+  double time = first > 0 ? table[first].Time : 0;
+  int r = first;
+  for (; r < end; ++r) {
+    const GridRow& row = rows[static_cast<std::size_t>(r)];
+    double value = 0;
+    if (!TryParseStorable(row[kColValue], value)) break;
+    if (r > first) {
+      const GridRow& prev = rows[static_cast<std::size_t>(r) - 1];
+      double d = 0;
+      if (!TryParseStorable(prev[kColDuration], d) || d < 0) break;
+      time += d * UnitSeconds(prev[kColUnit]);
+    }
+    SegmentRow& out = table[r];
+    out.Time = time;
+    out.Value = value;
+    SuperpositionSpec s1 = out.Sup1, s2 = out.Sup2;
+    if (!ReadSpec(row, kColKind1, kColSup1Fields, s1) ||
+        !ReadSpec(row, kColKind2, kColSup2Fields, s2)) {
+      break;
+    }
+    out.Sup1 = s1;
+    out.Sup2 = s2;
+  }
+  return r;
+}
+
+}  // namespace
+
+int GridToTable(std::vector<GridRow>& rows, SegmentTable& table) {
+  for (GridRow& row : rows) FillHiddenDefaults(row);
+  const int count = std::min<int>(static_cast<int>(rows.size()), kMaxGridRows);
+  const int converted = ConvertRows(rows, table, 0, count);
+  table.SetLastPointIndex(std::max(0, converted - 1));
+  return converted;
+}
+
+bool GridRangeToTable(std::vector<GridRow>& rows, SegmentTable& table, int first, int last) {
+  if (first < 0 || last < first || last > table.LastPointIndex() ||
+      last >= static_cast<int>(rows.size())) {
+    return false;
+  }
+  for (int r = first; r <= last; ++r) FillHiddenDefaults(rows[static_cast<std::size_t>(r)]);
+  return ConvertRows(rows, table, first, last + 1) == last + 1;
+}
+
+std::string RowsToClipboard(const std::vector<GridRow>& rows, int first, int last) {
+  std::string text;
+  for (int r = first; r <= last && r < static_cast<int>(rows.size()); ++r) {
+    for (int c = 1; c < kGridColumns; ++c) {
+      if (c > 1) text += '\t';
+      text += rows[static_cast<std::size_t>(r)][c];
+    }
+    text += '\n';
+  }
+  return text;
+}
+
+namespace {
+
+// The comma-separated form: items split at commas and blanks outside quotes, quotes doubled
+// inside quoted items. False on an unterminated quote.
+bool SplitQuoted(std::string_view line, std::vector<std::string>& items) {
+  std::string item;
+  bool quoted = false, any = false;
+  for (std::size_t i = 0; i < line.size(); ++i) {
+    const char ch = line[i];
+    if (quoted) {
+      if (ch == '"') {
+        if (i + 1 < line.size() && line[i + 1] == '"') {
+          item += '"';
+          ++i;
+        } else {
+          quoted = false;
+        }
+      } else {
+        item += ch;
+      }
+    } else if (ch == '"') {
+      quoted = any = true;
+    } else if (ch == ',') {
+      items.push_back(item);
+      item.clear();
+      any = false;
+    } else if (ch == ' ') {
+      if (any || !item.empty()) {
+        items.push_back(item);
+        item.clear();
+        any = false;
+      }
+    } else {
+      item += ch;
+      any = true;
+    }
+  }
+  if (quoted) return false;
+  items.push_back(item);
+  return true;
+}
+
+std::string LineError(const char* english, std::size_t line, int field, std::string_view text) {
+  std::string m = Replace(_(english), "%1", std::to_string(line));
+  m = Replace(m, "%2", std::to_string(field));
+  return Replace(m, "%3", std::string(text));
+}
+
+}  // namespace
+
+ClipboardRows ParseClipboard(std::string_view text) {
+  ClipboardRows out;
+  std::vector<std::string_view> lines;
+  std::size_t start = 0;
+  while (start <= text.size()) {
+    std::size_t end = text.find('\n', start);
+    if (end == std::string_view::npos) end = text.size();
+    std::string_view line = text.substr(start, end - start);
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    lines.push_back(line);
+    start = end + 1;
+  }
+  while (!lines.empty() && lines.back().empty()) lines.pop_back();
+  if (lines.empty()) {
+    out.Error = _("The clipboard holds no rows.");
+    return out;
+  }
+  if (lines.size() > static_cast<std::size_t>(kMaxGridRows)) {
+    out.Error = Replace(_("The clipboard holds more than %1 rows; a curve cannot take them."), "%1",
+                        std::to_string(kMaxGridRows));
+    return out;
+  }
+  out.Rows.reserve(lines.size());
+  for (std::size_t l = 0; l < lines.size(); ++l) {
+    std::vector<std::string> items;
+    const std::string_view line = lines[l];
+    if (line.find('\t') != std::string_view::npos) {
+      std::size_t s = 0;
+      for (;;) {
+        const std::size_t e = line.find('\t', s);
+        items.emplace_back(line.substr(s, e == std::string_view::npos ? e : e - s));
+        if (e == std::string_view::npos) break;
+        s = e + 1;
+      }
+    } else if (!SplitQuoted(line, items)) {
+      out.Rows.clear();
+      out.Error =
+          LineError(N_("Line %1 of the clipboard has a quote that is not closed."), l + 1, 0, {});
+      return out;
+    }
+    if (items.size() > kGridColumns - 1) {
+      out.Rows.clear();
+      out.Error = LineError(N_("Line %1 of the clipboard has more than 20 items."), l + 1, 0, {});
+      return out;
+    }
+    GridRow row;
+    for (std::size_t i = 0; i < items.size(); ++i) {
+      std::string item = items[i];
+      // Spreadsheets may pad their cells.
+      while (!item.empty() && (item.front() == ' ')) item.erase(item.begin());
+      while (!item.empty() && (item.back() == ' ')) item.pop_back();
+      row[static_cast<std::size_t>(i) + 1] = item;
+    }
+    // Validate what GridToTable reads: a value, then numbers in the numeric columns.
+    for (int c = 1; c < kGridColumns; ++c) {
+      const std::string& cell = row[c];
+      if (c == kColSup1Name || c == kColSup2Name) continue;
+      if (c == kColUnit) {
+        if (!cell.empty() && !IsUnit(cell)) {
+          out.Rows.clear();
+          out.Error = LineError(N_("Line %1 of the clipboard, item %2: \"%3\" is not a time unit."),
+                                l + 1, c, cell);
+          return out;
+        }
+        continue;
+      }
+      if (cell.empty() && c != kColValue) continue;
+      double v = 0;
+      if (TryParseNumber(cell, v) && !IsStorableNumber(v)) {
+        out.Rows.clear();
+        out.Error = LineError(N_("Line %1 of the clipboard, item %2: \"%3\" is too large to be "
+                                 "stored in a document."),
+                              l + 1, c, cell);
+        return out;
+      }
+      bool ok = TryParseNumber(cell, v) && v >= 0;
+      if (ok && (c == kColKind1 || c == kColKind2)) {
+        ok = v == std::floor(v) && v <= 4;
+      }
+      if (!ok) {
+        out.Rows.clear();
+        out.Error = LineError(
+            N_("Line %1 of the clipboard, item %2: \"%3\" is not a valid number."), l + 1, c, cell);
+        return out;
+      }
+    }
+    // The names follow the kinds (a spreadsheet may hold other names or none).
+    FillHiddenDefaults(row);
+    std::int64_t k1 = 0, k2 = 0;
+    TryParseInteger(row[kColKind1], k1);
+    TryParseInteger(row[kColKind2], k2);
+    row[kColSup1Name] = KindName(static_cast<SuperpositionKind>(k1));
+    row[kColSup2Name] = k1 != 0 ? KindName(static_cast<SuperpositionKind>(k2)) : std::string();
+    out.Rows.push_back(std::move(row));
+  }
+  return out;
+}
+
+ShownTimes TabTimeDisplay(double s, double e) {
+  if (s > 36000 || e > 36000) return {s / 3600, e / 3600, "h"};
+  if (s > 600 || e > 600) return {s / 60, e / 60, "min"};
+  ShownTimes shown{s, e, "s"};
+  // 0.0001 s times 1000 is 0.1 only after rounding: it still counts as below 0.1.
+  constexpr double kBelow = 0.1 * (1 + 1e-12);
+  for (const char* next : {"ms", "us"}) {
+    const bool small = s == 0 ? (e != 0 && e < kBelow) : (s < kBelow || e < kBelow);
+    if (!small) break;
+    s *= 1000;
+    e *= 1000;
+    shown = {s, e, next};
+  }
+  return shown;
+}
+
+double FrequencyFactor(int unit) {
+  static constexpr double kFactor[4] = {0.001, 1, 1000, 1000000};
+  return kFactor[std::clamp(unit, 0, 3)];
+}
+
+ShownFrequencies TabFrequencyDisplay(double f1, double f2) {
+  int unit = kHertz;
+  if (f1 >= 1000000 || f2 >= 1000000) {
+    unit = kMegaHertz;
+  } else if (f1 >= 1000 || f2 >= 1000) {
+    unit = kKiloHertz;
+  } else if (f1 <= 0.001 || f2 <= 0.001) {
+    unit = kMilliHertz;
+  }
+  double a = f1 / FrequencyFactor(unit), b = f2 / FrequencyFactor(unit);
+  if (unit != kMilliHertz && (a < 1 || b < 1)) {
+    --unit;
+    a *= 1000;
+    b *= 1000;
+  }
+  return {a, b, unit};
+}
+
+SpinLimits TabSpinLimits(const DeviceLimits& active, Quantity quantity) {
+  const double max = quantity == Quantity::Voltage ? active.MaxVoltage : active.MaxCurrent;
+  return {max, max, 30};
+}
+
+std::optional<double> StartArrowDown(double newStart, std::optional<double> before) {
+  if (newStart < 0) return std::nullopt;
+  if (before && newStart < *before) return *before;
+  return newStart;
+}
+
+double StartArrowUp(double newStart, double end, double minDwell) {
+  return end > newStart ? newStart : end - minDwell;
+}
+
+double EndArrowDown(double start, double newEnd, double minDwell) {
+  return start < newEnd ? newEnd : start + minDwell;
+}
+
+double EndArrowUp(double newEnd, std::optional<double> after, double minDwell) {
+  return after && newEnd >= *after ? *after - minDwell : newEnd;
+}
+
+}  // namespace ondrevo

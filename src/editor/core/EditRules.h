@@ -1,0 +1,125 @@
+// Rules of the segment grid and the tabs as pure functions: cell texts, units, typed keys,
+// grid <-> table conversion, clipboard text, the tabs' display units and spin limits.
+// Texts held here are C-locale ("." as separator); widgets localize what they show.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "document/SegmentTable.h"
+#include "editor/DeviceLimits.h"
+
+namespace ondrevo {
+
+// A number typed or pasted into the grid: it must convert and be one the document can store
+// (values next to the largest double would be written rounded beyond it and never read back).
+bool TryParseStorable(std::string_view text, double& out);
+
+// Column 0 is the row number, 1..6 are shown, 7..20 are the hidden superposition fields.
+inline constexpr int kGridColumns = 21;
+enum GridColumn : int {
+  kColNumber = 0,
+  kColValue = 1,
+  kColDuration = 2,
+  kColUnit = 3,
+  kColEndValue = 4,
+  kColSup1Name = 5,
+  kColSup2Name = 6,
+  kColSup1Fields = 7,  // FreqStart, FreqEnd, AmpStart, AmpEnd, DutyCycle, Phase
+  kColSup2Fields = 13,
+  kColKind1 = 19,
+  kColKind2 = 20,
+};
+using GridRow = std::array<std::string, kGridColumns>;
+
+// Rows a curve can hold.
+inline constexpr int kMaxGridRows = SegmentTable::kCapacity;
+
+// ---- durations and units
+
+struct ShownDuration {
+  double Value = 0;
+  const char* Unit = "s";  // "h", "min", "s", "ms", "us"
+};
+// Grid rule: hours above 36000 s, minutes above 600 s, else seconds stepping to ms and us while
+// the number is below 0.1 (at most two steps).
+ShownDuration DurationDisplay(double seconds);
+// Seconds per unit text; anything unknown counts as seconds.
+double UnitSeconds(std::string_view unit);
+// The unit cell after a key typed into it ("m" then "i" gives "min").
+std::string UnitKey(std::string_view unit, char key);
+// A value cell after a typed key: digits, one decimal point ("." or ",") and Backspace ('\b');
+// nothing for a refused key.
+std::optional<std::string> ValueKey(std::string_view text, char key);
+
+// Translated name of a kind for columns 5 and 6 ("" for none).
+std::string KindName(SuperpositionKind kind);
+
+// ---- grid <-> table
+
+// Rows of a curve as RebuildGrid writes them; an empty curve gives one empty row.
+std::vector<GridRow> TableToGrid(const SegmentTable& table);
+// Fills every empty hidden field with its default.
+void FillHiddenDefaults(GridRow& row);
+// Converts rows into the table up to the first row that does not convert; returns the number of
+// points converted and sets the table's last point index from it.
+int GridToTable(std::vector<GridRow>& rows, SegmentTable& table);
+// Converts only rows first..last, the table holding the earlier rows converted and the later
+// ones unchanged (an edit that moves no later point). False when a row of the range does not
+// convert; the caller then converts everything.
+bool GridRangeToTable(std::vector<GridRow>& rows, SegmentTable& table, int first, int last);
+// Writes a segment row's superposition fields and names into columns 5..20.
+void WriteSuperpositions(GridRow& row, const SegmentRow& source);
+
+// ---- clipboard
+
+// One line per row: columns 1..20 separated by tabs, "\n" after each line.
+std::string RowsToClipboard(const std::vector<GridRow>& rows, int first, int last);
+struct ClipboardRows {
+  std::vector<GridRow> Rows;
+  std::string Error;  // empty when the text was accepted
+};
+// Tab-separated lines (spreadsheet form) or the 20-item comma-separated form with quotes.
+// Each line gives one row; fewer than 20 items leave the rest empty. Anything malformed gives
+// an error naming the line and nothing else.
+ClipboardRows ParseClipboard(std::string_view text);
+
+// ---- tabs
+
+struct ShownTimes {
+  double Start = 0, End = 0;
+  const char* Unit = "s";
+};
+// LoadRow's display unit for a segment's start and end time.
+ShownTimes TabTimeDisplay(double start, double end);
+
+enum FrequencyUnit : int { kMilliHertz = 0, kHertz, kKiloHertz, kMegaHertz };
+inline constexpr const char* kFrequencyUnitNames[4] = {"mHz", "Hz", "kHz", "MHz"};
+double FrequencyFactor(int unit);
+struct ShownFrequencies {
+  double Start = 1, End = 1;
+  int Unit = kHertz;
+};
+ShownFrequencies TabFrequencyDisplay(double startHz, double endHz);
+
+// Upper limits of the tabs' value and amplitude fields for the active quantity.
+struct SpinLimits {
+  double Value = 0;        // YeditL, YeditR
+  double Amplitude1 = 0;   // Ue1_A1, Ue1_A2
+  double Amplitude2 = 30;  // Ue2_A1, Ue2_A2: fixed whatever the device
+};
+SpinLimits TabSpinLimits(const DeviceLimits& active, Quantity quantity);
+
+// The time fields' arrows, in seconds. `before` is the time of the point before the segment's
+// start point (or nothing), `after` the time of the point after its end point (or nothing).
+// Start going down: nothing (-1 returned as nullopt) when it became negative.
+std::optional<double> StartArrowDown(double newStart, std::optional<double> before);
+double StartArrowUp(double newStart, double end, double minDwell);
+double EndArrowDown(double start, double newEnd, double minDwell);
+double EndArrowUp(double newEnd, std::optional<double> after, double minDwell);
+
+}  // namespace ondrevo

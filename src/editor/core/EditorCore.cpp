@@ -1,0 +1,442 @@
+#include "editor/core/EditorCore.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "document/Numbers.h"
+#include "document/Translate.h"
+
+namespace ondrevo {
+
+namespace {
+
+int Superposed(const SegmentTable& t) {
+  int n = 0;
+  for (std::int32_t i = 0; i < t.LastPointIndex(); ++i) n += t.HasSuperposition(i) ? 1 : 0;
+  return n;
+}
+
+std::string Replace(std::string text, std::string_view key, const std::string& value) {
+  const auto pos = text.find(key);
+  if (pos != std::string::npos) text.replace(pos, key.size(), value);
+  return text;
+}
+
+SuperpositionSpec SpecOf(const SuperpositionFields& f) {
+  SuperpositionSpec s;
+  s.Kind = f.Kind;
+  s.FreqStart = f.FreqStart * FrequencyFactor(f.Unit);
+  s.FreqEnd = f.FreqEnd * FrequencyFactor(f.Unit);
+  s.AmpStart = f.AmpStart;
+  s.AmpEnd = f.AmpEnd;
+  s.DutyCycle = f.DutyCycle;
+  s.Phase = f.Phase;
+  return s;
+}
+
+}  // namespace
+
+TEditorCore::TEditorCore() : rows_(1) {}
+
+void TEditorCore::Notify(const EditorChange& change) {
+  for (const Listener& l : listeners_) l(change);
+}
+
+void TEditorCore::Message(const std::string& m) {
+  if (!m.empty() && OnMessage) OnMessage(m);
+}
+
+int TEditorCore::SuperposedSegments() const {
+  return Superposed(doc_.Working) +
+         Superposed(doc_.TableOf(doc_.Active == Quantity::Voltage ? Quantity::Current
+                                                                  : Quantity::Voltage));
+}
+
+std::string TEditorCore::ApplyRules(SegmentTable& t, int othersSuperposed) const {
+  std::string message;
+  // Time never goes back inside a curve: it ends before the first point that would.
+  for (std::int32_t i = 1; i <= t.LastPointIndex(); ++i) {
+    if (t[i].Time < t[i - 1].Time) {
+      message = Replace(_("The curve ends at point %1: its time lies before the previous point."),
+                        "%1", std::to_string(i));
+      t.SetLastPointIndex(i - 1);
+      break;
+    }
+  }
+  // One preview per superposed segment, at most 50 in the document.
+  int used = othersSuperposed, dropped = 0;
+  for (std::int32_t i = 0; i < t.LastPointIndex(); ++i) {
+    if (!t.HasSuperposition(i)) continue;
+    if (used < kPreviewSlotCount) {
+      ++used;
+      continue;
+    }
+    t[i].Sup1.Kind = SuperpositionKind::None;
+    t[i].Sup2.Kind = SuperpositionKind::None;
+    ++dropped;
+  }
+  if (dropped > 0) {
+    if (!message.empty()) message += "\n";
+    message += Replace(_("At most 50 segments can carry superpositions; the superpositions of %1 "
+                         "further segments were removed."),
+                       "%1", std::to_string(dropped));
+  }
+  return message;
+}
+
+void TEditorCore::Commit(bool record, int first, int last) {
+  const bool partial = inSync_ && last >= 0 && GridRangeToTable(rows_, doc_.Working, first, last);
+  if (!partial) GridToTable(rows_, doc_.Working);
+  inSync_ = true;
+  const Quantity other = doc_.Active == Quantity::Voltage ? Quantity::Current : Quantity::Voltage;
+  const std::string message = ApplyRules(doc_.Working, Superposed(doc_.TableOf(other)));
+  if (!message.empty()) {
+    // What the rules removed leaves the grid too: what is shown is what is saved.
+    std::vector<GridRow> rebuilt = TableToGrid(doc_.Working);
+    const std::size_t kept = rebuilt.size();
+    for (std::size_t r = kept; r < rows_.size(); ++r) rebuilt.push_back(rows_[r]);
+    if (doc_.Working.LastPointIndex() == 0 && !rows_.empty()) rebuilt[0] = rows_[0];
+    rows_ = std::move(rebuilt);
+  }
+  SegmentTable& kept = doc_.TableOf(doc_.Active);
+  if (partial && message.empty() && kept.LastPointIndex() == doc_.Working.LastPointIndex()) {
+    for (int r = first; r <= last; ++r) kept[r] = doc_.Working[r];
+  } else {
+    kept = doc_.Working;
+  }
+  Notify({.Curve = true, .Grid = true});
+  Message(message);
+  if (record && !SuppressRecording && RecordStep) RecordStep();
+}
+
+void TEditorCore::SetDocument(const SegmentTable& voltage, const SegmentTable& current) {
+  doc_.Voltage = voltage;
+  doc_.Current = current;
+  std::string message = ApplyRules(doc_.Voltage, 0);
+  const std::string second = ApplyRules(doc_.Current, Superposed(doc_.Voltage));
+  if (!second.empty()) message += (message.empty() ? "" : "\n") + second;
+  doc_.Working = doc_.TableOf(doc_.Active);
+  rows_ = TableToGrid(doc_.Working);
+  inSync_ = true;
+  selectedRow_ = 0;
+  Notify({.Curve = true, .BothCurves = true, .Grid = true});
+  Message(message);
+}
+
+void TEditorCore::SetActiveCurve(const SegmentTable& table, bool record) {
+  doc_.Working = table;
+  // The rules run on the table itself: the grid cannot show a time going back.
+  const Quantity other = doc_.Active == Quantity::Voltage ? Quantity::Current : Quantity::Voltage;
+  const std::string message = ApplyRules(doc_.Working, Superposed(doc_.TableOf(other)));
+  rows_ = TableToGrid(doc_.Working);
+  Commit(record);
+  Message(message);
+}
+
+void TEditorCore::Reset() {
+  doc_.Voltage.Reset();
+  doc_.Current.Reset();
+  doc_.Working.Reset();
+  rows_.assign(1, GridRow{});
+  inSync_ = true;
+  selectedRow_ = 0;
+  Notify({.Curve = true, .BothCurves = true, .Grid = true});
+}
+
+void TEditorCore::SwitchQuantity(Quantity q) {
+  if (q == doc_.Active) return;
+  doc_.TableOf(doc_.Active) = doc_.Working;
+  doc_.Active = q;
+  doc_.Working = doc_.TableOf(q);
+  rows_ = TableToGrid(doc_.Working);
+  inSync_ = true;
+  selectedRow_ = 0;
+  Notify({.Curve = true, .BothCurves = true, .Grid = true, .Limits = true});
+}
+
+void TEditorCore::RebuildRows() {
+  // A row being typed (no point yet) survives a rebuild of an empty curve.
+  if (doc_.Working.LastPointIndex() == 0 && !rows_.empty() && !rows_[0][kColValue].empty()) {
+    rows_.resize(1);
+  } else {
+    rows_ = TableToGrid(doc_.Working);
+  }
+  inSync_ = true;
+  selectedRow_ = std::min(selectedRow_, RowCount() - 1);
+  Notify({.Grid = true});
+}
+
+void TEditorCore::SetCell(int row, int col, const std::string& input) {
+  if (row < 0 || row >= RowCount() || col < kColValue || col > kColEndValue) return;
+  std::string text = input;
+  GridRow& r = rows_[static_cast<std::size_t>(row)];
+  const bool last = row == RowCount() - 1;
+  if (col == kColUnit) {
+    if (text == "m") text = "s";
+    if (text != "h" && text != "min" && text != "s" && text != "ms" && text != "us") return;
+  } else {
+    double v = 0;
+    if (text.empty() && col == kColValue) text = "0";
+    if (!text.empty() && (!TryParseStorable(text, v) || v < 0)) return;
+  }
+  r[col] = text;
+  if (col == kColValue && row > 0) rows_[static_cast<std::size_t>(row) - 1][kColEndValue] = text;
+  if (col == kColEndValue && !last) rows_[static_cast<std::size_t>(row) + 1][kColValue] = text;
+  if (col == kColDuration && r[kColUnit].empty()) r[kColUnit] = "s";
+  // The last row's segment gets its end point once its duration and end value are known.
+  if (last && (col == kColEndValue || col == kColDuration) && !r[kColDuration].empty() &&
+      !r[kColEndValue].empty() && RowCount() < kMaxGridRows) {
+    GridRow next;
+    next[kColValue] = r[kColEndValue];
+    rows_.push_back(next);
+    Commit();
+    return;
+  }
+  // A value moves no point: only the rows around it are converted again.
+  if ((col == kColValue || col == kColEndValue) && row + 1 <= doc_.Working.LastPointIndex()) {
+    Commit(true, std::max(0, row - 1), row + 1);
+    return;
+  }
+  Commit();
+}
+
+void TEditorCore::InsertRow(int row) {
+  if (RowCount() >= kMaxGridRows) return;
+  row = std::clamp(row, 0, RowCount());
+  rows_.insert(rows_.begin() + row, GridRow{});
+  inSync_ = false;
+  Notify({.Grid = true});
+}
+
+void TEditorCore::AppendRow() {
+  if (RowCount() >= kMaxGridRows) return;
+  GridRow next;
+  next[kColValue] = rows_.back()[kColValue];
+  rows_.push_back(next);
+  inSync_ = false;
+  selectedRow_ = RowCount() - 1;
+  Notify({.Grid = true});
+}
+
+void TEditorCore::DeleteRow(int row) {
+  if (row <= 0 || row >= RowCount()) return;
+  rows_.erase(rows_.begin() + row);
+  if (RowCount() == 1) {
+    for (int c = kColValue; c <= kColSup2Name; ++c) rows_[0][c].clear();
+    doc_.Working.SetLastPointIndex(0);
+    doc_.TableOf(doc_.Active) = doc_.Working;
+    selectedRow_ = 0;
+    Notify({.Curve = true, .Grid = true});
+    if (!SuppressRecording && RecordStep) RecordStep();
+    return;
+  }
+  // The last point never carries a superposition.
+  GridRow& tail = rows_.back();
+  tail[kColDuration].clear();
+  tail[kColUnit].clear();
+  tail[kColEndValue].clear();
+  tail[kColSup1Name].clear();
+  tail[kColSup2Name].clear();
+  tail[kColKind1] = "0";
+  tail[kColKind2] = "0";
+  rows_[static_cast<std::size_t>(row) - 1][kColEndValue] =
+      row < RowCount() ? rows_[static_cast<std::size_t>(row)][kColValue] : std::string();
+  selectedRow_ = std::min(selectedRow_, RowCount() - 1);
+  Commit();
+  rows_ = TableToGrid(doc_.Working);
+  Notify({.Grid = true});
+}
+
+void TEditorCore::ClearSuperposition(int row, int which) {
+  if (row < 0 || row >= doc_.Working.LastPointIndex()) return;
+  GridRow& r = rows_[static_cast<std::size_t>(row)];
+  if (which == 0) {
+    r[kColKind1] = "0";
+    r[kColKind2] = "0";
+    r[kColSup1Name].clear();
+    r[kColSup2Name].clear();
+  } else {
+    r[kColKind2] = "0";
+    r[kColSup2Name].clear();
+  }
+  Commit();
+}
+
+void TEditorCore::DropEmptyRows() {
+  if (doc_.Working.LastPointIndex() < 1) return;
+  const auto empty = [](const GridRow& r) { return r[kColValue].empty(); };
+  const auto from = std::remove_if(rows_.begin() + 1, rows_.end(), empty);
+  if (from == rows_.end()) return;
+  rows_.erase(from, rows_.end());
+  Commit();
+}
+
+std::string TEditorCore::Copy(int first, int last) const {
+  return RowsToClipboard(rows_, std::max(0, first), std::min(last, RowCount() - 1));
+}
+
+void TEditorCore::Cut(int first, int last) {
+  first = std::max(0, first);
+  last = std::min(last, RowCount() - 2);  // the last row stays
+  if (first > last) return;
+  rows_.erase(rows_.begin() + first, rows_.begin() + last + 1);
+  selectedRow_ = 0;
+  if (RowCount() >= 2) {
+    // The rows now meeting each other: the end value follows the next row.
+    if (first > 0)
+      rows_[static_cast<std::size_t>(first) - 1][kColEndValue] =
+          rows_[static_cast<std::size_t>(first)][kColValue];
+    Commit();
+    rows_ = TableToGrid(doc_.Working);
+    Notify({.Grid = true});
+    return;
+  }
+  doc_.Working.SetLastPointIndex(0);
+  doc_.TableOf(doc_.Active) = doc_.Working;
+  Notify({.Curve = true, .Grid = true});
+  if (!SuppressRecording && RecordStep) RecordStep();
+}
+
+bool TEditorCore::Paste(int row, const std::string& text) {
+  ClipboardRows parsed = ParseClipboard(text);
+  if (parsed.Error.empty() &&
+      RowCount() + parsed.Rows.size() > static_cast<std::size_t>(kMaxGridRows)) {
+    parsed.Error = Replace(_("The clipboard holds more than %1 rows; a curve cannot take them."),
+                           "%1", std::to_string(kMaxGridRows));
+  }
+  if (!parsed.Error.empty()) {
+    Message(parsed.Error);
+    return false;
+  }
+  row = std::clamp(row, 0, RowCount() - 1);
+  rows_.insert(rows_.begin() + row, parsed.Rows.begin(), parsed.Rows.end());
+  Commit();
+  rows_ = TableToGrid(doc_.Working);
+  selectedRow_ = RowCount() - 1;
+  Notify({.Grid = true});
+  return true;
+}
+
+void TEditorCore::SelectRow(int row) {
+  selectedRow_ = std::clamp(row, 0, RowCount() - 1);
+}
+
+double TEditorCore::TimeOfRow(int row) const {
+  double t = 0;
+  for (int r = 0; r < row && r < RowCount(); ++r) {
+    double d = 0;
+    if (!TryParseNumber(rows_[static_cast<std::size_t>(r)][kColDuration], d)) break;
+    t += d * UnitSeconds(rows_[static_cast<std::size_t>(r)][kColUnit]);
+  }
+  return t;
+}
+
+TabValues TEditorCore::LoadRow(int row) const {
+  TabValues tabs;
+  if (row < 0 || row >= RowCount()) return tabs;
+  GridRow r = rows_[static_cast<std::size_t>(row)];
+  TryParseNumber(r[kColValue], tabs.StartValue);
+  if (row + 1 < RowCount())
+    TryParseNumber(rows_[static_cast<std::size_t>(row) + 1][kColValue], tabs.EndValue);
+  const double s = TimeOfRow(row);
+  double d = 0;
+  TryParseNumber(r[kColDuration], d);
+  const double e = s + d * UnitSeconds(r[kColUnit]);
+  const ShownTimes shown = TabTimeDisplay(s, e);
+  tabs.StartTime = shown.Start;
+  tabs.EndTime = shown.End;
+  tabs.TimeUnit = shown.Unit;
+  // Empty frequencies default to one per shown time unit.
+  const char* freq = tabs.TimeUnit == "ms" ? "1E-3" : tabs.TimeUnit == "us" ? "1E-6" : "1";
+  for (int c : {int{kColSup1Fields}, kColSup1Fields + 1, int{kColSup2Fields}, kColSup2Fields + 1}) {
+    if (r[c].empty()) r[c] = freq;
+  }
+  FillHiddenDefaults(r);
+  for (int k = 0; k < 2; ++k) {
+    const int c = k == 0 ? kColSup1Fields : kColSup2Fields;
+    SuperpositionFields& f = tabs.Sup[k];
+    std::int64_t kind = 0;
+    TryParseInteger(r[k == 0 ? kColKind1 : kColKind2], kind);
+    f.Kind = static_cast<SuperpositionKind>(std::clamp<std::int64_t>(kind, 0, 4));
+    double f1 = 1, f2 = 1, duty = 50, phase = 0;
+    TryParseNumber(r[c], f1);
+    TryParseNumber(r[c + 1], f2);
+    const ShownFrequencies fs = TabFrequencyDisplay(f1, f2);
+    f.FreqStart = fs.Start;
+    f.FreqEnd = fs.End;
+    f.Unit = fs.Unit;
+    TryParseNumber(r[c + 2], f.AmpStart);
+    TryParseNumber(r[c + 3], f.AmpEnd);
+    TryParseNumber(r[c + 4], duty);
+    TryParseNumber(r[c + 5], phase);
+    f.DutyCycle = static_cast<int>(RoundHalfEven(duty));
+    f.Phase = static_cast<int>(RoundHalfEven(phase));
+  }
+  if (tabs.Sup[0].Kind == SuperpositionKind::None) tabs.Sup[1].Kind = SuperpositionKind::None;
+  return tabs;
+}
+
+ApplyResult TEditorCore::ApplyTabs(int row, const TabValues& input) {
+  if (doc_.Working.LastPointIndex() < 1 || row < 0 || row >= doc_.Working.LastPointIndex() ||
+      row + 1 >= RowCount()) {
+    return ApplyResult::NothingToApply;
+  }
+  TabValues tabs = input;
+  if (tabs.Sup[0].Kind == SuperpositionKind::None) tabs.Sup[1].Kind = SuperpositionKind::None;
+  SegmentRow seg = doc_.Working[row];
+  // A segment that has no preview yet needs a free one.
+  if (tabs.Sup[0].Kind != SuperpositionKind::None && seg.Sup1.Kind == SuperpositionKind::None &&
+      SuperposedSegments() >= kPreviewSlotCount) {
+    Message(_("At most 50 segments can carry superpositions."));
+    return ApplyResult::NoSlot;
+  }
+  const double unit = UnitSeconds(tabs.TimeUnit);
+  const double t0 = doc_.Working[row].Time;
+  double duration = doc_.Working[row + 1].Time - t0;
+  const double start = tabs.StartTime * unit, end = tabs.EndTime * unit;
+  if (start < end) duration = end - start;
+  const double t1 = t0 + duration;
+
+  SegmentRow candidate = seg;
+  candidate.Sup1 = SpecOf(tabs.Sup[0]);
+  candidate.Sup2 = SpecOf(tabs.Sup[1]);
+  const MemoryCheck check = CheckSuperpositions(candidate, t0, t1, budget_, daqBudget_);
+  switch (check.Outcome) {
+    case CheckOutcome::RefusedFirst:
+    case CheckOutcome::RefusedSecond:
+      Message(check.Message);
+      return ApplyResult::Refused;
+    case CheckOutcome::FirstSwitchedOff:
+      Message(check.Message);
+      candidate.Sup1.Kind = SuperpositionKind::None;
+      candidate.Sup2.Kind = SuperpositionKind::None;
+      break;
+    case CheckOutcome::Accepted:
+      break;
+  }
+
+  GridRow& r = rows_[static_cast<std::size_t>(row)];
+  const std::string startValue = FormatFixed(tabs.StartValue, 6, 4);
+  const std::string endValue = FormatFixed(tabs.EndValue, 6, 4);
+  r[kColValue] = startValue;
+  if (row > 0) rows_[static_cast<std::size_t>(row) - 1][kColEndValue] = startValue;
+  rows_[static_cast<std::size_t>(row) + 1][kColValue] = endValue;
+  r[kColEndValue] = endValue;
+  const ShownDuration shown = DurationDisplay(duration);
+  r[kColDuration] = FormatFixed(shown.Value, 7, 5);
+  r[kColUnit] = shown.Unit;
+  WriteSuperpositions(r, candidate);
+  Commit();
+  selectedRow_ = row;
+  return ApplyResult::Applied;
+}
+
+void TEditorCore::SetLimits(const DeviceLimits& active, std::int32_t budget,
+                            std::int32_t daqBudget) {
+  limits_ = active;
+  budget_ = budget;
+  daqBudget_ = daqBudget;
+  Notify({.Limits = true});
+}
+
+}  // namespace ondrevo

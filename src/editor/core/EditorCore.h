@@ -1,0 +1,141 @@
+// The editing core: the document being edited, the grid rows of the active curve, the
+// selection, the target's limits and point budget. Every edit is an operation here; views
+// listen for changes and redraw. No widgets.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "document/SegmentTable.h"
+#include "editor/DeviceLimits.h"
+#include "editor/core/EditRules.h"
+#include "editor/core/Preview.h"
+
+namespace ondrevo {
+
+// What a change touched, so that views redraw only that.
+struct EditorChange {
+  bool Curve = false;       // the active curve (and its previews)
+  bool BothCurves = false;  // both curves (load, reset, switch)
+  bool Grid = false;        // the grid rows
+  bool Limits = false;      // limits or point budget
+};
+
+// The values of the General and Superposition tabs, as shown.
+struct SuperpositionFields {
+  SuperpositionKind Kind = SuperpositionKind::None;
+  double FreqStart = 1, FreqEnd = 1;  // in Unit
+  int Unit = kHertz;
+  double AmpStart = 1, AmpEnd = 1;
+  int DutyCycle = 50, Phase = 0;
+};
+struct TabValues {
+  double StartValue = 0, EndValue = 0;
+  double StartTime = 0, EndTime = 0;  // in TimeUnit
+  std::string TimeUnit = "s";
+  SuperpositionFields Sup[2];
+};
+
+enum class ApplyResult {
+  Applied,
+  NothingToApply,  // fewer than two points, or the last row
+  Refused,         // the memory check refused; frequency fields go back to the stored ones
+  NoSlot,          // 50 superposed segments already: the first superposition was set to none
+};
+
+class TEditorCore {
+ public:
+  TEditorCore();
+
+  // ---- notifications
+  using Listener = std::function<void(const EditorChange&)>;
+  void AddListener(Listener listener) { listeners_.push_back(std::move(listener)); }
+  // Every message the rules give the user (translated).
+  std::function<void(const std::string&)> OnMessage;
+  // Called once at the end of every committed edit unless recording is suppressed; the undo
+  // history plugs in here.
+  std::function<void()> RecordStep;
+  bool SuppressRecording = false;
+
+  // ---- document
+  const Document& Doc() const { return doc_; }
+  Quantity Active() const { return doc_.Active; }
+  const SegmentTable& Working() const { return doc_.Working; }
+  const SegmentTable& Curve(Quantity q) const {
+    return q == doc_.Active ? doc_.Working : doc_.TableOf(q);
+  }
+  // Replaces both curves (a loaded document): commit rules run, nothing recorded.
+  void SetDocument(const SegmentTable& voltage, const SegmentTable& current);
+  // Replaces the active curve as a committed edit (import, stretch, plot editing).
+  void SetActiveCurve(const SegmentTable& table, bool record = true);
+  // Both curves empty, superpositions reset, selection cleared.
+  void Reset();
+  void SwitchQuantity(Quantity q);
+
+  // ---- grid
+  const std::vector<GridRow>& Rows() const { return rows_; }
+  int RowCount() const { return static_cast<int>(rows_.size()); }
+  const std::string& Cell(int row, int col) const { return rows_.at(row)[col]; }
+  // Rows rebuilt from the active curve (RebuildGrid).
+  void RebuildRows();
+  // Commits a typed cell (columns 1..4) with the rules of leaving a cell.
+  void SetCell(int row, int col, const std::string& text);
+  void InsertRow(int row);
+  // Shift+Insert: a row at the end with the value of the row above.
+  void AppendRow();
+  // Shift+Delete.
+  void DeleteRow(int row);
+  // Delete in column 5 (which 0) or 6 (which 1).
+  void ClearSuperposition(int row, int which);
+  // Hiding the table: rows after the first whose value is empty go, and the rest is committed.
+  void DropEmptyRows();
+  std::string Copy(int first, int last) const;
+  void Cut(int first, int last);
+  // False (and a message, nothing changed) when the text is refused.
+  bool Paste(int row, const std::string& text);
+
+  // ---- selection
+  int SelectedRow() const { return selectedRow_; }
+  void SelectRow(int row);
+  int SelectedSegment() const {
+    return selectedRow_ < doc_.Working.LastPointIndex() ? selectedRow_ : -1;
+  }
+
+  // ---- tabs
+  TabValues LoadRow(int row) const;
+  ApplyResult ApplyTabs(int row, const TabValues& tabs);
+
+  // ---- device
+  void SetLimits(const DeviceLimits& active, std::int32_t budget, std::int32_t daqBudget);
+  const DeviceLimits& Limits() const { return limits_; }
+  std::int32_t PointBudget() const { return budget_; }
+  std::int32_t DaqPointBudget() const { return daqBudget_; }
+  SpinLimits CurrentSpinLimits() const { return TabSpinLimits(limits_, doc_.Active); }
+
+  // Superposed segments of both curves.
+  int SuperposedSegments() const;
+
+ private:
+  // GridToTable, the commit rules, notification and the recording hook. An edit that moves no
+  // point converts only rows first..last.
+  void Commit(bool record = true, int first = 0, int last = -1);
+  // Enforces what a curve may hold; returns a message or "".
+  std::string ApplyRules(SegmentTable& table, int othersSuperposed) const;
+  void Notify(const EditorChange& change);
+  void Message(const std::string& m);
+  double TimeOfRow(int row) const;
+
+  Document doc_;
+  std::vector<GridRow> rows_;
+  int selectedRow_ = 0;
+  // False while rows were inserted or appended without a commit: the table then no longer
+  // lines up with the rows, and only a full conversion is right.
+  bool inSync_ = true;
+  DeviceLimits limits_;
+  std::int32_t budget_ = kSupplyPointBudget;
+  std::int32_t daqBudget_ = kDefaultDaqPointBudget;
+  std::vector<Listener> listeners_;
+};
+
+}  // namespace ondrevo
