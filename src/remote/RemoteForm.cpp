@@ -766,8 +766,11 @@ void TRemoteForm::Refresh() {
 
   // The buses are probed on a worker; the window stays responsive and grows the tree bus by bus.
   TDeviceSearch::TEvents events;
+  // Progress: the bus being probed, beside the status.
+  events.OnSearching = [this](const std::string& bus) { statusPanel1_->setText(Q(bus)); };
   events.OnBus = [this](const TFoundBus& bus) { AddBusNode(bus); };
   events.OnDone = [this, line](bool cancelled, const std::string& error) {
+    statusPanel1_->clear();
     Refreshing = false;
     SetStatus(TrQ("Ready"));
     if (!error.empty()) {

@@ -67,6 +67,7 @@ class RemoteSearchTest : public QObject {
     auto* tree = form.findChild<QTreeWidget*>("DeviceTreeView");
     QTRY_COMPARE_WITH_TIMEOUT(tree->topLevelItemCount(), 1, 5000);
     QVERIFY2(ticks >= 20, qPrintable(QString("only %1 timer ticks in 0.7 s").arg(ticks)));
+    QTRY_COMPARE(form.StatusText(1), QString("Slow"));  // the bus being probed
     auto* refresh = form.findChild<QAction*>("Refresh");
     QVERIFY(refresh->isEnabled());
     QCOMPARE(refresh->text(), QString("&Cancel"));
@@ -76,6 +77,7 @@ class RemoteSearchTest : public QObject {
     QVERIFY(form.OutputLines().last().endsWith("Abort."));
     QCOMPARE(refresh->text(), QString("&Refresh"));
     QCOMPARE(form.StatusText(0), QString("Ready"));
+    QCOMPARE(form.StatusText(1), QString());
   }
 
   // Found when tried as a new user would.
