@@ -280,7 +280,6 @@ void TDaqMxDevice::ClearTriggerTask() {
 
 void TDaqMxDevice::Play() {
   if (!ExecuteThread) return;
-  ExecuteThread->SetTriggerWait(ExternalTrigger);
   if (ExternalTrigger) {
     if (!TriggerAvailable) throw EInterfaceError(_("The card has no trigger input."));
     ClearTriggerTask();
@@ -301,6 +300,9 @@ void TDaqMxDevice::Play() {
   } else if (OutputTask) {
     Lib->DisableStartTrig(OutputTask->Handle());
   }
+  // Only now: a thread that finds the trigger wait set goes on at once, and its task must
+  // already wait for the edge.
+  ExecuteThread->SetTriggerWait(ExternalTrigger);
   ExecuteThread->Resume();
   Stopping = false;
 }
