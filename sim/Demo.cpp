@@ -1,6 +1,10 @@
 #include "sim/Demo.h"
 
+#include <unistd.h>
+
 #include <cstdlib>
+
+#include "interfaces/InterfaceDevices.h"
 
 namespace ondrevo::sim {
 
@@ -31,6 +35,12 @@ TDemoInstruments::TDemoInstruments(double speed) {
     monitor_.reset();
     usb_.reset();
   }
+  // A two-output analog output card and an analog interface to wire one of them to.
+  if (access(ONDREVO_DAQMX_SIM_LIBRARY, R_OK) == 0) {
+    SetVariable("ONDREVO_DAQMX_LIBRARY", ONDREVO_DAQMX_SIM_LIBRARY);
+    SetVariable("ONDREVO_DAQMX_SIM_CARDS", "Dev1 PCIe-6361 serial=1A2B3C4 ao=2 maxrate=100000");
+  }
+  SetInterfaceProducts({{"KSV3720-40", "372040001"}});
 }
 
 void TDemoInstruments::SetVariable(const char* name, const std::string& value) {

@@ -18,7 +18,8 @@ class TDemoInstruments {
   // Starts a KSV 7342-80 and a KSV 7341-20, each on its own pty, playing at `speed` times real
   // time, and puts their paths in front of ONDREVO_SERIAL_PORTS (colon-separated); points
   // ONDREVO_GPIB_LIBRARY and ONDREVO_USB_LIBRARY at the stand-ins, hosting a KSV 5206-40 and a
-  // KSV 6141-80 there (left out when this build has no stand-ins).
+  // KSV 6141-80 there (left out when this build has no stand-ins); adds the simulated analog
+  // output card (ONDREVO_DAQMX_LIBRARY) and a KSV 3720-40 analog interface product.
   explicit TDemoInstruments(double speed = 1.0);
   // Stops the instruments and gives the three variables their previous values back.
   ~TDemoInstruments();

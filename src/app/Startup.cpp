@@ -16,6 +16,7 @@
 #include "editor/GraphForm.h"
 #ifdef ONDREVO_HAVE_REMOTE
 #include "remote/RemoteForm.h"
+#include "sim/Demo.h"
 #include "transports/RS232Interface.h"
 #endif
 
@@ -55,6 +56,14 @@ QString DefaultLibraryPath(const QString& programFolder) {
   for (const QString& c : candidates)
     if (QFileInfo(c).isDir()) return c;
   return candidates.front();
+}
+
+QString DocumentArgument(const QStringList& args) {
+  for (const QString& arg : args) {
+    if (arg.startsWith(QLatin1Char('-')) || arg.startsWith(QLatin1Char('\\'))) continue;
+    if (QFileInfo(arg).isFile()) return QFileInfo(arg).absoluteFilePath();
+  }
+  return {};
 }
 
 TShell::TShell(const QStringList& args, const QString& programFolder) {
@@ -101,6 +110,7 @@ TShell::TShell(const QStringList& args, const QString& programFolder) {
   About = std::make_unique<TAboutForm>(Editor.get());
   Preferences = std::make_unique<TPreferencesForm>(*Config, *Cache, Editor.get());
 #ifdef ONDREVO_HAVE_REMOTE
+  if (args.contains(QStringLiteral("--demo"))) Demo = std::make_unique<sim::TDemoInstruments>();
   Remote = std::make_unique<TRemoteForm>(Editor.get());
 #endif
   // The device selection dialog follows here once it exists.
@@ -153,8 +163,9 @@ TShell::TShell(const QStringList& args, const QString& programFolder) {
   QObject::connect(editor, &TGraphForm::closed, welcome, [welcome] { welcome->show(); });
   QObject::connect(editor, &TGraphForm::exitRequested, welcome, [welcome] { welcome->close(); });
 
-  if (!args.isEmpty() && QFileInfo(args.front()).isFile())
-    OpenFromCommandLine(QFileInfo(args.front()).absoluteFilePath());
+  const QString document = DocumentArgument(args);
+  if (!document.isEmpty())
+    OpenFromCommandLine(document);
   else
     Welcome->show();
 }

@@ -5,6 +5,10 @@
 #include <QStringList>
 #include <memory>
 
+namespace ondrevo::sim {
+class TDemoInstruments;
+}
+
 namespace ondrevo {
 
 class TWConfig;
@@ -23,11 +27,17 @@ QString BindTranslations(const QString& programFolder);
 // The waveform library shipped with the program (installed, else the source tree's).
 QString DefaultLibraryPath(const QString& programFolder);
 
+// The document named on the command line: the first argument that is not a switch ("-..." or
+// "\\...") and names an existing file; empty when there is none.
+QString DocumentArgument(const QStringList& args);
+
 // All windows of the program, created in start-up order and wired together.
 struct TShell {
   std::unique_ptr<TWConfig> Config;
   std::unique_ptr<TWCache> Cache;
   std::unique_ptr<TCrashHandler> Crash;
+  // "--demo": simulated instruments for the whole run; they outlive every window using them.
+  std::unique_ptr<sim::TDemoInstruments> Demo;
   std::unique_ptr<TWelcomeForm> Welcome;
   std::unique_ptr<TGraphForm> Editor;
   std::unique_ptr<TAboutForm> About;

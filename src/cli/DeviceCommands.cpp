@@ -10,6 +10,7 @@
 #include <optional>
 
 #include "cli/Commands.h"
+#include "daq/DaqMxDevice.h"
 #include "devices/Device.h"
 #include "devices/DeviceErrors.h"
 #include "devices/Identification.h"
@@ -18,9 +19,13 @@
 #include "document/DocumentIO.h"
 #include "document/Numbers.h"
 #include "document/Translate.h"
+#include "interfaces/InputSelection.h"
+#include "interfaces/InterfaceDevices.h"
 #include "model/Builder.h"
+#include "playback/FitChecks.h"
 #include "playback/InstrumentPreview.h"
 #include "playback/PreviewWorker.h"
+#include "playback/Wiring.h"
 #include "sim/Demo.h"
 #include "transports/GpibInterface.h"
 #include "transports/RS232Interface.h"
@@ -79,6 +84,13 @@ std::vector<FoundBus> SearchDevices() {
     scanners.push_back(std::make_shared<TRS232Interface>(1));
   } catch (...) {
   }
+  // Cards where the DAQmx library is installed; interface products from the product list.
+  try {
+    if (TDaqMxLibrary::Available()) scanners.push_back(std::make_shared<TDaqInterface>());
+  } catch (...) {
+  }
+  scanners.push_back(std::make_shared<TAnalogInterface>());
+  scanners.push_back(std::make_shared<TTtlInterface>());
   for (auto& scanner : scanners) {
     TInterfaceList interfaces;
     try {
@@ -106,7 +118,14 @@ bool Selectable(const std::shared_ptr<TDevice>& device) {
   return std::dynamic_pointer_cast<IWaveformPlayer>(device) && !device->IsUnsupported();
 }
 
+// A product taking a card's control signal (wired with play --wire).
+bool ControlInput(const std::shared_ptr<TDevice>& device) {
+  return std::dynamic_pointer_cast<IAnalogInput>(device) && !device->IsUnsupported() &&
+         !std::dynamic_pointer_cast<IWaveformPlayer>(device);
+}
+
 std::string PortOf(const std::shared_ptr<TDevice>& device) {
+  if (auto card = std::dynamic_pointer_cast<TDaqMxDevice>(device)) return card->GetCardName();
   auto remote = std::dynamic_pointer_cast<IRemoteControllable>(device);
   const auto transport = remote ? remote->GetInterface() : nullptr;
   if (auto serial = std::dynamic_pointer_cast<TRS232Interface>(transport))
@@ -132,6 +151,9 @@ int RunDevices(bool json, bool demo) {
                             {"port", PortOf(d)}};
         if (auto output = std::dynamic_pointer_cast<IAnalogOutput>(d))
           item["channels"] = output->GetConnectedInputs().size();
+        if (ControlInput(d))
+          item["controlInputs"] =
+              std::dynamic_pointer_cast<IAnalogInput>(d)->GetConnectedOutputs().size();
         devices.push_back(item);
       }
       out.push_back({{"interface", bus.name}, {"devices", devices}});
@@ -143,7 +165,7 @@ int RunDevices(bool json, bool demo) {
     std::cout << bus.name << '\n';
     for (auto& d : bus.devices) {
       std::cout << "  " << d->GetName();
-      if (!Selectable(d)) std::cout << "  (" << _("not supported") << ")";
+      if (!Selectable(d) && !ControlInput(d)) std::cout << "  (" << _("not supported") << ")";
       const std::string port = PortOf(d);
       if (!port.empty()) std::cout << "  [" << port << "]";
       std::cout << '\n';
@@ -212,7 +234,9 @@ std::shared_ptr<TDevice> DeviceByName(const std::string& name) {
 }
 
 struct PlayOptions {
-  std::string document, port, device, trace;
+  std::string document, port, device, trace, wire;
+  int output = 0, input = 0;
+  bool currentInput = false;
   int burst = 1;
   bool trigger = false, noPlay = false, demo = false;
 };
@@ -263,22 +287,29 @@ int RunPlay(const PlayOptions& options) {
     return Fail(_("The burst count must lie between 0 and ") +
                 std::to_string(player->GetMaxBurstCount()));
 
+  // A card streams into the control input of the device wired to one of its outputs.
+  const bool card = IsAnalogOutputCard(found);
+  if (card) {
+    if (options.wire.empty())
+      return Fail(found->GetName() + ": " +
+                  _("name the device wired to the card output with --wire"));
+    const std::shared_ptr<TDevice> wired = DeviceByName(options.wire);
+    auto input = std::dynamic_pointer_cast<IAnalogInput>(wired);
+    if (!input || wired->IsUnsupported())
+      return Fail(wired->GetName() + ": " + _("this device takes no control signal"));
+    if (options.currentInput) input->SetCurrentInput(true, options.input);
+    if (!WireOutput(std::dynamic_pointer_cast<IAnalogOutput>(found), options.output, input,
+                    options.input))
+      return Fail(_("No such card output or device input"));
+    if (!WaveformsWithinLimits(*wired, voltage.get(), current.get()))
+      std::cerr << _("Warning: ")
+                << _("The waveform exceeds the device bounderies and will be clipped.") << '\n';
+  }
   // The remote window's checks before connecting; the questions become warnings here.
-  const double maxRate = 1.0 / player->GetMinDwellTime();
-  if (voltage->GetSampleRate() > maxRate || current->GetSampleRate() > maxRate)
-    std::cerr << _("Warning: ")
-              << _("The waveform may not be reproduced correctly because it requires a sample "
-                   "rate higher than provided by the device.")
-              << '\n';
-  if (voltage->GetMin() < found->GetMinVoltage() || voltage->GetMax() > found->GetMaxVoltage() ||
-      current->GetMin() < found->GetMinCurrent() || current->GetMax() > found->GetMaxCurrent())
-    std::cerr << _("Warning: ")
-              << _("The waveform exceeds the device bounderies and will be clipped.") << '\n';
-  const double maxDuration = player->GetMaxPoints() * player->GetMaxDwellTime();
-  if (voltage->GetDuration() > maxDuration || current->GetDuration() > maxDuration)
-    return Fail(
-        _("The duration of the waveform exceeds the maximum duration supported by this "
-          "device. Please reduce the duration and retry."));
+  for (const TFitFinding& finding : CheckFit(*found, *player, *voltage, *current, card)) {
+    if (finding.Refused) return Fail(_(finding.Text));
+    std::cerr << _("Warning: ") << _(finding.Text) << '\n';
+  }
 
   if (auto transport = player->GetInterface(); transport && traceObserver)
     transport->SetTraceObserver(traceObserver);
@@ -311,7 +342,7 @@ int RunPlay(const PlayOptions& options) {
   player->SetOnDisconnect([&](IDevice*) { disconnected = true; });
 
   // Channel 1 of a two-channel supply, as picking its first channel node does.
-  if (auto output = std::dynamic_pointer_cast<IAnalogOutput>(found))
+  if (auto output = card ? nullptr : std::dynamic_pointer_cast<IAnalogOutput>(found))
     if (output->GetConnectedInputs().size() > 1)
       output->GetConnectedInputs()[0] = std::make_shared<TDummyDevice>();
 
@@ -404,6 +435,12 @@ void RegisterDeviceCommands(CommandRegistry& registry) {
   play->add_option("--burst", options->burst, "Repetitions (0: endless)");
   play->add_flag("--trigger", options->trigger, "Wait for the external trigger");
   play->add_flag("--no-play", options->noPlay, "Upload only");
+  play->add_option("--output", options->output, "Card output to stream through (default 0)");
+  play->add_option("--wire", options->wire,
+                   "Device wired to the card output: name, model or serial number");
+  play->add_option("--input", options->input, "Its control input (default 0)");
+  play->add_flag("--current-input", options->currentInput,
+                 "The wired input controls the current: the current curve is streamed");
   play->add_option("--trace", options->trace, "Write every transport line to this file");
   play->add_flag("--demo", options->demo, "Start simulated instruments first");
   registry.Add(play, [options] {

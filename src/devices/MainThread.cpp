@@ -59,9 +59,13 @@ void TMainThread::Synchronize(const std::function<void()>& fn) {
   (*dispatcher)(fn);
 }
 
+// The poster waits on the item, not on the queue: once the handler has run, the main thread
+// may destroy the queue while the poster is still waking up.
 struct TEventQueue::Item {
   std::function<void()> fn;
   std::exception_ptr error;
+  std::mutex lock;
+  std::condition_variable finished;
   bool done = false;
 };
 
@@ -73,15 +77,26 @@ void TEventQueue::Install() {
 
 TEventQueue::~TEventQueue() {
   TMainThread::ClearDispatcher(token_);
+  // Handlers nobody will run any more: their posters go on instead of waiting for ever.
+  std::lock_guard guard(lock_);
+  for (auto& item : items_) {
+    std::lock_guard done(item->lock);
+    item->done = true;
+    item->finished.notify_all();
+  }
+  items_.clear();
 }
 
 void TEventQueue::Post(const std::function<void()>& fn) {
   auto item = std::make_shared<Item>();
   item->fn = fn;
-  std::unique_lock guard(lock_);
-  items_.push_back(item);
-  changed_.notify_all();
-  changed_.wait(guard, [&] { return item->done; });
+  {
+    std::lock_guard guard(lock_);
+    items_.push_back(item);
+    changed_.notify_all();
+  }
+  std::unique_lock wait(item->lock);
+  item->finished.wait(wait, [&] { return item->done; });
   if (item->error) std::rethrow_exception(item->error);
 }
 
@@ -97,9 +112,12 @@ int TEventQueue::ProcessPending() {
     } catch (...) {
       item->error = std::current_exception();
     }
+    {
+      std::lock_guard done(item->lock);
+      item->done = true;
+      item->finished.notify_all();
+    }
     guard.lock();
-    item->done = true;
-    changed_.notify_all();
     ++count;
   }
   return count;

@@ -2,6 +2,8 @@
 
 #include <QFileDialog>
 
+#include "remote/SelectDeviceForm.h"
+
 namespace ondrevo {
 
 QMessageBox::StandardButton TRemoteDialogs::Message(QWidget* parent, QMessageBox::Icon icon,
@@ -21,8 +23,9 @@ QString TRemoteDialogs::GetSaveFileName(QWidget* parent, const QString& title,
   return dialog.selectedFiles().first();
 }
 
-bool TRemoteDialogs::SelectConnectedDevice(QWidget* /*parent*/, TDeviceSelection& /*selection*/) {
-  return false;
+bool TRemoteDialogs::SelectConnectedDevice(QWidget* parent, TDeviceSelection& selection) {
+  TSelectDeviceForm form(parent, selection, *this);
+  return form.exec() == QDialog::Accepted;
 }
 
 }  // namespace ondrevo

@@ -37,8 +37,7 @@ class TRemoteDialogs {
   // Asks for a file to write, with overwrite confirmation; empty when cancelled.
   virtual QString GetSaveFileName(QWidget* parent, const QString& title, const QString& filter,
                                   const QString& defaultSuffix);
-  // Shows the device selection dialog modally; false when cancelled. Until that dialog exists
-  // every selection counts as cancelled.
+  // Shows the device selection dialog modally; false when cancelled.
   virtual bool SelectConnectedDevice(QWidget* parent, TDeviceSelection& selection);
 };
 

@@ -14,14 +14,18 @@
 #include <QMenu>
 #include <QPainter>
 #include <QPixmap>
+#include <QPlainTextEdit>
+#include <QPointer>
 #include <QProgressBar>
 #include <QScrollBar>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QStyle>
+#include <QTabWidget>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextEdit>
+#include <QTime>
 #include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
@@ -29,14 +33,19 @@
 #include <QVBoxLayout>
 
 #include "app/TrQ.h"
+#include "daq/DaqMxDevice.h"
 #include "devices/Device.h"
 #include "devices/Interface.h"
 #include "devices/supplies/Drivers.h"
 #include "document/AtomicFile.h"
 #include "document/Numbers.h"
 #include "document/SegmentTable.h"
+#include "interfaces/InterfaceDevices.h"
 #include "model/Builder.h"
 #include "model/Waveform.h"
+#include "playback/DeviceSearch.h"
+#include "playback/FitChecks.h"
+#include "playback/Wiring.h"
 #include "remote/BurstEdit.h"
 #include "remote/RemotePreview.h"
 #include "sim/Demo.h"
@@ -82,11 +91,6 @@ QString WholeNumber(long long n) {
 }
 
 // The analog output card plays through no command transport; every instrument has one.
-bool IsAnalogOutputCard(const std::shared_ptr<IDevice>& device) {
-  auto output = std::dynamic_pointer_cast<IAnalogOutput>(device);
-  return output && !output->GetInterface();
-}
-
 QIcon ThemeIcon(const char* name, QStyle::StandardPixmap fallback, const QWidget* widget) {
   return QIcon::fromTheme(QString::fromLatin1(name), widget->style()->standardIcon(fallback));
 }
@@ -144,8 +148,7 @@ TRemoteForm::TRemoteForm(QWidget* parent)
       scanners_(DefaultScanners()),
       dialogs_(std::make_shared<TRemoteDialogs>()) {
   setObjectName(QStringLiteral("RemoteForm"));
-  if (QCoreApplication::arguments().contains(QStringLiteral("--demo")))
-    demo_ = std::make_unique<sim::TDemoInstruments>();
+  search_ = std::make_unique<TDeviceSearch>();
   setWindowTitle(TrQ("Ondrevo Remote"));
   setWindowFlag(Qt::WindowMaximizeButtonHint, true);
   setSizeGripEnabled(true);
@@ -158,6 +161,7 @@ TRemoteForm::TRemoteForm(QWidget* parent)
 }
 
 TRemoteForm::~TRemoteForm() {
+  TraceTransport(nullptr);
   // Devices may outlive the window (a worker thread holds them): they must not call back here.
   for (const auto& weak : boundDevices_)
     if (auto device = weak.lock()) UnbindHandlers(device);
@@ -180,6 +184,13 @@ std::vector<TRemoteForm::TScannerFactory> TRemoteForm::DefaultScanners() {
       [] { return std::static_pointer_cast<IDeviceScanner>(std::make_shared<TGpibInterface>(0)); },
       [] { return std::static_pointer_cast<IDeviceScanner>(std::make_shared<TUsbInterface>()); },
       [] { return std::static_pointer_cast<IDeviceScanner>(std::make_shared<TRS232Interface>(1)); },
+      // Without the DAQmx library there is no card node, and no error.
+      []() -> std::shared_ptr<IDeviceScanner> {
+        if (!TDaqMxLibrary::Available()) return nullptr;
+        return std::make_shared<TDaqInterface>();
+      },
+      [] { return std::static_pointer_cast<IDeviceScanner>(std::make_shared<TAnalogInterface>()); },
+      [] { return std::static_pointer_cast<IDeviceScanner>(std::make_shared<TTtlInterface>()); },
   };
 }
 
@@ -256,7 +267,12 @@ void TRemoteForm::CreateActions() {
   actions_.GotoStart->setEnabled(false);
   actions_.GotoEnd->setEnabled(false);
 
-  connect(actions_.Refresh, &QAction::triggered, this, [this] { Refresh(); });
+  connect(actions_.Refresh, &QAction::triggered, this, [this] {
+    if (Refreshing)
+      CancelSearch();
+    else
+      Refresh();
+  });
   connect(actions_.Connect, &QAction::triggered, this, [this] { ConnectDevice(); });
   connect(actions_.Disconnect, &QAction::triggered, this, [this] { DisconnectDevice(); });
   connect(actions_.Upload, &QAction::triggered, this, [this] { UploadOrCancel(); });
@@ -309,7 +325,17 @@ void TRemoteForm::CreateWidgets() {
   connect(tree_, &QWidget::customContextMenuRequested, this, &TRemoteForm::OnTreeContextMenu);
   connect(tree_, &QTreeWidget::itemDoubleClicked, this,
           [this](QTreeWidgetItem* item, int) { OnTreeDoubleClicked(item); });
-  connect(tree_, &QTreeWidget::itemSelectionChanged, this, [this] { UpdateActions(); });
+  connect(tree_, &QTreeWidget::itemSelectionChanged, this, [this] {
+    UpdateActions();
+    if (Connected || Refreshing || inCommand_) return;
+    // A device with outputs is connected through one of them: say so, as Connect stays off.
+    const QTreeWidgetItem* item = tree_->selectedItems().value(0);
+    const TNode* node = NodeOf(item);
+    if (node && node->Device && item->childCount() > 0)
+      SetStatus(TrQ("Choose one of the outputs below the device to connect it."));
+    else
+      SetStatus(TrQ("Ready"));
+  });
 
   auto* panel = new QWidget(upper);
   panel->setObjectName(QStringLiteral("PlayerPanel"));
@@ -413,7 +439,18 @@ void TRemoteForm::CreateWidgets() {
   output_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   output_->setContextMenuPolicy(Qt::CustomContextMenu);
   output_->addAction(actions_.Copy);
-  lowerLayout->addWidget(output_, 1);
+  // What was sent and received, as the transport traced it, beside the log.
+  commands_ = new QPlainTextEdit(lower);
+  commands_->setObjectName(QStringLiteral("CommandsView"));
+  commands_->setReadOnly(true);
+  commands_->setLineWrapMode(QPlainTextEdit::NoWrap);
+  commands_->setMaximumBlockCount(100000);
+  auto* tabs = new QTabWidget(lower);
+  tabs->setObjectName(QStringLiteral("OutputTabs"));
+  tabs->setDocumentMode(true);
+  tabs->addTab(output_, TrQ("Log"));
+  tabs->addTab(commands_, TrQ("Commands"));
+  lowerLayout->addWidget(tabs, 1);
   outputMenu_ = new QMenu(output_);
   outputMenu_->addAction(actions_.Copy);
   outputMenu_->addAction(actions_.SaveOutput);
@@ -459,7 +496,8 @@ void TRemoteForm::CreateWidgets() {
 void TRemoteForm::UpdateActions() {
   const bool idle = !inCommand_;
   QTreeWidgetItem* selected = tree_->selectedItems().value(0);
-  actions_.Refresh->setEnabled(!Connected && !Refreshing && idle);
+  actions_.Refresh->setEnabled(!Connected && idle);
+  actions_.Refresh->setText(Refreshing ? TrQ("&Cancel") : TrQ("&Refresh"));
   actions_.Connect->setEnabled(!Connected && !Refreshing && idle && selected &&
                                selected->childCount() == 0 && selected->parent());
   actions_.Disconnect->setEnabled(Connected && !Uploading && idle);
@@ -581,6 +619,7 @@ QStringList TRemoteForm::OutputLines() const {
 void TRemoteForm::ClearOutput() {
   errorColour_ = false;
   output_->clear();
+  commands_->clear();
   output_->setTextColor(palette().color(QPalette::Text));
   lineCount_ = 0;
   ++generation_;
@@ -594,7 +633,11 @@ void TRemoteForm::SaveOutput() {
       TrQ("Text files (*.txt)") + QStringLiteral(";;") + TrQ("All files (*.*)"),
       QStringLiteral("txt"));
   if (path.isEmpty()) return;
-  const QByteArray text = output_->toPlainText().toUtf8() + '\n';
+  QString all = output_->toPlainText() + QLatin1Char('\n');
+  if (!commands_->document()->isEmpty())
+    all += QLatin1Char('\n') + TrQ("Commands") + QStringLiteral(":\n") + commands_->toPlainText() +
+           QLatin1Char('\n');
+  const QByteArray text = all.toUtf8();
   try {
     WriteFileAtomically(QFile::encodeName(path).toStdString(),
                         std::string_view(text.constData(), static_cast<size_t>(text.size())));
@@ -718,79 +761,68 @@ void TRemoteForm::Refresh() {
   Refreshing = true;
   tree_->clear();
   nodes_.clear();
-  UpdateActions();
-  ProcessMessages();
   FoundScanners.clear();
   FoundDevices.clear();
-
-  bool failed = false;
-  try {
-    const QColor grey = palette().color(QPalette::Disabled, QPalette::Text);
-    for (const TScannerFactory& factory : scanners_) {
-      std::shared_ptr<IDeviceScanner> scanner;
-      try {
-        scanner = factory();
-      } catch (...) {
-        continue;  // its driver is missing: left out without a word
-      }
-      if (!scanner) continue;
-      TInterfaceList interfaces;
-      scanner->GetInterfaces(interfaces);
-      for (const auto& iface : interfaces) {
-        if (!iface) continue;
-        QTreeWidgetItem* ifaceNode = AddNode(nullptr, Q(iface->Name), -1);
-        ProcessMessages();
-        if (auto ifaceScanner = std::dynamic_pointer_cast<IDeviceScanner>(iface)) {
-          FoundScanners.push_back(iface);
-          nodes_.push_back({iface, nullptr});
-          ifaceNode->setData(0, kNodeRole, static_cast<int>(nodes_.size() - 1));
-          TDeviceList devices;
-          ifaceScanner->GetDevices(devices);
-          for (const auto& found : devices) {
-            std::shared_ptr<IDevice> device = found;
-            if (!device) continue;
-            nodes_.push_back({nullptr, device});
-            QTreeWidgetItem* deviceNode =
-                AddNode(ifaceNode, Q(device->GetName()), static_cast<int>(nodes_.size() - 1));
-            ProcessMessages();
-            FoundDevices.push_back(device);
-            const bool selectable = IsSelectableDevice(*device);
-            std::vector<QTreeWidgetItem*> shown{deviceNode};
-            if (auto output = std::dynamic_pointer_cast<IAnalogOutput>(device)) {
-              const auto& inputs = output->GetConnectedInputs();
-              if (inputs.size() > 1)
-                for (size_t k = 0; k < inputs.size(); ++k)
-                  shown.push_back(AddNode(deviceNode,
-                                          TrQ("Analog Out") + QLatin1Char(' ') +
-                                              QString::number(static_cast<qulonglong>(k)),
-                                          -1));
-              deviceNode->setExpanded(true);
-            }
-            if (!selectable)
-              for (QTreeWidgetItem* node : shown) {
-                node->setForeground(0, grey);
-                node->setFlags(node->flags() & ~Qt::ItemIsSelectable);
-              }
-          }
-        }
-        ifaceNode->setExpanded(true);
-        ProcessMessages();
-      }
-    }
-  } catch (const std::exception& e) {
-    // A scanner failed while searching: the search ends here, what was found stays.
-    failed = true;
-    Refreshing = false;
-    SetStatus(TrQ("Ready"));
-    RewriteLine(line, TrQ("Error:"));
-    AppendErrorLine(QString::fromUtf8(e.what()), nullptr);
-  }
-  if (!failed) {
-    Refreshing = false;
-    SetStatus(TrQ("Ready"));
-    RewriteLine(line, TrQ("Done."));
-  }
   UpdateActions();
+
+  // The buses are probed on a worker; the window stays responsive and grows the tree bus by bus.
+  TDeviceSearch::TEvents events;
+  // Progress: the bus being probed, beside the status.
+  events.OnSearching = [this](const std::string& bus) { statusPanel1_->setText(Q(bus)); };
+  events.OnBus = [this](const TFoundBus& bus) { AddBusNode(bus); };
+  events.OnDone = [this, line](bool cancelled, const std::string& error) {
+    statusPanel1_->clear();
+    Refreshing = false;
+    SetStatus(TrQ("Ready"));
+    if (!error.empty()) {
+      // A scanner failed while searching: the search ends here, what was found stays.
+      RewriteLine(line, TrQ("Error:"));
+      AppendErrorLine(QString::fromUtf8(error.c_str()), nullptr);
+    } else {
+      RewriteLine(line, cancelled ? TrQ("Abort.") : TrQ("Done."));
+    }
+    UpdateActions();
+  };
+  search_->Start(scanners_, std::move(events));
+}
+
+void TRemoteForm::CancelSearch() {
+  if (Refreshing) search_->Cancel();
+}
+
+void TRemoteForm::AddBusNode(const TFoundBus& bus) {
+  const QColor grey = palette().color(QPalette::Disabled, QPalette::Text);
+  const std::shared_ptr<TInterface>& iface = bus.Bus;
+  FoundScanners.push_back(iface);
+  nodes_.push_back({iface, nullptr});
+  QTreeWidgetItem* ifaceNode =
+      AddNode(nullptr, Q(iface->Name), static_cast<int>(nodes_.size() - 1));
+  for (const auto& found : bus.Devices) {
+    std::shared_ptr<IDevice> device = found;
+    if (!device) continue;
+    nodes_.push_back({nullptr, device});
+    QTreeWidgetItem* deviceNode =
+        AddNode(ifaceNode, Q(device->GetName()), static_cast<int>(nodes_.size() - 1));
+    FoundDevices.push_back(device);
+    const bool selectable = IsSelectableDevice(*device);
+    std::vector<QTreeWidgetItem*> shown{deviceNode};
+    if (auto output = std::dynamic_pointer_cast<IAnalogOutput>(device)) {
+      const auto& inputs = output->GetConnectedInputs();
+      if (inputs.size() > 1)
+        for (size_t k = 0; k < inputs.size(); ++k)
+          shown.push_back(AddNode(
+              deviceNode,
+              TrQ("Analog Out") + QLatin1Char(' ') + QString::number(static_cast<qulonglong>(k)),
+              -1));
+      deviceNode->setExpanded(true);
+    }
+    if (!selectable)
+      for (QTreeWidgetItem* node : shown) {
+        node->setForeground(0, grey);
+        node->setFlags(node->flags() & ~Qt::ItemIsSelectable);
+      }
+  }
+  ifaceNode->setExpanded(true);
 }
 
 // ---------------------------------------------------------------- connect and disconnect
@@ -848,39 +880,23 @@ void TRemoteForm::ConnectDevice() {
   const bool card = IsAnalogOutputCard(device);
 
   if (player) {
-    const double maxRate = 1.0 / player->GetMinDwellTime();
-    if (VoltageWaveform->GetSampleRate() > maxRate || CurrentWaveform->GetSampleRate() > maxRate) {
-      const auto answer = dialogs_->Message(
-          this, QMessageBox::Warning, TrQ("Warning"),
-          TrQ("The waveform may not be reproduced correctly because it requires a sample rate "
-              "higher than provided by the device.") +
-              QLatin1Char('\n') + TrQ("Connect anyway?"),
-          QMessageBox::Yes | QMessageBox::No);
-      if (answer != QMessageBox::Yes) return;
-    }
-    if (!card) {
-      if (VoltageWaveform->GetMin() < device->GetMinVoltage() ||
-          VoltageWaveform->GetMax() > device->GetMaxVoltage() ||
-          CurrentWaveform->GetMin() < device->GetMinCurrent() ||
-          CurrentWaveform->GetMax() > device->GetMaxCurrent()) {
-        const auto answer = dialogs_->Message(
-            this, QMessageBox::Warning, TrQ("Warning"),
-            TrQ("The waveform exceeds the device bounderies and will be clipped.") +
-                QLatin1Char('\n') + TrQ("Connect anyway?"),
-            QMessageBox::Yes | QMessageBox::No);
-        if (answer != QMessageBox::Yes) return;
-      }
-      const double maxDuration = player->GetMaxPoints() * player->GetMaxDwellTime();
-      if (VoltageWaveform->GetDuration() > maxDuration ||
-          CurrentWaveform->GetDuration() > maxDuration) {
-        dialogs_->Message(this, QMessageBox::Critical, TrQ("Error"),
-                          TrQ("The duration of the waveform exceeds the maximum duration "
-                              "supported by this device. Please reduce the duration and retry."),
+    // The same checks as the command line's; here they become questions.
+    for (const TFitFinding& finding :
+         CheckFit(*device, *player, *VoltageWaveform, *CurrentWaveform, card)) {
+      if (finding.Refused) {
+        dialogs_->Message(this, QMessageBox::Critical, TrQ("Error"), TrQ(finding.Text),
                           QMessageBox::Ok);
         return;
       }
+      const auto answer =
+          dialogs_->Message(this, QMessageBox::Warning, TrQ("Warning"),
+                            TrQ(finding.Text) + QLatin1Char('\n') + TrQ("Connect anyway?"),
+                            QMessageBox::Yes | QMessageBox::No);
+      if (answer != QMessageBox::Yes) return;
     }
   }
+  // A card with a single output has no channel nodes: its device node stands for output 0.
+  if (card && channel < 0) channel = 0;
 
   inCommand_ = true;
   TFinally done{[this] {
@@ -898,12 +914,7 @@ void TRemoteForm::ConnectDevice() {
 
   // Undoes the wiring this connect made and forgets the device.
   auto abandon = [this](const std::shared_ptr<IAnalogOutput>& output) {
-    if (output)
-      for (auto& input : output->GetConnectedInputs()) {
-        if (!input) continue;
-        for (auto& back : input->GetConnectedOutputs()) back.reset();
-        input.reset();
-      }
+    if (output) UnwireOutput(*output);
     Device.reset();
     labelBurst_->setEnabled(false);
     editBurst_->setEnabled(false);
@@ -929,12 +940,7 @@ void TRemoteForm::ConnectDevice() {
         Device.reset();
         return;
       }
-      if (channel >= 0 && channel < static_cast<int>(inputs.size()))
-        inputs[static_cast<size_t>(channel)] = selection.SelectedInput;
-      auto& backs = selection.SelectedInput->GetConnectedOutputs();
-      if (selection.SelectedInputIndex >= 0 &&
-          selection.SelectedInputIndex < static_cast<int32_t>(backs.size()))
-        backs[static_cast<size_t>(selection.SelectedInputIndex)] = output;
+      WireOutput(output, channel, selection.SelectedInput, selection.SelectedInputIndex);
       TitleText = Q(selection.SelectedInput->GetModel()) + TrQ(", SN ") +
                   Q(selection.SelectedInput->GetSerialNumber()) + QStringLiteral(" (") +
                   TrQ("analog") + QStringLiteral(")");
@@ -951,6 +957,7 @@ void TRemoteForm::ConnectDevice() {
     editBurst_->Normalize();
     BindHandlers(device);
     try {
+      TraceTransport(player->GetInterface());
       player->Connect();
     } catch (const std::exception& e) {
       RewriteLine(line, TrQ("Error:"));
@@ -1024,8 +1031,32 @@ void TRemoteForm::DisconnectDevice() {
   UpdateActions();
 }
 
+void TRemoteForm::TraceTransport(const std::shared_ptr<TInterface>& transport) {
+  if (auto previous = tracedTransport_.lock()) previous->SetTraceObserver(nullptr);
+  tracedTransport_ = transport;
+  if (!transport) return;
+  // Any thread traces; the line reaches the view through the event loop, never blocking.
+  QPointer<TRemoteForm> self(this);
+  transport->SetTraceObserver([self](const std::string& line) {
+    const QString stamped = QTime::currentTime().toString(QStringLiteral("HH:mm:ss.zzz")) +
+                            QLatin1Char(' ') + QString::fromUtf8(line.c_str());
+    QMetaObject::invokeMethod(
+        qApp,
+        [self, stamped] {
+          if (self) self->commands_->appendPlainText(stamped);
+        },
+        Qt::QueuedConnection);
+  });
+}
+
+QStringList TRemoteForm::CommandLines() const {
+  const QString text = commands_->toPlainText();
+  return text.isEmpty() ? QStringList() : text.split(QLatin1Char('\n'));
+}
+
 void TRemoteForm::OnDisconnect(IDevice* sender) {
   if (!Connected || !Device || sender != Device.get()) return;
+  TraceTransport(nullptr);
   if (auto output = std::dynamic_pointer_cast<IAnalogOutput>(Device))
     for (auto& input : output->GetConnectedInputs()) {
       if (!input) continue;
@@ -1201,8 +1232,21 @@ void TRemoteForm::Stop() {
   AppendLine(TrQ("Stopping execution"));
   try {
     player->Stop();
-    Paused = false;
-    StopRequested = true;
+    if (Paused) {
+      // The device stopped when it paused: no stop event follows, the run ends here.
+      Paused = false;
+      Running = false;
+      WaitingForTrigger = false;
+      playerProgress_->setValue(0);
+      playerProgress_->setVisible(false);
+      AppendLine(TrQ("Execution stopped"));
+      SetStatus(TrQ("Stopped"));
+      labelBurst_->setEnabled(true);
+      editBurst_->setEnabled(true);
+      UpdateTriggerControls();
+    } else {
+      StopRequested = true;
+    }
   } catch (const std::exception& e) {
     AppendErrorLine(QString::fromUtf8(e.what()), nullptr);
   }
@@ -1245,6 +1289,7 @@ void TRemoteForm::OnTrigger(IDevice* sender) {
 
 void TRemoteForm::OnStop(IDevice* sender) {
   if (!Device || sender != Device.get()) return;
+  if (!Running) return;  // a run already ended (stopped while paused)
   playerProgress_->setValue(0);
   if (Paused) {
     AppendLine(TrQ("Execution paused"));

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "devices/DeviceInterfaces.h"
+#include "playback/DeviceSearch.h"
 #include "remote/RemoteDialogs.h"
 
 class QAction;
@@ -19,6 +20,7 @@ class QCheckBox;
 class QComboBox;
 class QLabel;
 class QMenu;
+class QPlainTextEdit;
 class QProgressBar;
 class QStatusBar;
 class QTextEdit;
@@ -43,11 +45,8 @@ class TRemoteForm : public QDialog {
   // Makes one scanner; may throw when its driver is missing (it is then left out).
   using TScannerFactory = std::function<std::shared_ptr<IDeviceScanner>()>;
 
-  // With "--demo" among the program's arguments the window starts simulated supplies on
-  // pseudo-terminals that its device search finds; they live as long as the window.
   explicit TRemoteForm(QWidget* parent = nullptr);
   ~TRemoteForm() override;
-  bool IsDemo() const { return demo_ != nullptr; }
 
   // The scanners Refresh constructs, in order: GPIB, USB, RS232, NI-DAQmx, Analog, TTL (those
   // that exist in this build).
@@ -63,6 +62,9 @@ class TRemoteForm : public QDialog {
 
   // ---- commands (what the actions and buttons do)
   void Refresh();
+  // Ends a running device search after the bus being probed (the Refresh action does this
+  // while a search runs).
+  void CancelSearch();
   void ConnectDevice();
   void DisconnectDevice();
   void UploadOrCancel();
@@ -91,6 +93,8 @@ class TRemoteForm : public QDialog {
   QString StatusText(int panel) const;
   // The log, one entry per line.
   QStringList OutputLines() const;
+  // The connected device's transport trace: time stamp, then "> " + sent or "< " + received.
+  QStringList CommandLines() const;
 
  protected:
   void showEvent(QShowEvent* event) override;
@@ -129,6 +133,8 @@ class TRemoteForm : public QDialog {
   const TNode* NodeOf(const QTreeWidgetItem* item) const;
   QTreeWidgetItem* AddNode(QTreeWidgetItem* parent, const QString& caption, int nodeIndex);
   bool IsSelectableDevice(const IDevice& device) const;
+  void AddBusNode(const TFoundBus& bus);
+  void TraceTransport(const std::shared_ptr<TInterface>& transport);
   void OnTreeContextMenu(const QPoint& pos);
   void OnTreeDoubleClicked(QTreeWidgetItem* item);
 
@@ -178,7 +184,8 @@ class TRemoteForm : public QDialog {
   bool errorColour_ = false;  // the next appended line is an error line
   std::vector<std::weak_ptr<IDevice>> boundDevices_;
   TRemotePreview* preview_ = nullptr;
-  std::unique_ptr<sim::TDemoInstruments> demo_;  // devices calling back into this window
+  std::unique_ptr<TDeviceSearch> search_;
+  std::weak_ptr<TInterface> tracedTransport_;
 
   struct TActions {
     QAction *Refresh, *Connect, *Disconnect, *Upload, *Play, *Pause, *Stop, *GotoStart, *GotoEnd,
@@ -190,6 +197,7 @@ class TRemoteForm : public QDialog {
   QMenu* treeMenu_ = nullptr;
   QMenu* outputMenu_ = nullptr;
   QTextEdit* output_ = nullptr;
+  QPlainTextEdit* commands_ = nullptr;
   QToolButton* uploadButton_ = nullptr;
   QProgressBar* uploadProgress_ = nullptr;
   QCheckBox* outputEnable_ = nullptr;

@@ -82,11 +82,17 @@ class RemoteSimTest : public QObject {
 
   void discoveryFindsBothDemoSupplies() {
     QCOMPARE(form_->OutputLines(), QStringList{"Searching devices... Done."});
-    // Every bus of the demo, GPIB and USB before the serial ports.
-    QCOMPARE(Tree()->topLevelItemCount(), 3);
+    // Every bus of the demo, GPIB and USB before the serial ports, the card and the interface
+    // products after them.
+    QCOMPARE(Tree()->topLevelItemCount(), 6);
     QCOMPARE(Tree()->topLevelItem(0)->text(0), QString("GPIB0"));
     QCOMPARE(Tree()->topLevelItem(1)->text(0), QString("USB"));
     QCOMPARE(Tree()->topLevelItem(2)->text(0), QString("COM"));
+    QCOMPARE(Tree()->topLevelItem(3)->text(0), QString("NI-DAQmx"));
+    QCOMPARE(Tree()->topLevelItem(3)->child(0)->childCount(), 2);  // two card outputs
+    QCOMPARE(Tree()->topLevelItem(4)->text(0), QString("Analog"));
+    QCOMPARE(Tree()->topLevelItem(4)->child(0)->text(0), QString("KSV 3720-40, SN 372040001"));
+    QCOMPARE(Tree()->topLevelItem(5)->text(0), QString("TTL"));
     QCOMPARE(Tree()->topLevelItem(0)->child(0)->text(0), QString("KSV 5206-40, SN 520640001"));
     QCOMPARE(Tree()->topLevelItem(1)->child(0)->text(0), QString("KSV 6141-80"));
     QVERIFY(!Tree()

@@ -1,0 +1,522 @@
+#include "daq/DaqExecuteThread.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <limits>
+#include <utility>
+
+#include "devices/DeviceErrors.h"
+#include "devices/MainThread.h"
+#include "document/Translate.h"
+
+namespace ondrevo {
+
+namespace {
+
+using Lib = TDaqMxLibrary;
+using std::chrono::milliseconds;
+
+constexpr std::size_t kProbeSamples = 1000000;
+constexpr double kProbeInterval = 0.000001;
+
+}  // namespace
+
+void TPendingCounter::Set(int n) {
+  std::lock_guard guard(lock_);
+  pending_ = n;
+}
+
+void TPendingCounter::Done() {
+  std::lock_guard guard(lock_);
+  if (--pending_ <= 0) zero_.notify_all();
+}
+
+void TPendingCounter::Wait() {
+  std::unique_lock guard(lock_);
+  zero_.wait(guard, [&] { return pending_ <= 0; });
+}
+
+TDaqSampleThread::TDaqSampleThread(TWaveform* waveform, double scale, int stride, int index,
+                                   TPendingCounter& pending)
+    : stride_(stride), index_(index), pending_(pending) {
+  sampler_.Waveform = waveform;
+  sampler_.Gain = scale;
+  thread_ = std::thread([this] { Loop(); });
+}
+
+TDaqSampleThread::~TDaqSampleThread() {
+  {
+    std::lock_guard guard(lock_);
+    terminate_ = true;
+  }
+  wake_.notify_all();
+  thread_.join();
+}
+
+void TDaqSampleThread::Restart(double interval) {
+  std::lock_guard guard(lock_);
+  restartInterval_ = interval;
+}
+
+void TDaqSampleThread::Run(TDoubleVector* buffer) {
+  {
+    std::lock_guard guard(lock_);
+    target_ = buffer;
+  }
+  wake_.notify_all();
+}
+
+void TDaqSampleThread::Loop() {
+  for (;;) {
+    TDoubleVector* buffer = nullptr;
+    double restart = 0.0;
+    {
+      std::unique_lock guard(lock_);
+      wake_.wait(guard, [&] { return terminate_ || target_ != nullptr; });
+      if (terminate_ && !target_) return;
+      buffer = std::exchange(target_, nullptr);
+      restart = std::exchange(restartInterval_, 0.0);
+    }
+    try {
+      Error = nullptr;
+      if (restart > 0.0) sampler_.Start(stride_ - 1, index_, restart);
+      sampler_.Fill(*buffer, Restarts, RestartPositions);
+    } catch (...) {
+      Error = std::current_exception();
+      Restarts = 0;
+      RestartPositions.clear();
+    }
+    pending_.Done();
+  }
+}
+
+std::shared_ptr<TDaqExecuteThread> TDaqExecuteThread::Create(TConfig config,
+                                                             TDaqEngineEvents events) {
+  std::shared_ptr<TDaqExecuteThread> self(
+      new TDaqExecuteThread(std::move(config), std::move(events)));
+  std::thread([self]() mutable {
+    self->Run();
+    self.reset();  // may be the last reference
+  }).detach();
+  return self;
+}
+
+TDaqExecuteThread::TDaqExecuteThread(TConfig config, TDaqEngineEvents events)
+    : config_(std::move(config)), lib_(config_.Task->Library()), events_(std::move(events)) {}
+
+TDaqExecuteThread::~TDaqExecuteThread() = default;
+
+void TDaqExecuteThread::Resume() {
+  {
+    std::lock_guard guard(ctl_);
+    resumed_ = true;
+  }
+  wake_.notify_all();
+}
+
+void TDaqExecuteThread::SetTriggerWait(bool wait) {
+  {
+    std::lock_guard guard(ctl_);
+    triggerWait_ = wait;
+  }
+  wake_.notify_all();
+}
+
+void TDaqExecuteThread::SetBurstCount(std::uint32_t count) {
+  std::lock_guard guard(ctl_);
+  requestedBurstCount_ = count;
+}
+
+std::uint32_t TDaqExecuteThread::GetBurstCount() const {
+  std::lock_guard guard(ctl_);
+  return requestedBurstCount_;
+}
+
+void TDaqExecuteThread::RequestStop() {
+  {
+    std::lock_guard guard(ctl_);
+    stopRequest_ = true;
+  }
+  wake_.notify_all();
+}
+
+void TDaqExecuteThread::Terminate() {
+  {
+    std::lock_guard guard(ctl_);
+    terminate_ = true;
+  }
+  wake_.notify_all();
+}
+
+void TDaqExecuteThread::MarkTriggered() {
+  {
+    std::lock_guard guard(ctl_);
+    triggered_ = true;
+  }
+  wake_.notify_all();
+}
+
+void TDaqExecuteThread::DetachEvents() {
+  detached_ = true;
+}
+
+void TDaqExecuteThread::Notify(const std::function<void(const TDaqEngineEvents&)>& fn) {
+  if (detached_) return;
+  try {
+    TMainThread::Synchronize([&] {
+      if (!detached_) fn(events_);
+    });
+  } catch (...) {
+    // A failing handler is the receiver's matter; the stream goes on.
+  }
+}
+
+bool TDaqExecuteThread::Terminating() {
+  std::lock_guard guard(ctl_);
+  return terminate_;
+}
+
+bool TDaqExecuteThread::StopRequested() {
+  std::lock_guard guard(ctl_);
+  return stopRequest_;
+}
+
+bool TDaqExecuteThread::Suspend() {
+  std::unique_lock guard(ctl_);
+  wake_.wait(guard, [&] { return resumed_ || terminate_; });
+  resumed_ = false;
+  return !terminate_;
+}
+
+void TDaqExecuteThread::WaitFor(const std::function<bool()>& done, milliseconds step) {
+  std::unique_lock guard(ctl_);
+  while (!done()) wake_.wait_for(guard, step);
+}
+
+void TDaqExecuteThread::Pause(milliseconds time) {
+  std::unique_lock guard(ctl_);
+  wake_.wait_for(guard, time, [&] { return terminate_ || stopRequest_; });
+}
+
+void TDaqExecuteThread::Fill(TDoubleVector& buffer, bool restart, bool wait) {
+  const double interval = 1.0 / rate_.load();
+  pending_.Set(static_cast<int>(samplers_.size()));
+  for (auto& s : samplers_) {
+    if (restart) s->Restart(interval);
+    s->Run(&buffer);
+  }
+  if (wait) FinishFill();
+}
+
+void TDaqExecuteThread::FinishFill() {
+  pending_.Wait();
+  for (auto& s : samplers_)
+    if (s->Error) std::rethrow_exception(s->Error);
+}
+
+void TDaqExecuteThread::Prepare() {
+  int n = config_.Processors > 0 ? config_.Processors
+                                 : static_cast<int>(std::thread::hardware_concurrency());
+  n = std::max(n, 1);
+  for (int i = 0; i < n; ++i)
+    samplers_.push_back(
+        std::make_unique<TDaqSampleThread>(config_.Waveform.get(), config_.Scale, n, i, pending_));
+  // Probe: how fast this computer computes samples of this waveform.
+  TDoubleVector probe(kProbeSamples);
+  const auto t0 = std::chrono::steady_clock::now();
+  pending_.Set(n);
+  for (auto& s : samplers_) {
+    s->Restart(kProbeInterval);
+    s->Run(&probe);
+  }
+  FinishFill();
+  const double elapsed =
+      static_cast<double>(
+          std::chrono::duration_cast<milliseconds>(std::chrono::steady_clock::now() - t0).count()) +
+      1.0;
+  const double rate = std::min(config_.MaxRate, 1000.0 / (2.0 * elapsed) * 1000000.0);
+  const double h = std::max(1.0, std::nearbyint(rate));
+  if (h > std::numeric_limits<std::int32_t>::max() / 4)
+    throw EInterfaceError(_("The sample rate is out of range."));
+  rate_ = rate;
+  bufferLength_ = static_cast<std::uint32_t>(h);
+  timeout_ = h * 1.3 / rate;
+  bufferA_.assign(static_cast<std::size_t>(h), 0.0);
+  bufferB_.assign(static_cast<std::size_t>(h), 0.0);
+
+  const TDaqTaskHandle task = config_.Task->Handle();
+  lib_->Check(lib_->CfgOutputBuffer(task, static_cast<Lib::uInt32>(2 * h)));
+  lib_->Check(lib_->CfgSampClkTiming(task, "", rate, Lib::Val_Rising, Lib::Val_ContSamps,
+                                     static_cast<Lib::uInt64>(h)));
+
+  if (config_.EnableOutput && !config_.ChannelNames.empty()) {
+    const TWaveform& w = *config_.Waveform;
+    double v = w.ValueAt(0) * config_.Scale;
+    if (!std::isfinite(v)) throw ESamplerError(_("The waveform has no finite value at 0 s."));
+    v = std::clamp(v, std::min(w.MinValue, w.MaxValue), std::max(w.MinValue, w.MaxValue));
+    TDaqTask start(lib_);
+    for (const auto& name : config_.ChannelNames)
+      lib_->Check(lib_->CreateAOVoltageChan(start.Handle(), name.c_str(), "", -10.0, 10.0,
+                                            Lib::Val_Volts, nullptr));
+    lib_->DisableStartTrig(start.Handle());
+    const std::vector<double> values(config_.ChannelNames.size(), v);
+    Lib::int32 written = 0;
+    lib_->Check(lib_->WriteAnalogF64(start.Handle(), 1, 1, timeout_, Lib::Val_GroupByChannel,
+                                     values.data(), &written, nullptr));
+    std::this_thread::sleep_for(milliseconds(100));
+    lib_->StopTask(start.Handle());
+  }
+}
+
+void TDaqExecuteThread::EndCheck(TDoubleVector& buffer) {
+  maxRestarts_ = 0;
+  bool restarted = false;
+  for (auto& s : samplers_) {
+    maxRestarts_ = std::max(maxRestarts_, s->Restarts);
+    restarted = restarted || s->Restarts > 0;
+  }
+  if (burstCount_ == 0) return;
+  std::int64_t cut = -1;
+  if (remaining_ > 0) {
+    for (auto& s : samplers_) {
+      if (s->RestartPositions.size() < remaining_) continue;
+      const std::int64_t p = s->RestartPositions[remaining_ - 1];
+      if (cut < 0 || p < cut) cut = p;
+    }
+  }
+  if (!restarted) return;
+  before_ = remaining_;
+  remaining_ -= std::min(remaining_, maxRestarts_);
+  const std::int64_t length = static_cast<std::int64_t>(buffer.size());
+  if (cut >= 0 && cut < length) {
+    validMs_ = std::ceil(static_cast<double>(cut) / rate_.load() * 1000.0) + 15.0;
+    hold_ = cut > 0 ? buffer[static_cast<std::size_t>(cut - 1)]
+                    : (write_->empty() ? 0.0 : write_->back());
+    std::fill(buffer.begin() + cut, buffer.end(), hold_);
+  } else if (remaining_ == 0) {
+    hold_ = buffer.back();  // the last burst ends exactly with this buffer
+  }
+}
+
+void TDaqExecuteThread::Write(const TDoubleVector& buffer, bool autoStart) {
+  const std::size_t channels = std::max<std::size_t>(1, config_.ChannelNames.size());
+  const double* data = buffer.data();
+  // Every wired channel plays the same samples: the library reads one block per channel.
+  if (channels > 1) {
+    channelCopy_.resize(buffer.size() * channels);
+    for (std::size_t c = 0; c < channels; ++c)
+      std::copy(buffer.begin(), buffer.end(), channelCopy_.begin() + c * buffer.size());
+    data = channelCopy_.data();
+  }
+  Lib::int32 written = 0;
+  const Lib::int32 status = lib_->WriteAnalogF64(
+      config_.Task->Handle(), static_cast<Lib::int32>(buffer.size()), autoStart ? 1 : 0, timeout_,
+      Lib::Val_GroupByChannel, data, &written, nullptr);
+  if (status == Lib::ErrorSamplesNotYetWritten) throw ETimeoutError(lib_->ErrorText(status));
+  lib_->Check(status);
+}
+
+void TDaqExecuteThread::WriteWithRetry(const TDoubleVector& buffer) {
+  for (int attempt = 1;; ++attempt) {
+    try {
+      Write(buffer, false);
+      return;
+    } catch (const ETimeoutError&) {
+      if (Terminating() || StopRequested()) return;
+      if (attempt >= kMaxWriteAttempts)
+        throw ETimeoutError(_("The card has taken no new samples in time."));
+    }
+    // One 100 ms pause between attempts, cut short by Stop or termination.
+    Pause(milliseconds(100));
+    if (Terminating() || StopRequested()) return;
+  }
+}
+
+void TDaqExecuteThread::BurstCheck() {
+  if (burstNumber_ == reportedBurst_) return;
+  reportedBurst_ = burstNumber_;
+  const std::int32_t n = burstNumber_;
+  Notify([n](const TDaqEngineEvents& e) {
+    if (e.OnBurst) e.OnBurst(n);
+  });
+}
+
+void TDaqExecuteThread::LeaveAtZero() {
+  if (bufferA_.empty()) return;
+  std::fill(bufferA_.begin(), bufferA_.end(), 0.0);
+  if (!config_.Task) return;
+  const TDaqTaskHandle task = config_.Task->Handle();
+  lib_->DisableStartTrig(task);
+  try {
+    Write(bufferA_, true);
+  } catch (const EInterfaceError&) {
+    // The card may be gone: there is nothing more to leave safe.
+  }
+  std::this_thread::sleep_for(milliseconds(100));
+  lib_->StopTask(task);
+}
+
+void TDaqExecuteThread::Run() {
+  auto notify = [this](std::function<void()> TDaqEngineEvents::*handler) {
+    Notify([handler](const TDaqEngineEvents& e) {
+      if (e.*handler) (e.*handler)();
+    });
+  };
+  if (auto before = std::move(config_.Predecessor)) before->WaitEnded();
+  try {
+    if (Suspend()) {
+      Prepare();
+      Cycle();
+    }
+    samplers_.clear();
+    LeaveAtZero();
+  } catch (const std::exception& e) {
+    samplers_.clear();  // finishes any fill still writing into the buffers
+    Notify([&e](const TDaqEngineEvents& ev) {
+      if (ev.OnError) ev.OnError(e);
+    });
+    try {
+      lib_->StopTask(config_.Task->Handle());
+      LeaveAtZero();
+    } catch (...) {
+    }
+  }
+  // The task goes with the last holder: the device may clear its own once it hears of the end.
+  config_.Task.reset();
+  config_.Waveform.reset();
+  notify(&TDaqEngineEvents::OnEnded);
+  {
+    std::lock_guard guard(endLock_);
+    ended_ = true;
+  }
+  endChanged_.notify_all();
+}
+
+bool TDaqExecuteThread::Ended() {
+  std::lock_guard guard(endLock_);
+  return ended_;
+}
+
+void TDaqExecuteThread::WaitEnded() {
+  std::unique_lock guard(endLock_);
+  endChanged_.wait(guard, [&] { return ended_; });
+}
+
+void TDaqExecuteThread::Cycle() {
+  auto notify = [this](std::function<void()> TDaqEngineEvents::*handler) {
+    Notify([handler](const TDaqEngineEvents& e) {
+      if (e.*handler) (e.*handler)();
+    });
+  };
+  const double rate = rate_.load();
+  const double bufferMs = static_cast<double>(bufferA_.size()) / rate * 1000.0;
+  const TDaqTaskHandle task = config_.Task->Handle();
+  bool reprepare = false;
+  while (!Terminating()) {
+    {
+      std::lock_guard guard(ctl_);
+      burstCount_ = requestedBurstCount_;
+    }
+    remaining_ = burstCount_;
+    preparedFor_ = burstCount_;
+    validMs_ = std::nearbyint(static_cast<double>(bufferA_.size()) / rate) * 1000.0;
+    maxRestarts_ = 0;
+    before_ = 0;
+    Fill(*fill_, true);
+    if (burstCount_ != 0) EndCheck(*fill_);
+    std::swap(fill_, write_);
+    if (remaining_ > 0 || burstCount_ == 0) Fill(*fill_, false);
+    notify(&TDaqEngineEvents::OnPrepared);
+
+    bool wait;
+    {
+      std::lock_guard guard(ctl_);
+      wait = !reprepare && !triggerWait_;
+      if (!wait) resumed_ = false;  // a Play that came early is this run's Play
+    }
+    reprepare = false;
+    if (wait && !Suspend()) break;
+    if (Terminating()) break;
+
+    std::uint32_t count;
+    {
+      std::lock_guard guard(ctl_);
+      count = requestedBurstCount_;
+    }
+    // Samples prepared for another count that cannot be reused: prepare again.
+    // Between endless and counted the prepared samples never fit: endless ones are not
+    // counted, counted ones may end in the hold value.
+    if ((count < preparedFor_ && count != 0 && remaining_ < preparedFor_) ||
+        (preparedFor_ < count && remaining_ == 0 && preparedFor_ != 0) ||
+        ((count == 0) != (preparedFor_ == 0))) {
+      reprepare = true;
+      continue;
+    }
+    burstCount_ = count;
+    if (count != 0) {
+      remaining_ = static_cast<std::uint32_t>(
+          std::max<std::int64_t>(0, static_cast<std::int64_t>(remaining_) + count - preparedFor_));
+    } else {
+      remaining_ = 0;
+    }
+    {
+      std::lock_guard guard(ctl_);
+      stopRequest_ = false;
+      triggered_ = false;
+    }
+    WriteWithRetry(*write_);
+    burstNumber_ = 1;
+    reportedBurst_ = 0;
+    bool firstWrite = true;
+    lib_->Check(lib_->StartTask(task));
+    notify(&TDaqEngineEvents::OnStarted);
+
+    auto waitTrigger = [&] {
+      WaitFor([&] { return triggered_ || terminate_ || stopRequest_; }, milliseconds(500));
+    };
+    auto triggerPending = [&] {
+      std::lock_guard guard(ctl_);
+      return triggerWait_ && firstWrite;
+    };
+    while (!Terminating() && !StopRequested() && !(burstCount_ != 0 && remaining_ == 0)) {
+      EndCheck(*fill_);
+      std::swap(fill_, write_);
+      const bool filling = remaining_ > 0 || burstCount_ == 0;
+      if (filling) Fill(*fill_, false, false);
+      try {
+        WriteWithRetry(*write_);
+      } catch (...) {
+        if (filling) pending_.Wait();
+        throw;
+      }
+      BurstCheck();
+      if (burstCount_ != 0)
+        burstNumber_ +=
+            before_ >= 1
+                ? static_cast<std::int32_t>(std::min<std::int64_t>(before_ - 1, maxRestarts_))
+                : 0;
+      else
+        burstNumber_ += static_cast<std::int32_t>(maxRestarts_);
+      if (triggerPending()) waitTrigger();
+      firstWrite = false;
+      if (filling) FinishFill();
+    }
+
+    if (!Terminating() && !StopRequested()) {
+      std::fill(fill_->begin(), fill_->end(), hold_);
+      if (triggerPending()) waitTrigger();
+      WriteWithRetry(*fill_);
+      BurstCheck();
+      if (validMs_ + 15.0 > bufferMs) {
+        WriteWithRetry(*fill_);
+      } else {
+        Pause(milliseconds(static_cast<std::int64_t>(validMs_)));
+      }
+    }
+    lib_->StopTask(task);
+    notify(&TDaqEngineEvents::OnStopped);
+  }
+}
+
+}  // namespace ondrevo

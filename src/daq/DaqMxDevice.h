@@ -1,0 +1,162 @@
+// An analog output card that plays a waveform by streaming computed samples, as the control
+// voltage of the devices wired to its outputs; and the scanner that lists the cards.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "daq/DaqExecuteThread.h"
+#include "daq/DaqMxLibrary.h"
+#include "daq/ProgressTimer.h"
+#include "devices/Device.h"
+#include "devices/Interface.h"
+
+namespace ondrevo {
+
+// Owned through std::shared_ptr (its streaming thread reports back through a weak reference).
+class TDaqMxDevice : public TDevice, public ITriggerablePlayer, public IAnalogOutput {
+ public:
+  TDaqMxDevice(const std::string& productType, const std::string& cardName,
+               const std::string& serialNumber);
+  ~TDaqMxDevice() override;
+
+  // IRemoteControllable
+  void Connect() override;
+  void Disconnect() override;
+  bool IsConnected() const override { return Connected; }
+  std::shared_ptr<TInterface> GetInterface() const override { return nullptr; }
+  int32_t GetMaxCommandLength() const override { return 0; }
+
+  // IWaveformPlayer
+  void Upload(std::shared_ptr<TWaveform> voltage, std::shared_ptr<TWaveform> current,
+              bool enableOutput) override;
+  void CancelUpload() override;
+  void Play() override;
+  void Pause() override;
+  void Stop() override;
+  void SetBurstCount(int32_t count) override;
+  int32_t GetBurstCount() override;
+  double GetMinDwellTime() const override { return MinDwellTime; }
+  double GetMaxDwellTime() const override { return MaxDwellTime; }
+  int32_t GetMaxPoints() const override { return MaxPoints; }
+  int32_t GetMaxBurstCount() const override { return 1000000; }
+  double GetVoltageResolution() const override { return 0.0; }
+  double GetCurrentResolution() const override { return 0.0; }
+  void SetOnUploadProgress(TDeviceProgressEvent h) override { OnUploadProgress = std::move(h); }
+  void SetOnPlayProgress(TDeviceProgressEvent h) override { OnPlayProgress = std::move(h); }
+  void SetOnBurst(TDeviceCountEvent h) override { OnBurst = std::move(h); }
+  void SetOnUploadDone(TDeviceNotifyEvent h) override { OnUploadDone = std::move(h); }
+  void SetOnError(TDeviceErrorEvent h) override { OnError = std::move(h); }
+  void SetOnPlay(TDeviceNotifyEvent h) override { OnPlay = std::move(h); }
+  void SetOnStop(TDeviceNotifyEvent h) override { OnStop = std::move(h); }
+  void SetOnConnect(TDeviceNotifyEvent h) override { OnConnect = std::move(h); }
+  void SetOnDisconnect(TDeviceNotifyEvent h) override { OnDisconnect = std::move(h); }
+  TDeviceProgressEvent GetOnUploadProgress() const override { return OnUploadProgress; }
+  TDeviceProgressEvent GetOnPlayProgress() const override { return OnPlayProgress; }
+  TDeviceCountEvent GetOnBurst() const override { return OnBurst; }
+  TDeviceNotifyEvent GetOnUploadDone() const override { return OnUploadDone; }
+  TDeviceErrorEvent GetOnError() const override { return OnError; }
+  TDeviceNotifyEvent GetOnPlay() const override { return OnPlay; }
+  TDeviceNotifyEvent GetOnStop() const override { return OnStop; }
+  TDeviceNotifyEvent GetOnConnect() const override { return OnConnect; }
+  TDeviceNotifyEvent GetOnDisconnect() const override { return OnDisconnect; }
+
+  // ITriggerablePlayer
+  void SetExternalTrigger(bool enabled) override { ExternalTrigger = enabled; }
+  void SetTriggerChannel(int32_t index) override;
+  void SetTriggerOnFallingEdge(bool value) override { TriggerOnFallingEdge = value; }
+  void SetOnTrigger(TDeviceNotifyEvent h) override { OnTrigger = std::move(h); }
+  bool GetExternalTrigger() const override { return ExternalTrigger; }
+  int32_t GetTriggerChannelCount() const override;
+  void GetTriggerTypes(TTriggerTypes& types) const override;
+  void GetTriggerChannelName(int32_t index, std::string& name) const override;
+  TDeviceNotifyEvent GetOnTrigger() const override { return OnTrigger; }
+  bool IsExternalTriggerAvailable() const override { return TriggerAvailable; }
+
+  // IAnalogOutput
+  void SetOutputEnabled(bool enabled, int32_t channel) override;
+  void SetOutputFlag(bool value, int32_t channel) override;
+  bool GetOutputFlag(int32_t channel) const override;
+  void SetValues(double voltage, double current) override;
+  void GetValues(double& voltage, double& current) override;
+  TAnalogInputArray& GetConnectedInputs() override { return ConnectedInputs; }
+  bool IsOutputEnabled(int32_t channel) override;
+
+  const std::string& GetCardName() const { return CardName; }
+  const std::vector<std::string>& GetOutputChannels() const { return OutputChannels; }
+  const std::string& GetTriggerLine() const { return TriggerLine; }
+  // The streaming thread of the last upload while it runs (its rate and buffer length).
+  std::shared_ptr<TDaqExecuteThread> GetExecuteThread() const { return ExecuteThread; }
+  // Sampling threads of the next upload; 0: one per processor.
+  void SetProcessors(int n) { Processors = n; }
+
+ private:
+  struct TTriggerCookie;
+  static TDaqMxLibrary::int32 TriggerCallback(TDaqTaskHandle task, TDaqMxLibrary::int32 signal,
+                                              void* data);
+  void ClearTriggerTask();
+  void ProgressTick();
+  bool IsCurrent(const TDaqExecuteThread* thread) const;
+
+  std::shared_ptr<TDaqMxLibrary> Lib;
+  std::string CardName;
+  std::vector<std::string> OutputChannels;
+  TAnalogInputArray ConnectedInputs;
+  std::vector<bool> OutputFlags;
+  double MinDwellTime = 0.0;
+  double MaxDwellTime = 0.0;
+  int32_t MaxPoints = 2000000;
+  std::shared_ptr<TDaqTask> OutputTask;
+  std::shared_ptr<TDaqTask> TriggerTask;
+  std::vector<std::string> TaskChannels;  // channels already added to OutputTask
+  std::shared_ptr<TTriggerCookie> Cookie;
+  bool Connected = false;
+  bool DisconnectPending = false;
+  bool Stopping = false;
+  std::shared_ptr<TDaqExecuteThread> ExecuteThread;
+  bool ExternalTrigger = false;
+  bool TriggerOnFallingEdge = false;
+  std::string TriggerLine;
+  std::vector<std::string> TriggerLines;
+  std::vector<std::string> PfiTerminals;
+  bool TriggerAvailable = false;
+  bool Routed = false;
+  std::unique_ptr<TProgressTimer> ProgressTimer;
+  double Duration = 0.0;
+  double Elapsed = 0.0;
+  int Processors = 0;
+  TDeviceProgressEvent OnUploadProgress, OnPlayProgress;
+  TDeviceCountEvent OnBurst;
+  TDeviceNotifyEvent OnUploadDone, OnPlay, OnStop, OnConnect, OnDisconnect, OnTrigger;
+  TDeviceErrorEvent OnError;
+};
+
+// The cards the library knows, as one bus node "NI-DAQmx".
+class TDaqInterface : public TInterface, public IDeviceScanner {
+ public:
+  TDaqInterface();  // raises ENotInstalledError without the library
+  ~TDaqInterface() override;
+
+  void GetInterfaces(TInterfaceList& interfaces) override;
+  void GetDevices(TDeviceList& devices) override;
+
+  bool IsBusy() override { return false; }
+  void Open() override {}
+  void Close() override {}
+  void OpenDevice() override;
+  void CloseDevice() override;
+  void SetRemote() override {}
+  void SetLocal() override {}
+
+ protected:
+  void DoSend(const std::string&) override {}
+  std::string DoReceive(uint32_t) override { return {}; }
+
+ private:
+  std::shared_ptr<TDaqMxLibrary> lib_;
+  std::unique_ptr<TDaqTask> task_;
+};
+
+}  // namespace ondrevo

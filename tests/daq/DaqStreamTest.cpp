@@ -1,0 +1,340 @@
+// Streaming through the simulated card, checked on the samples the card put out.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cmath>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "daq/DaqMxDevice.h"
+#include "daq/DaqSim.h"
+#include "devices/DeviceErrors.h"
+#include "devices/MainThread.h"
+#include "interfaces/InterfaceDevices.h"
+#include "model/Builder.h"
+#include "model/Modifiers.h"
+
+namespace ondrevo {
+namespace {
+
+using std::chrono::milliseconds;
+using test::DaqSim;
+
+// 4000 samples per second: one second of samples is cheap to compute even under sanitizers.
+constexpr const char* kCards = "Dev1 PCIe-6361 serial=1A2B3C ao=2 maxrate=4000 minrate=1\n";
+constexpr int kRate = 4000;
+constexpr int kPerBurst = 1000;  // 0.25 s at 4000 S/s
+
+SegmentTable Table(std::initializer_list<std::pair<double, double>> points) {
+  SegmentTable t;
+  int i = 0;
+  for (auto [time, value] : points) {
+    t[i].Time = time;
+    t[i].Value = value;
+    ++i;
+  }
+  t.SetLastPointIndex(i - 1);
+  return t;
+}
+
+// 1 V rising by 10 V/s for 0.25 s; samples are taken 1e-7 s after each clock tick.
+std::shared_ptr<TWaveform> Ramp() {
+  return BuildWaveform(Table({{0, 1}, {0.25, 3.5}}));
+}
+double RampSample(int k) {
+  return 1.0 + 10.0 * ((k % kPerBurst) / double(kRate) + 1e-7);
+}
+const double kRampHold = RampSample(kPerBurst - 1);
+
+struct Events {
+  int uploaded = 0, played = 0, stopped = 0, triggers = 0, disconnected = 0;
+  std::vector<int> bursts;
+  std::vector<std::string> errors;
+  std::vector<std::string> order;
+};
+
+class DaqStream : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    queue.Install();
+    sim.Configure(kCards);
+    sim.SetSpeed(1.0);
+    card = std::make_shared<TDaqMxDevice>("PCIe-6361", "Dev1", "1A2B3C");
+    input = std::make_shared<TAnalogDevice>("KSV 3720-10", "7");
+    card->GetConnectedInputs()[0] = input;
+    input->GetConnectedOutputs()[0] = std::static_pointer_cast<IAnalogOutput>(card);
+    card->SetOnUploadDone([this](IDevice*) { Note("uploaded"), ++ev.uploaded; });
+    card->SetOnPlay([this](IDevice*) { Note("played"), ++ev.played; });
+    card->SetOnStop([this](IDevice*) { Note("stopped"), ++ev.stopped; });
+    card->SetOnTrigger([this](IDevice*) { Note("trigger"), ++ev.triggers; });
+    card->SetOnBurst([this](IDevice*, int n) { ev.bursts.push_back(n); });
+    card->SetOnError([this](IDevice*, const std::exception& e) { ev.errors.push_back(e.what()); });
+    card->SetOnDisconnect([this](IDevice*) { ++ev.disconnected; });
+    card->Connect();
+  }
+
+  void TearDown() override {
+    if (card && card->IsConnected()) {
+      card->Disconnect();
+      EXPECT_TRUE(Pump([&] { return ev.disconnected > 0; }, 10000));
+    }
+    card.reset();
+    // The queue must outlive every hand-over a stream thread is still inside of.
+    for (auto& weak : streams)
+      if (auto t = weak.lock()) EXPECT_TRUE(Pump([&] { return t->Ended(); }, 10000));
+    EXPECT_EQ(sim.OpenTasks(), 0);
+    if (endsAtZero) {
+      EXPECT_EQ(sim.LastValue("Dev1/ao0"), 0.0) << "the outputs end at 0 V";
+    }
+  }
+
+  void Note(const char* what) { ev.order.push_back(what); }
+  bool Pump(const std::function<bool()>& done, int ms) {
+    return queue.PumpUntil(done, milliseconds(ms));
+  }
+  void Upload(std::shared_ptr<TWaveform> v, bool enable = false) {
+    voltage = std::move(v);
+    currentCurve = BuildWaveform(Table({{0, 1}, {0.25, 1}}));
+    card->Upload(voltage, currentCurve, enable);
+    streams.push_back(card->GetExecuteThread());
+    ASSERT_TRUE(Pump([&] { return ev.uploaded > 0; }, 20000));
+    EXPECT_EQ(card->GetExecuteThread()->Rate(), kRate);
+  }
+
+  TEventQueue queue;
+  DaqSim& sim = DaqSim::Get();
+  std::shared_ptr<TDaqMxDevice> card;
+  std::shared_ptr<TAnalogDevice> input;
+  std::shared_ptr<TWaveform> voltage, currentCurve;
+  Events ev;
+  bool endsAtZero = true;
+  std::vector<std::weak_ptr<TDaqExecuteThread>> streams;
+};
+
+TEST_F(DaqStream, ThreeBurstsThenHoldTheValueBeforeTheThirdRestart) {
+  Upload(Ramp(), true);
+  EXPECT_EQ(sim.LastValue("Dev1/ao0"), 1.0) << "enabling sets the start value";
+  sim.ClearRecording();
+  card->SetBurstCount(3);
+  const auto start = std::chrono::steady_clock::now();
+  card->Play();
+  ASSERT_TRUE(Pump([&] { return ev.stopped > 0; }, 20000));
+  const double took =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  EXPECT_GE(took, 0.765) << "stopped only once the valid samples were out";
+  EXPECT_TRUE(ev.errors.empty()) << ev.errors.front();
+  EXPECT_EQ(ev.bursts, std::vector<int>{1});
+  const auto out = sim.Samples("Dev1/ao0");
+  ASSERT_GE(out.size(), 3u * kPerBurst);
+  for (int k = 0; k < 3 * kPerBurst; ++k) ASSERT_NEAR(out[k], RampSample(k), 1e-9) << k;
+  for (std::size_t k = 3 * kPerBurst; k < out.size(); ++k) ASSERT_EQ(out[k], out[k - 1]) << k;
+  if (out.size() > 3u * kPerBurst) {
+    EXPECT_NEAR(out.back(), kRampHold, 1e-9);
+  }
+  EXPECT_EQ(sim.Samples("Dev1/ao1").size(), 0u) << "only wired outputs play";
+  EXPECT_EQ(sim.Underruns("Dev1"), 0);
+}
+
+TEST_F(DaqStream, EndlessUntilStop) {
+  Upload(Ramp());
+  card->SetBurstCount(0);
+  card->Play();
+  ASSERT_TRUE(Pump([&] { return ev.bursts.size() >= 3; }, 20000));
+  EXPECT_EQ(ev.stopped, 0);
+  const int prepared = ev.uploaded;  // the switch to endless prepared once more on Play
+  EXPECT_EQ(prepared, 2);
+  card->Stop();
+  ASSERT_TRUE(Pump([&] { return ev.stopped > 0; }, 10000));
+  EXPECT_EQ(ev.bursts[0], 1);
+  EXPECT_EQ(ev.bursts[1], 5) << "four bursts per second of samples";
+  const auto out = sim.Samples("Dev1/ao0");
+  ASSERT_GE(out.size(), 2u * kRate);
+  for (std::size_t k = 0; k < out.size(); ++k) ASSERT_NEAR(out[k], RampSample(int(k)), 1e-9) << k;
+  EXPECT_EQ(sim.Underruns("Dev1"), 0);
+  EXPECT_TRUE(ev.errors.empty());
+  // Stopped, it prepares again and waits for Play.
+  ASSERT_TRUE(Pump([&] { return ev.uploaded == prepared + 1; }, 10000));
+  EXPECT_EQ(ev.played, 1);
+}
+
+TEST_F(DaqStream, ChangedCountBeforePlayPreparesAgainWithoutSecondPlay) {
+  Upload(Ramp());
+  card->SetBurstCount(3);
+  card->Play();
+  ASSERT_TRUE(Pump([&] { return ev.stopped == 1 && ev.uploaded == 3; }, 20000));
+  // Prepared for three bursts now; one is asked for.
+  sim.ClearRecording();
+  ev.order.clear();
+  card->SetBurstCount(1);
+  EXPECT_EQ(card->GetBurstCount(), 1);
+  card->Play();
+  ASSERT_TRUE(Pump([&] { return ev.stopped == 2; }, 20000));
+  EXPECT_EQ(ev.order, (std::vector<std::string>{"uploaded", "played", "stopped"}));
+  const auto out = sim.Samples("Dev1/ao0");
+  ASSERT_GE(out.size(), std::size_t(kPerBurst));
+  for (int k = 0; k < kPerBurst; ++k) ASSERT_NEAR(out[k], RampSample(k), 1e-9) << k;
+  for (std::size_t k = kPerBurst; k < out.size(); ++k) ASSERT_NEAR(out[k], kRampHold, 1e-9) << k;
+}
+
+TEST_F(DaqStream, ExternalTriggerStartsOnTheEdgeAndRearms) {
+  ASSERT_TRUE(card->IsExternalTriggerAvailable());
+  card->SetExternalTrigger(true);
+  card->SetTriggerChannel(2);
+  Upload(Ramp());
+  sim.ClearRecording();
+  card->Play();
+  ASSERT_TRUE(Pump([&] { return ev.played == 1; }, 10000));
+  Pump([] { return false; }, 400);
+  EXPECT_EQ(sim.Samples("Dev1/ao0").size(), 0u) << "nothing before the edge";
+  sim.FireTrigger("Dev1/port0/line0", 1);  // another line
+  sim.FireTrigger("Dev1/port0/line2", 0);  // the other edge
+  Pump([] { return false; }, 200);
+  EXPECT_EQ(sim.Samples("Dev1/ao0").size(), 0u);
+  sim.FireTrigger("Dev1/port0/line2", 1);
+  ASSERT_TRUE(Pump([&] { return ev.stopped == 1; }, 10000));
+  EXPECT_EQ(ev.triggers, 1);
+  auto out = sim.Samples("Dev1/ao0");
+  ASSERT_GE(out.size(), std::size_t(kPerBurst));
+  for (int k = 0; k < kPerBurst; ++k) ASSERT_NEAR(out[k], RampSample(k), 1e-9) << k;
+  // Re-armed without Play: started again, waiting for the next edge.
+  ASSERT_TRUE(Pump([&] { return ev.played == 2; }, 10000));
+  const auto firstRun = sim.Samples("Dev1/ao0").size();
+  Pump([] { return false; }, 300);
+  EXPECT_EQ(sim.Samples("Dev1/ao0").size(), firstRun);
+  sim.FireTrigger("Dev1/port0/line2", 1);
+  ASSERT_TRUE(Pump([&] { return ev.stopped == 2; }, 10000));
+  out = sim.Samples("Dev1/ao0");
+  ASSERT_GE(out.size(), firstRun + kPerBurst);
+  for (int k = 0; k < kPerBurst; ++k) ASSERT_NEAR(out[firstRun + k], RampSample(k), 1e-9) << k;
+  // Stop while armed: the next preparation waits for Play again.
+  ASSERT_TRUE(Pump([&] { return ev.played == 3; }, 10000));
+  card->Stop();
+  ASSERT_TRUE(Pump([&] { return ev.stopped == 3; }, 10000));
+  Pump([] { return false; }, 300);
+  EXPECT_EQ(ev.played, 3);
+  EXPECT_TRUE(ev.errors.empty());
+}
+
+TEST_F(DaqStream, OneSamplingThreadFillsWhatThreeFill) {
+  // A sine whose samples differ everywhere: every position must come from the right time.
+  SegmentTable t = Table({{0, 0}, {0.5, 0}});
+  t[0].Sup1.Kind = SuperpositionKind::Sine;
+  t[0].Sup1.FreqStart = 10;
+  t[0].Sup1.FreqEnd = 37;
+  t[0].Sup1.AmpStart = 2;
+  t[0].Sup1.AmpEnd = 3;
+  std::vector<double> runs[2];
+  for (int n : {1, 3}) {
+    card->SetProcessors(n);
+    ev.stopped = 0;
+    ev.uploaded = 0;
+    Upload(BuildWaveform(t));
+    sim.ClearRecording();  // after the previous stream's closing zeros
+    card->SetBurstCount(2);
+    card->Play();
+    ASSERT_TRUE(Pump([&] { return ev.stopped == 1; }, 20000));
+    runs[n == 3] = sim.Samples("Dev1/ao0");
+  }
+  ASSERT_GE(runs[0].size(), 2u * kRate * 0.5);
+  ASSERT_GE(runs[1].size(), 2u * kRate * 0.5);
+  const TWaveform& w = *voltage;
+  for (int k = 0; k < kRate; ++k) {
+    ASSERT_NEAR(runs[0][k], runs[1][k], 1e-9) << k;
+    ASSERT_NEAR(runs[0][k], w.ValueAt((k % (kRate / 2)) / double(kRate) + 1e-7), 1e-9) << k;
+  }
+}
+
+TEST_F(DaqStream, CurrentInputPlaysTheCurrentCurveScaled) {
+  input->SetCurrentInput(true, 0);
+  voltage = Ramp();
+  currentCurve = BuildWaveform(Table({{0, 6}, {0.25, 6}}));
+  card->Upload(voltage, currentCurve, false);
+  streams.push_back(card->GetExecuteThread());
+  ASSERT_TRUE(Pump([&] { return ev.uploaded > 0; }, 20000));
+  EXPECT_DOUBLE_EQ(card->GetMaxCurrent(), 10.0) << "30 A over 3 A/V";
+  EXPECT_DOUBLE_EQ(currentCurve->MaxValue, 10.0);
+  card->Play();
+  ASSERT_TRUE(Pump([&] { return ev.stopped > 0; }, 20000));
+  const auto out = sim.Samples("Dev1/ao0");
+  ASSERT_GE(out.size(), std::size_t(kPerBurst));
+  for (double v : out) ASSERT_DOUBLE_EQ(v, 2.0);
+}
+
+TEST_F(DaqStream, DisconnectDuringARunEndsAfterTheThread) {
+  Upload(Ramp());
+  card->SetBurstCount(0);
+  card->Play();
+  ASSERT_TRUE(Pump([&] { return ev.played > 0; }, 10000));
+  card->Disconnect();
+  EXPECT_EQ(ev.disconnected, 0) << "returns at once";
+  EXPECT_TRUE(card->IsConnected());
+  ASSERT_TRUE(Pump([&] { return ev.disconnected > 0; }, 10000));
+  EXPECT_FALSE(card->IsConnected());
+  EXPECT_EQ(card->GetExecuteThread(), nullptr);
+  EXPECT_EQ(card->GetConnectedInputs()[0], nullptr);
+  EXPECT_TRUE(input->GetConnectedOutputs()[0].expired());
+  EXPECT_EQ(sim.LastValue("Dev1/ao0"), 0.0);
+  // Neither end keeps the other alive.
+  std::weak_ptr<TDaqMxDevice> gone = card;
+  card.reset();
+  EXPECT_TRUE(gone.expired());
+}
+
+// Faults: one clear error, the thread ends, nothing hangs.
+
+TEST_F(DaqStream, CardVanishingMidRun) {
+  Upload(Ramp());
+  card->SetBurstCount(0);
+  card->Play();
+  ASSERT_TRUE(Pump([&] { return ev.bursts.size() >= 2; }, 10000));
+  sim.RemoveCard("Dev1");
+  ASSERT_TRUE(Pump([&] { return card->GetExecuteThread() == nullptr; }, 10000));
+  ASSERT_EQ(ev.errors.size(), 1u);
+  EXPECT_NE(ev.errors[0].find("removed"), std::string::npos) << ev.errors[0];
+  card->Disconnect();
+  EXPECT_EQ(ev.disconnected, 1);
+  card.reset();
+  sim.Configure(kCards);  // back for the checks at the end
+}
+
+TEST_F(DaqStream, WriteThatKeepsTimingOut) {
+  Upload(Ramp());
+  card->SetBurstCount(0);
+  card->Play();
+  ASSERT_TRUE(Pump([&] { return ev.played > 0; }, 10000));
+  sim.StallCard("Dev1", 1);
+  endsAtZero = false;  // a card whose clock stands still outputs nothing more
+  ASSERT_TRUE(Pump([&] { return card->GetExecuteThread() == nullptr; }, 20000));
+  ASSERT_EQ(ev.errors.size(), 1u);
+  EXPECT_NE(ev.errors[0].find("no new samples"), std::string::npos) << ev.errors[0];
+  sim.StallCard("Dev1", 0);
+}
+
+TEST_F(DaqStream, SamplingThreadThatThrows) {
+  auto w = std::make_shared<TWaveform>();
+  w->Append(std::make_unique<TSegment>(
+      std::make_unique<TConstantModifier>(std::numeric_limits<double>::quiet_NaN()), 0.0, 0.5));
+  card->Upload(w, w, false);
+  streams.push_back(card->GetExecuteThread());
+  ASSERT_TRUE(Pump([&] { return card->GetExecuteThread() == nullptr; }, 20000));
+  ASSERT_EQ(ev.errors.size(), 1u);
+  EXPECT_EQ(ev.uploaded, 0);
+  EXPECT_TRUE(Pump([] { return false; }, 200) == false);
+  EXPECT_EQ(ev.errors.size(), 1u);
+}
+
+TEST_F(DaqStream, NewUploadReplacesARunningStream) {
+  Upload(Ramp());
+  card->SetBurstCount(0);
+  card->Play();
+  ASSERT_TRUE(Pump([&] { return ev.played > 0; }, 10000));
+  ev.uploaded = 0;
+  Upload(Ramp());  // the old thread ends on its own; the new one reports
+  card->Play();
+  ASSERT_TRUE(Pump([&] { return ev.stopped > 0; }, 20000));
+  EXPECT_TRUE(ev.errors.empty());
+}
+
+}  // namespace
+}  // namespace ondrevo

@@ -1,0 +1,117 @@
+// The remote window streaming a document through the simulated analog output card to an
+// analog interface product: found, wired in the selection dialog, uploaded, played, stopped.
+// With ONDREVO_SCREENSHOT set (under Xvfb), the screen is saved as that picture while it streams.
+#include <QAction>
+#include <QProcess>
+#include <QSpinBox>
+#include <QTreeWidget>
+#include <QtTest>
+#include <cstdlib>
+
+#include "daq/DaqMxDevice.h"
+#include "devices/MainThread.h"
+#include "document/SegmentTable.h"
+#include "interfaces/InterfaceDevices.h"
+#include "remote/QtMainThread.h"
+#include "remote/RemoteForm.h"
+#include "remote_fakes.h"
+
+using namespace ondrevo;
+using namespace ondrevo::test;
+
+namespace {
+
+// Picks the first entry of the selection dialog, as a user pressing OK does.
+class TPickFirstInput : public TScriptedDialogs {
+ public:
+  bool SelectConnectedDevice(QWidget*, TDeviceSelection& selection) override {
+    Offered = selection.Candidates.size();
+    if (selection.Candidates.empty()) return false;
+    selection.SelectedInput = selection.Candidates.front();
+    selection.SelectedInputIndex = 0;
+    return true;
+  }
+  size_t Offered = 0;
+};
+
+}  // namespace
+
+class RemoteCardTest : public QObject {
+  Q_OBJECT
+  SegmentTable voltage_, current_;
+
+ private slots:
+  void initTestCase() {
+    setenv("ONDREVO_DAQMX_LIBRARY", ONDREVO_DAQMX_SIM, 1);
+    setenv("ONDREVO_DAQMX_SIM_CARDS", "Dev1 PCIe-6361 serial=1A2B3C ao=2 maxrate=20000", 1);
+    SetInterfaceProducts({{"KSV3720-40", "372040001"}, {"KSV4461-50", "446150001"}});
+    InstallQtMainThread();
+  }
+  void cleanupTestCase() { UninstallQtMainThread(); }
+
+  void streamsThroughTheCardToTheWiredDevice() {
+    // 0 to 20 V and back in 0.5 s, repeated.
+    voltage_[0].Value = 0;
+    voltage_[1].Time = 0.25;
+    voltage_[1].Value = 20;
+    voltage_[2].Time = 0.5;
+    voltage_[2].Value = 0;
+    voltage_.SetLastPointIndex(2);
+    current_[0].Value = 2;
+    current_[1].Time = 0.5;
+    current_[1].Value = 2;
+    current_.SetLastPointIndex(1);
+
+    TRemoteForm form;
+    auto dialogs = std::make_shared<TPickFirstInput>();
+    form.SetDialogs(dialogs);
+    form.SetScanners({
+        [] { return std::static_pointer_cast<IDeviceScanner>(std::make_shared<TDaqInterface>()); },
+        [] {
+          return std::static_pointer_cast<IDeviceScanner>(std::make_shared<TAnalogInterface>());
+        },
+        [] { return std::static_pointer_cast<IDeviceScanner>(std::make_shared<TTtlInterface>()); },
+    });
+    form.SetDocument(&voltage_, &current_);
+    form.setGeometry(0, 0, 900, 640);
+    form.show();
+    QTRY_VERIFY(!form.OutputLines().isEmpty() && !form.IsRefreshing());
+    auto* tree = form.findChild<QTreeWidget*>("DeviceTreeView");
+    QCOMPARE(tree->topLevelItemCount(), 3);
+    QCOMPARE(tree->topLevelItem(0)->text(0), QString("NI-DAQmx"));
+    QTreeWidgetItem* card = tree->topLevelItem(0)->child(0);
+    QCOMPARE(card->text(0), QString("PCIe-6361, SN 1A2B3C"));
+    QCOMPARE(card->childCount(), 2);
+    QCOMPARE(card->child(1)->text(0), QString("Analog Out 1"));
+    QCOMPARE(tree->topLevelItem(1)->child(0)->text(0), QString("KSV 3720-40, SN 372040001"));
+
+    tree->setCurrentItem(card->child(1));
+    form.findChild<QAction*>("Connect")->trigger();
+    QVERIFY(form.IsConnected());
+    QCOMPARE(dialogs->Offered, size_t(2));  // the analog and the TTL product
+    auto daq = std::dynamic_pointer_cast<TDaqMxDevice>(form.GetDevice());
+    QVERIFY(daq);
+    QVERIFY(daq->GetConnectedInputs()[1] != nullptr);
+
+    form.findChild<QAction*>("Upload")->trigger();
+    QTRY_VERIFY_WITH_TIMEOUT(form.IsUploaded(), 20000);
+    auto* burst = form.findChild<QSpinBox*>("EditBurst");
+    QCOMPARE(burst->maximum(), 1000000);
+    burst->setValue(4);
+    form.findChild<QAction*>("Play")->trigger();
+    QTRY_VERIFY_WITH_TIMEOUT(form.GetBurstCounter() >= 1 && form.IsRunning(), 10000);
+    QTest::qWait(800);
+    QVERIFY(form.IsRunning());
+    if (const char* shot = std::getenv("ONDREVO_SCREENSHOT"))
+      QProcess::execute("import", {"-window", "root", QString::fromLocal8Bit(shot)});
+    QTRY_VERIFY_WITH_TIMEOUT(!form.IsRunning(), 20000);
+    QVERIFY(form.OutputLines().contains("Execution finished"));
+    // The card drove the wired device's control input: 20 V on a 40 V product is 5 V.
+    QCOMPARE(daq->GetMaxVoltage(), 10.0);
+    form.findChild<QAction*>("Disconnect")->trigger();
+    QTRY_VERIFY_WITH_TIMEOUT(!form.IsConnected(), 10000);
+  }
+};
+
+QTEST_MAIN(RemoteCardTest)
+#include "remote_card_test.moc"
