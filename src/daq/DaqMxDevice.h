@@ -12,11 +12,15 @@
 #include "daq/ProgressTimer.h"
 #include "devices/Device.h"
 #include "devices/Interface.h"
+#include "devices/PlayerEvents.h"
 
 namespace ondrevo {
 
 // Owned through std::shared_ptr (its streaming thread reports back through a weak reference).
-class TDaqMxDevice : public TDevice, public ITriggerablePlayer, public IAnalogOutput {
+class TDaqMxDevice : public TDevice,
+                     public TPlayerEvents,
+                     public ITriggerablePlayer,
+                     public IAnalogOutput {
  public:
   TDaqMxDevice(const std::string& productType, const std::string& cardName,
                const std::string& serialNumber);
@@ -44,24 +48,6 @@ class TDaqMxDevice : public TDevice, public ITriggerablePlayer, public IAnalogOu
   int32_t GetMaxBurstCount() const override { return 1000000; }
   double GetVoltageResolution() const override { return 0.0; }
   double GetCurrentResolution() const override { return 0.0; }
-  void SetOnUploadProgress(TDeviceProgressEvent h) override { OnUploadProgress = std::move(h); }
-  void SetOnPlayProgress(TDeviceProgressEvent h) override { OnPlayProgress = std::move(h); }
-  void SetOnBurst(TDeviceCountEvent h) override { OnBurst = std::move(h); }
-  void SetOnUploadDone(TDeviceNotifyEvent h) override { OnUploadDone = std::move(h); }
-  void SetOnError(TDeviceErrorEvent h) override { OnError = std::move(h); }
-  void SetOnPlay(TDeviceNotifyEvent h) override { OnPlay = std::move(h); }
-  void SetOnStop(TDeviceNotifyEvent h) override { OnStop = std::move(h); }
-  void SetOnConnect(TDeviceNotifyEvent h) override { OnConnect = std::move(h); }
-  void SetOnDisconnect(TDeviceNotifyEvent h) override { OnDisconnect = std::move(h); }
-  TDeviceProgressEvent GetOnUploadProgress() const override { return OnUploadProgress; }
-  TDeviceProgressEvent GetOnPlayProgress() const override { return OnPlayProgress; }
-  TDeviceCountEvent GetOnBurst() const override { return OnBurst; }
-  TDeviceNotifyEvent GetOnUploadDone() const override { return OnUploadDone; }
-  TDeviceErrorEvent GetOnError() const override { return OnError; }
-  TDeviceNotifyEvent GetOnPlay() const override { return OnPlay; }
-  TDeviceNotifyEvent GetOnStop() const override { return OnStop; }
-  TDeviceNotifyEvent GetOnConnect() const override { return OnConnect; }
-  TDeviceNotifyEvent GetOnDisconnect() const override { return OnDisconnect; }
 
   // ITriggerablePlayer
   void SetExternalTrigger(bool enabled) override { ExternalTrigger = enabled; }
@@ -127,10 +113,7 @@ class TDaqMxDevice : public TDevice, public ITriggerablePlayer, public IAnalogOu
   double Duration = 0.0;
   double Elapsed = 0.0;
   int Processors = 0;
-  TDeviceProgressEvent OnUploadProgress, OnPlayProgress;
-  TDeviceCountEvent OnBurst;
-  TDeviceNotifyEvent OnUploadDone, OnPlay, OnStop, OnConnect, OnDisconnect, OnTrigger;
-  TDeviceErrorEvent OnError;
+  TDeviceNotifyEvent OnTrigger;
 };
 
 // The cards the library knows, as one bus node "NI-DAQmx".

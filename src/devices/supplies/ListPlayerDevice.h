@@ -12,11 +12,12 @@
 #include "devices/Device.h"
 #include "devices/Interface.h"
 #include "devices/ModelTables.h"
+#include "devices/PlayerEvents.h"
 #include "model/ListSampling.h"
 
 namespace ondrevo {
 
-class TListPlayerDevice : public TDevice, public virtual IWaveformPlayer {
+class TListPlayerDevice : public TDevice, public TPlayerEvents {
  public:
   // IRemoteControllable
   void Disconnect() override;
@@ -34,24 +35,6 @@ class TListPlayerDevice : public TDevice, public virtual IWaveformPlayer {
   int32_t GetMaxBurstCount() const override { return MaxBurstCount; }
   double GetVoltageResolution() const override { return VoltageResolution; }
   double GetCurrentResolution() const override { return CurrentResolution; }
-  void SetOnUploadProgress(TDeviceProgressEvent h) override { OnUploadProgress = std::move(h); }
-  void SetOnPlayProgress(TDeviceProgressEvent h) override { OnPlayProgress = std::move(h); }
-  void SetOnBurst(TDeviceCountEvent h) override { OnBurst = std::move(h); }
-  void SetOnUploadDone(TDeviceNotifyEvent h) override { OnUploadDone = std::move(h); }
-  void SetOnError(TDeviceErrorEvent h) override { OnError = std::move(h); }
-  void SetOnPlay(TDeviceNotifyEvent h) override { OnPlay = std::move(h); }
-  void SetOnStop(TDeviceNotifyEvent h) override { OnStop = std::move(h); }
-  void SetOnConnect(TDeviceNotifyEvent h) override { OnConnect = std::move(h); }
-  void SetOnDisconnect(TDeviceNotifyEvent h) override { OnDisconnect = std::move(h); }
-  TDeviceProgressEvent GetOnUploadProgress() const override { return OnUploadProgress; }
-  TDeviceProgressEvent GetOnPlayProgress() const override { return OnPlayProgress; }
-  TDeviceCountEvent GetOnBurst() const override { return OnBurst; }
-  TDeviceNotifyEvent GetOnUploadDone() const override { return OnUploadDone; }
-  TDeviceErrorEvent GetOnError() const override { return OnError; }
-  TDeviceNotifyEvent GetOnPlay() const override { return OnPlay; }
-  TDeviceNotifyEvent GetOnStop() const override { return OnStop; }
-  TDeviceNotifyEvent GetOnConnect() const override { return OnConnect; }
-  TDeviceNotifyEvent GetOnDisconnect() const override { return OnDisconnect; }
 
   // Limits, resolutions, dwell times and budget an upload samples with now.
   SupplyListSettings ListSettings() const;
@@ -129,10 +112,6 @@ class TListPlayerDevice : public TDevice, public virtual IWaveformPlayer {
   int32_t MaxBurstCount = 0;
   double VoltageResolution = 0.0;
   double CurrentResolution = 0.0;
-  TDeviceProgressEvent OnUploadProgress, OnPlayProgress;
-  TDeviceCountEvent OnBurst;
-  TDeviceNotifyEvent OnUploadDone, OnPlay, OnStop, OnConnect, OnDisconnect;
-  TDeviceErrorEvent OnError;
   bool DisconnectPending = false;
   int32_t FirstIndex = 0;
   int32_t LastIndex = 0;
