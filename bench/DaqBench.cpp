@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "Chirp.h"
 #include "daq/DaqExecuteThread.h"
 #include "daq/DaqMxDevice.h"
 #include "devices/MainThread.h"
@@ -25,22 +26,6 @@ namespace ondrevo::bench {
 namespace {
 
 constexpr std::size_t kSamples = 1000000;
-
-std::shared_ptr<TWaveform> SweptSine() {
-  SegmentTable t;
-  t[0].Value = 0;
-  t[1].Time = 1;
-  t[1].Value = 5;
-  t[0].Sup1.Kind = SuperpositionKind::Sine;
-  t[0].Sup1.FreqStart = 1000;
-  t[0].Sup1.FreqEnd = 10000;
-  t[0].Sup1.AmpStart = 2;
-  t[0].Sup1.AmpEnd = 4;
-  t.SetLastPointIndex(1);
-  std::shared_ptr<TWaveform> w = BuildWaveform(t);
-  w->MinValue = -10, w->MaxValue = 10;
-  return w;
-}
 
 double ProcessCpuSeconds() {
   timespec ts{};
@@ -60,7 +45,7 @@ void Keep(const char* name, double wall, double cpu) {
 }
 
 void BM_PlainEquidistantFill(benchmark::State& state) {
-  auto w = SweptSine();
+  auto w = ChirpWaveform();
   TEquidistantSampler sampler;
   sampler.Waveform = w.get();
   TDoubleVector buffer(kSamples);
@@ -79,7 +64,7 @@ void BM_PlainEquidistantFill(benchmark::State& state) {
 
 // The engine's fill: one sampling thread per processor, woken and counted as the stream does.
 void BM_EngineFill(benchmark::State& state) {
-  auto w = SweptSine();
+  auto w = ChirpWaveform();
   const int n = std::max(1u, std::thread::hardware_concurrency());
   TPendingCounter pending;
   std::vector<std::unique_ptr<TDaqSampleThread>> threads;
@@ -141,7 +126,7 @@ int Stream(int seconds) {
       if (errors++ == 0) firstError = e.what();
     });
     card->Connect();
-    card->Upload(SweptSine(), SweptSine(), false);
+    card->Upload(ChirpWaveform(), ChirpWaveform(), false);
     queue.PumpUntil([&] { return prepared || errors > 0; }, std::chrono::seconds(60));
     auto thread = card->GetExecuteThread();
     const double rate = thread ? thread->Rate() : 0.0;

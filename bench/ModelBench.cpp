@@ -8,6 +8,7 @@
 #include <string>
 
 #include "BenchDocuments.h"
+#include "Chirp.h"
 #include "RatioReporter.h"
 #include "model/Builder.h"
 #include "model/Samplers.h"
@@ -56,18 +57,7 @@ void BM_SinLoopCount1h(benchmark::State& state) {
 }
 
 void BM_EquidistantChirp1s(benchmark::State& state) {
-  SegmentTable t;
-  t[0].Value = 0;
-  t[1].Time = 1;
-  t[1].Value = 5;
-  t[0].Sup1.Kind = SuperpositionKind::Sine;
-  t[0].Sup1.FreqStart = 1000;
-  t[0].Sup1.FreqEnd = 10000;
-  t[0].Sup1.AmpStart = 2;
-  t[0].Sup1.AmpEnd = 4;
-  t.SetLastPointIndex(1);
-  auto w = BuildWaveform(t);
-  w->MinValue = -10, w->MaxValue = 10;
+  auto w = ChirpWaveform();
   TEquidistantSampler sampler;
   sampler.Waveform = w.get();
   TDoubleVector buffer(kEquidistantSamples);
