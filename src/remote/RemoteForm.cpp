@@ -47,6 +47,7 @@
 #include "playback/FitChecks.h"
 #include "playback/Wiring.h"
 #include "remote/BurstEdit.h"
+#include "remote/CommandsView.h"
 #include "remote/RemotePreview.h"
 #include "sim/Demo.h"
 #include "transports/GpibInterface.h"
@@ -161,7 +162,7 @@ TRemoteForm::TRemoteForm(QWidget* parent)
 }
 
 TRemoteForm::~TRemoteForm() {
-  TraceTransport(nullptr);
+  commands_->Trace(nullptr);
   // Devices may outlive the window (a worker thread holds them): they must not call back here.
   for (const auto& weak : boundDevices_)
     if (auto device = weak.lock()) UnbindHandlers(device);
@@ -440,11 +441,7 @@ void TRemoteForm::CreateWidgets() {
   output_->setContextMenuPolicy(Qt::CustomContextMenu);
   output_->addAction(actions_.Copy);
   // What was sent and received, as the transport traced it, beside the log.
-  commands_ = new QPlainTextEdit(lower);
-  commands_->setObjectName(QStringLiteral("CommandsView"));
-  commands_->setReadOnly(true);
-  commands_->setLineWrapMode(QPlainTextEdit::NoWrap);
-  commands_->setMaximumBlockCount(100000);
+  commands_ = new TCommandsView(lower);
   auto* tabs = new QTabWidget(lower);
   tabs->setObjectName(QStringLiteral("OutputTabs"));
   tabs->setDocumentMode(true);
@@ -957,7 +954,7 @@ void TRemoteForm::ConnectDevice() {
     editBurst_->Normalize();
     BindHandlers(device);
     try {
-      TraceTransport(player->GetInterface());
+      commands_->Trace(player->GetInterface());
       player->Connect();
     } catch (const std::exception& e) {
       RewriteLine(line, TrQ("Error:"));
@@ -1031,32 +1028,13 @@ void TRemoteForm::DisconnectDevice() {
   UpdateActions();
 }
 
-void TRemoteForm::TraceTransport(const std::shared_ptr<TInterface>& transport) {
-  if (auto previous = tracedTransport_.lock()) previous->SetTraceObserver(nullptr);
-  tracedTransport_ = transport;
-  if (!transport) return;
-  // Any thread traces; the line reaches the view through the event loop, never blocking.
-  QPointer<TRemoteForm> self(this);
-  transport->SetTraceObserver([self](const std::string& line) {
-    const QString stamped = QTime::currentTime().toString(QStringLiteral("HH:mm:ss.zzz")) +
-                            QLatin1Char(' ') + QString::fromUtf8(line.c_str());
-    QMetaObject::invokeMethod(
-        qApp,
-        [self, stamped] {
-          if (self) self->commands_->appendPlainText(stamped);
-        },
-        Qt::QueuedConnection);
-  });
-}
-
 QStringList TRemoteForm::CommandLines() const {
-  const QString text = commands_->toPlainText();
-  return text.isEmpty() ? QStringList() : text.split(QLatin1Char('\n'));
+  return commands_->Lines();
 }
 
 void TRemoteForm::OnDisconnect(IDevice* sender) {
   if (!Connected || !Device || sender != Device.get()) return;
-  TraceTransport(nullptr);
+  commands_->Trace(nullptr);
   if (auto output = std::dynamic_pointer_cast<IAnalogOutput>(Device))
     for (auto& input : output->GetConnectedInputs()) {
       if (!input) continue;

@@ -35,6 +35,8 @@ class TDemoInstruments;
 
 namespace ondrevo {
 
+class TCommandsView;
+
 class SegmentTable;
 class TBurstEdit;
 class TRemotePreview;
@@ -134,7 +136,6 @@ class TRemoteForm : public QDialog {
   QTreeWidgetItem* AddNode(QTreeWidgetItem* parent, const QString& caption, int nodeIndex);
   bool IsSelectableDevice(const IDevice& device) const;
   void AddBusNode(const TFoundBus& bus);
-  void TraceTransport(const std::shared_ptr<TInterface>& transport);
   void OnTreeContextMenu(const QPoint& pos);
   void OnTreeDoubleClicked(QTreeWidgetItem* item);
 
@@ -185,7 +186,6 @@ class TRemoteForm : public QDialog {
   std::vector<std::weak_ptr<IDevice>> boundDevices_;
   TRemotePreview* preview_ = nullptr;
   std::unique_ptr<TDeviceSearch> search_;
-  std::weak_ptr<TInterface> tracedTransport_;
 
   struct TActions {
     QAction *Refresh, *Connect, *Disconnect, *Upload, *Play, *Pause, *Stop, *GotoStart, *GotoEnd,
@@ -197,7 +197,7 @@ class TRemoteForm : public QDialog {
   QMenu* treeMenu_ = nullptr;
   QMenu* outputMenu_ = nullptr;
   QTextEdit* output_ = nullptr;
-  QPlainTextEdit* commands_ = nullptr;
+  TCommandsView* commands_ = nullptr;
   QToolButton* uploadButton_ = nullptr;
   QProgressBar* uploadProgress_ = nullptr;
   QCheckBox* outputEnable_ = nullptr;
