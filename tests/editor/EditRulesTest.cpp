@@ -291,3 +291,59 @@ TEST(Preview, ResolutionAndShapes) {
   seg.Sup2.Kind = SuperpositionKind::None;
   EXPECT_LE(SegmentPreview(seg, 0, 100, 0, 0, 1e-9, 100).size(), kMaxPreviewPoints + 2);
 }
+
+// Two squares, also late on the time axis (where one edge width is below the resolution of the
+// time): every change of level is a vertical edge, every level the sum of both squares.
+TEST(Preview, TwoSquaresKeepTheirEdges) {
+  struct Case {
+    double f1, f2, t0, t1;
+    int duty1, duty2;
+  };
+  const Case cases[] = {{10, 3, 0, 1, 50, 50},
+                        {7, 3, 0, 10, 25, 60},
+                        {7, 3, 100, 101, 50, 50},
+                        {2, 1, 3000, 3003, 30, 50},
+                        {10, 10, 40, 41, 30, 70}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.f1 << " Hz + " << c.f2 << " Hz from " << c.t0 << " s");
+    SegmentRow seg;
+    seg.Sup1 = {SuperpositionKind::Square, c.f1, c.f1, 2, 2, c.duty1, 0};
+    seg.Sup2 = {SuperpositionKind::Square, c.f2, c.f2, 1, 1, c.duty2, 0};
+    const Polyline p = SegmentPreview(seg, c.t0, c.t1, 4, 4, 0.0002, 10);
+    auto level = [&](double t) {
+      const double x1 = std::fmod((t - c.t0) * c.f1, 1.0), x2 = std::fmod((t - c.t0) * c.f2, 1.0);
+      return 4 + (x1 < c.duty1 / 100.0 ? 1 : -1) + (x2 < c.duty2 / 100.0 ? 0.5 : -0.5);
+    };
+    ASSERT_GT(p.size(), 4u);
+    int edges = 0;
+    for (std::size_t i = 1; i + 1 < p.size(); ++i) {
+      ASSERT_GE(p[i].T, p[i - 1].T);
+      if (p[i].T - p[i - 1].T > 0.000000001) {
+        // Flat between edges, at the sum of both levels.
+        EXPECT_DOUBLE_EQ(p[i].V, p[i - 1].V) << "sloped at " << p[i].T;
+        EXPECT_DOUBLE_EQ(p[i].V, level((p[i].T + p[i - 1].T) / 2));
+      } else if (p[i].V != p[i - 1].V && p[i].T < c.t1 - 0.000001) {
+        ++edges;
+      }
+    }
+    // Edges of both squares inside the segment, coinciding ones counted once, plus the rise
+    // from (t0, y0) at the start.
+    std::vector<double> times;
+    for (const auto& [f, duty] : {std::pair{c.f1, c.duty1}, std::pair{c.f2, c.duty2}}) {
+      for (double k = 0; k < (c.t1 - c.t0) * f; ++k) {
+        for (double at : {k / f, (k + duty / 100.0) / f}) {
+          if (at > 0.000001 && at < c.t1 - c.t0 - 0.000001) times.push_back(at);
+        }
+      }
+    }
+    std::sort(times.begin(), times.end());
+    times.erase(std::unique(times.begin(), times.end(),
+                            [](double x, double y) { return y - x < 0.000001; }),
+                times.end());
+    // Two falling or rising edges at the same time change the level; opposite ones may cancel.
+    EXPECT_LE(edges, static_cast<int>(times.size()) + 1);
+    EXPECT_GE(edges, static_cast<int>(times.size()) * 3 / 4);
+    EXPECT_DOUBLE_EQ(p[1].V, level(c.t0));  // the first level, not a ramp towards it
+    EXPECT_DOUBLE_EQ(p.back().T, c.t1);
+  }
+}

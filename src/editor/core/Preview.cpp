@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <numbers>
 
 #include "document/Translate.h"
@@ -27,8 +28,7 @@ MemoryCheck CheckSuperpositions(const SegmentRow& seg, double t0, double t1, std
     const double e2 = NeededPoints(t0, t1, s2.FreqStart, s2.FreqEnd, s2.Kind);
     if ((supply && e2 > budget) || e2 == 0) {
       return {CheckOutcome::RefusedSecond,
-              e2 <= budget ? _(kDurationNotPositive)
-                           : _(kSecondSuperpositionTooLarge)};
+              e2 <= budget ? _(kDurationNotPositive) : _(kSecondSuperpositionTooLarge)};
     }
   }
   if (s1.Kind == SuperpositionKind::None) return {};
@@ -38,14 +38,19 @@ MemoryCheck CheckSuperpositions(const SegmentRow& seg, double t0, double t1, std
   if (s1.AmpStart != 0 || s1.AmpEnd != 0) {
     const double e1 = NeededPoints(t0, t1, s1.FreqStart, s1.FreqEnd, s1.Kind);
     if (supply && e1 > budget) {
-      return {CheckOutcome::RefusedFirst,
-              _(kFirstSuperpositionTooLarge)};
+      return {CheckOutcome::RefusedFirst, _(kFirstSuperpositionTooLarge)};
     }
   }
   return {};
 }
 
 namespace {
+
+// The time one edge width after t, at least the next representable one (beyond 16 s an edge
+// width added to t would vanish and the edge would lose its direction).
+double EdgeAfter(double t) {
+  return std::max(t + kEdgeWidth, std::nextafter(t, std::numeric_limits<double>::infinity()));
+}
 
 struct Sweep {
   double t0, t1, f0, f1, a0, a1;
@@ -102,7 +107,7 @@ Polyline RampOffsets(const SuperpositionSpec& s, const Sweep& w, double minStep)
       const double te = t + (0.5 - pos) / freq;
       if (te < w.t1) {
         out.push_back({te, w.A(te)});
-        out.push_back({te + kEdgeWidth, -w.A(te)});
+        out.push_back({EdgeAfter(te), -w.A(te)});
       }
     }
     t += dpos / freq;
@@ -118,13 +123,13 @@ Polyline SquareOffsets(const SuperpositionSpec& s, const Sweep& w) {
   if (pos < 0) pos += 1;
   double t = w.t0;
   double q = pos >= duty ? -1 : 1;
-  out.push_back({t + kEdgeWidth, w.A(t) * q});
+  out.push_back({EdgeAfter(t), w.A(t) * q});
   while (out.size() < kMaxPreviewPoints) {
     const double freq = w.F(t);
     if (!(freq > 0)) break;
     const double edgePos = pos < duty ? duty : 1;
     const double te = t + (edgePos - pos) / freq;
-    if (te >= w.t1) {
+    if (EdgeAfter(te) >= w.t1) {
       // The level holds up to the end; the end value follows as a vertical edge.
       const double end = std::nextafter(w.t1, w.t0);
       if (end > t) out.push_back({end, w.A(end) * q});
@@ -132,22 +137,40 @@ Polyline SquareOffsets(const SuperpositionSpec& s, const Sweep& w) {
     }
     out.push_back({te, w.A(te) * q});
     q = -q;
-    out.push_back({te + kEdgeWidth, w.A(te) * q});
+    out.push_back({EdgeAfter(te), w.A(te) * q});
     t = te;
     pos = edgePos >= 1 ? 0 : edgePos;
   }
   return out;
 }
 
-// Value of a polyline at t; at a vertical edge the later point's value.
-double ValueAt(const Polyline& p, std::size_t& cursor, double t) {
-  if (p.empty()) return 0;
-  while (cursor + 1 < p.size() && p[cursor + 1].T <= t) ++cursor;
-  if (cursor + 1 >= p.size() || t <= p[cursor].T) return p[cursor].V;
-  const PreviewPoint& a = p[cursor];
-  const PreviewPoint& b = p[cursor + 1];
-  if (b.T - a.T < 0.00000000000001) return b.V;
-  return a.V + (t - a.T) / (b.T - a.T) * (b.V - a.V);
+// One polyline as breakpoints: the value arriving from the left and the one leaving to the
+// right of each time; they differ at a vertical edge (two points an edge width apart).
+struct Breakpoint {
+  double T, Left, Right;
+};
+
+std::vector<Breakpoint> Breakpoints(const Polyline& p) {
+  std::vector<Breakpoint> out;
+  out.reserve(p.size());
+  for (const PreviewPoint& pt : p) {
+    if (!out.empty() && pt.T <= EdgeAfter(out.back().T)) {
+      out.back().Right = pt.V;
+    } else {
+      out.push_back({pt.T, pt.V, pt.V});
+    }
+  }
+  return out;
+}
+
+// Value between breakpoint next - 1 and breakpoint next.
+double Between(const std::vector<Breakpoint>& b, std::size_t next, double t) {
+  if (b.empty()) return 0;
+  if (next == 0) return b.front().Left;
+  if (next >= b.size()) return b.back().Right;
+  const Breakpoint& a = b[next - 1];
+  const Breakpoint& c = b[next];
+  return a.Right + (t - a.T) / (c.T - a.T) * (c.Left - a.Right);
 }
 
 }  // namespace
@@ -180,23 +203,31 @@ Polyline SegmentPreview(const SegmentRow& seg, double t0, double t1, double y0, 
     second = SuperpositionOffsets(seg.Sup2, t0, t1, minStep, sineStep);
   }
   auto ramp = [&](double t) { return y0 + (t - t0) / (t1 - t0) * (y1 - y0); };
-  out.reserve(first.size() + second.size() + 2);
+  // Both polylines walked together by breakpoint, so that an edge of either one stays a
+  // vertical edge of the sum, and the other one interpolated there.
+  const std::vector<Breakpoint> a = Breakpoints(first), b = Breakpoints(second);
+  out.reserve(2 * (a.size() + b.size()) + 2);
   out.push_back({t0, y0});
-  std::size_t i = 0, j = 0, ci = 0, cj = 0;
-  // Both polylines walked together in time order; the other one interpolated.
-  while (i < first.size() || j < second.size()) {
-    double t;
-    if (j >= second.size() || (i < first.size() && first[i].T <= second[j].T)) {
-      t = first[i].T;
-      if (j < second.size() && std::abs(second[j].T - t) < 0.000000000001) ++j;
-      ++i;
-    } else {
-      t = second[j++].T;
-    }
-    if (t <= t0 && out.size() == 1) continue;
+  std::size_t i = 0, j = 0;
+  while (i < a.size() || j < b.size()) {
+    const double t = std::min(i < a.size() ? a[i].T : t1, j < b.size() ? b[j].T : t1);
     if (t >= t1) break;
-    const double v = ValueAt(first, ci, t) + (second.empty() ? 0 : ValueAt(second, cj, t));
-    out.push_back({t, ramp(t) + v});
+    const bool atA = i < a.size() && a[i].T - t < 0.000000000001;
+    const bool atB = j < b.size() && b[j].T - t < 0.000000000001;
+    const double left = (atA ? a[i].Left : Between(a, i, t)) + (atB ? b[j].Left : Between(b, j, t));
+    const double right =
+        (atA ? a[i].Right : Between(a, i, t)) + (atB ? b[j].Right : Between(b, j, t));
+    i += atA ? 1 : 0;
+    j += atB ? 1 : 0;
+    if (t <= t0) {
+      // The segment starts at (t0, y0); a shape that does not start at 0 rises from there.
+      if (right != 0) out.push_back({EdgeAfter(t0), y0 + right});
+      continue;
+    }
+    const double at = std::max(t, out.back().T);
+    out.push_back({at, ramp(at) + left});
+    const double after = EdgeAfter(at);
+    if (right != left && after < t1) out.push_back({after, ramp(after) + right});
   }
   out.push_back({t1, y1});
   return out;
