@@ -31,6 +31,7 @@ TEditorTabs::TEditorTabs(TEditorCore& core, QWidget* parent) : QTabWidget(parent
   for (int n : {1, 2}) {
     TSuperpositionPage* page = Page(n);
     connect(page, &TSuperpositionPage::applyRequested, this, [this](bool arrow) { Apply(arrow); });
+    connect(page, &TSuperpositionPage::recordRequested, this, [this] { core_.RecordArrowSteps(); });
     connect(page, &TSuperpositionPage::kindChosen, this,
             [this, n](SuperpositionKind kind) { KindChosen(n, kind); });
   }

@@ -29,13 +29,17 @@ void TSpinEdit::keyReleaseEvent(QKeyEvent* event) {
   QDoubleSpinBox::keyReleaseEvent(event);
   if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
     interpretText();
+    emit entered();
     emit committed();
   }
 }
 
 void TSpinEdit::focusOutEvent(QFocusEvent* event) {
   QDoubleSpinBox::focusOutEvent(event);
-  if (event->reason() != Qt::PopupFocusReason) emit committed();
+  if (event->reason() != Qt::PopupFocusReason) {
+    emit left();
+    emit committed();
+  }
 }
 
 }  // namespace ondrevo

@@ -1,5 +1,5 @@
 // A spin edit that tells arrow steps apart from typing: arrows emit stepped() after the value
-// changed by one step; Enter and leaving the field emit committed().
+// changed by one step; Enter and leaving the field emit committed(), after entered() or left().
 #pragma once
 
 #include <QDoubleSpinBox>
@@ -18,6 +18,8 @@ class TSpinEdit : public QDoubleSpinBox {
  signals:
   void stepped(int steps);
   void committed();
+  void entered();
+  void left();
 
  protected:
   void keyReleaseEvent(QKeyEvent* event) override;

@@ -103,10 +103,31 @@ TSuperpositionPage::TSuperpositionPage(int number, QWidget* parent)
   fields->addWidget(amp);
   layout->addLayout(fields, 1);
 
-  for (TSpinEdit* s : {f1_, f2_, phase_, a1_, a2_, pwm_}) {
+  for (TSpinEdit* s : {f1_, f2_, phase_, a1_, a2_}) {
     connect(s, &TSpinEdit::committed, this, [this] { emit applyRequested(false); });
     connect(s, &TSpinEdit::stepped, this, [this] { emit applyRequested(true); });
   }
+  // The duty cycle skips the exit after Enter or an arrow.
+  connect(pwm_, &TSpinEdit::entered, this, [this] {
+    skipExit_.Set(pwm_->value(), true);
+    emit applyRequested(false);
+  });
+  connect(pwm_, &TSpinEdit::stepped, this, [this] {
+    skipExit_.Set(pwm_->value(), false);
+    emit applyRequested(true);
+  });
+  connect(pwm_, &TSpinEdit::left, this, [this] {
+    switch (skipExit_.Leave(pwm_->value())) {
+      case TSkipNextExit::OnExit::Apply:
+        emit applyRequested(false);
+        break;
+      case TSkipNextExit::OnExit::RecordOnly:
+        emit recordRequested();
+        break;
+      case TSkipNextExit::OnExit::Nothing:
+        break;
+    }
+  });
   connect(unit_, &QComboBox::activated, this, [this] { emit applyRequested(false); });
   UpdateDutyVisibility();
 }

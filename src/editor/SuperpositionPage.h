@@ -37,6 +37,8 @@ class TSuperpositionPage : public QWidget {
   void kindChosen(SuperpositionKind kind);
   // A field was committed (Enter, leaving it, a unit chosen); `arrow` for a spin arrow.
   void applyRequested(bool arrow);
+  // Leaving the duty-cycle field after its arrows: their step is recorded, nothing re-applied.
+  void recordRequested();
 
  private:
   void UpdateDutyVisibility();
@@ -53,6 +55,7 @@ class TSuperpositionPage : public QWidget {
   QLabel* pwmLabel_;
   QLabel* pwmUnit_;
   std::array<QLabel*, 2> ampUnits_{};
+  TSkipNextExit skipExit_;
 };
 
 }  // namespace ondrevo

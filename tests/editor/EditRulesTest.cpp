@@ -347,3 +347,21 @@ TEST(Preview, TwoSquaresKeepTheirEdges) {
     EXPECT_DOUBLE_EQ(p.back().T, c.t1);
   }
 }
+
+TEST(TabRules, SkipNextExitOfTheDutyCycle) {
+  using E = TSkipNextExit::OnExit;
+  TSkipNextExit skip;
+  EXPECT_EQ(skip.Leave(50), E::Apply);  // a plain exit applies
+  skip.Set(60, true);                   // Enter applied and recorded 60
+  EXPECT_EQ(skip.Leave(60), E::Nothing);
+  EXPECT_EQ(skip.Leave(60), E::Apply);  // skipped once only
+  skip.Set(51, false);                  // arrows, unrecorded
+  skip.Set(52, false);
+  EXPECT_EQ(skip.Leave(52), E::RecordOnly);
+  skip.Set(53, false);
+  skip.Set(70, true);  // Enter after arrows recorded them
+  EXPECT_EQ(skip.Leave(70), E::Nothing);
+  skip.Set(54, false);
+  EXPECT_EQ(skip.Leave(80), E::Apply);  // typed after the arrow
+  EXPECT_FALSE(skip.IsSet());
+}

@@ -6,6 +6,8 @@
 #include <QDoubleSpinBox>
 #include <QFile>
 #include <QMouseEvent>
+#include <QRadioButton>
+#include <QTabWidget>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -343,6 +345,51 @@ class EditorMouseUndoTest : public QObject {
     QCOMPARE(Net(), before);
     grid->setFocus();
     QCOMPARE(Net(), before + 1);
+  }
+
+  // Enter or an arrow on the duty cycle applies it; leaving the field then skips its apply, but
+  // still records the arrows' step and applies a value typed after them.
+  void dutyCycleSkipsTheExitAfterEnterAndArrows() {
+    Make();
+    DrawThreePoints();
+    form_->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(form_.get()));
+    auto* grid = form_->findChild<QTableView*>("StringGrid1");
+    const QRect cell = grid->visualRect(grid->model()->index(0, kColValue));
+    QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, cell.center());
+    form_->findChild<QTabWidget*>("PageControl1")->setCurrentIndex(1);
+    QTest::mouseClick(form_->findChild<QRadioButton*>("RechteckButton1"), Qt::LeftButton);
+    auto* pwm = form_->findChild<QDoubleSpinBox*>("PWM");
+    QVERIFY(pwm->isVisible());
+    const SegmentTable& w = form_->Doc().Working;
+    pwm->setFocus();
+    int before = Net();
+    for (int i = 0; i < 3; ++i) QTest::keyClick(pwm, Qt::Key_Up);
+    QCOMPARE(w[0].Sup1.DutyCycle, 53);
+    QCOMPARE(Net(), before);
+    grid->setFocus();
+    QCOMPARE(Net(), before + 1);
+    // A value typed after an arrow is applied when leaving.
+    pwm->setFocus();
+    QTest::keyClick(pwm, Qt::Key_Up);
+    QCOMPARE(w[0].Sup1.DutyCycle, 54);
+    pwm->selectAll();
+    QTest::keyClicks(pwm, "70");
+    grid->setFocus();
+    QCOMPARE(w[0].Sup1.DutyCycle, 70);
+    QCOMPARE(pwm->value(), 70.0);
+    // Enter applies and records once; leaving adds nothing.
+    pwm->setFocus();
+    pwm->selectAll();
+    QTest::keyClicks(pwm, "40");
+    before = Net();
+    QTest::keyClick(pwm, Qt::Key_Return);
+    QCOMPARE(w[0].Sup1.DutyCycle, 40);
+    QCOMPARE(Net(), before + 1);
+    grid->setFocus();
+    QCOMPARE(Net(), before + 1);
+    form_->Undo();
+    QCOMPARE(form_->Doc().Working[0].Sup1.DutyCycle, 70);
   }
 
   void drawingTheCurrentCurveUsesTheRightAxis() {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 #include "document/DocumentIO.h"
 #include "document/Numbers.h"
@@ -444,6 +445,13 @@ double EndArrowDown(double start, double newEnd, double minDwell) {
 
 double EndArrowUp(double newEnd, std::optional<double> after, double minDwell) {
   return after && newEnd >= *after ? *after - minDwell : newEnd;
+}
+
+TSkipNextExit::OnExit TSkipNextExit::Leave(double shown) {
+  if (!set_) return OnExit::Apply;
+  set_ = false;
+  if (shown != value_) return OnExit::Apply;
+  return std::exchange(unrecorded_, false) ? OnExit::RecordOnly : OnExit::Nothing;
 }
 
 }  // namespace ondrevo

@@ -114,6 +114,28 @@ struct SpinLimits {
 };
 SpinLimits TabSpinLimits(const DeviceLimits& active, Quantity quantity);
 
+// "Skip next exit" of the duty-cycle fields: Enter or an arrow applies the field, so leaving it
+// afterwards need not apply it again. The skip holds only while the field still shows the value
+// then applied (a value typed after an arrow is applied when leaving), and leaving after arrows,
+// which apply without recording, still records their step.
+class TSkipNextExit {
+ public:
+  enum class OnExit { Apply, RecordOnly, Nothing };
+  // Enter (recorded) or an arrow (not recorded) applied `value`.
+  void Set(double value, bool recorded) {
+    set_ = true;
+    value_ = value;
+    unrecorded_ = !recorded;
+  }
+  // Leaving the field that shows `shown`; clears the skip.
+  OnExit Leave(double shown);
+  bool IsSet() const { return set_; }
+
+ private:
+  bool set_ = false, unrecorded_ = false;
+  double value_ = 0;
+};
+
 // The time fields' arrows, in seconds. `before` is the time of the point before the segment's
 // start point (or nothing), `after` the time of the point after its end point (or nothing).
 // Start going down: nothing (-1 returned as nullopt) when it became negative.

@@ -57,6 +57,11 @@ class TEditorCore {
   // history plugs in here.
   std::function<void()> RecordStep;
   bool SuppressRecording = false;
+  // Records what edits applied with recording suppressed (spin arrows) changed; nothing when
+  // they changed nothing.
+  void RecordArrowSteps() {
+    if (!SuppressRecording && RecordStep) RecordStep();
+  }
 
   // ---- document
   const Document& Doc() const { return doc_; }
