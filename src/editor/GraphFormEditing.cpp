@@ -355,9 +355,10 @@ void TGraphForm::RefreshAfterPointEdit(int point) {
   const int last = core_->Working().LastPointIndex();
   point = std::min(point, last);
   if (point > 0) {
+    // The row of the segment that ends at the point: grid cursor, selected segment and tabs
+    // agree on it.
     const QModelIndex current = grid_->currentIndex();
-    grid_->SelectCell(point, current.isValid() ? current.column() : kColValue);
-    // The tabs show the segment that ends at the point.
+    grid_->SelectCell(point - 1, current.isValid() ? current.column() : kColValue);
     core_->SelectRow(point - 1);
     tabs_->LoadRow(point - 1);
   }

@@ -158,9 +158,16 @@ class EditorMouseUndoTest : public QObject {
     QCOMPARE(Net(), 2);
     QVERIFY(form_->Act().Undo->isEnabled());
     QVERIFY(form_->IsModified());
-    // The grid's current row is the new point; Mark shows the segment ending there.
+    // The grid's current row is the segment ending at the new point (from point 1 to 2): the
+    // selected segment and the tabs show it too; Mark shows it.
     auto* grid = form_->findChild<QTableView*>("StringGrid1");
-    QCOMPARE(grid->currentIndex().row(), 2);
+    QCOMPARE(grid->currentIndex().row(), 1);
+    QCOMPARE(form_->Core().SelectedRow(), 1);
+    auto* tabs = form_->findChild<QTabWidget*>("PageControl1");
+    QVERIFY(tabs->isTabVisible(1));
+    QCOMPARE(form_->findChild<QDoubleSpinBox*>("XeditL")->value(), 2.0);
+    QCOMPARE(form_->findChild<QDoubleSpinBox*>("XeditR")->value(), 5.0);
+    QVERIFY(form_->findChild<QDoubleSpinBox*>("XeditL")->isEnabled());
     TPlotSeries* mark = form_->Plot()->Series("Mark");
     QVERIFY(mark->Visible());
     QCOMPARE(mark->Point(1), QPointF(form_->Doc().Voltage[2].Time, form_->Doc().Voltage[2].Value));
