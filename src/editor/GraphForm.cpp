@@ -24,8 +24,8 @@
 #include "editor/DeviceMenu.h"
 #include "editor/EditorTabs.h"
 #include "editor/GraphFormText.h"
-#include "editor/PlotMouse.h"
 #include "editor/InstrumentOverlay.h"
+#include "editor/PlotMouse.h"
 #include "editor/SegmentGrid.h"
 #include "editor/Timescale.h"
 #include "editor/core/History.h"
@@ -320,6 +320,13 @@ void TGraphForm::CreateCentral() {
   connect(grid_, &TSegmentGrid::rowsSelected, this, [this](int first, int last) {
     curves_->MarkPoints(core_->Active(), first,
                         std::min(last + 1, core_->Working().LastPointIndex()));
+    plot_->Replot();
+  });
+  // After Enter, Mark shows the segment that ends at the current row's point.
+  connect(grid_, &TSegmentGrid::entered, this, [this](int row) {
+    if (core_->Working().LastPointIndex() < 1) return;
+    curves_->PlaceMark(core_->Active());
+    curves_->MarkPoints(core_->Active(), std::max(0, row - 1), std::max(1, row));
     plot_->Replot();
   });
   connect(editMode_, &QCheckBox::toggled, this, [this](bool on) {

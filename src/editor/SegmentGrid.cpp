@@ -8,6 +8,7 @@
 #include <QKeyEvent>
 #include <QLocale>
 #include <QMenu>
+#include <tuple>
 
 #include "document/Translate.h"
 #include "editor/core/EditorCore.h"
@@ -289,12 +290,17 @@ void TSegmentGrid::Enter() {
   const QModelIndex cur = currentIndex();
   CommitPending();
   if (!cur.isValid()) return;
-  const int row = cur.row(), col = cur.column();
-  if (col >= kColValue && col < kColEndValue) {
-    SelectCell(row, col + 1);
+  // A read-only grid only moves; it never appends a row.
+  auto [row, col] = std::pair{cur.row(), cur.column()};
+  if (editMode_) {
+    std::tie(row, col) = core_.EnterTarget(row, col);
+  } else if (col >= kColValue && col < kColEndValue) {
+    ++col;
   } else if (col == kColEndValue && row + 1 < model_->rowCount()) {
-    SelectCell(row + 1, kColValue);
+    std::tie(row, col) = std::pair{row + 1, kColValue};
   }
+  if (row != cur.row() || col != cur.column()) SelectCell(row, col);
+  emit entered(currentIndex().row());
 }
 
 void TSegmentGrid::keyPressEvent(QKeyEvent* event) {

@@ -63,6 +63,8 @@ class TSegmentGrid : public QTableView {
   void cellSelected(int row, int col);
   // Rows first..last are selected.
   void rowsSelected(int first, int last);
+  // Enter was handled; `row` is the current row now.
+  void entered(int row);
 
  protected:
   void keyPressEvent(QKeyEvent* event) override;

@@ -328,3 +328,28 @@ TEST_F(CoreGrid, ValueEditsMatchAFullConversion) {
   GridToTable(rows, full);
   EXPECT_TRUE(W().SameCurve(full));
 }
+
+TEST_F(CoreGrid, EnterMovesOnAndOpensTheNextPoint) {
+  core.SetCell(0, kColValue, "1");
+  using Cell = std::pair<int, int>;
+  EXPECT_EQ(core.EnterTarget(0, kColValue), Cell(0, kColDuration));
+  EXPECT_EQ(core.EnterTarget(0, kColUnit), Cell(0, kColEndValue));
+  // Column 4 of the last row without a duration stays.
+  EXPECT_EQ(core.EnterTarget(0, kColEndValue), Cell(0, kColEndValue));
+  EXPECT_EQ(core.RowCount(), 1);
+  // With a duration but no end value typed: an empty row for the next point.
+  core.SetCell(0, kColDuration, "2");
+  EXPECT_EQ(core.EnterTarget(0, kColEndValue), Cell(1, kColValue));
+  ASSERT_EQ(core.RowCount(), 2);
+  EXPECT_EQ(core.Cell(1, kColValue), "");
+  EXPECT_EQ(W().LastPointIndex(), 0);  // nothing to convert yet
+  // Its value, once typed, makes the point and fills the end value above.
+  core.SetCell(1, kColValue, "4");
+  EXPECT_EQ(W().LastPointIndex(), 1);
+  EXPECT_DOUBLE_EQ(W()[1].Time, 2);
+  EXPECT_EQ(core.Cell(0, kColEndValue), "4");
+  // Column 4 of a row that is not the last goes to the next row; the name columns stay.
+  EXPECT_EQ(core.EnterTarget(0, kColEndValue), Cell(1, kColValue));
+  EXPECT_EQ(core.EnterTarget(0, kColSup1Name), Cell(0, kColSup1Name));
+  EXPECT_EQ(core.RowCount(), 2);
+}

@@ -142,6 +142,52 @@ class EditorGridTest : public QObject {
     QCOMPARE(Grid()->currentIndex().row(), 4);
   }
 
+  // Enter moves on (column 4 of the last row opens the next point) and Mark then shows the
+  // segment that ends at the current row's point.
+  void enterMovesOnAndMarksTheSegmentEndingThere() {
+    Make();
+    form_->SetActiveCurve(Ramp({{0, 1}, {2, 3}, {5, 2}, {6, 4}}));
+    form_->RebuildGrid();
+    const SegmentTable& w = form_->Doc().Working;
+    TPlotSeries* mark = Series("Mark");
+    auto marks = [&](int a, int b) {
+      return mark->Count() == 2 && mark->Point(0) == QPointF(w[a].Time, w[a].Value) &&
+             mark->Point(1) == QPointF(w[b].Time, w[b].Value);
+    };
+    Go(2, 2);
+    Type("3");
+    Enter();
+    QCOMPARE(w[3].Time, 8.0);
+    QCOMPARE(Grid()->currentIndex(), Grid()->model()->index(2, 3));
+    QVERIFY(marks(1, 2));
+    Go(0, 4);
+    Type("5");
+    Enter();
+    QCOMPARE(Grid()->currentIndex(), Grid()->model()->index(1, 1));
+    QVERIFY(marks(0, 1));
+    Go(0, 1);
+    Enter();
+    QVERIFY(marks(0, 1));
+    // The last row: a duration, then Enter on the empty end value opens the next point's row.
+    Go(3, 2);
+    Type("1");
+    Enter();
+    Enter();
+    QCOMPARE(Grid()->currentIndex(), Grid()->model()->index(3, 4));
+    Enter();
+    QCOMPARE(Grid()->model()->rowCount(), 5);
+    QCOMPARE(Grid()->currentIndex(), Grid()->model()->index(4, 1));
+    QCOMPARE(w.LastPointIndex(), 3);
+    Type("6");
+    Enter();
+    QCOMPARE(w.LastPointIndex(), 4);
+    QCOMPARE(w[4].Time, 9.0);
+    QCOMPARE(w[4].Value, 6.0);
+    QCOMPARE(Cell(3, 4), QString("6"));
+    QCOMPARE(Grid()->currentIndex(), Grid()->model()->index(4, 2));
+    QVERIFY(marks(3, 4));
+  }
+
   void contextMenuCopiesAndPastes() {
     Make();
     form_->SetActiveCurve(Ramp({{0, 1}, {2, 3}, {3, 3}}));

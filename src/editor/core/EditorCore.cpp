@@ -200,6 +200,21 @@ void TEditorCore::SetCell(int row, int col, const std::string& input) {
   Commit();
 }
 
+std::pair<int, int> TEditorCore::EnterTarget(int row, int col) {
+  if (row < 0 || row >= RowCount()) return {row, col};
+  if (col >= kColValue && col < kColEndValue) return {row, col + 1};
+  if (col != kColEndValue) return {row, col};
+  if (row + 1 < RowCount()) return {row + 1, kColValue};
+  const GridRow& r = rows_[static_cast<std::size_t>(row)];
+  if (r[kColDuration].empty() || RowCount() >= kMaxGridRows) return {row, col};
+  GridRow next;
+  next[kColValue] = r[kColEndValue];
+  rows_.push_back(next);
+  inSync_ = false;
+  Notify({.Grid = true});
+  return {row + 1, kColValue};
+}
+
 void TEditorCore::InsertRow(int row) {
   if (RowCount() >= kMaxGridRows) return;
   row = std::clamp(row, 0, RowCount());

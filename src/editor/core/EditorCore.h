@@ -5,6 +5,7 @@
 
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "document/SegmentTable.h"
@@ -86,6 +87,10 @@ class TEditorCore {
   void RebuildRows();
   // Commits a typed cell (columns 1..4) with the rules of leaving a cell.
   void SetCell(int row, int col, const std::string& text);
+  // Enter in a cell whose typed text is committed: the cell (row, column) to go to. In column 4
+  // of the last row, once it has a duration, a row for the next point is appended with the end
+  // value (empty when none was typed) and becomes the target.
+  std::pair<int, int> EnterTarget(int row, int col);
   void InsertRow(int row);
   // Shift+Insert: a row at the end with the value of the row above.
   void AppendRow();
