@@ -8,6 +8,8 @@
 #include <QKeyEvent>
 #include <QLocale>
 #include <QMenu>
+#include <QPainter>
+#include <QStyleOptionHeader>
 #include <tuple>
 
 #include "document/Translate.h"
@@ -32,6 +34,45 @@ QString Localized(const std::string& text) {
   QString s = QString::fromStdString(text);
   return s.replace(QLatin1Char('.'), QLocale().decimalPoint());
 }
+
+// The duration's header spans its unit column: one "Δt" over the number and its unit,
+// the delta just left of the duration column's middle and the "t" after it.
+class TGridHeader : public QHeaderView {
+ public:
+  explicit TGridHeader(QWidget* parent) : QHeaderView(Qt::Horizontal, parent) {}
+
+ protected:
+  void paintSection(QPainter* painter, const QRect& rect, int logical) const override {
+    if (logical != kColDuration && logical != kColUnit) {
+      QHeaderView::paintSection(painter, rect, logical);
+      return;
+    }
+    // Either half paints the whole cell, so a repaint of one half alone stays right.
+    const int left = sectionViewportPosition(kColDuration);
+    const int right = sectionViewportPosition(kColUnit) + sectionSize(kColUnit);
+    QStyleOptionHeader opt;
+    initStyleOption(&opt);
+    opt.rect = QRect(left, rect.top(), right - left, rect.height());
+    opt.section = kColDuration;
+    opt.position = QStyleOptionHeader::Middle;
+    // The style leaves its clip region behind; the labels must not inherit it.
+    painter->save();
+    style()->drawControl(QStyle::CE_Header, &opt, painter, this);
+    painter->restore();
+    const QString delta(QChar(0x0394)), t(QStringLiteral("t"));
+    const QFontMetrics metrics(font());
+    const int middle = left + sectionSize(kColDuration) / 2;
+    const int deltaX = middle - metrics.horizontalAdvance(delta) + 2;
+    const int tX = middle - metrics.horizontalAdvance(delta) + 5 + 2 * metrics.horizontalAdvance(t);
+    painter->save();
+    painter->setFont(font());
+    painter->setPen(palette().color(QPalette::ButtonText));
+    const int flags = Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine;
+    painter->drawText(QRect(deltaX, rect.top(), right - deltaX, rect.height()), flags, delta);
+    painter->drawText(QRect(tX, rect.top(), right - tX, rect.height()), flags, t);
+    painter->restore();
+  }
+};
 
 }  // namespace
 
@@ -147,6 +188,7 @@ void TGridModel::SetCurrent(int row, int col) {
 TSegmentGrid::TSegmentGrid(TEditorCore& core, QWidget* parent)
     : QTableView(parent), core_(core), model_(new TGridModel(core, this)) {
   setObjectName(QStringLiteral("StringGrid1"));
+  setHorizontalHeader(new TGridHeader(this));
   setModel(model_);
   verticalHeader()->hide();
   verticalHeader()->setDefaultSectionSize(20);
@@ -172,6 +214,8 @@ TSegmentGrid::TSegmentGrid(TEditorCore& core, QWidget* parent)
   }
   const int widths[kShownColumns] = {30, 64, durationWidth, 24, 64, nameWidth, nameWidth};
   for (int c = 0; c < kShownColumns; ++c) setColumnWidth(c, widths[c]);
+  // The unit column lies under the duration's header: no divider to drag there.
+  horizontalHeader()->setSectionResizeMode(kColUnit, QHeaderView::Fixed);
   core_.AddListener([this](const EditorChange& change) {
     if (change.Grid) model_->Refresh();
   });

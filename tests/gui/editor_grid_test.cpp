@@ -188,6 +188,39 @@ class EditorGridTest : public QObject {
     QVERIFY(marks(3, 4));
   }
 
+  // The duration's header spans the unit column and shows a delta and a "t".
+  void durationHeaderSpansTheUnitColumn() {
+    Make();
+    QHeaderView* header = Grid()->horizontalHeader();
+    QCOMPARE(header->model()->headerData(kColDuration, Qt::Horizontal).toString(),
+             QString::fromUtf8("\u0394t"));
+    QCOMPARE(header->model()->headerData(kColUnit, Qt::Horizontal).toString(), QString());
+    const QImage image = header->grab().toImage();
+    const int y = image.height() / 2;
+    // Columns of pixels that differ from the plain header at x = 1 beside a divider.
+    auto differs = [&](int x) {
+      for (int yy = 2; yy < image.height() - 2; ++yy) {
+        if (image.pixel(x, yy) != image.pixel(x + 1, yy) &&
+            image.pixel(x, yy) != image.pixel(x - 1, yy)) {
+          return true;
+        }
+      }
+      return false;
+    };
+    const int unitStart = header->sectionViewportPosition(kColUnit);
+    const int endStart = header->sectionViewportPosition(kColEndValue);
+    QVERIFY(differs(endStart - 1) || differs(endStart));      // a divider before "V2"
+    QVERIFY(!differs(unitStart - 1) && !differs(unitStart));  // none before the unit
+    // The delta and the "t" sit around the middle of the duration column.
+    const int middle =
+        header->sectionViewportPosition(kColDuration) + header->sectionSize(kColDuration) / 2;
+    int ink = 0;
+    for (int x = middle - 12; x < middle + 16; ++x) {
+      if (qGray(image.pixel(x, y)) < 128 || qGray(image.pixel(x, y - 2)) < 128) ++ink;
+    }
+    QVERIFY(ink >= 3);
+  }
+
   void contextMenuCopiesAndPastes() {
     Make();
     form_->SetActiveCurve(Ramp({{0, 1}, {2, 3}, {3, 3}}));
