@@ -29,8 +29,7 @@ void TRemotePreview::Cancel() {
 }
 
 void TRemotePreview::Report(const PreviewOutcome& outcome) {
-  if (requested_ == 0 || outcome.Generation != requested_ || outcome.Generation == reported_)
-    return;
+  if (requested_ == 0 || outcome.Generation != requested_ || outcome.Generation == reported_) return;
   reported_ = outcome.Generation;
   const QString warning = TrQ("Warning: ");
   if (!outcome.Preview) {
