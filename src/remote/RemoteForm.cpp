@@ -506,7 +506,13 @@ void TRemoteForm::Refresh() {
     }
     ApplyState();
   };
-  search_->Start(scanners_, std::move(events));
+  if (!search_->Start(scanners_, std::move(events))) {
+    // The previous search has not wound down yet: this one never began.
+    session_.SearchEnded();
+    SetStatus(TrQ("Ready"));
+    output_->Complete(line, TrQ("Abort."));
+    ApplyState();
+  }
 }
 
 void TRemoteForm::CancelSearch() {
