@@ -1,7 +1,9 @@
 // The remote-control window: finds instruments, connects to one, uploads the document's curves
 // and plays them, reporting every step in its log and status bar. It drives devices only through
 // their capability interfaces and learns about progress from the device events, which arrive on
-// the GUI thread.
+// the GUI thread. Its state is one TRemoteSession; the widgets only show what that allows.
+// RemoteForm.cpp builds the window and searches; RemoteConnect.cpp connects and disconnects;
+// RemotePlayback.cpp uploads and plays.
 #pragma once
 
 #include <QDialog>
@@ -13,32 +15,22 @@
 
 #include "devices/DeviceInterfaces.h"
 #include "playback/DeviceSearch.h"
+#include "playback/RemoteSession.h"
 #include "remote/RemoteDialogs.h"
+#include "remote/RemoteLog.h"
 
 class QAction;
-class QCheckBox;
-class QComboBox;
 class QLabel;
 class QMenu;
-class QPlainTextEdit;
 class QProgressBar;
-class QStatusBar;
-class QTextEdit;
-class QToolBar;
-class QToolButton;
-class QTreeWidget;
-class QTreeWidgetItem;
-
-namespace ondrevo::sim {
-class TDemoInstruments;
-}
+class QTimer;
 
 namespace ondrevo {
 
-class TCommandsView;
-
 class SegmentTable;
-class TBurstEdit;
+class TCommandsView;
+class TDeviceTree;
+class TPlayerPanel;
 class TRemotePreview;
 
 class TRemoteForm : public QDialog {
@@ -78,16 +70,17 @@ class TRemoteForm : public QDialog {
   void CopyOutput();
 
   // ---- state, as the window sees it
-  bool IsConnected() const { return Connected; }
-  bool IsUploading() const { return Uploading; }
-  bool IsUploaded() const { return Uploaded; }
+  TRemoteState State() const { return session_.State(); }
+  bool IsConnected() const { return session_.IsConnected(); }
+  bool IsUploading() const { return session_.IsUploading(); }
+  bool IsUploaded() const { return session_.IsUploaded(); }
   // Reports what the connected supply will play; null until a supply was connected.
   TRemotePreview* InstrumentPreview() const { return preview_; }
-  bool IsRunning() const { return Running; }
-  bool IsPaused() const { return Paused; }
-  bool IsWaitingForTrigger() const { return WaitingForTrigger; }
-  bool IsRefreshing() const { return Refreshing; }
-  int32_t GetBurstCounter() const { return BurstCounter; }
+  bool IsRunning() const { return session_.IsRunning(); }
+  bool IsPaused() const { return session_.IsPaused(); }
+  bool IsWaitingForTrigger() const { return session_.IsWaitingForTrigger(); }
+  bool IsRefreshing() const { return session_.IsSearching(); }
+  int32_t GetBurstCounter() const { return session_.BurstCounter(); }
   std::shared_ptr<IDevice> GetDevice() const { return Device; }
   const std::vector<std::shared_ptr<IDevice>>& GetFoundDevices() const { return FoundDevices; }
   std::shared_ptr<TWaveform> GetVoltageWaveform() const { return VoltageWaveform; }
@@ -104,40 +97,24 @@ class TRemoteForm : public QDialog {
   void reject() override;
 
  private:
-  struct TNode {
-    std::shared_ptr<TInterface> Interface;
-    std::shared_ptr<IDevice> Device;
-  };
-  struct TLineRef {
-    int Index = -1;
-    int Generation = -1;
-    QString Text;
-  };
-
   void CreateActions();
   void CreateWidgets();
-  void UpdateActions();
-  void UpdateTriggerControls();
+  // Shows what the state allows; called after every command step and device event.
+  void ApplyState();
   void BuildWaveforms();
   void ProcessMessages();
   bool CanClose();
   void ClearForClose();
+  // False when the user chose to stay connected after all.
+  bool Disconnect();
+  bool IsCurrent(const IDevice* sender) const { return Device && sender == Device.get(); }
 
-  // ---- log
-  TLineRef AppendLine(const QString& text);
-  void AppendErrorLine(const QString& message, const IDevice* device);
-  void RewriteLine(const TLineRef& line, const QString& suffix);
   void SetStatus(const QString& text);
   void SetBurstText(const QString& text);
-  QString BurstText() const;
-
-  // ---- tree
-  const TNode* NodeOf(const QTreeWidgetItem* item) const;
-  QTreeWidgetItem* AddNode(QTreeWidgetItem* parent, const QString& caption, int nodeIndex);
-  bool IsSelectableDevice(const IDevice& device) const;
-  void AddBusNode(const TFoundBus& bus);
+  QString BurstText(int32_t burst) const;
+  void AddBus(const TFoundBus& bus);
   void OnTreeContextMenu(const QPoint& pos);
-  void OnTreeDoubleClicked(QTreeWidgetItem* item);
+  void OnSelectionChanged();
 
   // ---- device events
   void BindHandlers(const std::shared_ptr<IDevice>& device);
@@ -153,63 +130,33 @@ class TRemoteForm : public QDialog {
   void OnDisconnect(IDevice* sender);
 
   // ---- window state
+  TRemoteSession session_;
   std::shared_ptr<IDevice> Device;
   std::vector<std::shared_ptr<TInterface>> FoundScanners;
   std::vector<std::shared_ptr<IDevice>> FoundDevices;
   std::shared_ptr<TWaveform> VoltageWaveform;
   std::shared_ptr<TWaveform> CurrentWaveform;
-  bool Connected = false;
-  bool Uploading = false;
-  bool Uploaded = false;
-  bool UploadCancelled = false;
-  bool Running = false;
-  bool Paused = false;
-  bool StopRequested = false;
-  bool WaitingForTrigger = false;
-  bool Refreshing = false;
-  bool CloseCancelled = false;
-  int32_t BurstCounter = 0;
-  TLineRef UploadLine;
-  bool MarqueeActive = false;
-  QString TitleText;
+  TRemoteLog::TLine uploadLine_;
 
   const SegmentTable* voltageTable_ = nullptr;
   const SegmentTable* currentTable_ = nullptr;
   std::vector<TScannerFactory> scanners_;
   std::shared_ptr<TRemoteDialogs> dialogs_;
-  std::vector<TNode> nodes_;
-  int lineCount_ = 0;
-  int generation_ = 0;
-  bool refreshQueued_ = false;
-  bool inCommand_ = false;    // a command lets messages run: no other command meanwhile
-  bool errorColour_ = false;  // the next appended line is an error line
   std::vector<std::weak_ptr<IDevice>> boundDevices_;
   TRemotePreview* preview_ = nullptr;
   std::unique_ptr<TDeviceSearch> search_;
+  QTimer* firstSearch_ = nullptr;  // the search that follows showing the window
 
   struct TActions {
     QAction *Refresh, *Connect, *Disconnect, *Upload, *Play, *Pause, *Stop, *GotoStart, *GotoEnd,
         *ClearOutput, *SaveOutput, *Copy, *AddInterface, *Configure;
   } actions_{};
-  QToolBar* deviceToolbar_ = nullptr;
-  QToolBar* playerToolbar_ = nullptr;
-  QTreeWidget* tree_ = nullptr;
+  TDeviceTree* tree_ = nullptr;
   QMenu* treeMenu_ = nullptr;
   QMenu* outputMenu_ = nullptr;
-  QTextEdit* output_ = nullptr;
+  TRemoteLog* output_ = nullptr;
   TCommandsView* commands_ = nullptr;
-  QToolButton* uploadButton_ = nullptr;
-  QProgressBar* uploadProgress_ = nullptr;
-  QCheckBox* outputEnable_ = nullptr;
-  QCheckBox* triggerCheck_ = nullptr;
-  QComboBox* triggerChannel_ = nullptr;
-  QLabel* triggerLabel_ = nullptr;
-  QComboBox* triggerEdge_ = nullptr;
-  QLabel* labelBurst_ = nullptr;
-  TBurstEdit* editBurst_ = nullptr;
-  QToolButton *playButton_ = nullptr, *pauseButton_ = nullptr, *stopButton_ = nullptr,
-              *gotoStartButton_ = nullptr, *gotoEndButton_ = nullptr;
-  QStatusBar* statusBar_ = nullptr;
+  TPlayerPanel* player_ = nullptr;
   QLabel* statusPanel0_ = nullptr;
   QLabel* statusPanel1_ = nullptr;
   QProgressBar* playerProgress_ = nullptr;

@@ -111,6 +111,47 @@ class RemoteCardTest : public QObject {
     form.findChild<QAction*>("Disconnect")->trigger();
     QTRY_VERIFY_WITH_TIMEOUT(!form.IsConnected(), 10000);
   }
+
+  // A stream cannot be halted and resumed: Pause stays off, Stop works.
+  void cardKeepsPauseDisabled() {
+    voltage_[0].Value = 0;
+    voltage_[1].Time = 0.25;
+    voltage_[1].Value = 20;
+    voltage_.SetLastPointIndex(1);
+    current_[0].Value = 2;
+    current_[1].Time = 0.25;
+    current_[1].Value = 2;
+    current_.SetLastPointIndex(1);
+    TRemoteForm form;
+    form.SetDialogs(std::make_shared<TPickFirstInput>());
+    form.SetScanners({
+        [] { return std::static_pointer_cast<IDeviceScanner>(std::make_shared<TDaqInterface>()); },
+        [] {
+          return std::static_pointer_cast<IDeviceScanner>(std::make_shared<TAnalogInterface>());
+        },
+    });
+    form.SetDocument(&voltage_, &current_);
+    form.show();
+    QTRY_VERIFY(!form.OutputLines().isEmpty() && !form.IsRefreshing());
+    auto* tree = form.findChild<QTreeWidget*>("DeviceTreeView");
+    tree->setCurrentItem(tree->topLevelItem(0)->child(0)->child(0));
+    form.findChild<QAction*>("Connect")->trigger();
+    QVERIFY(form.IsConnected());
+    form.findChild<QAction*>("Upload")->trigger();
+    QTRY_VERIFY_WITH_TIMEOUT(form.IsUploaded(), 20000);
+    form.findChild<QSpinBox*>("EditBurst")->setValue(0);  // until Stop
+    form.findChild<QAction*>("Play")->trigger();
+    QTRY_VERIFY_WITH_TIMEOUT(form.StatusText(0) == "Running", 10000);
+    QVERIFY(!form.findChild<QAction*>("Pause")->isEnabled());
+    QVERIFY(form.findChild<QAction*>("Stop")->isEnabled());
+    form.findChild<QAction*>("Pause")->trigger();  // Space while running
+    QVERIFY(!form.OutputLines().contains("Pausing execution"));
+    form.findChild<QAction*>("Stop")->trigger();
+    QTRY_VERIFY_WITH_TIMEOUT(!form.IsRunning(), 10000);
+    QCOMPARE(form.OutputLines().last(), QString("Execution stopped"));
+    form.findChild<QAction*>("Disconnect")->trigger();
+    QTRY_VERIFY_WITH_TIMEOUT(!form.IsConnected(), 10000);
+  }
 };
 
 QTEST_MAIN(RemoteCardTest)

@@ -48,6 +48,7 @@ class TFakePlayer : public TDevice, public ITriggerablePlayer, public IAnalogOut
 
   std::vector<std::string> Calls;
   bool FailConnect = false;
+  bool FailUpload = false;
   bool TriggerAvailable = true;
   int32_t MaxBurst = 255;
   double MinDwell = 0.01;
@@ -72,6 +73,7 @@ class TFakePlayer : public TDevice, public ITriggerablePlayer, public IAnalogOut
 
   void Upload(std::shared_ptr<TWaveform>, std::shared_ptr<TWaveform>, bool enable) override {
     Calls.push_back(enable ? "Upload 1" : "Upload 0");
+    if (FailUpload) throw ETimeoutError("Timeout");
   }
   void CancelUpload() override { Calls.push_back("CancelUpload"); }
   void Play() override {

@@ -429,6 +429,54 @@ class RemoteWindowTest : public QObject {
     QCOMPARE(form_->OutputLines().last(), QString("Disconnected from device."));
   }
 
+  // An upload the device refuses at once, or an error while halted: back to a state whose
+  // commands work, never stuck uploading or paused.
+  void refusedUploadAndErrorWhilePausedLeaveUsableCommands() {
+    ShowAndSearch();
+    ConnectTo("KSV 7341-20, SN 100");
+    single_->FailUpload = true;
+    Action("Upload")->trigger();
+    QVERIFY(!form_->IsUploading() && form_->IsConnected());
+    QCOMPARE(form_->OutputLines().last(), QString("Error: Timeout"));
+    QCOMPARE(Action("Upload")->text(), QString("&Upload waveform"));
+    QVERIFY(Action("Upload")->isEnabled() && Action("Disconnect")->isEnabled());
+    QVERIFY(form_->findChild<QProgressBar*>("UploadProgressBar")->isHidden());
+    QVERIFY(form_->findChild<QCheckBox*>("OutputEnableCheckBox")->isEnabled());
+    single_->FailUpload = false;
+    UploadAndFinish(*single_);
+
+    Action("Play")->trigger();
+    Action("Pause")->trigger();
+    single_->StopEvent(single_.get());
+    QVERIFY(form_->IsPaused());
+    single_->Error(single_.get(), ETimeoutError("lost"));
+    QVERIFY(!form_->IsPaused() && !form_->IsRunning() && form_->IsUploaded());
+    QVERIFY(Action("Play")->isEnabled() && !Action("Stop")->isEnabled());
+    single_->Calls.clear();
+    Action("Play")->trigger();  // a new run: the burst count is set again
+    QVERIFY(single_->Called("SetBurstCount 1"));
+  }
+
+  // Pausing an armed run halts it like any other: Play resumes it.
+  void pauseWithTheTriggerArmedCanResume() {
+    ShowAndSearch();
+    ConnectTo("KSV 7341-20, SN 100");
+    UploadAndFinish(*single_);
+    form_->findChild<QCheckBox*>("ExternalTriggerCheckBox")->setChecked(true);
+    Action("Play")->trigger();
+    single_->Trigger(single_.get());
+    Action("Pause")->trigger();
+    single_->StopEvent(single_.get());
+    QCOMPARE(form_->OutputLines().last(), QString("Execution paused"));
+    QCOMPARE(form_->StatusText(0), QString("Paused"));
+    QVERIFY(form_->IsPaused() && !form_->IsRunning() && !form_->IsWaitingForTrigger());
+    QVERIFY(Action("Play")->isEnabled() && Action("Stop")->isEnabled());
+    single_->Calls.clear();
+    Action("Play")->trigger();
+    QCOMPARE(single_->Calls, (std::vector<std::string>{"Play", "OutputOn 0"}));
+    QVERIFY(form_->IsRunning());
+  }
+
   void burstFieldRules() {
     ShowAndSearch();
     single_->MaxBurst = 255;
