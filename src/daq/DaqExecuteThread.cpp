@@ -8,6 +8,7 @@
 
 #include "devices/DeviceErrors.h"
 #include "devices/MainThread.h"
+#include "document/Numbers.h"
 #include "document/Translate.h"
 
 namespace ondrevo {
@@ -245,27 +246,38 @@ void TDaqExecuteThread::Prepare() {
   bufferA_.assign(static_cast<std::size_t>(h), 0.0);
   bufferB_.assign(static_cast<std::size_t>(h), 0.0);
 
-  const TDaqTaskHandle task = config_.Task->Handle();
-  lib_->Check(lib_->CfgOutputBuffer(task, static_cast<Lib::uInt32>(2 * h)));
-  lib_->Check(lib_->CfgSampClkTiming(task, "", rate, Lib::Val_Rising, Lib::Val_ContSamps,
-                                     static_cast<Lib::uInt64>(h)));
+  const TDaqTask& task = *config_.Task;
+  const auto samples = static_cast<std::uint64_t>(h);
+  task.Check("buffer " + std::to_string(2 * samples) + " samples", [&](TDaqTaskHandle t) {
+    return lib_->CfgOutputBuffer(t, static_cast<Lib::uInt32>(2 * h));
+  });
+  task.Check("timing " + FormatGeneral(rate) + " S/s, rising edge, continuous, " +
+                 std::to_string(samples) + " samples per buffer",
+             [&](TDaqTaskHandle t) {
+               return lib_->CfgSampClkTiming(t, "", rate, Lib::Val_Rising, Lib::Val_ContSamps,
+                                             static_cast<Lib::uInt64>(h));
+             });
 
   if (config_.EnableOutput && !config_.ChannelNames.empty()) {
     const TWaveform& w = *config_.Waveform;
     double v = w.ValueAt(0) * config_.Scale;
     if (!std::isfinite(v)) throw ESamplerError(_("The waveform has no finite value at 0 s."));
     v = std::clamp(v, std::min(w.MinValue, w.MaxValue), std::max(w.MinValue, w.MaxValue));
-    TDaqTask start(lib_);
+    TDaqTask start(lib_, task.Trace(), "start value");
     for (const auto& name : config_.ChannelNames)
-      lib_->Check(lib_->CreateAOVoltageChan(start.Handle(), name.c_str(), "", -10.0, 10.0,
-                                            Lib::Val_Volts, nullptr));
-    lib_->DisableStartTrig(start.Handle());
+      start.Check(DescribeDaqChannel(name), [&](TDaqTaskHandle t) {
+        return lib_->CreateAOVoltageChan(t, name.c_str(), "", -10.0, 10.0, Lib::Val_Volts, nullptr);
+      });
+    start.Call("no start trigger", [&](TDaqTaskHandle t) { return lib_->DisableStartTrig(t); });
     const std::vector<double> values(config_.ChannelNames.size(), v);
     Lib::int32 written = 0;
-    lib_->Check(lib_->WriteAnalogF64(start.Handle(), 1, 1, timeout_, Lib::Val_GroupByChannel,
-                                     values.data(), &written, nullptr));
+    start.Check("auto start, " + DescribeDaqWrite(values.data(), 1, values.size()),
+                [&](TDaqTaskHandle t) {
+                  return lib_->WriteAnalogF64(t, 1, 1, timeout_, Lib::Val_GroupByChannel,
+                                              values.data(), &written, nullptr);
+                });
     std::this_thread::sleep_for(milliseconds(100));
-    lib_->StopTask(start.Handle());
+    start.Call("stop", [&](TDaqTaskHandle t) { return lib_->StopTask(t); });
   }
 }
 
@@ -310,9 +322,15 @@ void TDaqExecuteThread::Write(const TDoubleVector& buffer, bool autoStart) {
     data = channelCopy_.data();
   }
   Lib::int32 written = 0;
-  const Lib::int32 status = lib_->WriteAnalogF64(
-      config_.Task->Handle(), static_cast<Lib::int32>(buffer.size()), autoStart ? 1 : 0, timeout_,
-      Lib::Val_GroupByChannel, data, &written, nullptr);
+  const TDaqTask& task = *config_.Task;
+  // Summarised only for a reader: the summary is a pass over every sample.
+  std::string what = "write";
+  if (task.Traced())
+    what = (autoStart ? "auto start, " : "") + DescribeDaqWrite(data, buffer.size(), channels);
+  const Lib::int32 status = task.Call(what, [&](TDaqTaskHandle t) {
+    return lib_->WriteAnalogF64(t, static_cast<Lib::int32>(buffer.size()), autoStart ? 1 : 0,
+                                timeout_, Lib::Val_GroupByChannel, data, &written, nullptr);
+  });
   if (status == Lib::ErrorSamplesNotYetWritten) throw ETimeoutError(lib_->ErrorText(status));
   lib_->Check(status);
 }
@@ -346,15 +364,15 @@ void TDaqExecuteThread::LeaveAtZero() {
   if (bufferA_.empty()) return;
   std::fill(bufferA_.begin(), bufferA_.end(), 0.0);
   if (!config_.Task) return;
-  const TDaqTaskHandle task = config_.Task->Handle();
-  lib_->DisableStartTrig(task);
+  const TDaqTask& task = *config_.Task;
+  task.Call("no start trigger", [&](TDaqTaskHandle t) { return lib_->DisableStartTrig(t); });
   try {
     Write(bufferA_, true);
   } catch (const EInterfaceError&) {
     // The card may be gone: there is nothing more to leave safe.
   }
   std::this_thread::sleep_for(milliseconds(100));
-  lib_->StopTask(task);
+  task.Call("stop", [&](TDaqTaskHandle t) { return lib_->StopTask(t); });
 }
 
 void TDaqExecuteThread::Run() {
@@ -377,7 +395,7 @@ void TDaqExecuteThread::Run() {
       if (ev.OnError) ev.OnError(e);
     });
     try {
-      lib_->StopTask(config_.Task->Handle());
+      config_.Task->Call("stop", [&](TDaqTaskHandle t) { return lib_->StopTask(t); });
       LeaveAtZero();
     } catch (...) {
     }
@@ -411,7 +429,7 @@ void TDaqExecuteThread::Cycle() {
   };
   const double rate = rate_.load();
   const double bufferMs = static_cast<double>(bufferA_.size()) / rate * 1000.0;
-  const TDaqTaskHandle task = config_.Task->Handle();
+  const TDaqTask& task = *config_.Task;
   bool reprepare = false;
   while (!Terminating()) {
     {
@@ -469,7 +487,7 @@ void TDaqExecuteThread::Cycle() {
     burstNumber_ = 1;
     reportedBurst_ = 0;
     bool firstWrite = true;
-    lib_->Check(lib_->StartTask(task));
+    task.Check("start", [&](TDaqTaskHandle t) { return lib_->StartTask(t); });
     notify(&TDaqEngineEvents::OnStarted);
 
     auto waitTrigger = [&] {
@@ -514,7 +532,7 @@ void TDaqExecuteThread::Cycle() {
         Pause(milliseconds(static_cast<std::int64_t>(validMs_)));
       }
     }
-    lib_->StopTask(task);
+    task.Call("stop", [&](TDaqTaskHandle t) { return lib_->StopTask(t); });
     notify(&TDaqEngineEvents::OnStopped);
   }
 }

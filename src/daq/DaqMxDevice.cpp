@@ -38,7 +38,10 @@ struct TDaqMxDevice::TTriggerCookie {
 
 TDaqMxDevice::TDaqMxDevice(const std::string& productType, const std::string& cardName,
                            const std::string& serialNumber)
-    : TDevice(productType, serialNumber), Lib(TDaqMxLibrary::Load()), CardName(cardName) {
+    : TDevice(productType, serialNumber),
+      Lib(TDaqMxLibrary::Load()),
+      Trace(std::make_shared<TDaqTrace>(Lib)),
+      CardName(cardName) {
   const char* card = CardName.c_str();
   OutputChannels = SplitDaqList(ReadText(
       [&](char* d, Lib::uInt32 n) { return Lib->GetDevAOPhysicalChans(card, d, n); }, 255));
@@ -81,8 +84,11 @@ TDaqMxDevice::TDaqMxDevice(const std::string& productType, const std::string& ca
     TriggerAvailable = false;
     if (Model.find("DAQCard") != std::string::npos) MinDwellTime = 0.000005;
   } else if (!PfiTerminals.empty()) {
-    Lib->ConnectTerms(("/" + CardName + "/ChangeDetectionEvent").c_str(),
-                      PfiTerminals.front().c_str(), Lib::Val_DoNotInvertPolarity);
+    const std::string event = "/" + CardName + "/ChangeDetectionEvent";
+    Trace->Call("route " + event + " to " + PfiTerminals.front(), [&] {
+      return Lib->ConnectTerms(event.c_str(), PfiTerminals.front().c_str(),
+                               Lib::Val_DoNotInvertPolarity);
+    });
     Routed = true;
     TriggerAvailable = true;
   }
@@ -100,9 +106,11 @@ TDaqMxDevice::~TDaqMxDevice() {
     Disconnect();
   }
   ClearTriggerTask();
-  if (Routed)
-    Lib->DisconnectTerms(("/" + CardName + "/ChangeDetectionEvent").c_str(),
-                         PfiTerminals.front().c_str());
+  if (Routed) {
+    const std::string event = "/" + CardName + "/ChangeDetectionEvent";
+    Trace->Call("unroute " + event + " from " + PfiTerminals.front(),
+                [&] { return Lib->DisconnectTerms(event.c_str(), PfiTerminals.front().c_str()); });
+  }
   ProgressTimer.reset();
 }
 
@@ -111,7 +119,7 @@ bool TDaqMxDevice::IsCurrent(const TDaqExecuteThread* thread) const {
 }
 
 void TDaqMxDevice::Connect() {
-  OutputTask = std::make_shared<TDaqTask>(Lib);
+  OutputTask = std::make_shared<TDaqTask>(Lib, Trace, "output");
   TaskChannels.clear();
   for (auto& input : ConnectedInputs)
     if (auto rc = std::dynamic_pointer_cast<IRemoteControllable>(input)) rc->Connect();
@@ -156,8 +164,9 @@ void TDaqMxDevice::Upload(std::shared_ptr<TWaveform> voltage, std::shared_ptr<TW
     if (!input) continue;
     const std::string& name = OutputChannels[c];
     if (std::find(TaskChannels.begin(), TaskChannels.end(), name) == TaskChannels.end()) {
-      Lib->Check(Lib->CreateAOVoltageChan(OutputTask->Handle(), name.c_str(), "", -10.0, 10.0,
-                                          Lib::Val_Volts, nullptr));
+      OutputTask->Check(DescribeDaqChannel(name), [&](TDaqTaskHandle t) {
+        return Lib->CreateAOVoltageChan(t, name.c_str(), "", -10.0, 10.0, Lib::Val_Volts, nullptr);
+      });
       TaskChannels.push_back(name);
     }
     channels.push_back(name);
@@ -283,22 +292,34 @@ void TDaqMxDevice::Play() {
   if (ExternalTrigger) {
     if (!TriggerAvailable) throw EInterfaceError(_("The card has no trigger input."));
     ClearTriggerTask();
-    TriggerTask = std::make_shared<TDaqTask>(Lib);
+    TriggerTask = std::make_shared<TDaqTask>(Lib, Trace, "trigger");
     Cookie = std::make_shared<TTriggerCookie>();
     Cookie->thread = ExecuteThread;
     Cookie->device = std::static_pointer_cast<TDaqMxDevice>(shared_from_this());
-    const TDaqTaskHandle t = TriggerTask->Handle();
-    Lib->Check(Lib->CreateDIChan(t, TriggerLine.c_str(), "", Lib::Val_ChanPerLine));
-    Lib->Check(Lib->CfgChangeDetectionTiming(t, TriggerOnFallingEdge ? "" : TriggerLine.c_str(),
-                                             TriggerOnFallingEdge ? TriggerLine.c_str() : "",
-                                             Lib::Val_ContSamps, 1));
-    Lib->Check(Lib->CfgDigEdgeStartTrig(OutputTask->Handle(), PfiTerminals.front().c_str(),
-                                        TriggerOnFallingEdge ? Lib::Val_Falling : Lib::Val_Rising));
-    Lib->Check(Lib->RegisterSignalEvent(t, Lib::Val_ChangeDetectionEvent, 0, &TriggerCallback,
-                                        Cookie.get()));
-    Lib->Check(Lib->StartTask(t));
+    const TDaqTask& t = *TriggerTask;
+    const std::string edge = TriggerOnFallingEdge ? "falling" : "rising";
+    t.Check("digital input " + TriggerLine, [&](TDaqTaskHandle h) {
+      return Lib->CreateDIChan(h, TriggerLine.c_str(), "", Lib::Val_ChanPerLine);
+    });
+    t.Check("change detection on the " + edge + " edge of " + TriggerLine, [&](TDaqTaskHandle h) {
+      return Lib->CfgChangeDetectionTiming(h, TriggerOnFallingEdge ? "" : TriggerLine.c_str(),
+                                           TriggerOnFallingEdge ? TriggerLine.c_str() : "",
+                                           Lib::Val_ContSamps, 1);
+    });
+    OutputTask->Check("start trigger " + PfiTerminals.front() + ", " + edge + " edge",
+                      [&](TDaqTaskHandle h) {
+                        return Lib->CfgDigEdgeStartTrig(
+                            h, PfiTerminals.front().c_str(),
+                            TriggerOnFallingEdge ? Lib::Val_Falling : Lib::Val_Rising);
+                      });
+    t.Check("notify on change detection", [&](TDaqTaskHandle h) {
+      return Lib->RegisterSignalEvent(h, Lib::Val_ChangeDetectionEvent, 0, &TriggerCallback,
+                                      Cookie.get());
+    });
+    t.Check("start", [&](TDaqTaskHandle h) { return Lib->StartTask(h); });
   } else if (OutputTask) {
-    Lib->DisableStartTrig(OutputTask->Handle());
+    OutputTask->Call("no start trigger",
+                     [&](TDaqTaskHandle h) { return Lib->DisableStartTrig(h); });
   }
   // Only now: a thread that finds the trigger wait set goes on at once, and its task must
   // already wait for the edge.
@@ -312,7 +333,7 @@ void TDaqMxDevice::Stop() {
     ExecuteThread->SetTriggerWait(false);
     ExecuteThread->RequestStop();
     if (ExternalTrigger && TriggerTask) {
-      Lib->StopTask(TriggerTask->Handle());
+      TriggerTask->Call("stop", [&](TDaqTaskHandle h) { return Lib->StopTask(h); });
       ClearTriggerTask();
     }
   }

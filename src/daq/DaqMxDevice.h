@@ -73,6 +73,8 @@ class TDaqMxDevice : public TDevice,
   const std::string& GetCardName() const { return CardName; }
   const std::vector<std::string>& GetOutputChannels() const { return OutputChannels; }
   const std::string& GetTriggerLine() const { return TriggerLine; }
+  // The command log: the calls into the library, for the Commands page and --trace.
+  const std::shared_ptr<TDaqTrace>& GetTrace() const { return Trace; }
   // The streaming thread of the last upload while it runs (its rate and buffer length).
   std::shared_ptr<TDaqExecuteThread> GetExecuteThread() const { return ExecuteThread; }
   // Sampling threads of the next upload; 0: one per processor.
@@ -87,6 +89,7 @@ class TDaqMxDevice : public TDevice,
   bool IsCurrent(const TDaqExecuteThread* thread) const;
 
   std::shared_ptr<TDaqMxLibrary> Lib;
+  std::shared_ptr<TDaqTrace> Trace;
   std::string CardName;
   std::vector<std::string> OutputChannels;
   TAnalogInputArray ConnectedInputs;

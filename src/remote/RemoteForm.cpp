@@ -954,7 +954,8 @@ void TRemoteForm::ConnectDevice() {
     editBurst_->Normalize();
     BindHandlers(device);
     try {
-      commands_->Trace(player->GetInterface());
+      auto daq = std::dynamic_pointer_cast<TDaqMxDevice>(device);
+      commands_->Trace(daq ? daq->GetTrace() : player->GetInterface());
       player->Connect();
     } catch (const std::exception& e) {
       RewriteLine(line, TrQ("Error:"));
