@@ -23,6 +23,46 @@ constexpr double kProbeInterval = 0.000001;
 
 }  // namespace
 
+double ChooseDaqRate(double maxRate, double probeMilliseconds) {
+  return std::min(maxRate, 1000.0 / (2.0 * (probeMilliseconds + 1.0)) * 1000000.0);
+}
+
+int DaqSamplingThreads(int processors) {
+  const int n = processors > 0 ? processors : static_cast<int>(std::thread::hardware_concurrency());
+  return std::max(n, 1);
+}
+
+namespace {
+
+// How fast this computer computes samples of the waveform: a million of them, interleaved over
+// the sampling threads as a fill is.
+double RunProbe(std::vector<std::unique_ptr<TDaqSampleThread>>& samplers,
+                TPendingCounter& pending) {
+  TDoubleVector probe(kProbeSamples);
+  const auto t0 = std::chrono::steady_clock::now();
+  pending.Set(static_cast<int>(samplers.size()));
+  for (auto& s : samplers) {
+    s->Restart(kProbeInterval);
+    s->Run(&probe);
+  }
+  pending.Wait();
+  for (auto& s : samplers)
+    if (s->Error) std::rethrow_exception(s->Error);
+  return static_cast<double>(
+      std::chrono::duration_cast<milliseconds>(std::chrono::steady_clock::now() - t0).count());
+}
+
+}  // namespace
+
+double ProbeDaqWaveform(TWaveform& waveform, double scale, int processors) {
+  const int n = DaqSamplingThreads(processors);
+  TPendingCounter pending;
+  std::vector<std::unique_ptr<TDaqSampleThread>> samplers;
+  for (int i = 0; i < n; ++i)
+    samplers.push_back(std::make_unique<TDaqSampleThread>(&waveform, scale, n, i, pending));
+  return RunProbe(samplers, pending);
+}
+
 void TPendingCounter::Set(int n) {
   std::lock_guard guard(lock_);
   pending_ = n;
@@ -217,26 +257,13 @@ void TDaqExecuteThread::FinishFill() {
 }
 
 void TDaqExecuteThread::Prepare() {
-  int n = config_.Processors > 0 ? config_.Processors
-                                 : static_cast<int>(std::thread::hardware_concurrency());
-  n = std::max(n, 1);
+  const int n = DaqSamplingThreads(config_.Processors);
   for (int i = 0; i < n; ++i)
     samplers_.push_back(
         std::make_unique<TDaqSampleThread>(config_.Waveform.get(), config_.Scale, n, i, pending_));
-  // Probe: how fast this computer computes samples of this waveform.
-  TDoubleVector probe(kProbeSamples);
-  const auto t0 = std::chrono::steady_clock::now();
-  pending_.Set(n);
-  for (auto& s : samplers_) {
-    s->Restart(kProbeInterval);
-    s->Run(&probe);
-  }
-  FinishFill();
-  const double elapsed =
-      static_cast<double>(
-          std::chrono::duration_cast<milliseconds>(std::chrono::steady_clock::now() - t0).count()) +
-      1.0;
-  const double rate = std::min(config_.MaxRate, 1000.0 / (2.0 * elapsed) * 1000000.0);
+  const double probeMs = RunProbe(samplers_, pending_);
+  probeMs_ = probeMs;
+  const double rate = ChooseDaqRate(config_.MaxRate, probeMs);
   const double h = std::max(1.0, std::nearbyint(rate));
   if (h > std::numeric_limits<std::int32_t>::max() / 4)
     throw EInterfaceError(_("The sample rate is out of range."));

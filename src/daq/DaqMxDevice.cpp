@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 #include <stdexcept>
 
 #include "devices/DeviceErrors.h"
@@ -29,7 +30,51 @@ bool StartsWith(const std::string& s, const std::string& prefix) {
   return s.compare(0, prefix.size(), prefix) == 0;
 }
 
+// An E-series product: its only 'E' ends the name.
+bool IsESeries(const std::string& model) {
+  const std::size_t e = model.find('E');
+  return e != std::string::npos && e + 1 == model.size();
+}
+
 }  // namespace
+
+double CardMinDwellTime(const std::string& productType, double aoMaxRate) {
+  if (IsESeries(productType) && productType.find("DAQCard") != std::string::npos) return 0.000005;
+  return 1.0 / aoMaxRate;
+}
+
+std::optional<TDaqCardInfo> FirstDaqCard() {
+  std::shared_ptr<TDaqMxLibrary> lib;
+  try {
+    lib = TDaqMxLibrary::Load();
+  } catch (const EInterfaceError&) {
+    return std::nullopt;
+  }
+  const auto names = SplitDaqList(
+      ReadText([&](char* d, Lib::uInt32 n) { return lib->GetSysDevNames(d, n); }, 255));
+  for (const auto& name : names) {
+    TDaqCardInfo card;
+    card.Name = name;
+    card.ProductType = ReadText(
+        [&](char* d, Lib::uInt32 n) { return lib->GetDevProductType(name.c_str(), d, n); }, 255);
+    double maxRate = 0.0;
+    if (lib->GetDevAOMaxRate(name.c_str(), &maxRate) < 0 || !(maxRate > 0.0)) continue;
+    card.MaxStreamRate = 1.0 / CardMinDwellTime(card.ProductType, maxRate);
+    return card;
+  }
+  return std::nullopt;
+}
+
+TDaqRateChoice ChooseStreamRate(TWaveform& waveform, const std::optional<TDaqCardInfo>& card,
+                                int processors) {
+  TDaqRateChoice choice;
+  choice.ProbeMilliseconds = ProbeDaqWaveform(waveform, 1.0, processors);
+  const double unlimited =
+      ChooseDaqRate(std::numeric_limits<double>::infinity(), choice.ProbeMilliseconds);
+  choice.Rate = card ? ChooseDaqRate(card->MaxStreamRate, choice.ProbeMilliseconds) : unlimited;
+  choice.CardLimited = card && choice.Rate < unlimited;
+  return choice;
+}
 
 struct TDaqMxDevice::TTriggerCookie {
   std::weak_ptr<TDaqExecuteThread> thread;
@@ -52,7 +97,7 @@ TDaqMxDevice::TDaqMxDevice(const std::string& productType, const std::string& ca
   Lib->Check(Lib->GetDevAOMaxRate(card, &maxRate));
   Lib->GetDevAOMinRate(card, &minRate);
   if (!(maxRate > 0.0)) throw EInterfaceError(_("The card reports no output rate."));
-  MinDwellTime = 1.0 / maxRate;
+  MinDwellTime = CardMinDwellTime(Model, maxRate);
   MaxDwellTime = minRate > 0.0 ? 1.0 / minRate : 0.0;
   MaxPoints = 2000000;
 
@@ -79,10 +124,8 @@ TDaqMxDevice::TDaqMxDevice(const std::string& productType, const std::string& ca
       std::make_unique<TProgressTimer>([this] { ProgressTick(); }, std::chrono::milliseconds(100));
   Unsupported = false;
 
-  const std::size_t e = Model.find('E');
-  if (e != std::string::npos && e + 1 == Model.size()) {
+  if (IsESeries(Model)) {
     TriggerAvailable = false;
-    if (Model.find("DAQCard") != std::string::npos) MinDwellTime = 0.000005;
   } else if (!PfiTerminals.empty()) {
     const std::string event = "/" + CardName + "/ChangeDetectionEvent";
     Trace->Call("route " + event + " to " + PfiTerminals.front(), [&] {

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,29 @@
 #include "devices/PlayerEvents.h"
 
 namespace ondrevo {
+
+// The shortest dwell of a card: one sample at its highest output rate; DAQCard E products are
+// slower. The engine streams at most at its inverse.
+double CardMinDwellTime(const std::string& productType, double aoMaxRate);
+
+// A card as the library lists it, with the highest rate the engine streams it at.
+struct TDaqCardInfo {
+  std::string Name;
+  std::string ProductType;
+  double MaxStreamRate = 0.0;
+};
+// The first card the library lists; none without the library or a card.
+std::optional<TDaqCardInfo> FirstDaqCard();
+
+// The rate the engine would stream `waveform` at on `card` (none: only the computing speed
+// limits it), with the engine's probe and choice.
+struct TDaqRateChoice {
+  double ProbeMilliseconds = 0.0;
+  double Rate = 0.0;
+  bool CardLimited = false;  // the card's maximum, not the computing speed, set the rate
+};
+TDaqRateChoice ChooseStreamRate(TWaveform& waveform, const std::optional<TDaqCardInfo>& card,
+                                int processors = 0);
 
 // Owned through std::shared_ptr (its streaming thread reports back through a weak reference).
 class TDaqMxDevice : public TDevice,

@@ -93,6 +93,19 @@ TEST_F(DaqDevice, ECardsHaveNoTriggerAndDaqCardsAreSlower) {
   EXPECT_EQ(daqCard->GetMaxVoltage(), 5.0);
 }
 
+// Whoever shows the stream before it runs reads the same highest rate as the device streams at.
+TEST_F(DaqDevice, FirstCardHasTheDevicesHighestStreamRate) {
+  for (const char* only : {"Dev1 PCIe-6361 maxrate=2000000", "Dev3 DAQCard-6024E maxrate=10000"}) {
+    ASSERT_EQ(sim.Configure(only), 0);
+    const auto card = FirstDaqCard();
+    ASSERT_TRUE(card) << only;
+    auto device = std::make_shared<TDaqMxDevice>(card->ProductType, card->Name, "1");
+    EXPECT_DOUBLE_EQ(card->MaxStreamRate, 1.0 / device->GetMinDwellTime()) << only;
+  }
+  ASSERT_EQ(sim.Configure(""), 0);
+  EXPECT_FALSE(FirstDaqCard()) << "no card, no rate";
+}
+
 TEST_F(DaqDevice, ConnectAndDisconnectLeaveNoTask) {
   {
     auto card = std::make_shared<TDaqMxDevice>("PCIe-6361", "Dev1", "1A2B3C");

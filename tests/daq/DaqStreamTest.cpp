@@ -420,5 +420,34 @@ TEST_F(DaqStream, TraceRecordsTheErrorOfAFailingCall) {
   sim.Configure(kCards);
 }
 
+// The rate is chosen once, by one function, whether the engine streams or the editor shows the
+// stream beforehand.
+TEST(DaqRate, HalfTheComputingSpeedAtMostTheCardsMaximum) {
+  EXPECT_DOUBLE_EQ(ChooseDaqRate(1e6, 4.0), 1e6) << "a fast computer: the card's maximum";
+  EXPECT_DOUBLE_EQ(ChooseDaqRate(1e9, 9.0), 5e7) << "a million samples in 10 ms: 50 MS/s";
+  EXPECT_DOUBLE_EQ(ChooseDaqRate(1e9, 0.0), 5e8) << "a probe under 1 ms counts as 1 ms";
+  EXPECT_GT(DaqSamplingThreads(0), 0);
+  EXPECT_EQ(DaqSamplingThreads(3), 3);
+}
+
+TEST_F(DaqStream, RateShownBeforehandIsTheRateTheEngineStreamsAt) {
+  const auto found = FirstDaqCard();
+  ASSERT_TRUE(found);
+  EXPECT_EQ(found->Name, "Dev1");
+  EXPECT_EQ(found->MaxStreamRate, kRate);
+  auto shown = Ramp();
+  const TDaqRateChoice before = ChooseStreamRate(*shown, found);
+  Upload(Ramp());
+  const auto engine = card->GetExecuteThread();
+  EXPECT_EQ(before.Rate, engine->Rate());
+  EXPECT_TRUE(before.CardLimited);
+  EXPECT_EQ(engine->Rate(), ChooseDaqRate(kRate, engine->ProbeMilliseconds()));
+  // Without a card only the computing speed limits the rate, by the same function.
+  const TDaqRateChoice free = ChooseStreamRate(*shown, std::nullopt, 2);
+  EXPECT_FALSE(free.CardLimited);
+  EXPECT_EQ(free.Rate,
+            ChooseDaqRate(std::numeric_limits<double>::infinity(), free.ProbeMilliseconds));
+}
+
 }  // namespace
 }  // namespace ondrevo
