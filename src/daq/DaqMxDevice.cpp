@@ -65,13 +65,11 @@ std::optional<TDaqCardInfo> FirstDaqCard() {
   return std::nullopt;
 }
 
-TDaqRateChoice ChooseStreamRate(TWaveform& waveform, const std::optional<TDaqCardInfo>& card,
-                                int processors) {
+TDaqRateChoice ChooseStreamRate(double probeMilliseconds, const std::optional<TDaqCardInfo>& card) {
   TDaqRateChoice choice;
-  choice.ProbeMilliseconds = ProbeDaqWaveform(waveform, 1.0, processors);
   const double unlimited =
-      ChooseDaqRate(std::numeric_limits<double>::infinity(), choice.ProbeMilliseconds);
-  choice.Rate = card ? ChooseDaqRate(card->MaxStreamRate, choice.ProbeMilliseconds) : unlimited;
+      ChooseDaqRate(std::numeric_limits<double>::infinity(), probeMilliseconds);
+  choice.Rate = card ? ChooseDaqRate(card->MaxStreamRate, probeMilliseconds) : unlimited;
   choice.CardLimited = card && choice.Rate < unlimited;
   return choice;
 }

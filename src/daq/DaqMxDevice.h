@@ -30,15 +30,13 @@ struct TDaqCardInfo {
 // The first card the library lists; none without the library or a card.
 std::optional<TDaqCardInfo> FirstDaqCard();
 
-// The rate the engine would stream `waveform` at on `card` (none: only the computing speed
-// limits it), with the engine's probe and choice.
+// The rate the engine would stream at on `card` (none: only the computing speed limits it) after
+// its probe measured `probeMilliseconds` (ProbeDaqWaveform).
 struct TDaqRateChoice {
-  double ProbeMilliseconds = 0.0;
   double Rate = 0.0;
   bool CardLimited = false;  // the card's maximum, not the computing speed, set the rate
 };
-TDaqRateChoice ChooseStreamRate(TWaveform& waveform, const std::optional<TDaqCardInfo>& card,
-                                int processors = 0);
+TDaqRateChoice ChooseStreamRate(double probeMilliseconds, const std::optional<TDaqCardInfo>& card);
 
 // Owned through std::shared_ptr (its streaming thread reports back through a weak reference).
 class TDaqMxDevice : public TDevice,

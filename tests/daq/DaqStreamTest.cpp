@@ -436,17 +436,20 @@ TEST_F(DaqStream, RateShownBeforehandIsTheRateTheEngineStreamsAt) {
   EXPECT_EQ(found->Name, "Dev1");
   EXPECT_EQ(found->MaxStreamRate, kRate);
   auto shown = Ramp();
-  const TDaqRateChoice before = ChooseStreamRate(*shown, found);
+  const double probeMs = ProbeDaqWaveform(*shown, 1.0, 0);
+  const TDaqRateChoice before = ChooseStreamRate(probeMs, found);
   Upload(Ramp());
   const auto engine = card->GetExecuteThread();
   EXPECT_EQ(before.Rate, engine->Rate());
   EXPECT_TRUE(before.CardLimited);
-  EXPECT_EQ(engine->Rate(), ChooseDaqRate(kRate, engine->ProbeMilliseconds()));
-  // Without a card only the computing speed limits the rate, by the same function.
-  const TDaqRateChoice free = ChooseStreamRate(*shown, std::nullopt, 2);
+  EXPECT_EQ(ChooseStreamRate(engine->ProbeMilliseconds(), found).Rate, engine->Rate());
+  // Without a card, or with one faster than this computer, the computing speed sets the rate.
+  const TDaqRateChoice free = ChooseStreamRate(probeMs, std::nullopt);
   EXPECT_FALSE(free.CardLimited);
-  EXPECT_EQ(free.Rate,
-            ChooseDaqRate(std::numeric_limits<double>::infinity(), free.ProbeMilliseconds));
+  EXPECT_EQ(free.Rate, ChooseDaqRate(std::numeric_limits<double>::infinity(), probeMs));
+  const TDaqRateChoice fast = ChooseStreamRate(probeMs, TDaqCardInfo{"Dev9", "PCIe-6738", 1e15});
+  EXPECT_FALSE(fast.CardLimited);
+  EXPECT_EQ(fast.Rate, free.Rate);
 }
 
 }  // namespace
