@@ -141,6 +141,17 @@ TEST(DaqLibrary, MissingLibraryMeansNoCardsNotACrash) {
     unsetenv("ONDREVO_DAQMX_LIBRARY");
 }
 
+// The trace's summary of a write: count, channels and the range to six digits, never the samples.
+TEST(DaqLibrary, WritesAreSummarisedInOneLine) {
+  const double one[] = {4.99980199999937, -0.0000123456789, 123456789.0};
+  EXPECT_EQ(DescribeDaqWrite(one, 3, 1), "write 3 samples [-0.0000123457 .. 123457000]");
+  const double two[] = {1, 2, -3, 4};  // two channels of two samples, one block each
+  EXPECT_EQ(DescribeDaqWrite(two, 2, 2), "write 2 samples x 2 channels [-3 .. 4]");
+  EXPECT_EQ(DescribeDaqWrite(one, 1, 1), "write 1 sample [4.9998 .. 4.9998]");
+  EXPECT_EQ(DescribeDaqWrite(nullptr, 0, 1), "write 0 samples");
+  EXPECT_EQ(DescribeDaqChannel("Dev1/ao0", -10, 10), "channel Dev1/ao0, range -10 .. 10 V");
+}
+
 TEST(DaqLibrary, ListsAreSplitAtCommasWithoutBlanks) {
   EXPECT_EQ(SplitDaqList("Dev1, Dev2 ,,Dev 3"), (std::vector<std::string>{"Dev1", "Dev2", "Dev3"}));
   EXPECT_TRUE(SplitDaqList("").empty());
