@@ -163,6 +163,14 @@ class TDaqGridWorker {
         probedCurve_ = played;
         probed_ = true;
       }
+      // Kept loaded while the overlay lives: loading the library is slow.
+      if (!lib_) {
+        try {
+          lib_ = TDaqMxLibrary::Load();
+        } catch (const std::exception&) {
+          // No library, no card: FirstDaqCard says so.
+        }
+      }
       out.Card = FirstDaqCard();
       const TDaqRateChoice choice = ChooseStreamRate(probeMs_, out.Card);
       out.Rate = choice.Rate;
@@ -191,6 +199,7 @@ class TDaqGridWorker {
   SegmentTable probedCurve_;
   bool probed_ = false;
   double probeMs_ = 0.0;
+  std::shared_ptr<TDaqMxLibrary> lib_;
   std::jthread thread_;  // last: starts after the members it uses
 };
 
