@@ -313,6 +313,9 @@ int RunPlay(const PlayOptions& options) {
 
   if (auto transport = player->GetInterface(); transport && traceObserver)
     transport->SetTraceObserver(traceObserver);
+  // A card has no transport: its log of library calls is its trace.
+  if (auto daq = std::dynamic_pointer_cast<TDaqMxDevice>(found); daq && traceObserver)
+    daq->GetTrace()->SetTraceObserver(traceObserver);
 
   TEventQueue queue;
   queue.Install();

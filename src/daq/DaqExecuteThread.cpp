@@ -8,6 +8,7 @@
 
 #include "devices/DeviceErrors.h"
 #include "devices/MainThread.h"
+#include "document/Numbers.h"
 #include "document/Translate.h"
 
 namespace ondrevo {
@@ -21,6 +22,46 @@ constexpr std::size_t kProbeSamples = 1000000;
 constexpr double kProbeInterval = 0.000001;
 
 }  // namespace
+
+double ChooseDaqRate(double maxRate, double probeMilliseconds) {
+  return std::min(maxRate, 1000.0 / (2.0 * (probeMilliseconds + 1.0)) * 1000000.0);
+}
+
+int DaqSamplingThreads(int processors) {
+  const int n = processors > 0 ? processors : static_cast<int>(std::thread::hardware_concurrency());
+  return std::max(n, 1);
+}
+
+namespace {
+
+// How fast this computer computes samples of the waveform: a million of them, interleaved over
+// the sampling threads as a fill is.
+double RunProbe(std::vector<std::unique_ptr<TDaqSampleThread>>& samplers,
+                TPendingCounter& pending) {
+  TDoubleVector probe(kProbeSamples);
+  const auto t0 = std::chrono::steady_clock::now();
+  pending.Set(static_cast<int>(samplers.size()));
+  for (auto& s : samplers) {
+    s->Restart(kProbeInterval);
+    s->Run(&probe);
+  }
+  pending.Wait();
+  for (auto& s : samplers)
+    if (s->Error) std::rethrow_exception(s->Error);
+  return static_cast<double>(
+      std::chrono::duration_cast<milliseconds>(std::chrono::steady_clock::now() - t0).count());
+}
+
+}  // namespace
+
+double ProbeDaqWaveform(TWaveform& waveform, double scale, int processors) {
+  const int n = DaqSamplingThreads(processors);
+  TPendingCounter pending;
+  std::vector<std::unique_ptr<TDaqSampleThread>> samplers;
+  for (int i = 0; i < n; ++i)
+    samplers.push_back(std::make_unique<TDaqSampleThread>(&waveform, scale, n, i, pending));
+  return RunProbe(samplers, pending);
+}
 
 void TPendingCounter::Set(int n) {
   std::lock_guard guard(lock_);
@@ -216,26 +257,13 @@ void TDaqExecuteThread::FinishFill() {
 }
 
 void TDaqExecuteThread::Prepare() {
-  int n = config_.Processors > 0 ? config_.Processors
-                                 : static_cast<int>(std::thread::hardware_concurrency());
-  n = std::max(n, 1);
+  const int n = DaqSamplingThreads(config_.Processors);
   for (int i = 0; i < n; ++i)
     samplers_.push_back(
         std::make_unique<TDaqSampleThread>(config_.Waveform.get(), config_.Scale, n, i, pending_));
-  // Probe: how fast this computer computes samples of this waveform.
-  TDoubleVector probe(kProbeSamples);
-  const auto t0 = std::chrono::steady_clock::now();
-  pending_.Set(n);
-  for (auto& s : samplers_) {
-    s->Restart(kProbeInterval);
-    s->Run(&probe);
-  }
-  FinishFill();
-  const double elapsed =
-      static_cast<double>(
-          std::chrono::duration_cast<milliseconds>(std::chrono::steady_clock::now() - t0).count()) +
-      1.0;
-  const double rate = std::min(config_.MaxRate, 1000.0 / (2.0 * elapsed) * 1000000.0);
+  const double probeMs = RunProbe(samplers_, pending_);
+  probeMs_ = probeMs;
+  const double rate = ChooseDaqRate(config_.MaxRate, probeMs);
   const double h = std::max(1.0, std::nearbyint(rate));
   if (h > std::numeric_limits<std::int32_t>::max() / 4)
     throw EInterfaceError(_("The sample rate is out of range."));
@@ -245,27 +273,38 @@ void TDaqExecuteThread::Prepare() {
   bufferA_.assign(static_cast<std::size_t>(h), 0.0);
   bufferB_.assign(static_cast<std::size_t>(h), 0.0);
 
-  const TDaqTaskHandle task = config_.Task->Handle();
-  lib_->Check(lib_->CfgOutputBuffer(task, static_cast<Lib::uInt32>(2 * h)));
-  lib_->Check(lib_->CfgSampClkTiming(task, "", rate, Lib::Val_Rising, Lib::Val_ContSamps,
-                                     static_cast<Lib::uInt64>(h)));
+  const TDaqTask& task = *config_.Task;
+  const auto samples = static_cast<std::uint64_t>(h);
+  task.Check("buffer " + std::to_string(2 * samples) + " samples", [&](TDaqTaskHandle t) {
+    return lib_->CfgOutputBuffer(t, static_cast<Lib::uInt32>(2 * h));
+  });
+  task.Check("timing " + FormatGeneral(rate) + " S/s, rising edge, continuous, " +
+                 std::to_string(samples) + " samples per buffer",
+             [&](TDaqTaskHandle t) {
+               return lib_->CfgSampClkTiming(t, "", rate, Lib::Val_Rising, Lib::Val_ContSamps,
+                                             static_cast<Lib::uInt64>(h));
+             });
 
   if (config_.EnableOutput && !config_.ChannelNames.empty()) {
     const TWaveform& w = *config_.Waveform;
     double v = w.ValueAt(0) * config_.Scale;
     if (!std::isfinite(v)) throw ESamplerError(_("The waveform has no finite value at 0 s."));
     v = std::clamp(v, std::min(w.MinValue, w.MaxValue), std::max(w.MinValue, w.MaxValue));
-    TDaqTask start(lib_);
+    TDaqTask start(lib_, task.Trace(), "start value");
     for (const auto& name : config_.ChannelNames)
-      lib_->Check(lib_->CreateAOVoltageChan(start.Handle(), name.c_str(), "", -10.0, 10.0,
-                                            Lib::Val_Volts, nullptr));
-    lib_->DisableStartTrig(start.Handle());
+      start.Check(DescribeDaqChannel(name), [&](TDaqTaskHandle t) {
+        return lib_->CreateAOVoltageChan(t, name.c_str(), "", -10.0, 10.0, Lib::Val_Volts, nullptr);
+      });
+    start.Call("no start trigger", [&](TDaqTaskHandle t) { return lib_->DisableStartTrig(t); });
     const std::vector<double> values(config_.ChannelNames.size(), v);
     Lib::int32 written = 0;
-    lib_->Check(lib_->WriteAnalogF64(start.Handle(), 1, 1, timeout_, Lib::Val_GroupByChannel,
-                                     values.data(), &written, nullptr));
+    start.Check("auto start, " + DescribeDaqWrite(values.data(), 1, values.size()),
+                [&](TDaqTaskHandle t) {
+                  return lib_->WriteAnalogF64(t, 1, 1, timeout_, Lib::Val_GroupByChannel,
+                                              values.data(), &written, nullptr);
+                });
     std::this_thread::sleep_for(milliseconds(100));
-    lib_->StopTask(start.Handle());
+    start.Call("stop", [&](TDaqTaskHandle t) { return lib_->StopTask(t); });
   }
 }
 
@@ -310,9 +349,15 @@ void TDaqExecuteThread::Write(const TDoubleVector& buffer, bool autoStart) {
     data = channelCopy_.data();
   }
   Lib::int32 written = 0;
-  const Lib::int32 status = lib_->WriteAnalogF64(
-      config_.Task->Handle(), static_cast<Lib::int32>(buffer.size()), autoStart ? 1 : 0, timeout_,
-      Lib::Val_GroupByChannel, data, &written, nullptr);
+  const TDaqTask& task = *config_.Task;
+  // Summarised only for a reader: the summary is a pass over every sample.
+  std::string what = "write";
+  if (task.Traced())
+    what = (autoStart ? "auto start, " : "") + DescribeDaqWrite(data, buffer.size(), channels);
+  const Lib::int32 status = task.Call(what, [&](TDaqTaskHandle t) {
+    return lib_->WriteAnalogF64(t, static_cast<Lib::int32>(buffer.size()), autoStart ? 1 : 0,
+                                timeout_, Lib::Val_GroupByChannel, data, &written, nullptr);
+  });
   if (status == Lib::ErrorSamplesNotYetWritten) throw ETimeoutError(lib_->ErrorText(status));
   lib_->Check(status);
 }
@@ -346,15 +391,15 @@ void TDaqExecuteThread::LeaveAtZero() {
   if (bufferA_.empty()) return;
   std::fill(bufferA_.begin(), bufferA_.end(), 0.0);
   if (!config_.Task) return;
-  const TDaqTaskHandle task = config_.Task->Handle();
-  lib_->DisableStartTrig(task);
+  const TDaqTask& task = *config_.Task;
+  task.Call("no start trigger", [&](TDaqTaskHandle t) { return lib_->DisableStartTrig(t); });
   try {
     Write(bufferA_, true);
   } catch (const EInterfaceError&) {
     // The card may be gone: there is nothing more to leave safe.
   }
   std::this_thread::sleep_for(milliseconds(100));
-  lib_->StopTask(task);
+  task.Call("stop", [&](TDaqTaskHandle t) { return lib_->StopTask(t); });
 }
 
 void TDaqExecuteThread::Run() {
@@ -377,7 +422,7 @@ void TDaqExecuteThread::Run() {
       if (ev.OnError) ev.OnError(e);
     });
     try {
-      lib_->StopTask(config_.Task->Handle());
+      config_.Task->Call("stop", [&](TDaqTaskHandle t) { return lib_->StopTask(t); });
       LeaveAtZero();
     } catch (...) {
     }
@@ -411,7 +456,7 @@ void TDaqExecuteThread::Cycle() {
   };
   const double rate = rate_.load();
   const double bufferMs = static_cast<double>(bufferA_.size()) / rate * 1000.0;
-  const TDaqTaskHandle task = config_.Task->Handle();
+  const TDaqTask& task = *config_.Task;
   bool reprepare = false;
   while (!Terminating()) {
     {
@@ -469,7 +514,7 @@ void TDaqExecuteThread::Cycle() {
     burstNumber_ = 1;
     reportedBurst_ = 0;
     bool firstWrite = true;
-    lib_->Check(lib_->StartTask(task));
+    task.Check("start", [&](TDaqTaskHandle t) { return lib_->StartTask(t); });
     notify(&TDaqEngineEvents::OnStarted);
 
     auto waitTrigger = [&] {
@@ -514,7 +559,7 @@ void TDaqExecuteThread::Cycle() {
         Pause(milliseconds(static_cast<std::int64_t>(validMs_)));
       }
     }
-    lib_->StopTask(task);
+    task.Call("stop", [&](TDaqTaskHandle t) { return lib_->StopTask(t); });
     notify(&TDaqEngineEvents::OnStopped);
   }
 }

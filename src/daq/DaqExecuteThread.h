@@ -18,6 +18,12 @@
 
 namespace ondrevo {
 
+// The engine's choice of rate, shared with whoever shows the stream before it runs: half the
+// computing speed the probe measured, at most the card's maximum.
+double ChooseDaqRate(double maxRate, double probeMilliseconds);
+// Sampling threads for `processors` (0: one per processor).
+int DaqSamplingThreads(int processors);
+
 // Counts the sampling threads that have not finished the current fill.
 class TPendingCounter {
  public:
@@ -63,6 +69,10 @@ class TDaqSampleThread {
   bool terminate_ = false;
   std::thread thread_;
 };
+
+// The engine's probe of `waveform` on fresh sampling threads: the milliseconds they take for
+// its samples, for ChooseDaqRate.
+double ProbeDaqWaveform(TWaveform& waveform, double scale, int processors);
 
 // Handlers run on the main thread (TMainThread::Synchronize).
 struct TDaqEngineEvents {
@@ -110,6 +120,8 @@ class TDaqExecuteThread : public std::enable_shared_from_this<TDaqExecuteThread>
 
   // The rate the probe chose (0 before) and the samples of one buffer.
   double Rate() const { return rate_.load(); }
+  // What the probe measured, from which the rate was chosen.
+  double ProbeMilliseconds() const { return probeMs_.load(); }
   std::uint32_t BufferLength() const { return bufferLength_.load(); }
 
   // A write that keeps timing out ends the run after this many attempts.
@@ -163,6 +175,7 @@ class TDaqExecuteThread : public std::enable_shared_from_this<TDaqExecuteThread>
   std::condition_variable endChanged_;
   bool ended_ = false;
   std::atomic<double> rate_{0.0};
+  std::atomic<double> probeMs_{0.0};
   std::atomic<std::uint32_t> bufferLength_{0};
 };
 

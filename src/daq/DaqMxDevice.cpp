@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 #include <stdexcept>
 
 #include "devices/DeviceErrors.h"
@@ -29,7 +30,49 @@ bool StartsWith(const std::string& s, const std::string& prefix) {
   return s.compare(0, prefix.size(), prefix) == 0;
 }
 
+// An E-series product: its only 'E' ends the name.
+bool IsESeries(const std::string& model) {
+  const std::size_t e = model.find('E');
+  return e != std::string::npos && e + 1 == model.size();
+}
+
 }  // namespace
+
+double CardMinDwellTime(const std::string& productType, double aoMaxRate) {
+  if (IsESeries(productType) && productType.find("DAQCard") != std::string::npos) return 0.000005;
+  return 1.0 / aoMaxRate;
+}
+
+std::optional<TDaqCardInfo> FirstDaqCard() {
+  std::shared_ptr<TDaqMxLibrary> lib;
+  try {
+    lib = TDaqMxLibrary::Load();
+  } catch (const EInterfaceError&) {
+    return std::nullopt;
+  }
+  const auto names = SplitDaqList(
+      ReadText([&](char* d, Lib::uInt32 n) { return lib->GetSysDevNames(d, n); }, 255));
+  for (const auto& name : names) {
+    TDaqCardInfo card;
+    card.Name = name;
+    card.ProductType = ReadText(
+        [&](char* d, Lib::uInt32 n) { return lib->GetDevProductType(name.c_str(), d, n); }, 255);
+    double maxRate = 0.0;
+    if (lib->GetDevAOMaxRate(name.c_str(), &maxRate) < 0 || !(maxRate > 0.0)) continue;
+    card.MaxStreamRate = 1.0 / CardMinDwellTime(card.ProductType, maxRate);
+    return card;
+  }
+  return std::nullopt;
+}
+
+TDaqRateChoice ChooseStreamRate(double probeMilliseconds, const std::optional<TDaqCardInfo>& card) {
+  TDaqRateChoice choice;
+  const double unlimited =
+      ChooseDaqRate(std::numeric_limits<double>::infinity(), probeMilliseconds);
+  choice.Rate = card ? ChooseDaqRate(card->MaxStreamRate, probeMilliseconds) : unlimited;
+  choice.CardLimited = card && choice.Rate < unlimited;
+  return choice;
+}
 
 struct TDaqMxDevice::TTriggerCookie {
   std::weak_ptr<TDaqExecuteThread> thread;
@@ -38,7 +81,10 @@ struct TDaqMxDevice::TTriggerCookie {
 
 TDaqMxDevice::TDaqMxDevice(const std::string& productType, const std::string& cardName,
                            const std::string& serialNumber)
-    : TDevice(productType, serialNumber), Lib(TDaqMxLibrary::Load()), CardName(cardName) {
+    : TDevice(productType, serialNumber),
+      Lib(TDaqMxLibrary::Load()),
+      Trace(std::make_shared<TDaqTrace>(Lib)),
+      CardName(cardName) {
   const char* card = CardName.c_str();
   OutputChannels = SplitDaqList(ReadText(
       [&](char* d, Lib::uInt32 n) { return Lib->GetDevAOPhysicalChans(card, d, n); }, 255));
@@ -49,7 +95,7 @@ TDaqMxDevice::TDaqMxDevice(const std::string& productType, const std::string& ca
   Lib->Check(Lib->GetDevAOMaxRate(card, &maxRate));
   Lib->GetDevAOMinRate(card, &minRate);
   if (!(maxRate > 0.0)) throw EInterfaceError(_("The card reports no output rate."));
-  MinDwellTime = 1.0 / maxRate;
+  MinDwellTime = CardMinDwellTime(Model, maxRate);
   MaxDwellTime = minRate > 0.0 ? 1.0 / minRate : 0.0;
   MaxPoints = 2000000;
 
@@ -76,13 +122,14 @@ TDaqMxDevice::TDaqMxDevice(const std::string& productType, const std::string& ca
       std::make_unique<TProgressTimer>([this] { ProgressTick(); }, std::chrono::milliseconds(100));
   Unsupported = false;
 
-  const std::size_t e = Model.find('E');
-  if (e != std::string::npos && e + 1 == Model.size()) {
+  if (IsESeries(Model)) {
     TriggerAvailable = false;
-    if (Model.find("DAQCard") != std::string::npos) MinDwellTime = 0.000005;
   } else if (!PfiTerminals.empty()) {
-    Lib->ConnectTerms(("/" + CardName + "/ChangeDetectionEvent").c_str(),
-                      PfiTerminals.front().c_str(), Lib::Val_DoNotInvertPolarity);
+    const std::string event = "/" + CardName + "/ChangeDetectionEvent";
+    Trace->Call("route " + event + " to " + PfiTerminals.front(), [&] {
+      return Lib->ConnectTerms(event.c_str(), PfiTerminals.front().c_str(),
+                               Lib::Val_DoNotInvertPolarity);
+    });
     Routed = true;
     TriggerAvailable = true;
   }
@@ -100,9 +147,11 @@ TDaqMxDevice::~TDaqMxDevice() {
     Disconnect();
   }
   ClearTriggerTask();
-  if (Routed)
-    Lib->DisconnectTerms(("/" + CardName + "/ChangeDetectionEvent").c_str(),
-                         PfiTerminals.front().c_str());
+  if (Routed) {
+    const std::string event = "/" + CardName + "/ChangeDetectionEvent";
+    Trace->Call("unroute " + event + " from " + PfiTerminals.front(),
+                [&] { return Lib->DisconnectTerms(event.c_str(), PfiTerminals.front().c_str()); });
+  }
   ProgressTimer.reset();
 }
 
@@ -111,7 +160,7 @@ bool TDaqMxDevice::IsCurrent(const TDaqExecuteThread* thread) const {
 }
 
 void TDaqMxDevice::Connect() {
-  OutputTask = std::make_shared<TDaqTask>(Lib);
+  OutputTask = std::make_shared<TDaqTask>(Lib, Trace, "output");
   TaskChannels.clear();
   for (auto& input : ConnectedInputs)
     if (auto rc = std::dynamic_pointer_cast<IRemoteControllable>(input)) rc->Connect();
@@ -156,8 +205,9 @@ void TDaqMxDevice::Upload(std::shared_ptr<TWaveform> voltage, std::shared_ptr<TW
     if (!input) continue;
     const std::string& name = OutputChannels[c];
     if (std::find(TaskChannels.begin(), TaskChannels.end(), name) == TaskChannels.end()) {
-      Lib->Check(Lib->CreateAOVoltageChan(OutputTask->Handle(), name.c_str(), "", -10.0, 10.0,
-                                          Lib::Val_Volts, nullptr));
+      OutputTask->Check(DescribeDaqChannel(name), [&](TDaqTaskHandle t) {
+        return Lib->CreateAOVoltageChan(t, name.c_str(), "", -10.0, 10.0, Lib::Val_Volts, nullptr);
+      });
       TaskChannels.push_back(name);
     }
     channels.push_back(name);
@@ -283,22 +333,34 @@ void TDaqMxDevice::Play() {
   if (ExternalTrigger) {
     if (!TriggerAvailable) throw EInterfaceError(_("The card has no trigger input."));
     ClearTriggerTask();
-    TriggerTask = std::make_shared<TDaqTask>(Lib);
+    TriggerTask = std::make_shared<TDaqTask>(Lib, Trace, "trigger");
     Cookie = std::make_shared<TTriggerCookie>();
     Cookie->thread = ExecuteThread;
     Cookie->device = std::static_pointer_cast<TDaqMxDevice>(shared_from_this());
-    const TDaqTaskHandle t = TriggerTask->Handle();
-    Lib->Check(Lib->CreateDIChan(t, TriggerLine.c_str(), "", Lib::Val_ChanPerLine));
-    Lib->Check(Lib->CfgChangeDetectionTiming(t, TriggerOnFallingEdge ? "" : TriggerLine.c_str(),
-                                             TriggerOnFallingEdge ? TriggerLine.c_str() : "",
-                                             Lib::Val_ContSamps, 1));
-    Lib->Check(Lib->CfgDigEdgeStartTrig(OutputTask->Handle(), PfiTerminals.front().c_str(),
-                                        TriggerOnFallingEdge ? Lib::Val_Falling : Lib::Val_Rising));
-    Lib->Check(Lib->RegisterSignalEvent(t, Lib::Val_ChangeDetectionEvent, 0, &TriggerCallback,
-                                        Cookie.get()));
-    Lib->Check(Lib->StartTask(t));
+    const TDaqTask& t = *TriggerTask;
+    const std::string edge = TriggerOnFallingEdge ? "falling" : "rising";
+    t.Check("digital input " + TriggerLine, [&](TDaqTaskHandle h) {
+      return Lib->CreateDIChan(h, TriggerLine.c_str(), "", Lib::Val_ChanPerLine);
+    });
+    t.Check("change detection on the " + edge + " edge of " + TriggerLine, [&](TDaqTaskHandle h) {
+      return Lib->CfgChangeDetectionTiming(h, TriggerOnFallingEdge ? "" : TriggerLine.c_str(),
+                                           TriggerOnFallingEdge ? TriggerLine.c_str() : "",
+                                           Lib::Val_ContSamps, 1);
+    });
+    OutputTask->Check("start trigger " + PfiTerminals.front() + ", " + edge + " edge",
+                      [&](TDaqTaskHandle h) {
+                        return Lib->CfgDigEdgeStartTrig(
+                            h, PfiTerminals.front().c_str(),
+                            TriggerOnFallingEdge ? Lib::Val_Falling : Lib::Val_Rising);
+                      });
+    t.Check("notify on change detection", [&](TDaqTaskHandle h) {
+      return Lib->RegisterSignalEvent(h, Lib::Val_ChangeDetectionEvent, 0, &TriggerCallback,
+                                      Cookie.get());
+    });
+    t.Check("start", [&](TDaqTaskHandle h) { return Lib->StartTask(h); });
   } else if (OutputTask) {
-    Lib->DisableStartTrig(OutputTask->Handle());
+    OutputTask->Call("no start trigger",
+                     [&](TDaqTaskHandle h) { return Lib->DisableStartTrig(h); });
   }
   // Only now: a thread that finds the trigger wait set goes on at once, and its task must
   // already wait for the edge.
@@ -312,7 +374,7 @@ void TDaqMxDevice::Stop() {
     ExecuteThread->SetTriggerWait(false);
     ExecuteThread->RequestStop();
     if (ExternalTrigger && TriggerTask) {
-      Lib->StopTask(TriggerTask->Handle());
+      TriggerTask->Call("stop", [&](TDaqTaskHandle h) { return Lib->StopTask(h); });
       ClearTriggerTask();
     }
   }

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,27 @@
 #include "devices/PlayerEvents.h"
 
 namespace ondrevo {
+
+// The shortest dwell of a card: one sample at its highest output rate; DAQCard E products are
+// slower. The engine streams at most at its inverse.
+double CardMinDwellTime(const std::string& productType, double aoMaxRate);
+
+// A card as the library lists it, with the highest rate the engine streams it at.
+struct TDaqCardInfo {
+  std::string Name;
+  std::string ProductType;
+  double MaxStreamRate = 0.0;
+};
+// The first card the library lists; none without the library or a card.
+std::optional<TDaqCardInfo> FirstDaqCard();
+
+// The rate the engine would stream at on `card` (none: only the computing speed limits it) after
+// its probe measured `probeMilliseconds` (ProbeDaqWaveform).
+struct TDaqRateChoice {
+  double Rate = 0.0;
+  bool CardLimited = false;  // the card's maximum, not the computing speed, set the rate
+};
+TDaqRateChoice ChooseStreamRate(double probeMilliseconds, const std::optional<TDaqCardInfo>& card);
 
 // Owned through std::shared_ptr (its streaming thread reports back through a weak reference).
 class TDaqMxDevice : public TDevice,
@@ -73,6 +95,8 @@ class TDaqMxDevice : public TDevice,
   const std::string& GetCardName() const { return CardName; }
   const std::vector<std::string>& GetOutputChannels() const { return OutputChannels; }
   const std::string& GetTriggerLine() const { return TriggerLine; }
+  // The command log: the calls into the library, for the Commands page and --trace.
+  const std::shared_ptr<TDaqTrace>& GetTrace() const { return Trace; }
   // The streaming thread of the last upload while it runs (its rate and buffer length).
   std::shared_ptr<TDaqExecuteThread> GetExecuteThread() const { return ExecuteThread; }
   // Sampling threads of the next upload; 0: one per processor.
@@ -87,6 +111,7 @@ class TDaqMxDevice : public TDevice,
   bool IsCurrent(const TDaqExecuteThread* thread) const;
 
   std::shared_ptr<TDaqMxLibrary> Lib;
+  std::shared_ptr<TDaqTrace> Trace;
   std::string CardName;
   std::vector<std::string> OutputChannels;
   TAnalogInputArray ConnectedInputs;

@@ -87,12 +87,25 @@ void TDaqMxLibrary::Check(int32 status) const {
   if (status < 0) throw EInterfaceError(ErrorText(status));
 }
 
-TDaqTask::TDaqTask(std::shared_ptr<TDaqMxLibrary> lib) : lib_(std::move(lib)) {
-  lib_->Check(lib_->CreateTask("", &handle_));
+TDaqTask::TDaqTask(std::shared_ptr<TDaqMxLibrary> lib, std::shared_ptr<TDaqTrace> trace,
+                   std::string label)
+    : lib_(std::move(lib)), trace_(std::move(trace)), label_(std::move(label)) {
+  Check("create task", [this](TDaqTaskHandle) { return lib_->CreateTask("", &handle_); });
 }
 
 TDaqTask::~TDaqTask() {
-  if (handle_) lib_->ClearTask(handle_);
+  if (handle_) Call("clear task", [this](TDaqTaskHandle h) { return lib_->ClearTask(h); });
+}
+
+std::int32_t TDaqTask::Call(const std::string& what,
+                            const std::function<std::int32_t(TDaqTaskHandle)>& fn) const {
+  if (!trace_) return fn(handle_);
+  return trace_->Call(label_.empty() ? what : label_ + ": " + what, [&] { return fn(handle_); });
+}
+
+void TDaqTask::Check(const std::string& what,
+                     const std::function<std::int32_t(TDaqTaskHandle)>& fn) const {
+  lib_->Check(Call(what, fn));
 }
 
 std::vector<std::string> SplitDaqList(const std::string& text) {

@@ -3,9 +3,12 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
+
+#include "daq/DaqTrace.h"
 
 namespace ondrevo {
 
@@ -83,17 +86,32 @@ class TDaqMxLibrary {
 };
 
 // A task cleared when the last holder lets go (the device and its streaming thread share one).
+// With a trace, every call through Call or Check is logged as "> LABEL: what".
 class TDaqTask {
  public:
-  explicit TDaqTask(std::shared_ptr<TDaqMxLibrary> lib);  // creates an unnamed task
+  // Creates an unnamed task.
+  explicit TDaqTask(std::shared_ptr<TDaqMxLibrary> lib, std::shared_ptr<TDaqTrace> trace = nullptr,
+                    std::string label = {});
   ~TDaqTask();
   TDaqTask(const TDaqTask&) = delete;
   TDaqTask& operator=(const TDaqTask&) = delete;
   TDaqTaskHandle Handle() const { return handle_; }
   const std::shared_ptr<TDaqMxLibrary>& Library() const { return lib_; }
+  const std::shared_ptr<TDaqTrace>& Trace() const { return trace_; }
+  const std::string& Label() const { return label_; }
+
+  // Makes fn(handle) as `what` on this task; returns its status.
+  std::int32_t Call(const std::string& what,
+                    const std::function<std::int32_t(TDaqTaskHandle)>& fn) const;
+  // As Call, raising EInterfaceError with the library's message for a failure.
+  void Check(const std::string& what, const std::function<std::int32_t(TDaqTaskHandle)>& fn) const;
+  // Whether Call's text is read by anybody.
+  bool Traced() const { return trace_ && trace_->Observed(); }
 
  private:
   std::shared_ptr<TDaqMxLibrary> lib_;
+  std::shared_ptr<TDaqTrace> trace_;
+  std::string label_;
   TDaqTaskHandle handle_ = nullptr;
 };
 

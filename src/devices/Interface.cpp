@@ -18,6 +18,11 @@ void TInterface::SetTraceObserver(TTraceObserver observer) {
   trace_ = observer ? std::make_shared<const TTraceObserver>(std::move(observer)) : nullptr;
 }
 
+bool TInterface::HasTraceObserver() {
+  std::lock_guard guard(traceLock_);
+  return trace_ != nullptr;
+}
+
 void TInterface::Trace(const char* prefix, const std::string& line) {
   std::shared_ptr<const TTraceObserver> observer;
   {

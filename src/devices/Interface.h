@@ -41,9 +41,12 @@ class TInterface {
   virtual void DoSend(const std::string& command) = 0;
   virtual std::string DoReceive(uint32_t timeoutMs) = 0;
 
- private:
+ protected:
+  // The one logging point: every traced line passes here.
   void Trace(const char* prefix, const std::string& line);
+  bool HasTraceObserver();
 
+ private:
   std::mutex traceLock_;
   std::shared_ptr<const TTraceObserver> trace_;
 };

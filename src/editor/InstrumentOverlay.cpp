@@ -6,8 +6,14 @@
 #include <QStatusBar>
 #include <algorithm>
 #include <cmath>
+#include <condition_variable>
+#include <mutex>
+#include <optional>
+#include <thread>
 #include <vector>
 
+#include "daq/DaqExecuteThread.h"
+#include "daq/DaqMxDevice.h"
 #include "devices/ModelTables.h"
 #include "document/Numbers.h"
 #include "editor/GraphFormText.h"
@@ -36,26 +42,36 @@ std::vector<QPointF> Staircase(const TDoubleVector& times, const TDoubleVector& 
   return out;
 }
 
-// The card's stream of one curve: equidistant samples, each held for one interval.
-// Values beyond the supply's range are played at its limit, as by the supply the card drives.
-std::vector<QPointF> StreamGrid(const SegmentTable& table, double rate, double min, double max) {
+// Every `stride`-th sample of the card's stream of one curve (equidistant at `rate`), each held
+// until the next one drawn. Values beyond the supply's range are played at its limit, as by the
+// supply the card drives.
+std::vector<QPointF> StreamGrid(const SegmentTable& table, double rate, std::int64_t stride,
+                                double min, double max) {
   auto waveform = BuildWaveform(table);
   waveform->MinValue = min;
   waveform->MaxValue = max;
   const double duration = waveform->GetDuration();
   if (waveform->Empty() || duration <= 0 || rate <= 0) return {};
-  const auto count = static_cast<std::int32_t>(std::ceil(duration * rate - 1e-9));
+  const auto count = static_cast<std::int64_t>(std::ceil(duration * rate - 1e-9));
+  const std::int64_t drawn = (std::max<std::int64_t>(count, 1) + stride - 1) / stride;
   TEquidistantSampler sampler;
   sampler.Waveform = waveform.get();
-  sampler.Start(0, 0, 1.0 / rate);
-  TDoubleVector samples(static_cast<std::size_t>(std::max(count, 1)));
+  sampler.Start(0, 0, static_cast<double>(stride) / rate);
+  TDoubleVector samples(static_cast<std::size_t>(drawn));
   std::uint32_t restarts = 0;
   TIntegerVector restartPositions;
   sampler.Fill(samples, restarts, restartPositions);
   TDoubleVector times(samples.size() + 1);
   for (std::size_t k = 0; k < times.size(); ++k)
-    times[k] = std::min(duration, static_cast<double>(k) / rate);
+    times[k] = std::min(duration, static_cast<double>(k) * static_cast<double>(stride) / rate);
   return Staircase(times, samples);
+}
+
+bool SameCurve(const SegmentTable& a, const SegmentTable& b) {
+  if (a.LastPointIndex() != b.LastPointIndex()) return false;
+  for (std::int32_t k = 0; k <= a.LastPointIndex(); ++k)
+    if (!(a[k] == b[k])) return false;
+  return true;
 }
 
 }  // namespace
@@ -84,10 +100,108 @@ OverlayTarget EditorOverlayTarget(int model, int variant, const DeviceLimits& li
   return target;
 }
 
-double DaqGridRate(double duration) {
-  if (duration <= 0) return kDaqGridRate;
-  return std::min(kDaqGridRate, kMaxDaqGridSamples / duration);
-}
+struct DaqGridRequest {
+  std::uint64_t Generation = 0;
+  SegmentTable Voltage, Current;
+  SupplyListSettings Limits;
+};
+
+struct DaqGridResult {
+  std::uint64_t Generation = 0;
+  std::vector<QPointF> Voltage, Current;
+  std::optional<TDaqCardInfo> Card;
+  double Rate = 0.0;
+  bool CardLimited = false;
+  std::int64_t Samples = 0, Stride = 1;
+  std::string Error;
+};
+
+// Chooses the card's rate as its engine does and samples the grid, off the GUI thread. The
+// probe runs once per played curve; the card is asked every time (it may come and go).
+class TDaqGridWorker {
+ public:
+  explicit TDaqGridWorker(std::function<void(const DaqGridResult&)> done)
+      : done_(std::move(done)), thread_([this](std::stop_token stop) { Run(stop); }) {}
+
+  void Request(DaqGridRequest request) {
+    {
+      std::lock_guard guard(lock_);
+      pending_ = std::move(request);
+    }
+    changed_.notify_all();
+  }
+  void Cancel() {
+    std::lock_guard guard(lock_);
+    pending_.reset();
+  }
+
+ private:
+  void Run(std::stop_token stop) {
+    for (;;) {
+      DaqGridRequest request;
+      {
+        std::unique_lock guard(lock_);
+        if (!changed_.wait(guard, stop, [&] { return pending_.has_value(); })) return;
+        request = std::move(*pending_);
+        pending_.reset();
+      }
+      DaqGridResult result = Compute(request);
+      if (stop.stop_requested()) return;
+      done_(result);
+    }
+  }
+
+  DaqGridResult Compute(const DaqGridRequest& r) {
+    DaqGridResult out;
+    out.Generation = r.Generation;
+    try {
+      // The engine plays the voltage curve unless the card drives a current input.
+      const SegmentTable& played = r.Voltage.LastPointIndex() > 0 ? r.Voltage : r.Current;
+      if (!probed_ || !SameCurve(played, probedCurve_)) {
+        auto waveform = BuildWaveform(played);
+        probeMs_ = ProbeDaqWaveform(*waveform, 1.0, 0);
+        probedCurve_ = played;
+        probed_ = true;
+      }
+      // Kept loaded while the overlay lives: loading the library is slow.
+      if (!lib_) {
+        try {
+          lib_ = TDaqMxLibrary::Load();
+        } catch (const std::exception&) {
+          // No library, no card: FirstDaqCard says so.
+        }
+      }
+      out.Card = FirstDaqCard();
+      const TDaqRateChoice choice = ChooseStreamRate(probeMs_, out.Card);
+      out.Rate = choice.Rate;
+      out.CardLimited = choice.CardLimited;
+      const double duration = std::max(r.Voltage.Length(), r.Current.Length());
+      out.Samples = static_cast<std::int64_t>(std::ceil(duration * out.Rate - 1e-9));
+      out.Stride =
+          std::max<std::int64_t>(1, (out.Samples + kMaxDaqGridSamples - 1) / kMaxDaqGridSamples);
+      out.Voltage =
+          StreamGrid(r.Voltage, out.Rate, out.Stride, r.Limits.MinVoltage, r.Limits.MaxVoltage);
+      out.Current =
+          StreamGrid(r.Current, out.Rate, out.Stride, r.Limits.MinCurrent, r.Limits.MaxCurrent);
+    } catch (const std::exception& e) {
+      out.Error = e.what();
+      out.Voltage.clear();
+      out.Current.clear();
+    }
+    return out;
+  }
+
+  std::function<void(const DaqGridResult&)> done_;
+  std::mutex lock_;
+  std::condition_variable_any changed_;
+  std::optional<DaqGridRequest> pending_;
+  // The worker thread's own.
+  SegmentTable probedCurve_;
+  bool probed_ = false;
+  double probeMs_ = 0.0;
+  std::shared_ptr<TDaqMxLibrary> lib_;
+  std::jthread thread_;  // last: starts after the members it uses
+};
 
 TInstrumentOverlay::TInstrumentOverlay(TEditorCore& core, TPlot* plot, QStatusBar* bar,
                                        QObject* parent)
@@ -117,7 +231,11 @@ TInstrumentOverlay::TInstrumentOverlay(TEditorCore& core, TPlot* plot, QStatusBa
     series->SetVisible(false);
   }
 
-  // The result arrives on the worker thread; only the GUI thread draws.
+  // The results arrive on the worker threads; only the GUI thread draws.
+  daqWorker_ = std::make_unique<TDaqGridWorker>([this](const DaqGridResult& result) {
+    QMetaObject::invokeMethod(
+        this, [this, result] { ShowDaqGrid(result); }, Qt::QueuedConnection);
+  });
   worker_ = std::make_unique<TPreviewWorker>([this](const PreviewOutcome& outcome) {
     QMetaObject::invokeMethod(
         this, [this, outcome] { Show(outcome); }, Qt::QueuedConnection);
@@ -129,6 +247,7 @@ TInstrumentOverlay::TInstrumentOverlay(TEditorCore& core, TPlot* plot, QStatusBa
 
 TInstrumentOverlay::~TInstrumentOverlay() {
   worker_.reset();
+  daqWorker_.reset();
 }
 
 bool TInstrumentOverlay::Enabled() const {
@@ -144,7 +263,8 @@ void TInstrumentOverlay::SetEnabled(bool on) {
     Refresh();
   } else {
     worker_->Cancel();
-    waiting_ = 0;  // whatever is still under way is stale now
+    daqWorker_->Cancel();
+    waiting_ = daqWaiting_ = 0;  // whatever is still under way is stale now
     requested_ = delivered_ = requested_ + 1;
     Clear();
   }
@@ -155,6 +275,7 @@ void TInstrumentOverlay::Clear() {
   voltage_->Clear();
   current_->Clear();
   shown_.reset();
+  daqRate_ = 0.0;
   findings_.clear();
   panel_->clear();
   panel_->setToolTip(QString());
@@ -166,7 +287,8 @@ void TInstrumentOverlay::Refresh() {
       core_.Curve(Quantity::Current).LastPointIndex() <= 0) {
     // Nothing designed yet: nothing to play, nothing to say.
     worker_->Cancel();
-    waiting_ = 0;
+    daqWorker_->Cancel();
+    waiting_ = daqWaiting_ = 0;
     requested_ = delivered_ = requested_ + 1;
     Clear();
     plot_->Replot();
@@ -177,10 +299,11 @@ void TInstrumentOverlay::Refresh() {
   if (target.Daq) {
     worker_->Cancel();
     waiting_ = 0;
-    requested_ = delivered_ = requested_ + 1;
-    ShowDaqGrid(target.Settings);
+    RequestDaqGrid(target.Settings);
     return;
   }
+  daqWorker_->Cancel();
+  daqWaiting_ = 0;
   PreviewRequest request;
   request.Voltage = core_.Curve(Quantity::Voltage);
   request.Current = core_.Curve(Quantity::Current);
@@ -189,21 +312,45 @@ void TInstrumentOverlay::Refresh() {
   waiting_ = worker_->Request(std::move(request));
 }
 
-void TInstrumentOverlay::ShowDaqGrid(const SupplyListSettings& limits) {
-  const SegmentTable& v = core_.Curve(Quantity::Voltage);
-  const SegmentTable& i = core_.Curve(Quantity::Current);
-  const double rate = DaqGridRate(std::max(v.Length(), i.Length()));
+void TInstrumentOverlay::RequestDaqGrid(const SupplyListSettings& limits) {
+  DaqGridRequest request;
+  request.Generation = daqWaiting_ = ++daqRequests_;
+  request.Voltage = core_.Curve(Quantity::Voltage);
+  request.Current = core_.Curve(Quantity::Current);
+  request.Limits = limits;
+  ++requested_;
+  if (!daqRate_) panel_->setText(T("Analog output card: choosing the sample rate..."));
+  daqWorker_->Request(std::move(request));
+}
+
+void TInstrumentOverlay::ShowDaqGrid(const DaqGridResult& result) {
+  // A result that a newer edit, a supply or switching off replaced.
+  if (daqWaiting_ == 0 || result.Generation != daqWaiting_ || !Enabled()) return;
+  daqWaiting_ = 0;
+  delivered_ = requested_;
   Clear();
-  try {
-    voltage_->SetPoints(StreamGrid(v, rate, limits.MinVoltage, limits.MaxVoltage));
-    current_->SetPoints(StreamGrid(i, rate, limits.MinCurrent, limits.MaxCurrent));
-    const auto samples = static_cast<qlonglong>(std::max(voltage_->Count(), current_->Count()) / 2);
-    panel_->setText(T("Analog output card: %1 samples at %2 samples/s")
-                        .arg(samples)
-                        .arg(Localized(FormatGeneral(rate))));
-  } catch (const std::exception& e) {
-    Clear();
-    panel_->setText(Q(e.what()));
+  if (!result.Error.empty()) {
+    panel_->setText(Q(result.Error));
+  } else {
+    daqRate_ = result.Rate;
+    voltage_->SetPoints(result.Voltage);
+    current_->SetPoints(result.Current);
+    const QString rate = Localized(FormatGeneral(result.Rate));
+    QString text = result.Card ? T("Analog output card %1: %2 samples at %3 samples/s")
+                                     .arg(Q(result.Card->Name))
+                                     .arg(static_cast<qlonglong>(result.Samples))
+                                     .arg(rate)
+                               : T("No analog output card found: %1 samples at %2 samples/s")
+                                     .arg(static_cast<qlonglong>(result.Samples))
+                                     .arg(rate);
+    text += QStringLiteral(" (") +
+            (result.CardLimited ? T("the card's highest rate")
+                                : T("half the computing speed of this computer")) +
+            QLatin1Char(')');
+    if (result.Stride > 1)
+      text += QStringLiteral(" \u00b7 ") +
+              T("one sample in %1 drawn").arg(static_cast<qlonglong>(result.Stride));
+    panel_->setText(text);
   }
   plot_->Replot();
   emit updated();

@@ -1,6 +1,7 @@
 // "Instrument points": what the selected target plays, drawn over both curves of the editor,
 // with a status-bar summary. A supply's point list is computed on a worker after every committed
-// edit and device change; the analog output card shows its equidistant sample grid instead.
+// edit and device change; the analog output card shows its equidistant sample grid instead, at
+// the rate its streaming engine would choose (its probe and its choice, run on a worker).
 #pragma once
 
 #include <QObject>
@@ -33,11 +34,11 @@ struct OverlayTarget {
 // connected); a model the tables do not know falls back to the editor's limits in effect.
 OverlayTarget EditorOverlayTarget(int model, int variant, const DeviceLimits& limits, bool daq);
 
-// The rate the card's grid is drawn at: 10000 samples per second, lowered so that no curve
-// needs more than kMaxDaqGridSamples.
-inline constexpr double kDaqGridRate = 10000.0;
+// The most samples of the card's grid drawn per curve: a longer stream shows every n-th sample.
 inline constexpr std::int32_t kMaxDaqGridSamples = 100000;
-double DaqGridRate(double duration);
+
+class TDaqGridWorker;
+struct DaqGridResult;
 
 class TInstrumentOverlay : public QObject {
   Q_OBJECT
@@ -57,6 +58,8 @@ class TInstrumentOverlay : public QObject {
 
   QString StatusText() const;
   QStringList Findings() const { return findings_; }
+  // The card's rate shown (0: none): the one its engine would stream at.
+  double DaqRate() const { return daqRate_; }
   // The last supply result shown; null before one arrived, for the card or after an error.
   std::shared_ptr<const InstrumentPreview> Shown() const { return shown_; }
   // Generation of the last request and of the result shown.
@@ -72,7 +75,8 @@ class TInstrumentOverlay : public QObject {
 
  private:
   void Show(const PreviewOutcome& outcome);
-  void ShowDaqGrid(const SupplyListSettings& limits);
+  void RequestDaqGrid(const SupplyListSettings& limits);
+  void ShowDaqGrid(const DaqGridResult& result);
   void Clear();
 
   TEditorCore& core_;
@@ -85,8 +89,13 @@ class TInstrumentOverlay : public QObject {
   QStringList findings_;
   std::uint64_t requested_ = 0;
   std::uint64_t delivered_ = 0;
-  std::uint64_t waiting_ = 0;  // the worker's number of the request shown next; 0: none
-  std::unique_ptr<TPreviewWorker> worker_;  // last: its thread posts to this object
+  std::uint64_t waiting_ = 0;     // the worker's number of the request shown next; 0: none
+  std::uint64_t daqWaiting_ = 0;  // the card grid request shown next; 0: none
+  std::uint64_t daqRequests_ = 0;
+  double daqRate_ = 0.0;
+  // Last: their threads post to this object.
+  std::unique_ptr<TDaqGridWorker> daqWorker_;
+  std::unique_ptr<TPreviewWorker> worker_;
 };
 
 }  // namespace ondrevo

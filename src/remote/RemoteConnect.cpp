@@ -3,6 +3,7 @@
 #include <QMessageBox>
 
 #include "app/TrQ.h"
+#include "daq/DaqMxDevice.h"
 #include "devices/Device.h"
 #include "model/Waveform.h"
 #include "playback/FitChecks.h"
@@ -130,7 +131,8 @@ void TRemoteForm::ConnectDevice() {
     player_->Burst()->Normalize();
     BindHandlers(device);
     try {
-      commands_->Trace(player->GetInterface());
+      auto daq = std::dynamic_pointer_cast<TDaqMxDevice>(device);
+      commands_->Trace(daq ? daq->GetTrace() : player->GetInterface());
       player->Connect();
     } catch (const std::exception& e) {
       output_->Complete(line, TrQ("Error:"));

@@ -93,6 +93,19 @@ TEST_F(DaqDevice, ECardsHaveNoTriggerAndDaqCardsAreSlower) {
   EXPECT_EQ(daqCard->GetMaxVoltage(), 5.0);
 }
 
+// Whoever shows the stream before it runs reads the same highest rate as the device streams at.
+TEST_F(DaqDevice, FirstCardHasTheDevicesHighestStreamRate) {
+  for (const char* only : {"Dev1 PCIe-6361 maxrate=2000000", "Dev3 DAQCard-6024E maxrate=10000"}) {
+    ASSERT_EQ(sim.Configure(only), 0);
+    const auto card = FirstDaqCard();
+    ASSERT_TRUE(card) << only;
+    auto device = std::make_shared<TDaqMxDevice>(card->ProductType, card->Name, "1");
+    EXPECT_DOUBLE_EQ(card->MaxStreamRate, 1.0 / device->GetMinDwellTime()) << only;
+  }
+  ASSERT_EQ(sim.Configure(""), 0);
+  EXPECT_FALSE(FirstDaqCard()) << "no card, no rate";
+}
+
 TEST_F(DaqDevice, ConnectAndDisconnectLeaveNoTask) {
   {
     auto card = std::make_shared<TDaqMxDevice>("PCIe-6361", "Dev1", "1A2B3C");
@@ -126,6 +139,17 @@ TEST(DaqLibrary, MissingLibraryMeansNoCardsNotACrash) {
     setenv("ONDREVO_DAQMX_LIBRARY", saved.c_str(), 1);
   else
     unsetenv("ONDREVO_DAQMX_LIBRARY");
+}
+
+// The trace's summary of a write: count, channels and the range to six digits, never the samples.
+TEST(DaqLibrary, WritesAreSummarisedInOneLine) {
+  const double one[] = {4.99980199999937, -0.0000123456789, 123456789.0};
+  EXPECT_EQ(DescribeDaqWrite(one, 3, 1), "write 3 samples [-0.0000123457 .. 123457000]");
+  const double two[] = {1, 2, -3, 4};  // two channels of two samples, one block each
+  EXPECT_EQ(DescribeDaqWrite(two, 2, 2), "write 2 samples x 2 channels [-3 .. 4]");
+  EXPECT_EQ(DescribeDaqWrite(one, 1, 1), "write 1 sample [4.9998 .. 4.9998]");
+  EXPECT_EQ(DescribeDaqWrite(nullptr, 0, 1), "write 0 samples");
+  EXPECT_EQ(DescribeDaqChannel("Dev1/ao0", -10, 10), "channel Dev1/ao0, range -10 .. 10 V");
 }
 
 TEST(DaqLibrary, ListsAreSplitAtCommasWithoutBlanks) {

@@ -1,9 +1,11 @@
 // Streaming through the simulated card, checked on the samples the card put out.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <limits>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -334,6 +336,120 @@ TEST_F(DaqStream, NewUploadReplacesARunningStream) {
   card->Play();
   ASSERT_TRUE(Pump([&] { return ev.stopped > 0; }, 20000));
   EXPECT_TRUE(ev.errors.empty());
+}
+
+// The card's command log: what the driver told the library, as --trace and the Commands page
+// show it.
+class DaqTraceLog {
+ public:
+  explicit DaqTraceLog(TDaqMxDevice& card) : trace_(card.GetTrace()) {
+    trace_->SetTraceObserver([this](const std::string& line) {
+      std::lock_guard guard(lock_);
+      lines_.push_back(line);
+    });
+  }
+  ~DaqTraceLog() { trace_->SetTraceObserver(nullptr); }
+  std::vector<std::string> Lines() {
+    std::lock_guard guard(lock_);
+    return lines_;
+  }
+  // Position of the first line at or after `from` equal to `line`, or -1.
+  int Find(const std::string& line, int from = 0) {
+    const auto lines = Lines();
+    for (int k = std::max(from, 0); k < static_cast<int>(lines.size()); ++k)
+      if (lines[static_cast<std::size_t>(k)] == line) return k;
+    return -1;
+  }
+
+ private:
+  std::shared_ptr<TDaqTrace> trace_;
+  std::mutex lock_;
+  std::vector<std::string> lines_;
+};
+
+TEST_F(DaqStream, TraceRecordsTheCallsInOrderAndSummarisesWrites) {
+  DaqTraceLog log(*card);
+  Upload(Ramp(), true);
+  card->SetBurstCount(1);
+  card->Play();
+  ASSERT_TRUE(Pump([&] { return ev.stopped > 0; }, 20000));
+  // What a run tells the card, in this order; the first write holds one burst, then its end
+  // value (1 V rising by 10 V/s for 0.25 s).
+  int at = 0;
+  for (const char* line :
+       {"> output: channel Dev1/ao0, range -10 .. 10 V", "> output: buffer 8000 samples",
+        "> output: timing 4000 S/s, rising edge, continuous, 4000 samples "
+        "per buffer",
+        "> start value: create task", "> start value: channel Dev1/ao0, range -10 .. 10 V",
+        "> start value: auto start, write 1 sample [1 .. 1]", "> start value: clear task",
+        "> output: no start trigger", "> output: write 4000 samples [1 .. 3.4975]",
+        "> output: start", "> output: write 4000 samples [3.4975 .. 3.4975]", "> output: stop"}) {
+    const int next = log.Find(line, at);
+    ASSERT_GE(next, at) << "missing or out of order: " << line;
+    at = next + 1;
+  }
+  const auto lines = log.Lines();
+  for (const auto& line : lines) {
+    EXPECT_EQ(line.rfind("> ", 0), 0u) << "no call failed: " << line;
+    EXPECT_LT(line.size(), 120u) << "a write is summarised, never listed";
+  }
+  EXPECT_LT(lines.size(), 30u);
+}
+
+TEST_F(DaqStream, TraceRecordsTheErrorOfAFailingCall) {
+  DaqTraceLog log(*card);
+  Upload(Ramp());
+  card->SetBurstCount(0);
+  card->Play();
+  ASSERT_TRUE(Pump([&] { return ev.bursts.size() >= 2; }, 10000));
+  sim.RemoveCard("Dev1");
+  ASSERT_TRUE(Pump([&] { return card->GetExecuteThread() == nullptr; }, 10000));
+  ASSERT_EQ(ev.errors.size(), 1u);
+  const auto lines = log.Lines();
+  const auto error = std::find_if(lines.begin(), lines.end(), [](const std::string& l) {
+    return l.rfind("< error: ", 0) == 0;
+  });
+  ASSERT_NE(error, lines.end());
+  EXPECT_NE(error->find("removed"), std::string::npos) << *error;
+  EXPECT_NE(error->find(ev.errors[0]), std::string::npos) << "the same message as reported";
+  // Right after the call that failed: a write of the running stream.
+  ASSERT_NE(error, lines.begin());
+  EXPECT_EQ((error - 1)->rfind("> output: write 4000 samples", 0), 0u) << *(error - 1);
+  card->Disconnect();
+  card.reset();
+  sim.Configure(kCards);
+}
+
+// The rate is chosen once, by one function, whether the engine streams or the editor shows the
+// stream beforehand.
+TEST(DaqRate, HalfTheComputingSpeedAtMostTheCardsMaximum) {
+  EXPECT_DOUBLE_EQ(ChooseDaqRate(1e6, 4.0), 1e6) << "a fast computer: the card's maximum";
+  EXPECT_DOUBLE_EQ(ChooseDaqRate(1e9, 9.0), 5e7) << "a million samples in 10 ms: 50 MS/s";
+  EXPECT_DOUBLE_EQ(ChooseDaqRate(1e9, 0.0), 5e8) << "a probe under 1 ms counts as 1 ms";
+  EXPECT_GT(DaqSamplingThreads(0), 0);
+  EXPECT_EQ(DaqSamplingThreads(3), 3);
+}
+
+TEST_F(DaqStream, RateShownBeforehandIsTheRateTheEngineStreamsAt) {
+  const auto found = FirstDaqCard();
+  ASSERT_TRUE(found);
+  EXPECT_EQ(found->Name, "Dev1");
+  EXPECT_EQ(found->MaxStreamRate, kRate);
+  auto shown = Ramp();
+  const double probeMs = ProbeDaqWaveform(*shown, 1.0, 0);
+  const TDaqRateChoice before = ChooseStreamRate(probeMs, found);
+  Upload(Ramp());
+  const auto engine = card->GetExecuteThread();
+  EXPECT_EQ(before.Rate, engine->Rate());
+  EXPECT_TRUE(before.CardLimited);
+  EXPECT_EQ(ChooseStreamRate(engine->ProbeMilliseconds(), found).Rate, engine->Rate());
+  // Without a card, or with one faster than this computer, the computing speed sets the rate.
+  const TDaqRateChoice free = ChooseStreamRate(probeMs, std::nullopt);
+  EXPECT_FALSE(free.CardLimited);
+  EXPECT_EQ(free.Rate, ChooseDaqRate(std::numeric_limits<double>::infinity(), probeMs));
+  const TDaqRateChoice fast = ChooseStreamRate(probeMs, TDaqCardInfo{"Dev9", "PCIe-6738", 1e15});
+  EXPECT_FALSE(fast.CardLimited);
+  EXPECT_EQ(fast.Rate, free.Rate);
 }
 
 }  // namespace

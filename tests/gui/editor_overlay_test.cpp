@@ -9,10 +9,14 @@
 #include <QTimer>
 #include <QtTest>
 
+#include "daq/DaqMxDevice.h"
+#include "devices/MainThread.h"
 #include "devices/ModelTables.h"
 #include "editor/GraphForm.h"
 #include "editor/InstrumentOverlay.h"
 #include "editor_fakes.h"
+#include "interfaces/InterfaceDevices.h"
+#include "model/Builder.h"
 #include "playback/InstrumentPreview.h"
 #include "plot/Plot.h"
 
@@ -61,6 +65,10 @@ class EditorOverlayTest : public QObject {
   static SupplyListSettings Model7341() { return ListSettingsForModel("KSV 7341-20"); }
 
  private slots:
+  void initTestCase() {
+    // One simulated card whose highest rate this computer outpaces.
+    qputenv("ONDREVO_DAQMX_SIM_CARDS", "Dev1 PCIe-6361 serial=1 ao=2 maxrate=5000");
+  }
   void init() { QFile::remove(dir_.filePath("Ondrevo.cfg")); }
   void cleanup() {
     form_.reset();
@@ -224,7 +232,10 @@ class EditorOverlayTest : public QObject {
     QCOMPARE(Overlay()->Shown()->Values[0], sevens);
   }
 
+  // The card's grid at the rate its engine chooses: here the simulated card's highest rate,
+  // which this computer outpaces.
   void cardShowsTheStreamedGrid() {
+    qputenv("ONDREVO_DAQMX_LIBRARY", ONDREVO_DAQMX_SIM);
     Make();
     Toggle()->trigger();
     SetCurves(Ramp({{0, 0}, {10, 10}}), Ramp({{0, 2}, {10, 2}}));
@@ -233,21 +244,79 @@ class EditorOverlayTest : public QObject {
     QVERIFY(WaitShown());
     QVERIFY(!Overlay()->Shown());
     QCOMPARE(Overlay()->StatusText(),
-             QStringLiteral("Analog output card: 100000 samples at 10000 samples/s"));
+             QStringLiteral("Analog output card Dev1: 50000 samples at 5000 samples/s "
+                            "(the card's highest rate)"));
+    QCOMPARE(Overlay()->DaqRate(), 5000.0);
     const auto& points = Series("U_Points")->Points();
-    QCOMPARE(points.size(), std::size_t(200000));
+    QCOMPARE(points.size(), std::size_t(100000));
     // Sample k at k / rate, held one interval: the ramp's value there.
-    for (std::size_t k : {std::size_t(0), std::size_t(1), std::size_t(12345), std::size_t(99999)}) {
-      QCOMPARE(points[2 * k].x(), k / 10000.0);
-      QVERIFY(std::abs(points[2 * k].y() - k / 10000.0) < 1e-6);
-      QVERIFY(std::abs(points[2 * k + 1].x() - points[2 * k].x() - 1e-4) < 1e-9);
+    for (std::size_t k : {std::size_t(0), std::size_t(1), std::size_t(12345), std::size_t(49999)}) {
+      QCOMPARE(points[2 * k].x(), k / 5000.0);
+      QVERIFY(std::abs(points[2 * k].y() - k / 5000.0) < 1e-6);
+      QVERIFY(std::abs(points[2 * k + 1].x() - points[2 * k].x() - 2e-4) < 1e-9);
     }
-    // A long document is drawn at a lower rate, never more than the limit.
-    QCOMPARE(DaqGridRate(3600), kMaxDaqGridSamples / 3600.0);
-    QCOMPARE(DaqGridRate(1), kDaqGridRate);
+    // A long stream shows every n-th of its samples, never more than the limit.
+    form_->SetActiveCurve(Ramp({{0, 0}, {3600, 10}}));
+    QVERIFY(WaitShown());
+    QCOMPARE(Overlay()->StatusText(),
+             QStringLiteral("Analog output card Dev1: 18000000 samples at 5000 samples/s "
+                            "(the card's highest rate) \u00b7 one sample in 180 drawn"));
+    QCOMPARE(Series("U_Points")->Points().size(), std::size_t(2 * kMaxDaqGridSamples));
+    QCOMPARE(Series("U_Points")->Points()[2].x(), 180 / 5000.0);
     form_->ToggleDaq();
     QVERIFY(WaitShown());
     QVERIFY(Overlay()->Shown());
+  }
+
+  // What the overlay shows is what the engine streams at, for the same document and card.
+  void cardRateIsTheEnginesRate() {
+    qputenv("ONDREVO_DAQMX_LIBRARY", ONDREVO_DAQMX_SIM);
+    Make();
+    Toggle()->trigger();
+    const SegmentTable u = Ramp({{0, 1}, {0.5, 4}});
+    SetCurves(u, Ramp({{0, 1}, {0.5, 1}}));
+    form_->ToggleDaq();
+    QVERIFY(WaitShown());
+    QVERIFY(Overlay()->DaqRate() > 0);
+
+    TEventQueue queue;
+    queue.Install();
+    auto card = std::make_shared<TDaqMxDevice>("PCIe-6361", "Dev1", "1");
+    auto input = std::make_shared<TAnalogDevice>("KSV 3720-10", "7");
+    card->GetConnectedInputs()[0] = input;
+    input->GetConnectedOutputs()[0] = std::static_pointer_cast<IAnalogOutput>(card);
+    bool uploaded = false, disconnected = false;
+    card->SetOnUploadDone([&](IDevice*) { uploaded = true; });
+    card->SetOnDisconnect([&](IDevice*) { disconnected = true; });
+    card->Connect();
+    card->Upload(BuildWaveform(u), BuildWaveform(Ramp({{0, 1}, {0.5, 1}})), false);
+    std::weak_ptr<TDaqExecuteThread> stream = card->GetExecuteThread();
+    QVERIFY(queue.PumpUntil([&] { return uploaded; }, std::chrono::seconds(20)));
+    const double engine = card->GetExecuteThread()->Rate();
+    card->Disconnect();
+    QVERIFY(queue.PumpUntil([&] { return disconnected; }, std::chrono::seconds(10)));
+    card.reset();
+    if (auto t = stream.lock())
+      QVERIFY(queue.PumpUntil([&] { return t->Ended(); }, std::chrono::seconds(10)));
+    QCOMPARE(Overlay()->DaqRate(), engine);
+  }
+
+  // Without the library there is no card: the computing speed alone sets the rate, and the
+  // status says so.
+  void noCardSaysSo() {
+    qputenv("ONDREVO_DAQMX_LIBRARY", "/nonexistent/libnidaqmx.so.1");
+    Make();
+    Toggle()->trigger();
+    SetCurves(Ramp({{0, 0}, {10, 10}}), Ramp({{0, 2}, {10, 2}}));
+    form_->ToggleDaq();
+    QVERIFY(WaitShown());
+    QVERIFY2(Overlay()->StatusText().startsWith(QStringLiteral("No analog output card found: ")),
+             qPrintable(Overlay()->StatusText()));
+    QVERIFY(Overlay()->StatusText().contains(
+        QStringLiteral("(half the computing speed of this computer)")));
+    QVERIFY(Overlay()->DaqRate() > 0);
+    QVERIFY(Series("U_Points")->Points().size() <= std::size_t(2 * kMaxDaqGridSamples));
+    qputenv("ONDREVO_DAQMX_LIBRARY", ONDREVO_DAQMX_SIM);
   }
 };
 

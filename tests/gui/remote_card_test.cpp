@@ -3,6 +3,7 @@
 // With ONDREVO_SCREENSHOT set (under Xvfb), the screen is saved as that picture while it streams.
 #include <QAction>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QSpinBox>
 #include <QTreeWidget>
 #include <QtTest>
@@ -106,6 +107,20 @@ class RemoteCardTest : public QObject {
       QProcess::execute("import", {"-window", "root", QString::fromLocal8Bit(shot)});
     QTRY_VERIFY_WITH_TIMEOUT(!form.IsRunning(), 20000);
     QVERIFY(form.OutputLines().contains("Execution finished"));
+    // The Commands page shows what the card was told: the calls into its library.
+    QTRY_VERIFY(!form.CommandLines().filter(QRegularExpression(R"( > output: stop$)")).isEmpty());
+    const QStringList commands = form.CommandLines();
+    const auto first = [&](const QString& pattern) {
+      const QRegularExpression re(QStringLiteral(R"(^\S+ > output: )") + pattern);
+      for (int k = 0; k < commands.size(); ++k)
+        if (re.match(commands[k]).hasMatch()) return k;
+      return -1;
+    };
+    QVERIFY(first("channel Dev1/ao1, range -10 .. 10 V$") >= 0);
+    QVERIFY(first("timing ") > first("channel "));
+    QVERIFY(first("write \\d+ samples \\[") > first("timing "));
+    QVERIFY(first("start$") > first("write "));
+    QVERIFY(first("stop$") > first("start$"));
     // The card drove the wired device's control input: 20 V on a 40 V product is 5 V.
     QCOMPARE(daq->GetMaxVoltage(), 10.0);
     form.findChild<QAction*>("Disconnect")->trigger();
