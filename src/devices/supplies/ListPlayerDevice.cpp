@@ -1,8 +1,11 @@
 #include "devices/supplies/ListPlayerDevice.h"
 
 #include <chrono>
+#include <exception>
+#include <mutex>
 #include <stdexcept>
 #include <thread>
+#include <utility>
 
 #include "devices/MainThread.h"
 #include "document/Numbers.h"
@@ -71,19 +74,27 @@ class TListPlayerDevice::TUploadThread : public TListPlayerDevice::TUploadJob {
     transport_->Send(command);
     return transport_->Receive(timeoutMs_);
   }
+  // Progress is posted, not waited for: a hand-over per percent would stall the line. A handler
+  // that throws ends the upload with its error at the next step, as a waited-for one would.
   void SetProgress(double fraction) override {
+    handlerFailure_->Rethrow();
     const int32_t percent = ProgressPercent(fraction);
     if (percent == lastPercent_) return;  // the event carries whole percent only
     lastPercent_ = percent;
-    TListPlayerDevice* device = device_.get();
-    TMainThread::Synchronize([device, percent] {
-      if (device->OnUploadProgress) device->OnUploadProgress(device, percent);
+    TMainThread::Post([device = device_, percent, failure = handlerFailure_] {
+      try {
+        if (device->OnUploadProgress) device->OnUploadProgress(device.get(), percent);
+      } catch (...) {
+        failure->Keep(std::current_exception());
+      }
     });
   }
 
   TCountSampler Sampler;
 
  private:
+  // The done or error event and the release of the device are one hand-over: a second one
+  // would only add a wait on the main thread.
   void Run() {
     TListPlayerDevice* device = device_.get();
     Guarded([&] { Execute(); },
@@ -92,21 +103,33 @@ class TListPlayerDevice::TUploadThread : public TListPlayerDevice::TUploadJob {
                   [&] {
                     TMainThread::Synchronize([&] {
                       finishing_.store(true);
-                      device->ReportError(e);
+                      try {
+                        device->ReportError(e);
+                      } catch (...) {
+                      }
+                      Release();
                     });
                   },
                   [](const std::exception&) {});
             });
-    // End handler: also after a failure. A newer upload may already have taken the place.
-    Guarded(
-        [&] {
-          TMainThread::Synchronize([&] {
-            if (device->UploadThread.get() != this) return;
-            device->UploadThread.reset();
-            if (device->DisconnectPending) device->Disconnect();
-          });
-        },
-        [](const std::exception&) {});
+    // When no hand-over ran: the device must still forget this upload.
+    if (!released_)
+      Guarded([&] { TMainThread::Synchronize([&] { Release(); }); }, [](const std::exception&) {});
+  }
+
+  // Main thread, last: the device forgets this upload. A newer upload may already have taken
+  // the place.
+  void Release() {
+    released_ = true;
+    TListPlayerDevice* device = device_.get();
+    if (device->UploadThread.get() != this) return;
+    device->UploadThread.reset();
+    if (!device->DisconnectPending) return;
+    try {
+      device->Disconnect();
+    } catch (...) {
+      // The upload's outcome has been reported; a failing disconnect handler does not change it.
+    }
   }
 
   void Execute() {
@@ -118,16 +141,42 @@ class TListPlayerDevice::TUploadThread : public TListPlayerDevice::TUploadJob {
       FirstIndex = LastIndex = 0;
       SetProgress(0.0);
       device_->WritePoints(*this, durations, values[0], values[1]);
+      handlerFailure_->Rethrow();
     }
     device_->FinishUpload(*this);
     TListPlayerDevice* device = device_.get();
     TMainThread::Synchronize([&] {
+      // Every progress handler has run by now.
+      handlerFailure_->Rethrow();
       device->UploadDone(FirstIndex, LastIndex);
       finishing_.store(true);
+      Release();
     });
   }
 
+  // The first exception of a posted handler, kept for the upload thread.
+  class THandlerFailure {
+   public:
+    void Keep(std::exception_ptr error) {
+      std::lock_guard guard(lock_);
+      if (!error_) error_ = std::move(error);
+    }
+    void Rethrow() {
+      std::exception_ptr error;
+      {
+        std::lock_guard guard(lock_);
+        error = std::exchange(error_, nullptr);
+      }
+      if (error) std::rethrow_exception(error);
+    }
+
+   private:
+    std::mutex lock_;
+    std::exception_ptr error_;
+  };
+
   std::shared_ptr<TListPlayerDevice> device_;
+  const std::shared_ptr<THandlerFailure> handlerFailure_ = std::make_shared<THandlerFailure>();
   std::shared_ptr<TInterface> transport_;
   std::shared_ptr<TWaveform> voltage_, current_;
   const int32_t maxPoints_;
@@ -135,6 +184,7 @@ class TListPlayerDevice::TUploadThread : public TListPlayerDevice::TUploadJob {
   int32_t lastPercent_ = -1;
   std::atomic<bool> terminated_{false};
   std::atomic<bool> finishing_{false};
+  bool released_ = false;  // main thread; read by the upload thread after its hand-over
 };
 
 // Polls the instrument while it plays; the device keeps no reference to it.
