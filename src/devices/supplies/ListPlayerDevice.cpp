@@ -1,7 +1,10 @@
 #include "devices/supplies/ListPlayerDevice.h"
 
 #include <chrono>
+#include <condition_variable>
+#include <deque>
 #include <exception>
+#include <functional>
 #include <mutex>
 #include <stdexcept>
 #include <thread>
@@ -29,6 +32,53 @@ void Guarded(Body&& body, OnError&& onError) {
 }
 
 constexpr auto kPollInterval = std::chrono::milliseconds(100);
+
+// Upload and polling threads come from here: starting a thread costs as much as a good part of
+// a short upload's line exchange. A thread idle for kIdle ends.
+class TWorkers {
+ public:
+  // Never destroyed: idle workers may still wait on it while the program ends.
+  static TWorkers& Instance() {
+    static TWorkers* workers = new TWorkers;
+    return *workers;
+  }
+
+  void Run(std::function<void()> job) {
+    {
+      std::lock_guard guard(lock_);
+      if (idle_ > 0) {
+        --idle_;
+        jobs_.push_back(std::move(job));
+        wake_.notify_one();
+        return;
+      }
+    }
+    std::thread([this, job = std::move(job)]() mutable { Work(std::move(job)); }).detach();
+  }
+
+ private:
+  static constexpr auto kIdle = std::chrono::seconds(10);
+
+  void Work(std::function<void()> job) {
+    for (;;) {
+      job();
+      job = nullptr;  // what the job holds goes now, not when the next one comes
+      std::unique_lock guard(lock_);
+      ++idle_;
+      if (!wake_.wait_for(guard, kIdle, [&] { return !jobs_.empty(); })) {
+        --idle_;
+        return;
+      }
+      job = std::move(jobs_.front());
+      jobs_.pop_front();
+    }
+  }
+
+  std::mutex lock_;
+  std::condition_variable wake_;
+  std::deque<std::function<void()>> jobs_;
+  int idle_ = 0;  // workers waiting that no job has been handed to yet
+};
 
 }  // namespace
 
@@ -62,11 +112,11 @@ class TListPlayerDevice::TUploadThread : public TListPlayerDevice::TUploadJob {
   static void Start(std::shared_ptr<TUploadThread> self) {
     auto counter = self->device_->activeThreads_;
     counter->fetch_add(1);
-    std::thread([self = std::move(self), counter]() mutable {
+    TWorkers::Instance().Run([self = std::move(self), counter]() mutable {
       self->Run();
       self.reset();  // the device may die here, on this thread, after its end handler ran
       counter->fetch_sub(1);
-    }).detach();
+    });
   }
 
   void Send(const std::string& command) override { transport_->Send(command); }
@@ -193,12 +243,12 @@ class TListPlayerDevice::TCheckRunningThread : public TListPlayerDevice::TPollJo
   static void Start(std::shared_ptr<TListPlayerDevice> device) {
     auto counter = device->activeThreads_;
     counter->fetch_add(1);
-    std::thread([device = std::move(device), counter]() mutable {
+    TWorkers::Instance().Run([device = std::move(device), counter]() mutable {
       TCheckRunningThread thread(device);
       thread.Run();
       device.reset();
       counter->fetch_sub(1);
-    }).detach();
+    });
   }
 
   std::string Query(const std::string& command) override {
