@@ -124,6 +124,8 @@ class TListPlayerDevice::TUploadThread : public TListPlayerDevice::TUploadJob {
     transport_->Send(command);
     return transport_->Receive(timeoutMs_);
   }
+  void SendQuery(const std::string& command) override { transport_->Send(command); }
+  std::string AwaitReply() override { return transport_->Receive(timeoutMs_); }
   // Progress is posted, not waited for: a hand-over per percent would stall the line. A handler
   // that throws ends the upload with its error at the next step, as a waited-for one would.
   void SetProgress(double fraction) override {
