@@ -65,6 +65,11 @@ TDemoInstruments::~TDemoInstruments() {
   gpib_.reset();
 }
 
+void TDemoInstruments::Trigger() {
+  for (const auto& front : fronts_) front->Instrument()->Trigger();
+  if (gpib_) gpib_->At(0, 5).Instrument()->Trigger();
+}
+
 std::vector<std::string> TDemoInstruments::Paths() const {
   std::vector<std::string> paths;
   for (const auto& front : fronts_) paths.push_back(front->Path());

@@ -27,6 +27,8 @@ class TDemoInstruments {
   TDemoInstruments& operator=(const TDemoInstruments&) = delete;
 
   std::vector<std::string> Paths() const;
+  // Fires the trigger input of the supplies on the pseudo-terminals and the GPIB stand-in.
+  void Trigger();
   const std::vector<std::unique_ptr<TPtyFront>>& Fronts() const { return fronts_; }
 
  private:

@@ -90,6 +90,10 @@ bool TSimFront::TakeReplyFault(TSimFaults& applied) {
   const bool any =
       faults_.NoReply || faults_.GarbageBytes > 0 || faults_.PartialLine || faults_.LateReplyMs > 0;
   if (!any || faults_.Replies == 0) return false;
+  if (faults_.SpareReplies > 0) {
+    --faults_.SpareReplies;
+    return false;
+  }
   if (faults_.Replies > 0) --faults_.Replies;
   return true;
 }

@@ -96,6 +96,8 @@ struct TSimFaults {
   bool PartialLine = false;      // only the first half of the reply, no line feed
   int LateReplyMs = 0;           // the reply is sent this much later (reading goes on)
   int Replies = -1;
+  // Reply faults start after this many replies went out sound (an identification, say).
+  int SpareReplies = 0;
   // Hang up once this many more bytes have been received (-1: never). The bytes up to that
   // point are processed; the rest is lost. Pty front: the pty is closed and a new one takes
   // its place (behind the same link path, if any). TCP front: the client is dropped.

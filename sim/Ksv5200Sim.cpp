@@ -44,8 +44,12 @@ void TKsv5200Sim::StartBurst() {
 void TKsv5200Sim::Update() const {
   if (playing_ && !player_.Update(clock_())) {
     playing_ = false;
-    // With the trigger input the run stays armed for the next burst.
-    if (!externalTrigger_) active_ = false;
+    // With the trigger input the run stays armed for the next burst, back at the start
+    // address; without it the address stays on the last point.
+    if (!externalTrigger_)
+      active_ = false;
+    else
+      player_.Rewind();
   }
 }
 

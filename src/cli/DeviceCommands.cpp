@@ -36,10 +36,32 @@ namespace ondrevo::cli {
 namespace {
 
 std::atomic<bool> gInterrupted{false};
+std::atomic<bool> gTriggerSignal{false};
 
 extern "C" void OnInterrupt(int) {
   gInterrupted = true;
 }
+
+extern "C" void OnTriggerSignal(int) {
+  gTriggerSignal = true;
+}
+
+// With the demo instruments, SIGUSR1 fires their trigger input: an external trigger from
+// outside the process.
+class TriggerSignalGuard {
+ public:
+  TriggerSignalGuard() {
+    gTriggerSignal = false;
+    struct sigaction action {};
+    action.sa_handler = OnTriggerSignal;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGUSR1, &action, &old_);
+  }
+  ~TriggerSignalGuard() { sigaction(SIGUSR1, &old_, nullptr); }
+
+ private:
+  struct sigaction old_ {};
+};
 
 // Ctrl+C and SIGTERM set a flag that the waiting loops look at.
 class InterruptGuard {
@@ -398,14 +420,31 @@ int RunPlay(const PlayOptions& options) {
   if (options.noPlay) return finish(0);
 
   player->SetBurstCount(options.burst);
+  // As the window does: the trigger setting goes to every player that has a trigger input.
+  auto trigger = std::dynamic_pointer_cast<ITriggerablePlayer>(found);
+  if (trigger && trigger->IsExternalTriggerAvailable()) {
+    trigger->SetTriggerChannel(0);
+    trigger->SetExternalTrigger(options.trigger);
+    trigger->SetOnTrigger([&](IDevice*) {
+      progress.End();
+      std::cerr << _("Received Trigger, executing waveform") << '\n';
+    });
+  }
+  std::optional<TriggerSignalGuard> triggerSignal;
+  if (instruments) triggerSignal.emplace();
   player->Play();
   if (auto output = std::dynamic_pointer_cast<IAnalogOutput>(found))
     output->SetOutputEnabled(true, 0);
+  if (options.trigger) std::cerr << _("Waiting for trigger") << '\n';
   progress.Show(_("Playing"), 0, _("Burst") + std::string(" 1 / ") + burstTotal);
   bool stopRequested = false;
   for (;;) {
-    queue.PumpUntil([&] { return stopped || error || (gInterrupted && !stopRequested); },
-                    std::chrono::hours(24));
+    queue.PumpUntil(
+        [&] {
+          return stopped || error || (gInterrupted && !stopRequested) || gTriggerSignal.load();
+        },
+        std::chrono::hours(24));
+    if (instruments && gTriggerSignal.exchange(false)) instruments->Trigger();
     if (stopped || error) break;
     if (gInterrupted && !stopRequested) {
       stopRequested = true;

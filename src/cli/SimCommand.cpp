@@ -31,6 +31,7 @@ struct TSimOptions {
   std::size_t GarbageBytes = 0;
   long long HangUpAfter = -1;
   int FaultReplies = -1;
+  int FaultAfter = 0;
   bool CrLf = false;
 };
 
@@ -55,6 +56,7 @@ int RunSim(const TSimOptions& o) {
   sigaddset(&signals, SIGINT);
   sigaddset(&signals, SIGTERM);
   sigaddset(&signals, SIGHUP);
+  sigaddset(&signals, SIGUSR1);
   pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 
   std::shared_ptr<sim::TSimInstrument> instrument;
@@ -82,6 +84,7 @@ int RunSim(const TSimOptions& o) {
   faults.GarbageBytes = o.GarbageBytes;
   faults.HangUpAfterBytes = o.HangUpAfter;
   faults.Replies = o.FaultReplies;
+  faults.SpareReplies = o.FaultAfter;
   faults.CrLf = o.CrLf;
   // Faults are in place before the endpoint is printed, so no client can get ahead of them.
   std::unique_ptr<sim::TSimFront> front;
@@ -97,8 +100,13 @@ int RunSim(const TSimOptions& o) {
     front = std::move(tcp);
   }
 
-  int received = 0;
-  sigwait(&signals, &received);
+  // SIGUSR1 fires the instrument's trigger input; the others end the simulation.
+  for (;;) {
+    int received = 0;
+    sigwait(&signals, &received);
+    if (received != SIGUSR1) break;
+    instrument->Trigger();
+  }
   front.reset();
   return 0;
 }
@@ -107,7 +115,9 @@ int RunSim(const TSimOptions& o) {
 
 void RegisterSimCommand(CommandRegistry& registry) {
   auto* sub = registry.app.add_subcommand(
-      "sim", "Serve a simulated instrument on a pseudo-terminal or a TCP port until killed");
+      "sim",
+      "Serve a simulated instrument on a pseudo-terminal or a TCP port until killed; SIGUSR1 "
+      "fires its trigger input");
   auto o = std::make_shared<TSimOptions>();
   sub->add_option("--model", o->Model, "Instrument model, e.g. \"KSV 7342-80\"")->required();
   sub->add_option("--serial", o->Serial, "Serial number in the identification reply");
@@ -128,6 +138,9 @@ void RegisterSimCommand(CommandRegistry& registry) {
       ->check(CLI::NonNegativeNumber);
   sub->add_option("--fault-replies", o->FaultReplies,
                   "Reply faults hit only this many replies (default: all)")
+      ->check(CLI::NonNegativeNumber);
+  sub->add_option("--fault-after", o->FaultAfter,
+                  "Reply faults start after this many sound replies (default: 0)")
       ->check(CLI::NonNegativeNumber);
   sub->add_flag("--crlf", o->CrLf, "End replies with CR LF instead of LF");
   registry.Add(sub, [o] { return RunSim(*o); });

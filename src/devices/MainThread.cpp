@@ -10,6 +10,7 @@ namespace {
 std::mutex gLock;
 std::thread::id gMainId;
 std::shared_ptr<const TMainThread::Dispatcher> gDispatcher;
+std::shared_ptr<const TMainThread::Poster> gPoster;
 std::shared_ptr<int> gToken;
 
 }  // namespace
@@ -29,8 +30,14 @@ void TMainThread::SetDispatcher(Dispatcher dispatcher) {
 }
 
 void TMainThread::SetDispatcher(Dispatcher dispatcher, std::shared_ptr<int> token) {
+  SetDispatcher(std::move(dispatcher), std::move(token), nullptr);
+}
+
+void TMainThread::SetDispatcher(Dispatcher dispatcher, std::shared_ptr<int> token, Poster poster) {
   std::lock_guard guard(gLock);
   gDispatcher = dispatcher ? std::make_shared<const Dispatcher>(std::move(dispatcher)) : nullptr;
+  // A poster alone would deliver outside the dispatcher's order.
+  gPoster = gDispatcher && poster ? std::make_shared<const Poster>(std::move(poster)) : nullptr;
   gToken = std::move(token);
 }
 
@@ -38,6 +45,7 @@ void TMainThread::ClearDispatcher(const std::shared_ptr<int>& token) {
   std::lock_guard guard(gLock);
   if (token && gToken == token) {
     gDispatcher = nullptr;
+    gPoster = nullptr;
     gToken = nullptr;
   }
 }
@@ -59,10 +67,24 @@ void TMainThread::Synchronize(const std::function<void()>& fn) {
   (*dispatcher)(fn);
 }
 
+void TMainThread::Post(std::function<void()> fn) {
+  std::shared_ptr<const Poster> poster;
+  {
+    std::lock_guard guard(gLock);
+    if (gMainId != std::this_thread::get_id()) poster = gPoster;
+  }
+  if (!poster) {
+    Synchronize(fn);
+    return;
+  }
+  (*poster)(std::move(fn));
+}
+
 // The poster waits on the item, not on the queue: once the handler has run, the main thread
 // may destroy the queue while the poster is still waking up.
 struct TEventQueue::Item {
   std::function<void()> fn;
+  bool waited = true;  // somebody waits for done
   std::exception_ptr error;
   std::mutex lock;
   std::condition_variable finished;
@@ -72,7 +94,8 @@ struct TEventQueue::Item {
 void TEventQueue::Install() {
   TMainThread::SetMainThread();
   token_ = std::make_shared<int>(0);
-  TMainThread::SetDispatcher([this](const std::function<void()>& fn) { Post(fn); }, token_);
+  TMainThread::SetDispatcher([this](const std::function<void()>& fn) { Post(fn); }, token_,
+                             [this](std::function<void()> fn) { PostAsync(std::move(fn)); });
 }
 
 TEventQueue::~TEventQueue() {
@@ -100,6 +123,19 @@ void TEventQueue::Post(const std::function<void()>& fn) {
   if (item->error) std::rethrow_exception(item->error);
 }
 
+void TEventQueue::PostAsync(std::function<void()> fn) {
+  auto item = std::make_shared<Item>();
+  item->fn = std::move(fn);
+  item->waited = false;
+  const auto now = std::chrono::steady_clock::now();
+  std::lock_guard guard(lock_);
+  items_.push_back(std::move(item));
+  if (now - lastReportWake_ >= kReportWake) {
+    lastReportWake_ = now;
+    changed_.notify_all();
+  }
+}
+
 int TEventQueue::ProcessPending() {
   int count = 0;
   std::unique_lock guard(lock_);
@@ -112,7 +148,7 @@ int TEventQueue::ProcessPending() {
     } catch (...) {
       item->error = std::current_exception();
     }
-    {
+    if (item->waited) {
       std::lock_guard done(item->lock);
       item->done = true;
       item->finished.notify_all();
@@ -131,8 +167,7 @@ bool TEventQueue::PumpUntil(const std::function<bool()>& pred, std::chrono::mill
     std::unique_lock guard(lock_);
     if (!items_.empty()) continue;
     if (changed_.wait_until(guard, std::min(deadline, std::chrono::steady_clock::now() +
-                                                          std::chrono::milliseconds(20))) ==
-            std::cv_status::timeout &&
+                                                          kMaxSleep)) == std::cv_status::timeout &&
         std::chrono::steady_clock::now() >= deadline) {
       guard.unlock();
       ProcessPending();

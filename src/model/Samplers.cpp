@@ -121,16 +121,20 @@ class CountRun {
                               : (v < limits_[4 * w + 2] ? limits_[4 * w + 3] : v);
   }
 
-  // Evaluates the next block of every waveform (with the gain).
+  // Evaluates the next block of every waveform (with the gain). Right after a skip the block is
+  // short and then doubles: held levels can only be skipped at a block's end, so on a staircase
+  // a full block would mostly hold samples that repeat the level just reached.
   void Refill() {
+    const std::size_t n = nextBlock_;
     for (std::size_t w = 0; w < waves_.size(); ++w) {
       double* b = &block_[w * kBlock];
-      blockFirst_ = static_cast<std::int64_t>(waves_[w]->NextSamples(b, kBlock));
+      blockFirst_ = static_cast<std::int64_t>(waves_[w]->NextSamples(b, n));
       if (s_.Gain != 1.0)
-        for (std::size_t i = 0; i < kBlock; ++i) b[i] *= s_.Gain;
+        for (std::size_t i = 0; i < n; ++i) b[i] *= s_.Gain;
     }
     blockPos_ = 0;
-    blockLen_ = kBlock;
+    blockLen_ = n;
+    nextBlock_ = std::min(kBlock, 2 * n);
   }
 
   bool BlockUsedUp() const { return blockPos_ == blockLen_; }
@@ -143,8 +147,11 @@ class CountRun {
       if (w->CursorMovedOnLastSample()) cursorsStayed_ = false;
     std::int64_t last = std::min({HeldUntil(k), prevIndex + maxStep_ - 1, total_ - 1});
     last = k + (last - k) / step_ * step_;
-    if (last > k + step_)
+    if (last > k + step_) {
       for (TWaveform* w : waves_) w->AdvanceSampling(static_cast<std::uint64_t>(last));
+      // Levels longer than a block: the next one is probably long too.
+      if ((last - k) / step_ >= static_cast<std::int64_t>(kBlock)) nextBlock_ = kShortBlock;
+    }
   }
 
   void Store(std::int64_t p, std::int64_t k, bool constant) {
@@ -393,9 +400,11 @@ class CountRun {
   bool cursorsStayed_ = false;  // no cursor moved after the last sample
 
   static constexpr std::size_t kBlock = 256;
+  static constexpr std::size_t kShortBlock = 16;
   std::vector<double> block_;  // kBlock samples per waveform
   std::size_t blockPos_ = 0, blockLen_ = 0;
-  std::vector<double> limits_;  // per waveform: Max + eps, Max, Min - eps, Min
+  std::size_t nextBlock_ = kBlock;  // length of the next Refill
+  std::vector<double> limits_;      // per waveform: Max + eps, Max, Min - eps, Min
   std::int64_t blockFirst_ = 0;
 };
 

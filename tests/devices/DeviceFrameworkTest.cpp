@@ -2,7 +2,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <thread>
+#include <vector>
 
 #include "devices/Device.h"
 #include "devices/DeviceErrors.h"
@@ -158,6 +160,52 @@ TEST(MainThread, WorkerHandlersRunOnTheMainThreadAndErrorsComeBack) {
   bool direct = false;
   TMainThread::Synchronize([&] { direct = true; });
   EXPECT_TRUE(direct);
+  TMainThread::SetDispatcher(nullptr);
+}
+
+// Reports posted without waiting run on the main thread in the order posted and before a later
+// hand-over of the same thread; without a poster installed, posting waits like a hand-over.
+TEST(MainThread, PostedReportsKeepTheirOrderAndFallBackToWaiting) {
+  TEventQueue queue;
+  queue.Install();
+  const auto mainId = std::this_thread::get_id();
+  std::vector<int> ran;
+  bool offMain = false;
+  std::atomic<bool> finished{false};
+  std::thread worker([&] {
+    for (int k = 0; k < 50; ++k)
+      TMainThread::Post([&, k] {
+        offMain |= std::this_thread::get_id() != mainId;
+        ran.push_back(k);
+      });
+    TMainThread::Synchronize([&] { ran.push_back(-1); });
+    finished = true;
+  });
+  EXPECT_TRUE(queue.PumpUntil([&] { return finished.load(); }, 5s));
+  worker.join();
+  ASSERT_EQ(ran.size(), 51u);
+  for (int k = 0; k < 50; ++k) EXPECT_EQ(ran[k], k);
+  EXPECT_EQ(ran.back(), -1);
+  EXPECT_FALSE(offMain);
+
+  // A lone report is delivered without any later hand-over to carry it.
+  std::atomic<bool> lone{false};
+  std::thread single([&] { TMainThread::Post([&] { lone = true; }); });
+  single.join();
+  EXPECT_TRUE(queue.PumpUntil([&] { return lone.load(); }, 5s));
+
+  // A dispatcher without a poster (a GUI's blocking call): Post returns after the handler ran.
+  TMainThread::SetDispatcher([&](const std::function<void()>& fn) { queue.Post(fn); });
+  bool done = false, seenAfterReturn = false;
+  finished = false;
+  std::thread blocking([&] {
+    TMainThread::Post([&] { done = true; });
+    seenAfterReturn = done;
+    finished = true;
+  });
+  EXPECT_TRUE(queue.PumpUntil([&] { return finished.load(); }, 5s));
+  blocking.join();
+  EXPECT_TRUE(seenAfterReturn);
   TMainThread::SetDispatcher(nullptr);
 }
 

@@ -320,6 +320,26 @@ TEST(CountSampler, HeldLevelsSkippedOnLongStepDocument) {
   EXPECT_EQ(fast.durations, slow.durations);
   EXPECT_EQ(fast.values, slow.values);
   EXPECT_NEAR(Sum(fast.durations), 3600, 1e-6);
+
+  // Many levels a few blocks long each, as an upload of a full point memory has them: the
+  // short blocks after each skip still give the list of the full walk.
+  SegmentTable stairs;
+  for (int k = 0; k < 1000; ++k) {
+    stairs[2 * k].Time = k * 0.1;
+    stairs[2 * k].Value = 1 + (k % 37) * 0.01;
+    stairs[2 * k + 1].Time = (k + 1) * 0.1 - (k % 3) * 0.0301;
+    stairs[2 * k + 1].Value = stairs[2 * k].Value;
+  }
+  stairs.SetLastPointIndex(1999);
+  auto sv = BuildWaveform(stairs);
+  auto sc = BuildWaveform(Table({{0, 1}, {50.05, 1}, {50.05, 2}, {100, 2}}));
+  SetLimits(*sv, 0, 10, 0.01);
+  SetLimits(*sc, 0, 5, 0.001);
+  fast = Sample(*sv, *sc, kFamilyA);
+  slow = Sample(*sv, *sc, kFamilyA, false);
+  EXPECT_GT(fast.durations.size(), 900u);
+  EXPECT_EQ(fast.durations, slow.durations);
+  EXPECT_EQ(fast.values, slow.values);
 }
 
 TEST(CountSampler, AbortFromAnotherThreadLeavesOutputs) {

@@ -86,9 +86,10 @@ TEST_F(Ksv5200SimTest, TriggerInputStartsEachBurstAndRearms) {
   EXPECT_TRUE(sim.Running());
   clock.Set(5.7);
   EXPECT_EQ(Ask("FAF?"), "1");
-  clock.Set(6.6);  // the burst is over: armed again, still busy
+  clock.Set(6.6);  // the burst is over: armed again at the start address, still busy
   EXPECT_FALSE(sim.Running());
   EXPECT_TRUE(sim.Busy());
+  EXPECT_EQ(Ask("FAF?"), "0");
   sim.Trigger();
   EXPECT_EQ(sim.Triggers(), 2);
   Expect({{"FP", {}}});

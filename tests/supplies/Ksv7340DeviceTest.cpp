@@ -8,6 +8,7 @@
 #include <condition_variable>
 #include <memory>
 #include <mutex>
+#include <thread>
 #include <tuple>
 
 #include "devices/MainThread.h"
@@ -261,6 +262,66 @@ TEST_F(Ksv7340Test, UploadAgainRightAfterDoneDoesNotWaitForTheEndHandler) {
   EXPECT_EQ(refused, "An upload is already running");
   EXPECT_FALSE(device->IsUploading());
   EXPECT_EQ(events.errors, 0);
+}
+
+// Progress is posted without the upload waiting for it: the reports still arrive on the main
+// thread, in order and all before the done event; a progress handler that throws ends the upload
+// with its error, and the device takes the next upload.
+TEST_F(Ksv7340Test, PostedProgressKeepsItsOrderAndAThrowingHandlerEndsTheUpload) {
+  Make();
+  ConnectQuietly();
+  const auto mainId = std::this_thread::get_id();
+  bool offMain = false;
+  device->SetOnUploadProgress([&](IDevice*, int p) {
+    offMain |= std::this_thread::get_id() != mainId;
+    events.log.push_back(std::to_string(p));
+  });
+  device->Upload(Staircase(1000, 12.345, 0.02), Staircase(1000, 1.234, 0.001), false);
+  ASSERT_TRUE(WaitThreads());
+  EXPECT_FALSE(offMain);
+  ASSERT_GE(events.log.size(), 3u);
+  EXPECT_EQ(events.log.front(), "0");
+  EXPECT_THAT(std::vector<std::string>(events.log.end() - 2, events.log.end()),
+              ElementsAre("100", "done"));
+  for (std::size_t k = 1; k + 1 < events.log.size(); ++k)
+    EXPECT_LT(std::stoi(events.log[k - 1]), std::stoi(events.log[k]));
+
+  events.log.clear();
+  transport->ClearLines();
+  device->SetOnUploadProgress([&](IDevice*, int p) {
+    events.log.push_back(std::to_string(p));
+    if (p >= 50) throw std::runtime_error("progress display failed");
+  });
+  device->Upload(Staircase(1000, 12.345, 0.02), Staircase(1000, 1.234, 0.001), false);
+  ASSERT_TRUE(WaitThreads());
+  ASSERT_FALSE(events.log.empty());
+  EXPECT_EQ(events.log.back(), "error");
+  EXPECT_EQ(events.lastError, "progress display failed");
+  EXPECT_EQ(std::count(events.log.begin(), events.log.end(), "done"), 0);
+  EXPECT_FALSE(device->IsUploading());
+
+  events.log.clear();
+  device->SetOnUploadProgress(nullptr);
+  device->Upload(Constant(0.005, 1.0), Constant(0.005, 1.0), false);
+  ASSERT_TRUE(WaitThreads());
+  EXPECT_THAT(events.log, ElementsAre("done"));
+}
+
+// A disconnect asked for in the done handler is carried out once the upload has let go of the
+// line, in the same hand-over.
+TEST_F(Ksv7340Test, DisconnectFromTheDoneHandlerClosesAfterTheUpload) {
+  Make();
+  ConnectQuietly();
+  device->SetOnUploadDone([&](IDevice*) {
+    events.log.push_back("done");
+    device->Disconnect();
+  });
+  device->Upload(Staircase(20, 1.0, 0.1), Constant(2.0, 1.0), false);
+  ASSERT_TRUE(WaitThreads());
+  EXPECT_THAT(events.log, ElementsAre("done", "disconnect"));
+  EXPECT_FALSE(device->IsConnected());
+  EXPECT_FALSE(device->IsUploading());
+  EXPECT_EQ(transport->Lines().back(), "[close]");
 }
 
 TEST_F(Ksv7340Test, BurstCountLines) {

@@ -1,8 +1,14 @@
 #include "devices/supplies/ListPlayerDevice.h"
 
 #include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <exception>
+#include <functional>
+#include <mutex>
 #include <stdexcept>
 #include <thread>
+#include <utility>
 
 #include "devices/MainThread.h"
 #include "document/Numbers.h"
@@ -26,6 +32,53 @@ void Guarded(Body&& body, OnError&& onError) {
 }
 
 constexpr auto kPollInterval = std::chrono::milliseconds(100);
+
+// Upload and polling threads come from here: starting a thread costs as much as a good part of
+// a short upload's line exchange. A thread idle for kIdle ends.
+class TWorkers {
+ public:
+  // Never destroyed: idle workers may still wait on it while the program ends.
+  static TWorkers& Instance() {
+    static TWorkers* workers = new TWorkers;
+    return *workers;
+  }
+
+  void Run(std::function<void()> job) {
+    {
+      std::lock_guard guard(lock_);
+      if (idle_ > 0) {
+        --idle_;
+        jobs_.push_back(std::move(job));
+        wake_.notify_one();
+        return;
+      }
+    }
+    std::thread([this, job = std::move(job)]() mutable { Work(std::move(job)); }).detach();
+  }
+
+ private:
+  static constexpr auto kIdle = std::chrono::seconds(10);
+
+  void Work(std::function<void()> job) {
+    for (;;) {
+      job();
+      job = nullptr;  // what the job holds goes now, not when the next one comes
+      std::unique_lock guard(lock_);
+      ++idle_;
+      if (!wake_.wait_for(guard, kIdle, [&] { return !jobs_.empty(); })) {
+        --idle_;
+        return;
+      }
+      job = std::move(jobs_.front());
+      jobs_.pop_front();
+    }
+  }
+
+  std::mutex lock_;
+  std::condition_variable wake_;
+  std::deque<std::function<void()>> jobs_;
+  int idle_ = 0;  // workers waiting that no job has been handed to yet
+};
 
 }  // namespace
 
@@ -59,11 +112,11 @@ class TListPlayerDevice::TUploadThread : public TListPlayerDevice::TUploadJob {
   static void Start(std::shared_ptr<TUploadThread> self) {
     auto counter = self->device_->activeThreads_;
     counter->fetch_add(1);
-    std::thread([self = std::move(self), counter]() mutable {
+    TWorkers::Instance().Run([self = std::move(self), counter]() mutable {
       self->Run();
       self.reset();  // the device may die here, on this thread, after its end handler ran
       counter->fetch_sub(1);
-    }).detach();
+    });
   }
 
   void Send(const std::string& command) override { transport_->Send(command); }
@@ -71,19 +124,29 @@ class TListPlayerDevice::TUploadThread : public TListPlayerDevice::TUploadJob {
     transport_->Send(command);
     return transport_->Receive(timeoutMs_);
   }
+  void SendQuery(const std::string& command) override { transport_->Send(command); }
+  std::string AwaitReply() override { return transport_->Receive(timeoutMs_); }
+  // Progress is posted, not waited for: a hand-over per percent would stall the line. A handler
+  // that throws ends the upload with its error at the next step, as a waited-for one would.
   void SetProgress(double fraction) override {
+    handlerFailure_->Rethrow();
     const int32_t percent = ProgressPercent(fraction);
     if (percent == lastPercent_) return;  // the event carries whole percent only
     lastPercent_ = percent;
-    TListPlayerDevice* device = device_.get();
-    TMainThread::Synchronize([device, percent] {
-      if (device->OnUploadProgress) device->OnUploadProgress(device, percent);
+    TMainThread::Post([device = device_, percent, failure = handlerFailure_] {
+      try {
+        if (device->OnUploadProgress) device->OnUploadProgress(device.get(), percent);
+      } catch (...) {
+        failure->Keep(std::current_exception());
+      }
     });
   }
 
   TCountSampler Sampler;
 
  private:
+  // The done or error event and the release of the device are one hand-over: a second one
+  // would only add a wait on the main thread.
   void Run() {
     TListPlayerDevice* device = device_.get();
     Guarded([&] { Execute(); },
@@ -92,21 +155,33 @@ class TListPlayerDevice::TUploadThread : public TListPlayerDevice::TUploadJob {
                   [&] {
                     TMainThread::Synchronize([&] {
                       finishing_.store(true);
-                      device->ReportError(e);
+                      try {
+                        device->ReportError(e);
+                      } catch (...) {
+                      }
+                      Release();
                     });
                   },
                   [](const std::exception&) {});
             });
-    // End handler: also after a failure. A newer upload may already have taken the place.
-    Guarded(
-        [&] {
-          TMainThread::Synchronize([&] {
-            if (device->UploadThread.get() != this) return;
-            device->UploadThread.reset();
-            if (device->DisconnectPending) device->Disconnect();
-          });
-        },
-        [](const std::exception&) {});
+    // When no hand-over ran: the device must still forget this upload.
+    if (!released_)
+      Guarded([&] { TMainThread::Synchronize([&] { Release(); }); }, [](const std::exception&) {});
+  }
+
+  // Main thread, last: the device forgets this upload. A newer upload may already have taken
+  // the place.
+  void Release() {
+    released_ = true;
+    TListPlayerDevice* device = device_.get();
+    if (device->UploadThread.get() != this) return;
+    device->UploadThread.reset();
+    if (!device->DisconnectPending) return;
+    try {
+      device->Disconnect();
+    } catch (...) {
+      // The upload's outcome has been reported; a failing disconnect handler does not change it.
+    }
   }
 
   void Execute() {
@@ -118,16 +193,42 @@ class TListPlayerDevice::TUploadThread : public TListPlayerDevice::TUploadJob {
       FirstIndex = LastIndex = 0;
       SetProgress(0.0);
       device_->WritePoints(*this, durations, values[0], values[1]);
+      handlerFailure_->Rethrow();
     }
     device_->FinishUpload(*this);
     TListPlayerDevice* device = device_.get();
     TMainThread::Synchronize([&] {
+      // Every progress handler has run by now.
+      handlerFailure_->Rethrow();
       device->UploadDone(FirstIndex, LastIndex);
       finishing_.store(true);
+      Release();
     });
   }
 
+  // The first exception of a posted handler, kept for the upload thread.
+  class THandlerFailure {
+   public:
+    void Keep(std::exception_ptr error) {
+      std::lock_guard guard(lock_);
+      if (!error_) error_ = std::move(error);
+    }
+    void Rethrow() {
+      std::exception_ptr error;
+      {
+        std::lock_guard guard(lock_);
+        error = std::exchange(error_, nullptr);
+      }
+      if (error) std::rethrow_exception(error);
+    }
+
+   private:
+    std::mutex lock_;
+    std::exception_ptr error_;
+  };
+
   std::shared_ptr<TListPlayerDevice> device_;
+  const std::shared_ptr<THandlerFailure> handlerFailure_ = std::make_shared<THandlerFailure>();
   std::shared_ptr<TInterface> transport_;
   std::shared_ptr<TWaveform> voltage_, current_;
   const int32_t maxPoints_;
@@ -135,6 +236,7 @@ class TListPlayerDevice::TUploadThread : public TListPlayerDevice::TUploadJob {
   int32_t lastPercent_ = -1;
   std::atomic<bool> terminated_{false};
   std::atomic<bool> finishing_{false};
+  bool released_ = false;  // main thread; read by the upload thread after its hand-over
 };
 
 // Polls the instrument while it plays; the device keeps no reference to it.
@@ -143,12 +245,12 @@ class TListPlayerDevice::TCheckRunningThread : public TListPlayerDevice::TPollJo
   static void Start(std::shared_ptr<TListPlayerDevice> device) {
     auto counter = device->activeThreads_;
     counter->fetch_add(1);
-    std::thread([device = std::move(device), counter]() mutable {
+    TWorkers::Instance().Run([device = std::move(device), counter]() mutable {
       TCheckRunningThread thread(device);
       thread.Run();
       device.reset();
       counter->fetch_sub(1);
-    }).detach();
+    });
   }
 
   std::string Query(const std::string& command) override {

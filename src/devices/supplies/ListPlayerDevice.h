@@ -54,6 +54,10 @@ class TListPlayerDevice : public TDevice, public TPlayerEvents {
     virtual ~TUploadJob() = default;
     virtual void Send(const std::string& command) = 0;
     virtual std::string Query(const std::string& command) = 0;
+    // Query in two steps: what runs in between (building the next line) overlaps the time the
+    // instrument takes for this one. Nothing else may be sent before the reply is read.
+    virtual void SendQuery(const std::string& command) = 0;
+    virtual std::string AwaitReply() = 0;
     virtual bool Terminated() const = 0;
     virtual void SetProgress(double fraction) = 0;
     int32_t FirstIndex = 0;

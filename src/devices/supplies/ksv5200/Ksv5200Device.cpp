@@ -68,15 +68,20 @@ void TKsv5200Device::WritePoints(TUploadJob& job, const std::vector<double>& dwe
   job.Send("FAE " + std::to_string(job.LastIndex));
   bool toggle = false;
   int32_t p = 0;
+  ksv5200::PointLine line;
+  if (n > 0) line = ksv5200::BuildPointLine(dwell, voltage, current, 0, MaxCommandLength);
   while (p < n && !job.Terminated()) {
-    const ksv5200::PointLine line =
-        ksv5200::BuildPointLine(dwell, voltage, current, p, MaxCommandLength);
     p = line.Last;
     job.SetProgress(static_cast<double>(p) / n);
-    job.Query(line.Text + ksv5200::kOpcQuery);
+    job.SendQuery(line.Text + ksv5200::kOpcQuery);
+    // The next line is built while the instrument stores this one.
+    ksv5200::PointLine next;
+    if (p + 1 < n) next = ksv5200::BuildPointLine(dwell, voltage, current, p + 1, MaxCommandLength);
+    job.AwaitReply();
     // The end address follows every other line, so a burst can already run the points written.
     toggle = !toggle;
     if (toggle) job.Send("FAE " + std::to_string(p));
+    line = std::move(next);
     ++p;
     job.SetProgress(static_cast<double>(p) / n);
   }

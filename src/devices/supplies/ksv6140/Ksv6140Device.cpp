@@ -61,12 +61,18 @@ void TKsv6140Device::WritePoints(TUploadJob& job, const std::vector<double>& dwe
   const int32_t n = static_cast<int32_t>(dwell.size());
   job.Send("FAS " + std::to_string(job.FirstIndex));
   int32_t p = 0;
+  ksv6140::RegisterLine line;
+  if (n > 0) line = ksv6140::BuildRegisterLine(dwell, voltage, current, 0, MaxCommandLength);
   while (p < n && !job.Terminated()) {
-    const ksv6140::RegisterLine line =
-        ksv6140::BuildRegisterLine(dwell, voltage, current, p, MaxCommandLength);
     p = line.Last;
     job.SetProgress(static_cast<double>(p) / n);
-    job.Query(line.Text + ksv6140::kOpcQuery);
+    job.SendQuery(line.Text + ksv6140::kOpcQuery);
+    // The next line is built while the instrument stores this one.
+    ksv6140::RegisterLine next;
+    if (p + 1 < n)
+      next = ksv6140::BuildRegisterLine(dwell, voltage, current, p + 1, MaxCommandLength);
+    job.AwaitReply();
+    line = std::move(next);
     ++p;
     job.SetProgress(static_cast<double>(p) / n);
   }

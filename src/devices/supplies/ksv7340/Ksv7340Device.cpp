@@ -52,14 +52,19 @@ void TKsv7340Device::WritePoints(TUploadJob& job, const std::vector<double>& dwe
                                  const std::vector<double>& current) {
   const int32_t n = static_cast<int32_t>(dwell.size());
   int32_t p = 0;
+  ksv7340::ListChunk chunk;
+  if (n > 0) chunk = ksv7340::BuildListChunk(dwell, voltage, current, 0, MaxCommandLength);
   while (p < n && !job.Terminated()) {
-    const ksv7340::ListChunk chunk =
-        ksv7340::BuildListChunk(dwell, voltage, current, p, MaxCommandLength);
     p = chunk.Last;
     job.SetProgress(static_cast<double>(p) / n);
-    job.Query(chunk.Voltage + ksv7340::kOpcQuery);
+    job.SendQuery(chunk.Voltage + ksv7340::kOpcQuery);
+    // The next chunk is built while the instrument stores this one.
+    ksv7340::ListChunk next;
+    if (p + 1 < n) next = ksv7340::BuildListChunk(dwell, voltage, current, p + 1, MaxCommandLength);
+    job.AwaitReply();
     job.Query(chunk.Current + ksv7340::kOpcQuery);
     job.Query(chunk.Dwell + ksv7340::kOpcQuery);
+    chunk = std::move(next);
     ++p;
     job.SetProgress(static_cast<double>(p) / n);
   }
