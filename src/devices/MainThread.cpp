@@ -118,9 +118,15 @@ void TEventQueue::Post(const std::function<void()>& fn) {
     items_.push_back(item);
     changed_.notify_all();
   }
-  std::unique_lock wait(item->lock);
-  item->finished.wait(wait, [&] { return item->done; });
-  if (item->error) std::rethrow_exception(item->error);
+  // The error leaves the item under its lock, so the exception is freed by this thread alone:
+  // the main thread may drop its reference to the item at any time after done.
+  std::exception_ptr error;
+  {
+    std::unique_lock wait(item->lock);
+    item->finished.wait(wait, [&] { return item->done; });
+    error = std::move(item->error);
+  }
+  if (error) std::rethrow_exception(error);
 }
 
 void TEventQueue::PostAsync(std::function<void()> fn) {
