@@ -142,7 +142,7 @@ class TDaqMxDevice : public TDevice,
 };
 
 // The cards the library knows, as one bus node "NI-DAQmx".
-class TDaqInterface : public TInterface, public IDeviceScanner {
+class TDaqInterface : public TSilentInterface, public IDeviceScanner {
  public:
   TDaqInterface();  // raises ENotInstalledError without the library
   ~TDaqInterface() override;
@@ -150,17 +150,8 @@ class TDaqInterface : public TInterface, public IDeviceScanner {
   void GetInterfaces(TInterfaceList& interfaces) override;
   void GetDevices(TDeviceList& devices) override;
 
-  bool IsBusy() override { return false; }
-  void Open() override {}
-  void Close() override {}
   void OpenDevice() override;
   void CloseDevice() override;
-  void SetRemote() override {}
-  void SetLocal() override {}
-
- protected:
-  void DoSend(const std::string&) override {}
-  std::string DoReceive(uint32_t) override { return {}; }
 
  private:
   std::shared_ptr<TDaqMxLibrary> lib_;

@@ -16,7 +16,7 @@ namespace ondrevo {
 
 class TDaqMxLibrary;
 
-class TDaqTrace : public TInterface {
+class TDaqTrace : public TSilentInterface {
  public:
   explicit TDaqTrace(std::shared_ptr<TDaqMxLibrary> lib);
 
@@ -26,18 +26,6 @@ class TDaqTrace : public TInterface {
   void Check(const std::string& call, const std::function<std::int32_t()>& fn);
   // Whether anybody reads the log (a write's summary costs a pass over its samples).
   bool Observed() { return HasTraceObserver(); }
-
-  bool IsBusy() override { return false; }
-  void Open() override {}
-  void Close() override {}
-  void OpenDevice() override {}
-  void CloseDevice() override {}
-  void SetRemote() override {}
-  void SetLocal() override {}
-
- protected:
-  void DoSend(const std::string&) override {}
-  std::string DoReceive(uint32_t) override { return {}; }
 
  private:
   std::shared_ptr<TDaqMxLibrary> lib_;

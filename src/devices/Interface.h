@@ -51,4 +51,21 @@ class TInterface {
   std::shared_ptr<const TTraceObserver> trace_;
 };
 
+// A bus without a line to drive: analog products and cards are reached through their own
+// libraries, so every bus operation is empty and nothing is sent or received.
+class TSilentInterface : public TInterface {
+ public:
+  bool IsBusy() override { return false; }
+  void Open() override {}
+  void Close() override {}
+  void OpenDevice() override {}
+  void CloseDevice() override {}
+  void SetRemote() override {}
+  void SetLocal() override {}
+
+ protected:
+  void DoSend(const std::string&) override {}
+  std::string DoReceive(uint32_t) override { return {}; }
+};
+
 }  // namespace ondrevo

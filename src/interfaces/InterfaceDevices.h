@@ -54,20 +54,7 @@ TInterfaceProductList ParseInterfaceProducts(const std::string& text);
 // "KSV3720-40" -> "KSV 3720-40": a blank right after a leading "KSV".
 std::string InterfaceModelName(const std::string& product);
 
-class TProductInterface : public TInterface, public IDeviceScanner {
- public:
-  bool IsBusy() override { return false; }
-  void Open() override {}
-  void Close() override {}
-  void OpenDevice() override {}
-  void CloseDevice() override {}
-  void SetRemote() override {}
-  void SetLocal() override {}
-
- protected:
-  void DoSend(const std::string&) override {}
-  std::string DoReceive(uint32_t) override { return {}; }
-};
+class TProductInterface : public TSilentInterface, public IDeviceScanner {};
 
 class TAnalogInterface : public TProductInterface {
  public:
