@@ -75,6 +75,7 @@ void TGpibInterface::Close() {
 }
 
 void TGpibInterface::OpenDevice() {
+  std::lock_guard guard(lock_);
   if (BoardDescriptor <= 0) throw EConnectionError(_("Interface not opened"));
   if (DeviceDescriptor > 0) return;
   TGpibLibrary& lib = *library_;
@@ -93,7 +94,9 @@ void TGpibInterface::OpenDevice() {
   }
 }
 
+// Under the lock: a polling thread may be sending while the user disconnects.
 void TGpibInterface::CloseDevice() {
+  std::lock_guard guard(lock_);
   if (DeviceDescriptor > 0) {
     library_->ibclr(DeviceDescriptor);
     // The descriptor goes back to the library, so it is not used up by every connection.
@@ -103,18 +106,20 @@ void TGpibInterface::CloseDevice() {
 }
 
 void TGpibInterface::SetRemote() {
+  std::lock_guard guard(lock_);
   if (DeviceDescriptor > 0 && (library_->ibonl(DeviceDescriptor, 1) & ERR))
     throw EConnectionError(_("Could not set device to remote"));
 }
 
 void TGpibInterface::SetLocal() {
+  std::lock_guard guard(lock_);
   if (DeviceDescriptor > 0 && (library_->ibloc(DeviceDescriptor) & ERR))
     throw EConnectionError(_("Could not set device to local"));
 }
 
 void TGpibInterface::DoSend(const std::string& command) {
-  if (DeviceDescriptor <= 0) throw EConnectionError(_("No device connected"));
   std::lock_guard guard(lock_);
+  if (DeviceDescriptor <= 0) throw EConnectionError(_("No device connected"));
   const std::string data = command + '\n';
   TGpibLibrary& lib = *library_;
   if (lib.ibwrt(DeviceDescriptor, data.data(), static_cast<long>(data.size())) & ERR) {
@@ -139,8 +144,8 @@ bool TGpibInterface::WaitForMessage(int ud, uint32_t timeoutMs, bool& failed) {
 }
 
 std::string TGpibInterface::DoReceive(uint32_t timeoutMs) {
-  if (DeviceDescriptor <= 0) throw EConnectionError(_("No device connected"));
   std::lock_guard guard(lock_);
+  if (DeviceDescriptor <= 0) throw EConnectionError(_("No device connected"));
   TGpibLibrary& lib = *library_;
   bool failed = false;
   if (!WaitForMessage(DeviceDescriptor, timeoutMs, failed)) {
@@ -165,8 +170,8 @@ std::string TGpibInterface::DoReceive(uint32_t timeoutMs) {
 }
 
 bool TGpibInterface::IsBusy() {
-  if (DeviceDescriptor <= 0) throw EConnectionError(_("No device connected"));
   std::lock_guard guard(lock_);
+  if (DeviceDescriptor <= 0) throw EConnectionError(_("No device connected"));
   char statusByte = 0;
   TGpibLibrary& lib = *library_;
   if (lib.ibrsp(DeviceDescriptor, &statusByte) & ERR) {

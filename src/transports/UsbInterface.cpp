@@ -91,9 +91,9 @@ void TUsbInterface::Raise(uint8_t code, bool reading) {
 }
 
 void TUsbInterface::DoSend(const std::string& command) {
+  std::lock_guard guard(lock_);
   if (handle_ == 0) throw EConnectionError(_("No device connected"));
   const std::string data = command + '\n';
-  std::lock_guard guard(lock_);
   uint32_t written = 0;
   const uint8_t code = write_(handle_, data.data(), static_cast<uint32_t>(data.size()), &written);
   if (code == kLost || code == kTransferFailed || code == kUnknown || code == kDriverMissing)
@@ -101,8 +101,8 @@ void TUsbInterface::DoSend(const std::string& command) {
 }
 
 std::string TUsbInterface::DoReceive(uint32_t /*timeoutMs*/) {
-  if (handle_ == 0) throw EConnectionError(_("No device connected"));
   std::lock_guard guard(lock_);
+  if (handle_ == 0) throw EConnectionError(_("No device connected"));
   char buffer[kReadBufferSize] = {};
   uint32_t count = 0;
   const uint8_t code = read_(handle_, buffer, kReadBufferSize, &count);
@@ -118,8 +118,8 @@ std::string TUsbInterface::DoReceive(uint32_t /*timeoutMs*/) {
 }
 
 bool TUsbInterface::IsBusy() {
-  if (handle_ == 0) throw EConnectionError(_("No device connected"));
   std::lock_guard guard(lock_);
+  if (handle_ == 0) throw EConnectionError(_("No device connected"));
   uint8_t status = 0;
   const uint8_t code = get_status_(handle_, &status);
   if (code == kOk) return (status & kReady) == 0;
@@ -134,13 +134,16 @@ void TUsbInterface::Close() {
 }
 
 void TUsbInterface::OpenDevice() {
+  std::lock_guard guard(lock_);
   uint32_t handle = 0;
   if (handle_ != 0 || open_(DeviceName.c_str(), &handle) != kOk || handle == 0)
     throw EConnectionError(_("Could not connect to device"));
   handle_ = handle;
 }
 
+// Under the lock: a polling thread may be sending while the user disconnects.
 void TUsbInterface::CloseDevice() {
+  std::lock_guard guard(lock_);
   if (handle_ == 0) return;
   if (close_(handle_) != kOk) throw EConnectionError(_("Could not disconnect"));
   handle_ = 0;
