@@ -46,42 +46,23 @@ extern "C" void OnTriggerSignal(int) {
   gTriggerSignal = true;
 }
 
-// With the demo instruments, SIGUSR1 fires their trigger input: an external trigger from
-// outside the process.
-class TriggerSignalGuard {
+// Sets a flag from a signal for as long as it lives, then puts the old handler back.
+class ScopedSignal {
  public:
-  TriggerSignalGuard() {
-    gTriggerSignal = false;
+  ScopedSignal(int signal, std::atomic<bool>& flag, void (*handler)(int)) : signal_(signal) {
+    flag = false;
     struct sigaction action {};
-    action.sa_handler = OnTriggerSignal;
+    action.sa_handler = handler;
     sigemptyset(&action.sa_mask);
-    sigaction(SIGUSR1, &action, &old_);
+    sigaction(signal_, &action, &old_);
   }
-  ~TriggerSignalGuard() { sigaction(SIGUSR1, &old_, nullptr); }
+  ~ScopedSignal() { sigaction(signal_, &old_, nullptr); }
+  ScopedSignal(const ScopedSignal&) = delete;
+  ScopedSignal& operator=(const ScopedSignal&) = delete;
 
  private:
+  int signal_;
   struct sigaction old_ {};
-};
-
-// Ctrl+C and SIGTERM set a flag that the waiting loops look at.
-class InterruptGuard {
- public:
-  InterruptGuard() {
-    gInterrupted = false;
-    struct sigaction action {};
-    action.sa_handler = OnInterrupt;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, &oldInt_);
-    sigaction(SIGTERM, &action, &oldTerm_);
-  }
-  ~InterruptGuard() {
-    sigaction(SIGINT, &oldInt_, nullptr);
-    sigaction(SIGTERM, &oldTerm_, nullptr);
-  }
-
- private:
-  struct sigaction oldInt_ {
-  }, oldTerm_{};
 };
 
 struct FoundBus {
@@ -341,7 +322,9 @@ int RunPlay(const PlayOptions& options) {
 
   TEventQueue queue;
   queue.Install();
-  InterruptGuard interrupts;
+  // Ctrl+C and SIGTERM set a flag that the waiting loops look at.
+  ScopedSignal interrupt(SIGINT, gInterrupted, OnInterrupt);
+  ScopedSignal terminate(SIGTERM, gInterrupted, OnInterrupt);
   ProgressLine progress;
   bool uploadDone = false, stopped = false, disconnected = false;
   std::optional<std::string> error;
@@ -430,8 +413,10 @@ int RunPlay(const PlayOptions& options) {
       std::cerr << _("Received Trigger, executing waveform") << '\n';
     });
   }
-  std::optional<TriggerSignalGuard> triggerSignal;
-  if (instruments) triggerSignal.emplace();
+  // With the demo instruments, SIGUSR1 fires their trigger input: an external trigger from
+  // outside the process.
+  std::optional<ScopedSignal> triggerSignal;
+  if (instruments) triggerSignal.emplace(SIGUSR1, gTriggerSignal, OnTriggerSignal);
   player->Play();
   if (auto output = std::dynamic_pointer_cast<IAnalogOutput>(found))
     output->SetOutputEnabled(true, 0);

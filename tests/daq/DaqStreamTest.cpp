@@ -83,8 +83,11 @@ class DaqStream : public ::testing::Test {
     }
     card.reset();
     // The queue must outlive every hand-over a stream thread is still inside of.
-    for (auto& weak : streams)
-      if (auto t = weak.lock()) EXPECT_TRUE(Pump([&] { return t->Ended(); }, 10000));
+    for (auto& weak : streams) {
+      if (auto t = weak.lock()) {
+        EXPECT_TRUE(Pump([&] { return t->Ended(); }, 10000));
+      }
+    }
     EXPECT_EQ(sim.OpenTasks(), 0);
     if (endsAtZero) {
       EXPECT_EQ(sim.LastValue("Dev1/ao0"), 0.0) << "the outputs end at 0 V";
@@ -95,6 +98,17 @@ class DaqStream : public ::testing::Test {
   bool Pump(const std::function<bool()>& done, int ms) {
     return queue.PumpUntil(done, milliseconds(ms));
   }
+  // An endless run on the card; the card is pulled after two bursts. One error, thread ended.
+  void RemoveCardWhilePlaying() {
+    Upload(Ramp());
+    card->SetBurstCount(0);
+    card->Play();
+    ASSERT_TRUE(Pump([&] { return ev.bursts.size() >= 2; }, 10000));
+    sim.RemoveCard("Dev1");
+    ASSERT_TRUE(Pump([&] { return card->GetExecuteThread() == nullptr; }, 10000));
+    ASSERT_EQ(ev.errors.size(), 1u);
+  }
+
   void Upload(std::shared_ptr<TWaveform> v, bool enable = false) {
     voltage = std::move(v);
     currentCurve = BuildWaveform(Table({{0, 1}, {0.25, 1}}));
@@ -286,13 +300,7 @@ TEST_F(DaqStream, DisconnectDuringARunEndsAfterTheThread) {
 // Faults: one clear error, the thread ends, nothing hangs.
 
 TEST_F(DaqStream, CardVanishingMidRun) {
-  Upload(Ramp());
-  card->SetBurstCount(0);
-  card->Play();
-  ASSERT_TRUE(Pump([&] { return ev.bursts.size() >= 2; }, 10000));
-  sim.RemoveCard("Dev1");
-  ASSERT_TRUE(Pump([&] { return card->GetExecuteThread() == nullptr; }, 10000));
-  ASSERT_EQ(ev.errors.size(), 1u);
+  ASSERT_NO_FATAL_FAILURE(RemoveCardWhilePlaying());
   EXPECT_NE(ev.errors[0].find("removed"), std::string::npos) << ev.errors[0];
   card->Disconnect();
   EXPECT_EQ(ev.disconnected, 1);
@@ -398,13 +406,7 @@ TEST_F(DaqStream, TraceRecordsTheCallsInOrderAndSummarisesWrites) {
 
 TEST_F(DaqStream, TraceRecordsTheErrorOfAFailingCall) {
   DaqTraceLog log(*card);
-  Upload(Ramp());
-  card->SetBurstCount(0);
-  card->Play();
-  ASSERT_TRUE(Pump([&] { return ev.bursts.size() >= 2; }, 10000));
-  sim.RemoveCard("Dev1");
-  ASSERT_TRUE(Pump([&] { return card->GetExecuteThread() == nullptr; }, 10000));
-  ASSERT_EQ(ev.errors.size(), 1u);
+  ASSERT_NO_FATAL_FAILURE(RemoveCardWhilePlaying());
   const auto lines = log.Lines();
   const auto error = std::find_if(lines.begin(), lines.end(), [](const std::string& l) {
     return l.rfind("< error: ", 0) == 0;

@@ -104,16 +104,7 @@ TEST(DeviceErrors, CodesAreUpperCaseHexWithAtLeastTwoDigits) {
   EXPECT_STREQ(base.what(), "late");
 }
 
-class EchoTransport : public TInterface {
- public:
-  bool IsBusy() override { return false; }
-  void Open() override {}
-  void Close() override {}
-  void OpenDevice() override {}
-  void CloseDevice() override {}
-  void SetRemote() override {}
-  void SetLocal() override {}
-
+class EchoTransport : public TSilentInterface {
  protected:
   void DoSend(const std::string& c) override { last = c; }
   std::string DoReceive(uint32_t) override {

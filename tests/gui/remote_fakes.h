@@ -148,41 +148,20 @@ class TFakePlayer : public TDevice, public ITriggerablePlayer, public IAnalogOut
 
  private:
   // A command transport of some kind, so the window takes this for an instrument.
-  struct TNullTransport : TInterface {
-    bool IsBusy() override { return false; }
-    void Open() override {}
-    void Close() override {}
-    void OpenDevice() override {}
-    void CloseDevice() override {}
-    void SetRemote() override {}
-    void SetLocal() override {}
-    void DoSend(const std::string&) override {}
-    std::string DoReceive(uint32_t) override { return {}; }
-  };
+  struct TNullTransport : TSilentInterface {};
   std::shared_ptr<TInterface> transport_ = std::make_shared<TNullTransport>();
 };
 
 // A bus with a fixed list of devices.
-class TFakeBus : public TInterface, public IDeviceScanner {
+class TFakeBus : public TSilentInterface, public IDeviceScanner {
  public:
   explicit TFakeBus(std::string name, TDeviceList devices) : devices_(std::move(devices)) {
     Name = std::move(name);
   }
-  bool IsBusy() override { return false; }
-  void Open() override {}
-  void Close() override {}
-  void OpenDevice() override {}
-  void CloseDevice() override {}
-  void SetRemote() override {}
-  void SetLocal() override {}
   void GetInterfaces(TInterfaceList& interfaces) override {
     interfaces = {std::make_shared<TFakeBus>(Name, devices_)};
   }
   void GetDevices(TDeviceList& devices) override { devices = devices_; }
-
- protected:
-  void DoSend(const std::string&) override {}
-  std::string DoReceive(uint32_t) override { return {}; }
 
  private:
   TDeviceList devices_;
