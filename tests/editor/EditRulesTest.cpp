@@ -270,7 +270,8 @@ TEST(Preview, ResolutionAndShapes) {
   // A triangle sweeping its amplitude from 0 to 2: peaks grow along the segment.
   seg.Sup1 = {SuperpositionKind::Triangle, 10, 10, 0, 2, 50, 0};
   p = SegmentPreview(seg, 0, 1, 0, 0, 0.01, 10);
-  EXPECT_EQ(p.size(), 10u * 10 + 1);  // N = 10 points per period, the first one is (t0, y0)
+  // N = 10: two points per quarter period, so every peak is a point.
+  EXPECT_EQ(p.size(), 10u * 8 + 2);  // and (t0, y0), the last level held, (t1, y1)
   EXPECT_LT(std::abs(p[3].V), std::abs(p[p.size() - 8].V));
 
   // A sawtooth with a second superposition merged in: still time-ordered, ends at (t1, y1).

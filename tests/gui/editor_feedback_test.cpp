@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDoubleSpinBox>
+#include <QFile>
 #include <QMessageBox>
 #include <QRadioButton>
 #include <QTabWidget>
@@ -116,6 +117,7 @@ class EditorFeedbackTest : public QObject {
   }
 
  private slots:
+  void init() { QFile::remove(dir_.filePath("Ondrevo.cfg")); }
   void cleanup() { form_.reset(); }
 
   // 200 Hz on a 10 s segment needs 20000 points of a supply's 1000: refused once, with one
@@ -268,6 +270,43 @@ class EditorFeedbackTest : public QObject {
     QCOMPARE(plot->AxisMax(PlotAxis::Right), 42.0);
     QCOMPARE(Find<QComboBox>("ComboBox1")->currentText(), QString("1"));
     QCOMPARE(Find<QComboBox>("ComboBox2")->currentText(), QString("s/div"));
+  }
+
+  // 25 V typed on a 20 V model: the cells and the plot stretch beyond 20 V are marked with
+  // the instrument view's wording, and the General tab shows 25, so applying it keeps 25.
+  void aValueBeyondTheLimitIsMarkedAndKept() {
+    Make();
+    form_->Act().Table->trigger();
+    auto* grid = Find<QTableView>("StringGrid1");
+    SelectRow(0);
+    for (const char* keys : {"5", "2", "", "25"}) {
+      QTest::keyClicks(grid, keys);
+      QTest::keyClick(grid, Qt::Key_Return);
+    }
+    QCOMPARE(form_->Doc().Voltage[1].Value, 25.0);
+    const QModelIndex end = grid->model()->index(0, 4);
+    QVERIFY(end.data(Qt::BackgroundRole).isValid());
+    QCOMPARE(end.data(Qt::ToolTipRole).toString(),
+             QString("voltage above 20 V by up to 5 V from 1.5 s to 2 s"));
+    QVERIFY(!grid->model()->index(0, 1).data(Qt::ToolTipRole).isValid());  // 5 V is within
+    const TPlotSeries* stretch = form_->Plot()->Series("LimitU_Line");
+    QCOMPARE(stretch->Count(), 2);
+    QCOMPARE(stretch->Point(0), QPointF(1.5, 20));
+    QCOMPARE(stretch->Point(1), QPointF(2, 25));
+    Hover(Px(1.8, 22));
+    QCOMPARE(Canvas()->toolTip(), end.data(Qt::ToolTipRole).toString());
+    SelectRow(0);
+    auto* endValue = Find<QDoubleSpinBox>("YeditR");
+    QCOMPARE(endValue->value(), 25.0);
+    QCOMPARE(endValue->toolTip(), end.data(Qt::ToolTipRole).toString());
+    // Another field applied: the end value stays as stored.
+    auto* endTime = Find<QDoubleSpinBox>("XeditR");
+    endTime->setFocus();
+    endTime->selectAll();
+    QTest::keyClicks(endTime, "3");
+    QTest::keyClick(endTime, Qt::Key_Return);
+    QCOMPARE(form_->Doc().Voltage[1].Time, 3.0);
+    QCOMPARE(form_->Doc().Voltage[1].Value, 25.0);
   }
 
   // A 1-2 kHz sine over a 10 s segment: zoomed to 10 ms, the preview on screen is that sine,
