@@ -89,8 +89,9 @@ void TEditorTabs::KindChosen(int number, SuperpositionKind kind) {
 }
 
 ApplyResult TEditorTabs::Apply(bool arrow) {
-  // A message box of this apply took the focus from a field, whose leaving asks again.
-  if (applying_) return ApplyResult::NothingToApply;
+  // A message box (of this apply, or of another change) took the focus from a field, whose
+  // leaving asks again.
+  if (applying_ || suspended_) return ApplyResult::NothingToApply;
   const int row = core_.SelectedRow();
   const int front = currentIndex();
   TabValues v;

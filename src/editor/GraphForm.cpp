@@ -127,8 +127,10 @@ void TGraphForm::ShowError(const QString& text, const QString& reason) {
   // that caused it) is one message.
   if (shownMessages_.contains(message)) return;
   shownMessages_ << message;
+  if (tabs_) tabs_->SetSuspended(true);
   dialogs_->Message(this, QMessageBox::Critical, T("Ondrevo"), message, QMessageBox::Ok);
   shownMessages_.removeOne(message);
+  if (tabs_) tabs_->SetSuspended(!shownMessages_.isEmpty());
 }
 
 // ---- construction -----------------------------------------------------------------------------

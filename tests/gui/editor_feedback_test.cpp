@@ -145,6 +145,23 @@ class EditorFeedbackTest : public QObject {
     QCOMPARE(dialogs_->messages.size(), 1);
   }
 
+  // The card switched off with the focus in a field of a segment it refuses: the box of the
+  // device change takes the focus, and leaving the field adds no second message.
+  void aDeviceChangeIsOneMessage() {
+    Make(true);
+    form_->ToggleDaq();
+    form_->SetActiveCurve(SineSegments(1, 200));
+    form_->Act().Table->trigger();
+    SelectRow(0);
+    Find<QTabWidget>("PageControl1")->setCurrentIndex(1);
+    auto* f1 = Find<QDoubleSpinBox>("Ue1_F1");
+    f1->setFocus();
+    QTRY_VERIFY(f1->hasFocus());
+    form_->ToggleDaq();
+    QCOMPARE(dialogs_->messages.size(), 1);
+    QVERIFY(dialogs_->messages.first().startsWith("voltage segment 1:"));
+  }
+
   // Escape ends a gesture: the point that followed the mouse goes, nothing is recorded, and
   // the mouse moves nothing afterwards.
   void escapeCancelsAGesture() {
@@ -165,6 +182,22 @@ class EditorFeedbackTest : public QObject {
     QCOMPARE(form_->Plot()->Series("U_Line")->Count(), 2);
     QCOMPARE(form_->Plot()->Series("U_Line")->Point(1), QPointF(2, 5));
     QCOMPARE(form_->Act().Undo->isEnabled(), undo);
+    // A zoom rectangle and a pan end with Escape too, the axes as they were.
+    TPlot* plot = form_->Plot();
+    QTest::mousePress(Canvas(), Qt::LeftButton, Qt::ControlModifier, Px(1, 8));
+    QTest::mouseMove(Canvas(), Px(3, 2));
+    QTest::keyClick(form_.get(), Qt::Key_Escape);
+    QTest::mouseRelease(Canvas(), Qt::LeftButton, Qt::ControlModifier, Px(3, 2));
+    QCOMPARE(plot->AxisMax(PlotAxis::Bottom), 10.0);
+    QCOMPARE(plot->AxisMax(PlotAxis::Left), 22.0);
+    QTest::mousePress(Canvas(), Qt::LeftButton, Qt::AltModifier, Px(5, 5));
+    QTest::mouseMove(Canvas(), Px(3, 2));
+    QVERIFY(plot->AxisMax(PlotAxis::Bottom) > 10.0);
+    QTest::keyClick(form_.get(), Qt::Key_Escape);
+    QTest::mouseRelease(Canvas(), Qt::LeftButton, Qt::AltModifier, Px(3, 2));
+    QCOMPARE(plot->AxisMin(PlotAxis::Bottom), 0.0);
+    QCOMPARE(plot->AxisMax(PlotAxis::Bottom), 10.0);
+    QCOMPARE(plot->AxisMax(PlotAxis::Left), 22.0);
   }
 
   // Superpositions accepted with the card are over a supply's budget once the card is off:
