@@ -111,6 +111,8 @@ id="$(wait_window "Beyond.ovx")"
 xdotool windowsize "$id" 1000 600
 sleep 1
 eval "$(xdotool getwindowgeometry --shell "$id")"
+# Tooltips show in the active window only: give it the input focus (there is no window manager).
+xdotool windowfocus "$id" 2>/dev/null || true
 xdotool mousemove $((X + 240)) $((Y + 80)) sleep 0.3 mousemove $((X + 246)) $((Y + 74))
 sleep 2
 import -window root -crop "${WIDTH}x${HEIGHT}+${X}+${Y}" +repage "$ROOT/docs/editor-limits.png"
