@@ -97,6 +97,19 @@ TEST(PreviewShapes, DenseOscillationsAreABandNotAnAlias) {
   }
 }
 
+// A thousand periods of a triangle are more points than the preview draws at their resolution,
+// but not more than their vertices: drawn exactly, not as a band.
+TEST(PreviewShapes, ManyPeriodsKeepTheirVertices) {
+  for (SuperpositionKind kind : {SuperpositionKind::Triangle, SuperpositionKind::Sawtooth}) {
+    SCOPED_TRACE(static_cast<int>(kind));
+    const SegmentRow seg = Superposed(kind, 2000, 2000, 2, 45);
+    const Polyline p = SegmentPreview(seg, 0, 10, 0, 0, 0.000001, 10);
+    EXPECT_LE(p.size(), kMaxPreviewPoints + 2);
+    EXPECT_GT(p.size(), 20000u * 2);
+    ExpectOnPlayedSignal(seg, p, 0, 10, 0, 0, 1e-6);
+  }
+}
+
 // Sweeps both ways up: the resolution comes from the higher frequency whichever end has it,
 // as does the memory check.
 TEST(PreviewShapes, SweepsBothWaysUp) {

@@ -139,10 +139,11 @@ struct Shape {
 };
 
 // Points of one shape from u = lo to u = hi (relative times), at every phase level the phase
-// passes; more than `cap` points and the oscillation is drawn as its envelope, a band that
-// alternates between the peaks (no aliased slow wave).
-Polyline PhaseOffsets(const Shape& shape, const Phase& ph, const Sweep& w, double lo, double hi,
-                      std::size_t cap) {
+// passes. More than `cap` points: the vertices alone (still the exact shape of a triangle or a
+// sawtooth at a steady frequency), and beyond that the oscillation is drawn as its envelope, a
+// band that alternates between the peaks (no aliased slow wave).
+Polyline PhaseOffsets(const Shape& requested, const Phase& ph, const Sweep& w, double lo,
+                      double hi, std::size_t cap) {
   Polyline out;
   std::vector<double> cuts{lo};
   if (ph.c != 0) {
@@ -150,16 +151,27 @@ Polyline PhaseOffsets(const Shape& shape, const Phase& ph, const Sweep& w, doubl
     if (turn > lo && turn < hi) cuts.push_back(turn);
   }
   cuts.push_back(hi);
-  const std::vector<double> levels = shape.Levels();
-  double crossings = 0;
+  double periods = 0;
   for (std::size_t k = 0; k + 1 < cuts.size(); ++k) {
-    crossings += std::abs(ph.At(cuts[k + 1]) - ph.At(cuts[k])) * static_cast<double>(levels.size());
+    periods += std::abs(ph.At(cuts[k + 1]) - ph.At(cuts[k]));
   }
+  Shape shape = requested;
+  auto needed = [&](const Shape& s) {
+    const int jumps = s.kind == SuperpositionKind::Square     ? 2
+                      : s.kind == SuperpositionKind::Sawtooth ? 1
+                                                              : 0;
+    return periods * static_cast<double>(s.Levels().size() + jumps) + 4;
+  };
+  if (needed(shape) > static_cast<double>(cap)) {
+    shape.levels = shape.kind == SuperpositionKind::Sawtooth ? 2 : 4;
+  }
+  const std::vector<double> levels = shape.Levels();
+  const double crossings = periods * static_cast<double>(levels.size());
   auto point = [&](double u, double q) {
     const double t = w.t0 + u;
     out.push_back({t, w.A(t) * q});
   };
-  if (crossings * 2 + 2 > static_cast<double>(cap)) {
+  if (needed(shape) > static_cast<double>(cap)) {
     const std::size_t n = std::max<std::size_t>(cap & ~std::size_t{1}, 4);
     for (std::size_t i = 0; i < n; ++i) {
       point(lo + (hi - lo) * static_cast<double>(i) / static_cast<double>(n - 1), i % 2 ? -1 : 1);
