@@ -8,8 +8,8 @@
 #include <stdexcept>
 
 #include "devices/DeviceErrors.h"
-#include "devices/VendorLibrary.h"
 #include "devices/Probe.h"
+#include "devices/VendorLibrary.h"
 #include "document/Text.h"
 #include "document/Translate.h"
 

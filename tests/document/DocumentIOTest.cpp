@@ -381,8 +381,9 @@ TEST(ReadDocument, WhatTheWriterWritesTheReaderReads) {
 // A superposition faster than the samplers can walk is refused where it enters, the limit named.
 TEST(ReadDocument, RefusesFrequenciesAboveTheLimit) {
   auto sine = [](const std::string& start, const std::string& end) {
-    return kHead + "<waveform type=\"voltage\">\r\n<segment duration=\"10\" start=\"5\" end=\"5\">"
-                   "<sine><amplitude start=\"2\" end=\"2\"/><frequency start=\"" +
+    return kHead +
+           "<waveform type=\"voltage\">\r\n<segment duration=\"10\" start=\"5\" end=\"5\">"
+           "<sine><amplitude start=\"2\" end=\"2\"/><frequency start=\"" +
            start + "\" end=\"" + end + "\"/><phase value=\"0\"/></sine></segment></waveform>" +
            kTail;
   };

@@ -244,13 +244,14 @@ TEST(Preview, FrequenciesAboveTheLimitAreRefusedAtEveryBudget) {
   seg.Sup2 = {SuperpositionKind::Square, -2e9, 1, 1, 1, 50, 0};
   EXPECT_EQ(CheckSuperpositions(seg, 0, 10, 12000, 12000).Outcome, CheckOutcome::RefusedSecond);
 
-  ClipboardRows parsed =
-      ParseClipboard("1\t1\ts\t1\tSine\t\t1\t100000000000000\t1\t1\t50\t0\t1\t1\t1\t1\t50\t0\t1\t0\n");
+  ClipboardRows parsed = ParseClipboard(
+      "1\t1\ts\t1\tSine\t\t1\t100000000000000\t1\t1\t50\t0\t1\t1\t1\t1\t50\t0\t1\t0\n");
   EXPECT_EQ(parsed.Error,
             "Line 1 of the clipboard, item 8: \"100000000000000\" is above the highest frequency, "
             "1000000000 Hz.");
   EXPECT_TRUE(parsed.Rows.empty());
-  parsed = ParseClipboard("1\t1\ts\t1\tSine\t\t1\t1000000000\t1\t1\t50\t0\t1\t1\t1\t1\t50\t0\t1\t0\n");
+  parsed =
+      ParseClipboard("1\t1\ts\t1\tSine\t\t1\t1000000000\t1\t1\t50\t0\t1\t1\t1\t1\t50\t0\t1\t0\n");
   EXPECT_TRUE(parsed.Error.empty()) << parsed.Error;
 }
 

@@ -131,8 +131,8 @@ TEST_F(Ksv6140Test, AnErrorQueuedByTheUploadFailsIt) {
 // The four limits become the clipping limits of every upload.
 TEST_F(Ksv6140Test, ReportedLimitsMustBeUsable) {
   const std::pair<const char*, const char*> bad[] = {
-      {"V? MAX", "-5"},  {"V? MAX", "0"},      {"V? MAX", "1e308"}, {"V? MAX", "90"},
-      {"C? MAX", "0"},   {"V? MIN", "-1"},     {"V? MIN", "81"},    {"C? MIN", "30"},
+      {"V? MAX", "-5"}, {"V? MAX", "0"},  {"V? MAX", "1e308"}, {"V? MAX", "90"},
+      {"C? MAX", "0"},  {"V? MIN", "-1"}, {"V? MIN", "81"},    {"C? MIN", "30"},
   };
   for (const auto& [query, reply] : bad) {
     SCOPED_TRACE(std::string(query) + " " + reply);

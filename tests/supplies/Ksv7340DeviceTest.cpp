@@ -157,13 +157,15 @@ TEST_F(Ksv7340Test, ReportedMaximaMustBeUsableLimitsOfTheModel) {
   const Case cases[] = {
       {"20.4", "40.8", nullptr},  // a little above the rating, as supplies report it
       {"21", "42", nullptr},
-      {"-5", "40", "The instrument reports an unusable maximum voltage: -5 V (the model is rated "
-                   "up to 20 V)."},
+      {"-5", "40",
+       "The instrument reports an unusable maximum voltage: -5 V (the model is rated "
+       "up to 20 V)."},
       {"0", "40", "The instrument reports an unusable maximum voltage: 0 V"},
       {"1e308", "40", "The instrument reports an unusable maximum voltage: 1E308 V"},
       {"21.01", "40", "The instrument reports an unusable maximum voltage: 21.01 V"},
-      {"20", "0", "The instrument reports an unusable maximum current: 0 A (the model is rated "
-                  "up to 40 A)."},
+      {"20", "0",
+       "The instrument reports an unusable maximum current: 0 A (the model is rated "
+       "up to 40 A)."},
       {"20", "-0.001", "The instrument reports an unusable maximum current: -0.001 A"},
   };
   for (const Case& c : cases) {
@@ -204,7 +206,8 @@ TEST_F(Ksv7340Test, AnErrorQueuedByTheUploadFailsItBeforeTheBlockIsArmed) {
     const auto sent = transport->Sent();
     EXPECT_EQ(std::count(sent.begin(), sent.end(), "SYST:ERR?"), 3) << "the queue is emptied";
     EXPECT_EQ(sent.back(), "SYST:ERR?");
-    for (const std::string& line : sent) EXPECT_FALSE(line.starts_with("LIST:BLOC") || line == "INIT");
+    for (const std::string& line : sent)
+      EXPECT_FALSE(line.starts_with("LIST:BLOC") || line == "INIT");
     events = {};
   }
 }

@@ -3,7 +3,9 @@
    PARTIAL_VENDOR defines two USB names and none of the others, which the full stand-in (a
    library it depends on) or the C library would supply through dlsym. */
 #define ENTRY(name) \
-  int name(void) { return 0; }
+  int name(void) {  \
+    return 0;       \
+  }
 
 #ifdef FULL_VENDOR
 ENTRY(ibask)

@@ -31,10 +31,10 @@ void TKsv7340Device::Connect() {
   // The reported maxima become the clipping limits of every upload: a negative, zero or
   // absurd one would be played, so it ends the connect.
   const ModelLimits rating = FamilyCLimits(Model);
-  const double maxVoltage = CheckReportedMaximum(
-      ParseNumber(Query(ksv7340::kQueryMaxVoltage)), rating.MaxVoltage, TQuantity::Voltage);
-  const double maxCurrent = CheckReportedMaximum(
-      ParseNumber(Query(ksv7340::kQueryMaxCurrent)), rating.MaxCurrent, TQuantity::Current);
+  const double maxVoltage = CheckReportedMaximum(ParseNumber(Query(ksv7340::kQueryMaxVoltage)),
+                                                 rating.MaxVoltage, TQuantity::Voltage);
+  const double maxCurrent = CheckReportedMaximum(ParseNumber(Query(ksv7340::kQueryMaxCurrent)),
+                                                 rating.MaxCurrent, TQuantity::Current);
   MaxVoltage = maxVoltage;
   MaxCurrent = maxCurrent;
   if (ConnectedInputs.size() > 1)
