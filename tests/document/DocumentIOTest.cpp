@@ -388,7 +388,7 @@ TEST(ReadDocument, RefusesFrequenciesAboveTheLimit) {
            kTail;
   };
   EXPECT_EQ(ReadError(sine("1e14", "1")),
-            "test.ovx:6:92: A frequency cannot exceed 1000000000 Hz: 1e14");
+            "test.ovx:6:78: A frequency cannot exceed 1000000000 Hz: 1e14");
   EXPECT_THAT(ReadError(sine("1", "-1e14")), ::testing::HasSubstr("1000000000 Hz: -1e14"));
   EXPECT_THAT(ReadError(sine("1000000000.0001", "1")), ::testing::HasSubstr("1000000000 Hz"));
   EXPECT_EQ(ReadError(sine("1e9", "1e9")), "accepted");

@@ -239,7 +239,7 @@ TEST(Preview, FrequenciesAboveTheLimitAreRefusedAtEveryBudget) {
   seg.Sup1.FreqEnd = 1e14;
   const MemoryCheck first = CheckSuperpositions(seg, 0, 1e-9, 12000, 12000);
   EXPECT_EQ(first.Outcome, CheckOutcome::RefusedFirst);
-  EXPECT_EQ(first.Message, "A frequency cannot exceed 1000000000 Hz: 1E14 Hz");
+  EXPECT_EQ(first.Message, "A frequency cannot exceed 1000000000 Hz: 100000000000000 Hz");
   seg.Sup1.FreqEnd = 1;
   seg.Sup2 = {SuperpositionKind::Square, -2e9, 1, 1, 1, 50, 0};
   EXPECT_EQ(CheckSuperpositions(seg, 0, 10, 12000, 12000).Outcome, CheckOutcome::RefusedSecond);

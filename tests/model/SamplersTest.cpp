@@ -495,6 +495,7 @@ TEST(EquidistantSampler, RefusesUnplayableWaveforms) {
   // An interval too fine for the waveform's length would stop moving the sample time: refused.
   // A denormal interval is as fine as an interval gets.
   auto day = BuildWaveform(Table({{0, 1}, {86400, 2}}));
+  day->MaxValue = 10;
   s.Waveform = day.get();
   EXPECT_THROW(s.Start(0, 0, 1e-320), ESamplerError);
   EXPECT_THROW(s.Start(0, 0, 86400 / 4.6e15), ESamplerError);

@@ -149,8 +149,10 @@ TEST_F(Ksv6140Test, ReportedLimitsMustBeUsable) {
 
 TEST_F(Ksv6140Test, FullLengthPointsAreSplitBelowTheLineLimit) {
   Make("KSV 6142-400");
-  ConnectQuietly();  // reported maxima: 81 V, 25.5 A
-  device->Upload(Staircase(255, 80.9, -0.3, 99.9), Constant(255 * 99.9, 25.498), false);
+  transport->Replies["V? MAX"] = {"400"};
+  transport->Replies["C? MAX"] = {"7.5"};
+  ConnectQuietly();
+  device->Upload(Staircase(255, 80.9, -0.3, 99.9), Constant(255 * 99.9, 7.498), false);
   ASSERT_TRUE(WaitForThreads(queue, *device));
   int location = 0;
   for (const std::string& line : transport->Sent()) {

@@ -121,6 +121,8 @@ TEST_F(Ksv7340Test, ConnectSendsTheSequenceAndTakesTheReportedMaxima) {
 
 TEST_F(Ksv7340Test, TwoChannelConnectSelectsTheWiredChannel) {
   Make("KSV 7342-40");
+  transport->Replies["SOUR:VOLT? MAX"] = {"40.8"};
+  transport->Replies["SOUR:CURR? MAX"] = {"10.2"};
   ASSERT_EQ(device->GetConnectedInputs().size(), 2u);
   device->GetConnectedInputs()[1] = std::make_shared<TDummyDevice>();
   device->Connect();
@@ -129,6 +131,8 @@ TEST_F(Ksv7340Test, TwoChannelConnectSelectsTheWiredChannel) {
   device->Disconnect();
 
   Make("KSV 7342-40");
+  transport->Replies["SOUR:VOLT? MAX"] = {"40.8"};
+  transport->Replies["SOUR:CURR? MAX"] = {"10.2"};
   device->GetConnectedInputs()[0] = std::make_shared<TDummyDevice>();
   device->Connect();
   sent = transport->Sent();
