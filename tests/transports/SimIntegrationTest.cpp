@@ -138,7 +138,8 @@ TEST_F(SimFixture, AListTheSupplyRefusesFailsTheUploadWithItsText) {
   instrument->SetInstrumentFaults({"-222,\"Data out of range\"", ""});
   device->Upload(Staircase(20, 0.1, 1.0, 0.5), Staircase(20, 0.1, 0.5, 0.1), false);
   ASSERT_TRUE(WaitThreads());
-  EXPECT_THAT(log, ElementsAre("error: The instrument reports an error: -222,\"Data out of range\""));
+  EXPECT_THAT(log,
+              ElementsAre("error: The instrument reports an error: -222,\"Data out of range\""));
   auto& sim = dynamic_cast<sim::TKsv7340Sim&>(*instrument);
   EXPECT_TRUE(sim.PendingErrors().empty()) << "the queue was emptied";
   EXPECT_EQ(sim.Block(0).Last, 0) << "never bounded";
