@@ -331,8 +331,8 @@ void DesignEnvelope(const TWaveform& design, double t0, double t1, int columns, 
       // A periodic segment's closing instant belongs to the next period, which never plays.
       if (probe.Linear() || b < e) put(c, probe(b));
       if (probe.Linear() || !(rate > 0) || !std::isfinite(rate)) continue;
-      if ((b - a) * rate <= kFewSamples) {
-        CheckSampleWalk(rate, b);
+      // Few samples are drawn one by one while their indexes stay exact; else the bound.
+      if ((b - a) * rate <= kFewSamples && b * rate < kExactIndexes) {
         for (double k = std::floor(a * rate) + 1; k / rate < b; k += 1) put(c, probe(k / rate));
       } else {
         const Range r = Bound(seg.Modifier.get(), a - s, b - s);

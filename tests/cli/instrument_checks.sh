@@ -71,6 +71,12 @@ doc edge.ovx "<waveform type=\"voltage\"><segment duration=\"10\" start=\"5\" en
 timeout 120 "$CLI" check "$TMP/edge.ovx" --model "$M" >/dev/null 2>&1
 status=$?
 check "check at 1e9 Hz ends (status $status)" test "$status" -le 1
+doc late.ovx "<waveform type=\"voltage\"><segment duration=\"1e6\" start=\"5\" end=\"5\"/><segment duration=\"10\" start=\"5\" end=\"5\"><sine><amplitude start=\"2\" end=\"2\"/><frequency start=\"1e9\" end=\"1e9\"/><phase value=\"0\"/></sine></segment></waveform>$CUR"
+timeout 120 "$CLI" plot "$TMP/late.ovx" -o "$TMP/late.png" >/dev/null 2>&1
+check "plot of 1 GHz a day into the curve draws its band (exit 0)" test $? -eq 0
+err=$(timeout 120 "$CLI" check "$TMP/late.ovx" --model "$M" 2>&1)
+status=$?
+check "check of it ends with exit 1 (status $status)" test "$status" -eq 1
 doc denormal.ovx "<waveform type=\"voltage\"><segment duration=\"4.9e-324\" start=\"5\" end=\"5\"><sine><amplitude start=\"2\" end=\"2\"/><frequency start=\"1e9\" end=\"1e9\"/><phase value=\"0\"/></sine></segment><segment duration=\"5\" start=\"5\" end=\"6\"/></waveform>$CUR"
 for cmd in "check" "sample --json" "plot -o $TMP/denormal.png"; do
   timeout 120 "$CLI" $cmd "$TMP/denormal.ovx" --model "$M" >/dev/null 2>&1
