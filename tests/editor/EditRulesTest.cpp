@@ -231,6 +231,30 @@ TEST(Preview, NeededPointsAndTheMemoryCheck) {
   EXPECT_NE(check(10).Message.find("second superposition"), std::string::npos);
 }
 
+// Tabs and pastes cannot bring a frequency the samplers cannot walk; the message names the limit.
+TEST(Preview, FrequenciesAboveTheLimitAreRefusedAtEveryBudget) {
+  SegmentRow seg;
+  seg.Sup1 = {SuperpositionKind::Sine, 1e9, 1e9, 2, 2, 50, 0};
+  EXPECT_EQ(CheckSuperpositions(seg, 0, 1e-9, 1000, 12000).Outcome, CheckOutcome::Accepted);
+  seg.Sup1.FreqEnd = 1e14;
+  const MemoryCheck first = CheckSuperpositions(seg, 0, 1e-9, 12000, 12000);
+  EXPECT_EQ(first.Outcome, CheckOutcome::RefusedFirst);
+  EXPECT_EQ(first.Message, "A frequency cannot exceed 1000000000 Hz: 100000000000000 Hz");
+  seg.Sup1.FreqEnd = 1;
+  seg.Sup2 = {SuperpositionKind::Square, -2e9, 1, 1, 1, 50, 0};
+  EXPECT_EQ(CheckSuperpositions(seg, 0, 10, 12000, 12000).Outcome, CheckOutcome::RefusedSecond);
+
+  ClipboardRows parsed = ParseClipboard(
+      "1\t1\ts\t1\tSine\t\t1\t100000000000000\t1\t1\t50\t0\t1\t1\t1\t1\t50\t0\t1\t0\n");
+  EXPECT_EQ(parsed.Error,
+            "Line 1 of the clipboard, item 8: \"100000000000000\" is above the highest frequency, "
+            "1000000000 Hz.");
+  EXPECT_TRUE(parsed.Rows.empty());
+  parsed =
+      ParseClipboard("1\t1\ts\t1\tSine\t\t1\t1000000000\t1\t1\t50\t0\t1\t1\t1\t1\t50\t0\t1\t0\n");
+  EXPECT_TRUE(parsed.Error.empty()) << parsed.Error;
+}
+
 TEST(Preview, ResolutionAndShapes) {
   EXPECT_EQ(PreviewResolution(1000, 1000, 0.00001), 80);
   EXPECT_EQ(PreviewResolution(10, 10, 0.01), 10);

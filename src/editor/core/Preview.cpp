@@ -5,6 +5,7 @@
 #include <limits>
 #include <numbers>
 
+#include "document/Numbers.h"
 #include "document/Translate.h"
 
 namespace ondrevo {
@@ -23,6 +24,14 @@ MemoryCheck CheckSuperpositions(const SegmentRow& seg, double t0, double t1, std
   const bool supply = budget < daqBudget;
   const SuperpositionSpec& s1 = seg.Sup1;
   const SuperpositionSpec& s2 = seg.Sup2;
+  // No curve may take a frequency its samplers cannot walk, whatever the budget.
+  for (const SuperpositionSpec* s : {&s1, &s2}) {
+    if (s1.Kind == SuperpositionKind::None || s->Kind == SuperpositionKind::None) continue;
+    for (const double f : {s->FreqStart, s->FreqEnd})
+      if (!FrequencyWithinLimit(f))
+        return {s == &s1 ? CheckOutcome::RefusedFirst : CheckOutcome::RefusedSecond,
+                FrequencyLimitText() + " " + FormatGeneral(f) + " Hz"};
+  }
   if (s1.Kind != SuperpositionKind::None && s2.Kind != SuperpositionKind::None &&
       (s2.AmpStart != 0 || s2.AmpEnd != 0)) {
     const double e2 = NeededPoints(t0, t1, s2.FreqStart, s2.FreqEnd, s2.Kind);
