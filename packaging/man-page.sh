@@ -17,7 +17,7 @@ roff() {
 }
 
 if [ "$commands" = commands ]; then
-  list=$("$program" --help | awk '/^[A-Za-z ]*[Ss]ubcommands:/ {on = 1; next} on && NF == 0 {on = 0} on {print $1}')
+  list=$("$program" --help | awk 'tolower($0) ~ /^[a-z ]*subcommands:/ {on = 1; next} on && NF == 0 {on = 0} on {print $1}')
   [ -n "$list" ] || { echo "man-page: no commands in $program --help" >&2; exit 1; }
   {
     printf '[COMMANDS]\n'

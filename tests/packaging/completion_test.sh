@@ -23,7 +23,7 @@ ondrevo-cli|sample|doc.ovx|--model|"KSV 5
 ondrevo-cli|--demo|play|doc.ovx|--device|
 ondrevo-cli|info|DOCS/
 ondrevo-cli|import-csv|DOCS/t
-ondrevo-cli|plot|DOCS/a.ovx|-o|DOCS/s
+ondrevo-cli|plot|DOCS/a.ovx|-o|DOCS/
 LINES
 sed -i "s|DOCS|$work/docs|g" "$work/lines"
 PATH="$work/bin:$PATH" HOME="$work" bash --norc --noprofile -i -c '
@@ -76,6 +76,7 @@ for d in "KSV\\ 7342-80" "KSV\\ 5206-40" "KSV\\ 6141-80" "Dev1"; do
 done
 expect "ondrevo-cli|info|$work/docs/" is "$(printf '%s\n' "$work/docs/B.OVX" "$work/docs/Sine sweep.ovx" "$work/docs/a.ovx" "$work/docs/sub folder" | sort)"
 expect "ondrevo-cli|import-csv|$work/docs/t" is "$work/docs/trace.csv"
-expect "ondrevo-cli|plot|$work/docs/a.ovx|-o|$work/docs/s" is "$(printf '%s\n' "$work/docs/Sine sweep.ovx" "$work/docs/sub folder" | sort)"
+expect "ondrevo-cli|plot|$work/docs/a.ovx|-o|$work/docs/" has "$work/docs/trace.csv"
+expect "ondrevo-cli|plot|$work/docs/a.ovx|-o|$work/docs/" has "$work/docs/Sine sweep.ovx"
 [ $failures = 0 ] || exit 1
 echo "completion: all cases pass"

@@ -15,7 +15,7 @@ cli_page=$(render "$dir/ondrevo-cli.1.gz" | sed 's/\x08.//g')
 for section in NAME SYNOPSIS DESCRIPTION COMMANDS "EXIT STATUS" ENVIRONMENT FILES; do
   grep -q "^$section" <<<"$cli_page" || fail "ondrevo-cli(1) has no $section section"
 done
-commands=$("$cli" --help | awk '/^[A-Za-z ]*[Ss]ubcommands:/ {on = 1; next} on && NF == 0 {on = 0} on {print $1}')
+commands=$("$cli" --help | awk 'tolower($0) ~ /^[a-z ]*subcommands:/ {on = 1; next} on && NF == 0 {on = 0} on {print $1}')
 [ "$(wc -w <<<"$commands")" -ge 9 ] || fail "too few commands in --help: $commands"
 for c in $commands; do
   # The command's subsection runs from its heading to the next one.
