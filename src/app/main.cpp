@@ -78,8 +78,9 @@ int main(int argc, char** argv) {
   int result = 0;
   {
     ondrevo::TShell shell(args, QApplication::applicationDirPath());
-    // Leaves once the windows are up, through the same teardown as a normal exit.
-    if (exitAfterStart) QTimer::singleShot(0, &app, &QCoreApplication::quit);
+    // Leaves once the windows are up, through the same teardown as a normal exit; exit(), not
+    // quit(), which would first ask the windows to close (and an open editor shows the welcome).
+    if (exitAfterStart) QTimer::singleShot(0, &app, [] { QCoreApplication::exit(0); });
     result = app.exec();
   }
 #ifdef ONDREVO_HAVE_REMOTE
