@@ -66,7 +66,8 @@ run ondrevo --version | grep -qx "ondrevo $version" || fail "ondrevo --version d
 
 echo "== ondrevo-cli --demo devices =="
 run ondrevo-cli --demo devices | tee "$WORK/devices"
-# Serial (in-process), GPIB and USB (stand-ins from /usr/lib/ondrevo) and the card (DAQmx stand-in).
+# Serial (in-process), GPIB and USB (stand-ins from /usr/lib/<arch>/ondrevo) and the card (DAQmx
+# stand-in).
 for want in "KSV 7342-80" "KSV 5206-40" "KSV 6141-80" "Dev1"; do
   grep -q "$want" "$WORK/devices" || fail "--demo devices does not list $want"
 done
@@ -85,7 +86,7 @@ run LANGUAGE=de timeout 120 ondrevo --demo --exit-after-start "${templates[0]}" 
   fail "ondrevo --demo did not start and exit cleanly (status $?)"
 [ -d "$HOME_DIR/.config/Kestravo/Ondrevo/Designer" ] || fail "ondrevo made no settings folder"
 for exe in /proc/[0-9]*/exe; do
-  [ "$(readlink "$exe" 2>/dev/null)" != /usr/lib/ondrevo/KSVMon32.exe ] ||
+  [[ "$(readlink "$exe" 2>/dev/null)" != /usr/lib/*/ondrevo/KSVMon32.exe ]] ||
     fail "the demo's USB monitor is still running (${exe%/exe})"
 done
 echo "ondrevo started with --demo and exited"
@@ -96,6 +97,7 @@ if [ -f /usr/share/man/man1/ondrevo-cli.1.gz ] && command -v man >/dev/null; the
   for want in COMMANDS "EXIT STATUS" ENVIRONMENT FILES; do
     grep -q "^$want" "$WORK/man" || fail "man ondrevo-cli has no $want section"
   done
+  echo "man ondrevo-cli renders ($(wc -l <"$WORK/man") lines)"
 else
   echo "(manual pages are excluded from this system's installs: not rendered)"
 fi
@@ -109,6 +111,7 @@ if [ -f /usr/share/bash-completion/bash_completion ]; then
     printf "%s\n" "${COMPREPLY[@]}"' 2>/dev/null | sort | tr '\n' ' ' >"$WORK/completion"
   [ "$(cat "$WORK/completion")" = "play plot " ] ||
     fail "installed completion of 'ondrevo-cli pl' gave: $(cat "$WORK/completion")"
+  echo "bash-completion loads the installed completion"
 fi
 
 echo "== purge =="

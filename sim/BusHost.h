@@ -52,7 +52,7 @@ class TStandInLibrary {
 };
 
 // A stand-in file `name`: in the simulators' installed folder (`programPath`'s folder, then
-// ../lib/ondrevo) when it is there, else where this build made it (`built`, empty when none); the
+// ../lib/<arch>/ondrevo) when it is there, else where this build made it (`built`, empty when none); the
 // installed candidate when neither exists, so a failed load names the place looked at.
 std::string FindSimFile(const std::string& programPath, const std::string& name,
                         const std::string& built);
