@@ -52,8 +52,8 @@ class TStandInLibrary {
 };
 
 // A stand-in file `name`: in the simulators' installed folder (`programPath`'s folder, then
-// ../lib/<arch>/ondrevo) when it is there, else where this build made it (`built`, empty when none); the
-// installed candidate when neither exists, so a failed load names the place looked at.
+// ../lib/<arch>/ondrevo) when it is there, else where this build made it (`built`, empty when
+// none); the installed candidate when neither exists, so a failed load names the place looked at.
 std::string FindSimFile(const std::string& programPath, const std::string& name,
                         const std::string& built);
 

@@ -22,8 +22,7 @@ class StandInPath : public ::testing::Test {
     fs::create_directories(root_ / "build/sim");
     program_ = (root_ / "usr/bin/ondrevo-cli").string();
     built_ = (root_ / "build/sim/libondrevo-gpib-sim.so").string();
-    installed_ =
-        (root_ / "usr" / ONDREVO_SIM_INSTALL_SUBDIR / "libondrevo-gpib-sim.so").string();
+    installed_ = (root_ / "usr" / ONDREVO_SIM_INSTALL_SUBDIR / "libondrevo-gpib-sim.so").string();
   }
   void TearDown() override { fs::remove_all(root_); }
   static void Touch(const std::string& path) {
