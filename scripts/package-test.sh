@@ -91,7 +91,8 @@ for exe in /proc/[0-9]*/exe; do
 done
 echo "ondrevo started with --demo and exited"
 
-echo "== manual page and completion =="
+echo "== AppStream data, manual page and completion =="
+appstreamcli validate --no-net /usr/share/metainfo/*.metainfo.xml || fail "the installed metainfo is not valid"
 if [ -f /usr/share/man/man1/ondrevo-cli.1.gz ] && command -v man >/dev/null; then
   MANWIDTH=80 man -l /usr/share/man/man1/ondrevo-cli.1.gz 2>/dev/null >"$WORK/man"
   for want in COMMANDS "EXIT STATUS" ENVIRONMENT FILES; do
