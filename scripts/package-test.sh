@@ -47,16 +47,23 @@ while IFS= read -r path; do
   if [ -e "$path" ] || [ -L "$path" ]; then echo "$path"; fi
 done <"$WORK/paths" >"$WORK/before"
 
-echo "== install =="
-DEBIAN_FRONTEND=noninteractive apt-get install -y -q "$main_deb" "$sim_deb"
-dpkg -L ondrevo ondrevo-simulators | grep -v '^/\.$' | sort -u >"$WORK/listed"
-
 # The programs from their installed place, with a clean environment: nothing points at a build.
 HOME_DIR="$WORK/home"
 mkdir -p "$HOME_DIR"
 run() {
   env -i PATH=/usr/bin:/bin HOME="$HOME_DIR" LANG=C.UTF-8 QT_QPA_PLATFORM=offscreen "$@"
 }
+
+echo "== install the program alone, as on a lab PC with real instruments =="
+DEBIAN_FRONTEND=noninteractive apt-get install -y -q "$main_deb"
+# Without the stand-ins the demo has its serial supplies only, and says nothing of the rest.
+run ondrevo-cli --demo devices >"$WORK/devices" || fail "--demo devices fails without the simulators"
+grep -q "KSV 7342-80" "$WORK/devices" || fail "--demo devices lacks the serial supplies"
+! grep -q "KSV 5206-40" "$WORK/devices" || fail "--demo devices lists GPIB without the simulators"
+
+echo "== install both =="
+DEBIAN_FRONTEND=noninteractive apt-get install -y -q "$main_deb" "$sim_deb"
+dpkg -L ondrevo ondrevo-simulators | grep -v '^/\.$' | sort -u >"$WORK/listed"
 [ "$(command -v ondrevo-cli)" = /usr/bin/ondrevo-cli ] || fail "ondrevo-cli is not /usr/bin/ondrevo-cli"
 
 echo "== ondrevo-cli --version =="
