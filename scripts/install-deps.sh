@@ -14,6 +14,8 @@ PKGS=(
   clang-14 libclang-rt-14-dev clang-format
   libxml2-utils locales time
   fonts-dejavu-core
+  qt6-translations-l10n
+  help2man lintian appstream dpkg-dev file man-db bash-completion
 )
 missing=()
 for p in "${PKGS[@]}"; do

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds everything and runs every test: the plain build (core, CLI,
-# simulator, desktop program under the offscreen platform), the core again under AddressSanitizer
+# simulator, desktop program under the offscreen platform), the Debian packages (as root: built,
+# installed, run and purged), the core again under AddressSanitizer
 # and UndefinedBehaviorSanitizer, the threaded parts under ThreadSanitizer, and a short fuzz run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -15,6 +16,9 @@ echo "== build and test =="
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build build -j"$JOBS"
 (cd build && ctest --output-on-failure -j2 --timeout 600)
+
+echo "== Debian packages: build, lintian, install, run, purge =="
+bash scripts/package-test.sh
 
 if [ "${ONDREVO_QUICK:-0}" != 1 ]; then
   echo "== core tests under ASan + UBSan =="

@@ -7,6 +7,7 @@
 
 #include <unistd.h>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <stdexcept>
 
@@ -69,6 +70,7 @@ int TSimEndpoint::Line(void* context, const char* line, long length, char* reply
 }
 
 TStandInLibrary::TStandInLibrary(const std::string& path) : path_(path) {
+  if (path.empty()) throw std::runtime_error("No stand-in library in this build");
   handle_ = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (!handle_) throw std::runtime_error("Cannot load " + path);
 }
@@ -83,27 +85,63 @@ void* TStandInLibrary::Symbol(const char* name) const {
   return symbol;
 }
 
+std::string FindSimFile(const std::string& programPath, const std::string& name,
+                        const std::string& built) {
+  namespace fs = std::filesystem;
+  std::string installed;
+  if (!programPath.empty()) {
+    const fs::path bin = fs::path(programPath).parent_path();
+    installed = (bin.parent_path() / ONDREVO_SIM_INSTALL_SUBDIR / name).lexically_normal().string();
+    if (::access(installed.c_str(), R_OK) == 0) return installed;
+  }
+  if (!built.empty() && ::access(built.c_str(), R_OK) == 0) return built;
+  return installed.empty() ? built : installed;
+}
+
+namespace {
+
+// The running program's own path: the installed stand-ins lie beside its installation.
+std::string ProgramPath() {
+  std::error_code ec;
+  const auto path = std::filesystem::read_symlink("/proc/self/exe", ec);
+  return ec ? std::string() : path.string();
+}
+
+std::string Locate(const char* name, const char* built) {
+  return FindSimFile(ProgramPath(), name, built ? built : "");
+}
+
+}  // namespace
+
 std::string GpibSimLibraryPath() {
 #ifdef ONDREVO_GPIB_SIM_LIBRARY
-  return ONDREVO_GPIB_SIM_LIBRARY;
+  return Locate("libondrevo-gpib-sim.so", ONDREVO_GPIB_SIM_LIBRARY);
 #else
-  return {};
+  return Locate("libondrevo-gpib-sim.so", nullptr);
 #endif
 }
 
 std::string UsbSimLibraryPath() {
 #ifdef ONDREVO_USB_SIM_LIBRARY
-  return ONDREVO_USB_SIM_LIBRARY;
+  return Locate("libondrevo-usb-sim.so", ONDREVO_USB_SIM_LIBRARY);
 #else
-  return {};
+  return Locate("libondrevo-usb-sim.so", nullptr);
 #endif
 }
 
 std::string UsbMonitorPath() {
 #ifdef ONDREVO_USB_MONITOR
-  return ONDREVO_USB_MONITOR;
+  return Locate("KSVMon32.exe", ONDREVO_USB_MONITOR);
 #else
-  return {};
+  return Locate("KSVMon32.exe", nullptr);
+#endif
+}
+
+std::string DaqMxSimLibraryPath() {
+#ifdef ONDREVO_DAQMX_SIM_LIBRARY
+  return Locate("libondrevo-daqmx-sim.so", ONDREVO_DAQMX_SIM_LIBRARY);
+#else
+  return Locate("libondrevo-daqmx-sim.so", nullptr);
 #endif
 }
 

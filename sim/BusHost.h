@@ -51,11 +51,17 @@ class TStandInLibrary {
   void* handle_ = nullptr;
 };
 
-// Where the stand-in libraries and the monitor program were built (empty when this build has
-// none).
+// A stand-in file `name`: in the simulators' installed folder (`programPath`'s folder, then
+// ../lib/<arch>/ondrevo) when it is there, else where this build made it (`built`, empty when
+// none); the installed candidate when neither exists, so a failed load names the place looked at.
+std::string FindSimFile(const std::string& programPath, const std::string& name,
+                        const std::string& built);
+
+// Where the stand-in libraries and the monitor program are, installed or built (see FindSimFile).
 std::string GpibSimLibraryPath();
 std::string UsbSimLibraryPath();
 std::string UsbMonitorPath();
+std::string DaqMxSimLibraryPath();
 
 // The monitor program, run as a child process for as long as this object lives.
 class TUsbMonitorProcess {

@@ -36,8 +36,8 @@ TDemoInstruments::TDemoInstruments(double speed) {
     usb_.reset();
   }
   // A two-output analog output card and an analog interface to wire one of them to.
-  if (access(ONDREVO_DAQMX_SIM_LIBRARY, R_OK) == 0) {
-    SetVariable("ONDREVO_DAQMX_LIBRARY", ONDREVO_DAQMX_SIM_LIBRARY);
+  if (const std::string daqmx = DaqMxSimLibraryPath(); access(daqmx.c_str(), R_OK) == 0) {
+    SetVariable("ONDREVO_DAQMX_LIBRARY", daqmx);
     SetVariable("ONDREVO_DAQMX_SIM_CARDS", "Dev1 PCIe-6361 serial=1A2B3C4 ao=2 maxrate=100000");
   }
   SetInterfaceProducts({{"KSV3720-40", "372040001"}});

@@ -5,7 +5,7 @@
 
 namespace ondrevo {
 
-inline constexpr const char* kProgramVersion = "0.8.1";
+inline constexpr const char* kProgramVersion = ONDREVO_VERSION;
 inline constexpr const char* kMakerWebLink = "https://www.kestravo.com";
 inline constexpr const char* kMakerMailLink = "mailto:info@kestravo.com";
 

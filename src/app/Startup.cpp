@@ -5,6 +5,10 @@
 #include <QApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QLibraryInfo>
+#include <QRegularExpression>
+#include <QTranslator>
+#include <memory>
 
 #include "app/AboutForm.h"
 #include "app/Cache.h"
@@ -43,6 +47,28 @@ QString BindTranslations(const QString& programFolder) {
   bindtextdomain(kTextDomain, dir.toLocal8Bit().constData());
   bind_textdomain_codeset(kTextDomain, "UTF-8");
   return dir;
+}
+
+QString InstallQtTranslations() {
+  static QTranslator* loaded = nullptr;
+  if (loaded) {
+    QCoreApplication::removeTranslator(loaded);
+    delete loaded;
+    loaded = nullptr;
+  }
+  // The header of the catalogue gettext picked names its language ("Language: de").
+  const QString header = QString::fromUtf8(dgettext(kTextDomain, ""));
+  const QRegularExpression field(QStringLiteral("^Language: *([A-Za-z_@]+)"),
+                                 QRegularExpression::MultilineOption);
+  const QString language = field.match(header).captured(1);
+  if (language.isEmpty()) return {};
+  auto translator = std::make_unique<QTranslator>();
+  if (!translator->load(QStringLiteral("qtbase_") + language,
+                        QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+    return {};
+  loaded = translator.release();
+  QCoreApplication::installTranslator(loaded);
+  return language;
 }
 
 QString DefaultLibraryPath(const QString& programFolder) {

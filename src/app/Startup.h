@@ -24,6 +24,11 @@ class TRemoteForm;
 // else the configured locale folder. Returns the folder used.
 QString BindTranslations(const QString& programFolder);
 
+// Loads Qt's own catalogue (qtbase: file dialogs, standard buttons) in the language gettext
+// chose for ours, so the two never disagree; replaces the one an earlier call loaded. Returns
+// that language, empty when the texts stay English or Qt has no catalogue for it.
+QString InstallQtTranslations();
+
 // The waveform library shipped with the program (installed, else the source tree's).
 QString DefaultLibraryPath(const QString& programFolder);
 

@@ -58,6 +58,7 @@ int main(int argc, char** argv) {
   ApplySavedSerialSettings();
   CLI::App app{"Ondrevo Designer command-line tool", "ondrevo-cli"};
   app.require_subcommand(1);
+  app.set_version_flag("--version", std::string("ondrevo-cli ") + ONDREVO_VERSION);
   app.add_flag("--demo", ondrevo::cli::DemoRequested(),
                "Start simulated instruments for the device commands");
   ondrevo::cli::CommandRegistry registry{app, {}};
@@ -74,6 +75,8 @@ int main(int argc, char** argv) {
   } catch (const CLI::CallForHelp& e) {
     return app.exit(e);
   } catch (const CLI::CallForAllHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::CallForVersion& e) {
     return app.exit(e);
   } catch (const CLI::ParseError& e) {
     app.exit(e);
