@@ -345,6 +345,47 @@ class EditorWindowTest : public QObject {
     QVERIFY(dialogs_->fileTitles.isEmpty());
   }
 
+  void aFileChangedOnDiskIsNotReplacedWithoutAsking() {
+    Make();
+    const QString path = WriteFile("shared.ovx", Ramp({{0, 0}, {1, 10}}));
+    QVERIFY(form_->LoadDocument(path));
+    SetCurves(Ramp({{0, 0}, {1, 20}}), {});
+    form_->RecordStep();
+    // Someone else writes the file meanwhile (a new file in its place, as an editor saves).
+    const QString theirs = WriteFile("theirs.ovx", Ramp({{0, 0}, {1, 30}}));
+    QVERIFY(QFile::remove(path));
+    QVERIFY(QFile::rename(theirs, path));
+    auto valueOnDisk = [&] {
+      SegmentTable u, i;
+      ReadDocumentFile(path.toStdString(), u, i);
+      return u[1].Value;
+    };
+    // No: not replaced; the name dialog comes instead (cancelled here).
+    dialogs_->answers = {QMessageBox::No};
+    QVERIFY(!form_->Save());
+    QCOMPARE(dialogs_->messages.size(), 1);
+    QVERIFY(dialogs_->messages[0].startsWith("The file has been changed on disk"));
+    QCOMPARE(dialogs_->fileTitles, QStringList{"Save file as..."});
+    QCOMPARE(valueOnDisk(), 30.0);
+    QVERIFY(form_->IsModified());
+    // The prompt on closing asks the same before it saves.
+    dialogs_->messages.clear();
+    dialogs_->answers = {QMessageBox::Yes, QMessageBox::No};
+    QVERIFY(!form_->CloseDocument());
+    QCOMPARE(dialogs_->messages.size(), 2);
+    QCOMPARE(valueOnDisk(), 30.0);
+    // Yes replaces it; a file this window saved itself is then saved again without asking.
+    dialogs_->messages.clear();
+    dialogs_->answers = {QMessageBox::Yes};
+    QVERIFY(form_->Save());
+    QCOMPARE(valueOnDisk(), 20.0);
+    SetCurves(Ramp({{0, 0}, {1, 25}}), {});
+    form_->RecordStep();
+    QVERIFY(form_->Save());
+    QCOMPARE(dialogs_->messages.size(), 1);
+    QCOMPARE(valueOnDisk(), 25.0);
+  }
+
   void readOnlyDocumentSavesUnderANewName() {
     Make();
     const QString ro = WriteFile("ro.ovx", Ramp({{0, 0}, {1, 10}}));
