@@ -9,7 +9,7 @@ using namespace ondrevo;
 TEST(ForeignText, ControlBytesAreEscapedAndOneLineStaysOneLine) {
   EXPECT_EQ(ShowForeign("KSV 7342-80"), "KSV 7342-80");
   EXPECT_EQ(ShowForeign("a\nb\r\tc"), "a\\nb\\r\\tc");
-  EXPECT_EQ(ShowForeign(std::string("\x1b[2J\x07\x7f\0z", 7)), "\\x1B[2J\\x07\\x7F\\x00z");
+  EXPECT_EQ(ShowForeign(std::string("\x1b[2J\x07\x7f\0z", 8)), "\\x1B[2J\\x07\\x7F\\x00z");
   EXPECT_EQ(ShowForeign("C:\\dir"), "C:\\\\dir");
   // Valid UTF-8 is kept; C1 controls (a terminal's 8-bit escape) and stray bytes are not.
   EXPECT_EQ(ShowForeign("Spannung \xc3\xa4 \xe2\x82\xac"), "Spannung \xc3\xa4 \xe2\x82\xac");
