@@ -185,9 +185,14 @@ int RunDevices(bool json, bool demo) {
   return FlushStdout("the device list");
 }
 
-// One line on stderr, redrawn in place.
+// One line on stderr, redrawn in place. Ended when it goes, so that an error leaving the run
+// as an exception is printed on a line of its own.
 class ProgressLine {
  public:
+  ProgressLine() = default;
+  ~ProgressLine() { End(); }
+  ProgressLine(const ProgressLine&) = delete;
+  ProgressLine& operator=(const ProgressLine&) = delete;
   void Show(const std::string& label, int percent, const std::string& suffix = {}) {
     const int width = 30;
     const int filled = std::clamp(percent, 0, 100) * width / 100;

@@ -16,21 +16,24 @@ bool IsMakerReply(std::string_view reply) {
 
 TIdentification ParseIdentification(std::string_view reply) {
   // The first line that names the maker; the model is the field after the maker's name, so text
-  // before the name (an echo, noise on the line) does not shift it.
-  std::string_view line;
+  // before the name (an echo, noise on the line) does not shift it. An entry without the name
+  // (the USB library's list) has its model from the 10th character of its first line.
+  const auto firstEnd = reply.find_first_of("\r\n");
+  std::string_view line = reply.substr(0, firstEnd);
+  std::size_t i = 9;
   for (std::size_t pos = 0; pos <= reply.size();) {
     auto end = reply.find_first_of("\r\n", pos);
     if (end == std::string_view::npos) end = reply.size();
-    line = reply.substr(pos, end - pos);
-    if (line.find(kMaker) != std::string_view::npos) break;
+    const std::string_view candidate = reply.substr(pos, end - pos);
+    if (const auto maker = candidate.find(kMaker); maker != std::string_view::npos) {
+      line = candidate;
+      const std::size_t comma = line.find(',', maker + kMaker.size());
+      i = comma == std::string_view::npos ? line.size() : comma + 1;
+      break;
+    }
     pos = end + 1;
   }
   TIdentification id;
-  const std::size_t maker = line.find(kMaker);
-  if (maker == std::string_view::npos) return id;
-  const std::size_t comma = line.find(',', maker + kMaker.size());
-  if (comma == std::string_view::npos) return id;
-  std::size_t i = comma + 1;
   std::string model, serial;
   for (; i < line.size() && line[i] != ','; ++i) {
     model += line[i];
