@@ -11,6 +11,7 @@
 #include "model/ListSampling.h"
 #include "model/Preview.h"
 #include "model/Samplers.h"
+#include "playback/InstrumentPreview.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size < 1) return 0;
@@ -44,7 +45,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (double d : list.Durations)
       if (!std::isfinite(d) || d < 0) __builtin_trap();
   } catch (const std::exception&) {
-    return 0;  // a clean refusal
+    // a clean refusal
+  }
+  // What `check`, `sample --json` and `plot --model` compute on the same document.
+  try {
+    ondrevo::ComputeInstrumentPreview(voltageTable, currentTable, settings);
+  } catch (const std::exception&) {
+  }
+  try {
+    auto voltage = ondrevo::BuildWaveform(voltageTable);
+    ondrevo::TDoubleVector lo, hi;
+    ondrevo::DesignEnvelope(*voltage, 0, voltage->GetDuration() > 0 ? voltage->GetDuration() : 1,
+                            200, lo, hi);
+  } catch (const std::exception&) {
   }
   return 0;
 }

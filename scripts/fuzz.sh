@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets with clang and runs each for SECONDS (default 60) on its corpus.
-# An input that takes longer than TIMEOUT seconds (default 10) is a finding like a crash: no input
-# may make a reader or parser loop for ever. The script fails when a target reports a finding.
+# An input that takes longer than TIMEOUT seconds (default 30; wall clock, so generous for a
+# loaded machine) is a finding like a crash: no input may make a reader, parser or sampler loop
+# for ever. The script fails when a target reports a finding.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 SECONDS_PER_TARGET=${1:-60}
-TIMEOUT=${TIMEOUT:-10}
+TIMEOUT=${TIMEOUT:-30}
 command -v clang++-14 >/dev/null || { echo "fuzz: clang++-14 missing, skipped"; exit 0; }
 cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_C_COMPILER=clang-14 -DCMAKE_CXX_COMPILER=clang++-14 -DONDREVO_FUZZ=ON \

@@ -77,8 +77,8 @@ bool TWCache::LoadImage(const std::string& documentPath, QImage& bitmap) const {
     return false;
   }
   QImage image;
-  if (!image.loadFromData(reinterpret_cast<const uchar*>(data.data()), static_cast<int>(data.size()),
-                          "BMP"))
+  if (!image.loadFromData(reinterpret_cast<const uchar*>(data.data()),
+                          static_cast<int>(data.size()), "BMP"))
     return false;
   bitmap = image;
   return true;

@@ -2,8 +2,8 @@
 // disconnect from the command line.
 #include <cerrno>
 #include <csignal>
-#include <cstring>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <iostream>
 #include <memory>
@@ -231,8 +231,9 @@ std::shared_ptr<TDevice> DeviceOnPort(const std::string& port,
   const std::string shownPort = EscapeControls(port);
   if (reply.empty()) throw std::runtime_error(_("No instrument answers on ") + shownPort);
   if (!IsMakerReply(reply))
-    throw std::runtime_error(shownPort + ": " + _("the device there is no known instrument; it answered:") +
-                             " \"" + ShowForeign(reply) + "\"");
+    throw std::runtime_error(shownPort + ": " +
+                             _("the device there is no known instrument; it answered:") + " \"" +
+                             ShowForeign(reply) + "\"");
   const TIdentification id = ParseIdentification(reply);
   if (id.Model.empty())
     throw std::runtime_error(shownPort + ": " +
@@ -322,7 +323,8 @@ int RunPlay(const PlayOptions& options, TTraceFile& traceFile) {
   // The trace starts with the first line, also when connecting fails.
   TInterface::TTraceObserver traceObserver;
   if (!options.trace.empty()) {
-    if (!traceFile.Open(options.trace)) return Fail(_("Cannot write ") + EscapeControls(options.trace));
+    if (!traceFile.Open(options.trace))
+      return Fail(_("Cannot write ") + EscapeControls(options.trace));
     traceObserver = traceFile.Observer();
   }
 

@@ -1,13 +1,13 @@
 #include "document/CsvImport.h"
 
-#include <algorithm>
-#include <cerrno>
-#include <cmath>
-#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstring>
 #include <vector>
 
 #include "document/DocumentIO.h"

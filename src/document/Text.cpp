@@ -38,10 +38,18 @@ std::size_t ShowableCharacter(std::string_view s) {
 void AppendEscaped(std::string& out, unsigned char c) {
   static const char* const hex = "0123456789ABCDEF";
   switch (c) {
-    case '\n': out += "\\n"; return;
-    case '\r': out += "\\r"; return;
-    case '\t': out += "\\t"; return;
-    case '\\': out += "\\\\"; return;
+    case '\n':
+      out += "\\n";
+      return;
+    case '\r':
+      out += "\\r";
+      return;
+    case '\t':
+      out += "\\t";
+      return;
+    case '\\':
+      out += "\\\\";
+      return;
     default:
       out += "\\x";
       out += hex[c >> 4];
@@ -68,8 +76,12 @@ std::string Escape(std::string_view text, std::size_t limit) {
 
 }  // namespace
 
-std::string ShowForeign(std::string_view text, std::size_t limit) { return Escape(text, limit); }
+std::string ShowForeign(std::string_view text, std::size_t limit) {
+  return Escape(text, limit);
+}
 
-std::string EscapeControls(std::string_view text) { return Escape(text, text.size()); }
+std::string EscapeControls(std::string_view text) {
+  return Escape(text, text.size());
+}
 
 }  // namespace ondrevo

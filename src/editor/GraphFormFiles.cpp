@@ -72,11 +72,11 @@ bool TGraphForm::MayReplace(const QString& path) {
   if (QFileInfo(path).absoluteFilePath() != stampPath_) return true;
   const TFileStamp now = StampOf(path.toStdString());
   if (!now.Exists || now == docStamp_) return true;
-  const auto answer = dialogs_->Message(
-      this, QMessageBox::Warning, T("Ondrevo"),
-      T("The file has been changed on disk since it was opened. Overwrite it?") +
-          QStringLiteral("\n\n") + path,
-      QMessageBox::Yes | QMessageBox::No);
+  const auto answer =
+      dialogs_->Message(this, QMessageBox::Warning, T("Ondrevo"),
+                        T("The file has been changed on disk since it was opened. Overwrite it?") +
+                            QStringLiteral("\n\n") + path,
+                        QMessageBox::Yes | QMessageBox::No);
   return answer == QMessageBox::Yes;
 }
 

@@ -228,8 +228,8 @@ TEST(CsvRecordTest, ATraceWithoutDataSaysWhy) {
   EXPECT_NE(tabs.find("\"0\\t1\""), std::string::npos) << tabs;
   EXPECT_NE(tabs.find("separated by commas."), std::string::npos) << tabs;
   // A hostile record is quoted short and clean.
-  const std::string hostile = DescribeTraceWithoutData(
-      ReadCsvText("Firmware\n\x1b[31m" + std::string(100000, 'y') + "\n"));
+  const std::string hostile =
+      DescribeTraceWithoutData(ReadCsvText("Firmware\n\x1b[31m" + std::string(100000, 'y') + "\n"));
   EXPECT_LT(hostile.size(), 300u);
   EXPECT_EQ(hostile.find('\x1b'), std::string::npos);
 }

@@ -421,8 +421,7 @@ TEST(ReadDocument, ErrorsQuoteOnlyAShortCleanPrefixOfTheText) {
   const std::string huge(50u << 20, '9');
   const std::string cases[] = {
       "<waveform type=\"voltage\"><segment duration=\"" + huge + "x\" start=\"0\" end=\"1\"/>",
-      "<waveform type=\"voltage\"><segment duration=\"1\" start=\"0\" end=\"" + huge +
-          "\"/>",
+      "<waveform type=\"voltage\"><segment duration=\"1\" start=\"0\" end=\"" + huge + "\"/>",
       "<waveform type=\"voltage\"><segment duration=\"1&#10;test.ovx:9:9: forged\" "
       "start=\"0\" end=\"1\"/>",
       "<waveform type=\"voltage\"><segment duration=\"1\x1b]2;title\x07\" start=\"0\" "
@@ -452,9 +451,7 @@ TEST_F(TempDir, ReadingRefusesFifosAndOversizedFilesAtOnce) {
   EXPECT_THROW(ReadWholeFile(fifo, 100), std::system_error);
 
   const std::string big = Path("big.ovx");
-  {
-    std::ofstream out(big);
-  }
+  { std::ofstream out(big); }
   fs::resize_file(big, kMaxDocumentBytes + 1);  // sparse: costs no disk
   try {
     ReadDocumentFile(big, v, c);

@@ -13,7 +13,9 @@ TEST(ForeignText, ControlBytesAreEscapedAndOneLineStaysOneLine) {
   EXPECT_EQ(ShowForeign("C:\\dir"), "C:\\\\dir");
   // Valid UTF-8 is kept; C1 controls (a terminal's 8-bit escape) and stray bytes are not.
   EXPECT_EQ(ShowForeign("Spannung \xc3\xa4 \xe2\x82\xac"), "Spannung \xc3\xa4 \xe2\x82\xac");
-  EXPECT_EQ(ShowForeign("\xc2\x9b" "31m"), "\\xC2\\x9B31m");
+  EXPECT_EQ(ShowForeign("\xc2\x9b"
+                        "31m"),
+            "\\xC2\\x9B31m");
   EXPECT_EQ(ShowForeign("\x9b\xff\xc3"), "\\x9B\\xFF\\xC3");
   EXPECT_EQ(ShowForeign("\xed\xa0\x80"), "\\xED\\xA0\\x80");  // a surrogate is no character
   for (const std::string& s : {std::string("x\ny"), std::string(300, '\n')})
