@@ -25,7 +25,8 @@ void RegisterCsvCommand(CommandRegistry& registry) {
   cmd->add_option("--budget", o->budget, "About how many samples to take (default 1000)")
       ->check(CLI::Range(1, 100000000));
   registry.Add(cmd, [o]() {
-    const CsvTrace trace = ReadCsvFile(o->trace);
+    // A pipe (/dev/stdin) is read as it comes: blocking is what a command line does.
+    const CsvTrace trace = ReadCsvFile(o->trace, true);
     const std::string shown = EscapeControls(o->trace);
     if (trace.Layout == CsvLayout::Unknown) {
       return Fail(shown + ": not a CSV trace of a known layout");

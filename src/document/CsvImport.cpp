@@ -225,10 +225,11 @@ CsvTrace ReadCsvStream(std::istream& in) {
   return std::move(reader).Finish();
 }
 
-CsvTrace ReadCsvFile(const std::string& path) {
+CsvTrace ReadCsvFile(const std::string& path, bool streams) {
   const std::string shown = EscapeControls(path);
   // Without blocking: a FIFO or a device in place of the file must not hang the import.
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  const int fd =
+      ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | (streams ? 0 : O_NONBLOCK));
   if (fd < 0) throw ECsvError(shown + ": " + std::strerror(errno));
   struct Closer {
     int fd;
@@ -236,12 +237,13 @@ CsvTrace ReadCsvFile(const std::string& path) {
   } closer{fd};
   struct stat st {};
   if (::fstat(fd, &st) != 0) throw ECsvError(shown + ": " + std::strerror(errno));
-  if (!S_ISREG(st.st_mode))
+  if (S_ISDIR(st.st_mode)) throw ECsvError(shown + ": " + std::strerror(EISDIR));
+  if (!S_ISREG(st.st_mode) && !streams)
     throw ECsvError(shown + ": " + _("The file cannot be read: it is not a regular file."));
   TCsvTraceReader reader;
   TLineSplitter lines(reader);
   try {
-    if (static_cast<std::uint64_t>(st.st_size) > kMaxCsvBytes) TooLarge();
+    if (S_ISREG(st.st_mode) && static_cast<std::uint64_t>(st.st_size) > kMaxCsvBytes) TooLarge();
     std::vector<char> chunk(64 * 1024);
     for (;;) {
       const ssize_t got = ::read(fd, chunk.data(), chunk.size());

@@ -72,9 +72,10 @@ inline constexpr std::size_t kMaxCsvSamples = 5'000'000;
 CsvTrace ReadCsvText(std::string_view text);
 // Reads in one pass, in pieces: memory stays within the bounds above.
 CsvTrace ReadCsvStream(std::istream& in);
-// Raises ECsvError naming the file when it cannot be opened or read, is not a regular file (it is
-// opened without blocking) or is beyond the bounds (a larger file is refused before it is read).
-CsvTrace ReadCsvFile(const std::string& path);
+// Raises ECsvError naming the file when it cannot be opened or read, or is beyond the bounds (a
+// larger regular file is refused before it is read). Unless `streams` (the command line, which
+// reads pipes such as /dev/stdin), only a regular file is read, opened without blocking.
+CsvTrace ReadCsvFile(const std::string& path, bool streams = false);
 
 // Why a trace of a known layout has no samples, in one line: the records skipped and the first of
 // them (cut and cleaned), and a hint when its fields are separated by ';' or tabs.

@@ -83,8 +83,10 @@ mkfifo "$TMP/fifo.ovx" "$TMP/fifo.csv"
 timeout 10 "$CLI" info "$TMP/fifo.ovx" 2>"$TMP/err" >/dev/null
 check "a FIFO as document: exit 1 at once" test $? -eq 1
 check "a FIFO as document: not a regular file" grep -q 'not a regular file' "$TMP/err"
-timeout 10 "$CLI" import-csv "$TMP/fifo.csv" 2>"$TMP/err" >/dev/null
-check "a FIFO as trace: exit 1 at once" test $? -eq 1
+# The command line reads a named pipe as the stream it is told to read.
+printf 'Firmware\n0,1\n1,2\n' >"$TMP/fifo.csv" &
+timeout 10 "$CLI" import-csv "$TMP/fifo.csv" 2>"$TMP/err" >"$TMP/fifo-import.ovx"
+check "a FIFO as trace on the command line: read as a stream" grep -q '<segment ' "$TMP/fifo-import.ovx"
 
 # ---- plot -o saves as documents do -----------------------------------------------------------
 printf 'old' >"$TMP/ro.png"
