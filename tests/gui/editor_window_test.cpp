@@ -481,6 +481,20 @@ class EditorWindowTest : public QObject {
     QCOMPARE(r.readAll(), before);
   }
 
+  void aHugeBadAttributeGivesAShortMessage() {
+    Make();
+    const QString bad = dir_.filePath("huge.ovx");
+    QFile f(bad);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write("<ondrevo><arbdata><waveform_list><waveform type=\"voltage\"><segment duration=\"");
+    f.write(QByteArray(20 << 20, '7') + "x&#10;forged\" start=\"0\" end=\"1\"/>");
+    f.close();
+    QVERIFY(!form_->LoadDocument(bad));
+    QCOMPARE(dialogs_->messages.size(), 1);
+    QVERIFY2(dialogs_->messages[0].size() < 600, qPrintable(dialogs_->messages[0].left(600)));
+    QVERIFY(!dialogs_->messages[0].contains("\nforged"));
+  }
+
   void recentListKeepsNineAndAsksForMissingFiles() {
     TGraphFormSettings s;
     s.LoadRecentFiles = [] { return QStringList{}; };
