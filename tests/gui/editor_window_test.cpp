@@ -1,5 +1,7 @@
 // The editor window driven as a user would: menus, toolbar buttons, timescale lists, keys, and
 // dialogs answered through the dialog seam.
+#include <sys/stat.h>
+
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
@@ -479,6 +481,15 @@ class EditorWindowTest : public QObject {
     QFile r(bad);
     QVERIFY(r.open(QIODevice::ReadOnly));
     QCOMPARE(r.readAll(), before);
+  }
+
+  void aFifoInPlaceOfTheDeviceConfigurationDoesNotBlock() {
+    const QString cfg = dir_.filePath("Ondrevo.cfg");
+    QCOMPARE(::mkfifo(QFile::encodeName(cfg).constData(), 0600), 0);
+    Make();  // reads the configuration: a FIFO without a writer would block here for ever
+    QVERIFY(form_->CloseDocument());  // and writing it is refused, not blocked on
+    QVERIFY(QFileInfo(cfg).isFile() == false && QFileInfo::exists(cfg));
+    QFile::remove(cfg);
   }
 
   void aHugeBadAttributeGivesAShortMessage() {
