@@ -137,7 +137,9 @@ full_tmpfs() {  # full_tmpfs COMMAND-STRING ARGS...: $FULL is a full file system
     eval "$cmd"' full "$TMP/full" "$@"
 }
 full_shim() {
-  FULL=$TMP/full ONDREVO_FULL_DIR=$TMP/full LD_PRELOAD=$SHIM bash -c '
+  # A sanitizer build would refuse a library loaded before its runtime.
+  ASAN_OPTIONS=${ASAN_OPTIONS:-}${ASAN_OPTIONS:+:}verify_asan_link_order=0 \
+    FULL=$TMP/full ONDREVO_FULL_DIR=$TMP/full LD_PRELOAD=$SHIM bash -c '
     cmd=$1
     shift
     touch "$FULL/fill"
