@@ -11,7 +11,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string_view reply(reinterpret_cast<const char*>(data), size);
   if (ondrevo::IsMakerReply(reply)) {
     const auto id = ondrevo::ParseIdentification(reply);
-    if (id.Model.size() > size + 1 || id.SerialNumber.size() > size) __builtin_trap();
+    // Short and printable, whatever the reply.
+    constexpr std::size_t most = 4 * ondrevo::kMaxIdentificationField + 3;
+    if (id.Model.size() > most || id.SerialNumber.size() > most) __builtin_trap();
+    for (const std::string* field : {&id.Model, &id.SerialNumber})
+      for (char c : *field)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) __builtin_trap();
   }
   int32_t index = 0, repetition = 0;
   try {

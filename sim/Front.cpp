@@ -13,6 +13,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <string>
 #include <deque>
 #include <stdexcept>
 #include <system_error>
@@ -221,7 +222,11 @@ TPtyFront::TPtyFront(std::shared_ptr<TSimInstrument> instrument, std::string lin
 TPtyFront::~TPtyFront() {
   Stop();
   ClosePty();
-  if (!linkPath_.empty()) unlink(linkPath_.c_str());
+  // Only while it is still the link this front made.
+  char target[256];
+  const ssize_t n = linkPath_.empty() ? -1 : readlink(linkPath_.c_str(), target, sizeof target);
+  if (n > 0 && std::string(target, static_cast<std::size_t>(n)) == slavePath_)
+    unlink(linkPath_.c_str());
 }
 
 std::string TPtyFront::Path() const {
@@ -252,9 +257,9 @@ void TPtyFront::OpenPty() {
     tcsetattr(slave, TCSANOW, &settings);
   }
   if (!linkPath_.empty()) {
-    // Replace the link in one step so that an opener never finds it missing.
-    const std::string temp = linkPath_ + ".new";
-    unlink(temp.c_str());
+    // Replace the link in one step so that an opener never finds it missing; the temporary name
+    // is this process's own, so no file of another is removed.
+    const std::string temp = linkPath_ + "." + std::to_string(getpid()) + ".new";
     if (symlink(name, temp.c_str()) != 0 || rename(temp.c_str(), linkPath_.c_str()) != 0) {
       const int error = errno;
       close(slave);

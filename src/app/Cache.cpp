@@ -2,17 +2,23 @@
 
 #include <openssl/evp.h>
 
-#include <QFile>
+#include <QBuffer>
 #include <QImage>
 #include <QPainter>
 #include <QWidget>
 #include <filesystem>
 
 #include "app/Config.h"
+#include "document/AtomicFile.h"
 
 namespace ondrevo {
 
 namespace fs = std::filesystem;
+
+namespace {
+// A preview is a few hundred KB; anything far larger is not one of ours.
+constexpr std::size_t kMaxCacheImageBytes = 64u * 1024u * 1024u;
+}  // namespace
 
 TWCache::TWCache(const TWConfig& config) : folder_(config.GetSettingsFolder() + "/Cache") {}
 TWCache::TWCache(std::string cacheFolder) : folder_(std::move(cacheFolder)) {}
@@ -38,22 +44,42 @@ std::string TWCache::CacheFilePath(const std::string& documentPath) const {
 void TWCache::StoreImage(const std::string& documentPath, const QImage& bitmap) const {
   std::error_code ec;
   fs::create_directory(folder_, ec);
-  const QString target = QString::fromStdString(CacheFilePath(documentPath));
-  // Through a temp name so that a reader never sees half a picture.
-  const QString temp = target + ".tmp";
-  if (bitmap.save(temp, "BMP")) {
-    QFile::remove(target);
-    QFile::rename(temp, target);
-  } else {
-    QFile::remove(temp);
+  QByteArray bytes;
+  QBuffer buffer(&bytes);
+  buffer.open(QIODevice::WriteOnly);
+  if (!bitmap.save(&buffer, "BMP")) return;
+  // Atomic, so that a reader never sees half a picture; a FIFO or device in its place is left
+  // alone rather than written to (which could block).
+  const std::string target = CacheFilePath(documentPath);
+  const std::string_view data(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+  try {
+    WriteFileAtomically(target, data);
+  } catch (const EFileRefused&) {
+    // A read-only preview of ours is replaced, as clearing the cache deletes it too.
+    std::error_code ignored;
+    if (fs::is_regular_file(fs::symlink_status(target, ignored)) && fs::remove(target, ignored)) {
+      try {
+        WriteFileAtomically(target, data);
+      } catch (const std::exception&) {
+      }
+    }
+  } catch (const std::exception&) {
+    // a preview that cannot be stored is drawn again next time
   }
 }
 
 bool TWCache::LoadImage(const std::string& documentPath, QImage& bitmap) const {
-  const QString file = QString::fromStdString(CacheFilePath(documentPath));
-  if (!QFile::exists(file)) return false;
+  // Only a regular file, opened without blocking: a FIFO in its place must not hang start-up.
+  std::string data;
+  try {
+    data = ReadWholeFile(CacheFilePath(documentPath), kMaxCacheImageBytes);
+  } catch (const std::exception&) {
+    return false;
+  }
   QImage image;
-  if (!image.load(file, "BMP")) return false;
+  if (!image.loadFromData(reinterpret_cast<const uchar*>(data.data()),
+                          static_cast<int>(data.size()), "BMP"))
+    return false;
   bitmap = image;
   return true;
 }

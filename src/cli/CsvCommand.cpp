@@ -6,6 +6,7 @@
 #include "cli/Commands.h"
 #include "document/CsvImport.h"
 #include "document/DocumentIO.h"
+#include "document/Text.h"
 
 namespace ondrevo::cli {
 
@@ -24,11 +25,13 @@ void RegisterCsvCommand(CommandRegistry& registry) {
   cmd->add_option("--budget", o->budget, "About how many samples to take (default 1000)")
       ->check(CLI::Range(1, 100000000));
   registry.Add(cmd, [o]() {
-    const CsvTrace trace = ReadCsvFile(o->trace);
+    // A pipe (/dev/stdin) is read as it comes: blocking is what a command line does.
+    const CsvTrace trace = ReadCsvFile(o->trace, true);
+    const std::string shown = EscapeControls(o->trace);
     if (trace.Layout == CsvLayout::Unknown) {
-      return Fail(o->trace + ": not a CSV trace of a known layout");
+      return Fail(shown + ": not a CSV trace of a known layout");
     }
-    if (trace.Samples.empty()) return Fail(o->trace + ": the trace holds no data");
+    if (trace.Samples.empty()) return Fail(shown + ": " + DescribeTraceWithoutData(trace));
     SegmentTable voltage, current;
     StoreCsvStaircase(MakeCsvStaircase(trace, o->offset, o->budget), voltage);
     if (o->out.empty()) {
@@ -38,7 +41,7 @@ void RegisterCsvCommand(CommandRegistry& registry) {
       WriteDocument(o->out, voltage, current);
     }
     if (trace.SkippedRecords > 0) {
-      std::cerr << "ondrevo-cli: " << o->trace << ": " << trace.SkippedRecords
+      std::cerr << "ondrevo-cli: " << shown << ": " << trace.SkippedRecords
                 << " records skipped (not numbers, or going back in time), the first on line "
                 << trace.FirstSkippedLine << '\n';
     }

@@ -1,7 +1,9 @@
 // `devices`: the remote window's search as a tree. `play`: connect, upload, play, follow and
 // disconnect from the command line.
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <iostream>
 #include <memory>
@@ -18,6 +20,7 @@
 #include "devices/MainThread.h"
 #include "document/DocumentIO.h"
 #include "document/Numbers.h"
+#include "document/Text.h"
 #include "document/Translate.h"
 #include "interfaces/InputSelection.h"
 #include "interfaces/InterfaceDevices.h"
@@ -161,8 +164,9 @@ int RunDevices(bool json, bool demo) {
       }
       out.push_back({{"interface", bus.name}, {"devices", devices}});
     }
-    std::cout << out.dump(2) << '\n';
-    return 0;
+    // Replies are cleaned where they are parsed; a stray byte must still not end the listing.
+    std::cout << out.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << '\n';
+    return FlushStdout("the device list");
   }
   for (auto& bus : buses) {
     std::cout << bus.name << '\n';
@@ -170,7 +174,7 @@ int RunDevices(bool json, bool demo) {
       std::cout << "  " << d->GetName();
       if (!Selectable(d) && !ControlInput(d)) std::cout << "  (" << _("not supported") << ")";
       const std::string port = PortOf(d);
-      if (!port.empty()) std::cout << "  [" << port << "]";
+      if (!port.empty()) std::cout << "  [" << EscapeControls(port) << "]";
       std::cout << '\n';
       auto output = std::dynamic_pointer_cast<IAnalogOutput>(d);
       if (output && output->GetConnectedInputs().size() > 1)
@@ -178,12 +182,17 @@ int RunDevices(bool json, bool demo) {
           std::cout << "    " << _("Analog Out") << ' ' << k << '\n';
     }
   }
-  return 0;
+  return FlushStdout("the device list");
 }
 
-// One line on stderr, redrawn in place.
+// One line on stderr, redrawn in place. Ended when it goes, so that an error leaving the run
+// as an exception is printed on a line of its own.
 class ProgressLine {
  public:
+  ProgressLine() = default;
+  ~ProgressLine() { End(); }
+  ProgressLine(const ProgressLine&) = delete;
+  ProgressLine& operator=(const ProgressLine&) = delete;
   void Show(const std::string& label, int percent, const std::string& suffix = {}) {
     const int width = 30;
     const int filled = std::clamp(percent, 0, 100) * width / 100;
@@ -219,8 +228,17 @@ std::shared_ptr<TDevice> DeviceOnPort(const std::string& port,
     throw;
   }
   probe->Close();
-  if (!IsMakerReply(reply)) throw std::runtime_error(_("No instrument answers on ") + port);
+  const std::string shownPort = EscapeControls(port);
+  if (reply.empty()) throw std::runtime_error(_("No instrument answers on ") + shownPort);
+  if (!IsMakerReply(reply))
+    throw std::runtime_error(shownPort + ": " +
+                             _("the device there is no known instrument; it answered:") + " \"" +
+                             ShowForeign(reply) + "\"");
   const TIdentification id = ParseIdentification(reply);
+  if (id.Model.empty())
+    throw std::runtime_error(shownPort + ": " +
+                             _("the instrument names no model in its identification:") + " \"" +
+                             ShowForeign(reply) + "\"");
   auto transport = std::make_shared<TRS232Interface>(1, port);
   transport->Name = "COM";
   transport->SetTraceObserver(trace);
@@ -236,6 +254,51 @@ std::shared_ptr<TDevice> DeviceByName(const std::string& name) {
   throw std::runtime_error(_("No device found: ") + name);
 }
 
+// The --trace file. A write that fails (a full disk) is remembered; the command then fails once the
+// run has ended as usual.
+class TTraceFile {
+ public:
+  bool Open(const std::string& path) {
+    path_ = EscapeControls(path);
+    file_.open(path, std::ios::trunc);
+    return static_cast<bool>(file_);
+  }
+  TInterface::TTraceObserver Observer() {
+    return [this](const std::string& line) {
+      std::lock_guard guard(lock_);
+      if (error_) return;
+      errno = 0;
+      file_ << line << '\n';
+      file_.flush();
+      if (!file_) Failed(errno);
+    };
+  }
+  void Close() {
+    std::lock_guard guard(lock_);
+    if (file_.is_open()) file_.close();
+  }
+  // `status`, or 1 with the message when the trace is not complete.
+  int Finish(int status) {
+    std::lock_guard guard(lock_);
+    if (file_.is_open()) {
+      errno = 0;
+      file_.close();
+      if (!file_) Failed(errno);
+    }
+    return error_ ? Fail(*error_) : status;
+  }
+
+ private:
+  void Failed(int err) {
+    if (!error_)
+      error_ = _("Cannot write ") + path_ + (err ? std::string(": ") + std::strerror(err) : "");
+  }
+  std::mutex lock_;
+  std::ofstream file_;
+  std::string path_;
+  std::optional<std::string> error_;
+};
+
 struct PlayOptions {
   std::string document, port, device, trace, wire;
   int output = 0, input = 0;
@@ -244,7 +307,7 @@ struct PlayOptions {
   bool trigger = false, noPlay = false, demo = false;
 };
 
-int RunPlay(const PlayOptions& options) {
+int RunPlay(const PlayOptions& options, TTraceFile& traceFile) {
   SegmentTable voltageTable, currentTable;
   ReadDocumentFile(options.document, voltageTable, currentTable);
   // An empty voltage curve would be played at the model's maximum: refuse before connecting.
@@ -258,17 +321,11 @@ int RunPlay(const PlayOptions& options) {
   if (options.demo || DemoRequested()) instruments.emplace(1.0);
 
   // The trace starts with the first line, also when connecting fails.
-  std::ofstream traceFile;
-  std::mutex traceLock;
   TInterface::TTraceObserver traceObserver;
   if (!options.trace.empty()) {
-    traceFile.open(options.trace, std::ios::trunc);
-    if (!traceFile) return Fail(_("Cannot write ") + options.trace);
-    traceObserver = [&](const std::string& line) {
-      std::lock_guard guard(traceLock);
-      traceFile << line << '\n';
-      traceFile.flush();
-    };
+    if (!traceFile.Open(options.trace))
+      return Fail(_("Cannot write ") + EscapeControls(options.trace));
+    traceObserver = traceFile.Observer();
   }
 
   std::shared_ptr<TDevice> found;
@@ -338,12 +395,15 @@ int RunPlay(const PlayOptions& options) {
     error =
         sender ? _("Error on") + std::string(" ") + sender->GetModel() + ": " + e.what() : e.what();
   });
+  bool stopRequested = false;
   player->SetOnPlayProgress([&](IDevice*, int percent) {
-    if (percent < lastPercent) ++burstCounter;
+    // A stop rewinds the progress: that is no new burst.
+    if (percent < lastPercent && !stopRequested) ++burstCounter;
     lastPercent = percent;
+    int burst = std::max(burstCounter, burstShown);
+    if (options.burst > 0) burst = std::min(burst, options.burst);
     progress.Show(_("Playing"), percent,
-                  _("Burst") + std::string(" ") +
-                      std::to_string(std::max(burstCounter, burstShown)) + " / " + burstTotal);
+                  _("Burst") + std::string(" ") + std::to_string(burst) + " / " + burstTotal);
   });
   player->SetOnBurst([&](IDevice*, int n) { burstShown = n; });
   player->SetOnStop([&](IDevice*) { stopped = true; });
@@ -422,7 +482,6 @@ int RunPlay(const PlayOptions& options) {
     output->SetOutputEnabled(true, 0);
   if (options.trigger) std::cerr << _("Waiting for trigger") << '\n';
   progress.Show(_("Playing"), 0, _("Burst") + std::string(" 1 / ") + burstTotal);
-  bool stopRequested = false;
   for (;;) {
     queue.PumpUntil(
         [&] {
@@ -475,7 +534,15 @@ void RegisterDeviceCommands(CommandRegistry& registry) {
       std::cerr << "ondrevo-cli: play needs --port or --device\n";
       return 2;
     }
-    return RunPlay(*options);
+    TTraceFile trace;
+    int status = 1;
+    try {
+      status = RunPlay(*options, trace);
+    } catch (...) {
+      trace.Close();  // the exception's message is the one line
+      throw;
+    }
+    return trace.Finish(status);
   });
 }
 

@@ -1,4 +1,5 @@
 // ondrevo-cli plot: the design and the instrument's points as a picture, without a display.
+#include <QBuffer>
 #include <QGuiApplication>
 #include <QImage>
 #include <QPainter>
@@ -13,8 +14,10 @@
 #include <string>
 
 #include "cli/Commands.h"
+#include "document/AtomicFile.h"
 #include "document/DocumentIO.h"
 #include "document/Numbers.h"
+#include "document/Text.h"
 #include "document/Translate.h"
 #include "model/Builder.h"
 #include "playback/InstrumentPreview.h"
@@ -290,21 +293,22 @@ int RunPlot(const PlotOptions& o) {
   plot.current = current.get();
   plot.preview = preview ? &*preview : nullptr;
 
-  const QString path = QString::fromStdString(output);
   const QRectF page(0, 0, width, height);
-  // Written beside the target first, so a failed render never leaves half a picture.
-  const std::string temp = output + ".part";
-  const QString tempPath = QString::fromStdString(temp);
+  // Rendered in memory and saved as documents are (atomic; read-only files, FIFOs and devices
+  // refused, links followed): a failed or short write never leaves half a picture.
+  QByteArray bytes;
+  QBuffer buffer(&bytes);
+  buffer.open(QIODevice::WriteOnly);
   bool ok = false;
   if (ext == ".png") {
     QImage image(width, height, QImage::Format_ARGB32_Premultiplied);
     QPainter painter(&image);
     Render(painter, page, plot);
     painter.end();
-    ok = image.save(tempPath, "PNG");
+    ok = image.save(&buffer, "PNG");
   } else if (ext == ".svg") {
     QSvgGenerator svg;
-    svg.setFileName(tempPath);
+    svg.setOutputDevice(&buffer);
     svg.setSize(QSize(width, height));
     svg.setViewBox(page);
     svg.setTitle(QString::fromStdString(plot.title));
@@ -315,7 +319,7 @@ int RunPlot(const PlotOptions& o) {
       ok = painter.end();
     }
   } else {
-    QPdfWriter pdf(tempPath);
+    QPdfWriter pdf(&buffer);
     pdf.setPageSize(QPageSize(QSizeF(width, height), QPageSize::Point));
     pdf.setPageMargins(QMarginsF(0, 0, 0, 0));
     pdf.setResolution(72);
@@ -327,11 +331,15 @@ int RunPlot(const PlotOptions& o) {
       ok = painter.end();
     }
   }
-  std::error_code ec;
-  if (ok) std::filesystem::rename(temp, output, ec);
-  if (!ok || ec) {
-    std::filesystem::remove(temp, ec);
-    return Fail(_("Cannot write ") + output);
+  buffer.close();
+  if (!ok || bytes.isEmpty()) return Fail(_("Cannot write ") + EscapeControls(output));
+  try {
+    WriteFileAtomically(
+        output, std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())));
+  } catch (const EFileRefused& e) {
+    return Fail(EscapeControls(output) + ": " + e.Reason());
+  } catch (const std::system_error& e) {
+    return Fail(std::string(e.what()));
   }
   return 0;
 }

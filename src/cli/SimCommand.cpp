@@ -1,6 +1,7 @@
 // ondrevo-cli sim: serves a simulated instrument on a pty or a local TCP port until killed.
 #include <pthread.h>
 #include <signal.h>
+#include <sys/stat.h>
 
 #include <cstdio>
 #include <fstream>
@@ -11,6 +12,7 @@
 #include "cli/Commands.h"
 #include "devices/ModelTables.h"
 #include "document/Numbers.h"
+#include "document/Text.h"
 #include "sim/Front.h"
 
 namespace ondrevo::cli {
@@ -46,6 +48,11 @@ int RunSim(const TSimOptions& o) {
     std::cerr << "ondrevo-cli sim: --link needs --pty\n";
     return 2;
   }
+  // The link is removed when the simulation ends: it must not replace (and so delete) a file.
+  struct stat existing {};
+  if (!o.Link.empty() && ::lstat(o.Link.c_str(), &existing) == 0)
+    return Fail("--link: " + EscapeControls(o.Link) +
+                " exists already; give a path where nothing is (it is removed again on exit)");
   double speed = 0;
   if (!TryParseNumber(o.Speed, speed) || !(speed > 0)) {
     std::cerr << "ondrevo-cli sim: --speed needs a number greater than 0\n";

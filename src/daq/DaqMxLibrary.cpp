@@ -7,6 +7,7 @@
 
 #include "devices/DeviceErrors.h"
 #include "devices/VendorLibrary.h"
+#include "document/Text.h"
 #include "document/Translate.h"
 
 namespace ondrevo {
@@ -73,6 +74,11 @@ bool TDaqMxLibrary::Available() {
   }
 }
 
+namespace {
+// A vendor message names the task, the property and the status: more than a reply is allowed.
+constexpr std::size_t kMaxLibraryText = 400;
+}  // namespace
+
 TDaqMxLibrary::~TDaqMxLibrary() {
   if (handle_) dlclose(handle_);
 }
@@ -80,7 +86,18 @@ TDaqMxLibrary::~TDaqMxLibrary() {
 std::string TDaqMxLibrary::ErrorText(int32 status) const {
   char text[2048] = {};
   if (GetExtendedErrorInfo) GetExtendedErrorInfo(text, sizeof text);
-  std::string message = text[0] ? text : _("DAQmx error");
+  text[sizeof text - 1] = '\0';
+  // The library's text is foreign: its line breaks become blanks (its messages span lines), and it
+  // is cut and cleaned like any other before it reaches a message, the log or the trace.
+  std::string folded;
+  for (const char* c = text; *c; ++c) {
+    const bool lineBreak = *c == '\n' || *c == '\r';
+    if (!lineBreak)
+      folded += *c;
+    else if (!folded.empty() && folded.back() != ' ')
+      folded += ' ';
+  }
+  std::string message = folded.empty() ? _("DAQmx error") : ShowForeign(folded, kMaxLibraryText);
   return message + " (" + std::to_string(status) + ")";
 }
 

@@ -1,5 +1,7 @@
 #include "devices/Interface.h"
 
+#include "document/Text.h"
+
 namespace ondrevo {
 
 void TInterface::Send(const std::string& command) {
@@ -29,7 +31,9 @@ void TInterface::Trace(const char* prefix, const std::string& line) {
     std::lock_guard guard(traceLock_);
     observer = trace_;
   }
-  if (observer) (*observer)(prefix + line);
+  // Every byte is kept, but a control byte in a reply can neither break the record into lines nor
+  // reach a terminal that shows it.
+  if (observer) (*observer)(prefix + EscapeControls(line));
 }
 
 }  // namespace ondrevo

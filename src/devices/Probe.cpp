@@ -3,6 +3,7 @@
 #include <mutex>
 
 #include "devices/Identification.h"
+#include "document/Translate.h"
 
 namespace ondrevo {
 
@@ -26,8 +27,12 @@ std::shared_ptr<TDevice> MakeIdentifiedDevice(std::string_view reply,
     std::lock_guard lock(gFactoryLock);
     factory = gFactory;
   }
-  if (factory) return factory(id.Model, std::move(transport), id.SerialNumber);
-  return std::make_shared<TDevice>(id.Model, id.SerialNumber);
+  auto device = factory ? factory(id.Model, std::move(transport), id.SerialNumber)
+                        : std::make_shared<TDevice>(id.Model, id.SerialNumber);
+  // Listed all the same, under a name that says what is missing.
+  if (device && id.Model.empty())
+    device->SetName(std::string(_("Unknown model")) + ", SN " + id.SerialNumber);
+  return device;
 }
 
 std::string ReadIdentification(TInterface& transport, uint32_t timeoutMs) {

@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <mutex>
 #include <optional>
@@ -16,6 +17,7 @@
 #include <system_error>
 #include <utility>
 
+#include "document/Text.h"
 #include "document/Translate.h"
 
 namespace ondrevo {
@@ -23,7 +25,7 @@ namespace ondrevo {
 namespace {
 
 [[noreturn]] void Fail(const std::string& what, const std::string& path, int err) {
-  throw std::system_error(err, std::generic_category(), what + " " + path);
+  throw std::system_error(err, std::generic_category(), what + " " + EscapeControls(path));
 }
 
 std::string FolderOf(const std::string& path) {
@@ -233,8 +235,21 @@ void WriteFileAtomically(const std::string& requested, std::string_view data) {
   }
 }
 
+TFileStamp StampOf(const std::string& path) {
+  TFileStamp stamp;
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return stamp;
+  stamp.Exists = true;
+  stamp.ModifiedNs = static_cast<long long>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec;
+  stamp.Size = static_cast<long long>(st.st_size);
+  stamp.Inode = static_cast<unsigned long long>(st.st_ino);
+  stamp.DeviceId = static_cast<unsigned long long>(st.st_dev);
+  return stamp;
+}
+
 std::string ReadWholeFile(const std::string& path, std::size_t maxBytes) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Without blocking: a FIFO or a device in place of the file must not hang the caller.
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
   if (fd < 0) Fail("Cannot open", path, errno);
   struct stat st {};
   if (::fstat(fd, &st) != 0) {
@@ -246,7 +261,18 @@ std::string ReadWholeFile(const std::string& path, std::size_t maxBytes) {
     ::close(fd);
     Fail("Cannot read", path, EISDIR);
   }
+  if (!S_ISREG(st.st_mode)) {
+    ::close(fd);
+    throw EFileRefused(EINVAL, EscapeControls(path),
+                       _("The file cannot be read: it is not a regular file."));
+  }
+  // A file over the cap is refused before a byte of it is read.
+  if (static_cast<std::uint64_t>(st.st_size) > maxBytes) {
+    ::close(fd);
+    Fail("Cannot read", path, EFBIG);
+  }
   std::string data;
+  data.reserve(static_cast<std::size_t>(st.st_size));
   char buf[65536];
   for (;;) {
     ssize_t n = ::read(fd, buf, sizeof buf);
@@ -257,6 +283,7 @@ std::string ReadWholeFile(const std::string& path, std::size_t maxBytes) {
       Fail("Cannot read", path, err);
     }
     if (n == 0) break;
+    // The file may grow while it is read.
     if (data.size() + static_cast<std::size_t>(n) > maxBytes) {
       ::close(fd);
       Fail("Cannot read", path, EFBIG);

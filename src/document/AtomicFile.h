@@ -29,7 +29,18 @@ void WriteFileAtomically(const std::string& path, std::string_view data);
 // the path a dangling link names). Raises std::system_error for a loop of links.
 std::string ResolveLinks(const std::string& path);
 
-// Reads a whole file; raises std::system_error naming the file. Refuses files above maxBytes.
+// What tells a changed file from the one read: its modification time, size and identity. A save
+// that replaces the file (atomically, so a new inode) changes it as well.
+struct TFileStamp {
+  bool Exists = false;
+  long long ModifiedNs = 0, Size = 0;
+  unsigned long long Inode = 0, DeviceId = 0;
+  bool operator==(const TFileStamp&) const = default;
+};
+TFileStamp StampOf(const std::string& path);  // Exists false when it cannot be found
+
+// Reads a whole regular file without blocking (a FIFO or device in its place raises EFileRefused);
+// raises std::system_error naming the file. A file above maxBytes raises EFBIG before it is read.
 std::string ReadWholeFile(const std::string& path, std::size_t maxBytes);
 
 }  // namespace ondrevo

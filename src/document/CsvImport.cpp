@@ -1,14 +1,18 @@
 #include "document/CsvImport.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
-#include <fstream>
-#include <sstream>
+#include <vector>
 
 #include "document/DocumentIO.h"
 #include "document/Numbers.h"
+#include "document/Text.h"
 #include "document/Translate.h"
 
 namespace ondrevo {
@@ -62,9 +66,12 @@ void TCsvTraceReader::AddLine(std::string_view line) {
   }
 }
 
-void TCsvTraceReader::Skip() {
+void TCsvTraceReader::Skip(std::string_view line) {
   ++trace_.SkippedRecords;
-  if (trace_.FirstSkippedLine == 0) trace_.FirstSkippedLine = lineNo_;
+  if (trace_.FirstSkippedLine == 0) {
+    trace_.FirstSkippedLine = lineNo_;
+    trace_.FirstSkippedRecord = std::string(line.substr(0, kForeignTextLimit + 1));
+  }
 }
 
 void TCsvTraceReader::AddRecord(std::string_view line) {
@@ -78,7 +85,7 @@ void TCsvTraceReader::AddRecord(std::string_view line) {
   }
   const std::size_t timeEnd = line.find(',', pos);
   if (timeEnd == std::string_view::npos) {
-    Skip();
+    Skip(line);
     return;
   }
   const std::string_view timeText = line.substr(pos, timeEnd - pos);
@@ -97,7 +104,7 @@ void TCsvTraceReader::AddRecord(std::string_view line) {
 
   CsvSample s;
   if (!TryParseNumber(timeText, s.Time) || !TryParseNumber(valueText, s.Value)) {
-    Skip();
+    Skip(line);
     return;
   }
   if (trace_.Samples.size() >= kMaxCsvSamples) {
@@ -109,7 +116,7 @@ void TCsvTraceReader::AddRecord(std::string_view line) {
   if (!trace_.Samples.empty()) {
     const double first = trace_.Samples.front().Time;
     if (s.Time < trace_.Samples.back().Time || !std::isfinite(s.Time - first)) {
-      Skip();
+      Skip(line);
       return;
     }
   }
@@ -139,74 +146,134 @@ namespace {
 
 }  // namespace
 
+namespace {
+
+// Splits pieces of a trace into lines for the reader. LF, CR LF and a lone CR (old Mac files) all
+// end a line; a line never grows beyond the bound.
+class TLineSplitter {
+ public:
+  explicit TLineSplitter(TCsvTraceReader& reader) : reader_(reader) {}
+
+  void Add(std::string_view piece) {
+    total_ += piece.size();
+    if (total_ > kMaxCsvBytes) TooLarge();
+    if (afterCR_ && !piece.empty() && piece.front() == '\n') piece.remove_prefix(1);
+    afterCR_ = false;
+    for (;;) {
+      const std::size_t end = piece.find_first_of("\r\n");
+      if (end == std::string_view::npos) {
+        if (pending_.size() + piece.size() > kMaxCsvLineBytes) LineTooLong(line_);
+        pending_.append(piece);
+        return;
+      }
+      if (pending_.size() + end > kMaxCsvLineBytes) LineTooLong(line_);
+      if (pending_.empty()) {
+        reader_.AddLine(piece.substr(0, end));
+      } else {
+        pending_.append(piece.substr(0, end));
+        reader_.AddLine(pending_);
+        pending_.clear();
+      }
+      ++line_;
+      const bool cr = piece[end] == '\r';
+      piece.remove_prefix(end + 1);
+      if (cr) {
+        if (piece.empty()) {
+          afterCR_ = true;  // the LF may start the next piece
+          return;
+        }
+        if (piece.front() == '\n') piece.remove_prefix(1);
+      }
+    }
+  }
+
+  void Finish() {
+    if (!pending_.empty()) reader_.AddLine(pending_);
+    pending_.clear();
+  }
+
+ private:
+  TCsvTraceReader& reader_;
+  std::string pending_;  // the line read so far
+  std::uint64_t total_ = 0;
+  std::int64_t line_ = 1;
+  bool afterCR_ = false;
+};
+
+}  // namespace
+
 CsvTrace ReadCsvText(std::string_view text) {
   if (text.size() > kMaxCsvBytes) TooLarge();
   TCsvTraceReader reader;
-  std::size_t pos = 0;
-  std::int64_t line = 0;
-  while (pos < text.size()) {
-    ++line;
-    std::size_t end = text.find('\n', pos);
-    if (end == std::string_view::npos) end = text.size();
-    if (end - pos > kMaxCsvLineBytes) LineTooLong(line);
-    reader.AddLine(text.substr(pos, end - pos));
-    pos = end + 1;
-  }
+  TLineSplitter lines(reader);
+  lines.Add(text);
+  lines.Finish();
   return std::move(reader).Finish();
 }
 
 CsvTrace ReadCsvStream(std::istream& in) {
   TCsvTraceReader reader;
-  std::string pending;  // the line read so far
+  TLineSplitter lines(reader);
   std::vector<char> chunk(64 * 1024);
-  std::uint64_t total = 0;
-  std::int64_t line = 1;
   while (in) {
     in.read(chunk.data(), static_cast<std::streamsize>(chunk.size()));
     const auto got = static_cast<std::size_t>(in.gcount());
     if (got == 0) break;
-    total += got;
-    if (total > kMaxCsvBytes) TooLarge();
-    std::string_view piece(chunk.data(), got);
-    for (;;) {
-      const std::size_t lf = piece.find('\n');
-      if (lf == std::string_view::npos) {
-        if (pending.size() + piece.size() > kMaxCsvLineBytes) LineTooLong(line);
-        pending.append(piece);
-        break;
-      }
-      if (pending.size() + lf > kMaxCsvLineBytes) LineTooLong(line);
-      if (pending.empty()) {
-        reader.AddLine(piece.substr(0, lf));
-      } else {
-        pending.append(piece.substr(0, lf));
-        reader.AddLine(pending);
-        pending.clear();
-      }
-      ++line;
-      piece.remove_prefix(lf + 1);
-    }
+    lines.Add(std::string_view(chunk.data(), got));
   }
-  if (!pending.empty()) reader.AddLine(pending);
+  lines.Finish();
   return std::move(reader).Finish();
 }
 
-CsvTrace ReadCsvFile(const std::string& path) {
-  errno = 0;
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    throw ECsvError(path + ": " + (errno ? std::strerror(errno) : "cannot be opened"));
-  }
-  CsvTrace trace;
+CsvTrace ReadCsvFile(const std::string& path, bool streams) {
+  const std::string shown = EscapeControls(path);
+  // Without blocking: a FIFO or a device in place of the file must not hang the import.
+  const int fd =
+      ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | (streams ? 0 : O_NONBLOCK));
+  if (fd < 0) throw ECsvError(shown + ": " + std::strerror(errno));
+  struct Closer {
+    int fd;
+    ~Closer() { ::close(fd); }
+  } closer{fd};
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) throw ECsvError(shown + ": " + std::strerror(errno));
+  if (S_ISDIR(st.st_mode)) throw ECsvError(shown + ": " + std::strerror(EISDIR));
+  if (!S_ISREG(st.st_mode) && !streams)
+    throw ECsvError(shown + ": " + _("The file cannot be read: it is not a regular file."));
+  TCsvTraceReader reader;
+  TLineSplitter lines(reader);
   try {
-    trace = ReadCsvStream(in);
+    if (S_ISREG(st.st_mode) && static_cast<std::uint64_t>(st.st_size) > kMaxCsvBytes) TooLarge();
+    std::vector<char> chunk(64 * 1024);
+    for (;;) {
+      const ssize_t got = ::read(fd, chunk.data(), chunk.size());
+      if (got < 0) {
+        if (errno == EINTR) continue;
+        throw ECsvError(std::strerror(errno));
+      }
+      if (got == 0) break;
+      lines.Add(std::string_view(chunk.data(), static_cast<std::size_t>(got)));
+    }
+    lines.Finish();
   } catch (const ECsvError& e) {
-    throw ECsvError(path + ": " + e.what());
+    throw ECsvError(shown + ": " + e.what());
   }
-  if (in.bad()) {
-    throw ECsvError(path + ": " + (errno ? std::strerror(errno) : "cannot be read"));
-  }
-  return trace;
+  return std::move(reader).Finish();
+}
+
+std::string DescribeTraceWithoutData(const CsvTrace& trace) {
+  if (trace.SkippedRecords == 0) return _("The trace holds no data.");
+  std::string message =
+      _("The trace holds no data: %1 records were skipped (not numbers separated by commas, or "
+        "going back in time), the first on line %2:");
+  message.replace(message.find("%1"), 2, std::to_string(trace.SkippedRecords));
+  message.replace(message.find("%2"), 2, std::to_string(trace.FirstSkippedLine));
+  message += " \"" + ShowForeign(trace.FirstSkippedRecord) + "\"";
+  const std::string_view first = trace.FirstSkippedRecord;
+  if (first.find(',') == std::string_view::npos &&
+      first.find_first_of(";\t") != std::string_view::npos)
+    message += std::string(" ") + _("The fields must be separated by commas.");
+  return message;
 }
 
 std::int64_t CsvDecimationStep(std::int64_t samples, std::int32_t budget) {

@@ -40,9 +40,10 @@ struct CsvTrace {
   // before it (a curve cannot go back in time). Blank lines are not counted.
   std::int64_t SkippedRecords = 0;
   std::int64_t FirstSkippedLine = 0;  // 1-based line number, 0 when none
+  std::string FirstSkippedRecord;     // its start, as read (quote it through ShowForeign)
 };
 
-// Feeds a trace line by line (without its line feed; a trailing carriage return is dropped).
+// Feeds a trace line by line (without its line end; a trailing carriage return is dropped).
 class TCsvTraceReader {
  public:
   void AddLine(std::string_view line);
@@ -51,7 +52,7 @@ class TCsvTraceReader {
 
  private:
   void AddRecord(std::string_view line);
-  void Skip();
+  void Skip(std::string_view line);
 
   CsvTrace trace_;
   CsvLayout pending_ = CsvLayout::Unknown;
@@ -67,11 +68,18 @@ inline constexpr std::size_t kMaxCsvLineBytes = 1u << 20;
 inline constexpr std::uint64_t kMaxCsvBytes = 256u * 1024u * 1024u;
 inline constexpr std::size_t kMaxCsvSamples = 5'000'000;
 
+// Lines end with LF, CR LF or a lone CR.
 CsvTrace ReadCsvText(std::string_view text);
 // Reads in one pass, in pieces: memory stays within the bounds above.
 CsvTrace ReadCsvStream(std::istream& in);
-// Raises ECsvError naming the file when it cannot be opened or read, or is beyond the bounds.
-CsvTrace ReadCsvFile(const std::string& path);
+// Raises ECsvError naming the file when it cannot be opened or read, or is beyond the bounds (a
+// larger regular file is refused before it is read). Unless `streams` (the command line, which
+// reads pipes such as /dev/stdin), only a regular file is read, opened without blocking.
+CsvTrace ReadCsvFile(const std::string& path, bool streams = false);
+
+// Why a trace of a known layout has no samples, in one line: the records skipped and the first of
+// them (cut and cleaned), and a hint when its fields are separated by ';' or tabs.
+std::string DescribeTraceWithoutData(const CsvTrace& trace);
 
 // k = round((n - 1) / budget + 0.5), halves to even, at least 1; raised further where the
 // staircase (2 points per taken sample, plus one) would not fit the table.

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -11,6 +12,7 @@
 
 #include "document/AtomicFile.h"
 #include "document/Numbers.h"
+#include "document/Text.h"
 #include "document/Translate.h"
 
 namespace ondrevo {
@@ -19,7 +21,7 @@ namespace {
 
 std::string Describe(const std::string& file, const std::string& detail, long line, long column) {
   if (file.empty()) return detail;
-  std::string out = file;
+  std::string out = EscapeControls(file);
   if (line > 0) out += ":" + std::to_string(line) + ":" + std::to_string(column);
   return out + ": " + detail;
 }
@@ -145,7 +147,7 @@ struct Reader {
     const double value = ParseNumber(text);
     if (!IsStorableNumber(value))
       throw std::runtime_error(_("The number cannot be stored in a document:") +
-                               (" " + std::string(text)));
+                               (" " + ShowForeign(text)));
     return value;
   }
 
@@ -384,7 +386,11 @@ void ReadDocumentFile(const std::string& path, SegmentTable& voltage, SegmentTab
   std::string data;
   try {
     data = ReadWholeFile(path, kMaxDocumentBytes);
+  } catch (const EFileRefused& e) {
+    throw EDocumentError(path, e.Reason());
   } catch (const std::system_error& e) {
+    if (e.code().value() == EFBIG)
+      throw EDocumentError(path, _("The file is too large to be a waveform document."));
     throw EDocumentError(path, e.code().message());
   }
   ReadDocumentText(data, path, voltage, current);

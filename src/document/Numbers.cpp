@@ -15,7 +15,7 @@ namespace {
 std::string ConversionMessage(std::string_view text) {
   std::string msg = _("'%s' is not a valid floating point value");
   auto pos = msg.find("%s");
-  if (pos != std::string::npos) msg.replace(pos, 2, std::string(text));
+  if (pos != std::string::npos) msg.replace(pos, 2, ShowForeign(text));
   return msg;
 }
 

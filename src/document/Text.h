@@ -1,6 +1,7 @@
 // ASCII text helpers for files, command lines and instrument replies; independent of the locale.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -24,5 +25,17 @@ inline std::string Upper(std::string_view text) {
     if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
   return out;
 }
+
+// Bytes of foreign text (a file's content, an instrument's reply) that a message quotes at most.
+inline constexpr std::size_t kForeignTextLimit = 80;
+
+// Foreign text fit for one line of a message: at most `limit` of its bytes (whole characters;
+// "..." appended when cut), control bytes, DEL, C1 controls and bytes that are not UTF-8 shown as
+// \xNN (\n, \r, \t and \\ as such). So a huge text cannot flood a message, a line break cannot
+// forge another line and no escape sequence reaches a terminal.
+std::string ShowForeign(std::string_view text, std::size_t limit = kForeignTextLimit);
+
+// Every byte kept, escaped as ShowForeign does: for records that must hold all that was received.
+std::string EscapeControls(std::string_view text);
 
 }  // namespace ondrevo

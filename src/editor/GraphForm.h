@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 
+#include "document/AtomicFile.h"
 #include "document/SegmentTable.h"
 #include "editor/CommandLine.h"
 #include "editor/DeviceLimits.h"
@@ -218,6 +219,10 @@ class TGraphForm : public QMainWindow {
   void NewDocumentState();
   // Empty on success, else why the document could not be written.
   QString TrySave(const QString& path);
+  // False when `path` is the file read or saved and it changed on disk since, and the user does
+  // not want it replaced.
+  bool MayReplace(const QString& path);
+  void RememberStamp(const QString& path);
   QString SaveFilter() const;
   QString ConfigurationPath() const;
   void UpdateTimeAxisLabels();
@@ -238,6 +243,9 @@ class TGraphForm : public QMainWindow {
   std::unique_ptr<TEditorCore> core_;
   std::unique_ptr<TCurveView> curves_;
   QString docName_, docFolder_, baseCaption_;
+  // The file as it was read or last saved: Save asks before it replaces a file changed since.
+  QString stampPath_;
+  TFileStamp docStamp_;
   int untitled_ = 0;
   double timeSpan_ = 10.0;
   double snapStepX_ = 0.01, snapStepY_ = 0.02;

@@ -63,6 +63,23 @@ QString TGraphForm::TrySave(const QString& path) {
   return {};
 }
 
+void TGraphForm::RememberStamp(const QString& path) {
+  stampPath_ = QFileInfo(path).absoluteFilePath();
+  docStamp_ = StampOf(path.toStdString());
+}
+
+bool TGraphForm::MayReplace(const QString& path) {
+  if (QFileInfo(path).absoluteFilePath() != stampPath_) return true;
+  const TFileStamp now = StampOf(path.toStdString());
+  if (!now.Exists || now == docStamp_) return true;
+  const auto answer =
+      dialogs_->Message(this, QMessageBox::Warning, T("Ondrevo"),
+                        T("The file has been changed on disk since it was opened. Overwrite it?") +
+                            QStringLiteral("\n\n") + path,
+                        QMessageBox::Yes | QMessageBox::No);
+  return answer == QMessageBox::Yes;
+}
+
 bool TGraphForm::SaveChangesPrompt() {
   if (!IsModified()) return true;
   const auto answer = dialogs_->Message(this, QMessageBox::Warning, T("Ondrevo"),
@@ -77,7 +94,8 @@ bool TGraphForm::SaveChangesPrompt() {
   for (;;) {
     if (!path.isEmpty()) {
       const bool exists = QFileInfo::exists(path);
-      if ((exists && !IsReadOnlyFile(path.toStdString())) || (!exists && dialogUsed)) {
+      if (((exists && !IsReadOnlyFile(path.toStdString())) || (!exists && dialogUsed)) &&
+          (dialogUsed || MayReplace(path))) {
         // The reason is kept: a full disk is not a read-only file.
         const QString error = TrySave(path);
         if (error.isEmpty()) {
@@ -101,6 +119,7 @@ bool TGraphForm::SaveChangesPrompt() {
 
 void TGraphForm::WriteDocument(const QString& path) {
   ondrevo::WriteDocument(path.toStdString(), Doc().Voltage, Doc().Current);
+  RememberStamp(path);
   AddRecentFile(path);
 }
 
@@ -108,6 +127,9 @@ bool TGraphForm::Save() {
   if (docFolder_.isEmpty() || docName_.isEmpty()) return SaveAs();
   const QString path = docFolder_ + docName_;
   if (IsReadOnlyFile(path.toStdString())) return SaveAs();
+  // Changed by someone else since it was opened: replaced only when the user says so, else
+  // saved under another name.
+  if (!MayReplace(path)) return SaveAs();
   grid_->CommitPending();
   try {
     WriteDocument(path);
@@ -155,6 +177,8 @@ bool TGraphForm::LoadDocument(const QString& path) {
   ResetEditor(true);
   const QFileInfo info(path);
   SegmentTable voltage, current;
+  // Taken before reading: a change while it is read counts as a change.
+  const TFileStamp stamp = StampOf(path.toStdString());
   try {
     ReadDocumentFile(path.toStdString(), voltage, current);
   } catch (const std::exception& e) {
@@ -166,6 +190,8 @@ bool TGraphForm::LoadDocument(const QString& path) {
   docName_ = info.fileName();
   docFolder_ = info.absolutePath();
   if (!docFolder_.endsWith(QLatin1Char('/'))) docFolder_ += QLatin1Char('/');
+  stampPath_ = info.absoluteFilePath();
+  docStamp_ = stamp;
   UpdateCaption(IsReadOnlyFile(path.toStdString()));
 
   device_->ApplyInterfaceAvailability();

@@ -1,15 +1,19 @@
 #include "model/Builder.h"
 
+#include <cmath>
+
 namespace ondrevo {
 
 TModifierPtr MakeRamp(double startValue, double endValue, double duration) {
   // A zero-length ramp is a step: it holds its end value instead of dividing by zero.
   if (duration == 0.0) return std::make_unique<TConstantModifier>(endValue);
   if (startValue == endValue) return std::make_unique<TConstantModifier>(startValue);
+  // So short (a denormal duration) that the slope overflows: a step as well.
+  const double slope = (endValue - startValue) / duration;
+  if (!std::isfinite(slope)) return std::make_unique<TConstantModifier>(endValue);
   return std::make_unique<TAddModifier>(
       std::make_unique<TConstantModifier>(startValue),
-      std::make_unique<TGradientModifier>(
-          std::make_unique<TConstantModifier>((endValue - startValue) / duration)));
+      std::make_unique<TGradientModifier>(std::make_unique<TConstantModifier>(slope)));
 }
 
 TModifierPtr MakeSuperposition(const SuperpositionSpec& spec, double duration) {

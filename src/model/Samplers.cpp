@@ -303,7 +303,8 @@ class CountRun {
       }
       b.count = kept;
       if (b.count <= target || s_.Aborted()) return;
-      if (FewestPoints() > target) CannotReduce(target);
+      // The budget asked for is named, also when a first pass towards twice it fails.
+      if (FewestPoints() > target) CannotReduce(maxPoints_);
       // Once the tolerance covers a waveform's value range, raising it merges nothing more.
       std::fill(lo.begin(), lo.end(), std::numeric_limits<double>::infinity());
       std::fill(hi.begin(), hi.end(), -std::numeric_limits<double>::infinity());
@@ -317,7 +318,7 @@ class CountRun {
         const double res = waves_[w]->Resolution;
         if (res > 0.0 && std::isfinite(res) && tol_[w] - kEps < hi[w] - lo[w]) grows = true;
       }
-      if (!grows) CannotReduce(target);
+      if (!grows) CannotReduce(maxPoints_);
       for (std::size_t w = 0; w < n; ++w) tol_[w] += waves_[w]->Resolution;
     }
   }

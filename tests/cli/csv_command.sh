@@ -60,10 +60,13 @@ fi
 # Sanitizer builds reserve terabytes of address space, so there the limit cannot be set.
 memlimit() { if [ -z "${ONDREVO_SANITIZED:-}" ]; then ulimit -v 400000; fi; }
 printf 'Firmware\n' >"$TMP/sparse.csv"
+truncate -s 200M "$TMP/sparse.csv"
+(memlimit; "$CLI" import-csv "$TMP/sparse.csv" -o "$TMP/sparse.ovx" 2>"$TMP/err")
+check "200 MiB line under a memory limit exits 1" test $? -eq 1
+check "the line is named" grep -q 'sparse.csv: Line 2 of the trace is longer than 1 MiB.' "$TMP/err"
 truncate -s 1G "$TMP/sparse.csv"
 (memlimit; "$CLI" import-csv "$TMP/sparse.csv" -o "$TMP/sparse.ovx" 2>"$TMP/err")
-check "1 GiB line under a memory limit exits 1" test $? -eq 1
-check "the line is named" grep -q 'sparse.csv: Line 2 of the trace is longer than 1 MiB.' "$TMP/err"
+check "a 1 GiB file is refused before it is read" grep -q 'sparse.csv: The trace is larger than 256 MiB.' "$TMP/err"
 long=$(printf '%01000d' 0)
 (memlimit; yes "$long" | "$CLI" import-csv /dev/stdin >/dev/null 2>"$TMP/err")
 check "endless input stops" grep -q 'The trace is larger than 256 MiB.' "$TMP/err"

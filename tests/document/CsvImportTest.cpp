@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <clocale>
+#include <cstdio>
 #include <sstream>
 #include <string>
 #include <utility>
@@ -192,4 +196,69 @@ TEST(CsvRecordTest, LinesAndTracesAreBounded) {
   ASSERT_EQ(t.Samples.size(), 20000u);
   EXPECT_EQ(t.Samples.back().Time, 19999);
   EXPECT_EQ(t.SkippedRecords, 0);
+}
+
+TEST(CsvRecordTest, EveryLineEndEndsALine) {
+  const std::string lf = "x-axis,1\nsecond,Volt\n0,1.5\n1,2.5\n";
+  for (const std::string& text : {lf, std::string("x-axis,1\rsecond,Volt\r0,1.5\r1,2.5\r"),
+                                  std::string("x-axis,1\r\nsecond,Volt\r0,1.5\n1,2.5")}) {
+    const CsvTrace t = ReadCsvText(text);
+    EXPECT_EQ(t.Layout, CsvLayout::AOneChannel);
+    ASSERT_EQ(t.Samples.size(), 2u);
+    EXPECT_EQ(t.Samples[1].Value, 2.5);
+    EXPECT_EQ(t.SkippedRecords, 0);
+  }
+  // A CR LF split between the pieces of a stream is one line end, not two.
+  std::string many = "Firmware\r";
+  for (int i = 0; i < 20000; ++i) many += std::to_string(i) + ",x\r\n";
+  std::istringstream in(many);
+  const CsvTrace t = ReadCsvStream(in);
+  EXPECT_EQ(t.SkippedRecords, 20000);
+  EXPECT_EQ(t.FirstSkippedLine, 2);
+}
+
+TEST(CsvRecordTest, ATraceWithoutDataSaysWhy) {
+  EXPECT_EQ(DescribeTraceWithoutData(ReadCsvText("Firmware\n\n")), "The trace holds no data.");
+  const std::string semicolons = DescribeTraceWithoutData(ReadCsvText("Firmware\n0;1\n1;2\n"));
+  EXPECT_EQ(semicolons,
+            "The trace holds no data: 2 records were skipped (not numbers separated by commas, or "
+            "going back in time), the first on line 2: \"0;1\" The fields must be separated by "
+            "commas.");
+  const std::string tabs = DescribeTraceWithoutData(ReadCsvText("Firmware\n0\t1\n"));
+  EXPECT_NE(tabs.find("\"0\\t1\""), std::string::npos) << tabs;
+  EXPECT_NE(tabs.find("separated by commas."), std::string::npos) << tabs;
+  // A hostile record is quoted short and clean.
+  const std::string hostile =
+      DescribeTraceWithoutData(ReadCsvText("Firmware\n\x1b[31m" + std::string(100000, 'y') + "\n"));
+  EXPECT_LT(hostile.size(), 300u);
+  EXPECT_EQ(hostile.find('\x1b'), std::string::npos);
+}
+
+TEST(CsvRecordTest, FilesAreReadOnlyWhenRegularAndWithinBounds) {
+  const std::string dir = ::testing::TempDir() + "csv-files-" + std::to_string(::getpid());
+  ::mkdir(dir.c_str(), 0700);
+  const std::string fifo = dir + "/fifo.csv";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  try {
+    ReadCsvFile(fifo);  // would block for ever without a writer
+    FAIL() << "read a FIFO";
+  } catch (const ECsvError& e) {
+    EXPECT_NE(std::string(e.what()).find("not a regular file"), std::string::npos) << e.what();
+  }
+  const std::string big = dir + "/big.csv";
+  {
+    FILE* f = std::fopen(big.c_str(), "w");
+    ASSERT_NE(f, nullptr);
+    std::fclose(f);
+  }
+  ASSERT_EQ(::truncate(big.c_str(), static_cast<off_t>(kMaxCsvBytes) + 1), 0);  // sparse
+  try {
+    ReadCsvFile(big);
+    FAIL() << "read an oversized file";
+  } catch (const ECsvError& e) {
+    EXPECT_NE(std::string(e.what()).find("larger than 256 MiB"), std::string::npos) << e.what();
+  }
+  ::unlink(fifo.c_str());
+  ::unlink(big.c_str());
+  ::rmdir(dir.c_str());
 }

@@ -433,6 +433,58 @@ TEST_F(TempDir, FileErrorsNameTheFile) {
   EXPECT_THROW(WriteDocument(Path("no/such/folder/x.ovx"), v, c), EDocumentError);
 }
 
+// A hostile document gets a short error of one line, however long or odd the text at fault.
+TEST(ReadDocument, ErrorsQuoteOnlyAShortCleanPrefixOfTheText) {
+  const std::string huge(50u << 20, '9');
+  const std::string cases[] = {
+      "<waveform type=\"voltage\"><segment duration=\"" + huge + "x\" start=\"0\" end=\"1\"/>",
+      "<waveform type=\"voltage\"><segment duration=\"1\" start=\"0\" end=\"" + huge + "\"/>",
+      "<waveform type=\"voltage\"><segment duration=\"1&#10;test.ovx:9:9: forged\" "
+      "start=\"0\" end=\"1\"/>",
+      "<waveform type=\"voltage\"><segment duration=\"1\x1b]2;title\x07\" start=\"0\" "
+      "end=\"1\"/>",
+  };
+  for (const std::string& body : cases) {
+    const std::string error = ReadError(kHead + body + "</waveform>" + kTail);
+    EXPECT_LT(error.size(), 300u) << error.substr(0, 300);
+    EXPECT_EQ(error.find_first_of("\r\n\x1b\x07"), std::string::npos) << error;
+    EXPECT_EQ(error.rfind("test.ovx:", 0), 0u) << error;
+  }
+  EXPECT_NE(ReadError(kHead + cases[2] + "</waveform>" + kTail).find("1\\ntest.ovx:9:9: forged"),
+            std::string::npos);
+}
+
+// Only regular files are read, without blocking; one over the size limit is refused unread.
+TEST_F(TempDir, ReadingRefusesFifosAndOversizedFilesAtOnce) {
+  SegmentTable v, c;
+  const std::string fifo = Path("fifo.ovx");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  try {
+    ReadDocumentFile(fifo, v, c);  // would block for ever without a writer
+    FAIL() << "read a FIFO";
+  } catch (const EDocumentError& e) {
+    EXPECT_NE(e.Detail().find("not a regular file"), std::string::npos) << e.what();
+  }
+  EXPECT_THROW(ReadWholeFile(fifo, 100), std::system_error);
+
+  const std::string big = Path("big.ovx");
+  { std::ofstream out(big); }
+  fs::resize_file(big, kMaxDocumentBytes + 1);  // sparse: costs no disk
+  try {
+    ReadDocumentFile(big, v, c);
+    FAIL() << "read an oversized file";
+  } catch (const EDocumentError& e) {
+    EXPECT_EQ(e.Detail(), "The file is too large to be a waveform document.");
+  }
+  const std::string odd = Path("line\nbreak\x1b.ovx");
+  try {
+    ReadDocumentFile(odd, v, c);
+    FAIL();
+  } catch (const EDocumentError& e) {
+    EXPECT_EQ(std::string(e.what()).find_first_of("\n\x1b"), std::string::npos) << e.what();
+  }
+}
+
 TEST_F(TempDir, WritingIsAtomicAndKeepsTheOldFileOnFailure) {
   SegmentTable v, c;
   AddPoint(v, 0, 1, true);

@@ -1,5 +1,7 @@
 // The editor window driven as a user would: menus, toolbar buttons, timescale lists, keys, and
 // dialogs answered through the dialog seam.
+#include <sys/stat.h>
+
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
@@ -345,6 +347,47 @@ class EditorWindowTest : public QObject {
     QVERIFY(dialogs_->fileTitles.isEmpty());
   }
 
+  void aFileChangedOnDiskIsNotReplacedWithoutAsking() {
+    Make();
+    const QString path = WriteFile("shared.ovx", Ramp({{0, 0}, {1, 10}}));
+    QVERIFY(form_->LoadDocument(path));
+    SetCurves(Ramp({{0, 0}, {1, 20}}), {});
+    form_->RecordStep();
+    // Someone else writes the file meanwhile (a new file in its place, as an editor saves).
+    const QString theirs = WriteFile("theirs.ovx", Ramp({{0, 0}, {1, 30}}));
+    QVERIFY(QFile::remove(path));
+    QVERIFY(QFile::rename(theirs, path));
+    auto valueOnDisk = [&] {
+      SegmentTable u, i;
+      ReadDocumentFile(path.toStdString(), u, i);
+      return u[1].Value;
+    };
+    // No: not replaced; the name dialog comes instead (cancelled here).
+    dialogs_->answers = {QMessageBox::No};
+    QVERIFY(!form_->Save());
+    QCOMPARE(dialogs_->messages.size(), 1);
+    QVERIFY(dialogs_->messages[0].startsWith("The file has been changed on disk"));
+    QCOMPARE(dialogs_->fileTitles, QStringList{"Save file as..."});
+    QCOMPARE(valueOnDisk(), 30.0);
+    QVERIFY(form_->IsModified());
+    // The prompt on closing asks the same before it saves.
+    dialogs_->messages.clear();
+    dialogs_->answers = {QMessageBox::Yes, QMessageBox::No};
+    QVERIFY(!form_->CloseDocument());
+    QCOMPARE(dialogs_->messages.size(), 2);
+    QCOMPARE(valueOnDisk(), 30.0);
+    // Yes replaces it; a file this window saved itself is then saved again without asking.
+    dialogs_->messages.clear();
+    dialogs_->answers = {QMessageBox::Yes};
+    QVERIFY(form_->Save());
+    QCOMPARE(valueOnDisk(), 20.0);
+    SetCurves(Ramp({{0, 0}, {1, 25}}), {});
+    form_->RecordStep();
+    QVERIFY(form_->Save());
+    QCOMPARE(dialogs_->messages.size(), 1);
+    QCOMPARE(valueOnDisk(), 25.0);
+  }
+
   void readOnlyDocumentSavesUnderANewName() {
     Make();
     const QString ro = WriteFile("ro.ovx", Ramp({{0, 0}, {1, 10}}));
@@ -438,6 +481,29 @@ class EditorWindowTest : public QObject {
     QFile r(bad);
     QVERIFY(r.open(QIODevice::ReadOnly));
     QCOMPARE(r.readAll(), before);
+  }
+
+  void aFifoInPlaceOfTheDeviceConfigurationDoesNotBlock() {
+    const QString cfg = dir_.filePath("Ondrevo.cfg");
+    QCOMPARE(::mkfifo(QFile::encodeName(cfg).constData(), 0600), 0);
+    Make();  // reads the configuration: a FIFO without a writer would block here for ever
+    QVERIFY(form_->CloseDocument());  // and writing it is refused, not blocked on
+    QVERIFY(QFileInfo(cfg).isFile() == false && QFileInfo::exists(cfg));
+    QFile::remove(cfg);
+  }
+
+  void aHugeBadAttributeGivesAShortMessage() {
+    Make();
+    const QString bad = dir_.filePath("huge.ovx");
+    QFile f(bad);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write("<ondrevo><arbdata><waveform_list><waveform type=\"voltage\"><segment duration=\"");
+    f.write(QByteArray(20 << 20, '7') + "x&#10;forged\" start=\"0\" end=\"1\"/>");
+    f.close();
+    QVERIFY(!form_->LoadDocument(bad));
+    QCOMPARE(dialogs_->messages.size(), 1);
+    QVERIFY2(dialogs_->messages[0].size() < 600, qPrintable(dialogs_->messages[0].left(600)));
+    QVERIFY(!dialogs_->messages[0].contains("\nforged"));
   }
 
   void recentListKeepsNineAndAsksForMissingFiles() {

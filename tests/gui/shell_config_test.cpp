@@ -1,4 +1,6 @@
 // Settings file, recent list and preview cache.
+#include <sys/stat.h>
+
 #include <QImage>
 #include <QTemporaryDir>
 #include <QWidget>
@@ -170,6 +172,35 @@ class ShellConfigTest : public QObject {
     cache.ClearCache();
     QVERIFY(fs::is_empty(cache.CacheFolder()));
     cache.ClearCache();  // nothing to delete: no error
+  }
+
+  // A FIFO in place of the settings file or a preview must not block start-up: only regular
+  // files are opened, without blocking (a FIFO without a writer would wait for ever).
+  void fifosInPlaceOfFilesDoNotBlock() {
+    fs::create_directories(folder_ + "/Cache");
+    const std::string ini = folder_ + "/" + kSettingsFileName;
+    QCOMPARE(::mkfifo(ini.c_str(), 0600), 0);
+    TWConfig config("/lib");
+    QVERIFY(config.RecentFiles().empty());
+    QVERIFY(fs::is_fifo(ini));
+
+    TWCache cache(config);
+    const std::string preview = cache.CacheFilePath("/d/fifo.ovx");
+    QCOMPARE(::mkfifo(preview.c_str(), 0600), 0);
+    QImage image(3, 3, QImage::Format_RGB32);
+    QVERIFY(!cache.LoadImage("/d/fifo.ovx", image));
+    QCOMPARE(image.size(), QSize(3, 3));
+    cache.StoreImage("/d/fifo.ovx", QImage(4, 4, QImage::Format_RGB32));
+    QVERIFY(fs::is_fifo(preview));
+    // A read-only preview is still replaced.
+    QImage green(kCacheImageWidth, kCacheImageHeight, QImage::Format_RGB32);
+    green.fill(QColor(0, 255, 0));
+    cache.StoreImage("/d/ro.ovx", QImage(4, 4, QImage::Format_RGB32));
+    fs::permissions(cache.CacheFilePath("/d/ro.ovx"), fs::perms::owner_read,
+                    fs::perm_options::replace);
+    cache.StoreImage("/d/ro.ovx", green);
+    QVERIFY(cache.LoadImage("/d/ro.ovx", image));
+    QCOMPARE(image.pixelColor(1, 1), QColor(0, 255, 0));
   }
 
   void cacheErrorsAreIgnored() {

@@ -105,6 +105,19 @@ TEST(Builder, StepsHoldTheirEndValue) {
   EXPECT_EQ(step->GetPointCount(), 1);
 }
 
+TEST(Builder, ARampTooShortForItsSlopeIsAStep) {
+  // 5e-324 s: the slope overflows; the ramp is a step to its end value, as a zero-length one.
+  auto t = Table({{0, 0}, {5e-324, 10}, {1, 10}});
+  auto w = BuildWaveform(t);
+  w->MaxValue = 100;
+  w->StartSampling(1, 4, 0.0);
+  std::uint64_t k = 0;
+  for (int i = 0; i < 6; ++i) EXPECT_EQ(w->NextSample(k), 10.0) << i;
+  EXPECT_TRUE(std::isfinite(w->GetMax()));
+  EXPECT_TRUE(std::isfinite(MakeRamp(1, 2, 1e-310)->GetValue(0)));
+  EXPECT_TRUE(std::isfinite(MakeRamp(1, 2, 1e-310)->GetMean(1e-310)));
+}
+
 TEST(Builder, CurveFacts) {
   auto t = Table({{0, 0}, {2, 10}, {3, 10}});
   t[1].Sup1 = Sup(SuperpositionKind::Sine, 50, 4);

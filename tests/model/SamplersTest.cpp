@@ -154,13 +154,14 @@ TEST(CountSampler, RefusesWhatItCannotDo) {
   s.MinDwellTime = 0.00005;  // one grid step: the sampling step would be 0
   EXPECT_THROW(s.Execute(10, d, m), ESamplerError);
 
-  // Resolution 0: the tolerance can never grow.
+  // Resolution 0: the tolerance can never grow. The message names the budget asked for, not the
+  // sampler's larger working target.
   s.MinDwellTime = 0.0002;
   try {
     s.Execute(10, d, m);
     FAIL();
   } catch (const ESamplerError& e) {
-    EXPECT_STREQ(e.what(), "The waveform cannot be reduced to 20 points.");
+    EXPECT_STREQ(e.what(), "The waveform cannot be reduced to 10 points.");
   }
 
   // More held levels than the target: 10 Hz square over 10 s has 200 levels.
@@ -175,7 +176,7 @@ TEST(CountSampler, RefusesWhatItCannotDo) {
     s.Execute(10, d, m);
     FAIL();
   } catch (const ESamplerError& e) {
-    EXPECT_STREQ(e.what(), "The waveform cannot be reduced to 20 points.");
+    EXPECT_STREQ(e.what(), "The waveform cannot be reduced to 10 points.");
   }
   EXPECT_NO_THROW(s.Execute(400, d, m));
   EXPECT_GE(d.size(), 200u);

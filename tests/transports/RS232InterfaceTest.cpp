@@ -86,6 +86,27 @@ TEST(Identification, ModelAndSerialComeFromTheFirstLine) {
   EXPECT_FALSE(IsMakerReply("kestravo,KSV7342"));
 }
 
+TEST(Identification, ForeignPrefixesMissingModelsAndHostileReplies) {
+  // Text before the maker's name does not shift the model.
+  auto id = ParseIdentification(">> KESTRAVO,KSV7342-80,4711,1.0\n");
+  EXPECT_EQ(id.Model, "KSV 7342-80");
+  EXPECT_EQ(id.SerialNumber, "4711");
+  id = ParseIdentification("echo\r\nKESTRAVO,KSV7341-20,5,1");
+  EXPECT_EQ(id.Model, "KSV 7341-20");
+  // The USB library's entries need not name the maker: the model from the 10th character.
+  EXPECT_EQ(ParseIdentification("XXXXXXXXXKSV6141-80,99").Model, "KSV 6141-80");
+  // No model, no comma after the name.
+  EXPECT_EQ(ParseIdentification("KESTRAVO,,4711,1").Model, "");
+  EXPECT_EQ(ParseIdentification("KESTRAVO,,4711,1").SerialNumber, "4711");
+  EXPECT_EQ(ParseIdentification("KESTRAVO").Model, "");
+  // Control bytes are escaped; a huge field is cut.
+  id = ParseIdentification("KESTRAVO,KSV\x1b[2J\x07,\x1b]0;x\x07," + std::string(100000, 'Z'));
+  EXPECT_EQ(id.Model, "KSV \\x1B[2J\\x07");
+  EXPECT_EQ(id.SerialNumber, "\\x1B]0;x\\x07");
+  id = ParseIdentification("KESTRAVO," + std::string(100000, 'M') + ",1");
+  EXPECT_EQ(id.Model, std::string(kMaxIdentificationField, 'M') + "...");
+}
+
 TEST(RS232, ClosedPortRefusesSendAndReceive) {
   TRS232Interface port(1, "/nonexistent/port");
   EXPECT_FALSE(port.IsBusy());

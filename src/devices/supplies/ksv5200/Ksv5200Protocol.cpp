@@ -46,7 +46,7 @@ std::string SavedSettings(std::string_view learned, std::string_view mode) {
 int32_t ParseIntegerReply(std::string_view reply) {
   const std::int64_t value = ParseInteger(Trim(reply));
   if (value < INT32_MIN || value > INT32_MAX)
-    throw std::runtime_error("Invalid reply: " + std::string(reply));
+    throw std::runtime_error("Invalid reply: " + ShowForeign(reply));
   return static_cast<int32_t>(value);
 }
 

@@ -48,7 +48,7 @@ std::string FormatSetValue(double value) {
 int32_t ParseIntegerReply(std::string_view reply) {
   const std::int64_t value = ParseInteger(Trim(reply));
   if (value < INT32_MIN || value > INT32_MAX)
-    throw std::runtime_error("Invalid reply: " + std::string(reply));
+    throw std::runtime_error("Invalid reply: " + ShowForeign(reply));
   return static_cast<int32_t>(value);
 }
 

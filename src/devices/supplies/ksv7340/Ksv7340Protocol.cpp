@@ -51,7 +51,7 @@ std::string BlockCommand(int32_t first, int32_t last, int32_t count) {
 int32_t ParseIntegerReply(std::string_view reply) {
   const std::int64_t value = ParseInteger(Trim(reply));
   if (value < INT32_MIN || value > INT32_MAX)
-    throw std::runtime_error("Invalid reply: " + std::string(reply));
+    throw std::runtime_error("Invalid reply: " + ShowForeign(reply));
   return static_cast<int32_t>(value);
 }
 
@@ -59,7 +59,7 @@ void ParseSequenceReply(std::string_view reply, int32_t& index, int32_t& repetit
   const auto first = reply.find(',');
   const auto second = first == std::string_view::npos ? first : reply.find(',', first + 1);
   if (second == std::string_view::npos)
-    throw std::runtime_error("Invalid reply: " + std::string(reply));
+    throw std::runtime_error("Invalid reply: " + ShowForeign(reply));
   index = ParseIntegerReply(reply.substr(first + 1, second - first - 1));
   repetition = ParseIntegerReply(reply.substr(reply.rfind(',') + 1));
 }
