@@ -58,7 +58,9 @@ void RaiseQueuedError(const std::function<std::string()>& query) {
     if (IsNoErrorReply(reply)) break;
     if (!first) first = std::string(Trim(reply));
   }
-  if (first) throw std::runtime_error(_("The instrument reports an error:") + (" " + *first));
+  // The reply is the instrument's own text: cut and cleaned before it reaches a message.
+  if (first)
+    throw std::runtime_error(_("The instrument reports an error:") + (" " + ShowForeign(*first)));
 }
 
 }  // namespace ondrevo
