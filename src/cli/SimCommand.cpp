@@ -33,6 +33,7 @@ struct TSimOptions {
   int FaultReplies = -1;
   int FaultAfter = 0;
   bool CrLf = false;
+  bool IgnoreStop = false;
 };
 
 int RunSim(const TSimOptions& o) {
@@ -65,6 +66,7 @@ int RunSim(const TSimOptions& o) {
   } catch (const std::invalid_argument& e) {
     return Fail(std::string(e.what()) + " Known models: " + KnownSupplyModels());
   }
+  instrument->SetStopIgnored(o.IgnoreStop);
   auto log = std::make_shared<std::ofstream>();
   if (!o.LogPath.empty()) {
     log->open(o.LogPath, std::ios::out | std::ios::trunc);
@@ -143,6 +145,8 @@ void RegisterSimCommand(CommandRegistry& registry) {
                   "Reply faults start after this many sound replies (default: 0)")
       ->check(CLI::NonNegativeNumber);
   sub->add_flag("--crlf", o->CrLf, "End replies with CR LF instead of LF");
+  sub->add_flag("--ignore-stop", o->IgnoreStop,
+                "Fault: take stop commands but play on, never reporting a stop");
   registry.Add(sub, [o] { return RunSim(*o); });
 }
 
