@@ -41,10 +41,13 @@ TEndingSignals::TEndingSignals(std::chrono::milliseconds grace, std::function<vo
   gWakeFd = wake_[1];
   if (wake_[0] >= 0) watcher_ = std::thread([this] { Watch(); });
   for (std::size_t k = 0; k < std::size(kSignals); ++k) {
+    sigaction(kSignals[k], nullptr, &gOld[k]);
+    // Started under nohup: the user wants the run to outlive the terminal.
+    if (kSignals[k] == SIGHUP && gOld[k].sa_handler == SIG_IGN) continue;
     struct sigaction action {};
     action.sa_handler = OnEndingSignal;
     sigemptyset(&action.sa_mask);
-    sigaction(kSignals[k], &action, &gOld[k]);
+    sigaction(kSignals[k], &action, nullptr);
   }
 }
 
