@@ -120,7 +120,9 @@ void TPlayRun::CancelUpload() {
 void TPlayRun::Start(int32_t burst, const TRunTrigger& trigger) {
   player_->SetBurstCount(burst);
   auto triggerable = std::dynamic_pointer_cast<ITriggerablePlayer>(device_);
+  externalTrigger_ = false;
   if (triggerable && triggerable->IsExternalTriggerAvailable()) {
+    externalTrigger_ = trigger.External;
     triggerable->SetTriggerChannel(trigger.Channel);
     if (trigger.FallingEdge) triggerable->SetTriggerOnFallingEdge(*trigger.FallingEdge);
     triggerable->SetExternalTrigger(trigger.External);
@@ -137,8 +139,8 @@ void TPlayRun::Resume() {
     output->SetOutputEnabled(true, 0);
 }
 
-bool TPlayRun::Stop() {
-  if (stopSent_) return false;
+bool TPlayRun::Stop(bool again) {
+  if (stopSent_ && !again) return false;
   stopSent_ = true;
   player_->Stop();
   return true;
@@ -147,9 +149,11 @@ bool TPlayRun::Stop() {
 void TPlayRun::Release(bool stopFirst) {
   if (released_ || releasing_) return;
   releasing_ = true;
-  if (stopFirst && started_ && !ended_ && !stopSent_) {
+  if (stopFirst && started_ && (!ended_ || externalTrigger_)) {
     try {
-      Stop();
+      // Again when an earlier stop went unconfirmed: the release is the last word.
+      stopSent_ = true;
+      player_->Stop();
     } catch (const std::exception& e) {
       // The release goes on: local control is what the user still has.
       if (!error_) error_ = e.what();

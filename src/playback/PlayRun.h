@@ -50,6 +50,8 @@ class TPlayRun {
   TPlayRun& operator=(const TPlayRun&) = delete;
 
   const std::shared_ptr<TDevice>& Device() const { return device_; }
+  // No more events to the caller (one going away while its device may still report).
+  void ClearEvents() { events_ = {}; }
   IWaveformPlayer& Player() const { return *player_; }
 
   // Channel `channel` of a multi-output supply: the others get no device behind them.
@@ -64,10 +66,11 @@ class TPlayRun {
   void Start(int32_t burst, const TRunTrigger& trigger);
   // Resumes a paused run: Play and the output, the settings stay.
   void Resume();
-  // Sends the stop, once per start; true when it went out.
-  bool Stop();
-  // Stops first when `stopFirst` and the device still plays, then disconnects. Once only; a
-  // failing stop does not keep the instrument from being released.
+  // Sends the stop, once per start unless `again`; true when it went out.
+  bool Stop(bool again = false);
+  // Stops first when `stopFirst` and the device may still play (started, and not reported
+  // ended, or re-armed for its trigger), then disconnects. Once only; a failing stop does not
+  // keep the instrument from being released.
   void Release(bool stopFirst = true);
 
   // Stop, then wait up to `timeout` for the device to report the end: false when it did not.
@@ -99,6 +102,7 @@ class TPlayRun {
   TEvents events_;
   bool connected_ = false, uploadDone_ = false, started_ = false, stopSent_ = false;
   bool ended_ = false, releasing_ = false, released_ = false;
+  bool externalTrigger_ = false;
   std::optional<std::string> error_;
 };
 
