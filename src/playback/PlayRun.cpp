@@ -10,7 +10,7 @@
 
 namespace ondrevo {
 
-TPlayRun::TPlayRun(std::shared_ptr<TDevice> device, TEvents events)
+TPlayRun::TPlayRun(std::shared_ptr<IDevice> device, TEvents events)
     : device_(std::move(device)),
       player_(std::dynamic_pointer_cast<IWaveformPlayer>(device_)),
       events_(std::move(events)) {
@@ -159,7 +159,8 @@ void TPlayRun::Release(bool stopFirst) {
       if (!error_) error_ = e.what();
     }
   }
-  if (!player_->IsConnected()) {
+  // Its own record counts too: a device may not know it is half connected.
+  if (!connected_ && !player_->IsConnected()) {
     released_ = true;
     return;
   }

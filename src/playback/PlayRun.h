@@ -43,13 +43,13 @@ class TPlayRun {
   using TPump = std::function<bool(const std::function<bool()>& done, std::chrono::milliseconds)>;
 
   // `device` must play waveforms (IWaveformPlayer).
-  TPlayRun(std::shared_ptr<TDevice> device, TEvents events);
+  TPlayRun(std::shared_ptr<IDevice> device, TEvents events);
   // Releases without waiting, then lets go of the device's events.
   ~TPlayRun();
   TPlayRun(const TPlayRun&) = delete;
   TPlayRun& operator=(const TPlayRun&) = delete;
 
-  const std::shared_ptr<TDevice>& Device() const { return device_; }
+  const std::shared_ptr<IDevice>& Device() const { return device_; }
   // No more events to the caller (one going away while its device may still report).
   void ClearEvents() { events_ = {}; }
   IWaveformPlayer& Player() const { return *player_; }
@@ -97,7 +97,7 @@ class TPlayRun {
   void Unbind();
   bool Current(const IDevice* sender) const { return sender == device_.get(); }
 
-  std::shared_ptr<TDevice> device_;
+  std::shared_ptr<IDevice> device_;
   std::shared_ptr<IWaveformPlayer> player_;
   TEvents events_;
   bool connected_ = false, uploadDone_ = false, started_ = false, stopSent_ = false;
