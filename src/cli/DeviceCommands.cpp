@@ -407,9 +407,8 @@ int RunPlay(const PlayOptions& options) {
     std::cerr << _("Warning: ") << line << '\n';
 
   run.Upload(voltage, current, true);
-  while (!queue.PumpUntil(
-      [&] { return run.UploadFinished() || run.ErrorText() || interrupted(); },
-      std::chrono::hours(24))) {
+  while (!queue.PumpUntil([&] { return run.UploadFinished() || run.ErrorText() || interrupted(); },
+                          std::chrono::hours(24))) {
   }
   if (interrupted() && !run.UploadFinished() && !run.ErrorText()) {
     run.CancelUpload();

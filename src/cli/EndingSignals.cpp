@@ -25,7 +25,8 @@ extern "C" void OnEndingSignal(int signal) {
   gCount.fetch_add(1);
   const int fd = gWakeFd.load();
   const unsigned char byte = static_cast<unsigned char>(signal);
-  if (fd >= 0) [[maybe_unused]] auto n = ::write(fd, &byte, 1);
+  if (fd >= 0) [[maybe_unused]]
+    auto n = ::write(fd, &byte, 1);
 }
 
 constexpr auto kLastAttempt = std::chrono::milliseconds(1500);

@@ -64,6 +64,8 @@ class TPlayRun {
   void CancelUpload();
   // Burst count and trigger (where the device has a trigger input), then Play and the output.
   void Start(int32_t burst, const TRunTrigger& trigger);
+  // Halts the run where it is; the device reports it as a stop.
+  void Pause() { player_->Pause(); }
   // Resumes a paused run: Play and the output, the settings stay.
   void Resume();
   // Sends the stop, once per start unless `again`; true when it went out.

@@ -125,7 +125,7 @@ void TRemoteForm::Pause() {
   if (!player || !session_.BeginPause()) return;
   output_->Append(TrQ("Pausing execution"));
   try {
-    player->Pause();
+    if (run_) run_->Pause();
   } catch (const std::exception& e) {
     output_->AppendError(QString::fromUtf8(e.what()), nullptr);
     session_.PauseFailed();

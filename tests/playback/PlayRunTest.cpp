@@ -165,9 +165,8 @@ TEST(PlayRun, RandomRunsEndInOneRelease) {
     std::mt19937 random(seed);
     auto device = std::make_shared<TFakePlayer>();
     int released = 0;
-    auto run = std::make_unique<TPlayRun>(device, TPlayRun::TEvents{.Released = [&] {
-                                            ++released;
-                                          }});
+    auto run =
+        std::make_unique<TPlayRun>(device, TPlayRun::TEvents{.Released = [&] { ++released; }});
     run->Connect();
     bool started = false, ended = false, trigger = false, stopSent = false;
     std::vector<std::string> expected{"connect"};
