@@ -3,6 +3,8 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <fstream>
+#include <mutex>
 
 #include "interfaces/InterfaceDevices.h"
 
@@ -28,7 +30,9 @@ TDemoInstruments::TDemoInstruments(double speed) {
   }
   try {
     usb_ = std::make_unique<TUsbSimHost>();
-    usb_->Attach(CreateSimInstrument("KSV 6141-80", "614180001", MakeScaledClock(speed)));
+    usbInstruments_.push_back(
+        CreateSimInstrument("KSV 6141-80", "614180001", MakeScaledClock(speed)));
+    usb_->Attach(usbInstruments_.back());
     monitor_ = std::make_unique<TUsbMonitorProcess>();
     SetVariable("ONDREVO_USB_LIBRARY", usb_->Path());
   } catch (const std::exception&) {
@@ -41,6 +45,31 @@ TDemoInstruments::TDemoInstruments(double speed) {
     SetVariable("ONDREVO_DAQMX_SIM_CARDS", "Dev1 PCIe-6361 serial=1A2B3C4 ao=2 maxrate=100000");
   }
   SetInterfaceProducts({{"KSV3720-40", "372040001"}});
+  ApplyTestSettings();
+}
+
+// For the command-line tests, which cannot reach the instruments inside the process:
+// ONDREVO_DEMO_LOG names a file that gets every line any of them receives, and
+// ONDREVO_DEMO_IGNORE_STOP=1 makes them ignore stop commands.
+void TDemoInstruments::ApplyTestSettings() {
+  std::vector<std::shared_ptr<TSimInstrument>> all;
+  for (const auto& front : fronts_) all.push_back(front->Instrument());
+  if (gpib_) all.push_back(gpib_->At(0, 5).Instrument());
+  if (usb_)
+    for (const auto& instrument : usbInstruments_) all.push_back(instrument);
+  const char* ignore = std::getenv("ONDREVO_DEMO_IGNORE_STOP");
+  if (ignore && std::string(ignore) == "1")
+    for (const auto& instrument : all) instrument->SetStopIgnored(true);
+  const char* path = std::getenv("ONDREVO_DEMO_LOG");
+  if (!path || !*path) return;
+  auto log = std::make_shared<std::ofstream>(path, std::ios::app);
+  auto lock = std::make_shared<std::mutex>();
+  for (const auto& instrument : all)
+    instrument->SetLineListener([log, lock](const std::string& line) {
+      std::lock_guard guard(*lock);
+      *log << line << '\n';
+      log->flush();
+    });
 }
 
 void TDemoInstruments::SetVariable(const char* name, const std::string& value) {

@@ -33,6 +33,7 @@ class TDemoInstruments {
 
  private:
   void SetVariable(const char* name, const std::string& value);
+  void ApplyTestSettings();
 
   std::vector<std::unique_ptr<TPtyFront>> fronts_;
   std::optional<std::string> previousPorts_;
@@ -40,6 +41,7 @@ class TDemoInstruments {
   std::unique_ptr<TGpibSimHost> gpib_;
   std::unique_ptr<TUsbMonitorProcess> monitor_;
   std::unique_ptr<TUsbSimHost> usb_;
+  std::vector<std::shared_ptr<TSimInstrument>> usbInstruments_;
 };
 
 }  // namespace ondrevo::sim

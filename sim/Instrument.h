@@ -4,6 +4,7 @@
 // and tests can drive it step by step.
 #pragma once
 
+#include <atomic>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -72,6 +73,9 @@ class TSimInstrument {
   // A rising edge on the external trigger input, for instruments that have one.
   virtual void Trigger() {}
   void SetInstrumentFaults(TSimInstrumentFaults faults);
+  // Fault: stop commands are received (and logged) but a running list goes on, so the
+  // instrument never reports that it stopped.
+  void SetStopIgnored(bool ignored) { stopIgnored_ = ignored; }
 
  protected:
   // `model` as given, e.g. "KSV 7342-80" or "KSV7342-80".
@@ -81,6 +85,7 @@ class TSimInstrument {
   const std::string& CompactModel() const { return model_; }
 
   virtual std::optional<std::string> Process(std::string_view line) = 0;
+  bool StopIgnored() const { return stopIgnored_.load(); }
   // Held while Process runs; subclasses take it in their own accessors.
   mutable std::recursive_mutex stateMutex_;
   TSimInstrumentFaults instrumentFaults_;  // under stateMutex_
@@ -90,6 +95,7 @@ class TSimInstrument {
   std::string serial_;
   std::string firmware_;
 
+  std::atomic<bool> stopIgnored_{false};
   mutable std::mutex logMutex_;
   std::vector<std::string> received_;
   std::function<void(const std::string&)> listener_;

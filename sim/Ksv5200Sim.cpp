@@ -136,9 +136,11 @@ bool TKsv5200Sim::Execute(const std::string& h, bool query, const std::vector<st
     if (!externalTrigger_) StartBurst();
     return false;
   }
+  if (h == "FP" && StopIgnored()) return command(0), false;
   if (h == "FP") return command(0), player_.Stop(), active_ = playing_ = false, false;
   if (h == "FCL") {
     command(0);
+    if (StopIgnored()) return false;
     player_.Stop();
     active_ = playing_ = false;
     runFirst_ = startAddress_;

@@ -132,9 +132,11 @@ bool TKsv6140Sim::Execute(const std::string& h, bool query, const std::vector<st
     running_ = true;
     return false;
   }
+  if (h == "FP" && StopIgnored()) return command(0), false;
   if (h == "FP") return command(0), player_.Stop(), running_ = false, false;
   if (h == "FCL") {
     command(0);
+    if (StopIgnored()) return false;
     player_.Stop();
     running_ = false;
     runFirst_ = std::max(1, startAddress_);

@@ -425,6 +425,7 @@ void TKsv7340Sim::Execute(const TCommand& c, std::string& reply, bool& hasReply)
   if (h == "LIST:SEQ:CLE") {
     // Back to the start of the block; the last repetition stays readable.
     set(0, 0);
+    if (StopIgnored()) return;
     StopRun();
     runBlock_.First = blocks_[sequenceBlock_].First;
     player_.Rewind();
@@ -460,7 +461,7 @@ void TKsv7340Sim::Execute(const TCommand& c, std::string& reply, bool& hasReply)
   }
   if (h == "ABOR") {
     set(0, 0);
-    StopRun();
+    if (!StopIgnored()) StopRun();
     return;
   }
   if (h == "STAT:OPER:COND") {

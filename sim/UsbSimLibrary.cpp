@@ -1,8 +1,11 @@
 // libondrevo-usb-sim.so: the six entry points of the maker's USB library, answering from
 // simulated instruments that the loading program attaches. Instruments are listed by their
 // identification string, in attach order.
+#include <sys/stat.h>
+
 #include <chrono>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <map>
@@ -58,6 +61,16 @@ Attached* InstrumentOf(uint32_t handle, Connection** connection) {
   return a.present ? &a : nullptr;
 }
 
+// A driver that hangs: while the file ONDREVO_USB_SIM_BLOCK names exists, open and read do not
+// return. Nothing else is held meanwhile, as a driver stuck in the kernel would hold nothing of
+// ours either.
+void WaitWhileBlocked() {
+  const char* path = std::getenv("ONDREVO_USB_SIM_BLOCK");
+  if (!path || !*path) return;
+  struct stat info {};
+  while (::stat(path, &info) == 0) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+}
+
 }  // namespace
 
 #define EXPORT __attribute__((visibility("default")))
@@ -92,6 +105,7 @@ EXPORT uint8_t get_num_devices(char** buffers, uint32_t* count, uint32_t size) {
 }  // extern "C"
 
 uint8_t UsbOpen(const char* device, uint32_t* handle) {
+  WaitWhileBlocked();
   std::lock_guard lock(gLock);
   if (!device || !handle) return kUnknown;
   for (std::size_t k = 0; k < gInstruments.size(); ++k)
@@ -137,6 +151,7 @@ uint8_t UsbWrite(uint32_t handle, const char* data, uint32_t count, uint32_t* wr
 }
 
 uint8_t UsbRead(uint32_t handle, char* buffer, uint32_t size, uint32_t* count) {
+  WaitWhileBlocked();
   int timeout = 0;
   {
     std::lock_guard lock(gLock);

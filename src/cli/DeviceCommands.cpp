@@ -12,6 +12,7 @@
 #include <optional>
 
 #include "cli/Commands.h"
+#include "cli/EndingSignals.h"
 #include "daq/DaqMxDevice.h"
 #include "devices/Device.h"
 #include "devices/DeviceErrors.h"
@@ -27,6 +28,7 @@
 #include "model/Builder.h"
 #include "playback/FitChecks.h"
 #include "playback/InstrumentPreview.h"
+#include "playback/PlayRun.h"
 #include "playback/PreviewWorker.h"
 #include "playback/Wiring.h"
 #include "sim/Demo.h"
@@ -38,12 +40,11 @@ namespace ondrevo::cli {
 
 namespace {
 
-std::atomic<bool> gInterrupted{false};
 std::atomic<bool> gTriggerSignal{false};
 
-extern "C" void OnInterrupt(int) {
-  gInterrupted = true;
-}
+// How long the instrument has to report a stop, and the release, before the run ends without.
+constexpr std::chrono::milliseconds kStopConfirmation{5000};
+constexpr std::chrono::milliseconds kReleaseConfirmation{10000};
 
 extern "C" void OnTriggerSignal(int) {
   gTriggerSignal = true;
@@ -202,14 +203,19 @@ class ProgressLine {
     if (bar.size() < last_) bar += std::string(last_ - bar.size(), ' ');
     last_ = bar.size();
     std::cerr << bar << std::flush;
+    lost_ = lost_ || !std::cerr;
   }
   void End() {
     if (last_) std::cerr << '\n';
     last_ = 0;
+    lost_ = lost_ || !std::cerr;
   }
+  // Standard error could not be written (its reader went away).
+  bool Lost() const { return lost_; }
 
  private:
   std::size_t last_ = 0;
+  bool lost_ = false;
 };
 
 // The device on `port`, identified like discovery does; `trace` sees the probe's lines too.
@@ -379,63 +385,78 @@ int RunPlay(const PlayOptions& options, TTraceFile& traceFile) {
 
   TEventQueue queue;
   queue.Install();
-  // Ctrl+C and SIGTERM set a flag that the waiting loops look at.
-  ScopedSignal interrupt(SIGINT, gInterrupted, OnInterrupt);
-  ScopedSignal terminate(SIGTERM, gInterrupted, OnInterrupt);
+  const TPlayRun::TPump pump = [&](const std::function<bool()>& done,
+                                   std::chrono::milliseconds timeout) {
+    return queue.PumpUntil(done, timeout);
+  };
   ProgressLine progress;
-  bool uploadDone = false, stopped = false, disconnected = false;
-  std::optional<std::string> error;
   int burstCounter = 1, lastPercent = 0, burstShown = 1;
   const std::string burstTotal = options.burst == 0 ? "INF" : std::to_string(options.burst);
-
-  player->SetOnUploadProgress(
-      [&](IDevice*, int percent) { progress.Show(_("Uploading"), percent); });
-  player->SetOnUploadDone([&](IDevice*) { uploadDone = true; });
-  player->SetOnError([&](IDevice* sender, const std::exception& e) {
-    error =
-        sender ? _("Error on") + std::string(" ") + sender->GetModel() + ": " + e.what() : e.what();
-  });
+  TPlayRun::TEvents events;
+  events.UploadProgress = [&](int percent) { progress.Show(_("Uploading"), percent); };
   bool stopRequested = false;
-  player->SetOnPlayProgress([&](IDevice*, int percent) {
-    // A stop rewinds the progress: that is no new burst.
-    if (percent < lastPercent && !stopRequested) ++burstCounter;
+  events.PlayProgress = [&](int percent) {
+    if (stopRequested) return;  // the line reads "Stopping" now
+    if (percent < lastPercent) ++burstCounter;
     lastPercent = percent;
     int burst = std::max(burstCounter, burstShown);
     if (options.burst > 0) burst = std::min(burst, options.burst);
     progress.Show(_("Playing"), percent,
                   _("Burst") + std::string(" ") + std::to_string(burst) + " / " + burstTotal);
-  });
-  player->SetOnBurst([&](IDevice*, int n) { burstShown = n; });
-  player->SetOnStop([&](IDevice*) { stopped = true; });
-  player->SetOnDisconnect([&](IDevice*) { disconnected = true; });
-
+  };
+  events.Burst = [&](int n) { burstShown = n; };
+  events.Triggered = [&] {
+    progress.End();
+    std::cerr << _("Received Trigger, executing waveform") << '\n';
+  };
+  TPlayRun run(found, events);
   // Channel 1 of a two-channel supply, as picking its first channel node does.
   if (auto output = card ? nullptr : std::dynamic_pointer_cast<IAnalogOutput>(found))
-    if (output->GetConnectedInputs().size() > 1)
-      output->GetConnectedInputs()[0] = std::make_shared<TDummyDevice>();
+    if (output->GetConnectedInputs().size() > 1) run.SelectChannel(0);
 
+  // From here every end goes through the run's release: the end of the list, an instrument
+  // error, an ending signal, a reader of the output that went away. A closed pipe is a failed
+  // write, not a signal.
+  TIgnoredBrokenPipe brokenPipe;
+  TEndingSignals signals(
+      kStopConfirmation + kReleaseConfirmation + std::chrono::seconds(5),
+      [&run] { run.LastRelease(std::chrono::milliseconds(1200)); },
+      _("Ended without the instrument's confirmation: it may still be playing, with its output "
+        "on."));
+  auto interrupted = [&] { return TEndingSignals::Received() != 0 || progress.Lost(); };
+  // An interruption ends with 128 + the signal's number, as shells expect; a lost output with 1.
+  auto interruptedStatus = [&] {
+    return TEndingSignals::Received() != 0 ? TEndingSignals::ExitStatus() : 1;
+  };
   auto finish = [&](int status) {
     progress.End();
-    if (player->IsConnected()) {
-      player->Disconnect();
-      queue.PumpUntil([&] { return disconnected; }, std::chrono::seconds(30));
-    }
+    if (!run.ReleaseAndWait(pump, kReleaseConfirmation))
+      std::cerr << _("Warning: ") << _("The instrument did not confirm the disconnect.") << '\n';
     TMainThread::SetDispatcher(nullptr);
-    if (error) return Fail(*error);
+    if (run.ErrorText()) {
+      Fail(*run.ErrorText());
+      return status ? status : 1;
+    }
     return status;
   };
 
-  std::cerr << _("Connecting to") << ' ' << found->GetName() << "...\n";
-  try {
-    player->Connect();
-  } catch (...) {
-    // As the window does: the port is closed again and the instrument back in local mode.
-    try {
-      player->Disconnect();
-    } catch (...) {
+  // A failure thrown on the way still ends the run through its release, waited for.
+  struct TReleaseOnThrow {
+    std::function<void()> Release;
+    ~TReleaseOnThrow() {
+      if (std::uncaught_exceptions() == 0) return;
+      try {
+        Release();
+      } catch (...) {
+      }
     }
-    throw;
-  }
+  } releaseOnThrow{[&] {
+    progress.End();
+    run.ReleaseAndWait(pump, kReleaseConfirmation);
+  }};
+
+  std::cerr << _("Connecting to") << ' ' << found->GetName() << "...\n";
+  run.Connect();
 
   // What the supply will play differently from the design without saying so, with the
   // limits the instrument reported.
@@ -443,62 +464,58 @@ int RunPlay(const PlayOptions& options, TTraceFile& traceFile) {
            ComputeLimitFindings(voltageTable, currentTable, ListSettingsOf(*found, *player))))
     std::cerr << _("Warning: ") << line << '\n';
 
-  player->Upload(voltage, current, true);
-  bool cancelled = false;
-  while (!queue.PumpUntil([&] { return uploadDone || error || gInterrupted.load(); },
+  run.Upload(voltage, current, true);
+  while (!queue.PumpUntil([&] { return run.UploadFinished() || run.ErrorText() || interrupted(); },
                           std::chrono::hours(24))) {
   }
-  if (gInterrupted && !uploadDone && !error) {
-    cancelled = true;
-    player->CancelUpload();
-    queue.PumpUntil([&] { return uploadDone || error.has_value(); }, std::chrono::seconds(60));
+  if (interrupted() && !run.UploadFinished() && !run.ErrorText()) {
+    run.CancelUpload();
+    queue.PumpUntil([&] { return run.UploadFinished() || run.ErrorText().has_value(); },
+                    std::chrono::seconds(60));
+    progress.End();
+    const bool failed = run.ErrorText().has_value();
+    const int status = finish(interruptedStatus());
+    if (!failed) Fail(_("Upload cancelled."));
+    return status;
   }
   progress.End();
-  if (cancelled) {
-    if (error) return finish(1);
-    finish(1);
-    return Fail(_("Upload cancelled."));
-  }
-  if (error) return finish(1);
+  if (run.ErrorText()) return finish(1);
   if (options.noPlay) return finish(0);
 
-  player->SetBurstCount(options.burst);
-  // As the window does: the trigger setting goes to every player that has a trigger input.
-  auto trigger = std::dynamic_pointer_cast<ITriggerablePlayer>(found);
-  if (trigger && trigger->IsExternalTriggerAvailable()) {
-    trigger->SetTriggerChannel(0);
-    trigger->SetExternalTrigger(options.trigger);
-    trigger->SetOnTrigger([&](IDevice*) {
-      progress.End();
-      std::cerr << _("Received Trigger, executing waveform") << '\n';
-    });
-  }
   // With the demo instruments, SIGUSR1 fires their trigger input: an external trigger from
   // outside the process.
   std::optional<ScopedSignal> triggerSignal;
   if (instruments) triggerSignal.emplace(SIGUSR1, gTriggerSignal, OnTriggerSignal);
-  player->Play();
-  if (auto output = std::dynamic_pointer_cast<IAnalogOutput>(found))
-    output->SetOutputEnabled(true, 0);
+  // As the window does: the trigger setting goes to every player that has a trigger input.
+  run.Start(options.burst, TRunTrigger{options.trigger, 0, std::nullopt});
   if (options.trigger) std::cerr << _("Waiting for trigger") << '\n';
   progress.Show(_("Playing"), 0, _("Burst") + std::string(" 1 / ") + burstTotal);
+  bool unconfirmed = false;
   for (;;) {
     queue.PumpUntil(
         [&] {
-          return stopped || error || (gInterrupted && !stopRequested) || gTriggerSignal.load();
+          return run.Ended() || run.ErrorText() || (interrupted() && !stopRequested) ||
+                 gTriggerSignal.load();
         },
         std::chrono::hours(24));
     if (instruments && gTriggerSignal.exchange(false)) instruments->Trigger();
-    if (stopped || error) break;
-    if (gInterrupted && !stopRequested) {
+    if (run.Ended() || run.ErrorText()) break;
+    if (interrupted() && !stopRequested) {
       stopRequested = true;
-      player->Stop();
+      progress.End();
+      std::cerr << _("Stopping...") << '\n';
+      if (!run.StopAndWait(pump, kStopConfirmation) && !run.ErrorText()) {
+        unconfirmed = true;
+        break;
+      }
     }
   }
-  // Stopping an endless playback with Ctrl+C is the normal way to end it.
   progress.End();
-  if (stopRequested && !error) std::cerr << _("Stopped.") << '\n';
-  return finish(0);
+  if (unconfirmed)
+    std::cerr << "ondrevo-cli: " << _("The instrument did not confirm the stop.") << '\n';
+  else if (stopRequested && !run.ErrorText())
+    std::cerr << _("Stopped.") << '\n';
+  return finish(stopRequested ? interruptedStatus() : 0);
 }
 
 }  // namespace

@@ -37,6 +37,7 @@ struct TSimOptions {
   bool CrLf = false;
   std::string ListError;
   std::string MaxVoltageReply;
+  bool IgnoreStop = false;
 };
 
 int RunSim(const TSimOptions& o) {
@@ -75,6 +76,7 @@ int RunSim(const TSimOptions& o) {
     return Fail(std::string(e.what()) + " Known models: " + KnownSupplyModels());
   }
   instrument->SetInstrumentFaults({o.ListError, o.MaxVoltageReply});
+  instrument->SetStopIgnored(o.IgnoreStop);
   auto log = std::make_shared<std::ofstream>();
   if (!o.LogPath.empty()) {
     log->open(o.LogPath, std::ios::out | std::ios::trunc);
@@ -158,6 +160,8 @@ void RegisterSimCommand(CommandRegistry& registry) {
                   "reports (family C: '-222,\"Data out of range\"'; families A and B: a code)");
   sub->add_option("--max-voltage-reply", o->MaxVoltageReply,
                   "Fault: answer the maximum-voltage query with this text");
+  sub->add_flag("--ignore-stop", o->IgnoreStop,
+                "Fault: take stop commands but play on, never reporting a stop");
   registry.Add(sub, [o] { return RunSim(*o); });
 }
 

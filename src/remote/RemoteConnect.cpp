@@ -18,35 +18,18 @@
 
 namespace ondrevo {
 
-void TRemoteForm::BindHandlers(const std::shared_ptr<IDevice>& device) {
-  auto player = std::dynamic_pointer_cast<IWaveformPlayer>(device);
-  if (!player) return;
-  player->SetOnUploadProgress([this](IDevice* s, int32_t p) { OnUploadProgress(s, p); });
-  player->SetOnPlayProgress([this](IDevice* s, int32_t p) { OnPlayProgress(s, p); });
-  player->SetOnBurst([this](IDevice* s, int32_t n) { OnBurst(s, n); });
-  player->SetOnUploadDone([this](IDevice* s) { OnUploadDone(s); });
-  player->SetOnError([this](IDevice* s, const std::exception& e) { OnError(s, e); });
-  player->SetOnDisconnect([this](IDevice* s) { OnDisconnect(s); });
-  player->SetOnPlay([this](IDevice* s) { OnPlay(s); });
-  player->SetOnStop([this](IDevice* s) { OnStop(s); });
-  bool known = false;
-  for (const auto& weak : boundDevices_) known = known || weak.lock() == device;
-  if (!known) boundDevices_.push_back(device);
-}
-
-void TRemoteForm::UnbindHandlers(const std::shared_ptr<IDevice>& device) {
-  if (auto player = std::dynamic_pointer_cast<IWaveformPlayer>(device)) {
-    player->SetOnUploadProgress(nullptr);
-    player->SetOnPlayProgress(nullptr);
-    player->SetOnBurst(nullptr);
-    player->SetOnUploadDone(nullptr);
-    player->SetOnError(nullptr);
-    player->SetOnDisconnect(nullptr);
-    player->SetOnPlay(nullptr);
-    player->SetOnStop(nullptr);
-  }
-  if (auto trigger = std::dynamic_pointer_cast<ITriggerablePlayer>(device))
-    trigger->SetOnTrigger(nullptr);
+TPlayRun::TEvents TRemoteForm::RunEvents() {
+  TPlayRun::TEvents e;
+  e.UploadProgress = [this](int32_t percent) { OnUploadProgress(Device.get(), percent); };
+  e.UploadDone = [this] { OnUploadDone(Device.get()); };
+  e.Playing = [this] { OnPlay(Device.get()); };
+  e.PlayProgress = [this](int32_t percent) { OnPlayProgress(Device.get(), percent); };
+  e.Burst = [this](int32_t burst) { OnBurst(Device.get(), burst); };
+  e.Triggered = [this] { OnTrigger(Device.get()); };
+  e.Ended = [this] { OnStop(Device.get()); };
+  e.Error = [this](IDevice* sender, const std::exception& error) { OnError(sender, error); };
+  e.Released = [this] { OnDisconnect(Device.get()); };
+  return e;
 }
 
 void TRemoteForm::ConnectDevice() {
@@ -129,27 +112,22 @@ void TRemoteForm::ConnectDevice() {
   if (player) {
     player_->Burst()->SetMaximum(player->GetMaxBurstCount());
     player_->Burst()->Normalize();
-    BindHandlers(device);
+    run_.reset();  // the last run lets go of its device before a new one binds it
+    run_ = std::make_unique<TPlayRun>(device, RunEvents());
     try {
       auto daq = std::dynamic_pointer_cast<TDaqMxDevice>(device);
       commands_->Trace(daq ? daq->GetTrace() : player->GetInterface());
-      player->Connect();
+      // A failed connect leaves the port closed and the instrument in local mode.
+      run_->Connect();
     } catch (const std::exception& e) {
       output_->Complete(line, TrQ("Error:"));
       SetStatus(TrQ("Ready"));
       output_->AppendError(QString::fromUtf8(e.what()), nullptr);
-      // Leave the port closed and the instrument in local mode; the window stays disconnected.
-      UnbindHandlers(device);
-      try {
-        player->Disconnect();
-      } catch (...) {
-      }
+      run_.reset();
       abandon(output);
       return;
     }
   }
-  if (auto trigger = std::dynamic_pointer_cast<ITriggerablePlayer>(device))
-    trigger->SetOnTrigger([this](IDevice* s) { OnTrigger(s); });
 
   session_.ConnectDone();
   output_->Complete(line, TrQ("Done."));
@@ -192,10 +170,9 @@ bool TRemoteForm::Disconnect() {
     stopFirst = answer == QMessageBox::Yes;
   }
   session_.DisconnectRequested();
-  if (auto player = std::dynamic_pointer_cast<IWaveformPlayer>(Device)) {
+  if (run_) {
     try {
-      if (stopFirst && session_.IsRunning()) player->Stop();
-      player->Disconnect();
+      run_->Release(stopFirst && session_.IsRunning());
     } catch (const std::exception& e) {
       output_->AppendError(QString::fromUtf8(e.what()), nullptr);
     }

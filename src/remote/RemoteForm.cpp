@@ -74,14 +74,14 @@ TRemoteForm::TRemoteForm(QWidget* parent)
 TRemoteForm::~TRemoteForm() {
   commands_->Trace(nullptr);
   // Devices may outlive the window (a worker thread holds them): they must not call back here.
-  for (const auto& weak : boundDevices_)
-    if (auto device = weak.lock()) UnbindHandlers(device);
   // A connected device says goodbye to its instrument before the demo instruments go away.
-  if (auto player = std::dynamic_pointer_cast<IWaveformPlayer>(Device)) {
+  if (run_) {
+    run_->ClearEvents();
     try {
-      if (session_.IsConnected()) player->Disconnect();
+      run_->Release(session_.IsRunning());
     } catch (...) {
     }
+    run_.reset();
   }
   Device.reset();
   FoundDevices.clear();

@@ -15,6 +15,7 @@
 
 #include "devices/DeviceInterfaces.h"
 #include "playback/DeviceSearch.h"
+#include "playback/PlayRun.h"
 #include "playback/RemoteSession.h"
 #include "remote/RemoteDialogs.h"
 #include "remote/RemoteLog.h"
@@ -116,9 +117,8 @@ class TRemoteForm : public QDialog {
   void OnTreeContextMenu(const QPoint& pos);
   void OnSelectionChanged();
 
-  // ---- device events
-  void BindHandlers(const std::shared_ptr<IDevice>& device);
-  void UnbindHandlers(const std::shared_ptr<IDevice>& device);
+  // ---- device events, as the run passes them on
+  TPlayRun::TEvents RunEvents();
   void OnUploadProgress(IDevice* sender, int32_t percent);
   void OnPlayProgress(IDevice* sender, int32_t percent);
   void OnBurst(IDevice* sender, int32_t count);
@@ -142,7 +142,8 @@ class TRemoteForm : public QDialog {
   const SegmentTable* currentTable_ = nullptr;
   std::vector<TScannerFactory> scanners_;
   std::shared_ptr<TRemoteDialogs> dialogs_;
-  std::vector<std::weak_ptr<IDevice>> boundDevices_;
+  // The connected player's run: its steps from connect to release.
+  std::unique_ptr<TPlayRun> run_;
   TRemotePreview* preview_ = nullptr;
   std::unique_ptr<TDeviceSearch> search_;
   QTimer* firstSearch_ = nullptr;  // the search that follows showing the window

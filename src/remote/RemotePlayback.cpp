@@ -18,7 +18,7 @@ void TRemoteForm::UploadOrCancel() {
   auto player = std::dynamic_pointer_cast<IWaveformPlayer>(Device);
   if (session_.IsUploading()) {
     try {
-      if (player) player->CancelUpload();
+      if (run_) run_->CancelUpload();
       session_.CancelUpload();
     } catch (...) {
     }
@@ -32,12 +32,12 @@ void TRemoteForm::UploadOrCancel() {
   ProcessMessages();
   if (session_.State() != TRemoteState::PreparingUpload) return;  // disconnected meanwhile
   const bool enableOutput = player_->OutputEnabledAfterUpload();
-  if (player) {
+  if (player && run_) {
     session_.StartUpload();
     player_->StartMarquee();  // indeterminate until the first progress report
     ApplyState();
     try {
-      player->Upload(VoltageWaveform, CurrentWaveform, enableOutput);
+      run_->Upload(VoltageWaveform, CurrentWaveform, enableOutput);
     } catch (const std::exception& e) {
       output_->AppendError(QString::fromUtf8(e.what()), nullptr);
       session_.UploadFailed();
@@ -95,8 +95,6 @@ void TRemoteForm::Play() {
   const TPlayStart start = session_.BeginPlay();
   if (start == TPlayStart::Refused) return;
   ApplyState();
-  auto player = std::dynamic_pointer_cast<IWaveformPlayer>(Device);
-  auto output = std::dynamic_pointer_cast<IAnalogOutput>(Device);
   auto failed = [this](const std::exception& e) {
     output_->AppendError(QString::fromUtf8(e.what()), nullptr);
     session_.PlayFailed();
@@ -106,23 +104,14 @@ void TRemoteForm::Play() {
     ProcessMessages();
     if (session_.State() != TRemoteState::Starting) return;  // disconnected meanwhile
     output_->Append(TrQ("Setting burst"));
-    try {
-      if (player)
-        player->SetBurstCount(static_cast<int32_t>(RoundHalfEven(player_->Burst()->value())));
-      auto trigger = std::dynamic_pointer_cast<ITriggerablePlayer>(Device);
-      if (trigger && trigger->IsExternalTriggerAvailable()) {
-        trigger->SetTriggerChannel(player_->TriggerChannel());
-        trigger->SetTriggerOnFallingEdge(player_->TriggerOnFallingEdge());
-        trigger->SetExternalTrigger(player_->ExternalTrigger());
-      }
-    } catch (const std::exception& e) {
-      failed(e);
-      return;
-    }
   }
   try {
-    if (player) player->Play();
-    if (output) output->SetOutputEnabled(true, 0);
+    if (run_ && start == TPlayStart::Fresh)
+      run_->Start(static_cast<int32_t>(RoundHalfEven(player_->Burst()->value())),
+                  TRunTrigger{player_->ExternalTrigger(), player_->TriggerChannel(),
+                              player_->TriggerOnFallingEdge()});
+    else if (run_)
+      run_->Resume();
   } catch (const std::exception& e) {
     failed(e);
     return;
@@ -136,7 +125,7 @@ void TRemoteForm::Pause() {
   if (!player || !session_.BeginPause()) return;
   output_->Append(TrQ("Pausing execution"));
   try {
-    player->Pause();
+    if (run_) run_->Pause();
   } catch (const std::exception& e) {
     output_->AppendError(QString::fromUtf8(e.what()), nullptr);
     session_.PauseFailed();
@@ -151,7 +140,7 @@ void TRemoteForm::Stop() {
   if (kind == TStopKind::Refused) return;
   output_->Append(TrQ("Stopping execution"));
   try {
-    player->Stop();
+    if (run_) run_->Stop(true);  // the user may ask again
     session_.StopSent();
     if (kind == TStopKind::AtOnce) {
       // The device halted when it paused: no stop event follows, the run ends here.

@@ -62,7 +62,7 @@ pid=$!
 for _ in $(seq 50); do grep -q 'STAT:OPER:COND' "$TMP/stop.txt" 2>/dev/null && break; sleep 0.1; done
 kill -INT $pid
 wait $pid
-check "Ctrl+C during playback exits 0" test $? -eq 0
+check "Ctrl+C during playback exits 130" test $? -eq 130
 check "playback stopped" grep -q '^> ABOR$' "$TMP/stop.txt"
 check "local after Ctrl+C" test "$(tail -n 1 "$TMP/stop.txt")" = "> SYST:LOC"
 

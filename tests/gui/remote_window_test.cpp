@@ -305,6 +305,30 @@ class RemoteWindowTest : public QObject {
     QVERIFY(form_->OutputLines().contains("Execution paused"));
   }
 
+  // A window that goes away while its device plays stops it before letting it go; one that
+  // goes away after the run ended only lets go.
+  void destroyedWindowStopsAndReleases() {
+    ShowAndSearch();
+    ConnectTo("KSV 7341-20, SN 100");
+    UploadAndFinish(*single_);
+    Action("Play")->trigger();
+    QVERIFY(form_->IsRunning());
+    single_->Calls.clear();
+    form_.reset();
+    QCOMPARE(single_->Calls, (std::vector<std::string>{"Stop", "Disconnect"}));
+
+    init();
+    ShowAndSearch();
+    ConnectTo("KSV 7341-20, SN 100");
+    UploadAndFinish(*single_);
+    Action("Play")->trigger();
+    single_->StopEvent(single_.get());  // the bursts are done
+    QVERIFY(!form_->IsRunning());
+    single_->Calls.clear();
+    form_.reset();
+    QCOMPARE(single_->Calls, (std::vector<std::string>{"Disconnect"}));
+  }
+
   void cancelledUploadCanBeRepeated() {
     ShowAndSearch();
     ConnectTo("KSV 7341-20, SN 100");

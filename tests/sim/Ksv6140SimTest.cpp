@@ -108,3 +108,26 @@ TEST_F(Ksv6140SimTest, RejectsWhatTheInstrumentCannotHold) {
 
 }  // namespace
 }  // namespace ondrevo::sim
+
+namespace ondrevo::sim {
+namespace {
+
+// The fault for a stop that is never confirmed: FP and FCL are taken (and logged) but the run
+// goes on; without the fault the same lines end it.
+TEST_F(Ksv6140SimTest, IgnoredStopKeepsTheRunGoing) {
+  Expect({{"FAS 0", {}},
+          {"FREG 1.000,2.000,0.5000;FSTO 1;*OPC?", "1"},
+          {"FAE 1;FAF 1;FAL 1", {}},
+          {"FREP 0", {}},
+          {"EX 1", {}},
+          {"FS", {}}});
+  sim.SetStopIgnored(true);
+  Expect({{"FP", {}}, {"FCL", {}}, {"OCR?", "16384"}});
+  EXPECT_TRUE(sim.Running());
+  EXPECT_EQ(sim.ReceivedLines().back(), "OCR?");
+  sim.SetStopIgnored(false);
+  Expect({{"FP", {}}, {"OCR?", "0"}});
+}
+
+}  // namespace
+}  // namespace ondrevo::sim
