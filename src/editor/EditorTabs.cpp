@@ -25,6 +25,12 @@ TEditorTabs::TEditorTabs(TEditorCore& core, QWidget* parent) : QTabWidget(parent
   setTabVisible(kTabSup1, false);
   setTabVisible(kTabSup2, false);
 
+  const auto refused = [this](const QString& m) {
+    if (core_.OnMessage) core_.OnMessage(m.toStdString());
+  };
+  connect(general_, &TGeneralPage::refused, this, refused);
+  connect(sup1_, &TSuperpositionPage::refused, this, refused);
+  connect(sup2_, &TSuperpositionPage::refused, this, refused);
   connect(general_, &TGeneralPage::applyRequested, this, [this](bool arrow) { Apply(arrow); });
   connect(general_, &TGeneralPage::startStepped, this, &TEditorTabs::StartStepped);
   connect(general_, &TGeneralPage::endStepped, this, &TEditorTabs::EndStepped);
@@ -36,6 +42,24 @@ TEditorTabs::TEditorTabs(TEditorCore& core, QWidget* parent) : QTabWidget(parent
             [this, n](SuperpositionKind kind) { KindChosen(n, kind); });
   }
   UpdateQuantity();
+  // The tabs always show the selected segment of the curve on screen: after a switch of curve,
+  // a stretch, an import or a load they must not keep another curve's values to apply later.
+  core_.AddListener([this](const EditorChange& change) {
+    if (!applying_ && (change.Curve || change.Grid || change.Selection)) Reload();
+  });
+}
+
+void TEditorTabs::Reload() {
+  const int row = core_.SelectedRow();
+  if (row < 0 || row >= core_.Working().LastPointIndex() || row + 1 >= core_.RowCount()) {
+    // No segment: nothing the tabs show may apply.
+    general_->Read(shown_);
+    shown_.Sup[0] = sup1_->Fields();
+    shown_.Sup[1] = sup2_->Fields();
+    noSegment_ = true;
+    return;
+  }
+  LoadRow(row);
 }
 
 void TEditorTabs::UpdateQuantity() {
@@ -75,6 +99,11 @@ void TEditorTabs::LoadRow(int row) {
   general_->Show(v);
   sup1_->Show(v.Sup[0]);
   sup2_->Show(v.Sup[1]);
+  // What the fields show now, rounded as they show it: a field still showing it is not edited.
+  general_->Read(shown_);
+  shown_.Sup[0] = sup1_->Fields();
+  shown_.Sup[1] = sup2_->Fields();
+  noSegment_ = false;
   UpdateVisibility(row);
 }
 
@@ -93,6 +122,15 @@ ApplyResult TEditorTabs::Apply(bool arrow) {
   general_->Read(v);
   v.Sup[0] = sup1_->Fields();
   v.Sup[1] = sup2_->Fields();
+  v.Edited = 0;
+  if (v.StartValue != shown_.StartValue) v.Edited |= kTabStartValue;
+  if (v.EndValue != shown_.EndValue) v.Edited |= kTabEndValue;
+  if (v.StartTime != shown_.StartTime) v.Edited |= kTabStartTime;
+  if (v.EndTime != shown_.EndTime) v.Edited |= kTabEndTime;
+  if (!(v.Sup[0] == shown_.Sup[0])) v.Edited |= kTabSup1;
+  if (!(v.Sup[1] == shown_.Sup[1])) v.Edited |= kTabSup2;
+  // Fields left over from no segment, or nothing edited: nothing to apply.
+  if (noSegment_ || v.Edited == 0) return ApplyResult::NothingToApply;
   applying_ = true;
   const bool suppress = core_.SuppressRecording;
   core_.SuppressRecording = suppress || arrow;
