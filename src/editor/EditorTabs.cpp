@@ -123,12 +123,12 @@ ApplyResult TEditorTabs::Apply(bool arrow) {
   v.Sup[0] = sup1_->Fields();
   v.Sup[1] = sup2_->Fields();
   v.Edited = 0;
-  if (v.StartValue != shown_.StartValue) v.Edited |= kTabStartValue;
-  if (v.EndValue != shown_.EndValue) v.Edited |= kTabEndValue;
-  if (v.StartTime != shown_.StartTime) v.Edited |= kTabStartTime;
-  if (v.EndTime != shown_.EndTime) v.Edited |= kTabEndTime;
-  if (!(v.Sup[0] == shown_.Sup[0])) v.Edited |= kTabSup1;
-  if (!(v.Sup[1] == shown_.Sup[1])) v.Edited |= kTabSup2;
+  if (v.StartValue != shown_.StartValue) v.Edited |= kFieldStartValue;
+  if (v.EndValue != shown_.EndValue) v.Edited |= kFieldEndValue;
+  if (v.StartTime != shown_.StartTime) v.Edited |= kFieldStartTime;
+  if (v.EndTime != shown_.EndTime) v.Edited |= kFieldEndTime;
+  if (!(v.Sup[0] == shown_.Sup[0])) v.Edited |= kFieldSup1;
+  if (!(v.Sup[1] == shown_.Sup[1])) v.Edited |= kFieldSup2;
   // Fields left over from no segment, or nothing edited: nothing to apply.
   if (noSegment_ || v.Edited == 0) return ApplyResult::NothingToApply;
   applying_ = true;

@@ -204,13 +204,9 @@ void TGraphForm::ApplyTimescale(bool unitChanged) {
 void TGraphForm::Stretch(double factor) {
   const bool table = TableChecked();
   SetTableChecked(false);
-  SegmentTable u = Doc().Voltage, i = Doc().Current;
-  StretchTable(u, factor);
-  StretchTable(i, factor);
-  core_->SetDocument(u, i);
+  core_->Stretch(factor);
   SetTableChecked(table);
   if (table && panelRight_->isVisible()) RebuildGrid();
-  RecordStep();
 }
 
 void TGraphForm::ZoomToFitTime() {

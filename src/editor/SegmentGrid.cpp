@@ -322,9 +322,9 @@ bool TSegmentGrid::TypeKey(QKeyEvent* event) {
   const std::string cell = core_.Cell(row, col);
   const bool numberKey = ch.isDigit() || ch == QLatin1Char('.') || ch == QLatin1Char(',') ||
                          ch == QLocale().decimalPoint().front();
-  if (col == kColUnit && numberKey && !pendingHere) {
-    // A number typed into the unit cell belongs to the duration next to it.
-    SelectCell(row, kColDuration);
+  if (col == kColUnit && numberKey) {
+    // A number typed in the unit cell is the next one of the row: the end value.
+    SelectCell(row, kColEndValue);
     return TypeKey(event);
   }
   if (col == kColUnit) {

@@ -5,6 +5,7 @@
 
 #include "document/Numbers.h"
 #include "document/Translate.h"
+#include "editor/Timescale.h"
 
 namespace ondrevo {
 
@@ -275,8 +276,10 @@ std::pair<int, int> TEditorCore::EnterTarget(int row, int col) {
 void TEditorCore::InsertRow(int row) {
   if (RowCount() >= kMaxGridRows) return;
   row = std::clamp(row, 0, RowCount());
+  // Rows 0..N always show the table's points (rows are only ever appended after them without
+  // a commit), so a row inside the curve is copied from its point.
   const std::int32_t n = doc_.Working.LastPointIndex();
-  if (inSync_ && n >= 1 && row <= n && static_cast<int>(rows_.size()) == n + 1) {
+  if (n >= 1 && row <= n) {
     // A copy of the point it goes before, without superpositions: the curve looks the same.
     GridRow copy;
     RowSource source;
@@ -306,11 +309,15 @@ void TEditorCore::AppendRow() {
   if (RowCount() >= kMaxGridRows) return;
   GridRow next;
   next[kColValue] = rows_.back()[kColValue];
+  const bool complete = !rows_.back()[kColDuration].empty() && !next[kColValue].empty();
+  rows_.back()[kColEndValue] = next[kColValue];
   rows_.push_back(next);
   sources_.emplace_back();
   inSync_ = false;
   selectedRow_ = RowCount() - 1;
   Notify({.Grid = true, .Selection = true});
+  // Behind a row with a duration the new row is a point at once: what is shown is the curve.
+  if (complete) Commit();
 }
 
 void TEditorCore::DeleteRow(int row) {
@@ -370,8 +377,10 @@ void TEditorCore::DropEmptyRows() {
   std::size_t kept = 1;
   for (std::size_t r = 1; r < rows_.size(); ++r) {
     if (rows_[r][kColValue].empty()) continue;
-    rows_[kept] = std::move(rows_[r]);
-    sources_[kept] = sources_[r];
+    if (r != kept) {
+      rows_[kept] = std::move(rows_[r]);
+      sources_[kept] = sources_[r];
+    }
     ++kept;
   }
   if (kept == rows_.size()) return;
@@ -510,8 +519,8 @@ ApplyResult TEditorCore::ApplyTabs(int row, const TabValues& input) {
   if (tabs.Sup[0].Kind == SuperpositionKind::None) tabs.Sup[1].Kind = SuperpositionKind::None;
   SegmentRow seg = doc_.Working[row];
   SegmentRow candidate = seg;
-  if (edited(kTabSup1)) candidate.Sup1 = SpecOf(tabs.Sup[0]);
-  if (edited(kTabSup2)) candidate.Sup2 = SpecOf(tabs.Sup[1]);
+  if (edited(kFieldSup1)) candidate.Sup1 = SpecOf(tabs.Sup[0]);
+  if (edited(kFieldSup2)) candidate.Sup2 = SpecOf(tabs.Sup[1]);
   if (candidate.Sup1.Kind == SuperpositionKind::None) candidate.Sup2.Kind = SuperpositionKind::None;
   // A segment that has no preview yet needs a free one.
   if (candidate.Sup1.Kind != SuperpositionKind::None &&
@@ -523,11 +532,11 @@ ApplyResult TEditorCore::ApplyTabs(int row, const TabValues& input) {
   const double t0 = doc_.Working[row].Time;
   const double oldEnd = doc_.Working[row + 1].Time;
   double duration = oldEnd - t0;
-  const bool timed = edited(kTabStartTime) || edited(kTabEndTime);
+  const bool timed = edited(kFieldStartTime) || edited(kFieldEndTime);
   if (timed) {
     // An untouched time field stands for the exact time, not its rounded display.
-    const double start = edited(kTabStartTime) ? tabs.StartTime * unit : t0;
-    const double end = edited(kTabEndTime) ? tabs.EndTime * unit : oldEnd;
+    const double start = edited(kFieldStartTime) ? tabs.StartTime * unit : t0;
+    const double end = edited(kFieldEndTime) ? tabs.EndTime * unit : oldEnd;
     if (start < end) duration = end - start;
   }
   const double t1 = timed ? t0 + duration : oldEnd;
@@ -549,14 +558,14 @@ ApplyResult TEditorCore::ApplyTabs(int row, const TabValues& input) {
   GridRow& r = rows_[static_cast<std::size_t>(row)];
   RowSource& source = sources_[static_cast<std::size_t>(row)];
   RowSource& next = sources_[static_cast<std::size_t>(row) + 1];
-  if (edited(kTabStartValue)) {
+  if (edited(kFieldStartValue)) {
     const std::string startValue = FormatFixed(tabs.StartValue, 6, 4);
     r[kColValue] = startValue;
     if (row > 0) rows_[static_cast<std::size_t>(row) - 1][kColEndValue] = startValue;
     source.Value = true;
     source.Point.Value = tabs.StartValue;
   }
-  if (edited(kTabEndValue)) {
+  if (edited(kFieldEndValue)) {
     const std::string endValue = FormatFixed(tabs.EndValue, 6, 4);
     rows_[static_cast<std::size_t>(row) + 1][kColValue] = endValue;
     r[kColEndValue] = endValue;
@@ -578,6 +587,14 @@ ApplyResult TEditorCore::ApplyTabs(int row, const TabValues& input) {
   Commit();
   selectedRow_ = row;
   return ApplyResult::Applied;
+}
+
+void TEditorCore::Stretch(double factor) {
+  SegmentTable voltage = Curve(Quantity::Voltage), current = Curve(Quantity::Current);
+  StretchTable(voltage, factor);
+  StretchTable(current, factor);
+  SetDocument(voltage, current);
+  if (!SuppressRecording && RecordStep) RecordStep();
 }
 
 void TEditorCore::CommitPlotEdit(const SegmentTable& table,

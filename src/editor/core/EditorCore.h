@@ -36,20 +36,20 @@ struct SuperpositionFields {
 // The fields of the tabs; only those marked edited apply, so a field the user did not touch
 // never writes its rounded display back.
 enum TabField : unsigned {
-  kTabStartValue = 1,
-  kTabEndValue = 2,
-  kTabStartTime = 4,
-  kTabEndTime = 8,
-  kTabSup1 = 16,
-  kTabSup2 = 32,
-  kTabAllFields = 63,
+  kFieldStartValue = 1,
+  kFieldEndValue = 2,
+  kFieldStartTime = 4,
+  kFieldEndTime = 8,
+  kFieldSup1 = 16,
+  kFieldSup2 = 32,
+  kFieldAll = 63,
 };
 struct TabValues {
   double StartValue = 0, EndValue = 0;
   double StartTime = 0, EndTime = 0;  // in TimeUnit
   std::string TimeUnit = "s";
   SuperpositionFields Sup[2];
-  unsigned Edited = kTabAllFields;  // LoadRow gives none
+  unsigned Edited = kFieldAll;
 };
 
 enum class ApplyResult {
@@ -93,6 +93,8 @@ class TEditorCore {
   // checked again (a changed duration changes what their previews need). Points the edit did
   // not move keep every bit.
   void CommitPlotEdit(const SegmentTable& table, const std::vector<std::int32_t>& rerunSegments);
+  // Shift with a timescale choice: every time of both curves times `factor`, one recorded step.
+  void Stretch(double factor);
   // Both curves empty, superpositions reset, selection cleared.
   void Reset();
   void SwitchQuantity(Quantity q);
