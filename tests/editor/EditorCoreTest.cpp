@@ -68,8 +68,10 @@ TEST_F(CoreGrid, RowsInsertAppendAndDelete) {
   EXPECT_EQ(core.RowCount(), 4);
   EXPECT_EQ(core.Cell(3, kColValue), "5.0000");
   EXPECT_EQ(W().LastPointIndex(), 2);  // no duration yet: no point
-  core.InsertRow(1);
-  EXPECT_EQ(core.Cell(1, kColValue), "");
+  core.InsertRow(1);  // inside the curve: a zero-length copy of point 1
+  EXPECT_EQ(core.Cell(1, kColValue), "2.0000");
+  EXPECT_EQ(W().LastPointIndex(), 3);
+  EXPECT_EQ(W()[1].Time, W()[2].Time);
   core.SetActiveCurve(Ramp({{0, 1}, {1, 2}, {3, 5}}));
   core.DeleteRow(1);
   EXPECT_EQ(W().LastPointIndex(), 1);
@@ -84,8 +86,8 @@ TEST_F(CoreGrid, RowsInsertAppendAndDelete) {
 TEST_F(CoreGrid, HidingTheTableDropsEmptyRows) {
   core.SetActiveCurve(Ramp({{0, 1}, {1, 2}, {3, 5}}));
   core.AppendRow();
-  core.InsertRow(1);  // while rows are typed, an inserted row is empty
-  EXPECT_EQ(core.Cell(1, kColValue), "");
+  core.InsertRow(3);  // behind the curve an inserted row is empty
+  EXPECT_EQ(core.Cell(3, kColValue), "");
   core.DropEmptyRows();
   EXPECT_EQ(core.RowCount(), 4);  // the appended row holds a value
   EXPECT_EQ(W().LastPointIndex(), 2);
