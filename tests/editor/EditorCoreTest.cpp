@@ -68,7 +68,7 @@ TEST_F(CoreGrid, RowsInsertAppendAndDelete) {
   EXPECT_EQ(core.RowCount(), 4);
   EXPECT_EQ(core.Cell(3, kColValue), "5.0000");
   EXPECT_EQ(W().LastPointIndex(), 2);  // no duration yet: no point
-  core.InsertRow(1);  // inside the curve: a zero-length copy of point 1
+  core.InsertRow(1);                   // inside the curve: a zero-length copy of point 1
   EXPECT_EQ(core.Cell(1, kColValue), "2.0000");
   EXPECT_EQ(W().LastPointIndex(), 3);
   EXPECT_EQ(W()[1].Time, W()[2].Time);

@@ -18,8 +18,8 @@ bool Bits(double a, double b) {
 
 // More digits than the grid shows.
 SegmentTable Fine() {
-  SegmentTable t = Ramp({{0, 1.23456789}, {2.123456789, 6.3456789}, {5.5, 3.14159265},
-                         {7.0000001, 4.44444444}});
+  SegmentTable t =
+      Ramp({{0, 1.23456789}, {2.123456789, 6.3456789}, {5.5, 3.14159265}, {7.0000001, 4.44444444}});
   t[1].Sup1 = {SuperpositionKind::Sine, 123.456789123, 7.7777777, 0.333333333, 1, 50, 0};
   return t;
 }
@@ -57,12 +57,18 @@ TEST(TypedNumbers, UnitsOfEachKind) {
     const char* Unit;
   };
   const Case cases[] = {
-      {"5 ms", UnitKind::Time, 0.005, "ms"},   {"5ms", UnitKind::Time, 0.005, "ms"},
-      {"2 min", UnitKind::Time, 120, "min"},   {"1.5h", UnitKind::Time, 5400, "h"},
-      {"3 us", UnitKind::Time, 3e-6, "us"},    {"3 \u00b5s", UnitKind::Time, 3e-6, "us"},
-      {"7", UnitKind::Time, 7, ""},            {" 0,5 s ", UnitKind::Time, 0.5, "s"},
-      {"500 mV", UnitKind::Voltage, 0.5, "mV"}, {"12V", UnitKind::Voltage, 12, "V"},
-      {"250mA", UnitKind::Current, 0.25, "mA"}, {"2 kHz", UnitKind::Frequency, 2000, "kHz"},
+      {"5 ms", UnitKind::Time, 0.005, "ms"},
+      {"5ms", UnitKind::Time, 0.005, "ms"},
+      {"2 min", UnitKind::Time, 120, "min"},
+      {"1.5h", UnitKind::Time, 5400, "h"},
+      {"3 us", UnitKind::Time, 3e-6, "us"},
+      {"3 \u00b5s", UnitKind::Time, 3e-6, "us"},
+      {"7", UnitKind::Time, 7, ""},
+      {" 0,5 s ", UnitKind::Time, 0.5, "s"},
+      {"500 mV", UnitKind::Voltage, 0.5, "mV"},
+      {"12V", UnitKind::Voltage, 12, "V"},
+      {"250mA", UnitKind::Current, 0.25, "mA"},
+      {"2 kHz", UnitKind::Frequency, 2000, "kHz"},
       {"50 Hz", UnitKind::Frequency, 50, "Hz"},
   };
   for (const Case& c : cases) {
@@ -72,10 +78,14 @@ TEST(TypedNumbers, UnitsOfEachKind) {
     EXPECT_EQ(t.Unit, c.Unit) << c.Text;
   }
   // Units of another kind and anything else are refused, naming what was typed.
-  for (auto [text, kind] : {std::pair{"5 V", UnitKind::Time}, {"5 mA", UnitKind::Voltage},
-                            {"5 xs", UnitKind::Time}, {"abc", UnitKind::Time},
-                            {"1..2", UnitKind::Voltage}, {"ms", UnitKind::Time},
-                            {"5 MHz", UnitKind::Frequency}, {"1e999", UnitKind::Voltage}}) {
+  for (auto [text, kind] : {std::pair{"5 V", UnitKind::Time},
+                            {"5 mA", UnitKind::Voltage},
+                            {"5 xs", UnitKind::Time},
+                            {"abc", UnitKind::Time},
+                            {"1..2", UnitKind::Voltage},
+                            {"ms", UnitKind::Time},
+                            {"5 MHz", UnitKind::Frequency},
+                            {"1e999", UnitKind::Voltage}}) {
     const TypedNumber t = ParseTypedNumber(text, kind);
     EXPECT_FALSE(t.Ok()) << text;
     EXPECT_NE(t.Error.find(text), std::string::npos) << t.Error;
@@ -86,9 +96,9 @@ TEST(TypedNumbers, KeysKeepAUnitBehindTheNumber) {
   std::string text;
   for (char k : std::string("5 ms")) text = ValueKey(text, k).value_or(text);
   EXPECT_EQ(text, "5 ms");
-  EXPECT_FALSE(ValueKey("5 m", '3'));  // digits end with the unit
-  EXPECT_FALSE(ValueKey("", 'm'));     // a unit needs a number
-  EXPECT_FALSE(ValueKey("5", 'e'));    // no exponent
+  EXPECT_FALSE(ValueKey("5 m", '3'));           // digits end with the unit
+  EXPECT_FALSE(ValueKey("", 'm'));              // a unit needs a number
+  EXPECT_FALSE(ValueKey("5", 'e'));             // no exponent
   EXPECT_EQ(ValueKey("5 \u00b5", '\b'), "5 ");  // the micro sign goes as one
 }
 

@@ -53,10 +53,10 @@ enum class OpKind {
   HideTable,
   Count
 };
-const char* kOpNames[] = {"TypeValue", "TypeDuration", "TypeUnit", "TypeEndValue", "Enter",
-                          "Arrow",     "Insert",       "Append",   "Delete",       "Cut",
-                          "Copy",      "Paste",        "PasteText", "Tabs",        "ClearSup",
-                          "Switch",    "Stretch",      "Undo",     "Redo",         "MouseDrag",
+const char* kOpNames[] = {"TypeValue", "TypeDuration", "TypeUnit",  "TypeEndValue", "Enter",
+                          "Arrow",     "Insert",       "Append",    "Delete",       "Cut",
+                          "Copy",      "Paste",        "PasteText", "Tabs",         "ClearSup",
+                          "Switch",    "Stretch",      "Undo",      "Redo",         "MouseDrag",
                           "MouseAdd",  "HideTable"};
 
 // One operation; its numbers are read against the state it meets, so any subsequence of a
@@ -123,8 +123,8 @@ std::string RandomNumber(std::mt19937& rng) {
 }
 
 std::string RandomCellText(std::mt19937& rng, bool duration) {
-  static const char* kGarbage[] = {"abc", "5 xs", "1..2", "-3", "1e999", "5 V", "3 Hz", "--",
-                                   " ", "7 kHz", "2 mA", "x1"};
+  static const char* kGarbage[] = {"abc",  "5 xs", "1..2", "-3",    "1e999", "5 V",
+                                   "3 Hz", "--",   " ",    "7 kHz", "2 mA",  "x1"};
   static const char* kTimeUnits[] = {"s", "ms", "us", "\u00b5s", "min", "h"};
   static const char* kValueUnits[] = {"V", "mV", "A", "mA"};
   switch (rng() % 8) {
@@ -164,7 +164,8 @@ SegmentTable RandomCurve(std::mt19937& rng, int maxPoints) {
 }
 
 Op RandomOp(std::mt19937& rng) {
-  static const int kWeights[] = {14, 10, 3, 10, 6, 6, 3, 2, 3, 2, 3, 3, 1, 6, 1, 2, 1, 5, 3, 4, 3, 1};
+  static const int kWeights[] = {14, 10, 3, 10, 6, 6, 3, 2, 3, 2, 3,
+                                 3,  1,  6, 1,  2, 1, 5, 3, 4, 3, 1};
   static_assert(std::size(kWeights) == static_cast<std::size_t>(OpKind::Count));
   std::discrete_distribution<int> pick(std::begin(kWeights), std::end(kWeights));
   Op op;
@@ -189,8 +190,12 @@ Op RandomOp(std::mt19937& rng) {
       break;
     }
     case OpKind::PasteText: {
-      static const char* kTexts[] = {"1\t2\ts\t3\n", "garbage", "", "1,2,\"s\",3\n4\n",
-                                     "5\t\t\t\n6\t1\ts\t6\n", "1\t1\tms\t2\n2\t1\tus\t3\n"};
+      static const char* kTexts[] = {"1\t2\ts\t3\n",
+                                     "garbage",
+                                     "",
+                                     "1,2,\"s\",3\n4\n",
+                                     "5\t\t\t\n6\t1\ts\t6\n",
+                                     "1\t1\tms\t2\n2\t1\tus\t3\n"};
       op.Text = kTexts[rng() % std::size(kTexts)];
       break;
     }
@@ -242,8 +247,8 @@ class Session {
       case OpKind::TypeValue:
       case OpKind::TypeEndValue: {
         const int col = op.Kind == OpKind::TypeValue ? kColValue : kColEndValue;
-        typed = ParseTypedNumber(op.Text, core_.Active() == Quantity::Voltage ? UnitKind::Voltage
-                                                                              : UnitKind::Current);
+        typed = ParseTypedNumber(
+            op.Text, core_.Active() == Quantity::Voltage ? UnitKind::Voltage : UnitKind::Current);
         core_.SetCell(row, col, op.Text);
         const int point = col == kColValue ? row : row + 1;
         // The addressed point alone changes; typing at the curve's end may add points.
@@ -611,8 +616,8 @@ class Session {
       const double spacing = 4 * std::numeric_limits<double>::epsilon() * w[p + 1].Time;
       if (std::abs(shown - real) >
           1e-5 * UnitSeconds(core_.Cell(p, kColUnit)) + 1e-6 * real + spacing) {
-        return "row " + std::to_string(p) + " shows duration " + core_.Cell(p, kColDuration) +
-               " " + core_.Cell(p, kColUnit) + " for " + FormatShortest(real) + " s";
+        return "row " + std::to_string(p) + " shows duration " + core_.Cell(p, kColDuration) + " " +
+               core_.Cell(p, kColUnit) + " for " + FormatShortest(real) + " s";
       }
       if (!TryParseNumber(core_.Cell(p, kColEndValue), e) || !near(e, w[p + 1].Value)) {
         return "row " + std::to_string(p) + " shows end value " + core_.Cell(p, kColEndValue);
@@ -741,14 +746,15 @@ void RunSeed(std::uint32_t seed) {
   Session session(start);
   for (int i = 0; i < kOpsPerSeed; ++i) {
     ops.push_back(RandomOp(rng));
-    if (std::getenv("ONDREVO_EDIT_TRACE")) std::fprintf(stderr, "%d %s\n", i, Describe(ops.back()).c_str());
+    if (std::getenv("ONDREVO_EDIT_TRACE"))
+      std::fprintf(stderr, "%d %s\n", i, Describe(ops.back()).c_str());
     const std::string e = session.Run(ops.back());
     if (e.empty()) continue;
     const std::vector<Op> shortest = Shrink(start, ops);
     const auto f = Replay(start, shortest);
     std::ostringstream m;
-    m << "seed " << seed << ", operation " << i << ": " << e << "\nshortened to "
-      << shortest.size() << " operations (" << (f ? f->What : std::string("passes")) << "):\n";
+    m << "seed " << seed << ", operation " << i << ": " << e << "\nshortened to " << shortest.size()
+      << " operations (" << (f ? f->What : std::string("passes")) << "):\n";
     for (const Op& op : shortest) m << "  " << Describe(op) << "\n";
     FAIL() << m.str();
   }

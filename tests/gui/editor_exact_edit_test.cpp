@@ -2,17 +2,17 @@
 // screen, emptied cells and pastes never cut the curve, a mouse edit leaves every other point's
 // bits alone, and numbers are taken with the units they were typed with.
 #include <QApplication>
-#include <QLabel>
-#include <algorithm>
-#include <cstring>
 #include <QClipboard>
 #include <QComboBox>
 #include <QDoubleSpinBox>
+#include <QLabel>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QToolBar>
 #include <QToolButton>
 #include <QtTest>
+#include <algorithm>
+#include <cstring>
 
 #include "editor/GraphForm.h"
 #include "editor/PlotMouse.h"
@@ -25,8 +25,8 @@ namespace {
 
 // Points with more digits than the grid shows: any re-reading of display text shows in them.
 SegmentTable Fine() {
-  SegmentTable t = Ramp({{0, 1.23456789}, {2.123456789, 6.3456789}, {5.5, 3.14159265},
-                         {7.0000001, 4.44444444}});
+  SegmentTable t =
+      Ramp({{0, 1.23456789}, {2.123456789, 6.3456789}, {5.5, 3.14159265}, {7.0000001, 4.44444444}});
   return t;
 }
 

@@ -110,12 +110,12 @@ struct UnitName {
   double Divisor;  // milli and micro units divide, so that 500 mV is exactly 0.5 V
 };
 constexpr UnitName kUnitNames[] = {
-    {"h", UnitKind::Time, 3600, 1},         {"min", UnitKind::Time, 60, 1},
-    {"s", UnitKind::Time, 1, 1},            {"ms", UnitKind::Time, 1, 1000},
-    {"us", UnitKind::Time, 1, 1000000},     {"\u00b5s", UnitKind::Time, 1, 1000000},
-    {"V", UnitKind::Voltage, 1, 1},         {"mV", UnitKind::Voltage, 1, 1000},
-    {"A", UnitKind::Current, 1, 1},         {"mA", UnitKind::Current, 1, 1000},
-    {"Hz", UnitKind::Frequency, 1, 1},      {"kHz", UnitKind::Frequency, 1000, 1},
+    {"h", UnitKind::Time, 3600, 1},     {"min", UnitKind::Time, 60, 1},
+    {"s", UnitKind::Time, 1, 1},        {"ms", UnitKind::Time, 1, 1000},
+    {"us", UnitKind::Time, 1, 1000000}, {"\u00b5s", UnitKind::Time, 1, 1000000},
+    {"V", UnitKind::Voltage, 1, 1},     {"mV", UnitKind::Voltage, 1, 1000},
+    {"A", UnitKind::Current, 1, 1},     {"mA", UnitKind::Current, 1, 1000},
+    {"Hz", UnitKind::Frequency, 1, 1},  {"kHz", UnitKind::Frequency, 1000, 1},
 };
 
 const char* UnitsOf(UnitKind kind) {
@@ -146,7 +146,8 @@ TypedNumber ParseTypedNumber(std::string_view text, UnitKind kind) {
   while (!t.empty() && t.back() == ' ') t.remove_suffix(1);
   std::size_t split = t.size();
   const auto letter = [](char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (static_cast<unsigned char>(c) & 0x80);
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+           (static_cast<unsigned char>(c) & 0x80);
   };
   while (split > 0 && letter(t[split - 1])) --split;
   std::string number(t.substr(0, split));

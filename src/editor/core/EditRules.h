@@ -62,10 +62,10 @@ bool IsUnitLetter(char c);
 // What a typed number may carry behind it.
 enum class UnitKind { Time, Voltage, Current, Frequency };
 struct TypedNumber {
-  double Number = 0;   // as typed, in Unit
-  std::string Unit;    // normalised name ("ms", "us", "mV", "kHz"...), empty when none was typed
-  double Factor = 1;   // base units (s, V, A, Hz) per Unit; 1 without a unit
-  std::string Error;   // translated; empty when the text was accepted
+  double Number = 0;  // as typed, in Unit
+  std::string Unit;   // normalised name ("ms", "us", "mV", "kHz"...), empty when none was typed
+  double Factor = 1;  // base units (s, V, A, Hz) per Unit; 1 without a unit
+  std::string Error;  // translated; empty when the text was accepted
   bool Ok() const { return Error.empty(); }
 };
 // A number with an optional unit suffix, with or without a blank: s, ms, us or \u00b5s, min, h;
@@ -89,9 +89,9 @@ void FillHiddenDefaults(GridRow& row);
 // row keeps these numbers instead of reading back the rounded texts, so an edit changes only
 // what it addresses.
 struct RowSource {
-  bool Value = false;              // column 1 shows Point.Value
-  bool Duration = false;           // columns 2 and 3 show NextTime - Point.Time
-  bool Sup[2] = {false, false};    // the kind and fields of superposition 1 / 2 show Point's
+  bool Value = false;            // column 1 shows Point.Value
+  bool Duration = false;         // columns 2 and 3 show NextTime - Point.Time
+  bool Sup[2] = {false, false};  // the kind and fields of superposition 1 / 2 show Point's
   SegmentRow Point;
   double NextTime = 0;
 };

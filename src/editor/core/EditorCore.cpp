@@ -523,8 +523,8 @@ ApplyResult TEditorCore::ApplyTabs(int row, const TabValues& input) {
   if (edited(kFieldSup2)) candidate.Sup2 = SpecOf(tabs.Sup[1]);
   if (candidate.Sup1.Kind == SuperpositionKind::None) candidate.Sup2.Kind = SuperpositionKind::None;
   // A segment that has no preview yet needs a free one.
-  if (candidate.Sup1.Kind != SuperpositionKind::None &&
-      seg.Sup1.Kind == SuperpositionKind::None && SuperposedSegments() >= kPreviewSlotCount) {
+  if (candidate.Sup1.Kind != SuperpositionKind::None && seg.Sup1.Kind == SuperpositionKind::None &&
+      SuperposedSegments() >= kPreviewSlotCount) {
     Message(_("At most 50 segments can carry superpositions."));
     return ApplyResult::NoSlot;
   }
