@@ -129,8 +129,12 @@ ApplyResult TEditorTabs::Apply(bool arrow) {
   if (v.EndTime != shown_.EndTime) v.Edited |= kFieldEndTime;
   if (!(v.Sup[0] == shown_.Sup[0])) v.Edited |= kFieldSup1;
   if (!(v.Sup[1] == shown_.Sup[1])) v.Edited |= kFieldSup2;
-  // Fields left over from no segment, or nothing edited: nothing to apply.
-  if (noSegment_ || v.Edited == 0) return ApplyResult::NothingToApply;
+  // Fields left over from no segment, or nothing edited: nothing to apply, but Enter or leaving
+  // a field still records what its arrows applied.
+  if (noSegment_ || v.Edited == 0) {
+    if (!arrow && !noSegment_) core_.RecordArrowSteps();
+    return ApplyResult::NothingToApply;
+  }
   applying_ = true;
   const bool suppress = core_.SuppressRecording;
   core_.SuppressRecording = suppress || arrow;

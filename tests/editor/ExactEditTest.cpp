@@ -20,7 +20,7 @@ bool Bits(double a, double b) {
 SegmentTable Fine() {
   SegmentTable t =
       Ramp({{0, 1.23456789}, {2.123456789, 6.3456789}, {5.5, 3.14159265}, {7.0000001, 4.44444444}});
-  t[1].Sup1 = {SuperpositionKind::Sine, 123.456789123, 7.7777777, 0.333333333, 1, 50, 0};
+  t[1].Sup1 = {SuperpositionKind::Sine, 2.3456789123, 1.7777777, 0.333333333, 1, 50, 0};
   return t;
 }
 
@@ -180,7 +180,7 @@ TEST_F(Exact, EditsChangeOnlyWhatTheyAddress) {
   tabs.EndTime = tabs.StartTime + 1;
   tabs.Edited = kFieldEndTime;
   core.ApplyTabs(1, tabs);
-  EXPECT_EQ(W()[2].Time, now[1].Time + 1);
+  EXPECT_EQ(W()[2].Time, tabs.EndTime);  // the typed end time, exactly
   EXPECT_NEAR(W()[3].Time - W()[2].Time, now[3].Time - now[2].Time, 1e-12);
   EXPECT_TRUE(Bits(W()[3].Value, now[3].Value));
 }
@@ -191,7 +191,7 @@ TEST_F(Exact, InsertKeepsTheCurveWhole) {
   core.InsertRow(2);
   ASSERT_EQ(W().LastPointIndex(), 4);
   for (int i = 0; i <= 4; ++i) {
-    const SegmentRow& old = before[i < 2 ? i : i - 1];
+    const SegmentRow& old = before[i <= 2 ? i : i - 1];
     EXPECT_TRUE(Bits(W()[i].Time, old.Time) && Bits(W()[i].Value, old.Value)) << i;
   }
   EXPECT_EQ(W()[2].Sup1.Kind, SuperpositionKind::None);

@@ -95,6 +95,12 @@ class EditorExactEditTest : public QObject {
     form_->SetActiveCurve(u);
     form_->RebuildGrid();
   }
+  // A document with more digits than the grid shows, as a file or undo brings it.
+  void Load(const SegmentTable& u) {
+    form_->Core().SetDocument(u, SegmentTable{});
+    if (!form_->TableChecked()) form_->Act().Table->trigger();
+    form_->RebuildGrid();
+  }
   // Rows except `changed` hold the same bits as in `before`.
   static bool OthersKept(const SegmentTable& before, const SegmentTable& after,
                          std::initializer_list<int> changed) {
@@ -149,7 +155,7 @@ class EditorExactEditTest : public QObject {
   // Leaving a spin field that was not edited applies nothing, not even its rounded display.
   void leavingAnUneditedFieldAppliesNothing() {
     Make();
-    SetCurves(Fine(), SegmentTable{});
+    Load(Fine());
     Go(1, 1);
     const SegmentTable before = form_->Doc().Voltage;
     for (const char* name : {"YeditL", "YeditR", "XeditR"}) {
@@ -163,7 +169,7 @@ class EditorExactEditTest : public QObject {
   // Backspacing an end value to nothing and leaving the cell keeps the curve whole.
   void emptiedEndValueKeepsTheCurve() {
     Make();
-    SetCurves(Fine(), SegmentTable{});
+    Load(Fine());
     const SegmentTable before = form_->Doc().Voltage;
     Go(0, 4);
     Backspace(8);
@@ -178,7 +184,7 @@ class EditorExactEditTest : public QObject {
   // one with durations lands whole.
   void pasteLandsWholeOrNotAtAll() {
     Make();
-    SetCurves(Fine(), SegmentTable{});
+    Load(Fine());
     const SegmentTable before = form_->Doc().Voltage;
     Go(3, 1);
     QTest::keyClick(Grid(), Qt::Key_C, Qt::ControlModifier);
@@ -206,7 +212,7 @@ class EditorExactEditTest : public QObject {
   // Dragging a point and adding one leave every other point's bits alone.
   void mouseEditChangesOnlyItsPoint() {
     Make();
-    SetCurves(Fine(), SegmentTable{});
+    Load(Fine());
     QWidget* canvas = form_->Plot()->Canvas();
     auto px = [this](double t, double v) {
       QApplication::processEvents();
@@ -240,7 +246,7 @@ class EditorExactEditTest : public QObject {
   // steps over the unit cell, and a digit typed there goes to the end value.
   void unitsAreTakenAsTyped() {
     Make();
-    SetCurves(Fine(), SegmentTable{});
+    Load(Fine());
     const SegmentTable before = form_->Doc().Voltage;
     Go(0, 2);
     Type("5 ms");

@@ -533,13 +533,16 @@ ApplyResult TEditorCore::ApplyTabs(int row, const TabValues& input) {
   const double oldEnd = doc_.Working[row + 1].Time;
   double duration = oldEnd - t0;
   const bool timed = edited(kFieldStartTime) || edited(kFieldEndTime);
+  double t1 = oldEnd;
   if (timed) {
-    // An untouched time field stands for the exact time, not its rounded display.
+    // An untouched time field stands for the exact time, not its rounded display; a typed end
+    // time alone is where the end point goes.
     const double start = edited(kFieldStartTime) ? tabs.StartTime * unit : t0;
     const double end = edited(kFieldEndTime) ? tabs.EndTime * unit : oldEnd;
     if (start < end) duration = end - start;
+    t1 = !edited(kFieldStartTime) && start < end ? end : t0 + duration;
+    duration = t1 - t0;
   }
-  const double t1 = timed ? t0 + duration : oldEnd;
   const MemoryCheck check = CheckSuperpositions(candidate, t0, t1, budget_, daqBudget_);
   switch (check.Outcome) {
     case CheckOutcome::RefusedFirst:
