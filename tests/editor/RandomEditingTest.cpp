@@ -3,7 +3,7 @@
 // After every operation the grid shows the working table, no point the operation did not
 // address changed by a single bit, times never decrease, undo and redo restore the exact
 // neighbouring documents, and the written document reads back to the same text.
-// ONDREVO_EDIT_SEEDS=N runs N further seeds.
+// ONDREVO_EDIT_SEEDS=N runs N further seeds (from ONDREVO_EDIT_SEED when set).
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -774,8 +774,11 @@ TEST(RandomEditing, MoreSeedsOnRequest) {
   const char* more = std::getenv("ONDREVO_EDIT_SEEDS");
   const int count = more ? std::atoi(more) : 0;
   if (count <= 0) GTEST_SKIP() << "set ONDREVO_EDIT_SEEDS=N for N more seeds";
+  // ONDREVO_EDIT_SEED=S starts at seed S (a failure names its seed), otherwise anywhere.
+  const char* first = std::getenv("ONDREVO_EDIT_SEED");
   std::random_device device;
-  const std::uint32_t base = device();
+  const std::uint32_t base =
+      first ? static_cast<std::uint32_t>(std::strtoul(first, nullptr, 10)) : device();
   for (int i = 0; i < count; ++i) {
     RunSeed(base + static_cast<std::uint32_t>(i));
     if (HasFailure()) return;
