@@ -76,6 +76,11 @@ void TSimInstrument::ClearReceivedLines() {
   received_.clear();
 }
 
+void TSimInstrument::SetInstrumentFaults(TSimInstrumentFaults faults) {
+  std::lock_guard lock(stateMutex_);
+  instrumentFaults_ = std::move(faults);
+}
+
 void TSimInstrument::SetLineListener(std::function<void(const std::string&)> listener) {
   std::lock_guard lock(logMutex_);
   listener_ = std::move(listener);

@@ -34,6 +34,16 @@ class TManualClock {
   double now_ = 0;
 };
 
+// Faults of the instrument itself rather than of its line: answers the drivers must check.
+struct TSimInstrumentFaults {
+  // Every list or point write is refused with this error queued: the SCPI entry
+  // ("-222,\"Data out of range\"") for family C, the code ("3") for the short command sets.
+  // Empty: writes are taken.
+  std::string ListError;
+  // Answer to the maximum-voltage query instead of the model's maximum; empty: the maximum.
+  std::string MaxVoltageReply;
+};
+
 // Base of every simulated instrument: keeps the log of received lines and serialises access,
 // so a front thread can feed lines while a test inspects the state.
 class TSimInstrument {
@@ -61,6 +71,7 @@ class TSimInstrument {
   virtual bool Busy() const { return false; }
   // A rising edge on the external trigger input, for instruments that have one.
   virtual void Trigger() {}
+  void SetInstrumentFaults(TSimInstrumentFaults faults);
 
  protected:
   // `model` as given, e.g. "KSV 7342-80" or "KSV7342-80".
@@ -72,6 +83,7 @@ class TSimInstrument {
   virtual std::optional<std::string> Process(std::string_view line) = 0;
   // Held while Process runs; subclasses take it in their own accessors.
   mutable std::recursive_mutex stateMutex_;
+  TSimInstrumentFaults instrumentFaults_;  // under stateMutex_
 
  private:
   std::string model_;

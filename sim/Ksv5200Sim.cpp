@@ -109,6 +109,7 @@ bool TKsv5200Sim::Execute(const std::string& h, bool query, const std::vector<st
   }
   if (h == "FDS") {
     command(4);
+    RefuseListWrite();
     const int index = Whole(params[0], 0, Points - 1);
     const TPoint point{Value(params[1]), Value(params[2]), Value(params[3])};
     if (!InRange(point.Voltage, 0, maxVoltage_) || !InRange(point.Current, 0, maxCurrent_) ||

@@ -68,6 +68,9 @@ bool TKsv6140Sim::Execute(const std::string& h, bool query, const std::vector<st
       if (params.size() > 1) Fail(ParameterError);
       double value = target;
       if (!params.empty() && !limit(params[0], value)) Fail(ParameterError);
+      if (h == "V" && !params.empty() && Upper(params[0]) == "MAX" &&
+          !instrumentFaults_.MaxVoltageReply.empty())
+        return answer(instrumentFaults_.MaxVoltageReply);
       return answer(number(value));
     }
     command(1);
@@ -91,6 +94,7 @@ bool TKsv6140Sim::Execute(const std::string& h, bool query, const std::vector<st
   }
   if (h == "FREG") {
     command(3);
+    RefuseListWrite();
     const TRegister value{Value(params[0]), Value(params[1]), Value(params[2])};
     if (!InRange(value.Voltage, 0, maxVoltage_) || !InRange(value.Current, 0, maxCurrent_) ||
         !InRange(value.Dwell, MinDwell, MaxDwell))

@@ -143,7 +143,10 @@ void TKsv7340Sim::Reset() {
 }
 
 void TKsv7340Sim::PushError(int code, const char* text) {
-  std::string entry = Integer(code) + ",\"" + text + "\"";
+  PushEntry(Integer(code) + ",\"" + text + "\"");
+}
+
+void TKsv7340Sim::PushEntry(std::string entry) {
   if (errors_.size() >= ErrorQueueLength) {
     errors_.back() = "-350,\"Queue overflow\"";
     return;
@@ -305,6 +308,8 @@ void TKsv7340Sim::Execute(const TCommand& c, std::string& reply, bool& hasReply)
       if (c.Params.empty()) return answer(Number(target));
       const double value = limit(c.Params[0], matched);
       if (!matched) Fail(-224, "Illegal parameter value");
+      if (volt && value == max && !instrumentFaults_.MaxVoltageReply.empty())
+        return answer(instrumentFaults_.MaxVoltageReply);
       return answer(Number(value));
     }
     set(1, 1);
@@ -337,6 +342,7 @@ void TKsv7340Sim::Execute(const TCommand& c, std::string& reply, bool& hasReply)
       return answer(Number(list[index]));
     }
     set(2, ListPoints + 1);
+    if (!instrumentFaults_.ListError.empty()) return PushEntry(instrumentFaults_.ListError);
     const int first = ParseIndex(c.Params[0]);
     const std::size_t count = c.Params.size() - 1;
     if (first + count > static_cast<std::size_t>(ListPoints)) Fail(-222, "Data out of range");

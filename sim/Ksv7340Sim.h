@@ -65,6 +65,7 @@ class TKsv7340Sim : public TSimInstrument {
   struct TCommand;
   void Execute(const TCommand& command, std::string& reply, bool& hasReply);
   void PushError(int code, const char* text);
+  void PushEntry(std::string entry);  // "code,\"text\"" as SYST:ERR? answers it
   void Update() const;  // ends a finished run
   void StartRun();
   void StopRun();

@@ -17,6 +17,13 @@ std::deque<int> TShortCommandSim::PendingErrors() const {
   return errors_;
 }
 
+void TShortCommandSim::RefuseListWrite() const {
+  if (instrumentFaults_.ListError.empty()) return;
+  std::int64_t code = RangeError;
+  TryParseInteger(instrumentFaults_.ListError, code);
+  Fail(static_cast<int>(code));
+}
+
 void TShortCommandSim::Fail(int code) {
   throw TFailure{code};
 }

@@ -49,6 +49,8 @@ class TShortCommandSim : public TSimInstrument {
 
   // Ends the command: its code goes to the error queue and the line goes on with the next.
   [[noreturn]] static void Fail(int code);
+  // Fails with the fault's error code when list writes are to be refused.
+  void RefuseListWrite() const;
   // A setting: CommandError for a query, ParameterError unless `count` parameters.
   static void Setting(bool query, const std::vector<std::string>& params, std::size_t count);
   // The answer of a query: CommandError for a setting; else sets `reply` and returns true.

@@ -33,6 +33,8 @@ struct TSimOptions {
   int FaultReplies = -1;
   int FaultAfter = 0;
   bool CrLf = false;
+  std::string ListError;
+  std::string MaxVoltageReply;
 };
 
 int RunSim(const TSimOptions& o) {
@@ -65,6 +67,7 @@ int RunSim(const TSimOptions& o) {
   } catch (const std::invalid_argument& e) {
     return Fail(std::string(e.what()) + " Known models: " + KnownSupplyModels());
   }
+  instrument->SetInstrumentFaults({o.ListError, o.MaxVoltageReply});
   auto log = std::make_shared<std::ofstream>();
   if (!o.LogPath.empty()) {
     log->open(o.LogPath, std::ios::out | std::ios::trunc);
@@ -143,6 +146,11 @@ void RegisterSimCommand(CommandRegistry& registry) {
                   "Reply faults start after this many sound replies (default: 0)")
       ->check(CLI::NonNegativeNumber);
   sub->add_flag("--crlf", o->CrLf, "End replies with CR LF instead of LF");
+  sub->add_option("--list-error", o->ListError,
+                  "Fault: refuse every list write with this error, which the error query then "
+                  "reports (family C: '-222,\"Data out of range\"'; families A and B: a code)");
+  sub->add_option("--max-voltage-reply", o->MaxVoltageReply,
+                  "Fault: answer the maximum-voltage query with this text");
   registry.Add(sub, [o] { return RunSim(*o); });
 }
 

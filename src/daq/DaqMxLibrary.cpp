@@ -6,6 +6,7 @@
 #include <mutex>
 
 #include "devices/DeviceErrors.h"
+#include "devices/VendorLibrary.h"
 #include "document/Translate.h"
 
 namespace ondrevo {
@@ -31,7 +32,7 @@ std::shared_ptr<TDaqMxLibrary> TDaqMxLibrary::Load() {
   lib->handle_ = handle;
   bool complete = true;
   auto resolve = [&](auto& fn, const char* name) {
-    fn = reinterpret_cast<std::remove_reference_t<decltype(fn)>>(dlsym(handle, name));
+    fn = reinterpret_cast<std::remove_reference_t<decltype(fn)>>(OwnSymbol(handle, name));
     if (!fn) complete = false;
   };
   resolve(lib->GetSysDevNames, "DAQmxGetSysDevNames");

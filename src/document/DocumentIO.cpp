@@ -149,6 +149,13 @@ struct Reader {
     return value;
   }
 
+  static double Frequency(const char* text) {
+    const double value = Stored(text);
+    if (!FrequencyWithinLimit(value))
+      throw std::runtime_error(FrequencyLimitText() + (" " + std::string(text)));
+    return value;
+  }
+
   void Start(const char* name, const XML_Char** attrs) {
     if (!sawRoot) {
       sawRoot = true;
@@ -220,8 +227,8 @@ struct Reader {
       }
     } else if (std::strcmp(name, "frequency") == 0) {
       if ((sup = CurrentSuperposition())) {
-        sup->FreqStart = Stored(Attr(attrs, "start"));
-        sup->FreqEnd = Stored(Attr(attrs, "end"));
+        sup->FreqStart = Frequency(Attr(attrs, "start"));
+        sup->FreqEnd = Frequency(Attr(attrs, "end"));
       }
     } else if (std::strcmp(name, "phase") == 0) {
       if ((sup = CurrentSuperposition())) {

@@ -1,8 +1,20 @@
 #include "document/SegmentTable.h"
 
+#include <cmath>
 #include <string>
 
+#include "document/Numbers.h"
+#include "document/Translate.h"
+
 namespace ondrevo {
+
+bool FrequencyWithinLimit(double hz) {
+  return std::fabs(hz) <= kMaxFrequency;
+}
+
+std::string FrequencyLimitText() {
+  return _("A frequency cannot exceed") + (" " + FormatGeneral(kMaxFrequency) + " Hz:");
+}
 
 const char* SuperpositionElementName(SuperpositionKind kind) {
   switch (kind) {

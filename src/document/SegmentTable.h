@@ -21,6 +21,14 @@ const char* SuperpositionElementName(SuperpositionKind kind);
 // English name shown to the user ("Sine", "Square", "Triangle", "Saw tooth"); empty for None.
 const char* SuperpositionDisplayName(SuperpositionKind kind);
 
+// The highest superposition frequency (the tabs' largest value in Hz). Faster ones are refused
+// where they enter: at 20 samples a period their sample times soon stop advancing a double.
+inline constexpr double kMaxFrequency = 1.0e9;  // Hz
+// Whether a frequency may enter a curve: finite and at most kMaxFrequency either way.
+bool FrequencyWithinLimit(double hz);
+// "A frequency cannot exceed 1000000000 Hz:", translated, for the messages that refuse one.
+std::string FrequencyLimitText();
+
 struct SuperpositionSpec {
   SuperpositionKind Kind = SuperpositionKind::None;
   double FreqStart = 1.0;       // Hz

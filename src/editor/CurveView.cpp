@@ -1,6 +1,8 @@
 #include "editor/CurveView.h"
 
 #include <QPointF>
+#include <algorithm>
+#include <limits>
 
 #include "plot/Plot.h"
 
@@ -33,6 +35,15 @@ TCurveView::TCurveView(TPlot* plot) : plot_(plot) {
     base->SetMarker(PlotMarker::None);
     lines_[static_cast<std::size_t>(i)] = line;
     bases_[static_cast<std::size_t>(i)] = base;
+  }
+  for (Quantity q : {Quantity::Voltage, Quantity::Current}) {
+    TPlotSeries* s = plot_->AddSeries(
+        q == Quantity::Voltage ? QStringLiteral("LimitU_Line") : QStringLiteral("LimitI_Line"),
+        AxisOf(q));
+    s->SetColor(kBeyondLimitColor.darker(130));
+    s->SetWidth(4);
+    s->SetMarker(PlotMarker::None);
+    breach_[q == Quantity::Voltage ? 0 : 1] = s;
   }
   mark_ = plot_->AddSeries(QStringLiteral("Mark"), PlotAxis::Left);
   mark_->SetColor(kCurrentColor);
@@ -81,13 +92,19 @@ void TCurveView::Draw(Quantity q, const SegmentTable& t) {
   const std::int32_t n = t.LastPointIndex();
   DrawLine(q, t);
   const double minStep = MinTimeStep ? MinTimeStep() : 0.01;
-  const double axisWidth = plot_->AxisMax(PlotAxis::Bottom) - plot_->AxisMin(PlotAxis::Bottom);
+  const double shownFrom = plot_->AxisMin(PlotAxis::Bottom);
+  const double shownTo = plot_->AxisMax(PlotAxis::Bottom);
+  const double axisWidth = shownTo - shownFrom;
 
   // Slots whose segment is drawn as before stay; the others are freed and handed out again.
   std::vector<std::pair<std::int32_t, SlotKey>> wanted;
   for (std::int32_t i = 0; i < n; ++i) {
     if (!t.HasSuperposition(i)) continue;
-    SlotKey key{t[i], t[i].Time, t[i + 1].Time, t[i].Value, t[i + 1].Value, minStep, axisWidth};
+    // Only the part on screen is computed, at the resolution of the span shown (zoomed in,
+    // the whole segment at that resolution would be too many points, and fewer would alias).
+    SlotKey key{t[i],    t[i].Time, t[i + 1].Time,
+                t[i].Value, t[i + 1].Value, minStep, axisWidth,
+                std::max(shownFrom, t[i].Time), std::min(shownTo, t[i + 1].Time)};
     key.Row.PreviewSlot = 0;
     wanted.emplace_back(i, key);
   }
@@ -117,7 +134,7 @@ void TCurveView::Draw(Quantity q, const SegmentTable& t) {
     const SlotKey& key = wanted[w].second;
     slots_[next] = {true, q, wanted[w].first, key};
     const Polyline preview =
-        SegmentPreview(key.Row, key.T0, key.T1, key.Y0, key.Y1, minStep, axisWidth);
+        SegmentPreview(key.Row, key.T0, key.T1, key.Y0, key.Y1, minStep, axisWidth, key.From, key.To);
     std::vector<QPointF> line;
     line.reserve(preview.size());
     for (const PreviewPoint& p : preview) line.emplace_back(p.T, p.V);
@@ -127,6 +144,26 @@ void TCurveView::Draw(Quantity q, const SegmentTable& t) {
     bases_[next]->SetAxis(AxisOf(q));
     bases_[next]->SetPoints({QPointF(key.T0, key.Y0), QPointF(key.T1, key.Y1)});
   }
+}
+
+void TCurveView::DrawBreaches(Quantity q, const SegmentTable& t,
+                              const std::vector<LimitBreach>& breaches) {
+  std::vector<QPointF> points;
+  for (const LimitBreach& b : breaches) {
+    if (b.Segment >= t.LastPointIndex()) continue;
+    const SegmentRow& p0 = t[b.Segment];
+    const SegmentRow& p1 = t[b.Segment + 1];
+    auto ramp = [&](double x) {
+      return p1.Time > p0.Time ? p0.Value + (x - p0.Time) / (p1.Time - p0.Time) * (p1.Value - p0.Value)
+                               : p1.Value;
+    };
+    // A gap between stretches that do not meet.
+    if (!points.empty() && points.back().x() != b.From)
+      points.emplace_back(b.From, std::numeric_limits<double>::quiet_NaN());
+    points.emplace_back(b.From, ramp(b.From));
+    points.emplace_back(b.To, ramp(b.To));
+  }
+  BreachSeries(q)->SetPoints(std::move(points));
 }
 
 int TCurveView::SlotOf(Quantity q, int segment) const {

@@ -2,13 +2,18 @@
 // and Mark, drawn from the tables of the editing core. Slots are view state only.
 #pragma once
 
+#include <QColor>
 #include <array>
 #include <functional>
 
 #include "document/SegmentTable.h"
+#include "editor/core/LimitBreaches.h"
 #include "editor/core/Preview.h"
 
 namespace ondrevo {
+
+// Cells, fields and plot stretches beyond a limit of the model in effect.
+inline const QColor kBeyondLimitColor(255, 176, 96);
 
 class TPlot;
 class TPlotSeries;
@@ -31,6 +36,10 @@ class TCurveView {
 
   TPlotSeries* Curve(Quantity quantity) const;
   TPlotSeries* MarkSeries() const { return mark_; }
+  // The stretches of a curve beyond a limit, drawn over it (LimitU_Line, LimitI_Line).
+  void DrawBreaches(Quantity quantity, const SegmentTable& table,
+                    const std::vector<LimitBreach>& breaches);
+  TPlotSeries* BreachSeries(Quantity quantity) const { return breach_[quantity == Quantity::Voltage ? 0 : 1]; }
   // Slot drawing segment `segment` of a quantity, or -1.
   int SlotOf(Quantity quantity, int segment) const;
   int UsedSlots() const;
@@ -46,6 +55,7 @@ class TCurveView {
   struct SlotKey {
     SegmentRow Row;
     double T0 = 0, T1 = 0, Y0 = 0, Y1 = 0, MinStep = 0, AxisWidth = 0;
+    double From = 0, To = 0;  // the part of the segment on screen
     bool operator==(const SlotKey&) const = default;
   };
   struct Slot {
@@ -60,6 +70,7 @@ class TCurveView {
   TPlotSeries* uLine_;
   TPlotSeries* iLine_;
   TPlotSeries* mark_ = nullptr;
+  std::array<TPlotSeries*, 2> breach_{};
   std::array<TPlotSeries*, kPreviewSlotCount> lines_{};
   std::array<TPlotSeries*, kPreviewSlotCount> bases_{};
   std::array<Slot, kPreviewSlotCount> slots_{};

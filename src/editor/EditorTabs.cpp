@@ -97,6 +97,8 @@ void TEditorTabs::CellSelected(int row, int col) {
 void TEditorTabs::LoadRow(int row) {
   const TabValues v = core_.LoadRow(row);
   general_->Show(v);
+  general_->MarkBeyond(QString::fromStdString(core_.CellBreach(row, kColValue)),
+                       QString::fromStdString(core_.CellBreach(row, kColEndValue)));
   sup1_->Show(v.Sup[0]);
   sup2_->Show(v.Sup[1]);
   // What the fields show now, rounded as they show it: a field still showing it is not edited.
@@ -116,6 +118,9 @@ void TEditorTabs::KindChosen(int number, SuperpositionKind kind) {
 }
 
 ApplyResult TEditorTabs::Apply(bool arrow) {
+  // A message box (of this apply, or of another change) took the focus from a field, whose
+  // leaving asks again.
+  if (applying_ || suspended_) return ApplyResult::NothingToApply;
   const int row = core_.SelectedRow();
   const int front = currentIndex();
   TabValues v;

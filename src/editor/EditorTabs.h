@@ -24,6 +24,8 @@ class TEditorTabs : public QTabWidget {
   // Applies the tabs to the selected segment; arrows apply without recording a step.
   ApplyResult Apply(bool arrow);
   bool Applying() const { return applying_; }
+  // While a message box is open, a field it took the focus from does not apply.
+  void SetSuspended(bool suspended) { suspended_ = suspended; }
   // Captions and limits of the active quantity.
   void UpdateQuantity();
 
@@ -44,6 +46,7 @@ class TEditorTabs : public QTabWidget {
   TSuperpositionPage* sup1_;
   TSuperpositionPage* sup2_;
   bool applying_ = false;
+  bool suspended_ = false;
   // The fields as last loaded: only fields that differ from them apply.
   TabValues shown_;
   bool noSegment_ = true;

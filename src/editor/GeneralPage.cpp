@@ -4,9 +4,12 @@
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QStyle>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "document/Translate.h"
+#include "editor/CurveView.h"
 #include "editor/SpinEdit.h"
 
 namespace ondrevo {
@@ -73,6 +76,10 @@ TGeneralPage::TGeneralPage(QWidget* parent) : QWidget(parent) {
 }
 
 void TGeneralPage::Show(const TabValues& v) {
+  // A stored value beyond the limit is shown as it is: brought to the limit, the next apply
+  // would write the limit back into a point nobody touched.
+  yl_->setMaximum(std::max(valueMax_, v.StartValue));
+  yr_->setMaximum(std::max(valueMax_, v.EndValue));
   yl_->SetValueQuietly(v.StartValue);
   yr_->SetValueQuietly(v.EndValue);
   xl_->RemoveLimits();
@@ -106,8 +113,18 @@ void TGeneralPage::SetQuantity(Quantity q) {
 }
 
 void TGeneralPage::SetValueMaximum(double maximum) {
-  yl_->setRange(0, maximum);
-  yr_->setRange(0, maximum);
+  valueMax_ = maximum;
+  yl_->setRange(0, std::max(maximum, yl_->value()));
+  yr_->setRange(0, std::max(maximum, yr_->value()));
+}
+
+void TGeneralPage::MarkBeyond(const QString& start, const QString& end) {
+  for (auto [spin, finding] : {std::pair{yl_, start}, std::pair{yr_, end}}) {
+    QPalette palette = spin->style()->standardPalette();
+    if (!finding.isEmpty()) palette.setColor(QPalette::Base, kBeyondLimitColor);
+    spin->setPalette(palette);
+    spin->setToolTip(finding);
+  }
 }
 
 void TGeneralPage::SetStartEnabled(bool enabled) {

@@ -24,6 +24,8 @@ class TGeneralPage : public QWidget {
   void SetQuantity(Quantity quantity);
   void SetValueMaximum(double maximum);
   void SetStartEnabled(bool enabled);
+  // The findings of a start or end value beyond a limit ("" when within): the field is marked.
+  void MarkBeyond(const QString& start, const QString& end);
   QString TimeUnit() const;
 
   TSpinEdit* StartTime() const { return xl_; }
@@ -42,6 +44,7 @@ class TGeneralPage : public QWidget {
   TSpinEdit *yl_, *yr_, *xl_, *xr_;
   QGroupBox* valueGroup_;
   QLabel *unitL_, *unitR_, *timeL_, *timeR_;
+  double valueMax_ = 0;
 };
 
 }  // namespace ondrevo

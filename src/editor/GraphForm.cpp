@@ -11,6 +11,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMouseEvent>
 #include <QRadioButton>
 #include <QStatusBar>
 #include <QStatusTipEvent>
@@ -119,9 +120,17 @@ void TGraphForm::SetDialogs(std::shared_ptr<TEditorDialogs> dialogs) {
 }
 
 void TGraphForm::ShowError(const QString& text, const QString& reason) {
-  dialogs_->Message(this, QMessageBox::Critical, T("Ondrevo"),
-                    reason.isEmpty() ? text : text + QStringLiteral("\n\n") + reason,
-                    QMessageBox::Ok);
+  const QString message = reason.isEmpty() ? text : text + QStringLiteral("\n\n") + reason;
+  // The message box takes the mouse: a gesture cannot go on below it.
+  if (mouse_) mouse_->Cancel();
+  // The same refusal asked again while its box is open (the box took the focus from the field
+  // that caused it) is one message.
+  if (shownMessages_.contains(message)) return;
+  shownMessages_ << message;
+  if (tabs_) tabs_->SetSuspended(true);
+  dialogs_->Message(this, QMessageBox::Critical, T("Ondrevo"), message, QMessageBox::Ok);
+  shownMessages_.removeOne(message);
+  if (tabs_) tabs_->SetSuspended(!shownMessages_.isEmpty());
 }
 
 // ---- construction -----------------------------------------------------------------------------
@@ -341,7 +350,16 @@ void TGraphForm::CreateCentral() {
   plot_->BeforeZoom = [this](PlotAxis axis, double& min, double& max) {
     return LimitZoom(axis == PlotAxis::Bottom, plot_->AxisMax(axis), min, max);
   };
-  connect(plot_, &TPlot::rangesChanged, this, [this] { UpdateTimeAxisLabels(); });
+  connect(plot_, &TPlot::rangesChanged, this, [this] { FollowZoom(); });
+  // Over a stretch beyond a limit, the plot says which limit and by how much.
+  connect(plot_, &TPlot::plotMouseMoved, this, [this](QMouseEvent* e) {
+    const double t = plot_->PixelToValue(PlotAxis::Bottom, e->position().x());
+    QString tip;
+    for (const LimitBreach& b : core_->Breaches(ActiveQuantity())) {
+      if (t >= b.From && t <= b.To) tip = QString::fromStdString(LimitBreachText(b, ActiveQuantity()));
+    }
+    plot_->Canvas()->setToolTip(tip);
+  });
 }
 
 void TGraphForm::CreateToolbars() {
@@ -429,8 +447,9 @@ void TGraphForm::CreatePlotSeries() {
     plot_->SetNumberDecimals(a, 2);
   }
   plot_->SetBottomTickLabeler([this](double t) {
-    return Localized(
-        LabelTimeTick(comboUnit_->currentIndex(), plot_->AxisMax(PlotAxis::Bottom), t).Text);
+    const double max = plot_->AxisMax(PlotAxis::Bottom);
+    const double step = (max - plot_->AxisMin(PlotAxis::Bottom)) / 10;
+    return Localized(LabelTimeTick(comboUnit_->currentIndex(), max, t, step).Text);
   });
   SetGridLinesForActive();
   curves_ = std::make_unique<TCurveView>(plot_);

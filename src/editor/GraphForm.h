@@ -221,6 +221,8 @@ class TGraphForm : public QMainWindow {
   QString SaveFilter() const;
   QString ConfigurationPath() const;
   void UpdateTimeAxisLabels();
+  // After a mouse zoom or pan: the timescale lists name the span on screen.
+  void FollowZoom();
   // Shows a state of the history: curves, previews, grid and the table's visibility.
   void RestoreState(const SegmentTable& voltage, const SegmentTable& current);
   void UpdateHistoryActions();
@@ -245,6 +247,8 @@ class TGraphForm : public QMainWindow {
   bool keepTimeAxis_ = false;
   QStringList recent_;
   bool updatingTimescale_ = false;
+  // Messages whose box is open.
+  QStringList shownMessages_;
 
   // widgets
   TPlot* plot_ = nullptr;

@@ -33,7 +33,8 @@ double TGraphForm::ActiveMaximum() const {
 }
 
 void TGraphForm::UpdateCaption(bool readOnly) {
-  QString caption = docName_;
+  // "[*]": the "*" of a modified document (setWindowModified).
+  QString caption = docName_ + QStringLiteral("[*]");
   if (readOnly) caption += QLatin1Char(' ') + T("(read-only)");
   setWindowTitle(caption + QStringLiteral(" - ") + baseCaption_);
 }
@@ -98,13 +99,27 @@ void TGraphForm::UpdateTimeAxisLabels() {
   const int unit = comboUnit_->currentIndex();
   const TimeTickLabel label = LabelTimeTick(unit, plot_->AxisMax(PlotAxis::Bottom), 0);
   if (label.Caption) plot_->SetAxisCaption(PlotAxis::Bottom, T(label.Caption));
+  // Previews are computed for the span on screen.
+  curves_->Draw(Quantity::Voltage, core_->Curve(Quantity::Voltage));
+  curves_->Draw(Quantity::Current, core_->Curve(Quantity::Current));
   plot_->Replot();
+}
+
+void TGraphForm::FollowZoom() {
+  const double width = plot_->AxisMax(PlotAxis::Bottom) - plot_->AxisMin(PlotAxis::Bottom);
+  if (const auto choice = ZoomToFitTimescale(width)) SetTimescale(choice->ValueIndex, choice->Unit);
+  UpdateTimeAxisLabels();
 }
 
 // ---- curves -----------------------------------------------------------------------------------
 
 void TGraphForm::OnCoreChange(const EditorChange& change) {
   if (change.Limits) tabs_->UpdateQuantity();
+  if (change.Curve || change.BothCurves || change.Limits) {
+    for (Quantity q : {Quantity::Voltage, Quantity::Current})
+      curves_->DrawBreaches(q, core_->Curve(q), core_->Breaches(q));
+    if (!change.Curve && !change.BothCurves) plot_->Replot();
+  }
   if (!change.Curve && !change.BothCurves) return;
   if (change.BothCurves) {
     curves_->Draw(Quantity::Voltage, core_->Curve(Quantity::Voltage));
@@ -223,13 +238,12 @@ void TGraphForm::ZoomToFitTime() {
 void TGraphForm::ZoomToFit() {
   plot_->Canvas()->setFocus();
   const double peak = CurvePeak(core_->Working());
-  if (peak > 0) {
-    if (ActiveQuantity() == Quantity::Voltage) {
-      plot_->SetAxisRange(PlotAxis::Left, 0, ActiveLimits().MaxVoltage + 2);
-    } else {
-      plot_->SetAxisRange(PlotAxis::Right, 0, peak + 1);
-    }
-  }
+  const bool voltage = ActiveQuantity() == Quantity::Voltage;
+  // All three axes: a mouse zoom narrowed them together. The axis of the other quantity goes
+  // back to its range as switching to it leaves it.
+  plot_->SetAxisRange(PlotAxis::Left, 0, ActiveLimits().MaxVoltage + 2);
+  plot_->SetAxisRange(PlotAxis::Right, 0,
+                      !voltage && peak > 0 ? peak + 1 : ActiveLimits().MaxCurrent + 2);
   ZoomToFitTime();
 }
 
@@ -242,6 +256,7 @@ bool TGraphForm::IsModified() const {
 void TGraphForm::UpdateHistoryActions() {
   act_.Undo->setEnabled(history_->CanUndo());
   act_.Redo->setEnabled(history_->CanRedo());
+  setWindowModified(history_->IsModified());
 }
 
 void TGraphForm::RecordStep() {

@@ -1,5 +1,7 @@
 #include "editor/PlotMouse.h"
 
+#include <QApplication>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <cmath>
 
@@ -62,7 +64,28 @@ void TPlotMouse::ShowCursor(PlotCursor cursor) {
   }
 }
 
+void TPlotMouse::Cancel() {
+  ++cancels_;
+  if (!editor_.Active()) return;
+  editor_.Abort();
+  EndLive();
+  curves_.DrawLine(core_.Active(), core_.Working());
+  ShowCursor(PlotCursor::Cross);
+  plot_->Replot();
+}
+
+bool TPlotMouse::eventFilter(QObject* watched, QEvent* event) {
+  // Escape ends the gesture wherever the keyboard focus is.
+  if (event->type() == QEvent::KeyPress && editor_.Active() &&
+      static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
+    Cancel();
+    return true;
+  }
+  return QObject::eventFilter(watched, event);
+}
+
 void TPlotMouse::BeginLive() {
+  qApp->installEventFilter(this);
   markWasVisible_ = curves_.MarkSeries()->Visible();
   curves_.ShowMark(false);
   curves_.SetPreviewsVisible(false);
@@ -70,6 +93,7 @@ void TPlotMouse::BeginLive() {
 }
 
 void TPlotMouse::EndLive() {
+  qApp->removeEventFilter(this);
   curves_.SetPreviewsVisible(true);
   curves_.ShowMark(markWasVisible_);
 }
@@ -81,7 +105,10 @@ void TPlotMouse::DrawLive() {
 
 void TPlotMouse::Pressed(QMouseEvent* e) {
   if (e->button() != Qt::LeftButton || ModifierHeld(e) || editor_.Active()) return;
+  const int cancels = cancels_;
   if (BeforePress) BeforePress();
+  // Committing the grid showed a message: the button went up in its box.
+  if (cancels_ != cancels) return;
   const TPlotView view = View();
   const TPlotPoint m = ToPlot(e->position());
   const bool empty = core_.Working().LastPointIndex() < 1;

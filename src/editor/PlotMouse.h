@@ -32,6 +32,9 @@ class TPlotMouse : public QObject {
 
   // The plot as the editor sees it now: visible ranges, pixel scales and snap steps.
   TPlotView View() const;
+  // Ends a gesture without a change (Escape, or a message box that takes the mouse): the
+  // curve goes back to the document's. A press being prepared starts nothing.
+  void Cancel();
   const TMouseEditor& Editor() const { return editor_; }
 
  private:
@@ -39,6 +42,7 @@ class TPlotMouse : public QObject {
   void Moved(QMouseEvent* event);
   void Released(QMouseEvent* event);
   TPlotPoint ToPlot(const QPointF& pixel) const;
+  bool eventFilter(QObject* watched, QEvent* event) override;
   void ShowCursor(PlotCursor cursor);
   // Previews and Mark stay off the plot while a point follows the mouse.
   void BeginLive();
@@ -52,6 +56,7 @@ class TPlotMouse : public QObject {
   // The active curve while an operation runs; the core sees it only at the release.
   SegmentTable table_;
   bool markWasVisible_ = false;
+  int cancels_ = 0;
 };
 
 }  // namespace ondrevo

@@ -1,5 +1,7 @@
 #include "editor/SegmentGrid.h"
 
+#include "editor/CurveView.h"
+
 #include <QApplication>
 #include <QClipboard>
 #include <QContextMenuEvent>
@@ -109,7 +111,13 @@ QVariant TGridModel::data(const QModelIndex& index, int role) const {
         return QColor(0, 255, 0);
       }
       if (col == kColNumber) return QApplication::palette().button();
+      if (!core_.CellBreach(row, col).empty()) return kBeyondLimitColor;
       return {};
+    case Qt::ToolTipRole: {
+      const std::string finding = core_.CellBreach(row, col);
+      if (!finding.empty()) return QString::fromStdString(finding);
+      return {};
+    }
     case Qt::ForegroundRole:
       if (row == currentRow_ && col == currentCol_) return QApplication::palette().windowText();
       return {};

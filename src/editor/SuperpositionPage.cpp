@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QRadioButton>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "document/Translate.h"
 #include "editor/SpinEdit.h"
@@ -167,6 +168,8 @@ void TSuperpositionPage::Show(const SuperpositionFields& f) {
   SetKind(f.Kind);
   ShowFrequencies(f);
   phase_->SetValueQuietly(f.Phase);
+  a1_->setMaximum(std::max(ampMax_, f.AmpStart));
+  a2_->setMaximum(std::max(ampMax_, f.AmpEnd));
   a1_->SetValueQuietly(f.AmpStart);
   a2_->SetValueQuietly(f.AmpEnd);
   pwm_->SetValueQuietly(f.DutyCycle);
@@ -186,8 +189,9 @@ SuperpositionFields TSuperpositionPage::Fields() const {
 }
 
 void TSuperpositionPage::SetAmplitudeMaximum(double maximum) {
-  a1_->setMaximum(maximum);
-  a2_->setMaximum(maximum);
+  ampMax_ = maximum;
+  a1_->setMaximum(std::max(maximum, a1_->value()));
+  a2_->setMaximum(std::max(maximum, a2_->value()));
 }
 
 void TSuperpositionPage::SetAmplitudeUnit(const QString& unit) {

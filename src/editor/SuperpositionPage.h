@@ -58,6 +58,7 @@ class TSuperpositionPage : public QWidget {
   QLabel* pwmUnit_;
   std::array<QLabel*, 2> ampUnits_{};
   TSkipNextExit skipExit_;
+  double ampMax_ = 30;
 };
 
 }  // namespace ondrevo

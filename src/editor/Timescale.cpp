@@ -32,37 +32,51 @@ std::optional<TimescaleChoice> ZoomToFitTimescale(double end) {
                          TimescaleAxisMax(kTimescaleValueCount - 1, kUnitHour)};
 }
 
-TimeTickLabel LabelTimeTick(int unit, double axisMax, double t) {
-  double value = t;
+int TimeLabelDecimals(double step) {
+  if (!(step > 0) || !std::isfinite(step)) return 2;
+  // A hair below the power of ten so that 0.001 gives 3, not 4.
+  const int digits = static_cast<int>(std::ceil(-std::log10(step) - 1e-9));
+  return std::clamp(digits, 2, 15);
+}
+
+TimeTickLabel LabelTimeTick(int unit, double axisMax, double t, double tickStep) {
+  double scale = 1;  // label units per second
   const char* caption = nullptr;
   switch (unit) {
     case kUnitHour:
-      value = t / 3600;
+      scale = 1.0 / 3600;
       break;
     case kUnitMinute:
-      value = t / 60;
+      scale = 1.0 / 60;
       break;
     case kUnitMilli:
       if (axisMax >= 1 && axisMax <= 10) {
         caption = kUnitCaptions[kUnitSecond];
       } else {
-        value = t * 1000;
+        scale = 1000;
         caption = kUnitCaptions[kUnitMilli];
       }
       break;
     case kUnitMicro:
       if (axisMax >= 0.001 && axisMax <= 0.01) {
-        value = t * 1000;
+        scale = 1000;
         caption = kUnitCaptions[kUnitMilli];
       } else {
-        value = t * 1000000;
+        scale = 1000000;
         caption = kUnitCaptions[kUnitMicro];
       }
       break;
     default:
       break;
   }
-  return {FormatFixed(value, 4, 2), caption};
+  const double value = unit == kUnitHour ? t / 3600 : unit == kUnitMinute ? t / 60 : t * scale;
+  if (!(tickStep > 0)) return {FormatFixed(value, 4, 2), caption};
+  // Every digit before the separator (no exponent form, whose four digits could not tell
+  // ticks apart), and as many after it as the step needs.
+  const int decimals = TimeLabelDecimals(tickStep * scale);
+  const double magnitude = std::abs(value);
+  const int before = magnitude >= 1 ? static_cast<int>(std::floor(std::log10(magnitude))) + 1 : 1;
+  return {FormatFixed(value, std::max(4, before + decimals), decimals), caption};
 }
 
 bool LimitZoom(bool timeAxis, double currentMax, double& min, double& max) {

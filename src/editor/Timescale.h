@@ -39,8 +39,13 @@ struct TimeTickLabel {
   std::string Text;     // fixed-point, precision 4, 2 decimals, "." as separator
   const char* Caption;  // axis caption to show, or nullptr to leave it
 };
-// Label of the tick at `t` seconds for the selected unit and time-axis maximum.
-TimeTickLabel LabelTimeTick(int unit, double axisMax, double t);
+// Label of the tick at `t` seconds for the selected unit and time-axis maximum. With
+// `tickStep` (seconds between ticks) the label keeps every digit before the separator and gets
+// the decimals that tell neighbouring ticks apart when zoomed in.
+TimeTickLabel LabelTimeTick(int unit, double axisMax, double t, double tickStep = 0);
+
+// Decimals that tell ticks `step` label units apart: 2, more once the step is below 0.01.
+int TimeLabelDecimals(double step);
 
 // Mouse zoom limits: the time axis never starts below 0; a zoom below 0 or beyond the axis's
 // current maximum is refused (false).

@@ -6,6 +6,7 @@
 #include <typeinfo>
 
 #include "document/Numbers.h"
+#include "document/Translate.h"
 
 namespace ondrevo {
 
@@ -476,6 +477,10 @@ void TEquidistantSampler::Start(std::int32_t skip, std::int32_t position, double
   if (!(interval > 0.0) || !std::isfinite(interval))
     throw ESamplerError("The sample interval must be greater than 0.");
   if (skip < 0 || position < 0) throw ESamplerError("Invalid sample position.");
+  // Fill adds the interval to the time: above 2^52 intervals per run it could round to no step
+  // at all and the stream would stand still on one sample.
+  if (!(duration / interval < 4503599627370496.0))
+    throw ESamplerError(_("The waveform is too long for its sample interval."));
   Interval = interval;
   Iterator = Waveform->First();
   CurrentSegment = Waveform->NextSegment(Iterator);

@@ -7,6 +7,7 @@
 #include "document/Numbers.h"
 #include "document/Translate.h"
 #include "model/Builder.h"
+#include "model/Samplers.h"
 
 namespace ondrevo {
 
@@ -16,6 +17,17 @@ constexpr double kInf = std::numeric_limits<double>::infinity();
 constexpr double kPi = kTwoPi / 2.0;
 // Pieces of a staircase step shorter than this are rounding between two boundaries that agree.
 constexpr double kShortestPiece = 1e-9;
+// Sample indexes k of a rate stay exact doubles below 2^53: up to there k + 1 always moves on,
+// beyond it k + 1 == k and a walk over the samples would never end.
+constexpr double kExactIndexes = 9007199254740992.0;
+
+// Refuses a walk over the samples k / rate up to time `to` that could not move on.
+void CheckSampleWalk(double rate, double to) {
+  if (std::fabs(to) * rate < kExactIndexes) return;
+  throw ESamplerError(_("A superposition is too fast to be sampled this far from the start of "
+                        "the curve:") +
+                      (" " + FormatGeneral(to) + " s"));
+}
 
 struct Range {
   double lo = 0.0, hi = 0.0;
@@ -127,6 +139,7 @@ void MeasurePiece(const TSegment& seg, const SegmentProbe& probe, double a, doub
     dev.At(b, probe(b), level);
     return;
   }
+  CheckSampleWalk(rate, b);
   for (double k = std::floor(a * rate) + 1;; k += 1) {
     const double t = k / rate;
     if (t >= b) break;
@@ -318,7 +331,8 @@ void DesignEnvelope(const TWaveform& design, double t0, double t1, int columns, 
       // A periodic segment's closing instant belongs to the next period, which never plays.
       if (probe.Linear() || b < e) put(c, probe(b));
       if (probe.Linear() || !(rate > 0) || !std::isfinite(rate)) continue;
-      if ((b - a) * rate <= kFewSamples) {
+      // Few samples are drawn one by one while their indexes stay exact; else the bound.
+      if ((b - a) * rate <= kFewSamples && b * rate < kExactIndexes) {
         for (double k = std::floor(a * rate) + 1; k / rate < b; k += 1) put(c, probe(k / rate));
       } else {
         const Range r = Bound(seg.Modifier.get(), a - s, b - s);

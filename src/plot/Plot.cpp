@@ -1,7 +1,9 @@
 #include "plot/Plot.h"
 
 #include <qcustomplot.h>
+#include <QApplication>
 #include <QFrame>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QRubberBand>
 #include <QVBoxLayout>
@@ -53,6 +55,7 @@ struct TPlot::Impl {
   enum class Drag { None, Zoom, Pan } drag = Drag::None;
   QPoint origin, last;
   QCursor savedCursor;
+  QCPRange panFrom[3];  // the ranges a pan started from, for Escape
   QColor gridColor = QColor(128, 128, 128);
 
   QCPAxis* Axis(PlotAxis a) const {
@@ -365,7 +368,29 @@ QImage TPlot::Render(QSize size) {
   return d_->cp->toPixmap(size.width(), size.height()).toImage();
 }
 
+void TPlot::EndDrag(bool cancelled) {
+  QCustomPlot* cp = d_->cp;
+  qApp->removeEventFilter(this);
+  if (d_->drag == Impl::Drag::Zoom) d_->band->hide();
+  if (d_->drag == Impl::Drag::Pan) {
+    cp->setCursor(d_->savedCursor);
+    if (cancelled) {
+      for (PlotAxis a : {PlotAxis::Bottom, PlotAxis::Left, PlotAxis::Right})
+        d_->Axis(a)->setRange(d_->panFrom[d_->Index(a)]);
+      cp->replot(QCustomPlot::rpQueuedReplot);
+      emit rangesChanged();
+    }
+  }
+  d_->drag = Impl::Drag::None;
+}
+
 bool TPlot::eventFilter(QObject* watched, QEvent* event) {
+  // Escape ends a zoom or pan wherever the keyboard focus is.
+  if (event->type() == QEvent::KeyPress && d_->drag != Impl::Drag::None &&
+      static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
+    EndDrag(true);
+    return true;
+  }
   if (watched != d_->cp) return QWidget::eventFilter(watched, event);
   QCustomPlot* cp = d_->cp;
   switch (event->type()) {
@@ -374,6 +399,7 @@ bool TPlot::eventFilter(QObject* watched, QEvent* event) {
       if (d_->drag != Impl::Drag::None) return true;
       if (e->button() == Qt::LeftButton && (e->modifiers() & Qt::ControlModifier)) {
         d_->drag = Impl::Drag::Zoom;
+        qApp->installEventFilter(this);
         d_->origin = e->position().toPoint();
         d_->band->setGeometry(QRect(d_->origin, QSize()));
         d_->band->show();
@@ -381,6 +407,9 @@ bool TPlot::eventFilter(QObject* watched, QEvent* event) {
       }
       if (e->button() == Qt::LeftButton && (e->modifiers() & Qt::AltModifier)) {
         d_->drag = Impl::Drag::Pan;
+        qApp->installEventFilter(this);
+        for (PlotAxis a : {PlotAxis::Bottom, PlotAxis::Left, PlotAxis::Right})
+          d_->panFrom[d_->Index(a)] = d_->Axis(a)->range();
         d_->last = e->position().toPoint();
         d_->savedCursor = cp->cursor();
         cp->setCursor(Qt::ClosedHandCursor);
@@ -415,8 +444,7 @@ bool TPlot::eventFilter(QObject* watched, QEvent* event) {
     case QEvent::MouseButtonRelease: {
       auto* e = static_cast<QMouseEvent*>(event);
       if (d_->drag == Impl::Drag::Zoom) {
-        d_->drag = Impl::Drag::None;
-        d_->band->hide();
+        EndDrag(false);
         const QRect r = QRect(d_->origin, e->position().toPoint()).normalized();
         if (r.width() < 3 || r.height() < 3) return true;
         struct Change {
@@ -445,8 +473,7 @@ bool TPlot::eventFilter(QObject* watched, QEvent* event) {
         return true;
       }
       if (d_->drag == Impl::Drag::Pan) {
-        d_->drag = Impl::Drag::None;
-        cp->setCursor(d_->savedCursor);
+        EndDrag(false);
         return true;
       }
       emit plotMouseReleased(e);

@@ -138,6 +138,8 @@ class TPlot : public QWidget {
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
+  // A zoom or pan ends; a cancelled pan goes back to where it started.
+  void EndDrag(bool cancelled);
   friend class TPlotSeries;
   struct Impl;
   std::unique_ptr<Impl> d_;

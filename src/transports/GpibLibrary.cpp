@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "devices/DeviceErrors.h"
+#include "devices/VendorLibrary.h"
 #include "document/Translate.h"
 
 namespace ondrevo {
@@ -19,7 +20,7 @@ std::weak_ptr<TGpibLibrary> gLoaded;
 
 template <typename T>
 bool Resolve(void* handle, const char* name, T& target) {
-  target = reinterpret_cast<T>(::dlsym(handle, name));
+  target = reinterpret_cast<T>(OwnSymbol(handle, name));
   return target != nullptr;
 }
 

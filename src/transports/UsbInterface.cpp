@@ -9,6 +9,7 @@
 
 #include "devices/DeviceErrors.h"
 #include "devices/Probe.h"
+#include "devices/VendorLibrary.h"
 #include "document/Text.h"
 #include "document/Translate.h"
 
@@ -39,7 +40,7 @@ namespace {
 
 template <typename T>
 bool Resolve(void* handle, const char* name, T& target) {
-  target = reinterpret_cast<T>(::dlsym(handle, name));
+  target = reinterpret_cast<T>(OwnSymbol(handle, name));
   return target != nullptr;
 }
 

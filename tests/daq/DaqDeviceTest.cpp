@@ -141,6 +141,20 @@ TEST(DaqLibrary, MissingLibraryMeansNoCardsNotACrash) {
     unsetenv("ONDREVO_DAQMX_LIBRARY");
 }
 
+// A library whose DAQmx names all come from a library it depends on is no DAQmx library.
+TEST(DaqLibrary, EntryPointsFromADependencyDoNotCount) {
+  const char* before = getenv("ONDREVO_DAQMX_LIBRARY");
+  const std::string saved = before ? before : "";
+  setenv("ONDREVO_DAQMX_LIBRARY", ONDREVO_TEST_VENDOR_FULL, 1);
+  EXPECT_TRUE(TDaqMxLibrary::Available()) << "the same names defined by the library itself";
+  setenv("ONDREVO_DAQMX_LIBRARY", ONDREVO_TEST_VENDOR_PARTIAL, 1);
+  EXPECT_FALSE(TDaqMxLibrary::Available());
+  if (before)
+    setenv("ONDREVO_DAQMX_LIBRARY", saved.c_str(), 1);
+  else
+    unsetenv("ONDREVO_DAQMX_LIBRARY");
+}
+
 // The trace's summary of a write: count, channels and the range to six digits, never the samples.
 TEST(DaqLibrary, WritesAreSummarisedInOneLine) {
   const double one[] = {4.99980199999937, -0.0000123456789, 123456789.0};

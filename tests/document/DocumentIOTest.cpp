@@ -1,3 +1,4 @@
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -375,6 +376,22 @@ TEST(ReadDocument, WhatTheWriterWritesTheReaderReads) {
                       "</waveform>" +
                       kTail),
             "accepted");
+}
+
+// A superposition faster than the samplers can walk is refused where it enters, the limit named.
+TEST(ReadDocument, RefusesFrequenciesAboveTheLimit) {
+  auto sine = [](const std::string& start, const std::string& end) {
+    return kHead +
+           "<waveform type=\"voltage\">\r\n<segment duration=\"10\" start=\"5\" end=\"5\">"
+           "<sine><amplitude start=\"2\" end=\"2\"/><frequency start=\"" +
+           start + "\" end=\"" + end + "\"/><phase value=\"0\"/></sine></segment></waveform>" +
+           kTail;
+  };
+  EXPECT_EQ(ReadError(sine("1e14", "1")),
+            "test.ovx:6:78: A frequency cannot exceed 1000000000 Hz: 1e14");
+  EXPECT_THAT(ReadError(sine("1", "-1e14")), ::testing::HasSubstr("1000000000 Hz: -1e14"));
+  EXPECT_THAT(ReadError(sine("1000000000.0001", "1")), ::testing::HasSubstr("1000000000 Hz"));
+  EXPECT_EQ(ReadError(sine("1e9", "1e9")), "accepted");
 }
 
 TEST(ReadDocument, RefusesMoreRowsThanACurveHolds) {

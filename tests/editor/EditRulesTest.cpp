@@ -231,6 +231,30 @@ TEST(Preview, NeededPointsAndTheMemoryCheck) {
   EXPECT_NE(check(10).Message.find("second superposition"), std::string::npos);
 }
 
+// Tabs and pastes cannot bring a frequency the samplers cannot walk; the message names the limit.
+TEST(Preview, FrequenciesAboveTheLimitAreRefusedAtEveryBudget) {
+  SegmentRow seg;
+  seg.Sup1 = {SuperpositionKind::Sine, 1e9, 1e9, 2, 2, 50, 0};
+  EXPECT_EQ(CheckSuperpositions(seg, 0, 1e-9, 1000, 12000).Outcome, CheckOutcome::Accepted);
+  seg.Sup1.FreqEnd = 1e14;
+  const MemoryCheck first = CheckSuperpositions(seg, 0, 1e-9, 12000, 12000);
+  EXPECT_EQ(first.Outcome, CheckOutcome::RefusedFirst);
+  EXPECT_EQ(first.Message, "A frequency cannot exceed 1000000000 Hz: 100000000000000 Hz");
+  seg.Sup1.FreqEnd = 1;
+  seg.Sup2 = {SuperpositionKind::Square, -2e9, 1, 1, 1, 50, 0};
+  EXPECT_EQ(CheckSuperpositions(seg, 0, 10, 12000, 12000).Outcome, CheckOutcome::RefusedSecond);
+
+  ClipboardRows parsed = ParseClipboard(
+      "1\t1\ts\t1\tSine\t\t1\t100000000000000\t1\t1\t50\t0\t1\t1\t1\t1\t50\t0\t1\t0\n");
+  EXPECT_EQ(parsed.Error,
+            "Line 1 of the clipboard, item 8: \"100000000000000\" is above the highest frequency, "
+            "1000000000 Hz.");
+  EXPECT_TRUE(parsed.Rows.empty());
+  parsed =
+      ParseClipboard("1\t1\ts\t1\tSine\t\t1\t1000000000\t1\t1\t50\t0\t1\t1\t1\t1\t50\t0\t1\t0\n");
+  EXPECT_TRUE(parsed.Error.empty()) << parsed.Error;
+}
+
 TEST(Preview, ResolutionAndShapes) {
   EXPECT_EQ(PreviewResolution(1000, 1000, 0.00001), 80);
   EXPECT_EQ(PreviewResolution(10, 10, 0.01), 10);
@@ -270,7 +294,8 @@ TEST(Preview, ResolutionAndShapes) {
   // A triangle sweeping its amplitude from 0 to 2: peaks grow along the segment.
   seg.Sup1 = {SuperpositionKind::Triangle, 10, 10, 0, 2, 50, 0};
   p = SegmentPreview(seg, 0, 1, 0, 0, 0.01, 10);
-  EXPECT_EQ(p.size(), 10u * 10 + 1);  // N = 10 points per period, the first one is (t0, y0)
+  // N = 10: two points per quarter period, so every peak is a point.
+  EXPECT_EQ(p.size(), 10u * 8 + 2);  // and (t0, y0), the last level held, (t1, y1)
   EXPECT_LT(std::abs(p[3].V), std::abs(p[p.size() - 8].V));
 
   // A sawtooth with a second superposition merged in: still time-ordered, ends at (t1, y1).

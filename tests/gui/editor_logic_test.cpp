@@ -60,6 +60,36 @@ TEST(TimeTickLabels, FollowTheUnitAndAxisMaximum) {
   EXPECT_EQ(LabelTimeTick(kUnitSecond, 10, 0).Caption, nullptr);
 }
 
+// Zoomed in, neighbouring ticks get labels that differ, whatever the unit and span.
+TEST(TimeTickLabels, ZoomedLabelsCarryEnoughDigits) {
+  EXPECT_EQ(TimeLabelDecimals(1), 2);
+  EXPECT_EQ(TimeLabelDecimals(0.01), 2);
+  EXPECT_EQ(TimeLabelDecimals(0.001), 3);
+  EXPECT_EQ(TimeLabelDecimals(0.00025), 4);
+  EXPECT_EQ(TimeLabelDecimals(0), 2);
+  // Unzoomed, the step of the timescale changes nothing but the exponent form.
+  EXPECT_EQ(LabelTimeTick(kUnitSecond, 10, 2.5, 1).Text, "2.50");
+  EXPECT_EQ(LabelTimeTick(kUnitMilli, 0.5, 0.25, 0.05).Text, "250.00");
+  EXPECT_EQ(LabelTimeTick(kUnitSecond, 10000, 10000, 1000).Text, "10000.00");
+  struct Span {
+    int unit;
+    double min, max;
+  };
+  for (const Span& s : {Span{kUnitSecond, 2.58, 2.5805}, Span{kUnitSecond, 1234.5, 1234.5012},
+                        Span{kUnitMilli, 2.5, 2.50002}, Span{kUnitMicro, 0.0025, 0.0025001},
+                        Span{kUnitHour, 7200, 7201}, Span{kUnitMinute, 30, 30.5},
+                        Span{kUnitMicro, 2.55, 2.551}}) {
+    const double step = (s.max - s.min) / 10;
+    std::string previous;
+    for (int i = 0; i <= 10; ++i) {
+      const std::string text = LabelTimeTick(s.unit, s.max, s.min + i * step, step).Text;
+      EXPECT_NE(text, previous) << s.min << " tick " << i;
+      EXPECT_EQ(text.find('E'), std::string::npos) << text;  // never the exponent form
+      previous = text;
+    }
+  }
+}
+
 TEST(ZoomLimits, OnlyNarrowAndNeverBelowZero) {
   double lo = -1, hi = 5;
   EXPECT_TRUE(LimitZoom(true, 10, lo, hi));

@@ -105,10 +105,10 @@ class EditorWindowTest : public QObject {
   void newAfterNewCountsUntitled() {
     Make();
     QTest::mouseClick(Button(form_->Act().New), Qt::LeftButton);
-    QCOMPARE(form_->windowTitle(), QString("Unnamed1 - Ondrevo Designer"));
+    QCOMPARE(form_->windowTitle(), QString("Unnamed1[*] - Ondrevo Designer"));
     QTest::keyClick(form_.get(), Qt::Key_N, Qt::ControlModifier);
     QCOMPARE(form_->DocumentName(), QString("Unnamed2"));
-    QCOMPARE(form_->windowTitle(), QString("Unnamed2 - Ondrevo Designer"));
+    QCOMPARE(form_->windowTitle(), QString("Unnamed2[*] - Ondrevo Designer"));
     QVERIFY(!form_->TableChecked());
   }
 
@@ -334,7 +334,7 @@ class EditorWindowTest : public QObject {
     QTest::keyClick(form_.get(), Qt::Key_S, Qt::ControlModifier);
     QCOMPARE(dialogs_->fileTitles, QStringList{"Save file as..."});
     QVERIFY(QFile::exists(target + ".ovx"));
-    QCOMPARE(form_->windowTitle(), QString("first.ovx - Ondrevo Designer"));
+    QCOMPARE(form_->windowTitle(), QString("first.ovx[*] - Ondrevo Designer"));
     QVERIFY(!form_->IsModified());
     QVERIFY(!form_->Act().Undo->isEnabled());
     QCOMPARE(form_->RecentFiles().value(0), target + ".ovx");
@@ -351,7 +351,7 @@ class EditorWindowTest : public QObject {
     QFile::setPermissions(ro, QFile::ReadOwner);
     if (!IsReadOnlyFile(ro.toStdString())) QSKIP("running as a user who can write anything");
     QVERIFY(form_->LoadDocument(ro));
-    QCOMPARE(form_->windowTitle(), QString("ro.ovx (read-only) - Ondrevo Designer"));
+    QCOMPARE(form_->windowTitle(), QString("ro.ovx[*] (read-only) - Ondrevo Designer"));
     const QString other = dir_.filePath("other.ovx");
     dialogs_->files = {ro, other};  // first the read-only file again, then another
     QVERIFY(form_->Save());
@@ -359,7 +359,7 @@ class EditorWindowTest : public QObject {
              QStringList{"The file is read-only. Please choose a different filename."});
     QCOMPARE(dialogs_->fileTitles.size(), 2);
     QVERIFY(QFile::exists(other));
-    QCOMPARE(form_->windowTitle(), QString("other.ovx - Ondrevo Designer"));
+    QCOMPARE(form_->windowTitle(), QString("other.ovx[*] - Ondrevo Designer"));
     SegmentTable u, i;
     ReadDocumentFile(other.toStdString(), u, i);
     QCOMPARE(u[1].Value, 10.0);
@@ -403,7 +403,7 @@ class EditorWindowTest : public QObject {
     dialogs_->files = {path};
     QTest::keyClick(form_.get(), Qt::Key_O, Qt::ControlModifier);
     QCOMPARE(dialogs_->fileTitles, QStringList{"Open file..."});
-    QCOMPARE(form_->windowTitle(), QString("doc.ovx - Ondrevo Designer"));
+    QCOMPARE(form_->windowTitle(), QString("doc.ovx[*] - Ondrevo Designer"));
     QCOMPARE(form_->Plot()->Series("U_Line")->Count(), 3);
     QCOMPARE(form_->Plot()->Series("I_Line")->Count(), 2);
     QCOMPARE(form_->RecentFiles().value(0), path);
@@ -509,6 +509,7 @@ class EditorWindowTest : public QObject {
     for (int i = 0; i < 51; ++i) t[i].Sup1.Kind = SuperpositionKind::Sine;
     form_->SetActiveCurve(t);
     QCOMPARE(form_->Doc().Voltage[49].Sup1.Kind, SuperpositionKind::Sine);
+    form_->ZoomToFit();  // previews are computed for the span on screen
     QVERIFY(form_->Plot()->Series("UE_Line50")->Count() > 2);  // slot 49 draws segment 49
     QCOMPARE(form_->Doc().Voltage[50].Sup1.Kind, SuperpositionKind::None);
     QCOMPARE(dialogs_->messages.size(), 1);

@@ -60,7 +60,7 @@ class ShellStartupTest : public QObject {
     shell.Welcome->OnClosed = [] {};
     QVERIFY(shell.Editor->isVisible());
     QVERIFY(!shell.Welcome->isVisible());
-    QCOMPARE(shell.Editor->windowTitle(), QString("ramp.ovx - Ondrevo Designer"));
+    QCOMPARE(shell.Editor->windowTitle(), QString("ramp.ovx[*] - Ondrevo Designer"));
     QCOMPARE(shell.Editor->DaqPointBudget(), 20000);
     QCOMPARE(shell.Config->RecentFiles().front(), doc_.toStdString());
     QImage preview;
@@ -79,7 +79,7 @@ class ShellStartupTest : public QObject {
     QTest::mouseClick(recent, Qt::LeftButton);
     QVERIFY(shell.Editor->isVisible());
     QVERIFY(!shell.Welcome->isVisible());
-    QCOMPARE(shell.Editor->windowTitle(), QString("ramp.ovx - Ondrevo Designer"));
+    QCOMPARE(shell.Editor->windowTitle(), QString("ramp.ovx[*] - Ondrevo Designer"));
   }
 
   void recentListSurvivesARestart() {
@@ -98,7 +98,7 @@ class ShellStartupTest : public QObject {
     QTest::mouseClick(shell.Welcome->findChild<QToolButton*>("NewButton"), Qt::LeftButton);
     QVERIFY(shell.Editor->isVisible());
     QVERIFY(!shell.Welcome->isVisible());
-    QCOMPARE(shell.Editor->windowTitle(), QString("Unnamed1 - Ondrevo Designer"));
+    QCOMPARE(shell.Editor->windowTitle(), QString("Unnamed1[*] - Ondrevo Designer"));
   }
 
   void editorExitEndsAtTheWelcomeWindow() {

@@ -492,6 +492,19 @@ TEST(EquidistantSampler, RefusesUnplayableWaveforms) {
   s.Waveform = ok.get();
   EXPECT_THROW(s.Start(0, 0, 0), ESamplerError);
   EXPECT_NO_THROW(s.Start(0, 0, 0.001));
+  // An interval too fine for the waveform's length would stop moving the sample time: refused.
+  // A denormal interval is as fine as an interval gets.
+  auto day = BuildWaveform(Table({{0, 1}, {86400, 2}}));
+  day->MaxValue = 10;
+  s.Waveform = day.get();
+  EXPECT_THROW(s.Start(0, 0, 1e-320), ESamplerError);
+  EXPECT_THROW(s.Start(0, 0, 86400 / 4.6e15), ESamplerError);
+  EXPECT_NO_THROW(s.Start(0, 0, 86400 / 4.4e15));
+  TDoubleVector buffer(1000);
+  std::uint32_t restarts = 0;
+  TIntegerVector positions;
+  s.Fill(buffer, restarts, positions);
+  EXPECT_LT(buffer.front(), buffer.back()) << "each sample a step further along the ramp";
 }
 
 }  // namespace

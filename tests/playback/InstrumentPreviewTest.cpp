@@ -296,6 +296,43 @@ TEST(PreviewWorker, SamplingErrorsAreDelivered) {
   EXPECT_EQ(errors.load(), 1);
 }
 
+// Every walk over a superposition's samples moves on or stops with an error: a rate whose sample
+// indexes pass 2^53 within the segment (1e14 Hz from the start, 1 GHz a day and more into the
+// curve) is refused, and the worker delivers that instead of spinning. A segment of a denormal
+// duration is measured like any other.
+TEST(InstrumentPreview, SampleWalksEndAtTheFrequencyEdge) {
+  const SegmentTable current = Curve({{0, 1}, {10, 1}});
+  SupplyListSettings longDwell = kC;  // a held day is one point
+  longDwell.MaxDwellTime = 1e6;
+  auto fails = [&](const SegmentTable& voltage) {
+    try {
+      ComputeInstrumentPreview(voltage, current, longDwell);
+    } catch (const ESamplerError& e) {
+      return std::string(e.what());
+    }
+    return std::string("computed");
+  };
+  EXPECT_THAT(fails(WithSine(Curve({{0, 5}, {10, 5}}), 0, 1e14, 1e14, 2, 2)),
+              HasSubstr("too fast to be sampled"));
+  EXPECT_THAT(fails(WithSine(Curve({{0, 5}, {1e6, 5}, {1e6 + 10, 5}}), 1, 1e9, 1e9, 2, 2)),
+              HasSubstr("far from the start of the curve: 1000000"));
+  EXPECT_EQ(fails(WithSine(Curve({{0, 5}, {4e5, 5}, {4e5 + 10, 5}}), 1, 1e9, 1e9, 2, 2)),
+            "computed");
+  EXPECT_EQ(fails(WithSine(Curve({{0, 5}, {10, 5}}), 0, 1e9, 1e9, 2, 2)), "computed");
+  EXPECT_EQ(fails(WithSine(Curve({{0, 5}, {10, 5}}), 0, 1e5, 1e5, 2, 2)), "computed");
+  // 1e-320 s: a denormal duration, then an ordinary segment.
+  EXPECT_EQ(fails(WithSine(Curve({{0, 5}, {1e-320, 5}, {10, 6}}), 0, 1000, 1000, 2, 2)),
+            "computed");
+
+  std::atomic<int> errors{0};
+  TPreviewWorker worker([&](const PreviewOutcome& o) {
+    if (!o.Preview && o.Error.find("too fast") != std::string::npos) ++errors;
+  });
+  worker.Request({WithSine(Curve({{0, 5}, {10, 5}}), 0, 1e14, 1e14, 2, 2), current, kC});
+  ASSERT_TRUE(worker.WaitIdle(60s));
+  EXPECT_EQ(errors.load(), 1);
+}
+
 // The list the preview shows is the list the driver sends: same sampler, limits and resolutions.
 TEST(PreviewAgainstDriver, ThePointListIsWhatTheSimulatedSupplyReceives) {
   TEventQueue queue;

@@ -145,6 +145,18 @@ TEST_F(Ksv5200Test, ThreePointUploadTranscript) {
   EXPECT_EQ(events.uploadProgress.back(), 100);
 }
 
+TEST_F(Ksv5200Test, AnErrorQueuedByTheUploadFailsIt) {
+  Make();
+  ConnectQuietly();
+  transport->Replies["ERR?"] = {"3", "3", "0"};
+  UploadThreePoints();
+  EXPECT_THAT(events.log, ElementsAre("error"));
+  EXPECT_EQ(events.lastError, "The instrument reports an error: 3");
+  const auto sent = transport->Sent();
+  EXPECT_THAT(std::vector<std::string>(sent.end() - 4, sent.end()),
+              ElementsAre("FCL", "ERR?", "ERR?", "ERR?"));
+}
+
 TEST_F(Ksv5200Test, LongUploadsStayBelowTheLineLimitAndMoveTheEndEveryOtherLine) {
   Make("KSV 5213-100");
   ConnectQuietly();

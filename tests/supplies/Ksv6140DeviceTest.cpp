@@ -118,10 +118,41 @@ TEST_F(Ksv6140Test, TwoPointUploadTranscript) {
   EXPECT_EQ(device->GetLastIndex(), 2);
 }
 
+TEST_F(Ksv6140Test, AnErrorQueuedByTheUploadFailsIt) {
+  Make();
+  ConnectQuietly();
+  transport->Replies["ERR?"] = {"2", "0"};
+  device->Upload(Staircase(2, 1.0, 1.0), Constant(0.2, 0.5), false);
+  ASSERT_TRUE(WaitForThreads(queue, *device));
+  EXPECT_THAT(events.log, ElementsAre("error"));
+  EXPECT_EQ(events.lastError, "The instrument reports an error: 2");
+}
+
+// The four limits become the clipping limits of every upload.
+TEST_F(Ksv6140Test, ReportedLimitsMustBeUsable) {
+  const std::pair<const char*, const char*> bad[] = {
+      {"V? MAX", "-5"}, {"V? MAX", "0"},  {"V? MAX", "1e308"}, {"V? MAX", "90"},
+      {"C? MAX", "0"},  {"V? MIN", "-1"}, {"V? MIN", "81"},    {"C? MIN", "30"},
+  };
+  for (const auto& [query, reply] : bad) {
+    SCOPED_TRACE(std::string(query) + " " + reply);
+    Make();  // KSV 6141-80: 80 V
+    transport->Replies[query] = {reply};
+    EXPECT_THROW(device->Connect(), std::runtime_error);
+    EXPECT_FALSE(device->IsConnected());
+  }
+  Make();
+  transport->Replies["V? MAX"] = {"84"};  // within the margin above the rating
+  device->Connect();
+  EXPECT_DOUBLE_EQ(device->GetMaxVoltage(), 84.0);
+}
+
 TEST_F(Ksv6140Test, FullLengthPointsAreSplitBelowTheLineLimit) {
   Make("KSV 6142-400");
-  ConnectQuietly();  // reported maxima: 81 V, 25.5 A
-  device->Upload(Staircase(255, 80.9, -0.3, 99.9), Constant(255 * 99.9, 25.498), false);
+  transport->Replies["V? MAX"] = {"400"};
+  transport->Replies["C? MAX"] = {"7.5"};
+  ConnectQuietly();
+  device->Upload(Staircase(255, 80.9, -0.3, 99.9), Constant(255 * 99.9, 7.498), false);
   ASSERT_TRUE(WaitForThreads(queue, *device));
   int location = 0;
   for (const std::string& line : transport->Sent()) {

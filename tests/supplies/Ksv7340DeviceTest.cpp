@@ -14,6 +14,7 @@
 #include "devices/MainThread.h"
 #include "devices/supplies/ksv7340/Ksv7340Device.h"
 #include "devices/supplies/ksv7340/Ksv7340Protocol.h"
+#include "document/Numbers.h"
 #include "document/SegmentTable.h"
 #include "model/Builder.h"
 #include "supplies/ScriptedTransport.h"
@@ -104,7 +105,7 @@ class Ksv7340Test : public ::testing::Test {
 };
 
 TEST_F(Ksv7340Test, ConnectSendsTheSequenceAndTakesTheReportedMaxima) {
-  Make("KSV 7341-20");
+  Make("KSV 7341-80");
   device->Connect();
   EXPECT_THAT(
       transport->Lines(),
@@ -114,12 +115,14 @@ TEST_F(Ksv7340Test, ConnectSendsTheSequenceAndTakesTheReportedMaxima) {
   EXPECT_TRUE(device->IsConnected());
   EXPECT_DOUBLE_EQ(device->GetMaxVoltage(), 81.6);
   EXPECT_DOUBLE_EQ(device->GetMaxCurrent(), 5.1);
-  EXPECT_DOUBLE_EQ(device->GetVoltageResolution(), 0.005);  // table values stay
+  EXPECT_DOUBLE_EQ(device->GetVoltageResolution(), 0.02);  // table values stay
   EXPECT_THAT(events.log, ElementsAre("connect"));
 }
 
 TEST_F(Ksv7340Test, TwoChannelConnectSelectsTheWiredChannel) {
   Make("KSV 7342-40");
+  transport->Replies["SOUR:VOLT? MAX"] = {"40.8"};
+  transport->Replies["SOUR:CURR? MAX"] = {"10.2"};
   ASSERT_EQ(device->GetConnectedInputs().size(), 2u);
   device->GetConnectedInputs()[1] = std::make_shared<TDummyDevice>();
   device->Connect();
@@ -128,6 +131,8 @@ TEST_F(Ksv7340Test, TwoChannelConnectSelectsTheWiredChannel) {
   device->Disconnect();
 
   Make("KSV 7342-40");
+  transport->Replies["SOUR:VOLT? MAX"] = {"40.8"};
+  transport->Replies["SOUR:CURR? MAX"] = {"10.2"};
   device->GetConnectedInputs()[0] = std::make_shared<TDummyDevice>();
   device->Connect();
   sent = transport->Sent();
@@ -143,6 +148,72 @@ TEST_F(Ksv7340Test, ConnectFailurePassesToTheCallerAndStaysDisconnected) {
   transport->Replies["SOUR:CURR? MAX"] = {"garbage"};
   EXPECT_ANY_THROW(device->Connect());
   EXPECT_FALSE(device->IsConnected());
+}
+
+// The maxima become the clipping limits of every upload: one that no model of the kind has is
+// refused before anything can be uploaded.
+TEST_F(Ksv7340Test, ReportedMaximaMustBeUsableLimitsOfTheModel) {
+  struct Case {
+    const char* voltage;
+    const char* current;
+    const char* error;  // nullptr: accepted
+  };
+  const Case cases[] = {
+      {"20.4", "40.8", nullptr},  // a little above the rating, as supplies report it
+      {"21", "42", nullptr},
+      {"-5", "40",
+       "The instrument reports an unusable maximum voltage: -5 V (the model is rated "
+       "up to 20 V)."},
+      {"0", "40", "The instrument reports an unusable maximum voltage: 0 V"},
+      {"1e308", "40", "The instrument reports an unusable maximum voltage: 1E308 V"},
+      {"21.01", "40", "The instrument reports an unusable maximum voltage: 21.01 V"},
+      {"20", "0",
+       "The instrument reports an unusable maximum current: 0 A (the model is rated "
+       "up to 40 A)."},
+      {"20", "-0.001", "The instrument reports an unusable maximum current: -0.001 A"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.voltage) + " V, " + c.current + " A");
+    Make("KSV 7341-20");
+    transport->Replies["SOUR:VOLT? MAX"] = {c.voltage};
+    transport->Replies["SOUR:CURR? MAX"] = {c.current};
+    if (!c.error) {
+      device->Connect();
+      EXPECT_DOUBLE_EQ(device->GetMaxVoltage(), ParseNumber(c.voltage));
+      device->Disconnect();
+      continue;
+    }
+    try {
+      device->Connect();
+      ADD_FAILURE() << "connected";
+    } catch (const std::runtime_error& e) {
+      EXPECT_THAT(e.what(), ::testing::StartsWith(c.error));
+    }
+    EXPECT_FALSE(device->IsConnected());
+    EXPECT_DOUBLE_EQ(device->GetMaxVoltage(), 20.0) << "the table limit stays";
+    EXPECT_THAT(transport->Sent(), ::testing::Not(::testing::Contains("LIST:SEQ:STAT ON")));
+  }
+}
+
+// An error the instrument queued while it took the lists fails the upload with its own text;
+// the block is neither bounded nor armed, so nothing can play the list it was left with.
+TEST_F(Ksv7340Test, AnErrorQueuedByTheUploadFailsItBeforeTheBlockIsArmed) {
+  for (const char* first : {"-222,\"Data out of range\"", "-350,\"Queue overflow\""}) {
+    SCOPED_TRACE(first);
+    Make();
+    ConnectQuietly();
+    transport->Replies["SYST:ERR?"] = {first, "-222,\"Data out of range\"", "0,\"No error\""};
+    device->Upload(Staircase(3, 1.0, 1.0), Constant(0.3, 0.5), true);
+    ASSERT_TRUE(WaitThreads());
+    EXPECT_THAT(events.log, ElementsAre("error"));
+    EXPECT_EQ(events.lastError, std::string("The instrument reports an error: ") + first);
+    const auto sent = transport->Sent();
+    EXPECT_EQ(std::count(sent.begin(), sent.end(), "SYST:ERR?"), 3) << "the queue is emptied";
+    EXPECT_EQ(sent.back(), "SYST:ERR?");
+    for (const std::string& line : sent)
+      EXPECT_FALSE(line.starts_with("LIST:BLOC") || line == "INIT");
+    events = {};
+  }
 }
 
 TEST_F(Ksv7340Test, OnePointUploadTranscript) {

@@ -131,6 +131,41 @@ TEST_F(SimFixture, UploadAndPlayThreeBursts) {
   EXPECT_FALSE(sim.Remote());
 }
 
+// A supply that refuses the list: the upload fails with its text and the list is neither bounded
+// nor armed; the next upload, once the supply takes lists again, plays as usual.
+TEST_F(SimFixture, AListTheSupplyRefusesFailsTheUploadWithItsText) {
+  device->Connect();
+  instrument->SetInstrumentFaults({"-222,\"Data out of range\"", ""});
+  device->Upload(Staircase(20, 0.1, 1.0, 0.5), Staircase(20, 0.1, 0.5, 0.1), false);
+  ASSERT_TRUE(WaitThreads());
+  EXPECT_THAT(log,
+              ElementsAre("error: The instrument reports an error: -222,\"Data out of range\""));
+  auto& sim = dynamic_cast<sim::TKsv7340Sim&>(*instrument);
+  EXPECT_TRUE(sim.PendingErrors().empty()) << "the queue was emptied";
+  EXPECT_EQ(sim.Block(0).Last, 0) << "never bounded";
+  for (const std::string& line : Sent()) EXPECT_NE(line, "INIT");
+
+  log.clear();
+  instrument->SetInstrumentFaults({});
+  device->Upload(Staircase(20, 0.1, 1.0, 0.5), Staircase(20, 0.1, 0.5, 0.1), false);
+  ASSERT_TRUE(WaitThreads());
+  EXPECT_THAT(log, ElementsAre("done"));
+  EXPECT_EQ(sim.Block(0).Last, 19);
+}
+
+// Reported maxima that are no limit of the model end the connect before anything is uploaded.
+TEST_F(SimFixture, AnAbsurdReportedMaximumEndsTheConnect) {
+  for (const char* reply : {"-5", "0", "1e308"}) {
+    instrument->SetInstrumentFaults({"", reply});
+    EXPECT_THROW(device->Connect(), std::runtime_error) << reply;
+    EXPECT_FALSE(device->IsConnected());
+    device->Disconnect();  // as the callers do after a failed connect
+  }
+  instrument->SetInstrumentFaults({});
+  device->Connect();
+  EXPECT_DOUBLE_EQ(device->GetMaxVoltage(), 80.0);
+}
+
 TEST_F(SimFixture, NoReplyTimesOutAndTheDeviceStaysUsable) {
   device->SetReplyTimeout(300);
   front->SetFaults({.NoReply = true, .Replies = 1});

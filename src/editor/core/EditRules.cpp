@@ -506,6 +506,15 @@ ClipboardRows ParseClipboard(std::string_view text) {
                               l + 1, c, cell);
         return out;
       }
+      const bool frequency = (c >= kColSup1Fields && c < kColSup1Fields + 2) ||
+                             (c >= kColSup2Fields && c < kColSup2Fields + 2);
+      if (frequency && TryParseNumber(cell, v) && !FrequencyWithinLimit(v)) {
+        out.Rows.clear();
+        out.Error = LineError(N_("Line %1 of the clipboard, item %2: \"%3\" is above the highest "
+                                 "frequency, 1000000000 Hz."),
+                              l + 1, c, cell);
+        return out;
+      }
       bool ok = TryParseNumber(cell, v) && v >= 0;
       if (ok && (c == kColKind1 || c == kColKind2)) {
         ok = v == std::floor(v) && v <= 4;

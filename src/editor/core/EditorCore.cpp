@@ -6,6 +6,7 @@
 #include "document/Numbers.h"
 #include "document/Translate.h"
 #include "editor/Timescale.h"
+#include "model/Preview.h"
 
 namespace ondrevo {
 
@@ -46,7 +47,31 @@ void TEditorCore::BuildRows() {
 }
 
 void TEditorCore::Notify(const EditorChange& change) {
+  if (change.Curve || change.BothCurves || change.Limits) {
+    breaches_[0] = FindLimitBreaches(Curve(Quantity::Voltage), limits_.MaxVoltage);
+    breaches_[1] = FindLimitBreaches(Curve(Quantity::Current), limits_.MaxCurrent);
+  }
   for (const Listener& l : listeners_) l(change);
+}
+
+std::string TEditorCore::CellBreach(int row, int col) const {
+  const std::vector<LimitBreach>& all = Breaches(doc_.Active);
+  auto of = [&all](int segment) -> const LimitBreach* {
+    const auto it = std::lower_bound(all.begin(), all.end(), segment,
+                                     [](const LimitBreach& b, int s) { return b.Segment < s; });
+    return it != all.end() && it->Segment == segment ? &*it : nullptr;
+  };
+  const LimitBreach* here = of(row);
+  const LimitBreach* before = row > 0 ? of(row - 1) : nullptr;
+  const LimitBreach* shown = nullptr;
+  if (col == kColValue) {
+    shown = here && here->StartAbove ? here : before && before->EndAbove ? before : nullptr;
+  } else if (col == kColEndValue) {
+    shown = here && here->EndAbove ? here : nullptr;
+  } else if (col == kColSup1Name || col == kColSup2Name) {
+    shown = here && (here->Superposed || !here->Above) ? here : nullptr;
+  }
+  return shown ? LimitBreachText(*shown, doc_.Active) : std::string();
 }
 
 void TEditorCore::Message(const std::string& m) {
@@ -57,6 +82,20 @@ int TEditorCore::SuperposedSegments() const {
   return Superposed(doc_.Working) +
          Superposed(doc_.TableOf(doc_.Active == Quantity::Voltage ? Quantity::Current
                                                                   : Quantity::Voltage));
+}
+
+std::string TEditorCore::MemoryFindings() const {
+  std::string text;
+  for (const Quantity q : {Quantity::Voltage, Quantity::Current}) {
+    const std::string pattern =
+        q == Quantity::Voltage ? _("voltage segment {segment}:") : _("current segment {segment}:");
+    for (const SuperpositionMemoryFinding& f :
+         CheckSuperpositionMemory(Curve(q), budget_, budget_ < daqBudget_)) {
+      if (!text.empty()) text += "\n";
+      text += Replace(pattern, "{segment}", std::to_string(f.Segment + 1)) + " " + _(f.Message);
+    }
+  }
+  return text;
 }
 
 std::string TEditorCore::ApplyRules(SegmentTable& t, int othersSuperposed) const {
@@ -136,6 +175,8 @@ void TEditorCore::SetDocument(const SegmentTable& voltage, const SegmentTable& c
   BuildRows();
   inSync_ = true;
   Notify({.Curve = true, .BothCurves = true, .Grid = true, .Selection = true});
+  const std::string memory = MemoryFindings();
+  if (!memory.empty()) message += (message.empty() ? "" : "\n") + memory;
   Message(message);
 }
 
@@ -617,10 +658,14 @@ void TEditorCore::CommitPlotEdit(const SegmentTable& table,
 
 void TEditorCore::SetLimits(const DeviceLimits& active, std::int32_t budget,
                             std::int32_t daqBudget) {
+  const bool supplyBefore = budget_ < daqBudget_;
+  const std::int32_t before = budget_;
   limits_ = active;
   budget_ = budget;
   daqBudget_ = daqBudget;
   Notify({.Limits = true});
+  // Another model: what it refuses of the document is said once.
+  if (budget_ != before || (budget_ < daqBudget_) != supplyBefore) Message(MemoryFindings());
 }
 
 }  // namespace ondrevo

@@ -11,6 +11,7 @@
 #include "document/SegmentTable.h"
 #include "editor/DeviceLimits.h"
 #include "editor/core/EditRules.h"
+#include "editor/core/LimitBreaches.h"
 #include "editor/core/Preview.h"
 
 namespace ondrevo {
@@ -151,6 +152,16 @@ class TEditorCore {
 
   // Superposed segments of both curves.
   int SuperposedSegments() const;
+  // Every stored superposition of both curves that the point budget in effect refuses, one
+  // line per segment; "" when all fit. Run wherever previews are drawn anew.
+  std::string MemoryFindings() const;
+  // Stretches of a curve beyond the limits in effect, kept current with every change.
+  const std::vector<LimitBreach>& Breaches(Quantity q) const {
+    return breaches_[q == Quantity::Voltage ? 0 : 1];
+  }
+  // The finding a grid cell of the active curve shows (a value, an end value or a superposition
+  // that goes beyond a limit); "" when it keeps within.
+  std::string CellBreach(int row, int col) const;
 
  private:
   // GridToTable, the commit rules, notification and the recording hook. An edit that moves no
@@ -178,6 +189,7 @@ class TEditorCore {
   std::int32_t budget_ = kSupplyPointBudget;
   std::int32_t daqBudget_ = kDefaultDaqPointBudget;
   std::vector<Listener> listeners_;
+  std::vector<LimitBreach> breaches_[2];
 };
 
 }  // namespace ondrevo

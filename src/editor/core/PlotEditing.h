@@ -88,6 +88,8 @@ class TMouseEditor {
   TMouseOutcome Move(SegmentTable& table, TPlotPoint m, const TPlotView& view);
   TMouseOutcome Release(SegmentTable& table, TPlotPoint m, const TPlotView& view);
 
+  // Ends the operation without a change; the caller restores the table.
+  void Abort() { End(); }
   bool Active() const { return active_; }
   bool Dragging() const { return dragging_; }
   std::int32_t DraggedPoint() const { return dragged_; }

@@ -5,6 +5,7 @@
 #include <limits>
 #include <numbers>
 
+#include "document/Numbers.h"
 #include "document/Translate.h"
 
 namespace ondrevo {
@@ -23,6 +24,14 @@ MemoryCheck CheckSuperpositions(const SegmentRow& seg, double t0, double t1, std
   const bool supply = budget < daqBudget;
   const SuperpositionSpec& s1 = seg.Sup1;
   const SuperpositionSpec& s2 = seg.Sup2;
+  // No curve may take a frequency its samplers cannot walk, whatever the budget.
+  for (const SuperpositionSpec* s : {&s1, &s2}) {
+    if (s1.Kind == SuperpositionKind::None || s->Kind == SuperpositionKind::None) continue;
+    for (const double f : {s->FreqStart, s->FreqEnd})
+      if (!FrequencyWithinLimit(f))
+        return {s == &s1 ? CheckOutcome::RefusedFirst : CheckOutcome::RefusedSecond,
+                FrequencyLimitText() + " " + FormatGeneral(f) + " Hz"};
+  }
   if (s1.Kind != SuperpositionKind::None && s2.Kind != SuperpositionKind::None &&
       (s2.AmpStart != 0 || s2.AmpEnd != 0)) {
     const double e2 = NeededPoints(t0, t1, s2.FreqStart, s2.FreqEnd, s2.Kind);
@@ -55,91 +64,187 @@ double EdgeAfter(double t) {
 struct Sweep {
   double t0, t1, f0, f1, a0, a1;
   double Frac(double t) const { return t1 > t0 ? (t - t0) / (t1 - t0) : 0; }
-  double F(double t) const { return f0 + Frac(t) * (f1 - f0); }
   double A(double t) const { return (a0 + Frac(t) * (a1 - a0)) / 2; }
 };
 
-Polyline SineOffsets(const SuperpositionSpec& s, const Sweep& w, double step) {
-  Polyline out;
-  const double span = w.t1 - w.t0;
-  if (!(step > 0) || span / step > static_cast<double>(kMaxPreviewPoints)) {
-    step = span / static_cast<double>(kMaxPreviewPoints);
-  }
-  const double phase = s.Phase * 2 * std::numbers::pi / 360;
-  const auto count = static_cast<std::size_t>(span / step);
-  out.reserve(count + 2);
-  for (std::size_t i = 0; i <= count; ++i) {
-    const double t = w.t0 + static_cast<double>(i) * step;
-    if (t > w.t1) break;
-    const double mean = s.FreqStart + w.Frac(t) * (s.FreqEnd - s.FreqStart) / 2;
-    out.push_back({t, w.A(t) * std::sin(phase + (t - w.t0) * 2 * std::numbers::pi * mean)});
-  }
-  return out;
+// Phase in periods u seconds into the segment, as the played functions compute it: the sine
+// runs at the mean frequency so far, the other shapes at the momentary one (so a sweep down
+// may run its phase backwards).
+struct Phase {
+  double a, b, c;
+  double At(double u) const { return a + u * (b + u * c); }
+  double Rate(double u) const { return b + 2 * c * u; }
+};
+
+Phase PhaseOf(const SuperpositionSpec& s, double duration) {
+  double start = std::fmod(s.Phase / 360.0, 1.0);
+  if (start < 0) start += 1;
+  const double slope = duration > 0 ? (s.FreqEnd - s.FreqStart) / duration : 0;
+  return {start, s.FreqStart, s.Kind == SuperpositionKind::Sine ? slope / 2 : slope};
 }
 
-// Triangle and sawtooth: N points per period at the momentary frequency.
-Polyline RampOffsets(const SuperpositionSpec& s, const Sweep& w, double minStep) {
-  Polyline out;
-  const int n = PreviewResolution(s.FreqStart, s.FreqEnd, minStep);
-  const bool saw = s.Kind == SuperpositionKind::Sawtooth;
-  auto q = [saw](double pos) {
-    if (saw) return pos < 0.5 ? 2 * pos : 2 * pos - 2;
-    if (pos < 0.25) return 4 * pos;
-    if (pos < 0.75) return 2 - 4 * pos;
-    return 4 * pos - 4;
-  };
-  double pos = std::fmod(s.Phase / 360.0, 1.0);
-  if (pos < 0) pos += 1;
-  double t = w.t0;
-  double stepScale = 1;
-  const double f = std::max(s.FreqStart, s.FreqEnd);
-  if (f > 0 && (w.t1 - w.t0) * f * n > static_cast<double>(kMaxPreviewPoints)) {
-    stepScale = (w.t1 - w.t0) * f * n / static_cast<double>(kMaxPreviewPoints);
+// The time (relative) in [lo, hi] at which a monotonic piece of the phase reaches `level`.
+double TimeAtPhase(const Phase& p, double level, double lo, double hi) {
+  double u;
+  if (std::abs(p.c) * (hi - lo) < 1e-12 * std::max(std::abs(p.b), 1e-300)) {
+    u = (level - p.a) / p.b;
+  } else {
+    const double k = p.a - level;
+    const double disc = std::max(0.0, p.b * p.b - 4 * p.c * k);
+    const double q = -0.5 * (p.b + std::copysign(std::sqrt(disc), p.b));
+    const double r1 = q / p.c, r2 = q != 0 ? k / q : r1;
+    const double mid = (lo + hi) / 2;
+    u = std::abs(r1 - mid) <= std::abs(r2 - mid) ? r1 : r2;
   }
-  const double dpos = stepScale / n;
-  while (t < w.t1 && out.size() < kMaxPreviewPoints) {
-    out.push_back({t, w.A(t) * q(pos)});
-    const double freq = w.F(t);
-    if (!(freq > 0)) break;
-    double next = pos + dpos;
-    if (saw && pos < 0.5 && next >= 0.5) {
-      // The jump is a vertical edge.
-      const double te = t + (0.5 - pos) / freq;
-      if (te < w.t1) {
-        out.push_back({te, w.A(te)});
-        out.push_back({EdgeAfter(te), -w.A(te)});
+  return std::clamp(u, lo, hi);
+}
+
+struct Shape {
+  SuperpositionKind kind;
+  double duty;  // square
+  int levels;   // points per period at even phase steps (triangle, sawtooth, sine)
+  double Value(double pos) const {
+    const double x = pos - std::floor(pos);
+    switch (kind) {
+      case SuperpositionKind::Square:
+        return x < duty ? 1 : -1;
+      case SuperpositionKind::Sawtooth:
+        return x < 0.5 ? 2 * x : 2 * x - 2;
+      case SuperpositionKind::Triangle:
+        return x < 0.25 ? 4 * x : x < 0.75 ? 2 - 4 * x : 4 * x - 4;
+      default:
+        return std::sin(2 * std::numbers::pi * x);
+    }
+  }
+  // Phase levels with a point, in one period [k, k + 1).
+  std::vector<double> Levels() const {
+    if (kind == SuperpositionKind::Square) return {0.0, duty};
+    std::vector<double> out;
+    for (int i = 0; i < levels; ++i) out.push_back(static_cast<double>(i) / levels);
+    return out;
+  }
+  bool IsLevel(double pos) const {
+    const double x = pos - std::floor(pos);
+    for (double l : Levels()) {
+      if (x == l) return true;
+    }
+    return false;
+  }
+  // A level where the value jumps (a vertical edge): the values on both sides, rising phase.
+  bool Jump(double level, double& before, double& after) const {
+    const double x = level - std::floor(level);
+    if (kind == SuperpositionKind::Square) {
+      before = x == 0 ? -1 : 1;
+      after = -before;
+      return true;
+    }
+    if (kind == SuperpositionKind::Sawtooth && x == 0.5) {
+      before = 1;
+      after = -1;
+      return true;
+    }
+    return false;
+  }
+};
+
+// Points of one shape from u = lo to u = hi (relative times), at every phase level the phase
+// passes. More than `cap` points: the vertices alone (still the exact shape of a triangle or a
+// sawtooth at a steady frequency), and beyond that the oscillation is drawn as its envelope, a
+// band that alternates between the peaks (no aliased slow wave).
+Polyline PhaseOffsets(const Shape& requested, const Phase& ph, const Sweep& w, double lo,
+                      double hi, std::size_t cap) {
+  Polyline out;
+  std::vector<double> cuts{lo};
+  if (ph.c != 0) {
+    const double turn = -ph.b / (2 * ph.c);
+    if (turn > lo && turn < hi) cuts.push_back(turn);
+  }
+  cuts.push_back(hi);
+  double periods = 0;
+  for (std::size_t k = 0; k + 1 < cuts.size(); ++k) {
+    periods += std::abs(ph.At(cuts[k + 1]) - ph.At(cuts[k]));
+  }
+  Shape shape = requested;
+  auto needed = [&](const Shape& s) {
+    const int jumps = s.kind == SuperpositionKind::Square     ? 2
+                      : s.kind == SuperpositionKind::Sawtooth ? 1
+                                                              : 0;
+    return periods * static_cast<double>(s.Levels().size() + jumps) + 4;
+  };
+  if (needed(shape) > static_cast<double>(cap)) {
+    shape.levels = shape.kind == SuperpositionKind::Sawtooth ? 2 : 4;
+  }
+  const std::vector<double> levels = shape.Levels();
+  const double crossings = periods * static_cast<double>(levels.size());
+  auto point = [&](double u, double q) {
+    const double t = w.t0 + u;
+    out.push_back({t, w.A(t) * q});
+  };
+  if (needed(shape) > static_cast<double>(cap)) {
+    const std::size_t n = std::max<std::size_t>(cap & ~std::size_t{1}, 4);
+    for (std::size_t i = 0; i < n; ++i) {
+      point(lo + (hi - lo) * static_cast<double>(i) / static_cast<double>(n - 1), i % 2 ? -1 : 1);
+    }
+    return out;
+  }
+  out.reserve(static_cast<std::size_t>(crossings) * 2 + 4);
+  point(lo, shape.Value(ph.At(lo)));
+  for (std::size_t k = 0; k + 1 < cuts.size(); ++k) {
+    const double u0 = cuts[k], u1 = cuts[k + 1];
+    const double p0 = ph.At(u0), p1 = ph.At(u1);
+    if (p0 == p1) continue;
+    const bool up = p1 > p0;
+    const double from = std::min(p0, p1), to = std::max(p0, p1);
+    std::vector<double> passed;
+    for (double period = std::floor(from); period <= to; period += 1) {
+      for (double l : levels) {
+        const double level = period + l;
+        // The end of a piece is a point where the phase turns; the end of the span is held.
+        const bool turn = level == p1 && k + 2 < cuts.size();
+        if ((level > from && level < to) || turn) passed.push_back(level);
       }
     }
-    t += dpos / freq;
-    pos = next >= 1 ? next - 1 : next;
+    if (!up) std::reverse(passed.begin(), passed.end());
+    for (double level : passed) {
+      const double u = TimeAtPhase(ph, level, u0, u1);
+      double before, after;
+      if (shape.Jump(level, before, after)) {
+        if (!up) std::swap(before, after);
+        point(u, before);
+        out.push_back({EdgeAfter(w.t0 + u), w.A(w.t0 + u) * after});
+      } else {
+        point(u, shape.Value(level));
+      }
+    }
   }
+  // The last level holds up to the end of the span: at a jump, the side before it.
+  const double end = w.t0 + hi;
+  const double last = std::nextafter(end, -std::numeric_limits<double>::infinity());
+  const double pEnd = ph.At(hi);
+  double held = shape.Value(pEnd), before, after;
+  if (shape.IsLevel(pEnd) && shape.Jump(pEnd, before, after)) {
+    held = ph.At(cuts[cuts.size() - 2]) < pEnd ? before : after;
+  }
+  if (last > out.back().T) out.push_back({last, w.A(last) * held});
   return out;
 }
 
-Polyline SquareOffsets(const SuperpositionSpec& s, const Sweep& w) {
+Polyline SineOffsets(const SuperpositionSpec& s, const Sweep& w, double lo, double hi,
+                     double step) {
+  const Phase ph = PhaseOf(s, w.t1 - w.t0);
+  const double fastest = std::max(std::abs(ph.Rate(lo)), std::abs(ph.Rate(hi)));
+  // Fewer than 16 points per period: the step would alias; phase levels instead.
+  if (!(step > 0) || fastest * step > 1.0 / 16 ||
+      (hi - lo) / step > static_cast<double>(kMaxPreviewPoints)) {
+    return PhaseOffsets({SuperpositionKind::Sine, 0, 16}, ph, w, lo, hi, kMaxPreviewPoints);
+  }
   Polyline out;
-  const double duty = std::clamp(s.DutyCycle, 1, 99) / 100.0;
-  double pos = std::fmod(s.Phase / 360.0, 1.0);
-  if (pos < 0) pos += 1;
-  double t = w.t0;
-  double q = pos >= duty ? -1 : 1;
-  out.push_back({EdgeAfter(t), w.A(t) * q});
-  while (out.size() < kMaxPreviewPoints) {
-    const double freq = w.F(t);
-    if (!(freq > 0)) break;
-    const double edgePos = pos < duty ? duty : 1;
-    const double te = t + (edgePos - pos) / freq;
-    if (EdgeAfter(te) >= w.t1) {
-      // The level holds up to the end; the end value follows as a vertical edge.
-      const double end = std::nextafter(w.t1, w.t0);
-      if (end > t) out.push_back({end, w.A(end) * q});
-      break;
-    }
-    out.push_back({te, w.A(te) * q});
-    q = -q;
-    out.push_back({EdgeAfter(te), w.A(te) * q});
-    t = te;
-    pos = edgePos >= 1 ? 0 : edgePos;
+  const auto count = static_cast<std::size_t>((hi - lo) / step);
+  out.reserve(count + 2);
+  for (std::size_t i = 0; i <= count; ++i) {
+    const double u = lo + static_cast<double>(i) * step;
+    if (u > hi) break;
+    out.push_back({w.t0 + u, w.A(w.t0 + u) * std::sin(2 * std::numbers::pi * ph.At(u))});
   }
   return out;
 }
@@ -176,31 +281,38 @@ double Between(const std::vector<Breakpoint>& b, std::size_t next, double t) {
 }  // namespace
 
 Polyline SuperpositionOffsets(const SuperpositionSpec& s, double t0, double t1, double minStep,
-                              double sineStep) {
+                              double sineStep, double from, double to) {
   const Sweep w{t0, t1, s.FreqStart, s.FreqEnd, s.AmpStart, s.AmpEnd};
   if (!(t1 > t0)) return {};
+  const double lo = std::clamp(from, t0, t1) - t0, hi = std::clamp(to, t0, t1) - t0;
+  if (!(hi > lo)) return {};
   switch (s.Kind) {
     case SuperpositionKind::Sine:
-      return SineOffsets(s, w, sineStep);
+      return SineOffsets(s, w, lo, hi, sineStep);
     case SuperpositionKind::Square:
-      return SquareOffsets(s, w);
+      return PhaseOffsets({s.Kind, std::clamp(s.DutyCycle, 1, 99) / 100.0, 2},
+                          PhaseOf(s, t1 - t0), w, lo, hi, kMaxPreviewPoints);
     case SuperpositionKind::Triangle:
-    case SuperpositionKind::Sawtooth:
-      return RampOffsets(s, w, minStep);
+    case SuperpositionKind::Sawtooth: {
+      // N div 4 points per quarter period: every peak and every jump is a point.
+      const int quarter = PreviewResolution(s.FreqStart, s.FreqEnd, minStep) / 4;
+      return PhaseOffsets({s.Kind, 0.5, 4 * quarter}, PhaseOf(s, t1 - t0), w, lo, hi,
+                          kMaxPreviewPoints);
+    }
     default:
       return {};
   }
 }
 
 Polyline SegmentPreview(const SegmentRow& seg, double t0, double t1, double y0, double y1,
-                        double minStep, double axisWidth) {
+                        double minStep, double axisWidth, double from, double to) {
   Polyline out;
   if (seg.Sup1.Kind == SuperpositionKind::None || !(t1 > t0)) return out;
   const double sineStep = axisWidth / 5000;
-  const Polyline first = SuperpositionOffsets(seg.Sup1, t0, t1, minStep, sineStep);
+  const Polyline first = SuperpositionOffsets(seg.Sup1, t0, t1, minStep, sineStep, from, to);
   Polyline second;
   if (seg.Sup2.Kind != SuperpositionKind::None) {
-    second = SuperpositionOffsets(seg.Sup2, t0, t1, minStep, sineStep);
+    second = SuperpositionOffsets(seg.Sup2, t0, t1, minStep, sineStep, from, to);
   }
   auto ramp = [&](double t) { return y0 + (t - t0) / (t1 - t0) * (y1 - y0); };
   // Both polylines walked together by breakpoint, so that an edge of either one stays a

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -39,13 +40,21 @@ struct MemoryCheck {
 MemoryCheck CheckSuperpositions(const SegmentRow& segment, double t0, double t1,
                                 std::int32_t budget, std::int32_t daqBudget);
 
-// Offsets A(t) * q(t) of one superposition (no ramp), from t0 to t1.
+inline constexpr double kWholeSegment = std::numeric_limits<double>::infinity();
+
+// Offsets A(t) * q(t) of one superposition (no ramp), from t0 to t1 or only over the part of
+// it within [from, to] (the part on screen, so that a zoomed view is computed at its own
+// resolution). Every peak, edge and jump of the played shape is a point; an oscillation too
+// dense for the points is drawn as the band between its peaks.
 Polyline SuperpositionOffsets(const SuperpositionSpec& s, double t0, double t1, double minStep,
-                              double sineStep);
+                              double sineStep, double from = -kWholeSegment,
+                              double to = kWholeSegment);
 
 // The preview of a segment: ramp from (t0, y0) to (t1, y1) plus its superpositions, starting
-// at (t0, y0) and ending with (t1, y1). `axisWidth` is the time axis width (sine step / 5000).
+// at (t0, y0) and ending with (t1, y1). `axisWidth` is the width of the time axis on screen
+// (sine step / 5000); [from, to] as above.
 Polyline SegmentPreview(const SegmentRow& segment, double t0, double t1, double y0, double y1,
-                        double minStep, double axisWidth);
+                        double minStep, double axisWidth, double from = -kWholeSegment,
+                        double to = kWholeSegment);
 
 }  // namespace ondrevo

@@ -3,6 +3,7 @@
 #include <stdexcept>
 
 #include "devices/DeviceErrors.h"
+#include "devices/supplies/InstrumentChecks.h"
 #include "devices/supplies/ksv5200/Ksv5200Protocol.h"
 #include "document/Numbers.h"
 #include "document/Text.h"
@@ -89,7 +90,8 @@ void TKsv5200Device::WritePoints(TUploadJob& job, const std::vector<double>& dwe
     job.LastIndex = n - 1;
     job.Send("FAE " + std::to_string(job.LastIndex));
     job.Send(ksv5200::kEndUpload);
-    job.Query(ksv5200::kErrorQuery);
+    // A point the instrument refused leaves a list that must not be played.
+    RaiseQueuedError([&] { return job.Query(ksv5200::kErrorQuery); });
   }
 }
 

@@ -3,6 +3,8 @@
 #include <stdexcept>
 
 #include "devices/DeviceErrors.h"
+#include "devices/ModelTables.h"
+#include "devices/supplies/InstrumentChecks.h"
 #include "devices/supplies/ksv6140/Ksv6140Protocol.h"
 #include "document/Numbers.h"
 #include "document/Text.h"
@@ -33,10 +35,12 @@ void TKsv6140Device::Connect() {
     if (Trim(Query(ksv6140::kSequenceQuery)) != "1") SavedSettings = Query(ksv6140::kSettingsQuery);
     double limits[4];
     for (int k = 0; k < 4; ++k) limits[k] = ParseNumber(Query(ksv6140::kLimitQueries[k]));
-    MaxVoltage = limits[0];
-    MinVoltage = limits[1];
-    MaxCurrent = limits[2];
-    MinCurrent = limits[3];
+    // They become the clipping limits of every upload: an absurd one ends the connect.
+    const ModelLimits rating = FamilyBLimits(Model);
+    MaxVoltage = CheckReportedMaximum(limits[0], rating.MaxVoltage, TQuantity::Voltage);
+    MinVoltage = CheckReportedMinimum(limits[1], MaxVoltage, TQuantity::Voltage);
+    MaxCurrent = CheckReportedMaximum(limits[2], rating.MaxCurrent, TQuantity::Current);
+    MinCurrent = CheckReportedMinimum(limits[3], MaxCurrent, TQuantity::Current);
     Transport->Send(ksv6140::ModeLine(ConnectedOutputs[0].lock() != nullptr,
                                       ConnectedOutputs[1].lock() != nullptr));
   }
@@ -80,7 +84,8 @@ void TKsv6140Device::WritePoints(TUploadJob& job, const std::vector<double>& dwe
     job.LastIndex = n;  // locations are one-based: the last one written
     job.Send(ksv6140::EndAddressLine(job.LastIndex));
     job.Send(ksv6140::kEndUpload);
-    job.Query(ksv6140::kErrorQuery);
+    // A register the instrument refused leaves a list that must not be played.
+    RaiseQueuedError([&] { return job.Query(ksv6140::kErrorQuery); });
   }
 }
 

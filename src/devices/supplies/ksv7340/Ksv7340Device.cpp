@@ -3,6 +3,7 @@
 #include <stdexcept>
 
 #include "devices/ModelTables.h"
+#include "devices/supplies/InstrumentChecks.h"
 #include "devices/supplies/ksv7340/Ksv7340Protocol.h"
 #include "document/Numbers.h"
 #include "document/Translate.h"
@@ -27,8 +28,13 @@ void TKsv7340Device::Connect() {
   Transport->OpenDevice();
   Transport->SetRemote();
   for (const char* line : ksv7340::kConnectHead) Transport->Send(line);
-  const double maxVoltage = ParseNumber(Query(ksv7340::kQueryMaxVoltage));
-  const double maxCurrent = ParseNumber(Query(ksv7340::kQueryMaxCurrent));
+  // The reported maxima become the clipping limits of every upload: a negative, zero or
+  // absurd one would be played, so it ends the connect.
+  const ModelLimits rating = FamilyCLimits(Model);
+  const double maxVoltage = CheckReportedMaximum(ParseNumber(Query(ksv7340::kQueryMaxVoltage)),
+                                                 rating.MaxVoltage, TQuantity::Voltage);
+  const double maxCurrent = CheckReportedMaximum(ParseNumber(Query(ksv7340::kQueryMaxCurrent)),
+                                                 rating.MaxCurrent, TQuantity::Current);
   MaxVoltage = maxVoltage;
   MaxCurrent = maxCurrent;
   if (ConnectedInputs.size() > 1)
@@ -70,7 +76,8 @@ void TKsv7340Device::WritePoints(TUploadJob& job, const std::vector<double>& dwe
   }
   if (!job.Terminated()) {
     job.LastIndex = n > 0 ? n - 1 : 0;
-    job.Query(ksv7340::kErrorQuery);
+    // A list the instrument refused in part must not be bounded, armed and played.
+    RaiseQueuedError([&] { return job.Query(ksv7340::kErrorQuery); });
   }
 }
 
@@ -78,7 +85,7 @@ void TKsv7340Device::FinishUpload(TUploadJob& job) {
   // Also after a cancel: the block bounds and INIT leave the list in a playable state.
   job.Send(ksv7340::BlockCommand(job.FirstIndex, job.LastIndex, 1));
   job.Send("INIT");
-  job.Query(ksv7340::kErrorQuery);
+  RaiseQueuedError([&] { return job.Query(ksv7340::kErrorQuery); });
 }
 
 void TKsv7340Device::UploadDone(int32_t firstIndex, int32_t lastIndex) {

@@ -1,0 +1,81 @@
+#include "editor/core/LimitBreaches.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "document/Numbers.h"
+#include "document/Translate.h"
+
+namespace ondrevo {
+
+namespace {
+
+// As the instrument view rounds its findings: six significant digits, three for the excess.
+std::string Number(double x, int digits) {
+  if (x == 0 || !std::isfinite(x)) return FormatShortest(x);
+  const double scale = std::pow(10.0, digits - 1 - std::floor(std::log10(std::fabs(x))));
+  return FormatShortest(std::round(x * scale) / scale);
+}
+
+std::string Fill(std::string text, std::string_view key, const std::string& value) {
+  const auto pos = text.find(key);
+  if (pos != std::string::npos) text.replace(pos, key.size(), value);
+  return text;
+}
+
+double HalfPeak(const SuperpositionSpec& s) {
+  return s.Kind == SuperpositionKind::None ? 0 : std::max(s.AmpStart, s.AmpEnd) / 2;
+}
+
+}  // namespace
+
+std::vector<LimitBreach> FindLimitBreaches(const SegmentTable& t, double maximum) {
+  std::vector<LimitBreach> out;
+  const std::int32_t n = t.LastPointIndex();
+  for (std::int32_t i = 0; i < n; ++i) {
+    const double t0 = t[i].Time, t1 = t[i + 1].Time;
+    const double y0 = t[i].Value, y1 = t[i + 1].Value;
+    LimitBreach b{.Segment = i,
+                  .From = t0,
+                  .To = t1,
+                  .Limit = maximum,
+                  .StartAbove = y0 > maximum,
+                  .EndAbove = y1 > maximum};
+    const double swing = t.HasSuperposition(i) ? HalfPeak(t[i].Sup1) + HalfPeak(t[i].Sup2) : 0.0;
+    if (swing > 0) {
+      b.Excess = std::max(y0, y1) + swing - maximum;
+      if (!(b.Excess > 0)) {
+        b.Excess = swing - std::min(y0, y1);
+        if (!(b.Excess > 0)) continue;
+        b.Above = false;
+        b.Limit = 0;
+      }
+      b.Superposed = !b.StartAbove && !b.EndAbove;
+    } else {
+      b.Excess = std::max(y0, y1) - maximum;
+      if (!(b.Excess > 0)) continue;
+      if (t1 > t0 && (y0 <= maximum || y1 <= maximum)) {
+        // A ramp that crosses the limit: only the part above it.
+        const double cross = t0 + (t1 - t0) * (maximum - y0) / (y1 - y0);
+        (y0 > maximum ? b.To : b.From) = cross;
+      }
+    }
+    out.push_back(b);
+  }
+  return out;
+}
+
+std::string LimitBreachText(const LimitBreach& b, Quantity q) {
+  const bool v = q == Quantity::Voltage;
+  const char* pattern =
+      b.Above ? (v ? _("voltage above {limit} V by up to {excess} V from {from} s to {to} s")
+                   : _("current above {limit} A by up to {excess} A from {from} s to {to} s"))
+              : (v ? _("voltage below {limit} V by up to {excess} V from {from} s to {to} s")
+                   : _("current below {limit} A by up to {excess} A from {from} s to {to} s"));
+  std::string text = Fill(pattern, "{limit}", Number(b.Limit, 6));
+  text = Fill(text, "{excess}", Number(b.Excess, 3));
+  text = Fill(text, "{from}", Number(b.From, 6));
+  return Fill(text, "{to}", Number(b.To, 6));
+}
+
+}  // namespace ondrevo
