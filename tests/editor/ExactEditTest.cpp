@@ -196,3 +196,16 @@ TEST_F(Exact, InsertKeepsTheCurveWhole) {
   }
   EXPECT_EQ(W()[2].Sup1.Kind, SuperpositionKind::None);
 }
+
+TEST_F(Exact, AStretchNeverMakesAnUnstorableFrequency) {
+  SegmentTable t = Fine();
+  t[1].Sup1.FreqStart = 4e8;
+  core.SetActiveCurve(t);
+  const SegmentTable before = W();
+  core.Stretch(0.1);  // 4 GHz could not be saved
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_TRUE(Kept(before, {}));
+  core.Stretch(0.5);
+  EXPECT_EQ(W()[1].Sup1.FreqStart, 8e8);
+  EXPECT_EQ(W()[3].Time, before[3].Time * 0.5);
+}

@@ -637,6 +637,20 @@ void TEditorCore::Stretch(double factor) {
   SegmentTable voltage = Curve(Quantity::Voltage), current = Curve(Quantity::Current);
   StretchTable(voltage, factor);
   StretchTable(current, factor);
+  // Shrinking time raises frequencies: one beyond what a document holds refuses the stretch.
+  for (const SegmentTable* t : {&voltage, &current}) {
+    for (std::int32_t i = 0; i < t->LastPointIndex(); ++i) {
+      const SegmentRow& r = (*t)[i];
+      for (const SuperpositionSpec* sup : {&r.Sup1, &r.Sup2}) {
+        if (sup->Kind == SuperpositionKind::None) continue;
+        for (double f : {sup->FreqStart, sup->FreqEnd}) {
+          if (FrequencyWithinLimit(f)) continue;
+          Message(FrequencyLimitText() + " " + FormatGeneral(f) + " Hz");
+          return;
+        }
+      }
+    }
+  }
   SetDocument(voltage, current);
   if (!SuppressRecording && RecordStep) RecordStep();
 }

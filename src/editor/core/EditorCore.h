@@ -94,7 +94,8 @@ class TEditorCore {
   // checked again (a changed duration changes what their previews need). Points the edit did
   // not move keep every bit.
   void CommitPlotEdit(const SegmentTable& table, const std::vector<std::int32_t>& rerunSegments);
-  // Shift with a timescale choice: every time of both curves times `factor`, one recorded step.
+  // Shift with a timescale choice: every time of both curves times `factor`, one recorded step;
+  // refused with a message when a superposition frequency would exceed what a document holds.
   void Stretch(double factor);
   // Both curves empty, superpositions reset, selection cleared.
   void Reset();
