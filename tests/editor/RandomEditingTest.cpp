@@ -540,8 +540,22 @@ class Session {
           if (!addressed && !Bits(was[i].Value, now[i].Value)) return "a later value changed";
           if (i > shiftFrom) {
             const double d0 = was[i].Time - was[i - 1].Time, d1 = now[i].Time - now[i - 1].Time;
-            if (std::abs(d0 - d1) > 1e-9 * std::max(1.0, std::abs(now[i].Time))) {
-              return "a later duration changed";
+            // As fine as the times' spacing: a late point of a long curve holds its duration
+            // only to that.
+            const double spacing = 4 * std::numeric_limits<double>::epsilon() *
+                                   std::max(std::abs(was[i].Time), std::abs(now[i].Time));
+            if (std::abs(d0 - d1) > 1e-9 * std::max(1.0, std::abs(now[i].Time)) + spacing) {
+              std::string rowsText;
+              for (int r = 0; r < core_.RowCount() && r <= i + 1; ++r) {
+                rowsText += "\n    " + core_.Cell(r, kColValue) + " | " +
+                            core_.Cell(r, kColDuration) + " " + core_.Cell(r, kColUnit) +
+                            " | t " + FormatShortest(was[std::min(r, was.LastPointIndex())].Time) +
+                            " -> " + FormatShortest(now[std::min(r, now.LastPointIndex())].Time);
+              }
+              return "the duration before point " + std::to_string(i) + " changed from " +
+                     FormatShortest(d0) + " s to " + FormatShortest(d1) + " s (row " +
+                     std::to_string(row) + ", " + std::to_string(rows) + " rows, N " +
+                     std::to_string(n) + ")" + rowsText;
             }
           }
         }
