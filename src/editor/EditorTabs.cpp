@@ -25,6 +25,12 @@ TEditorTabs::TEditorTabs(TEditorCore& core, QWidget* parent) : QTabWidget(parent
   setTabVisible(kTabSup1, false);
   setTabVisible(kTabSup2, false);
 
+  const auto refused = [this](const QString& m) {
+    if (core_.OnMessage) core_.OnMessage(m.toStdString());
+  };
+  connect(general_, &TGeneralPage::refused, this, refused);
+  connect(sup1_, &TSuperpositionPage::refused, this, refused);
+  connect(sup2_, &TSuperpositionPage::refused, this, refused);
   connect(general_, &TGeneralPage::applyRequested, this, [this](bool arrow) { Apply(arrow); });
   connect(general_, &TGeneralPage::startStepped, this, &TEditorTabs::StartStepped);
   connect(general_, &TGeneralPage::endStepped, this, &TEditorTabs::EndStepped);
@@ -36,6 +42,24 @@ TEditorTabs::TEditorTabs(TEditorCore& core, QWidget* parent) : QTabWidget(parent
             [this, n](SuperpositionKind kind) { KindChosen(n, kind); });
   }
   UpdateQuantity();
+  // The tabs always show the selected segment of the curve on screen: after a switch of curve,
+  // a stretch, an import or a load they must not keep another curve's values to apply later.
+  core_.AddListener([this](const EditorChange& change) {
+    if (!applying_ && (change.Curve || change.Grid || change.Selection)) Reload();
+  });
+}
+
+void TEditorTabs::Reload() {
+  const int row = core_.SelectedRow();
+  if (row < 0 || row >= core_.Working().LastPointIndex() || row + 1 >= core_.RowCount()) {
+    // No segment: nothing the tabs show may apply.
+    general_->Read(shown_);
+    shown_.Sup[0] = sup1_->Fields();
+    shown_.Sup[1] = sup2_->Fields();
+    noSegment_ = true;
+    return;
+  }
+  LoadRow(row);
 }
 
 void TEditorTabs::UpdateQuantity() {
@@ -77,6 +101,11 @@ void TEditorTabs::LoadRow(int row) {
                        QString::fromStdString(core_.CellBreach(row, kColEndValue)));
   sup1_->Show(v.Sup[0]);
   sup2_->Show(v.Sup[1]);
+  // What the fields show now, rounded as they show it: a field still showing it is not edited.
+  general_->Read(shown_);
+  shown_.Sup[0] = sup1_->Fields();
+  shown_.Sup[1] = sup2_->Fields();
+  noSegment_ = false;
   UpdateVisibility(row);
 }
 
@@ -98,6 +127,19 @@ ApplyResult TEditorTabs::Apply(bool arrow) {
   general_->Read(v);
   v.Sup[0] = sup1_->Fields();
   v.Sup[1] = sup2_->Fields();
+  v.Edited = 0;
+  if (v.StartValue != shown_.StartValue) v.Edited |= kFieldStartValue;
+  if (v.EndValue != shown_.EndValue) v.Edited |= kFieldEndValue;
+  if (v.StartTime != shown_.StartTime) v.Edited |= kFieldStartTime;
+  if (v.EndTime != shown_.EndTime) v.Edited |= kFieldEndTime;
+  if (!(v.Sup[0] == shown_.Sup[0])) v.Edited |= kFieldSup1;
+  if (!(v.Sup[1] == shown_.Sup[1])) v.Edited |= kFieldSup2;
+  // Fields left over from no segment, or nothing edited: nothing to apply, but Enter or leaving
+  // a field still records what its arrows applied.
+  if (noSegment_ || v.Edited == 0) {
+    if (!arrow && !noSegment_) core_.RecordArrowSteps();
+    return ApplyResult::NothingToApply;
+  }
   applying_ = true;
   const bool suppress = core_.SuppressRecording;
   core_.SuppressRecording = suppress || arrow;

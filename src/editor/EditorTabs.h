@@ -19,6 +19,8 @@ class TEditorTabs : public QTabWidget {
   // A grid cell became current: start field, tab visibility, and the row's values.
   void CellSelected(int row, int col);
   void LoadRow(int row);
+  // Loads the core's selected segment (the tabs' fields apply to nothing while there is none).
+  void Reload();
   // Applies the tabs to the selected segment; arrows apply without recording a step.
   ApplyResult Apply(bool arrow);
   bool Applying() const { return applying_; }
@@ -45,6 +47,9 @@ class TEditorTabs : public QTabWidget {
   TSuperpositionPage* sup2_;
   bool applying_ = false;
   bool suspended_ = false;
+  // The fields as last loaded: only fields that differ from them apply.
+  TabValues shown_;
+  bool noSegment_ = true;
 };
 
 }  // namespace ondrevo

@@ -65,6 +65,12 @@ TGeneralPage::TGeneralPage(QWidget* parent) : QWidget(parent) {
   for (TSpinEdit* s : {yl_, yr_}) {
     connect(s, &TSpinEdit::stepped, this, [this] { emit applyRequested(true); });
   }
+  for (TSpinEdit* s : {xl_, xr_}) {
+    s->SetUnits(UnitKind::Time, [this] { return UnitSeconds(timeL_->text().toStdString()); });
+  }
+  for (TSpinEdit* s : {yl_, yr_, xl_, xr_}) {
+    connect(s, &TSpinEdit::refused, this, &TGeneralPage::refused);
+  }
   connect(xl_, &TSpinEdit::stepped, this, &TGeneralPage::startStepped);
   connect(xr_, &TSpinEdit::stepped, this, &TGeneralPage::endStepped);
 }
@@ -101,6 +107,9 @@ void TGeneralPage::SetQuantity(Quantity q) {
   valueGroup_->setTitle(voltage ? T("Voltage") : T("Current"));
   unitL_->setText(voltage ? QStringLiteral("V") : QStringLiteral("A"));
   unitR_->setText(unitL_->text());
+  for (TSpinEdit* s : {yl_, yr_}) {
+    s->SetUnits(voltage ? UnitKind::Voltage : UnitKind::Current, [] { return 1.0; });
+  }
 }
 
 void TGeneralPage::SetValueMaximum(double maximum) {

@@ -37,6 +37,8 @@ class TGeneralPage : public QWidget {
   // A time field's arrow: the caller corrects the value before applying.
   void startStepped(int steps);
   void endStepped(int steps);
+  // A typed text was refused (the message says why).
+  void refused(const QString& message);
 
  private:
   TSpinEdit *yl_, *yr_, *xl_, *xr_;

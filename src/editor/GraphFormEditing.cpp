@@ -219,13 +219,9 @@ void TGraphForm::ApplyTimescale(bool unitChanged) {
 void TGraphForm::Stretch(double factor) {
   const bool table = TableChecked();
   SetTableChecked(false);
-  SegmentTable u = Doc().Voltage, i = Doc().Current;
-  StretchTable(u, factor);
-  StretchTable(i, factor);
-  core_->SetDocument(u, i);
+  core_->Stretch(factor);
   SetTableChecked(table);
   if (table && panelRight_->isVisible()) RebuildGrid();
-  RecordStep();
 }
 
 void TGraphForm::ZoomToFitTime() {
@@ -348,15 +344,7 @@ void TGraphForm::OnMouseOutcome(const TMouseOutcome& out, const SegmentTable& ta
   }
   // One edit, one state: the commit and the superpositions run again without recording.
   keepTimeAxis_ = true;
-  const bool suppress = core_->SuppressRecording;
-  core_->SuppressRecording = true;
-  core_->SetActiveCurve(table, false);
-  for (std::int32_t segment : out.RerunSegments) {
-    if (segment < core_->Working().LastPointIndex()) {
-      core_->ApplyTabs(segment, core_->LoadRow(segment));
-    }
-  }
-  core_->SuppressRecording = suppress;
+  core_->CommitPlotEdit(table, out.RerunSegments);
   keepTimeAxis_ = false;
   if (out.RefreshRow >= 0) RefreshAfterPointEdit(out.RefreshRow);
   if (out.MarkSegment >= 0) curves_->MarkPoints(q, out.MarkSegment, out.MarkSegment + 1);

@@ -226,6 +226,13 @@ TSegmentGrid::TSegmentGrid(TEditorCore& core, QWidget* parent)
   horizontalHeader()->setSectionResizeMode(kColUnit, QHeaderView::Fixed);
   core_.AddListener([this](const EditorChange& change) {
     if (change.Grid) model_->Refresh();
+    // The core chose another row (new curve, document or rows): the current cell follows, so
+    // the tabs and Mark never show a row the core does not edit.
+    if (change.Selection && !committing_ && currentIndex().isValid() &&
+        currentIndex().row() != core_.SelectedRow()) {
+      model_->ClearPending();
+      SelectCell(core_.SelectedRow(), currentIndex().column());
+    }
   });
   connect(selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
     const auto [first, last] = SelectedRows();
@@ -321,6 +328,13 @@ bool TSegmentGrid::TypeKey(QKeyEvent* event) {
   const bool pendingHere =
       model_->HasPending() && model_->PendingRow() == row && model_->PendingColumn() == col;
   const std::string cell = core_.Cell(row, col);
+  const bool numberKey = ch.isDigit() || ch == QLatin1Char('.') || ch == QLatin1Char(',') ||
+                         ch == QLocale().decimalPoint().front();
+  if (col == kColUnit && numberKey) {
+    // A number typed in the unit cell is the next one of the row: the end value.
+    SelectCell(row, kColEndValue);
+    return TypeKey(event);
+  }
   if (col == kColUnit) {
     // Every key marks the unit as typed; only the unit keys change it.
     const std::string base = pendingHere ? model_->PendingText().toStdString() : cell;
@@ -332,10 +346,13 @@ bool TSegmentGrid::TypeKey(QKeyEvent* event) {
   std::string base = pendingHere ? model_->PendingText().toStdString() : backspace ? cell : "";
   char key = ch.toLatin1();
   if (ch == QLocale().decimalPoint().front()) key = '.';
+  if (ch == QChar(0x00b5)) key = 'u';  // the micro sign: "us"
   if (auto next = ValueKey(base, key)) {
     model_->SetPending(row, col, QString::fromStdString(*next));
+  } else {
+    QApplication::beep();  // a refused key is never dropped without a sound
   }
-  return true;  // refused keys never reach the cell either
+  return true;
 }
 
 void TSegmentGrid::Enter() {
@@ -384,6 +401,12 @@ void TSegmentGrid::keyPressEvent(QKeyEvent* event) {
       return;
     default:
       break;
+  }
+  // Tab steps over the unit cell: it belongs to the duration and takes unit keys only.
+  if ((event->key() == Qt::Key_Tab && mods == Qt::NoModifier && col == kColDuration) ||
+      (event->key() == Qt::Key_Backtab && col == kColEndValue)) {
+    SelectCell(row, event->key() == Qt::Key_Tab ? kColEndValue : kColDuration);
+    return;
   }
   if (!editMode_) {
     QTableView::keyPressEvent(event);

@@ -104,6 +104,12 @@ TSuperpositionPage::TSuperpositionPage(int number, QWidget* parent)
   fields->addWidget(amp);
   layout->addLayout(fields, 1);
 
+  for (TSpinEdit* f : {f1_, f2_}) {
+    f->SetUnits(UnitKind::Frequency, [this] { return FrequencyFactor(unit_->currentIndex()); });
+  }
+  for (TSpinEdit* s : {f1_, f2_, a1_, a2_}) {
+    connect(s, &TSpinEdit::refused, this, &TSuperpositionPage::refused);
+  }
   for (TSpinEdit* s : {f1_, f2_, phase_, a1_, a2_}) {
     connect(s, &TSpinEdit::committed, this, [this] { emit applyRequested(false); });
     connect(s, &TSpinEdit::stepped, this, [this] { emit applyRequested(true); });
@@ -190,6 +196,8 @@ void TSuperpositionPage::SetAmplitudeMaximum(double maximum) {
 
 void TSuperpositionPage::SetAmplitudeUnit(const QString& unit) {
   for (QLabel* l : ampUnits_) l->setText(unit);
+  const UnitKind kind = unit.startsWith(QLatin1Char('V')) ? UnitKind::Voltage : UnitKind::Current;
+  for (TSpinEdit* a : {a1_, a2_}) a->SetUnits(kind, [] { return 1.0; });
 }
 
 }  // namespace ondrevo

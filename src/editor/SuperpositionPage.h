@@ -39,6 +39,8 @@ class TSuperpositionPage : public QWidget {
   void applyRequested(bool arrow);
   // Leaving the duty-cycle field after its arrows: their step is recorded, nothing re-applied.
   void recordRequested();
+  // A typed text was refused (the message says why).
+  void refused(const QString& message);
 
  private:
   void UpdateDutyVisibility();

@@ -68,8 +68,10 @@ TEST_F(CoreGrid, RowsInsertAppendAndDelete) {
   EXPECT_EQ(core.RowCount(), 4);
   EXPECT_EQ(core.Cell(3, kColValue), "5.0000");
   EXPECT_EQ(W().LastPointIndex(), 2);  // no duration yet: no point
-  core.InsertRow(1);
-  EXPECT_EQ(core.Cell(1, kColValue), "");
+  core.InsertRow(1);                   // inside the curve: a zero-length copy of point 1
+  EXPECT_EQ(core.Cell(1, kColValue), "2.0000");
+  EXPECT_EQ(W().LastPointIndex(), 3);
+  EXPECT_EQ(W()[1].Time, W()[2].Time);
   core.SetActiveCurve(Ramp({{0, 1}, {1, 2}, {3, 5}}));
   core.DeleteRow(1);
   EXPECT_EQ(W().LastPointIndex(), 1);
@@ -83,8 +85,9 @@ TEST_F(CoreGrid, RowsInsertAppendAndDelete) {
 
 TEST_F(CoreGrid, HidingTheTableDropsEmptyRows) {
   core.SetActiveCurve(Ramp({{0, 1}, {1, 2}, {3, 5}}));
-  core.InsertRow(1);  // an empty row stops the conversion at the next commit
   core.AppendRow();
+  core.InsertRow(3);  // behind the curve an inserted row is empty
+  EXPECT_EQ(core.Cell(3, kColValue), "");
   core.DropEmptyRows();
   EXPECT_EQ(core.RowCount(), 4);  // the appended row holds a value
   EXPECT_EQ(W().LastPointIndex(), 2);
@@ -314,13 +317,16 @@ TEST_F(CoreGrid, ValueEditsMatchAFullConversion) {
   EXPECT_TRUE(core.Doc().Voltage.SameCurve(full));
   EXPECT_DOUBLE_EQ(W()[3].Value, 0.25);
   EXPECT_DOUBLE_EQ(W()[4].Value, 9);
-  // A row that does not convert ends the curve; a later value edit still converts it all.
+  // An inserted row is a zero-length copy of its point: the curve stays whole while it is
+  // filled in, and a later value edit still converts it all.
   core.SetCell(2, kColDuration, "1");
   core.InsertRow(2);
+  EXPECT_EQ(W().LastPointIndex(), 5);
+  EXPECT_EQ(W()[2].Time, W()[3].Time);
+  EXPECT_EQ(W()[2].Value, W()[3].Value);
+  EXPECT_EQ(W()[2].Sup1.Kind, SuperpositionKind::None);
   core.SetCell(0, kColValue, "2");
-  EXPECT_EQ(W().LastPointIndex(), 1);
   core.SetCell(2, kColValue, "6");
-  EXPECT_EQ(W().LastPointIndex(), 2);  // its duration is still missing
   EXPECT_DOUBLE_EQ(W()[2].Value, 6);
   core.SetCell(2, kColDuration, "1");
   EXPECT_EQ(W().LastPointIndex(), 5);

@@ -126,6 +126,7 @@ TEST(PlotEditing, APressAfterALoneZeroPointRemovesIt) {
   EXPECT_EQ(ed.Hover(t, false, {0.5, 3}, View()), PlotCursor::Cross);
   auto out = ed.Press(t, false, {0.5, 3}, View());
   EXPECT_EQ(out.Action, MouseAction::PointRemoved);
+  EXPECT_TRUE(out.RecordStep);  // a change, so an undo step
   EXPECT_EQ(t.LastPointIndex(), 0);
   EXPECT_FALSE(ed.Active());
 }

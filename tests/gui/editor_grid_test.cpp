@@ -133,10 +133,13 @@ class EditorGridTest : public QObject {
     QTest::keyClick(Grid(), Qt::Key_Delete, Qt::ShiftModifier);
     QCOMPARE(w.LastPointIndex(), 2);
     QCOMPARE(Series("U_Line")->Count(), 3);
-    // Insert adds an empty row above; Shift+Insert appends one with the last value.
+    // Insert adds a zero-length copy of the point above it (the curve stays whole while it is
+    // filled in); Shift+Insert appends a row with the last value.
     QTest::keyClick(Grid(), Qt::Key_Insert);
     QCOMPARE(Grid()->model()->rowCount(), 4);
-    QCOMPARE(Cell(1, 1), QString());
+    QCOMPARE(w.LastPointIndex(), 3);
+    QCOMPARE(Cell(1, 1), Cell(2, 1));
+    QCOMPARE(w[1].Time, w[2].Time);
     QTest::keyClick(Grid(), Qt::Key_Insert, Qt::ShiftModifier);
     QCOMPARE(Grid()->model()->rowCount(), 5);
     QCOMPARE(Grid()->currentIndex().row(), 4);

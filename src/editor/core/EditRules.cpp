@@ -78,14 +78,108 @@ std::string UnitKey(std::string_view unit, char key) {
 std::optional<std::string> ValueKey(std::string_view text, char key) {
   if (key == '\b') {
     if (text.empty()) return std::string();
-    return std::string(text.substr(0, text.size() - 1));
+    // A multi-byte character (the micro sign) goes as one.
+    std::size_t cut = text.size() - 1;
+    while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
+    return std::string(text.substr(0, cut));
   }
-  if (key >= '0' && key <= '9') return std::string(text) + key;
+  const bool inUnit =
+      std::any_of(text.begin(), text.end(), [](char c) { return c == ' ' || IsUnitLetter(c); });
+  if (key >= '0' && key <= '9') {
+    if (inUnit) return std::nullopt;
+    return std::string(text) + key;
+  }
   if (key == '.' || key == ',') {
-    if (text.find('.') != std::string_view::npos) return std::nullopt;
+    if (inUnit || text.find('.') != std::string_view::npos) return std::nullopt;
     return std::string(text) + '.';
   }
+  if (key == ' ') {
+    if (text.empty() || inUnit) return std::nullopt;
+    return std::string(text) + ' ';
+  }
+  if (IsUnitLetter(key) && !text.empty()) return std::string(text) + key;
   return std::nullopt;
+}
+
+namespace {
+
+struct UnitName {
+  const char* Name;
+  UnitKind Kind;
+  double Factor;
+  double Divisor;  // milli and micro units divide, so that 500 mV is exactly 0.5 V
+};
+constexpr UnitName kUnitNames[] = {
+    {"h", UnitKind::Time, 3600, 1},     {"min", UnitKind::Time, 60, 1},
+    {"s", UnitKind::Time, 1, 1},        {"ms", UnitKind::Time, 1, 1000},
+    {"us", UnitKind::Time, 1, 1000000}, {"\u00b5s", UnitKind::Time, 1, 1000000},
+    {"V", UnitKind::Voltage, 1, 1},     {"mV", UnitKind::Voltage, 1, 1000},
+    {"A", UnitKind::Current, 1, 1},     {"mA", UnitKind::Current, 1, 1000},
+    {"Hz", UnitKind::Frequency, 1, 1},  {"kHz", UnitKind::Frequency, 1000, 1},
+};
+
+const char* UnitsOf(UnitKind kind) {
+  switch (kind) {
+    case UnitKind::Time:
+      return "h, min, s, ms, us";
+    case UnitKind::Voltage:
+      return "V, mV";
+    case UnitKind::Current:
+      return "A, mA";
+    default:
+      return "Hz, kHz";
+  }
+}
+
+}  // namespace
+
+bool IsUnitLetter(char c) {
+  // The letters of h, min, s, ms, us, V, mV, A, mA, Hz, kHz and the bytes of the micro sign.
+  return std::string_view("hminsuVAHzk").find(c) != std::string_view::npos ||
+         (static_cast<unsigned char>(c) & 0x80);
+}
+
+TypedNumber ParseTypedNumber(std::string_view text, UnitKind kind) {
+  TypedNumber out;
+  std::string_view t = text;
+  while (!t.empty() && t.front() == ' ') t.remove_prefix(1);
+  while (!t.empty() && t.back() == ' ') t.remove_suffix(1);
+  std::size_t split = t.size();
+  const auto letter = [](char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+           (static_cast<unsigned char>(c) & 0x80);
+  };
+  while (split > 0 && letter(t[split - 1])) --split;
+  std::string number(t.substr(0, split));
+  const std::string_view unit = t.substr(split);
+  while (!number.empty() && number.back() == ' ') number.pop_back();
+  for (char& c : number) {
+    if (c == ',') c = '.';
+  }
+  double v = 0;
+  if (number.empty() || !TryParseStorable(number, v)) {
+    out.Error = Replace(_("\"%1\" is not a number."), "%1", std::string(text));
+    return out;
+  }
+  out.Number = v;
+  if (unit.empty()) return out;
+  for (const UnitName& u : kUnitNames) {
+    if (u.Kind != kind || unit != u.Name) continue;
+    out.Unit = std::string_view(u.Name) == "\u00b5s" ? "us" : u.Name;
+    out.Factor = u.Factor / u.Divisor;
+    return out;
+  }
+  std::string m = Replace(_("\"%1\": \"%2\" is not a unit here; use %3."), "%1", std::string(text));
+  m = Replace(m, "%2", std::string(unit));
+  out.Error = Replace(m, "%3", UnitsOf(kind));
+  return out;
+}
+
+double BaseValue(const TypedNumber& typed) {
+  for (const UnitName& u : kUnitNames) {
+    if (typed.Unit == u.Name) return typed.Number * u.Factor / u.Divisor;
+  }
+  return typed.Number;
 }
 
 std::string KindName(SuperpositionKind kind) {
@@ -103,6 +197,19 @@ std::string KindName(SuperpositionKind kind) {
   }
 }
 
+namespace {
+
+// FormatGeneral, with whole numbers (the defaults 1, 50, 0 of every row) written directly:
+// rebuilding a long grid spends most of its time here otherwise.
+std::string General(double v) {
+  if (v == std::floor(v) && std::abs(v) < 1e15 && !(v == 0 && std::signbit(v))) {
+    return std::to_string(static_cast<long long>(v));
+  }
+  return FormatGeneral(v);
+}
+
+}  // namespace
+
 void WriteSuperpositions(GridRow& row, const SegmentRow& source) {
   const bool first = source.Sup1.Kind != SuperpositionKind::None;
   row[kColSup1Name] = KindName(source.Sup1.Kind);
@@ -113,10 +220,10 @@ void WriteSuperpositions(GridRow& row, const SegmentRow& source) {
   for (int k = 0; k < 2; ++k) {
     const SuperpositionSpec& s = *specs[k];
     const int c = k == 0 ? kColSup1Fields : kColSup2Fields;
-    row[c + 0] = FormatGeneral(s.FreqStart);
-    row[c + 1] = FormatGeneral(s.FreqEnd);
-    row[c + 2] = FormatGeneral(s.AmpStart);
-    row[c + 3] = FormatGeneral(s.AmpEnd);
+    row[c + 0] = General(s.FreqStart);
+    row[c + 1] = General(s.FreqEnd);
+    row[c + 2] = General(s.AmpStart);
+    row[c + 3] = General(s.AmpEnd);
     row[c + 4] = std::to_string(s.DutyCycle);
     row[c + 5] = std::to_string(s.Phase);
   }
@@ -179,27 +286,45 @@ namespace {
 
 // Converts rows from `first` (whose time the table holds) up to `end`; returns the first row not
 // converted.
-int ConvertRows(std::vector<GridRow>& rows, SegmentTable& table, int first, int end) {
+int ConvertRows(std::vector<GridRow>& rows, SegmentTable& table, int first, int end,
+                const std::vector<RowSource>* sources) {
+  const auto source = [&](int r) -> const RowSource* {
+    if (!sources || r < 0 || r >= static_cast<int>(sources->size())) return nullptr;
+    return &(*sources)[static_cast<std::size_t>(r)];
+  };
   double time = first > 0 ? table[first].Time : 0;
   int r = first;
   for (; r < end; ++r) {
     const GridRow& row = rows[static_cast<std::size_t>(r)];
+    const RowSource* src = source(r);
     double value = 0;
-    if (!TryParseStorable(row[kColValue], value)) break;
-    if (r > first) {
-      const GridRow& prev = rows[static_cast<std::size_t>(r) - 1];
-      double d = 0;
-      if (!TryParseStorable(prev[kColDuration], d) || d < 0) break;
-      time += d * UnitSeconds(prev[kColUnit]);
-    }
-    SegmentRow& out = table[r];
-    out.Time = time;
-    out.Value = value;
-    SuperpositionSpec s1 = out.Sup1, s2 = out.Sup2;
-    if (!ReadSpec(row, kColKind1, kColSup1Fields, s1) ||
-        !ReadSpec(row, kColKind2, kColSup2Fields, s2)) {
+    if (src && src->Value) {
+      value = src->Point.Value;
+    } else if (!TryParseStorable(row[kColValue], value)) {
       break;
     }
+    if (r > first) {
+      const GridRow& prev = rows[static_cast<std::size_t>(r) - 1];
+      const RowSource* before = source(r - 1);
+      if (before && before->Duration) {
+        // The untouched duration: the point keeps its time unless an earlier edit moved it.
+        time = time == before->Point.Time ? before->NextTime
+                                          : time + (before->NextTime - before->Point.Time);
+      } else {
+        double d = 0;
+        if (!TryParseStorable(prev[kColDuration], d) || d < 0) break;
+        time += d * UnitSeconds(prev[kColUnit]);
+      }
+    }
+    SegmentRow& out = table[r];
+    SuperpositionSpec s1 = src ? src->Point.Sup1 : out.Sup1;
+    SuperpositionSpec s2 = src ? src->Point.Sup2 : out.Sup2;
+    if ((!(src && src->Sup[0]) && !ReadSpec(row, kColKind1, kColSup1Fields, s1)) ||
+        (!(src && src->Sup[1]) && !ReadSpec(row, kColKind2, kColSup2Fields, s2))) {
+      break;
+    }
+    out.Time = time;
+    out.Value = value;
     out.Sup1 = s1;
     out.Sup2 = s2;
   }
@@ -208,21 +333,40 @@ int ConvertRows(std::vector<GridRow>& rows, SegmentTable& table, int first, int 
 
 }  // namespace
 
-int GridToTable(std::vector<GridRow>& rows, SegmentTable& table) {
+std::vector<RowSource> TableSources(const SegmentTable& t) {
+  const std::int32_t n = t.LastPointIndex();
+  if (n <= 0) return std::vector<RowSource>(1);
+  std::vector<RowSource> sources(static_cast<std::size_t>(n) + 1);
+  for (std::int32_t p = 0; p <= n; ++p) {
+    RowSource& s = sources[static_cast<std::size_t>(p)];
+    s.Point = t[p];
+    s.Value = true;
+    if (p == n) break;
+    // A negative duration shows as 0: only a shown one is kept.
+    s.Duration = t[p + 1].Time >= t[p].Time;
+    s.NextTime = t[p + 1].Time;
+    s.Sup[0] = s.Sup[1] = true;
+  }
+  return sources;
+}
+
+int GridToTable(std::vector<GridRow>& rows, SegmentTable& table,
+                const std::vector<RowSource>* sources) {
   for (GridRow& row : rows) FillHiddenDefaults(row);
   const int count = std::min<int>(static_cast<int>(rows.size()), kMaxGridRows);
-  const int converted = ConvertRows(rows, table, 0, count);
+  const int converted = ConvertRows(rows, table, 0, count, sources);
   table.SetLastPointIndex(std::max(0, converted - 1));
   return converted;
 }
 
-bool GridRangeToTable(std::vector<GridRow>& rows, SegmentTable& table, int first, int last) {
+bool GridRangeToTable(std::vector<GridRow>& rows, SegmentTable& table, int first, int last,
+                      const std::vector<RowSource>* sources) {
   if (first < 0 || last < first || last > table.LastPointIndex() ||
       last >= static_cast<int>(rows.size())) {
     return false;
   }
   for (int r = first; r <= last; ++r) FillHiddenDefaults(rows[static_cast<std::size_t>(r)]);
-  return ConvertRows(rows, table, first, last + 1) == last + 1;
+  return ConvertRows(rows, table, first, last + 1, sources) == last + 1;
 }
 
 std::string RowsToClipboard(const std::vector<GridRow>& rows, int first, int last) {

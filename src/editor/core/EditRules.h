@@ -53,8 +53,28 @@ double UnitSeconds(std::string_view unit);
 // The unit cell after a key typed into it ("m" then "i" gives "min").
 std::string UnitKey(std::string_view unit, char key);
 // A value cell after a typed key: digits, one decimal point ("." or ",") and Backspace ('\b');
-// nothing for a refused key.
+// nothing for a refused key. After the number, a blank and the letters of a unit name are kept
+// for the commit to read.
 std::optional<std::string> ValueKey(std::string_view text, char key);
+
+// Letters that may make up a unit name typed behind a number.
+bool IsUnitLetter(char c);
+// What a typed number may carry behind it.
+enum class UnitKind { Time, Voltage, Current, Frequency };
+struct TypedNumber {
+  double Number = 0;  // as typed, in Unit
+  std::string Unit;   // normalised name ("ms", "us", "mV", "kHz"...), empty when none was typed
+  double Factor = 1;  // base units (s, V, A, Hz) per Unit; 1 without a unit
+  std::string Error;  // translated; empty when the text was accepted
+  bool Ok() const { return Error.empty(); }
+};
+// A number with an optional unit suffix, with or without a blank: s, ms, us or \u00b5s, min, h;
+// V, mV; A, mA; Hz, kHz. "," counts as the decimal point. Anything else, a unit of another kind
+// included, gives an error naming what was typed.
+TypedNumber ParseTypedNumber(std::string_view text, UnitKind kind);
+// The number in base units: Number * Factor, divided for the milli and micro units so that
+// "500 mV" is exactly 0.5.
+double BaseValue(const TypedNumber& typed);
 
 // Translated name of a kind for columns 5 and 6 ("" for none).
 std::string KindName(SuperpositionKind kind);
@@ -65,13 +85,29 @@ std::string KindName(SuperpositionKind kind);
 std::vector<GridRow> TableToGrid(const SegmentTable& table);
 // Fills every empty hidden field with its default.
 void FillHiddenDefaults(GridRow& row);
+// The point a grid row was built from, for as long as its cells still show it: converting the
+// row keeps these numbers instead of reading back the rounded texts, so an edit changes only
+// what it addresses.
+struct RowSource {
+  bool Value = false;            // column 1 shows Point.Value
+  bool Duration = false;         // columns 2 and 3 show NextTime - Point.Time
+  bool Sup[2] = {false, false};  // the kind and fields of superposition 1 / 2 show Point's
+  SegmentRow Point;
+  double NextTime = 0;
+};
+// One source per row of TableToGrid(table).
+std::vector<RowSource> TableSources(const SegmentTable& table);
+
 // Converts rows into the table up to the first row that does not convert; returns the number of
-// points converted and sets the table's last point index from it.
-int GridToTable(std::vector<GridRow>& rows, SegmentTable& table);
+// points converted and sets the table's last point index from it. `sources`, when given, runs
+// parallel to `rows`.
+int GridToTable(std::vector<GridRow>& rows, SegmentTable& table,
+                const std::vector<RowSource>* sources = nullptr);
 // Converts only rows first..last, the table holding the earlier rows converted and the later
 // ones unchanged (an edit that moves no later point). False when a row of the range does not
 // convert; the caller then converts everything.
-bool GridRangeToTable(std::vector<GridRow>& rows, SegmentTable& table, int first, int last);
+bool GridRangeToTable(std::vector<GridRow>& rows, SegmentTable& table, int first, int last,
+                      const std::vector<RowSource>* sources = nullptr);
 // Writes a segment row's superposition fields and names into columns 5..20.
 void WriteSuperpositions(GridRow& row, const SegmentRow& source);
 

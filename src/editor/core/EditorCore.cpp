@@ -5,6 +5,7 @@
 
 #include "document/Numbers.h"
 #include "document/Translate.h"
+#include "editor/Timescale.h"
 #include "model/Preview.h"
 
 namespace ondrevo {
@@ -37,7 +38,13 @@ SuperpositionSpec SpecOf(const SuperpositionFields& f) {
 
 }  // namespace
 
-TEditorCore::TEditorCore() : rows_(1) {}
+TEditorCore::TEditorCore() : rows_(1), sources_(1) {}
+
+void TEditorCore::BuildRows() {
+  rows_ = TableToGrid(doc_.Working);
+  sources_ = TableSources(doc_.Working);
+  selectedRow_ = std::min(selectedRow_, RowCount() - 1);
+}
 
 void TEditorCore::Notify(const EditorChange& change) {
   if (change.Curve || change.BothCurves || change.Limits) {
@@ -124,18 +131,27 @@ std::string TEditorCore::ApplyRules(SegmentTable& t, int othersSuperposed) const
 }
 
 void TEditorCore::Commit(bool record, int first, int last) {
-  const bool partial = inSync_ && last >= 0 && GridRangeToTable(rows_, doc_.Working, first, last);
-  if (!partial) GridToTable(rows_, doc_.Working);
+  const bool partial =
+      inSync_ && last >= 0 && GridRangeToTable(rows_, doc_.Working, first, last, &sources_);
+  if (!partial) GridToTable(rows_, doc_.Working, &sources_);
   inSync_ = true;
   const Quantity other = doc_.Active == Quantity::Voltage ? Quantity::Current : Quantity::Voltage;
   const std::string message = ApplyRules(doc_.Working, Superposed(doc_.TableOf(other)));
   if (!message.empty()) {
     // What the rules removed leaves the grid too: what is shown is what is saved.
     std::vector<GridRow> rebuilt = TableToGrid(doc_.Working);
+    std::vector<RowSource> sources = TableSources(doc_.Working);
     const std::size_t kept = rebuilt.size();
-    for (std::size_t r = kept; r < rows_.size(); ++r) rebuilt.push_back(rows_[r]);
-    if (doc_.Working.LastPointIndex() == 0 && !rows_.empty()) rebuilt[0] = rows_[0];
+    for (std::size_t r = kept; r < rows_.size(); ++r) {
+      rebuilt.push_back(rows_[r]);
+      sources.push_back(sources_[r]);
+    }
+    if (doc_.Working.LastPointIndex() == 0 && !rows_.empty()) {
+      rebuilt[0] = rows_[0];
+      sources[0] = sources_[0];
+    }
     rows_ = std::move(rebuilt);
+    sources_ = std::move(sources);
   }
   SegmentTable& kept = doc_.TableOf(doc_.Active);
   if (partial && message.empty() && kept.LastPointIndex() == doc_.Working.LastPointIndex()) {
@@ -155,10 +171,10 @@ void TEditorCore::SetDocument(const SegmentTable& voltage, const SegmentTable& c
   const std::string second = ApplyRules(doc_.Current, Superposed(doc_.Voltage));
   if (!second.empty()) message += (message.empty() ? "" : "\n") + second;
   doc_.Working = doc_.TableOf(doc_.Active);
-  rows_ = TableToGrid(doc_.Working);
-  inSync_ = true;
   selectedRow_ = 0;
-  Notify({.Curve = true, .BothCurves = true, .Grid = true});
+  BuildRows();
+  inSync_ = true;
+  Notify({.Curve = true, .BothCurves = true, .Grid = true, .Selection = true});
   const std::string memory = MemoryFindings();
   if (!memory.empty()) message += (message.empty() ? "" : "\n") + memory;
   Message(message);
@@ -169,7 +185,10 @@ void TEditorCore::SetActiveCurve(const SegmentTable& table, bool record) {
   // The rules run on the table itself: the grid cannot show a time going back.
   const Quantity other = doc_.Active == Quantity::Voltage ? Quantity::Current : Quantity::Voltage;
   const std::string message = ApplyRules(doc_.Working, Superposed(doc_.TableOf(other)));
-  rows_ = TableToGrid(doc_.Working);
+  const int selected = selectedRow_;
+  BuildRows();
+  inSync_ = true;
+  if (selected != selectedRow_) Notify({.Grid = true, .Selection = true});
   Commit(record);
   Message(message);
 }
@@ -179,9 +198,10 @@ void TEditorCore::Reset() {
   doc_.Current.Reset();
   doc_.Working.Reset();
   rows_.assign(1, GridRow{});
+  sources_.assign(1, RowSource{});
   inSync_ = true;
   selectedRow_ = 0;
-  Notify({.Curve = true, .BothCurves = true, .Grid = true});
+  Notify({.Curve = true, .BothCurves = true, .Grid = true, .Selection = true});
 }
 
 void TEditorCore::SwitchQuantity(Quantity q) {
@@ -189,47 +209,84 @@ void TEditorCore::SwitchQuantity(Quantity q) {
   doc_.TableOf(doc_.Active) = doc_.Working;
   doc_.Active = q;
   doc_.Working = doc_.TableOf(q);
-  rows_ = TableToGrid(doc_.Working);
-  inSync_ = true;
   selectedRow_ = 0;
-  Notify({.Curve = true, .BothCurves = true, .Grid = true, .Limits = true});
+  BuildRows();
+  inSync_ = true;
+  Notify({.Curve = true, .BothCurves = true, .Grid = true, .Limits = true, .Selection = true});
 }
 
 void TEditorCore::RebuildRows() {
   // A row being typed (no point yet) survives a rebuild of an empty curve.
+  const int selected = selectedRow_;
   if (doc_.Working.LastPointIndex() == 0 && !rows_.empty() && !rows_[0][kColValue].empty()) {
     rows_.resize(1);
+    sources_.resize(1);
+    selectedRow_ = 0;
   } else {
-    rows_ = TableToGrid(doc_.Working);
+    BuildRows();
   }
   inSync_ = true;
-  selectedRow_ = std::min(selectedRow_, RowCount() - 1);
-  Notify({.Grid = true});
+  Notify({.Grid = true, .Selection = selected != selectedRow_});
 }
 
 void TEditorCore::SetCell(int row, int col, const std::string& input) {
   if (row < 0 || row >= RowCount() || col < kColValue || col > kColEndValue) return;
   std::string text = input;
   GridRow& r = rows_[static_cast<std::size_t>(row)];
+  RowSource& source = sources_[static_cast<std::size_t>(row)];
   const bool last = row == RowCount() - 1;
   if (col == kColUnit) {
     if (text == "m") text = "s";
-    if (text != "h" && text != "min" && text != "s" && text != "ms" && text != "us") return;
+    if (text != "h" && text != "min" && text != "s" && text != "ms" && text != "us") {
+      Message(Replace(_("\"%1\" is not a time unit; use h, min, s, ms or us."), "%1", text));
+      return;
+    }
+    if (text == r[kColUnit]) return;
+    r[kColUnit] = text;
+    source.Duration = false;
+  } else if (text.empty()) {
+    // An emptied end value or duration of a segment would end the curve there: it stays.
+    if (col == kColEndValue && !last) return;
+    if (col == kColDuration && !last) return;
+    if (col == kColValue) text = "0";
   } else {
-    double v = 0;
-    if (text.empty() && col == kColValue) text = "0";
-    if (!text.empty() && (!TryParseStorable(text, v) || v < 0)) return;
+    const TypedNumber typed =
+        ParseTypedNumber(text, col == kColDuration ? UnitKind::Time : ValueUnitKind());
+    if (!typed.Ok()) {
+      Message(typed.Error);
+      return;
+    }
+    if (typed.Number < 0) {
+      Message(Replace(_("\"%1\": values and durations cannot be negative."), "%1", text));
+      return;
+    }
+    if (col == kColDuration) {
+      text = FormatShortest(typed.Number);
+      if (!typed.Unit.empty()) r[kColUnit] = typed.Unit;
+    } else {
+      text = FormatShortest(BaseValue(typed));
+    }
   }
-  r[col] = text;
-  if (col == kColValue && row > 0) rows_[static_cast<std::size_t>(row) - 1][kColEndValue] = text;
-  if (col == kColEndValue && !last) rows_[static_cast<std::size_t>(row) + 1][kColValue] = text;
-  if (col == kColDuration && r[kColUnit].empty()) r[kColUnit] = "s";
+  if (col != kColUnit) r[col] = text;
+  if (col == kColValue) {
+    source.Value = false;
+    if (row > 0) rows_[static_cast<std::size_t>(row) - 1][kColEndValue] = text;
+  }
+  if (col == kColEndValue && !last && !text.empty()) {
+    rows_[static_cast<std::size_t>(row) + 1][kColValue] = text;
+    sources_[static_cast<std::size_t>(row) + 1].Value = false;
+  }
+  if (col == kColDuration) {
+    source.Duration = false;
+    if (r[kColUnit].empty()) r[kColUnit] = "s";
+  }
   // The last row's segment gets its end point once its duration and end value are known.
   if (last && (col == kColEndValue || col == kColDuration) && !r[kColDuration].empty() &&
       !r[kColEndValue].empty() && RowCount() < kMaxGridRows) {
     GridRow next;
     next[kColValue] = r[kColEndValue];
     rows_.push_back(next);
+    sources_.emplace_back();
     Commit();
     return;
   }
@@ -251,6 +308,7 @@ std::pair<int, int> TEditorCore::EnterTarget(int row, int col) {
   GridRow next;
   next[kColValue] = r[kColEndValue];
   rows_.push_back(next);
+  sources_.emplace_back();
   inSync_ = false;
   Notify({.Grid = true});
   return {row + 1, kColValue};
@@ -259,7 +317,31 @@ std::pair<int, int> TEditorCore::EnterTarget(int row, int col) {
 void TEditorCore::InsertRow(int row) {
   if (RowCount() >= kMaxGridRows) return;
   row = std::clamp(row, 0, RowCount());
+  // Rows 0..N always show the table's points (rows are only ever appended after them without
+  // a commit), so a row inside the curve is copied from its point.
+  const std::int32_t n = doc_.Working.LastPointIndex();
+  if (n >= 1 && row <= n) {
+    // A copy of the point it goes before, without superpositions: the curve looks the same.
+    GridRow copy;
+    RowSource source;
+    source.Point = doc_.Working[row];
+    source.Point.Sup1 = SuperpositionSpec{};
+    source.Point.Sup2 = SuperpositionSpec{};
+    source.Value = source.Duration = true;
+    source.Sup[0] = source.Sup[1] = true;
+    source.NextTime = source.Point.Time;
+    copy[kColValue] = rows_[static_cast<std::size_t>(row)][kColValue];
+    copy[kColDuration] = FormatFixed(0, 7, 5);
+    copy[kColUnit] = "s";
+    copy[kColEndValue] = copy[kColValue];
+    WriteSuperpositions(copy, source.Point);
+    rows_.insert(rows_.begin() + row, copy);
+    sources_.insert(sources_.begin() + row, source);
+    Commit();
+    return;
+  }
   rows_.insert(rows_.begin() + row, GridRow{});
+  sources_.insert(sources_.begin() + row, RowSource{});
   inSync_ = false;
   Notify({.Grid = true});
 }
@@ -268,21 +350,28 @@ void TEditorCore::AppendRow() {
   if (RowCount() >= kMaxGridRows) return;
   GridRow next;
   next[kColValue] = rows_.back()[kColValue];
+  const bool complete = !rows_.back()[kColDuration].empty() && !next[kColValue].empty();
+  rows_.back()[kColEndValue] = next[kColValue];
   rows_.push_back(next);
+  sources_.emplace_back();
   inSync_ = false;
   selectedRow_ = RowCount() - 1;
-  Notify({.Grid = true});
+  Notify({.Grid = true, .Selection = true});
+  // Behind a row with a duration the new row is a point at once: what is shown is the curve.
+  if (complete) Commit();
 }
 
 void TEditorCore::DeleteRow(int row) {
   if (row <= 0 || row >= RowCount()) return;
   rows_.erase(rows_.begin() + row);
+  sources_.erase(sources_.begin() + row);
   if (RowCount() == 1) {
     for (int c = kColValue; c <= kColSup2Name; ++c) rows_[0][c].clear();
+    sources_[0] = RowSource{};
     doc_.Working.SetLastPointIndex(0);
     doc_.TableOf(doc_.Active) = doc_.Working;
     selectedRow_ = 0;
-    Notify({.Curve = true, .Grid = true});
+    Notify({.Curve = true, .Grid = true, .Selection = true});
     if (!SuppressRecording && RecordStep) RecordStep();
     return;
   }
@@ -295,35 +384,50 @@ void TEditorCore::DeleteRow(int row) {
   tail[kColSup2Name].clear();
   tail[kColKind1] = "0";
   tail[kColKind2] = "0";
+  RowSource& tailSource = sources_.back();
+  tailSource.Duration = tailSource.Sup[0] = tailSource.Sup[1] = false;
   rows_[static_cast<std::size_t>(row) - 1][kColEndValue] =
       row < RowCount() ? rows_[static_cast<std::size_t>(row)][kColValue] : std::string();
+  const int selected = selectedRow_;
   selectedRow_ = std::min(selectedRow_, RowCount() - 1);
   Commit();
-  rows_ = TableToGrid(doc_.Working);
-  Notify({.Grid = true});
+  BuildRows();
+  Notify({.Grid = true, .Selection = selected != selectedRow_});
 }
 
 void TEditorCore::ClearSuperposition(int row, int which) {
   if (row < 0 || row >= doc_.Working.LastPointIndex()) return;
   GridRow& r = rows_[static_cast<std::size_t>(row)];
+  RowSource& source = sources_[static_cast<std::size_t>(row)];
   if (which == 0) {
     r[kColKind1] = "0";
     r[kColKind2] = "0";
     r[kColSup1Name].clear();
     r[kColSup2Name].clear();
+    source.Sup[0] = source.Sup[1] = false;
   } else {
     r[kColKind2] = "0";
     r[kColSup2Name].clear();
+    source.Sup[1] = false;
   }
   Commit();
 }
 
 void TEditorCore::DropEmptyRows() {
   if (doc_.Working.LastPointIndex() < 1) return;
-  const auto empty = [](const GridRow& r) { return r[kColValue].empty(); };
-  const auto from = std::remove_if(rows_.begin() + 1, rows_.end(), empty);
-  if (from == rows_.end()) return;
-  rows_.erase(from, rows_.end());
+  std::size_t kept = 1;
+  for (std::size_t r = 1; r < rows_.size(); ++r) {
+    if (rows_[r][kColValue].empty()) continue;
+    if (r != kept) {
+      rows_[kept] = std::move(rows_[r]);
+      sources_[kept] = sources_[r];
+    }
+    ++kept;
+  }
+  if (kept == rows_.size()) return;
+  rows_.resize(kept);
+  sources_.resize(kept);
+  selectedRow_ = std::min(selectedRow_, RowCount() - 1);
   Commit();
 }
 
@@ -336,6 +440,7 @@ void TEditorCore::Cut(int first, int last) {
   last = std::min(last, RowCount() - 2);  // the last row stays
   if (first > last) return;
   rows_.erase(rows_.begin() + first, rows_.begin() + last + 1);
+  sources_.erase(sources_.begin() + first, sources_.begin() + last + 1);
   selectedRow_ = 0;
   if (RowCount() >= 2) {
     // The rows now meeting each other: the end value follows the next row.
@@ -343,13 +448,13 @@ void TEditorCore::Cut(int first, int last) {
       rows_[static_cast<std::size_t>(first) - 1][kColEndValue] =
           rows_[static_cast<std::size_t>(first)][kColValue];
     Commit();
-    rows_ = TableToGrid(doc_.Working);
-    Notify({.Grid = true});
+    BuildRows();
+    Notify({.Grid = true, .Selection = true});
     return;
   }
   doc_.Working.SetLastPointIndex(0);
   doc_.TableOf(doc_.Active) = doc_.Working;
-  Notify({.Curve = true, .Grid = true});
+  Notify({.Curve = true, .Grid = true, .Selection = true});
   if (!SuppressRecording && RecordStep) RecordStep();
 }
 
@@ -360,16 +465,29 @@ bool TEditorCore::Paste(int row, const std::string& text) {
     parsed.Error = Replace(_("The clipboard holds more than %1 rows; a curve cannot take them."),
                            "%1", std::to_string(kMaxGridRows));
   }
+  row = std::clamp(row, 0, RowCount() - 1);
+  // Every pasted row that rows follow needs a duration, or the curve would end there.
+  const bool emptyCurve = RowCount() == 1 && rows_[0][kColValue].empty();
+  for (std::size_t i = 0; parsed.Error.empty() && i < parsed.Rows.size(); ++i) {
+    const bool followed = i + 1 < parsed.Rows.size() || !emptyCurve;
+    if (followed && parsed.Rows[i][kColDuration].empty()) {
+      parsed.Error = Replace(_("Line %1 of the clipboard has no duration; pasted before other rows "
+                               "it would end the curve. Nothing was pasted."),
+                             "%1", std::to_string(i + 1));
+    }
+  }
   if (!parsed.Error.empty()) {
     Message(parsed.Error);
     return false;
   }
-  row = std::clamp(row, 0, RowCount() - 1);
   rows_.insert(rows_.begin() + row, parsed.Rows.begin(), parsed.Rows.end());
+  sources_.insert(sources_.begin() + row, parsed.Rows.size(), RowSource{});
+  // The row before the block now ends at its first value.
+  if (row > 0) rows_[static_cast<std::size_t>(row) - 1][kColEndValue] = parsed.Rows[0][kColValue];
   Commit();
-  rows_ = TableToGrid(doc_.Working);
+  BuildRows();
   selectedRow_ = RowCount() - 1;
-  Notify({.Grid = true});
+  Notify({.Grid = true, .Selection = true});
   return true;
 }
 
@@ -438,24 +556,34 @@ ApplyResult TEditorCore::ApplyTabs(int row, const TabValues& input) {
     return ApplyResult::NothingToApply;
   }
   TabValues tabs = input;
+  const auto edited = [&tabs](unsigned field) { return (tabs.Edited & field) != 0; };
   if (tabs.Sup[0].Kind == SuperpositionKind::None) tabs.Sup[1].Kind = SuperpositionKind::None;
   SegmentRow seg = doc_.Working[row];
+  SegmentRow candidate = seg;
+  if (edited(kFieldSup1)) candidate.Sup1 = SpecOf(tabs.Sup[0]);
+  if (edited(kFieldSup2)) candidate.Sup2 = SpecOf(tabs.Sup[1]);
+  if (candidate.Sup1.Kind == SuperpositionKind::None) candidate.Sup2.Kind = SuperpositionKind::None;
   // A segment that has no preview yet needs a free one.
-  if (tabs.Sup[0].Kind != SuperpositionKind::None && seg.Sup1.Kind == SuperpositionKind::None &&
+  if (candidate.Sup1.Kind != SuperpositionKind::None && seg.Sup1.Kind == SuperpositionKind::None &&
       SuperposedSegments() >= kPreviewSlotCount) {
     Message(_("At most 50 segments can carry superpositions."));
     return ApplyResult::NoSlot;
   }
   const double unit = UnitSeconds(tabs.TimeUnit);
   const double t0 = doc_.Working[row].Time;
-  double duration = doc_.Working[row + 1].Time - t0;
-  const double start = tabs.StartTime * unit, end = tabs.EndTime * unit;
-  if (start < end) duration = end - start;
-  const double t1 = t0 + duration;
-
-  SegmentRow candidate = seg;
-  candidate.Sup1 = SpecOf(tabs.Sup[0]);
-  candidate.Sup2 = SpecOf(tabs.Sup[1]);
+  const double oldEnd = doc_.Working[row + 1].Time;
+  double duration = oldEnd - t0;
+  const bool timed = edited(kFieldStartTime) || edited(kFieldEndTime);
+  double t1 = oldEnd;
+  if (timed) {
+    // An untouched time field stands for the exact time, not its rounded display; a typed end
+    // time alone is where the end point goes.
+    const double start = edited(kFieldStartTime) ? tabs.StartTime * unit : t0;
+    const double end = edited(kFieldEndTime) ? tabs.EndTime * unit : oldEnd;
+    if (start < end) duration = end - start;
+    t1 = !edited(kFieldStartTime) && start < end ? end : t0 + duration;
+    duration = t1 - t0;
+  }
   const MemoryCheck check = CheckSuperpositions(candidate, t0, t1, budget_, daqBudget_);
   switch (check.Outcome) {
     case CheckOutcome::RefusedFirst:
@@ -472,19 +600,74 @@ ApplyResult TEditorCore::ApplyTabs(int row, const TabValues& input) {
   }
 
   GridRow& r = rows_[static_cast<std::size_t>(row)];
-  const std::string startValue = FormatFixed(tabs.StartValue, 6, 4);
-  const std::string endValue = FormatFixed(tabs.EndValue, 6, 4);
-  r[kColValue] = startValue;
-  if (row > 0) rows_[static_cast<std::size_t>(row) - 1][kColEndValue] = startValue;
-  rows_[static_cast<std::size_t>(row) + 1][kColValue] = endValue;
-  r[kColEndValue] = endValue;
-  const ShownDuration shown = DurationDisplay(duration);
-  r[kColDuration] = FormatFixed(shown.Value, 7, 5);
-  r[kColUnit] = shown.Unit;
+  RowSource& source = sources_[static_cast<std::size_t>(row)];
+  RowSource& next = sources_[static_cast<std::size_t>(row) + 1];
+  if (edited(kFieldStartValue)) {
+    const std::string startValue = FormatFixed(tabs.StartValue, 6, 4);
+    r[kColValue] = startValue;
+    if (row > 0) rows_[static_cast<std::size_t>(row) - 1][kColEndValue] = startValue;
+    source.Value = true;
+    source.Point.Value = tabs.StartValue;
+  }
+  if (edited(kFieldEndValue)) {
+    const std::string endValue = FormatFixed(tabs.EndValue, 6, 4);
+    rows_[static_cast<std::size_t>(row) + 1][kColValue] = endValue;
+    r[kColEndValue] = endValue;
+    next.Value = true;
+    next.Point.Value = tabs.EndValue;
+  }
+  if (timed) {
+    const ShownDuration shown = DurationDisplay(duration);
+    r[kColDuration] = FormatFixed(shown.Value, 7, 5);
+    r[kColUnit] = shown.Unit;
+    source.Duration = true;
+    source.Point.Time = t0;
+    source.NextTime = t1;
+  }
   WriteSuperpositions(r, candidate);
+  source.Sup[0] = source.Sup[1] = true;
+  source.Point.Sup1 = candidate.Sup1;
+  source.Point.Sup2 = candidate.Sup2;
   Commit();
   selectedRow_ = row;
   return ApplyResult::Applied;
+}
+
+void TEditorCore::Stretch(double factor) {
+  SegmentTable voltage = Curve(Quantity::Voltage), current = Curve(Quantity::Current);
+  StretchTable(voltage, factor);
+  StretchTable(current, factor);
+  // Shrinking time raises frequencies: one beyond what a document holds refuses the stretch.
+  for (const SegmentTable* t : {&voltage, &current}) {
+    for (std::int32_t i = 0; i < t->LastPointIndex(); ++i) {
+      const SegmentRow& r = (*t)[i];
+      for (const SuperpositionSpec* sup : {&r.Sup1, &r.Sup2}) {
+        if (sup->Kind == SuperpositionKind::None) continue;
+        for (double f : {sup->FreqStart, sup->FreqEnd}) {
+          if (FrequencyWithinLimit(f)) continue;
+          Message(FrequencyLimitText() + " " + FormatGeneral(f) + " Hz");
+          return;
+        }
+      }
+    }
+  }
+  SetDocument(voltage, current);
+  if (!SuppressRecording && RecordStep) RecordStep();
+}
+
+void TEditorCore::CommitPlotEdit(const SegmentTable& table,
+                                 const std::vector<std::int32_t>& rerunSegments) {
+  const bool suppress = SuppressRecording;
+  SuppressRecording = true;
+  SetActiveCurve(table, false);
+  for (std::int32_t segment : rerunSegments) {
+    if (segment >= doc_.Working.LastPointIndex()) continue;
+    // Only the memory check runs again: no field is re-read from its display.
+    TabValues tabs = LoadRow(segment);
+    tabs.Edited = 0;
+    ApplyTabs(segment, tabs);
+  }
+  SuppressRecording = suppress;
 }
 
 void TEditorCore::SetLimits(const DeviceLimits& active, std::int32_t budget,

@@ -22,6 +22,7 @@ struct EditorChange {
   bool BothCurves = false;  // both curves (load, reset, switch)
   bool Grid = false;        // the grid rows
   bool Limits = false;      // limits or point budget
+  bool Selection = false;   // the core moved the selected row (new rows, curve or document)
 };
 
 // The values of the General and Superposition tabs, as shown.
@@ -31,12 +32,25 @@ struct SuperpositionFields {
   int Unit = kHertz;
   double AmpStart = 1, AmpEnd = 1;
   int DutyCycle = 50, Phase = 0;
+  bool operator==(const SuperpositionFields&) const = default;
+};
+// The fields of the tabs; only those marked edited apply, so a field the user did not touch
+// never writes its rounded display back.
+enum TabField : unsigned {
+  kFieldStartValue = 1,
+  kFieldEndValue = 2,
+  kFieldStartTime = 4,
+  kFieldEndTime = 8,
+  kFieldSup1 = 16,
+  kFieldSup2 = 32,
+  kFieldAll = 63,
 };
 struct TabValues {
   double StartValue = 0, EndValue = 0;
   double StartTime = 0, EndTime = 0;  // in TimeUnit
   std::string TimeUnit = "s";
   SuperpositionFields Sup[2];
+  unsigned Edited = kFieldAll;
 };
 
 enum class ApplyResult {
@@ -76,6 +90,13 @@ class TEditorCore {
   void SetDocument(const SegmentTable& voltage, const SegmentTable& current);
   // Replaces the active curve as a committed edit (import, stretch, plot editing).
   void SetActiveCurve(const SegmentTable& table, bool record = true);
+  // A mouse edit's table: set without recording, then the superpositions of `rerunSegments`
+  // checked again (a changed duration changes what their previews need). Points the edit did
+  // not move keep every bit.
+  void CommitPlotEdit(const SegmentTable& table, const std::vector<std::int32_t>& rerunSegments);
+  // Shift with a timescale choice: every time of both curves times `factor`, one recorded step;
+  // refused with a message when a superposition frequency would exceed what a document holds.
+  void Stretch(double factor);
   // Both curves empty, superpositions reset, selection cleared.
   void Reset();
   void SwitchQuantity(Quantity q);
@@ -86,12 +107,17 @@ class TEditorCore {
   const std::string& Cell(int row, int col) const { return rows_.at(row)[col]; }
   // Rows rebuilt from the active curve (RebuildGrid).
   void RebuildRows();
-  // Commits a typed cell (columns 1..4) with the rules of leaving a cell.
+  // Commits a typed cell (columns 1..4) with the rules of leaving a cell. A number may carry a
+  // unit (durations: the unit column follows it); anything that does not read is refused with a
+  // message and the cell keeps what it held. Emptying a duration or end value of a segment
+  // changes nothing.
   void SetCell(int row, int col, const std::string& text);
   // Enter in a cell whose typed text is committed: the cell (row, column) to go to. In column 4
   // of the last row, once it has a duration, a row for the next point is appended with the end
   // value (empty when none was typed) and becomes the target.
   std::pair<int, int> EnterTarget(int row, int col);
+  // Insert: inside the curve the new row is a point at the time and value of the one it goes
+  // before (a zero-length segment), so the curve stays whole until the row is filled in.
   void InsertRow(int row);
   // Shift+Insert: a row at the end with the value of the row above.
   void AppendRow();
@@ -103,7 +129,8 @@ class TEditorCore {
   void DropEmptyRows();
   std::string Copy(int first, int last) const;
   void Cut(int first, int last);
-  // False (and a message, nothing changed) when the text is refused.
+  // False (and a message, nothing changed) when the text is refused, also when a pasted row
+  // without a duration would end the curve before rows that follow it.
   bool Paste(int row, const std::string& text);
 
   // ---- selection
@@ -146,9 +173,15 @@ class TEditorCore {
   void Notify(const EditorChange& change);
   void Message(const std::string& m);
   double TimeOfRow(int row) const;
+  // Rows and their sources from the working table; the selection stays within them.
+  void BuildRows();
+  UnitKind ValueUnitKind() const {
+    return doc_.Active == Quantity::Voltage ? UnitKind::Voltage : UnitKind::Current;
+  }
 
   Document doc_;
   std::vector<GridRow> rows_;
+  std::vector<RowSource> sources_;  // parallel to rows_
   int selectedRow_ = 0;
   // False while rows were inserted or appended without a commit: the table then no longer
   // lines up with the rows, and only a full conversion is right.

@@ -175,6 +175,7 @@ TMouseOutcome TMouseEditor::Press(SegmentTable& table, bool curveEmpty, TPlotPoi
   if (n > 0 && table[n].Time == 0 && table[n].Value == 0) {
     table.SetLastPointIndex(n - 1);
     out.Action = MouseAction::PointRemoved;
+    out.RecordStep = true;  // the curve changed: Undo brings the point back
     return out;
   }
   if (n + 1 >= SegmentTable::kCapacity) return out;  // the curve is full
