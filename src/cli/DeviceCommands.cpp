@@ -420,7 +420,8 @@ int RunPlay(const PlayOptions& options, TTraceFile& traceFile) {
   TIgnoredBrokenPipe brokenPipe;
   TEndingSignals signals(
       kStopConfirmation + kReleaseConfirmation + std::chrono::seconds(5),
-      [&run] { run.LastRelease(std::chrono::milliseconds(1200)); },
+      [&run] { return run.LastRelease(std::chrono::milliseconds(1200)); },
+      _("Ended at once: the stop and the local command were sent, unconfirmed."),
       _("Ended without the instrument's confirmation: it may still be playing, with its output "
         "on."));
   auto interrupted = [&] { return TEndingSignals::Received() != 0 || progress.Lost(); };

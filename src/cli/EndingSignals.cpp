@@ -33,9 +33,12 @@ constexpr auto kLastAttempt = std::chrono::milliseconds(1500);
 
 }  // namespace
 
-TEndingSignals::TEndingSignals(std::chrono::milliseconds grace, std::function<void()> lastAttempt,
-                               std::string lastWords)
-    : grace_(grace), lastAttempt_(std::move(lastAttempt)), lastWords_(std::move(lastWords)) {
+TEndingSignals::TEndingSignals(std::chrono::milliseconds grace, std::function<bool()> lastAttempt,
+                               std::string sentWords, std::string lastWords)
+    : grace_(grace),
+      lastAttempt_(std::move(lastAttempt)),
+      sentWords_(std::move(sentWords)),
+      lastWords_(std::move(lastWords)) {
   gFirst = 0;
   gCount = 0;
   if (::pipe2(wake_, O_CLOEXEC | O_NONBLOCK) != 0) wake_[0] = wake_[1] = -1;
@@ -93,12 +96,14 @@ void TEndingSignals::Watch() {
 }
 
 void TEndingSignals::EndNow(int signal) {
+  bool sent = false;
   if (lastAttempt_) {
     // On a thread of its own: a driver that hangs the main thread may hang this attempt too.
     auto finished = std::make_shared<std::atomic<bool>>(false);
-    std::thread([attempt = lastAttempt_, finished] {
+    auto reached = std::make_shared<std::atomic<bool>>(false);
+    std::thread([attempt = lastAttempt_, finished, reached] {
       try {
-        attempt();
+        *reached = attempt();
       } catch (...) {
       }
       *finished = true;
@@ -106,8 +111,9 @@ void TEndingSignals::EndNow(int signal) {
     const auto until = std::chrono::steady_clock::now() + kLastAttempt;
     while (!*finished && std::chrono::steady_clock::now() < until)
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    sent = *finished && *reached;
   }
-  const std::string text = "\nondrevo-cli: " + lastWords_ + "\n";
+  const std::string text = "\nondrevo-cli: " + (sent ? sentWords_ : lastWords_) + "\n";
   [[maybe_unused]] auto n = ::write(STDERR_FILENO, text.data(), text.size());
   ::_exit(128 + signal);
 }

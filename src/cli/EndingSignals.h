@@ -2,7 +2,8 @@
 // (SIGHUP) and SIGQUIT. While a TEndingSignals lives, the first one only raises a flag for the
 // command to stop and clean up in its own time. If the command is still there `grace` later,
 // or at a second signal, `lastAttempt` runs on a watching thread (the main thread may be stuck
-// in a driver) and the program ends at once with 128 + the signal's number.
+// in a driver) and the program ends at once with 128 + the signal's number, saying `sentWords`
+// when the attempt reported in time that it reached the instrument, `lastWords` otherwise.
 #pragma once
 
 #include <atomic>
@@ -15,8 +16,8 @@ namespace ondrevo::cli {
 
 class TEndingSignals {
  public:
-  TEndingSignals(std::chrono::milliseconds grace, std::function<void()> lastAttempt,
-                 std::string lastWords);
+  TEndingSignals(std::chrono::milliseconds grace, std::function<bool()> lastAttempt,
+                 std::string sentWords, std::string lastWords);
   // Puts the previous handlers back and ends the watch.
   ~TEndingSignals();
   TEndingSignals(const TEndingSignals&) = delete;
@@ -32,7 +33,8 @@ class TEndingSignals {
   [[noreturn]] void EndNow(int signal);
 
   std::chrono::milliseconds grace_;
-  std::function<void()> lastAttempt_;
+  std::function<bool()> lastAttempt_;
+  std::string sentWords_;
   std::string lastWords_;
   int wake_[2] = {-1, -1};
   std::thread watcher_;

@@ -185,23 +185,28 @@ bool TPlayRun::LastRelease(std::chrono::milliseconds timeout) const {
     std::mutex lock;
     std::condition_variable done;
     bool finished = false;
+    bool sent = true;
   };
   auto state = std::make_shared<TState>();
   std::thread([state, player = player_, transport] {
+    bool sent = true;
     try {
       player->Stop();
     } catch (...) {
+      sent = false;
     }
     try {
       transport->SetLocal();
     } catch (...) {
+      sent = false;
     }
     std::lock_guard guard(state->lock);
     state->finished = true;
+    state->sent = sent;
     state->done.notify_all();
   }).detach();
   std::unique_lock guard(state->lock);
-  return state->done.wait_for(guard, timeout, [&] { return state->finished; });
+  return state->done.wait_for(guard, timeout, [&] { return state->finished; }) && state->sent;
 }
 
 }  // namespace ondrevo

@@ -1,3 +1,4 @@
+#include <atomic>
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -357,9 +358,17 @@ TEST(CountSampler, AbortFromAnotherThreadLeavesOutputs) {
   s.Waveforms = {v.get(), &c};
   TDoubleVector d{1, 2, 3};
   TDoubleMatrix m{{4}, {5}};
-  std::thread worker([&] { s.Execute(1000, d, m); });
-  std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  s.Abort();
+  // Execute clears an abort that comes before it starts, so abort until it has ended: on a
+  // loaded machine the worker may start late, and ten hours of sine never end on their own here.
+  std::atomic<bool> done{false};
+  std::thread worker([&] {
+    s.Execute(1000, d, m);
+    done = true;
+  });
+  while (!done) {
+    s.Abort();
+    std::this_thread::yield();
+  }
   worker.join();
   EXPECT_TRUE(s.Aborted());
   EXPECT_EQ(d, (TDoubleVector{1, 2, 3}));
