@@ -618,7 +618,7 @@ ApplyResult TEditorCore::ApplyTabs(int row, const TabValues& input) {
   }
   if (timed) {
     const ShownDuration shown = DurationDisplay(duration);
-    r[kColDuration] = FormatFixed(shown.Value, 7, 5);
+    r[kColDuration] = DurationCellText(shown);
     r[kColUnit] = shown.Unit;
     source.Duration = true;
     source.Point.Time = t0;
