@@ -2,7 +2,8 @@
 # Builds the benchmarks and prints every speed and memory ratio of the project with its target in
 # one table: the median of BENCH_RUNS runs (default 3) of each benchmark program, each ratio
 # taken within one run so that both sides see the same load.
-# Usage: scripts/bench.sh [BUILD_DIR]    (BENCH_RUNS=5, BENCH_NO_BUILD=1 to use what is built)
+# Usage: scripts/bench.sh [BUILD_DIR]   (BENCH_RUNS=5; BENCH_NO_BUILD=1 uses what is built;
+# BENCH_GEN names the document tool, for measuring an older build)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build}
@@ -64,7 +65,7 @@ measure() {
 }
 
 cli="$build/src/cli/ondrevo-cli"
-gen="$build/bench/ondrevo-bench-document"
+gen=${BENCH_GEN:-$build/bench/ondrevo-bench-document}
 app="$build/src/app/ondrevo"
 if [ -x "$gen" ] && [ -x "$cli" ]; then
   "$gen" sine 1 "$tmp/sine.ovx"

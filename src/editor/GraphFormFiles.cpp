@@ -209,7 +209,7 @@ bool TGraphForm::LoadDocument(const QString& path) {
     panelRight_->show();
   }
   if (TableChecked()) {
-    RebuildGrid();
+    RebuildGrid(true);
     grid_->SelectCell(0, kColValue);
   }
   UpdateRemoteEnabled();

@@ -41,6 +41,9 @@ SuperpositionSpec SpecOf(const SuperpositionFields& f) {
 TEditorCore::TEditorCore() : rows_(1), sources_(1) {}
 
 void TEditorCore::BuildRows() {
+  // The old rows go first: two grids of a long curve at once would double the peak memory.
+  std::vector<GridRow>().swap(rows_);
+  std::vector<RowSource>().swap(sources_);
   rows_ = TableToGrid(doc_.Working);
   sources_ = TableSources(doc_.Working);
   selectedRow_ = std::min(selectedRow_, RowCount() - 1);
@@ -213,6 +216,10 @@ void TEditorCore::SwitchQuantity(Quantity q) {
   BuildRows();
   inSync_ = true;
   Notify({.Curve = true, .BothCurves = true, .Grid = true, .Limits = true, .Selection = true});
+}
+
+void TEditorCore::AnnounceRows() {
+  Notify({.Grid = true});
 }
 
 void TEditorCore::RebuildRows() {
