@@ -167,9 +167,9 @@ void TEditorCore::Commit(bool record, int first, int last) {
   if (record && !SuppressRecording && RecordStep) RecordStep();
 }
 
-void TEditorCore::SetDocument(const SegmentTable& voltage, const SegmentTable& current) {
-  doc_.Voltage = voltage;
-  doc_.Current = current;
+void TEditorCore::SetDocument(SegmentTable voltage, SegmentTable current) {
+  doc_.Voltage = std::move(voltage);
+  doc_.Current = std::move(current);
   std::string message = ApplyRules(doc_.Voltage, 0);
   const std::string second = ApplyRules(doc_.Current, Superposed(doc_.Voltage));
   if (!second.empty()) message += (message.empty() ? "" : "\n") + second;

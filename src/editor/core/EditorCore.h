@@ -87,7 +87,7 @@ class TEditorCore {
     return q == doc_.Active ? doc_.Working : doc_.TableOf(q);
   }
   // Replaces both curves (a loaded document): commit rules run, nothing recorded.
-  void SetDocument(const SegmentTable& voltage, const SegmentTable& current);
+  void SetDocument(SegmentTable voltage, SegmentTable current);
   // Replaces the active curve as a committed edit (import, stretch, plot editing).
   void SetActiveCurve(const SegmentTable& table, bool record = true);
   // A mouse edit's table: set without recording, then the superpositions of `rerunSegments`
