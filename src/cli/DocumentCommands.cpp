@@ -54,8 +54,8 @@ std::string CurveLine(const char* name, const char* unit, const SegmentTable& t)
   line += std::to_string(f.segments + 1) + " points, length " + DurationText(f.length);
   line += ", " + std::to_string(f.superposed) + " superposed";
   CurveFacts m = ComputeCurveFacts(t);
-  line += "; duration " + DurationText(m.Duration) + ", min " + FormatShortest(m.Min) + " " +
-          unit + ", max " + FormatShortest(m.Max) + " " + unit + ", sample rate " +
+  line += "; duration " + DurationText(m.Duration) + ", min " + FormatShortest(m.Min) + " " + unit +
+          ", max " + FormatShortest(m.Max) + " " + unit + ", sample rate " +
           FormatShortest(m.SampleRate) + " S/s, " + std::to_string(m.PointCount) + " samples";
   return line;
 }
