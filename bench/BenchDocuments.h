@@ -1,6 +1,8 @@
 // Documents shared by the benchmarks and the memory comparison.
 #pragma once
 
+#include <cmath>
+
 #include "document/SegmentTable.h"
 
 namespace ondrevo::bench {
@@ -43,6 +45,21 @@ inline SegmentTable StepsAndRampsCurve(double hours) {
   t[i].Time = minutes * 60.0;
   t[i].Value = 3;
   t.SetLastPointIndex(i);
+  return t;
+}
+
+// `points` points of a measured-looking curve: uneven durations (many of them taking the
+// grid's minutes and milliseconds) and values with four decimals, as a long import leaves them.
+inline SegmentTable ManyPointsCurve(int points) {
+  static constexpr double kDurations[] = {0.01, 0.25, 1.5, 0.0123, 59.5, 0.001, 12.75, 700};
+  SegmentTable t;
+  double time = 0;
+  for (int i = 0; i < points; ++i) {
+    t[i].Time = time;
+    t[i].Value = std::round((5 + 2 * std::sin(i * 0.01)) * 1e4) / 1e4;
+    time += kDurations[(i * 7) % 8];
+  }
+  t.SetLastPointIndex(points - 1);
   return t;
 }
 

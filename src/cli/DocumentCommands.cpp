@@ -6,6 +6,7 @@
 
 #include "cli/Commands.h"
 #include "document/DocumentIO.h"
+#include "document/Durations.h"
 #include "document/Numbers.h"
 #include "model/Builder.h"
 
@@ -50,11 +51,11 @@ std::string CurveLine(const char* name, const char* unit, const SegmentTable& t)
   std::string line = std::string(name) + ": ";
   if (f.segments == 0) return line + "empty";
   line += std::to_string(f.segments) + (f.segments == 1 ? " segment, " : " segments, ");
-  line += std::to_string(f.segments + 1) + " points, length " + FormatShortest(f.length) + " s";
+  line += std::to_string(f.segments + 1) + " points, length " + DurationText(f.length);
   line += ", " + std::to_string(f.superposed) + " superposed";
   CurveFacts m = ComputeCurveFacts(t);
-  line += "; duration " + FormatShortest(m.Duration) + " s, min " + FormatShortest(m.Min) + " " +
-          unit + ", max " + FormatShortest(m.Max) + " " + unit + ", sample rate " +
+  line += "; duration " + DurationText(m.Duration) + ", min " + FormatShortest(m.Min) + " " + unit +
+          ", max " + FormatShortest(m.Max) + " " + unit + ", sample rate " +
           FormatShortest(m.SampleRate) + " S/s, " + std::to_string(m.PointCount) + " samples";
   return line;
 }

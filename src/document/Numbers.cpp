@@ -1,7 +1,9 @@
 #include "document/Numbers.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <limits>
 #include <vector>
 
@@ -20,20 +22,42 @@ std::string ConversionMessage(std::string_view text) {
 }
 
 // The exact decimal expansion of |value| as digits with the position of the decimal point.
-// Every double has a finite decimal expansion of at most 1074 fraction digits.
+// A double m * 2^e (m odd) has exactly max(0, -e) fraction digits, so asking for just those
+// gives every non-zero digit without the 1074-digit worst case on every call.
 struct Decimal {
   std::vector<int> digits;  // most significant first
   int point = 0;            // number of digits before the decimal point
 };
 
+int FractionDigits(double magnitude) {
+  if (magnitude == 0) return 0;
+  int exp = 0;
+  const double mantissa = std::frexp(magnitude, &exp);  // magnitude = mantissa * 2^exp
+  auto bits = static_cast<std::uint64_t>(std::ldexp(mantissa, 64 - 11));  // 53 bits, exact
+  int lowest = exp - 53;  // exponent of the mantissa's last bit
+  while (bits != 0 && (bits & 1) == 0) {
+    bits >>= 1;
+    ++lowest;
+  }
+  return std::max(0, -lowest);
+}
+
 Decimal ExactDecimal(double magnitude) {
-  static constexpr int kFractionDigits = 1080;
-  std::vector<char> buf(400 + kFractionDigits);
-  auto res = std::to_chars(buf.data(), buf.data() + buf.size(), magnitude, std::chars_format::fixed,
-                           kFractionDigits);
+  const int fraction = FractionDigits(magnitude);
+  char stack[512];
+  std::vector<char> heap;
+  char* buf = stack;
+  std::size_t size = sizeof stack;
+  if (fraction + 320 > static_cast<int>(size)) {
+    heap.resize(static_cast<std::size_t>(fraction) + 400);
+    buf = heap.data();
+    size = heap.size();
+  }
+  auto res = std::to_chars(buf, buf + size, magnitude, std::chars_format::fixed, fraction);
   Decimal d;
+  d.digits.reserve(static_cast<std::size_t>(res.ptr - buf));
   bool seenPoint = false;
-  for (const char* p = buf.data(); p != res.ptr; ++p) {
+  for (const char* p = buf; p != res.ptr; ++p) {
     if (*p == '.') {
       seenPoint = true;
       continue;

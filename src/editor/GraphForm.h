@@ -168,7 +168,8 @@ class TGraphForm : public QMainWindow {
   void RestoreAfterThumbnail();
 
   // ---- places for the grid and tabs
-  void RebuildGrid();
+  // `rowsBuilt`: the core's rows already show the active curve (a document just loaded).
+  void RebuildGrid(bool rowsBuilt = false);
   void HideTable();
   // The control bars' context menu: the two toolbar toggles.
   QMenu* createPopupMenu() override;

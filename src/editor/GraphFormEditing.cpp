@@ -68,8 +68,11 @@ void TGraphForm::HideTable() {
   ShowMark(false);
 }
 
-void TGraphForm::RebuildGrid() {
-  core_->RebuildRows();
+void TGraphForm::RebuildGrid(bool rowsBuilt) {
+  if (rowsBuilt)
+    core_->AnnounceRows();
+  else
+    core_->RebuildRows();
   curves_->PlaceMark(ActiveQuantity());
   curves_->MarkPoints(ActiveQuantity(), 0, 1);
   ShowMark(true);

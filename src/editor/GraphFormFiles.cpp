@@ -198,7 +198,8 @@ bool TGraphForm::LoadDocument(const QString& path) {
   Curve(Quantity::Voltage)->SetMarkersVisible(true);
   Curve(Quantity::Current)->SetMarkersVisible(true);
   // The commit rules run on what was read: what is shown is what a save writes.
-  core_->SetDocument(voltage, current);
+  // Moved: a long curve is not held twice while its grid rows are made.
+  core_->SetDocument(std::move(voltage), std::move(current));
   ClearHistory();
   RecomputeSnapX();
   RecomputeSnapY();
@@ -209,7 +210,7 @@ bool TGraphForm::LoadDocument(const QString& path) {
     panelRight_->show();
   }
   if (TableChecked()) {
-    RebuildGrid();
+    RebuildGrid(true);
     grid_->SelectCell(0, kColValue);
   }
   UpdateRemoteEnabled();

@@ -12,7 +12,7 @@ check "six voltage segments" test "$(grep -c '<segment ' "$TMP/one.ovx")" -eq 6
 check "no current curve" bash -c "! grep -q 'type=\"current\"' '$TMP/one.ovx'"
 check "negative value clipped to 0" grep -q 'duration="0.00000000" start="2.5000" end="0.0000"' "$TMP/one.ovx"
 "$CLI" info "$TMP/one.ovx" >"$TMP/info"
-check "written document reads back" grep -q '^voltage: 6 segments, 7 points, length 1 s' "$TMP/info"
+check "written document reads back" grep -q '^voltage: 6 segments, 7 points, length 1.00000 s' "$TMP/info"
 
 "$CLI" import-csv "$TMP/one.csv" --offset -o "$TMP/off.ovx"
 check "offset mode raises by 0.2" grep -q 'start="1.7000" end="2.7000"' "$TMP/off.ovx"
@@ -24,7 +24,7 @@ check "offset mode raises by 0.2" grep -q 'start="1.7000" end="2.7000"' "$TMP/of
 } >"$TMP/long.csv"
 "$CLI" import-csv "$TMP/long.csv" -o "$TMP/long.ovx"
 "$CLI" info "$TMP/long.ovx" >"$TMP/info"
-check "decimated to 2001 points, shifted to 0" grep -q '^voltage: 2000 segments, 2001 points, length 4995 s' "$TMP/info"
+check "decimated to 2001 points, shifted to 0" grep -q '^voltage: 2000 segments, 2001 points, length 83.25000 min' "$TMP/info"
 "$CLI" import-csv "$TMP/long.csv" --budget 5000 -o "$TMP/full.ovx"
 "$CLI" info "$TMP/full.ovx" >"$TMP/info"
 check "--budget changes the step" grep -q '^voltage: 10000 segments, 10001 points' "$TMP/info"

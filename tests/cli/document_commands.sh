@@ -27,8 +27,10 @@ check "normalize is idempotent" cmp -s "$TMP/hand-n.ovx" "$TMP/hand-nn.ovx"
 
 # info, text and JSON.
 out=$("$CLI" info "$DOC")
-check "info names the curves" grep -q '^voltage: 2 segments, 3 points, length 3 s, 1 superposed' <<<"$out"
+check "info names the curves" grep -q '^voltage: 2 segments, 3 points, length 3.00000 s, 1 superposed' <<<"$out"
 check "info gives the model's facts" grep -q 'sample rate 1000 S/s, 1020 samples' <<<"$out"
+printf '<ondrevo><arbdata><waveform_list>\n<waveform type="voltage"><segment duration="0.1" start="1" end="1"/><segment duration="0.2" start="1" end="2"/></waveform>\n</waveform_list></arbdata></ondrevo>' >"$TMP/sum.ovx"
+check "info shows a length as the grid does" grep -q 'length 0.30000 s, 0 superposed; duration 0.30000 s' <<<"$("$CLI" info "$TMP/sum.ovx")"
 json=$("$CLI" info "$DOC" --json)
 check "info --json" grep -q '"point_count": 1020' <<<"$json"
 

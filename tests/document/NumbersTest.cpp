@@ -210,3 +210,150 @@ TEST(FormatFixed, AgreesWithTheExactExpansionOnManyValues) {
     ASSERT_EQ(FormatDecimals(v, digits), ExactRounded(v, digits)) << v << " " << digits;
   }
 }
+
+namespace {
+
+// Reference for the display formats, built on printf rather than to_chars: a double has exactly
+// as many fraction digits as binary ones, so printf with that many decimals is exact.
+std::string ExactDigits(double magnitude, int& point) {
+  int bits = 0;
+  while (std::ldexp(magnitude, bits) != std::trunc(std::ldexp(magnitude, bits))) ++bits;
+  std::vector<char> buf(1500);
+  std::snprintf(buf.data(), buf.size(), "%.*f", bits, magnitude);
+  std::string text(buf.data());
+  const std::size_t dot = text.find('.');
+  point = static_cast<int>(dot == std::string::npos ? text.size() : dot);
+  if (dot != std::string::npos) text.erase(dot, 1);
+  return text;
+}
+
+// Keeps the places >= cutPlace of `digits` (point digits before the separator), an exact half
+// going away from zero; a carry can add a leading digit.
+void RoundDigits(std::string& digits, int& point, int cutPlace) {
+  const int keep = point - cutPlace;  // digits kept
+  if (keep >= static_cast<int>(digits.size())) return;
+  if (keep < 0) {
+    digits.assign(digits.size(), '0');
+    return;
+  }
+  const bool up = digits[static_cast<std::size_t>(keep)] >= '5';
+  for (std::size_t i = static_cast<std::size_t>(keep); i < digits.size(); ++i) digits[i] = '0';
+  if (!up) return;
+  int i = keep - 1;
+  while (i >= 0 && digits[static_cast<std::size_t>(i)] == '9')
+    digits[static_cast<std::size_t>(i--)] = '0';
+  if (i >= 0) {
+    ++digits[static_cast<std::size_t>(i)];
+  } else {
+    digits.insert(digits.begin(), '1');
+    ++point;
+  }
+}
+
+int LeadingPlace(const std::string& digits, int point) {
+  const std::size_t first = digits.find_first_not_of('0');
+  return first == std::string::npos ? -100000 : point - 1 - static_cast<int>(first);
+}
+
+std::string Exponent(const std::string& digits, int point, bool negative) {
+  const std::size_t first = digits.find_first_not_of('0');
+  const std::size_t last = digits.find_last_not_of('0');
+  std::string out = negative ? "-" : "";
+  out += digits[first];
+  if (last > first) out += "." + digits.substr(first + 1, last - first);
+  return out + "E" + std::to_string(point - 1 - static_cast<int>(first));
+}
+
+std::string Plain(const std::string& digits, int point, bool negative, int decimals) {
+  std::string intPart = digits.substr(0, static_cast<std::size_t>(std::max(point, 0)));
+  intPart.erase(0, std::min(intPart.find_first_not_of('0'), intPart.size()));
+  if (intPart.empty()) intPart = "0";
+  std::string frac = point < static_cast<int>(digits.size())
+                         ? digits.substr(static_cast<std::size_t>(std::max(point, 0)))
+                         : std::string();
+  if (decimals >= 0) {
+    frac.resize(static_cast<std::size_t>(decimals), '0');
+  } else {
+    frac.erase(std::min(frac.find_last_not_of('0') + 1, frac.size()));
+  }
+  return (negative ? "-" : "") + intPart + (frac.empty() ? "" : "." + frac);
+}
+
+std::string ReferenceFixed(double value, int precision, int decimals) {
+  int point = 0;
+  std::string d = ExactDigits(std::fabs(value), point);
+  const int lead = LeadingPlace(d, point);
+  if (lead == -100000) return Plain(d, point, false, decimals);
+  const int sigPlace = lead - precision + 1;
+  std::string e = d;
+  int ePoint = point;
+  RoundDigits(d, point, std::max(sigPlace, -decimals));
+  const int lead2 = LeadingPlace(d, point);
+  if (lead2 != -100000 && lead2 + 1 > precision) {
+    RoundDigits(e, ePoint, sigPlace);
+    return Exponent(e, ePoint, value < 0);
+  }
+  return Plain(d, point, value < 0 && lead2 != -100000, decimals);
+}
+
+std::string ReferenceGeneral(double value) {
+  int point = 0;
+  std::string d = ExactDigits(std::fabs(value), point);
+  int lead = LeadingPlace(d, point);
+  if (lead == -100000) return "0";
+  RoundDigits(d, point, lead - 14);
+  lead = LeadingPlace(d, point);
+  if (lead < -5 || lead >= 15) return Exponent(d, point, value < 0);
+  return Plain(d, point, value < 0, -1);
+}
+
+// Values where display texts go wrong first: decimal halves and the doubles next to them,
+// binary fractions (exact halves), carries into a new leading digit, powers of ten, integers
+// beyond the significant digits, and plain random values over many magnitudes.
+double DisplayCase(std::mt19937_64& rng, int i) {
+  const auto pick = [&](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
+  const double sign = rng() % 2 ? -1.0 : 1.0;
+  switch (i % 6) {
+    case 0: {
+      const int decimals = pick(9);
+      double tie = (static_cast<double>(rng() % 100000000) + 0.5) / std::pow(10.0, decimals);
+      if (pick(3) == 0) tie = std::nextafter(tie, pick(2) ? 0.0 : 1e300);
+      return sign * tie;
+    }
+    case 1:
+      return sign * static_cast<double>(rng() % (1ULL << 40)) / std::ldexp(1.0, pick(30));
+    case 2: {
+      const double nines = std::pow(10.0, pick(20) - 8) - std::pow(10.0, pick(20) - 14) / 2;
+      return sign * std::nextafter(nines, pick(2) ? 0.0 : 1e300);
+    }
+    case 3: {
+      const double ten = std::pow(10.0, pick(40) - 20);
+      return sign * (pick(2) ? ten : std::nextafter(ten, pick(2) ? 0.0 : 1e300));
+    }
+    case 4:
+      return sign * static_cast<double>(rng() % 100000000000000000ULL) / std::pow(10.0, pick(6));
+    default: {
+      std::uniform_real_distribution<double> unit(0.0, 1.0);
+      return sign * unit(rng) * std::pow(10.0, pick(30) - 15);
+    }
+  }
+}
+
+}  // namespace
+
+// The grid's value and duration texts and its hidden fields against the exact expansion.
+TEST(DisplayText, AgreesWithTheExactFormatterOnAMillionValues) {
+  std::mt19937_64 rng(20261210);
+  for (double v : {0.0, -0.0, 0.5, 9.99995, 99.999950000000001, 999999.5, 9999995.0, 1e15,
+                   4.9406564584124654e-324, 1.7976931348623157e308, 0.000049999999999999996}) {
+    ASSERT_EQ(FormatFixed(v, 6, 4), ReferenceFixed(v, 6, 4)) << v;
+    ASSERT_EQ(FormatFixed(v, 7, 5), ReferenceFixed(v, 7, 5)) << v;
+    ASSERT_EQ(FormatGeneral(v), ReferenceGeneral(v)) << v;
+  }
+  for (int i = 0; i < 1000000; ++i) {
+    const double v = DisplayCase(rng, i);
+    ASSERT_EQ(FormatFixed(v, 6, 4), ReferenceFixed(v, 6, 4)) << std::hexfloat << v;
+    ASSERT_EQ(FormatFixed(v, 7, 5), ReferenceFixed(v, 7, 5)) << std::hexfloat << v;
+    ASSERT_EQ(FormatGeneral(v), ReferenceGeneral(v)) << std::hexfloat << v;
+  }
+}

@@ -347,6 +347,26 @@ class EditorWindowTest : public QObject {
     QVERIFY(dialogs_->fileTitles.isEmpty());
   }
 
+  void aLoadedDocumentShowsItsOwnRowsInTheTable() {
+    Make();
+    // The table is shown by the first load; the second load's rows must be its own, with the
+    // times and values a grid shows (minutes, hours, milliseconds, four decimals).
+    QVERIFY(form_->LoadDocument(WriteFile("short.ovx", Ramp({{0, 0}, {1, 10}}))));
+    QVERIFY(form_->TableChecked());
+    const SegmentTable longer =
+        Ramp({{0, 1.25}, {0.0125, 2}, {612.0125, 3.00005}, {36613.25, 4}, {36614, 4}});
+    QVERIFY(form_->LoadDocument(WriteFile("long.ovx", longer)));
+    const TEditorCore& core = form_->Core();
+    QCOMPARE(core.RowCount(), 5);
+    QVERIFY(core.Rows() == TableToGrid(core.Working()));
+    QCOMPARE(core.Cell(1, kColDuration), std::string("10.20000"));
+    QCOMPARE(core.Cell(1, kColUnit), std::string("min"));
+    auto* view = form_->findChild<QTableView*>();
+    QVERIFY(view);
+    QCOMPARE(view->model()->rowCount(), 5);
+    QCOMPARE(core.SelectedRow(), 0);
+  }
+
   void aFileChangedOnDiskIsNotReplacedWithoutAsking() {
     Make();
     const QString path = WriteFile("shared.ovx", Ramp({{0, 0}, {1, 10}}));

@@ -36,18 +36,6 @@ std::string Replace(std::string text, std::string_view key, const std::string& v
 
 }  // namespace
 
-ShownDuration DurationDisplay(double d) {
-  if (d > 36000) return {d / 3600, "h"};
-  if (d > 600) return {d / 60, "min"};
-  ShownDuration shown{d, "s"};
-  for (const char* next : {"ms", "us"}) {
-    if (d == 0 || d >= 0.1) break;
-    d *= 1000;
-    shown = {d, next};
-  }
-  return shown;
-}
-
 double UnitSeconds(std::string_view unit) {
   if (unit == "h") return 3600;
   if (unit == "min") return 60;
@@ -239,7 +227,7 @@ std::vector<GridRow> TableToGrid(const SegmentTable& t) {
     if (p == n) break;
     const double d = std::max(0.0, t[p + 1].Time - t[p].Time);
     const ShownDuration shown = DurationDisplay(d);
-    row[kColDuration] = FormatFixed(shown.Value, 7, 5);
+    row[kColDuration] = DurationCellText(shown);
     row[kColUnit] = shown.Unit;
     row[kColEndValue] = FormatFixed(t[p + 1].Value, 6, 4);
     WriteSuperpositions(row, t[p]);

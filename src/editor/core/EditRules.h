@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "document/Durations.h"
 #include "document/SegmentTable.h"
 #include "editor/DeviceLimits.h"
 
@@ -41,13 +42,6 @@ inline constexpr int kMaxGridRows = SegmentTable::kCapacity;
 
 // ---- durations and units
 
-struct ShownDuration {
-  double Value = 0;
-  const char* Unit = "s";  // "h", "min", "s", "ms", "us"
-};
-// Grid rule: hours above 36000 s, minutes above 600 s, else seconds stepping to ms and us while
-// the number is below 0.1 (at most two steps).
-ShownDuration DurationDisplay(double seconds);
 // Seconds per unit text; anything unknown counts as seconds.
 double UnitSeconds(std::string_view unit);
 // The unit cell after a key typed into it ("m" then "i" gives "min").

@@ -41,6 +41,9 @@ SuperpositionSpec SpecOf(const SuperpositionFields& f) {
 TEditorCore::TEditorCore() : rows_(1), sources_(1) {}
 
 void TEditorCore::BuildRows() {
+  // The old rows go first: two grids of a long curve at once would double the peak memory.
+  std::vector<GridRow>().swap(rows_);
+  std::vector<RowSource>().swap(sources_);
   rows_ = TableToGrid(doc_.Working);
   sources_ = TableSources(doc_.Working);
   selectedRow_ = std::min(selectedRow_, RowCount() - 1);
@@ -164,9 +167,9 @@ void TEditorCore::Commit(bool record, int first, int last) {
   if (record && !SuppressRecording && RecordStep) RecordStep();
 }
 
-void TEditorCore::SetDocument(const SegmentTable& voltage, const SegmentTable& current) {
-  doc_.Voltage = voltage;
-  doc_.Current = current;
+void TEditorCore::SetDocument(SegmentTable voltage, SegmentTable current) {
+  doc_.Voltage = std::move(voltage);
+  doc_.Current = std::move(current);
   std::string message = ApplyRules(doc_.Voltage, 0);
   const std::string second = ApplyRules(doc_.Current, Superposed(doc_.Voltage));
   if (!second.empty()) message += (message.empty() ? "" : "\n") + second;
@@ -213,6 +216,10 @@ void TEditorCore::SwitchQuantity(Quantity q) {
   BuildRows();
   inSync_ = true;
   Notify({.Curve = true, .BothCurves = true, .Grid = true, .Limits = true, .Selection = true});
+}
+
+void TEditorCore::AnnounceRows() {
+  Notify({.Grid = true});
 }
 
 void TEditorCore::RebuildRows() {
@@ -618,7 +625,7 @@ ApplyResult TEditorCore::ApplyTabs(int row, const TabValues& input) {
   }
   if (timed) {
     const ShownDuration shown = DurationDisplay(duration);
-    r[kColDuration] = FormatFixed(shown.Value, 7, 5);
+    r[kColDuration] = DurationCellText(shown);
     r[kColUnit] = shown.Unit;
     source.Duration = true;
     source.Point.Time = t0;

@@ -87,7 +87,7 @@ class TEditorCore {
     return q == doc_.Active ? doc_.Working : doc_.TableOf(q);
   }
   // Replaces both curves (a loaded document): commit rules run, nothing recorded.
-  void SetDocument(const SegmentTable& voltage, const SegmentTable& current);
+  void SetDocument(SegmentTable voltage, SegmentTable current);
   // Replaces the active curve as a committed edit (import, stretch, plot editing).
   void SetActiveCurve(const SegmentTable& table, bool record = true);
   // A mouse edit's table: set without recording, then the superpositions of `rerunSegments`
@@ -107,6 +107,9 @@ class TEditorCore {
   const std::string& Cell(int row, int col) const { return rows_.at(row)[col]; }
   // Rows rebuilt from the active curve (RebuildGrid).
   void RebuildRows();
+  // The rows as SetDocument built them, announced to the views again (the table shown after
+  // loading) without formatting a long curve a second time.
+  void AnnounceRows();
   // Commits a typed cell (columns 1..4) with the rules of leaving a cell. A number may carry a
   // unit (durations: the unit column follows it); anything that does not read is refused with a
   // message and the cell keeps what it held. Emptying a duration or end value of a segment
