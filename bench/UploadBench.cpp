@@ -64,7 +64,10 @@ struct Rig {
         std::dynamic_pointer_cast<TListPlayerDevice>(CreateDeviceForModel(model, transport, "1"));
     device->SetOnUploadDone([this](IDevice*) { done = true; });
     device->SetOnError(
-        [](IDevice*, const std::exception& e) { throw std::runtime_error(e.what()); });
+        [](IDevice*, const std::exception& e) {
+          std::fprintf(stderr, "upload error: %s\n", e.what());
+          throw std::runtime_error(e.what());
+        });
   }
   ~Rig() {
     if (device->IsConnected()) device->Disconnect();

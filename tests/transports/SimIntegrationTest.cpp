@@ -153,6 +153,20 @@ TEST_F(SimFixture, AListTheSupplyRefusesFailsTheUploadWithItsText) {
   EXPECT_EQ(sim.Block(0).Last, 19);
 }
 
+// A second upload without a play between them finds the list still armed: the supply ignores
+// the INIT ("Init ignored"), which is no reason to fail the upload that put the new list there.
+TEST_F(SimFixture, UploadingAgainWhileArmedSucceeds) {
+  device->Connect();
+  device->Upload(Staircase(20, 0.1, 1.0, 0.5), Staircase(20, 0.1, 0.5, 0.1), false);
+  ASSERT_TRUE(WaitThreads());
+  device->Upload(Staircase(30, 0.1, 2.0, 0.5), Staircase(30, 0.1, 0.5, 0.1), false);
+  ASSERT_TRUE(WaitThreads());
+  EXPECT_THAT(log, ElementsAre("done", "done"));
+  auto& sim = dynamic_cast<sim::TKsv7340Sim&>(*instrument);
+  EXPECT_EQ(sim.Block(0).Last, 29);
+  EXPECT_TRUE(sim.PendingErrors().empty());
+}
+
 // Reported maxima that are no limit of the model end the connect before anything is uploaded.
 TEST_F(SimFixture, AnAbsurdReportedMaximumEndsTheConnect) {
   for (const char* reply : {"-5", "0", "1e308"}) {
