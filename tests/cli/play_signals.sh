@@ -133,8 +133,9 @@ for signals in "INT TERM" "HUP"; do
   wait $pid
   status=$?
   check "hanging USB driver ($signals): the program ends non-zero" test $status -gt 128
-  check "hanging USB driver ($signals): says the instrument may still run" \
-    grep -q 'may still' "$TMP/hang.err"
+  # Whether the last attempt's writes got through depends on where the driver hangs.
+  check "hanging USB driver ($signals): says the instrument may still run, or what was sent" \
+    grep -q -e 'may still' -e 'were sent, unconfirmed' "$TMP/hang.err"
   rm -f "$TMP/block"
 done
 
