@@ -178,6 +178,13 @@ TEST_F(Ksv5200Test, LongUploadsStayBelowTheLineLimitAndMoveTheEndEveryOtherLine)
   EXPECT_EQ(points, 1000);
   ASSERT_GT(lines, 10);
   for (int k = 0; k + 1 < lines; ++k) EXPECT_EQ(afterLines[k], k % 2 == 0 ? "FAE" : "-") << k;
+  // And each line is as long as the limit allows: the next line's first point would not have
+  // fitted (a limit set too low fails here, one too high above).
+  std::vector<std::string> fds;
+  for (const std::string& line : sent)
+    if (line.starts_with("FDS ")) fds.push_back(line);
+  for (std::size_t k = 0; k + 1 < fds.size(); ++k)
+    EXPECT_GE(fds[k].size() + 1 + fds[k + 1].find(';'), 255u) << fds[k];
   EXPECT_THAT(std::vector<std::string>(sent.end() - 3, sent.end()),
               ElementsAre("FAE 999", "FCL", "ERR?"));
   // Progress events carry whole percent and never repeat one.

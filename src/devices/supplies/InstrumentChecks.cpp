@@ -1,5 +1,6 @@
 #include "devices/supplies/InstrumentChecks.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <optional>
@@ -44,18 +45,29 @@ double CheckReportedMinimum(double reported, double maximum, TQuantity quantity)
   throw std::runtime_error(text + " " + FormatGeneral(reported) + " " + Unit(quantity) + ".");
 }
 
-bool IsNoErrorReply(std::string_view reply) {
+namespace {
+
+std::optional<std::int64_t> ErrorCode(std::string_view reply) {
   reply = Trim(reply);
-  const std::size_t comma = reply.find(',');
   std::int64_t code = 0;
-  return TryParseInteger(Trim(reply.substr(0, comma)), code) && code == 0;
+  if (!TryParseInteger(Trim(reply.substr(0, reply.find(','))), code)) return std::nullopt;
+  return code;
 }
 
-void RaiseQueuedError(const std::function<std::string()>& query) {
+}  // namespace
+
+bool IsNoErrorReply(std::string_view reply) {
+  return ErrorCode(reply) == std::int64_t{0};
+}
+
+void RaiseQueuedError(const std::function<std::string()>& query,
+                      std::initializer_list<std::int64_t> harmless) {
   std::optional<std::string> first;
   for (int k = 0; k < kMostErrorReads; ++k) {
     std::string reply = query();
     if (IsNoErrorReply(reply)) break;
+    const auto code = ErrorCode(reply);
+    if (code && std::find(harmless.begin(), harmless.end(), *code) != harmless.end()) continue;
     if (!first) first = std::string(Trim(reply));
   }
   // The reply is the instrument's own text: cut and cleaned before it reaches a message.

@@ -2,7 +2,9 @@
 // limits it reports and the errors it has queued.
 #pragma once
 
+#include <cstdint>
 #include <functional>
+#include <initializer_list>
 #include <string>
 #include <string_view>
 
@@ -27,7 +29,9 @@ double CheckReportedMinimum(double reported, double maximum, TQuantity quantity)
 bool IsNoErrorReply(std::string_view reply);
 
 // Empties the instrument's error queue through `query` (one reply per call, at most a queue's
-// length) and raises the first error it held, with the instrument's own text.
-void RaiseQueuedError(const std::function<std::string()>& query);
+// length) and raises the first error it held, with the instrument's own text. Errors whose
+// numeric code is in `harmless` are emptied but not raised.
+void RaiseQueuedError(const std::function<std::string()>& query,
+                      std::initializer_list<std::int64_t> harmless = {});
 
 }  // namespace ondrevo
