@@ -86,7 +86,7 @@ class TGpibSimHost {
   void RemoveBoard(int board);
   TSimEndpoint& At(int board, int address);
   const std::string& Path() const { return library_.Path(); }
-  // What the last device opened at the address was given (-1 each where none was opened).
+  // What ibdev was last given for the address (-1 each where none was opened).
   struct TDeviceSettings {
     int Timeout = -1, Eot = -1, Eos = -1;
   };

@@ -70,7 +70,7 @@ struct Descriptor {
   int tmo = 0, eot = 0, eos = 0;  // as given to ibdev, then changed by ibconfig
 };
 
-// What the last device opened at an address was given: {tmo, eot, eos}.
+// What ibdev was last given for an address: {tmo, eot, eos}.
 struct Settings {
   int tmo = -1, eot = -1, eos = -1;
 };
@@ -230,15 +230,14 @@ EXPORT int ibconfig(int ud, int option, int value) {
       return Finish(0, EARG);
     return Finish(BoardStatus(d->board));
   }
-  Settings& settings = gSettings[{d->board, d->pad}];
   if (option == reference::IbcTMO && ValidTimeout(value)) {
-    d->tmo = settings.tmo = value;
+    d->tmo = value;
   } else if (option == reference::IbcEOT && (value == 0 || value == 1)) {
-    d->eot = settings.eot = value;
+    d->eot = value;
   } else if (option == reference::IbcEOSchar && value >= 0 && value <= 0xFF) {
-    d->eos = settings.eos = (d->eos & ~0xFF) | value;
+    d->eos = (d->eos & ~0xFF) | value;
   } else if (option == reference::IbcEOSrd && (value == 0 || value == 1)) {
-    d->eos = settings.eos = value ? d->eos | 0x0400 : d->eos & ~0x0400;
+    d->eos = value ? d->eos | 0x0400 : d->eos & ~0x0400;
   } else {
     return Finish(0, EARG);
   }
@@ -355,8 +354,8 @@ EXPORT void ondrevo_gpib_sim_board(int board, int systemController, int pad) {
   gBoards[board] = Board{systemController != 0, pad};
 }
 
-// The time-out code, end-of-transmission and end-of-string setting the last device opened at the
-// address was given (-1 each where none was opened); 0 when one was, else -1.
+// The time-out code, end-of-transmission and end-of-string setting ibdev was last given for the
+// address (-1 each where none was opened); 0 when one was, else -1.
 EXPORT int ondrevo_gpib_sim_device_settings(int board, int pad, int* tmo, int* eot, int* eos) {
   std::lock_guard lock(gLock);
   const auto it = gSettings.find({board, pad});

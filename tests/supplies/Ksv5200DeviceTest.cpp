@@ -96,6 +96,22 @@ TEST_F(Ksv5200Test, ConnectSavesTheSettingsAndDisconnectRestoresThem) {
   EXPECT_FALSE(device->IsConnected());
 }
 
+// A reconnection that fails at its first query (the instrument went silent) must not give the
+// instrument the settings saved by the earlier connection: they are not its settings now.
+TEST_F(Ksv5200Test, AFailedReconnectRestoresNothingOfTheEarlierConnection) {
+  Make("KSV 5206-40", "1");
+  device->Connect();
+  device->Disconnect();
+  ASSERT_FALSE(device->GetSavedSettings().empty());
+  transport->Fallback = [](const std::string&) -> std::string { return "\x01"; };
+  transport->ClearLines();
+  EXPECT_THROW(device->Connect(), std::exception);
+  EXPECT_TRUE(device->GetSavedSettings().empty());
+  device->Disconnect();
+  for (const std::string& line : transport->Sent())
+    EXPECT_EQ(line.find("V 12.000"), std::string::npos) << line;
+}
+
 TEST_F(Ksv5200Test, ModeThreeSavesNothingAndABusyInstrumentIsLeftAlone) {
   Make("KSV 5206-40", "3");
   device->Connect();

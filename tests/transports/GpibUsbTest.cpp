@@ -161,7 +161,7 @@ TEST(Gpib, DeviceAndBoardAreOpenedWithTheReferenceCodes) {
   EXPECT_EQ(host.RemoteEnable(0), 1);  // IbcSRE (0x0B) set
   gpib.OpenDevice();
   const auto opened = host.DeviceSettings(0, 13);
-  EXPECT_EQ(opened.Timeout, 11);  // ibdev's T1s, then IbcTMO (0x03) with T1s
+  EXPECT_EQ(opened.Timeout, 11);  // T1s
   EXPECT_EQ(opened.Eot, 0);
   EXPECT_EQ(opened.Eos, 0x0A);
   gpib.Send("F?");
