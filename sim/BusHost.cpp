@@ -210,6 +210,17 @@ void TGpibSimHost::RemoveBoard(int board) {
   Entry<void (*)(int)>(library_, "ondrevo_gpib_sim_remove_board")(board);
 }
 
+TGpibSimHost::TDeviceSettings TGpibSimHost::DeviceSettings(int board, int address) {
+  TDeviceSettings settings;
+  Entry<int (*)(int, int, int*, int*, int*)>(library_, "ondrevo_gpib_sim_device_settings")(
+      board, address, &settings.Timeout, &settings.Eot, &settings.Eos);
+  return settings;
+}
+
+int TGpibSimHost::RemoteEnable(int board) {
+  return Entry<int (*)(int)>(library_, "ondrevo_gpib_sim_remote_enable")(board);
+}
+
 TSimEndpoint& TGpibSimHost::At(int board, int address) {
   std::lock_guard lock(lock_);
   return *endpoints_.at({board, address});

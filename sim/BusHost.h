@@ -86,6 +86,12 @@ class TGpibSimHost {
   void RemoveBoard(int board);
   TSimEndpoint& At(int board, int address);
   const std::string& Path() const { return library_.Path(); }
+  // What ibdev was last given for the address (-1 each where none was opened).
+  struct TDeviceSettings {
+    int Timeout = -1, Eot = -1, Eos = -1;
+  };
+  TDeviceSettings DeviceSettings(int board, int address);
+  int RemoteEnable(int board);  // the board's IbcSRE setting, -1 for no such board
 
  private:
   TStandInLibrary library_;

@@ -1,6 +1,12 @@
 // libondrevo-gpib-sim.so: the NI-488.2 entry points the GPIB transport calls, answering from
 // simulated instruments that the loading program attaches at board addresses. Board 0 exists
-// and is system controller at address 0; tests configure more.
+// and is system controller at address 0; tests configure more. Board n has descriptor n, as in
+// the library it stands in for.
+//
+// The arguments are checked against the C reference's own values, kept here apart from the
+// transport's constants so that a wrong constant there does not pass because both share it:
+// time-out codes, end-of-string settings and ibconfig/ibask options the stand-in does not know
+// are refused (EARG), and what each device was opened with can be asked for.
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -19,9 +25,35 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+// From the NI-488.2 C reference (ni488.h).
+namespace reference {
+constexpr int IbcTMO = 0x0003;
+constexpr int IbcEOT = 0x0004;
+constexpr int IbcSRE = 0x000B;
+constexpr int IbcEOSrd = 0x000C;
+constexpr int IbcEOSchar = 0x000F;
+constexpr int IbaPAD = 0x0001;
+constexpr int IbaSC = 0x000A;
+constexpr int TNONE = 0;
+constexpr int T1000s = 17;
+constexpr int EOSModeBits = 0x0400 | 0x0800 | 0x1000;  // REOS, XEOS, BIN
+// Time-out codes T1ms (5) to T1000s (17), in milliseconds.
+constexpr long kTimeoutMs[] = {1,    3,     10,    30,     100,    300,    1000,
+                               3000, 10000, 30000, 100000, 300000, 1000000};
+}  // namespace reference
+
+bool ValidTimeout(int code) {
+  return code >= reference::TNONE && code <= reference::T1000s;
+}
+// Codes 1 to 5 are below a millisecond.
+long TimeoutMs(int code) {
+  return code == 0 ? -1 : code < 5 ? 1 : reference::kTimeoutMs[code - 5];
+}
+
 struct Board {
   bool systemController = true;
   int pad = 0;
+  int remoteEnable = 0;  // IbcSRE
 };
 
 struct Reply {
@@ -35,15 +67,22 @@ struct Descriptor {
   int pad = 0;
   std::string input;
   std::deque<Reply> output;
+  int tmo = 0, eot = 0, eos = 0;  // as given to ibdev, then changed by ibconfig
 };
 
-constexpr int kBoardBase = 1;    // board n has descriptor 1 + n
+// What ibdev was last given for an address: {tmo, eot, eos}.
+struct Settings {
+  int tmo = -1, eot = -1, eos = -1;
+};
+
+constexpr int kBoardBase = 0;    // board n has descriptor n
 constexpr int kDeviceBase = 64;  // instrument descriptors from here on
 
 std::mutex gLock;
 std::map<int, Board> gBoards{{0, Board{}}};
 std::map<std::pair<int, int>, ondrevo_sim_endpoint> gEndpoints;
 std::map<int, Descriptor> gDescriptors;
+std::map<std::pair<int, int>, Settings> gSettings;
 int gNextDevice = kDeviceBase;
 
 thread_local int tStatus = 0;
@@ -83,7 +122,7 @@ Descriptor* Find(int ud) {
   if (ud >= kBoardBase && ud < kDeviceBase) {
     static thread_local Descriptor boardView;
     if (!gBoards.count(ud - kBoardBase)) return nullptr;
-    boardView = Descriptor{true, ud - kBoardBase, gBoards[ud - kBoardBase].pad, {}, {}};
+    boardView = Descriptor{true, ud - kBoardBase, gBoards[ud - kBoardBase].pad, {}, {}, 0, 0, 0};
     return &boardView;
   }
   const auto it = gDescriptors.find(ud);
@@ -133,9 +172,9 @@ EXPORT int ibask(int ud, int option, int* value) {
   std::lock_guard lock(gLock);
   Descriptor* d = Find(ud);
   if (!d || !d->isBoard || !value) return Finish(0, EARG);
-  if (option == IbaSC)
+  if (option == reference::IbaSC)
     *value = gBoards[d->board].systemController ? 1 : 0;
-  else if (option == IbaPAD)
+  else if (option == reference::IbaPAD)
     *value = gBoards[d->board].pad;
   else
     return Finish(0, EARG);
@@ -150,10 +189,11 @@ EXPORT int ibsic(int ud) {
   return Finish(BoardStatus(d->board));
 }
 
-EXPORT int ibsre(int ud, int /*value*/) {
+EXPORT int ibsre(int ud, int value) {
   std::lock_guard lock(gLock);
   Descriptor* d = Find(ud);
   if (!d || !d->isBoard) return Finish(0, EARG);
+  gBoards[d->board].remoteEnable = value != 0;
   return Finish(BoardStatus(d->board));
 }
 
@@ -165,27 +205,47 @@ EXPORT int ibln(int ud, int pad, int /*sad*/, short* listen) {
   return Finish(BoardStatus(d->board));
 }
 
-EXPORT int ibdev(int board, int pad, int /*sad*/, int /*tmo*/, int /*eot*/, int /*eos*/) {
+EXPORT int ibdev(int board, int pad, int /*sad*/, int tmo, int eot, int eos) {
   std::lock_guard lock(gLock);
-  if (!gBoards.count(board) || pad < 0 || pad > 30) {
+  if (!gBoards.count(board) || pad < 0 || pad > 30 || !ValidTimeout(tmo) ||
+      (eot != 0 && eot != 1) || (eos & ~(0xFF | reference::EOSModeBits)) != 0) {
     Finish(0, EARG);
     return -1;
   }
   const int ud = gNextDevice++;
-  gDescriptors[ud] = Descriptor{false, board, pad, {}, {}};
+  gDescriptors[ud] = Descriptor{false, board, pad, {}, {}, tmo, eot, eos};
+  gSettings[{board, pad}] = Settings{tmo, eot, eos};
   Finish(CMPL);
   return ud;
 }
 
-EXPORT int ibconfig(int ud, int /*option*/, int /*value*/) {
+EXPORT int ibconfig(int ud, int option, int value) {
   std::lock_guard lock(gLock);
   Descriptor* d = Find(ud);
   if (!d) return Finish(0, EARG);
-  return Finish(d->isBoard ? BoardStatus(d->board) : CMPL);
+  if (d->isBoard) {
+    if (option == reference::IbcSRE && (value == 0 || value == 1))
+      gBoards[d->board].remoteEnable = value;
+    else if (option != reference::IbcTMO || !ValidTimeout(value))
+      return Finish(0, EARG);
+    return Finish(BoardStatus(d->board));
+  }
+  if (option == reference::IbcTMO && ValidTimeout(value)) {
+    d->tmo = value;
+  } else if (option == reference::IbcEOT && (value == 0 || value == 1)) {
+    d->eot = value;
+  } else if (option == reference::IbcEOSchar && value >= 0 && value <= 0xFF) {
+    d->eos = (d->eos & ~0xFF) | value;
+  } else if (option == reference::IbcEOSrd && (value == 0 || value == 1)) {
+    d->eos = value ? d->eos | 0x0400 : d->eos & ~0x0400;
+  } else {
+    return Finish(0, EARG);
+  }
+  return Finish(CMPL);
 }
 
 EXPORT int ibtmo(int ud, int value) {
-  return ibconfig(ud, IbcTMO, value);
+  return ibconfig(ud, reference::IbcTMO, value);
 }
 
 EXPORT int ibonl(int ud, int value) {
@@ -259,7 +319,14 @@ EXPORT int ibrsp(int ud, char* statusByte) {
 
 EXPORT int ibrd(int ud, void* buffer, long count) {
   tCount = 0;
-  const auto deadline = Clock::now() + std::chrono::seconds(1);  // T1s
+  long timeoutMs = -1;
+  {
+    std::lock_guard lock(gLock);
+    if (const Descriptor* d = Find(ud)) timeoutMs = TimeoutMs(d->tmo);
+  }
+  // The device's own time-out; TNONE waits for ever.
+  const auto deadline = timeoutMs < 0 ? Clock::time_point::max()
+                                      : Clock::now() + std::chrono::milliseconds(timeoutMs);
   for (;;) {
     {
       std::lock_guard lock(gLock);
@@ -285,6 +352,25 @@ EXPORT int ibrd(int ud, void* buffer, long count) {
 EXPORT void ondrevo_gpib_sim_board(int board, int systemController, int pad) {
   std::lock_guard lock(gLock);
   gBoards[board] = Board{systemController != 0, pad};
+}
+
+// The time-out code, end-of-transmission and end-of-string setting ibdev was last given for the
+// address (-1 each where none was opened); 0 when one was, else -1.
+EXPORT int ondrevo_gpib_sim_device_settings(int board, int pad, int* tmo, int* eot, int* eos) {
+  std::lock_guard lock(gLock);
+  const auto it = gSettings.find({board, pad});
+  const Settings settings = it == gSettings.end() ? Settings{} : it->second;
+  if (tmo) *tmo = settings.tmo;
+  if (eot) *eot = settings.eot;
+  if (eos) *eos = settings.eos;
+  return it == gSettings.end() ? -1 : 0;
+}
+
+// The board's remote enable as set with ibconfig (IbcSRE); -1 for no such board.
+EXPORT int ondrevo_gpib_sim_remote_enable(int board) {
+  std::lock_guard lock(gLock);
+  const auto it = gBoards.find(board);
+  return it == gBoards.end() ? -1 : it->second.remoteEnable;
 }
 
 EXPORT void ondrevo_gpib_sim_remove_board(int board) {

@@ -37,7 +37,10 @@ constexpr int32 kErrDeviceGone = -88705;     // device not present
 constexpr int32 kErrBadTask = -200088;       // task handle invalid
 constexpr int32 kErrBadChannel = -200170;    // physical channel does not exist
 constexpr int32 kErrBuffer = -200228;        // buffer too small for the write
+constexpr int32 kErrBadValue = -200077;      // requested value is not supported
+// The C reference's edge values, kept apart from the program's own.
 constexpr int32 kValRising = 10280;
+constexpr int32 kValFalling = 10171;
 constexpr int32 kValChangeDetectionEvent = 12511;
 
 using Clock = std::chrono::steady_clock;
@@ -74,6 +77,7 @@ struct Task {
   double rate = 0.0;
   uint64_t bufferSize = 0;
   bool startTrigger = false;
+  int32 startEdge = 0;
   std::string triggerSource;
   State state = State::Idle;
   Clock::time_point t0;
@@ -446,11 +450,14 @@ int32 DAQmxCfgChangeDetectionTiming(TaskHandle task, const char risingEdgeChan[]
   return 0;
 }
 
-int32 DAQmxCfgDigEdgeStartTrig(TaskHandle task, const char triggerSource[], int32) {
+int32 DAQmxCfgDigEdgeStartTrig(TaskHandle task, const char triggerSource[], int32 edge) {
   SIM_LOCK;
   Task* t = FindTask(sim, task);
   if (!t) return Fail(kErrBadTask, "Task handle is invalid.");
+  if (edge != kValRising && edge != kValFalling)
+    return Fail(kErrBadValue, "Requested value is not a supported value for this property.");
   t->startTrigger = true;
+  t->startEdge = edge;
   t->triggerSource = triggerSource;
   return 0;
 }
@@ -460,6 +467,7 @@ int32 DAQmxDisableStartTrig(TaskHandle task) {
   Task* t = FindTask(sim, task);
   if (!t) return Fail(kErrBadTask, "Task handle is invalid.");
   t->startTrigger = false;
+  t->startEdge = 0;
   t->triggerSource.clear();
   return 0;
 }
@@ -690,6 +698,14 @@ double OndrevoDaqSimLastValue(const char* channel) {
   for (auto& [h, t] : sim.tasks) Advance(sim, *t);
   auto it = sim.recordings.find(channel);
   return it == sim.recordings.end() ? 0.0 : it->second.last;
+}
+
+int OndrevoDaqSimStartTriggerEdge(const char* channel) {
+  SIM_LOCK;
+  for (auto& [h, t] : sim.tasks)
+    if (t->startTrigger && std::find(t->ao.begin(), t->ao.end(), channel) != t->ao.end())
+      return t->startEdge;
+  return 0;
 }
 
 int OndrevoDaqSimUnderruns(const char* card) {

@@ -29,6 +29,9 @@ void OndrevoDaqSimSetRecordLimit(uint64_t samples);
 uint64_t OndrevoDaqSimSamples(const char* channel, double* out, uint64_t max);
 // The value a channel holds now (0 before any output).
 double OndrevoDaqSimLastValue(const char* channel);
+// The start-trigger edge (the C reference's 10280 rising, 10171 falling) of the task that
+// outputs on the channel, 0 when it has no start trigger.
+int OndrevoDaqSimStartTriggerEdge(const char* channel);
 // Times a running generation of the card ran out of samples.
 int OndrevoDaqSimUnderruns(const char* card);
 // Tasks created and not cleared.

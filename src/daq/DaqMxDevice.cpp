@@ -124,7 +124,8 @@ TDaqMxDevice::TDaqMxDevice(const std::string& productType, const std::string& ca
 
   if (IsESeries(Model)) {
     TriggerAvailable = false;
-  } else if (!PfiTerminals.empty()) {
+  } else if (!PfiTerminals.empty() && !TriggerLines.empty()) {
+    // The trigger is a change on a port0 line routed to a terminal: both are needed.
     const std::string event = "/" + CardName + "/ChangeDetectionEvent";
     Trace->Call("route " + event + " to " + PfiTerminals.front(), [&] {
       return Lib->ConnectTerms(event.c_str(), PfiTerminals.front().c_str(),
@@ -347,11 +348,14 @@ void TDaqMxDevice::Play() {
                                            TriggerOnFallingEdge ? TriggerLine.c_str() : "",
                                            Lib::Val_ContSamps, 1);
     });
-    OutputTask->Check("start trigger " + PfiTerminals.front() + ", " + edge + " edge",
+    // The trace names the edge from the value that goes out, so a wrong value shows there.
+    const Lib::int32 startEdge = TriggerOnFallingEdge ? Lib::Val_Falling : Lib::Val_Rising;
+    const std::string startEdgeName = startEdge == Lib::Val_Falling  ? "falling"
+                                      : startEdge == Lib::Val_Rising ? "rising"
+                                                                     : std::to_string(startEdge);
+    OutputTask->Check("start trigger " + PfiTerminals.front() + ", " + startEdgeName + " edge",
                       [&](TDaqTaskHandle h) {
-                        return Lib->CfgDigEdgeStartTrig(
-                            h, PfiTerminals.front().c_str(),
-                            TriggerOnFallingEdge ? Lib::Val_Falling : Lib::Val_Rising);
+                        return Lib->CfgDigEdgeStartTrig(h, PfiTerminals.front().c_str(), startEdge);
                       });
     t.Check("notify on change detection", [&](TDaqTaskHandle h) {
       return Lib->RegisterSignalEvent(h, Lib::Val_ChangeDetectionEvent, 0, &TriggerCallback,

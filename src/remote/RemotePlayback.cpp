@@ -82,7 +82,10 @@ void TRemoteForm::OnUploadDone(IDevice* sender) {
       output_->Complete(uploadLine_, TrQ("Abort."));
       break;
     case TUploadEnd::Ignored:
-      break;
+      // The card prepares its next run again after each one: that is no upload the user
+      // asked for, and the run's "Stopped" stays.
+      ApplyState();
+      return;
   }
   SetStatus(TrQ("Ready"));
   player_->ResetUpload();

@@ -29,16 +29,16 @@ TGpibInterface::TGpibInterface(int32_t boardIndex, int32_t primaryAddress)
 TGpibInterface::~TGpibInterface() {
   try {
     if (DeviceDescriptor > 0) CloseDevice();
-    if (BoardDescriptor > 0) Close();
+    if (BoardDescriptor >= 0) Close();
   } catch (...) {
   }
 }
 
 void TGpibInterface::Open() {
-  if (BoardDescriptor > 0) return;
+  if (BoardDescriptor >= 0) return;
   TGpibLibrary& lib = *library_;
   BoardDescriptor = lib.ibfind(BoardName().c_str());
-  if (BoardDescriptor <= 0) {
+  if (BoardDescriptor < 0) {
     BoardDescriptor = -1;
     throw EConnectionError(std::string(_("Could not find GPIB controller")) + " " + BoardName());
   }
@@ -65,18 +65,18 @@ void TGpibInterface::Open() {
 
 void TGpibInterface::Close() {
   CloseDevice();
-  if (BoardDescriptor > 0) {
+  if (BoardDescriptor >= 0) {
     if (library_->ibconfig(BoardDescriptor, IbcSRE, 0) & ERR) {
       BoardDescriptor = -1;
       throw EConnectionError(_("Could not unset remote enable"));
     }
   }
-  BoardDescriptor = 0;
+  BoardDescriptor = -1;
 }
 
 void TGpibInterface::OpenDevice() {
   std::lock_guard guard(lock_);
-  if (BoardDescriptor <= 0) throw EConnectionError(_("Interface not opened"));
+  if (BoardDescriptor < 0) throw EConnectionError(_("Interface not opened"));
   if (DeviceDescriptor > 0) return;
   TGpibLibrary& lib = *library_;
   DeviceDescriptor = lib.ibdev(BoardIndex, PrimaryAddress, NO_SAD, T1s, 0, 0x0A);
@@ -187,7 +187,7 @@ void TGpibInterface::GetInterfaces(TInterfaceList& interfaces) {
   TGpibLibrary& lib = *library_;
   for (int32_t n = 0; n < kMaxBoards; ++n) {
     const int board = lib.ibfind(("GPIB" + std::to_string(n)).c_str());
-    if (board == -1 || board <= 0) continue;
+    if (board < 0) continue;  // the library numbers boards from descriptor 0
     int systemController = 0;
     const int status = lib.ibask(board, IbaSC, &systemController);
     if (status <= 0 || (status & ERR) || systemController == 0) continue;
@@ -201,7 +201,7 @@ void TGpibInterface::GetDevices(TDeviceList& devices) {
   devices.clear();
   TGpibLibrary& lib = *library_;
   const int board = lib.ibfind(BoardName().c_str());
-  if (board <= 0) return;
+  if (board < 0) return;
   int ownAddress = -1;
   const int status = lib.ibask(board, IbaPAD, &ownAddress);
   if (!(status & CIC) && (lib.ibsic(board) & ERR)) return;

@@ -33,8 +33,8 @@ class TGpibInterface : public TInterface, public IDeviceScanner {
 
   int32_t BoardIndex;
   int32_t PrimaryAddress;
-  int32_t BoardDescriptor = 0;   // 0 not opened, -1 opening failed, > 0 open
-  int32_t DeviceDescriptor = 0;  // same convention
+  int32_t BoardDescriptor = -1;  // -1 none (not opened, or opening failed), >= 0 open
+  int32_t DeviceDescriptor = 0;  // 0 not opened, -1 opening failed, > 0 open
 
   // Boards tried by GetInterfaces; addresses on a board.
   static constexpr int32_t kMaxBoards = 20;

@@ -13,8 +13,7 @@ for model in "KSV 5206-40" "KSV 6141-80" "KSV 7342-80"; do
   "$CLI" sim --model "$model" --pty --log "$TMP/sim.log" --garbage 3 --fault-after 1 \
     --fault-replies 1 >"$TMP/sim.out" &
   sim=$!
-  for _ in $(seq 50); do test -s "$TMP/sim.out" && break; sleep 0.1; done
-  err=$("$CLI" play "$TMP/steps.ovx" --port "$(head -n 1 "$TMP/sim.out")" \
+  err=$("$CLI" play "$TMP/steps.ovx" --port "$(endpoint $sim "$TMP/sim.out")" \
     --trace "$TMP/fail.txt" 2>&1)
   check "$model: failed connect exits 1" test $? -eq 1
   check "$model: says why" grep -qx 'ondrevo-cli: The connection timed out' <<<"$err"
@@ -22,12 +21,12 @@ for model in "KSV 5206-40" "KSV 6141-80" "KSV 7342-80"; do
     test "$(tail -n 1 "$TMP/sim.log")" = "SYST:LOC"
   check "$model: and the last line traced" test "$(tail -n 1 "$TMP/fail.txt")" = "> SYST:LOC"
   check "$model: nothing uploaded" bash -c "! grep -qE '^(FDS|FREG|LIST:VOLT)' '$TMP/sim.log'"
-  # The simulator's trigger signal does not end it.
+  # The simulator's trigger signal does not end it: it still ends by its own handling of
+  # SIGTERM (exit 0), not by SIGUSR1's default action (exit 138).
   kill -USR1 $sim
-  sleep 0.2
-  check "$model: simulator survives its trigger signal" kill -0 $sim
   kill $sim
   wait $sim 2>/dev/null
+  check "$model: simulator survives its trigger signal" test $? -eq 0
 done
 
 # Family A on the GPIB stand-in: armed, nothing runs until the trigger input fires (SIGUSR1
@@ -35,11 +34,13 @@ done
 "$CLI" --demo play "$TMP/steps.ovx" --device GPIB0::5 --trigger --trace "$TMP/trig.txt" \
   2>"$TMP/trig.err" &
 pid=$!
-for _ in $(seq 100); do grep -q 'Waiting for trigger' "$TMP/trig.err" 2>/dev/null && break; sleep 0.1; done
-sleep 1 # several polls while armed
+check "armed (the trigger handler is in place)" wait_until $pid seen "$TMP/trig.err" 'Waiting for trigger'
+# Several polls while armed, each answered with the start address.
+armed_polls() { test "$(grep -A1 -x '> FAF?' "$TMP/trig.txt" | grep -cx '< 0')" -ge 3; }
+check "polled while armed" wait_until $pid armed_polls
 check "trigger input switched on before the start" \
   bash -c "grep -n -e '^> ETR 1\$' -e '^> FS\$' '$TMP/trig.txt' | cut -d: -f2 | tr '\n' ' ' | grep -qx '> ETR 1 > FS '"
-check "still waiting a second later" kill -0 $pid
+check "still waiting after several polls" kill -0 $pid
 check "only the start address before the trigger" \
   test "$(grep -A1 -x '> FAF?' "$TMP/trig.txt" | grep '^< ' | sort -u)" = "< 0"
 check "no trigger reported yet" bash -c "! grep -q 'Received Trigger' '$TMP/trig.err'"

@@ -59,7 +59,7 @@ check "play names the baud rate" grep -q 'does not take the baud rate 12345' <<<
 # Ctrl+C stops an endless playback and still disconnects cleanly.
 "$CLI" play "$TMP/short.ovx" --demo --burst 0 --trace "$TMP/stop.txt" 2>/dev/null &
 pid=$!
-for _ in $(seq 50); do grep -q 'STAT:OPER:COND' "$TMP/stop.txt" 2>/dev/null && break; sleep 0.1; done
+wait_until $pid seen "$TMP/stop.txt" 'STAT:OPER:COND'
 kill -INT $pid
 wait $pid
 check "Ctrl+C during playback exits 130" test $? -eq 130
@@ -76,8 +76,7 @@ check "one-line error" test "$err" = "ondrevo-cli: The requested COM port does n
 # empty voltage curve would go out as the model's maximum. Nothing reaches the instrument.
 "$CLI" sim --model "KSV 7342-80" --pty --log "$TMP/sim.log" >"$TMP/sim.out" &
 sim=$!
-for _ in $(seq 50); do test -s "$TMP/sim.out" && break; sleep 0.1; done
-pty=$(head -n 1 "$TMP/sim.out")
+pty=$(endpoint $sim "$TMP/sim.out")
 printf '<html><body/></html>' >"$TMP/page.ovx"
 err=$("$CLI" play "$TMP/page.ovx" --port "$pty" 2>&1)
 check "html page refused with exit 1" test $? -eq 1
@@ -92,7 +91,7 @@ check "nothing sent to the instrument" test ! -s "$TMP/sim.log"
 # during playback, a plain file as the port.
 "$CLI" play "$TMP/short.ovx" --port "$pty" --burst 0 --trace "$TMP/first.txt" 2>"$TMP/first.err" &
 first=$!
-for _ in $(seq 100); do grep -q 'STAT:OPER:COND' "$TMP/first.txt" 2>/dev/null && break; sleep 0.1; done
+wait_until $first seen "$TMP/first.txt" 'STAT:OPER:COND'
 err=$("$CLI" play "$TMP/short.ovx" --port "$pty" 2>&1)
 check "second play on the port exits 1" test $? -eq 1
 check "second play: the port is in use" test "$err" = "ondrevo-cli: The serial port $pty is in use by another program."
@@ -111,10 +110,9 @@ check "plain file: not a serial port" test "$err" = "ondrevo-cli: $TMP/plain.txt
 python3 -c 'import os, pty, sys, time
 m, s = pty.openpty()
 print(os.ttyname(s), flush=True)
-time.sleep(10)' >"$TMP/silent.out" &
+time.sleep(600)' >"$TMP/silent.out" &
 silent=$!
-for _ in $(seq 50); do test -s "$TMP/silent.out" && break; sleep 0.1; done
-"$CLI" play "$TMP/short.ovx" --port "$(head -n 1 "$TMP/silent.out")" --trace "$TMP/silent.txt" 2>/dev/null
+"$CLI" play "$TMP/short.ovx" --port "$(endpoint $silent "$TMP/silent.out")" --trace "$TMP/silent.txt" 2>/dev/null
 check "silent port exits 1" test $? -eq 1
 check "trace holds the probe" grep -qx '> ;\*IDN?' "$TMP/silent.txt"
 kill $silent 2>/dev/null

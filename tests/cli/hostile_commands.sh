@@ -35,7 +35,7 @@ reply = eval(sys.argv[1])
 m, s = pty.openpty()
 tty.setraw(s)
 print(os.ttyname(s), flush=True)
-end = time.time() + 20
+end = time.time() + 600  # killed when done
 buf = b''
 while time.time() < end:
     buf += os.read(m, 4096)
@@ -44,8 +44,7 @@ while time.time() < end:
         buf = b''
 EOF
   fake=$!
-  for _ in $(seq 50); do test -s "$TMP/$1.out" && break; sleep 0.1; done
-  port=$(head -n 1 "$TMP/$1.out")
+  port=$(endpoint $fake "$TMP/$1.out")
 }
 fake_instrument nomodel "b'KESTRAVO,,4711,1.0\\n'"
 "$CLI" play "$TMP/short.ovx" --port "$port" 2>"$TMP/err"
@@ -117,7 +116,7 @@ check "sim --link over a file: says why" grep -q 'exists already' "$TMP/err"
 printf '<ondrevo><arbdata><waveform_list>\n<waveform type="voltage"><segment duration="3" start="1" end="2"/></waveform>\n</waveform_list></arbdata></ondrevo>' >"$TMP/long.ovx"
 "$CLI" play "$TMP/long.ovx" --demo --burst 1 --trace "$TMP/int.txt" 2>"$TMP/int.err" &
 pid=$!
-for _ in $(seq 100); do grep -q 'Playing \[#' "$TMP/int.err" 2>/dev/null && break; sleep 0.1; done
+wait_until $pid seen "$TMP/int.err" 'Playing \[#'
 kill -INT $pid
 wait $pid
 check "Ctrl+C: the stop's rewind is no second burst" bash -c "! grep -q 'Burst 2 / 1' '$TMP/int.err'"

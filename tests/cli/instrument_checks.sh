@@ -14,8 +14,7 @@ serve() {
   shift
   "$CLI" sim --pty --log "$TMP/$name.log" "$@" >"$TMP/$name.out" &
   sim=$!
-  for _ in $(seq 300); do test -s "$TMP/$name.out" && break; sleep 0.1; done
-  pty=$(head -n 1 "$TMP/$name.out")
+  pty=$(endpoint $sim "$TMP/$name.out")
 }
 # play_against NAME ARGS...: plays short.ovx on the simulator started with ARGS; sets err, status.
 play_against() {

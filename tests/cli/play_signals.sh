@@ -8,15 +8,13 @@ CLI=$1
 
 printf '<ondrevo><arbdata><waveform_list>\n<waveform type="voltage"><segment duration="0.1" start="1" end="1"/><segment duration="0" start="1" end="2.5"/><segment duration="0.2" start="2.5" end="2.5"/></waveform>\n<waveform type="current"><segment duration="0.3" start="0.5" end="0.5"/></waveform>\n</waveform_list></arbdata></ondrevo>' >"$TMP/short.ovx"
 
-wait_for() {  # wait_for FILE PATTERN: until the file has a line matching it (at most 30 s)
-  for _ in $(seq 300); do grep -q -e "$2" "$1" 2>/dev/null && return 0; sleep 0.1; done
-  return 1
+wait_for() {  # wait_for FILE PATTERN: until the file has a line matching it, while $pid runs
+  wait_until $pid seen "$1" "$2" || echo "FAIL: $1 never showed $2 (the process ended)"
 }
 start_sim() {  # start_sim LOG [FAULT...]: a family-C supply on a pty; sets sim and pty
   "$CLI" sim --model "KSV 7342-80" --pty --log "$1" "${@:2}" >"$TMP/sim.out" &
   sim=$!
-  for _ in $(seq 100); do test -s "$TMP/sim.out" && break; sleep 0.1; done
-  pty=$(head -n 1 "$TMP/sim.out")
+  pty=$(endpoint $sim "$TMP/sim.out")
 }
 stop_sim() {
   kill $sim

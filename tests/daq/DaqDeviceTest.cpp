@@ -82,6 +82,18 @@ TEST_F(DaqDevice, CardCapabilitiesFromTheLibrary) {
   EXPECT_THROW(card->Upload(nullptr, nullptr, false), EConnectionError) << "not connected";
 }
 
+// The trigger needs a port0 line to watch: terminals alone offer none, so such a card plays
+// without one rather than refusing every Play for want of a line.
+TEST_F(DaqDevice, TerminalsWithoutPort0LinesOfferNoTrigger) {
+  ASSERT_EQ(sim.Configure("Dev1 PCIe-6361 serial=0x1 ao=2 dilines=0 pfi=8"), 0);
+  auto card = std::make_shared<TDaqMxDevice>("PCIe-6361", "Dev1", "1");
+  EXPECT_FALSE(card->IsExternalTriggerAvailable());
+  EXPECT_EQ(card->GetTriggerChannelCount(), 0);
+  ASSERT_EQ(sim.Configure("Dev1 PCIe-6361 serial=0x1 ao=2 dilines=8 pfi=0"), 0);
+  EXPECT_FALSE(
+      std::make_shared<TDaqMxDevice>("PCIe-6361", "Dev1", "1")->IsExternalTriggerAvailable());
+}
+
 TEST_F(DaqDevice, ECardsHaveNoTriggerAndDaqCardsAreSlower) {
   auto pci = std::make_shared<TDaqMxDevice>("PCI-6024E", "Dev2", "005");
   EXPECT_FALSE(pci->IsExternalTriggerAvailable());

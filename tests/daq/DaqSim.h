@@ -22,6 +22,7 @@ struct DaqSim {
   uint64_t (*SamplesRaw)(const char*, double*, uint64_t) = nullptr;
   double (*LastValue)(const char*) = nullptr;
   int (*Underruns)(const char*) = nullptr;
+  int (*StartTriggerEdge)(const char*) = nullptr;
   int (*OpenTasks)() = nullptr;
   void (*ClearRecording)() = nullptr;
 
@@ -51,6 +52,7 @@ struct DaqSim {
       get(s.SamplesRaw, "OndrevoDaqSimSamples");
       get(s.LastValue, "OndrevoDaqSimLastValue");
       get(s.Underruns, "OndrevoDaqSimUnderruns");
+      get(s.StartTriggerEdge, "OndrevoDaqSimStartTriggerEdge");
       get(s.OpenTasks, "OndrevoDaqSimOpenTasks");
       get(s.ClearRecording, "OndrevoDaqSimClearRecording");
       return s;

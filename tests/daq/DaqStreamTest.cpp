@@ -404,6 +404,50 @@ TEST_F(DaqStream, TraceRecordsTheCallsInOrderAndSummarisesWrites) {
   EXPECT_LT(lines.size(), 30u);
 }
 
+// A wired product whose factor is not 1: the card's limits, its first value and every sample
+// are the document's values divided by the factor (40 V at 4 V per control volt).
+TEST_F(DaqStream, TheWiredProductsFactorScalesLimitsFirstValueAndSamples) {
+  input = std::make_shared<TAnalogDevice>("KSV 3720-40", "8");
+  ASSERT_DOUBLE_EQ(input->GetVoltageFactor(), 4.0);
+  card->GetConnectedInputs()[0] = input;
+  input->GetConnectedOutputs()[0] = std::static_pointer_cast<IAnalogOutput>(card);
+  DaqTraceLog log(*card);
+  Upload(Ramp(), true);
+  EXPECT_DOUBLE_EQ(card->GetMaxVoltage(), 10.0);
+  EXPECT_DOUBLE_EQ(card->GetMinVoltage(), -10.0);
+  EXPECT_DOUBLE_EQ(card->GetMaxCurrent(), 10.0);  // 8 A at 0.8 A per volt
+  EXPECT_GE(log.Find("> start value: auto start, write 1 sample [0.25 .. 0.25]"), 0)
+      << "the first value, 1 V, is put out as 0.25 V";
+  sim.ClearRecording();
+  card->SetBurstCount(1);
+  card->Play();
+  ASSERT_TRUE(Pump([&] { return ev.stopped > 0; }, 20000));
+  const auto out = sim.Samples("Dev1/ao0");
+  ASSERT_GE(out.size(), std::size_t(kPerBurst));
+  for (int k = 0; k < kPerBurst; ++k) ASSERT_NEAR(out[k], RampSample(k) / 4.0, 1e-9) << k;
+}
+
+// The start trigger's edge goes out as the C reference's value (rising 10280, falling 10171),
+// and the trace names the edge of the value that went out.
+TEST_F(DaqStream, StartTriggerEdgeIsTheReferenceValueAndTracedFromIt) {
+  for (bool falling : {false, true}) {
+    SCOPED_TRACE(falling);
+    DaqTraceLog log(*card);
+    card->SetExternalTrigger(true);
+    card->SetTriggerOnFallingEdge(falling);
+    ev = {};
+    Upload(Ramp());
+    card->Play();
+    ASSERT_TRUE(Pump([&] { return ev.played == 1; }, 10000));
+    EXPECT_EQ(sim.StartTriggerEdge("Dev1/ao0"), falling ? 10171 : 10280);
+    EXPECT_GE(log.Find(std::string("> output: start trigger /Dev1/PFI0, ") +
+                       (falling ? "falling" : "rising") + " edge"),
+              0);
+    card->Stop();
+    ASSERT_TRUE(Pump([&] { return ev.stopped == 1; }, 10000));
+  }
+}
+
 TEST_F(DaqStream, TraceRecordsTheErrorOfAFailingCall) {
   DaqTraceLog log(*card);
   ASSERT_NO_FATAL_FAILURE(RemoveCardWhilePlaying());

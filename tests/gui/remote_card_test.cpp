@@ -109,6 +109,8 @@ class RemoteCardTest : public QObject {
     QVERIFY(form.OutputLines().contains("Execution finished"));
     // The Commands page shows what the card was told: the calls into its library.
     QTRY_VERIFY(!form.CommandLines().filter(QRegularExpression(R"( > output: stop$)")).isEmpty());
+    // The run ends as the supplies' runs do; the card preparing its next run changes nothing.
+    QCOMPARE(form.StatusText(0), QString("Stopped"));
     const QStringList commands = form.CommandLines();
     const auto first = [&](const QString& pattern) {
       const QRegularExpression re(QStringLiteral(R"(^\S+ > output: )") + pattern);

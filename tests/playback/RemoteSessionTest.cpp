@@ -147,10 +147,18 @@ TEST(RemoteSession, PlayStopAndFinish) {
   EXPECT_FALSE(w.Play || w.Burst || w.Trigger || w.Upload);
   EXPECT_TRUE(s.OnBurst());
 
-  // A drop of the progress starts the next burst.
+  // A drop of the progress starts the next burst; the same percentage again (a poll faster
+  // than the list moves, or 0 at the start) does not.
+  EXPECT_FALSE(s.OnPlayProgress(60));
   EXPECT_FALSE(s.OnPlayProgress(60));
   EXPECT_TRUE(s.OnPlayProgress(10));
   EXPECT_EQ(s.BurstCounter(), 2);
+  EXPECT_FALSE(s.OnPlayProgress(10));
+  EXPECT_FALSE(s.OnPlayProgress(10));
+  EXPECT_EQ(s.BurstCounter(), 2);
+  EXPECT_TRUE(s.OnPlayProgress(0));
+  EXPECT_FALSE(s.OnPlayProgress(0));
+  EXPECT_EQ(s.BurstCounter(), 3);
 
   ASSERT_EQ(s.BeginStop(), TStopKind::WhenReported);
   s.StopSent();

@@ -96,6 +96,22 @@ TEST_F(Ksv5200Test, ConnectSavesTheSettingsAndDisconnectRestoresThem) {
   EXPECT_FALSE(device->IsConnected());
 }
 
+// A reconnection that fails at its first query (the instrument went silent) must not give the
+// instrument the settings saved by the earlier connection: they are not its settings now.
+TEST_F(Ksv5200Test, AFailedReconnectRestoresNothingOfTheEarlierConnection) {
+  Make("KSV 5206-40", "1");
+  device->Connect();
+  device->Disconnect();
+  ASSERT_FALSE(device->GetSavedSettings().empty());
+  transport->Fallback = [](const std::string&) -> std::string { return "\x01"; };
+  transport->ClearLines();
+  EXPECT_THROW(device->Connect(), std::exception);
+  EXPECT_TRUE(device->GetSavedSettings().empty());
+  device->Disconnect();
+  for (const std::string& line : transport->Sent())
+    EXPECT_EQ(line.find("V 12.000"), std::string::npos) << line;
+}
+
 TEST_F(Ksv5200Test, ModeThreeSavesNothingAndABusyInstrumentIsLeftAlone) {
   Make("KSV 5206-40", "3");
   device->Connect();
@@ -178,6 +194,13 @@ TEST_F(Ksv5200Test, LongUploadsStayBelowTheLineLimitAndMoveTheEndEveryOtherLine)
   EXPECT_EQ(points, 1000);
   ASSERT_GT(lines, 10);
   for (int k = 0; k + 1 < lines; ++k) EXPECT_EQ(afterLines[k], k % 2 == 0 ? "FAE" : "-") << k;
+  // And each line is as long as the limit allows: the next line's first point would not have
+  // fitted (a limit set too low fails here, one too high above).
+  std::vector<std::string> fds;
+  for (const std::string& line : sent)
+    if (line.starts_with("FDS ")) fds.push_back(line);
+  for (std::size_t k = 0; k + 1 < fds.size(); ++k)
+    EXPECT_GE(fds[k].size() + 1 + fds[k + 1].find(';'), 255u) << fds[k];
   EXPECT_THAT(std::vector<std::string>(sent.end() - 3, sent.end()),
               ElementsAre("FAE 999", "FCL", "ERR?"));
   // Progress events carry whole percent and never repeat one.

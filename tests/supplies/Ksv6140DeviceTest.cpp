@@ -89,6 +89,22 @@ TEST_F(Ksv6140Test, ConnectReadsTheLimitsSavesTheSettingsAndDisconnectRestoresTh
   EXPECT_THAT(events.log, ElementsAre("connect", "disconnect"));
 }
 
+// As on family A: a reconnection that fails at its first query restores nothing of the earlier
+// connection's settings.
+TEST_F(Ksv6140Test, AFailedReconnectRestoresNothingOfTheEarlierConnection) {
+  Make();
+  device->Connect();
+  device->Disconnect();
+  ASSERT_FALSE(device->GetSavedSettings().empty());
+  transport->Fallback = [](const std::string&) -> std::string { return "\x01"; };
+  transport->ClearLines();
+  EXPECT_THROW(device->Connect(), std::exception);
+  EXPECT_TRUE(device->GetSavedSettings().empty());
+  device->Disconnect();
+  for (const std::string& line : transport->Sent())
+    EXPECT_EQ(line.find("V 1.000"), std::string::npos) << line;
+}
+
 TEST_F(Ksv6140Test, ARunningInstrumentKeepsTheTableLimitsAndGetsNoModeCommand) {
   Make("KSV 6141-80", "16385");
   device->Connect();

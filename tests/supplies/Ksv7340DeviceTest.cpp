@@ -308,6 +308,29 @@ TEST_F(Ksv7340Test, CancelDuringSamplingStillEndsTheBlockAndFiresDone) {
   EXPECT_THAT(events.log, ElementsAre("done"));
 }
 
+// A cancelled upload leaves the list initiated, so the next upload's INIT is ignored (-213):
+// that is the state INIT asks for, not a failure. Any other error after INIT still fails it.
+TEST_F(Ksv7340Test, InitIgnoredAfterTheBlockIsNoFailureOtherErrorsAre) {
+  const std::string none = "0,\"No error\"", ignored = "-213,\"Init ignored\"";
+  for (const std::string& other : {std::string(), std::string("-221,\"Settings conflict\"")}) {
+    SCOPED_TRACE(other);
+    Make();
+    ConnectQuietly();
+    transport->Replies["SYST:ERR?"] = {none, ignored};
+    if (!other.empty()) transport->Replies["SYST:ERR?"].push_back(other);
+    transport->Replies["SYST:ERR?"].push_back(none);
+    device->Upload(Staircase(3, 1.0, 1.0), Constant(0.3, 0.5), true);
+    ASSERT_TRUE(WaitThreads());
+    if (other.empty()) {
+      EXPECT_THAT(events.log, ElementsAre("done")) << events.lastError;
+    } else {
+      EXPECT_THAT(events.log, ElementsAre("error"));
+      EXPECT_EQ(events.lastError, "The instrument reports an error: " + other);
+    }
+    events = {};
+  }
+}
+
 TEST_F(Ksv7340Test, UploadAgainRightAfterDoneDoesNotWaitForTheEndHandler) {
   // The window enables Upload as soon as the done event has been handled; the finishing thread
   // must not refuse the next upload while its end handler is still on its way.

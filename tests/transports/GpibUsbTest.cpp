@@ -15,6 +15,7 @@
 #include "document/SegmentTable.h"
 #include "model/Builder.h"
 #include "transports/BusFixtures.h"
+#include "transports/Gpib488.h"
 
 namespace ondrevo {
 namespace {
@@ -126,8 +127,62 @@ TEST(Gpib, StatusByteTimeOutsLateRepliesAndGarbage) {
   EXPECT_EQ(gpib.Receive(1000), "ABCDEFGHIJKL");
   gpib.SetLocal();
   gpib.Close();
-  EXPECT_EQ(gpib.BoardDescriptor, 0);
+  EXPECT_EQ(gpib.BoardDescriptor, -1);
   EXPECT_EQ(gpib.DeviceDescriptor, 0);
+}
+
+// The stand-in checks the arguments against the C reference's own values, so a wrong constant
+// in the transport fails here: the literals below are the reference's.
+TEST(Gpib, DeviceAndBoardAreOpenedWithTheReferenceCodes) {
+  TScopedEnv env("ONDREVO_GPIB_LIBRARY", sim::GpibSimLibraryPath());
+  sim::TGpibSimHost host;
+  host.Attach(0, 12, Instrument("KSV 5206-40"));
+  // Board 0 has descriptor 0, as in the library the stand-in stands for: found and opened.
+  TGpibInterface scanner(0);
+  TInterfaceList boards;
+  scanner.GetInterfaces(boards);
+  ASSERT_FALSE(boards.empty());
+  EXPECT_EQ(boards[0]->Name, "GPIB0");
+  EXPECT_EQ(std::dynamic_pointer_cast<TGpibInterface>(boards[0])->BoardDescriptor, 0);
+  TDeviceList devices;
+  std::dynamic_pointer_cast<IDeviceScanner>(boards[0])->GetDevices(devices);
+  ASSERT_EQ(devices.size(), 1u);
+  auto probed = host.DeviceSettings(0, 12);
+  EXPECT_EQ(probed.Timeout, 11);  // T1s
+  EXPECT_EQ(probed.Eot, 0);
+  EXPECT_EQ(probed.Eos, 0x0A);  // '\n', no end-of-string mode bits
+  host.Detach(0, 12);
+  host.Attach(0, 13, Instrument("KSV 5206-40"));
+
+  TGpibInterface gpib(0, 13);
+  EXPECT_EQ(host.DeviceSettings(0, 13).Timeout, -1);
+  gpib.Open();
+  EXPECT_EQ(gpib.BoardDescriptor, 0);
+  EXPECT_EQ(host.RemoteEnable(0), 1);  // IbcSRE (0x0B) set
+  gpib.OpenDevice();
+  const auto opened = host.DeviceSettings(0, 13);
+  EXPECT_EQ(opened.Timeout, 11);  // T1s
+  EXPECT_EQ(opened.Eot, 0);
+  EXPECT_EQ(opened.Eos, 0x0A);
+  gpib.Send("F?");
+  EXPECT_EQ(gpib.Receive(1000), "1");
+  gpib.Close();
+  EXPECT_EQ(host.RemoteEnable(0), 0);
+  EXPECT_EQ(gpib.BoardDescriptor, -1);
+
+  // Codes the reference does not have, or that the stand-in does not model, are refused.
+  void* library = ::dlopen(sim::GpibSimLibraryPath().c_str(), RTLD_NOW);
+  ASSERT_NE(library, nullptr);
+  auto ibdev = reinterpret_cast<gpib::ibdev_t>(::dlsym(library, "ibdev"));
+  auto ibconfig = reinterpret_cast<gpib::ibconfig_t>(::dlsym(library, "ibconfig"));
+  EXPECT_EQ(ibdev(0, 13, 0, 18, 0, 0x0A), -1);       // time-out codes end at T1000s (17)
+  EXPECT_EQ(ibdev(0, 13, 0, 11, 2, 0x0A), -1);       // EOT is 0 or 1
+  EXPECT_EQ(ibdev(0, 13, 0, 11, 0, 0x200A), -1);     // no such end-of-string mode bit
+  EXPECT_NE(ibconfig(0, 0x000A, 1) & gpib::ERR, 0);  // IbcSC: not modelled
+  EXPECT_NE(ibconfig(0, 0x0003, 18) & gpib::ERR, 0);
+  EXPECT_EQ(ibconfig(0, 0x000B, 1) & gpib::ERR, 0);  // IbcSRE
+  EXPECT_EQ(ibconfig(0, 0x000B, 0) & gpib::ERR, 0);
+  ::dlclose(library);
 }
 
 TEST(Usb, WithoutMonitorOrLibraryThereIsNoScanner) {

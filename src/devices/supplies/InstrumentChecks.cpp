@@ -49,9 +49,8 @@ namespace {
 
 std::optional<std::int64_t> ErrorCode(std::string_view reply) {
   reply = Trim(reply);
-  const std::size_t comma = reply.find(',');
   std::int64_t code = 0;
-  if (!TryParseInteger(Trim(reply.substr(0, comma)), code)) return std::nullopt;
+  if (!TryParseInteger(Trim(reply.substr(0, reply.find(','))), code)) return std::nullopt;
   return code;
 }
 
@@ -66,8 +65,8 @@ void RaiseQueuedError(const std::function<std::string()>& query,
   std::optional<std::string> first;
   for (int k = 0; k < kMostErrorReads; ++k) {
     std::string reply = query();
+    if (IsNoErrorReply(reply)) break;
     const auto code = ErrorCode(reply);
-    if (code == std::int64_t{0}) break;
     if (code && std::find(harmless.begin(), harmless.end(), *code) != harmless.end()) continue;
     if (!first) first = std::string(Trim(reply));
   }

@@ -29,8 +29,8 @@ double CheckReportedMinimum(double reported, double maximum, TQuantity quantity)
 bool IsNoErrorReply(std::string_view reply);
 
 // Empties the instrument's error queue through `query` (one reply per call, at most a queue's
-// length) and raises the first error it held, with the instrument's own text. Errors whose code
-// is in `harmless` are taken from the queue but not raised.
+// length) and raises the first error it held, with the instrument's own text. Errors whose
+// numeric code is in `harmless` are emptied but not raised.
 void RaiseQueuedError(const std::function<std::string()>& query,
                       std::initializer_list<std::int64_t> harmless = {});
 

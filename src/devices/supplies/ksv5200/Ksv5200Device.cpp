@@ -20,13 +20,14 @@ TKsv5200Device::~TKsv5200Device() {
 }
 
 void TKsv5200Device::Connect() {
+  // Settings of an earlier connection must not be restored at the end of this one, also when
+  // this one fails before it has read any.
+  SavedSettings.clear();
   Transport->Open();
   Transport->OpenDevice();
   Transport->SetRemote();
   Transport->Send(ksv5200::kLanguage);
   Query(ksv5200::kErrorQuery);
-  // Settings of an earlier connection must not be restored at the end of this one.
-  SavedSettings.clear();
   if (!Transport->IsBusy()) {
     Transport->Send(ksv5200::kClear);
     const std::string mode(Trim(Query(ksv5200::kModeQuery)));

@@ -23,13 +23,14 @@ TKsv6140Device::~TKsv6140Device() {
 }
 
 void TKsv6140Device::Connect() {
+  // Settings of an earlier connection must not be restored at the end of this one, also when
+  // this one fails before it has read any.
+  SavedSettings.clear();
   Transport->Open();
   Transport->OpenDevice();
   Transport->SetRemote();
   Transport->Send(ksv6140::kLanguage);
   const int32_t condition = ksv6140::ParseIntegerReply(Query(ksv6140::kConditionQuery));
-  // Settings of an earlier connection must not be restored at the end of this one.
-  SavedSettings.clear();
   if ((condition & ksv6140::kConditionRunning) == 0) {
     for (const char* line : ksv6140::kPrepare) Transport->Send(line);
     if (Trim(Query(ksv6140::kSequenceQuery)) != "1") SavedSettings = Query(ksv6140::kSettingsQuery);

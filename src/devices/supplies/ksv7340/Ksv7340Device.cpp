@@ -85,8 +85,9 @@ void TKsv7340Device::FinishUpload(TUploadJob& job) {
   // Also after a cancel: the block bounds and INIT leave the list in a playable state.
   job.Send(ksv7340::BlockCommand(job.FirstIndex, job.LastIndex, 1));
   job.Send("INIT");
-  // "Init ignored": the list is still armed from an earlier upload, which is what INIT asks for.
-  RaiseQueuedError([&] { return job.Query(ksv7340::kErrorQuery); }, {-213});
+  // -213 "Init ignored": the list was initiated already (a cancelled upload initiates it too),
+  // which is the state INIT asks for.
+  RaiseQueuedError([&] { return job.Query(ksv7340::kErrorQuery); }, {ksv7340::kInitIgnored});
 }
 
 void TKsv7340Device::UploadDone(int32_t firstIndex, int32_t lastIndex) {

@@ -35,6 +35,7 @@ inline constexpr const char* kRelease = "LIST:SEQ:STAT OFF";
 inline constexpr const char* kPollSequence = "LIST:SEQ?";
 inline constexpr const char* kPollCondition = "STAT:OPER:COND?";
 inline constexpr int32_t kConditionRunning = 8;
+inline constexpr int32_t kInitIgnored = -213;  // error code: INIT while initiated already
 
 // Points from `start` on, as many as fit so that each line plus ";*OPC?" stays below
 // maxCommandLength characters; always at least one point.
