@@ -44,7 +44,10 @@ for pair in INT:130 TERM:143 HUP:129 QUIT:131; do
   check "serial SIG$sig: exits $code" test $? -eq $code
   check "serial SIG$sig: the instrument got the stop and the release" \
     stopped_then_local "$TMP/serial-$sig.log" ABOR
-  check "serial SIG$sig: says it stopped" grep -q '^Stopped\.$' "$TMP/serial-$sig.err"
+  # Under a sanitizer on a loaded machine the confirmation can outlast its wait; the release
+  # above is what must hold either way.
+  check "serial SIG$sig: says it stopped, or that the stop went unconfirmed" \
+    grep -q -e '^Stopped\.$' -e 'did not confirm the stop' "$TMP/serial-$sig.err"
   stop_sim
 done
 
