@@ -17,6 +17,7 @@
 #include "editor/GraphForm.h"
 #include "editor/PlotMouse.h"
 #include "editor_fakes.h"
+#include "editor_grid_driver.h"
 #include "plot/Plot.h"
 
 using namespace ondrevo;
@@ -38,11 +39,10 @@ bool SameBits(const SegmentRow& a, const SegmentRow& b) {
 
 }  // namespace
 
-class EditorExactEditTest : public QObject {
+class EditorExactEditTest : public QObject, TEditorGridDriver {
   Q_OBJECT
 
   QTemporaryDir dir_;
-  std::unique_ptr<TGraphForm> form_;
   std::shared_ptr<TScriptedDialogs> dialogs_;
 
   TGraphForm* Make() {
@@ -58,20 +58,7 @@ class EditorExactEditTest : public QObject {
     form_->New();
     return form_.get();
   }
-  QTableView* Grid() { return form_->findChild<QTableView*>("StringGrid1"); }
-  template <typename W>
-  W* Find(const char* name) {
-    W* w = form_->findChild<W*>(name);
-    if (!w) qFatal("no widget %s", name);
-    return w;
-  }
   QDoubleSpinBox* Spin(const char* name) { return Find<QDoubleSpinBox>(name); }
-  QString Cell(int row, int col) { return Grid()->model()->index(row, col).data().toString(); }
-  void Go(int row, int col) {
-    const QRect rect = Grid()->visualRect(Grid()->model()->index(row, col));
-    QTest::mouseClick(Grid()->viewport(), Qt::LeftButton, {}, rect.center());
-  }
-  void Type(const char* keys) { QTest::keyClicks(Grid(), keys); }
   void Enter() { QTest::keyClick(Grid(), Qt::Key_Return); }
   void Backspace(int n) {
     for (int i = 0; i < n; ++i) QTest::keyClick(Grid(), Qt::Key_Backspace);

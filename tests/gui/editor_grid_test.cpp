@@ -18,15 +18,15 @@
 #include "document/DocumentIO.h"
 #include "editor/GraphForm.h"
 #include "editor_fakes.h"
+#include "editor_grid_driver.h"
 #include "plot/Plot.h"
 
 using namespace ondrevo;
 
-class EditorGridTest : public QObject {
+class EditorGridTest : public QObject, TEditorGridDriver {
   Q_OBJECT
 
   QTemporaryDir dir_;
-  std::unique_ptr<TGraphForm> form_;
   std::shared_ptr<TScriptedDialogs> dialogs_;
   std::function<void(const QStringList&)> storeRecent_;
 
@@ -43,21 +43,7 @@ class EditorGridTest : public QObject {
     form_->Act().Table->trigger();  // the table shown, as a user starts drawing in it
     return form_.get();
   }
-  QTableView* Grid() { return form_->findChild<QTableView*>("StringGrid1"); }
-  template <typename W>
-  W* Find(const char* name) {
-    W* w = form_->findChild<W*>(name);
-    if (!w) qFatal("no widget %s", name);
-    return w;
-  }
   TPlotSeries* Series(const char* name) { return form_->Plot()->Series(name); }
-  QString Cell(int row, int col) { return Grid()->model()->index(row, col).data().toString(); }
-  // A click on the cell, as a user selects it.
-  void Go(int row, int col) {
-    const QRect rect = Grid()->visualRect(Grid()->model()->index(row, col));
-    QTest::mouseClick(Grid()->viewport(), Qt::LeftButton, {}, rect.center());
-  }
-  void Type(const char* keys) { QTest::keyClicks(Grid(), keys); }
   void Enter() { QTest::keyClick(Grid(), Qt::Key_Return); }
   // Types a point row: value, duration, unit keys, end value, each closed with Enter.
   void TypeSegment(const char* value, const char* duration, const char* unit, const char* end) {
