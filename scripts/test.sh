@@ -39,4 +39,4 @@ if [ "${ONDREVO_QUICK:-0}" != 1 ]; then
 fi
 
 echo "== all tests once more, for the summary =="
-(cd build && ctest -j2 --timeout 600)
+(cd build && ctest --output-on-failure -j2 --timeout 600)

@@ -226,8 +226,7 @@ std::shared_ptr<TDevice> DeviceOnPort(const std::string& port,
   probe->Open();
   std::string reply;
   try {
-    probe->Send(";*IDN?");
-    reply = probe->Receive(1000);
+    reply = probe->Query(";*IDN?", 1000);
     probe->Send("SYST:LOC");
   } catch (...) {
     probe->Close();

@@ -5,14 +5,26 @@
 namespace ondrevo {
 
 void TInterface::Send(const std::string& command) {
+  std::lock_guard exchange(exchangeLock_);
   DoSend(command);
   Trace("> ", command);
 }
 
 std::string TInterface::Receive(uint32_t timeoutMs) {
+  std::lock_guard exchange(exchangeLock_);
   std::string reply = DoReceive(timeoutMs);
   Trace("< ", reply);
   return reply;
+}
+
+std::string TInterface::Query(const std::string& command, uint32_t timeoutMs) {
+  std::lock_guard exchange(exchangeLock_);
+  Send(command);
+  return Receive(timeoutMs);
+}
+
+std::unique_lock<std::recursive_mutex> TInterface::Hold() {
+  return std::unique_lock(exchangeLock_);
 }
 
 void TInterface::SetTraceObserver(TTraceObserver observer) {

@@ -26,6 +26,13 @@ class TInterface {
   void Send(const std::string& command);
   // Waits up to timeoutMs for one reply line; returns it without CR and LF.
   std::string Receive(uint32_t timeoutMs);
+  // A command and its reply as one exchange. Every transport clears its input before it sends,
+  // so a line another thread sent between the two would drop the reply (or take its place):
+  // Send and Receive of other threads wait until the exchange is over.
+  std::string Query(const std::string& command, uint32_t timeoutMs);
+  // Holds the line the same way for a reply awaited later than the send (a query sent, the
+  // next one prepared, then its reply read). Released on the thread that took it.
+  [[nodiscard]] std::unique_lock<std::recursive_mutex> Hold();
   // True when the instrument's status byte has bit 7 clear; false where it cannot be read.
   virtual bool IsBusy() = 0;
   virtual void Open() = 0;
@@ -47,6 +54,7 @@ class TInterface {
   bool HasTraceObserver();
 
  private:
+  std::recursive_mutex exchangeLock_;
   std::mutex traceLock_;
   std::shared_ptr<const TTraceObserver> trace_;
 };

@@ -39,8 +39,7 @@ std::string ReadIdentification(TInterface& transport, uint32_t timeoutMs) {
   std::string reply;
   try {
     transport.Open();
-    transport.Send(";*IDN?");
-    reply = transport.Receive(timeoutMs);
+    reply = transport.Query(";*IDN?", timeoutMs);
     transport.Send("SYST:LOC");
   } catch (...) {
     try {

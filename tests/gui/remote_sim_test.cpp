@@ -219,7 +219,8 @@ class RemoteSimTest : public QObject {
     Action("Upload")->trigger();  // Cancel at once, while sampling
     QTRY_VERIFY_WITH_TIMEOUT(!form_->IsUploading(), 60000);
     QVERIFY(!form_->IsUploaded());
-    QVERIFY(form_->OutputLines().last().endsWith("Abort."));
+    QVERIFY2(form_->OutputLines().last().endsWith("Abort."),
+             qPrintable(form_->OutputLines().join(" | ")));
     // The cancelled upload left the list initiated: the next one's INIT is ignored, not failed.
     Action("Upload")->trigger();
     QTRY_VERIFY_WITH_TIMEOUT(!form_->IsUploading(), 60000);  // done or failed, whichever

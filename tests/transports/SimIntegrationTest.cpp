@@ -167,6 +167,30 @@ TEST_F(SimFixture, UploadingAgainWhileArmedSucceeds) {
   EXPECT_TRUE(sim.PendingErrors().empty());
 }
 
+// The window switches the output on right after it starts an upload, from the main thread.
+// Every send clears the input first, so a line sent while the upload awaits a reply used to drop
+// that reply and fail the upload with a time-out: the transport now keeps each exchange whole.
+TEST_F(SimFixture, CommandsOfTheMainThreadDuringAnUploadKeepItsRepliesWhole) {
+  device->Connect();
+  device->SetReplyTimeout(1000);
+  for (int round = 0; round < 5; ++round) {
+    log.clear();
+    device->Upload(Staircase(500, 0.01, 1.0, 0.01), Staircase(500, 0.01, 0.5, 0.001), false);
+    int sent = 0;
+    ASSERT_TRUE(queue.PumpUntil(
+        [&] {
+          // A burst of lines between two looks at the queue, as a busy window sends them.
+          for (int k = 0; k < 20 && device->HasRunningThreads(); ++k)
+            device->SetOutputEnabled(++sent % 2 == 1, 0);
+          return !device->HasRunningThreads();
+        },
+        60s));
+    EXPECT_THAT(log, ElementsAre("done")) << "round " << round;
+    EXPECT_GT(sent, 2) << "the main thread sent while the upload ran";
+    EXPECT_EQ(dynamic_cast<sim::TKsv7340Sim&>(*instrument).Block(0).Last, 499);
+  }
+}
+
 // Reported maxima that are no limit of the model end the connect before anything is uploaded.
 TEST_F(SimFixture, AnAbsurdReportedMaximumEndsTheConnect) {
   for (const char* reply : {"-5", "0", "1e308"}) {

@@ -121,11 +121,18 @@ class TListPlayerDevice::TUploadThread : public TListPlayerDevice::TUploadJob {
 
   void Send(const std::string& command) override { transport_->Send(command); }
   std::string Query(const std::string& command) override {
+    return transport_->Query(command, timeoutMs_);
+  }
+  // The line stays held until the reply is in: a command of the main thread in between (the
+  // output switched on as the upload starts) would clear it.
+  void SendQuery(const std::string& command) override {
+    held_ = transport_->Hold();
     transport_->Send(command);
+  }
+  std::string AwaitReply() override {
+    const auto held = std::move(held_);
     return transport_->Receive(timeoutMs_);
   }
-  void SendQuery(const std::string& command) override { transport_->Send(command); }
-  std::string AwaitReply() override { return transport_->Receive(timeoutMs_); }
   // Progress is posted, not waited for: a hand-over per percent would stall the line. A handler
   // that throws ends the upload with its error at the next step, as a waited-for one would.
   void SetProgress(double fraction) override {
@@ -151,6 +158,8 @@ class TListPlayerDevice::TUploadThread : public TListPlayerDevice::TUploadJob {
     TListPlayerDevice* device = device_.get();
     Guarded([&] { Execute(); },
             [&](const std::exception& e) {
+              // A failure between a query and its reply: the main thread must get the line.
+              if (held_.owns_lock()) held_.unlock();
               Guarded(
                   [&] {
                     TMainThread::Synchronize([&] {
@@ -234,6 +243,7 @@ class TListPlayerDevice::TUploadThread : public TListPlayerDevice::TUploadJob {
   const int32_t maxPoints_;
   const uint32_t timeoutMs_;
   int32_t lastPercent_ = -1;
+  std::unique_lock<std::recursive_mutex> held_;  // upload thread only
   std::atomic<bool> terminated_{false};
   std::atomic<bool> finishing_{false};
   bool released_ = false;  // main thread; read by the upload thread after its hand-over
@@ -254,8 +264,7 @@ class TListPlayerDevice::TCheckRunningThread : public TListPlayerDevice::TPollJo
   }
 
   std::string Query(const std::string& command) override {
-    transport_->Send(command);
-    return transport_->Receive(timeoutMs_);
+    return transport_->Query(command, timeoutMs_);
   }
   bool IsBusy() override { return transport_->IsBusy(); }
   void ReportProgress(double fraction) override {
@@ -339,8 +348,7 @@ TListPlayerDevice::TListPlayerDevice(const std::string& model,
 }
 
 std::string TListPlayerDevice::Query(const std::string& command) {
-  Transport->Send(command);
-  return Transport->Receive(replyTimeoutMs_.load());
+  return Transport->Query(command, replyTimeoutMs_.load());
 }
 
 void TListPlayerDevice::ReportError(const std::exception& e) {
