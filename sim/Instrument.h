@@ -14,6 +14,8 @@
 #include <string_view>
 #include <vector>
 
+#include "sim/Output.h"
+
 namespace ondrevo::sim {
 
 // Instrument time in seconds. Only differences matter.
@@ -77,6 +79,12 @@ class TSimInstrument {
   // instrument never reports that it stopped.
   void SetStopIgnored(bool ignored) { stopIgnored_ = ignored; }
 
+  // What the terminals delivered so far. A list still playing has its points noted up to the
+  // last line received; SettleOutput brings the record up to the clock's present.
+  TOutputRecord& Output() { return output_; }
+  const TOutputRecord& Output() const { return output_; }
+  virtual void SettleOutput() {}
+
  protected:
   // `model` as given, e.g. "KSV 7342-80" or "KSV7342-80".
   TSimInstrument(std::string_view model, std::string serial, std::string firmware);
@@ -96,6 +104,7 @@ class TSimInstrument {
   std::string firmware_;
 
   std::atomic<bool> stopIgnored_{false};
+  TOutputRecord output_;
   mutable std::mutex logMutex_;
   std::vector<std::string> received_;
   std::function<void(const std::string&)> listener_;
