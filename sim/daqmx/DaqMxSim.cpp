@@ -575,6 +575,15 @@ int32 DAQmxWriteAnalogF64(TaskHandle task, int32 numSampsPerChan, bool32 autoSta
   return 0;
 }
 
+int32 DAQmxGetWriteTotalSampPerChanGenerated(TaskHandle task, uInt64* data) {
+  SIM_LOCK;
+  Task* t = FindTask(sim, task);
+  if (!t) return Fail(kErrBadTask, "Task handle is invalid.");
+  Advance(sim, *t);
+  *data = t->consumed;
+  return 0;
+}
+
 int32 DAQmxConnectTerms(const char sourceTerminal[], const char destinationTerminal[], int32) {
   SIM_LOCK;
   const std::string cardName = CardOf(sourceTerminal);

@@ -108,6 +108,8 @@ class TDaqMxDevice : public TDevice,
                                               void* data);
   void ClearTriggerTask();
   void ProgressTick();
+  // Raises OnBurst when the card has begun another burst; whether it did.
+  bool ReportBurst();
   bool IsCurrent(const TDaqExecuteThread* thread) const;
 
   std::shared_ptr<TDaqMxLibrary> Lib;
@@ -137,6 +139,7 @@ class TDaqMxDevice : public TDevice,
   std::unique_ptr<TProgressTimer> ProgressTimer;
   double Duration = 0.0;
   double Elapsed = 0.0;
+  int32_t ReportedBurst = 0;
   int Processors = 0;
   TDeviceNotifyEvent OnTrigger;
 };
