@@ -9,6 +9,7 @@
 
 #include "devices/DeviceErrors.h"
 #include "devices/MainThread.h"
+#include "devices/VendorLibrary.h"
 #include "document/Numbers.h"
 #include "document/Translate.h"
 #include "model/Waveform.h"
@@ -449,6 +450,22 @@ bool TDaqMxDevice::ReportBurst() {
   Elapsed = 0.0;
   if (OnBurst) OnBurst(this, n);
   return true;
+}
+
+namespace {
+using TFireTrigger = void (*)(const char* line, int rising);
+TFireTrigger SimulatedTrigger(const TDaqMxLibrary& lib) {
+  return reinterpret_cast<TFireTrigger>(OwnSymbol(lib.Handle(), "OndrevoDaqSimFireTrigger"));
+}
+}  // namespace
+
+bool TDaqMxDevice::IsSimulated() const {
+  return SimulatedTrigger(*Lib) != nullptr;
+}
+
+void TDaqMxDevice::FireSimulatedTrigger() {
+  if (TriggerLine.empty()) return;
+  if (auto fire = SimulatedTrigger(*Lib)) fire(TriggerLine.c_str(), TriggerOnFallingEdge ? 0 : 1);
 }
 
 void TDaqMxDevice::ProgressTick() {
