@@ -1,9 +1,13 @@
 // Streaming through the simulated card, checked on the samples the card put out.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <filesystem>
+#include <fstream>
 #include <limits>
 #include <mutex>
 #include <string>
@@ -361,6 +365,156 @@ TEST_F(DaqStream, NewUploadReplacesARunningStream) {
   ASSERT_TRUE(Pump([&] { return ev.stopped > 0; }, 20000));
   EXPECT_TRUE(ev.errors.empty());
 }
+
+// ---- What plays: the card's recording of each change against the samples the instrument view
+// computes for the card (the equidistant sampler at the stream's rate, restarting at the end,
+// cut to the hold value after the last burst).
+
+struct Change {
+  double time;
+  double volts;
+  bool on;
+};
+
+std::vector<Change> ReadRecording(const std::filesystem::path& path) {
+  std::ifstream in(path);
+  std::vector<Change> out;
+  std::string line;
+  std::getline(in, line);  // header
+  while (std::getline(in, line)) {
+    std::vector<std::string> f;
+    std::size_t from = 0;
+    for (std::size_t comma; (comma = line.find(',', from)) != std::string::npos; from = comma + 1)
+      f.push_back(line.substr(from, comma - from));
+    f.push_back(line.substr(from));
+    if (f.size() != 5) ADD_FAILURE() << line;
+    if (f.size() == 5) out.push_back({std::stod(f[0]), std::stod(f[2]), f[4] == "1"});
+  }
+  return out;
+}
+
+// The view's samples for `bursts` (0: endless, `samples` of them), as changes at k / rate.
+std::vector<Change> ViewChanges(TWaveform& w, int bursts, std::size_t samples) {
+  TEquidistantSampler sampler;
+  sampler.Waveform = &w;
+  sampler.Start(0, 0, 1.0 / kRate);
+  TDoubleVector v(samples);
+  std::uint32_t restarts = 0;
+  TIntegerVector positions;
+  sampler.Fill(v, restarts, positions);
+  if (bursts > 0) {
+    const auto cut = static_cast<std::size_t>(positions.at(std::size_t(bursts) - 1));
+    std::fill(v.begin() + std::ptrdiff_t(cut), v.end(), v[cut - 1]);
+  }
+  std::vector<Change> out;
+  for (std::size_t k = 0; k < v.size(); ++k)
+    if (k == 0 || v[k] != v[k - 1]) out.push_back({double(k) / kRate, v[k], true});
+  return out;
+}
+
+struct PlayCase {
+  const char* document;
+  int bursts;  // 0: endless, stopped after the third burst began
+  bool trigger;
+};
+
+std::string PlayCaseName(const ::testing::TestParamInfo<PlayCase>& info) {
+  return std::string(info.param.document) + "_" +
+         (info.param.bursts ? std::to_string(info.param.bursts) : std::string("endless")) +
+         (info.param.trigger ? "_trigger" : "");
+}
+
+class DaqPlays : public DaqStream, public ::testing::WithParamInterface<PlayCase> {
+ protected:
+  static std::shared_ptr<TWaveform> Document(const std::string& name) {
+    if (name == "levels")
+      return BuildWaveform(Table({{0, 1}, {0.1, 1}, {0.1, -2.5}, {0.25, -2.5}}));
+    if (name == "ramp") return Ramp();
+    SegmentTable t = Table({{0, 2}, {0.25, 4}});
+    t[0].Sup1.Kind = SuperpositionKind::Sine;
+    t[0].Sup1.FreqStart = t[0].Sup1.FreqEnd = 12;
+    t[0].Sup1.AmpStart = t[0].Sup1.AmpEnd = 1.5;
+    return BuildWaveform(t);
+  }
+};
+
+TEST_P(DaqPlays, TheRecordingIsWhatTheViewComputes) {
+  const PlayCase c = GetParam();
+  const auto folder =
+      std::filesystem::temp_directory_path() / ("ondrevo-daq-plays-" + std::to_string(::getpid()));
+  std::filesystem::remove_all(folder);
+  std::filesystem::create_directories(folder);
+  sim.SetRecordFolder(folder.c_str());
+  // One sampling thread walks the view's time grid: bit for bit the view's values. Interleaved
+  // threads reach the same times by other sums (equal to 1e-9, OneSamplingThreadFillsWhat...).
+  card->SetProcessors(1);
+  card->SetExternalTrigger(c.trigger);
+  Upload(Document(c.document));
+  card->SetBurstCount(c.bursts);
+  card->Play();
+  ASSERT_TRUE(Pump([&] { return ev.played == 1; }, 10000));
+  if (c.trigger) {
+    Pump([] { return false; }, 100);
+    EXPECT_EQ(sim.Samples("Dev1/ao0").size(), 0u) << "nothing before the edge";
+    sim.FireTrigger("Dev1/port0/line0", 1);
+  }
+  if (c.bursts == 0) {
+    ASSERT_TRUE(Pump([&] { return !ev.bursts.empty() && ev.bursts.back() >= 3; }, 20000));
+    card->Stop();
+  } else if (c.trigger) {
+    // The run ends and the card arms again for the next edge; Stop ends that.
+    ASSERT_TRUE(Pump([&] { return ev.stopped == 1 && ev.played == 2; }, 20000));
+    card->Stop();
+  }
+  ASSERT_TRUE(Pump([&] { return ev.stopped == (c.bursts == 0 ? 1 : c.trigger ? 2 : 1); }, 20000));
+  ASSERT_TRUE(ev.errors.empty()) << ev.errors.front();
+  if (c.bursts != 0) EXPECT_EQ(ev.bursts.back(), c.bursts);
+  // After Stop nothing more is put out, also once the next run is prepared.
+  const auto stopped = sim.SamplesRaw("Dev1/ao0", nullptr, 0);
+  const int prepared = ev.uploaded;
+  ASSERT_TRUE(Pump([&] { return ev.uploaded > prepared; }, 20000));
+  EXPECT_EQ(sim.SamplesRaw("Dev1/ao0", nullptr, 0), stopped);
+
+  const auto recorded = ReadRecording(folder / "Dev1-Dev1_ao0.csv");
+  sim.SetRecordFolder("");
+  std::filesystem::remove_all(folder);
+  // The run: changes while driven, then the release that ends it.
+  std::size_t end = 0;
+  while (end < recorded.size() && recorded[end].on) ++end;
+  ASSERT_LT(end, recorded.size()) << "the run ends undriven";
+  ASSERT_GT(end, 0u);
+  EXPECT_EQ(recorded[end].volts, recorded[end - 1].volts) << "the output holds its last value";
+  const std::size_t played = std::size_t(stopped);
+  const auto view = ViewChanges(*voltage, c.bursts, c.bursts ? played : played + 1);
+  ASSERT_GE(view.size(), end);
+  if (c.bursts != 0) EXPECT_EQ(end, view.size()) << "every change of the view, no other";
+  const double t0 = recorded[0].time;
+  for (std::size_t i = 0; i < end; ++i) {
+    ASSERT_EQ(recorded[i].volts, view[i].volts) << "change " << i << " at " << view[i].time;
+    ASSERT_NEAR(recorded[i].time - t0, view[i].time, 1.0 / kRate) << "change " << i;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Documents, DaqPlays,
+                         ::testing::ValuesIn(std::vector<PlayCase>{{"levels", 1, false},
+                                                                   {"levels", 3, false},
+                                                                   {"levels", 0, false},
+                                                                   {"levels", 3, true},
+                                                                   {"ramp", 1, false},
+                                                                   {"ramp", 3, false},
+                                                                   {"ramp", 0, false},
+                                                                   {"ramp", 1, true},
+                                                                   {"ramp", 0, true},
+                                                                   {"sine", 1, false},
+                                                                   {"sine", 3, false},
+                                                                   {"sine", 0, false},
+                                                                   {"sine", 3, true},
+                                                                   {"levels", 0, true},
+                                                                   {"sine", 0, true},
+                                                                   {"levels", 1, true},
+                                                                   {"ramp", 3, true},
+                                                                   {"sine", 1, true}}),
+                         PlayCaseName);
 
 // The card's command log: what the driver told the library, as --trace and the Commands page
 // show it.
