@@ -8,7 +8,6 @@
 #include <QLibraryInfo>
 #include <QRegularExpression>
 #include <QTranslator>
-#include <algorithm>
 #include <memory>
 
 #include "app/AboutForm.h"
@@ -22,7 +21,6 @@
 #ifdef ONDREVO_HAVE_REMOTE
 #include "remote/RemoteForm.h"
 #include "sim/Demo.h"
-#include "transports/GpibInterface.h"
 #include "transports/RS232Interface.h"
 #endif
 
@@ -141,19 +139,8 @@ TShell::TShell(const QStringList& args, const QString& programFolder) {
   if (args.contains(QStringLiteral("--demo"))) Demo = std::make_unique<sim::TDemoInstruments>();
   Remote = std::make_unique<TRemoteForm>(Editor.get());
   if (Demo) {
-    // The demo's supplies on its pseudo-terminals and at the GPIB stand-in fire together.
     sim::TDemoInstruments* demo = Demo.get();
-    Remote->AddSimulatedTrigger(
-        {[demo](const IDevice& d) {
-           const auto* rc = dynamic_cast<const IRemoteControllable*>(&d);
-           const auto bus = rc ? rc->GetInterface() : nullptr;
-           if (std::dynamic_pointer_cast<TGpibInterface>(bus)) return true;
-           const auto serial = std::dynamic_pointer_cast<TRS232Interface>(bus);
-           if (!serial) return false;
-           const auto paths = demo->Paths();
-           return std::find(paths.begin(), paths.end(), serial->DevicePath) != paths.end();
-         },
-         [demo](IDevice&) { demo->Trigger(); }});
+    Remote->AddSimulatedTrigger(SimulatedSupplies(demo->Paths(), [demo] { demo->Trigger(); }));
   }
 #endif
   // The device selection dialog follows here once it exists.

@@ -15,6 +15,7 @@
 #include <QTimer>
 #include <QToolBar>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "app/TrQ.h"
 #include "daq/DaqMxDevice.h"
@@ -350,6 +351,19 @@ void TRemoteForm::ApplyState() {
   actions_.ClearOutput->setEnabled(hasLines);
   actions_.SaveOutput->setEnabled(hasLines);
   actions_.Copy->setEnabled(output_->textCursor().hasSelection());
+}
+
+TRemoteForm::TSimulatedTrigger SimulatedSupplies(std::vector<std::string> serialPaths,
+                                                 std::function<void()> fire) {
+  return {[paths = std::move(serialPaths)](const IDevice& d) {
+            const auto* rc = dynamic_cast<const IRemoteControllable*>(&d);
+            const auto bus = rc ? rc->GetInterface() : nullptr;
+            if (std::dynamic_pointer_cast<TGpibInterface>(bus)) return true;
+            const auto serial = std::dynamic_pointer_cast<TRS232Interface>(bus);
+            return serial &&
+                   std::find(paths.begin(), paths.end(), serial->DevicePath) != paths.end();
+          },
+          [fire = std::move(fire)](IDevice&) { fire(); }};
 }
 
 void TRemoteForm::AddSimulatedTrigger(TSimulatedTrigger trigger) {

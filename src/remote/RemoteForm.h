@@ -174,4 +174,9 @@ class TRemoteForm : public QDialog {
   QProgressBar* playerProgress_ = nullptr;
 };
 
+// Simulated supplies on the serial devices at `serialPaths` and every GPIB device (the GPIB
+// library is a stand-in then), whose trigger inputs `fire` fires together: the demo's.
+TRemoteForm::TSimulatedTrigger SimulatedSupplies(std::vector<std::string> serialPaths,
+                                                 std::function<void()> fire);
+
 }  // namespace ondrevo
