@@ -374,20 +374,20 @@ void TDaqExecuteThread::Write(const TDoubleVector& buffer, bool autoStart) {
   lib_->Check(status);
 }
 
-bool TDaqExecuteThread::WriteWithRetry(const TDoubleVector& buffer) {
+void TDaqExecuteThread::WriteWithRetry(const TDoubleVector& buffer) {
   for (int attempt = 1;; ++attempt) {
     try {
       Write(buffer, false);
       NoteWritten(buffer);
-      return true;
+      return;
     } catch (const ETimeoutError&) {
-      if (Terminating() || StopRequested()) return false;
+      if (Terminating() || StopRequested()) return;
       if (attempt >= kMaxWriteAttempts)
         throw ETimeoutError(_("The card has taken no new samples in time."));
     }
     // One 100 ms pause between attempts, cut short by Stop or termination.
     Pause(milliseconds(100));
-    if (Terminating() || StopRequested()) return false;
+    if (Terminating() || StopRequested()) return;
   }
 }
 

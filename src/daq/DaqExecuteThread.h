@@ -141,7 +141,7 @@ class TDaqExecuteThread : public std::enable_shared_from_this<TDaqExecuteThread>
   void FinishFill();
   void EndCheck(TDoubleVector& buffer);
   void Write(const TDoubleVector& buffer, bool autoStart);
-  bool WriteWithRetry(const TDoubleVector& buffer);  // false: given up for Stop or termination
+  void WriteWithRetry(const TDoubleVector& buffer);
   // Burst starts: the restarts of a filled buffer, placed on the run's sample count as the
   // buffer is written.
   std::vector<std::int64_t>& StartsOf(const TDoubleVector& buffer);
