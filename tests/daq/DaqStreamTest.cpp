@@ -459,6 +459,9 @@ TEST_P(DaqPlays, TheRecordingIsWhatTheViewComputes) {
   card->SetBurstCount(c.bursts);
   card->Play();
   ASSERT_TRUE(Pump([&] { return ev.played == 1; }, 10000));
+  // The card prepares the next run after the last one ends: counted from before that end, the
+  // preparation cannot slip in while the test waits for the stop.
+  int prepared = ev.uploaded;
   if (c.trigger) {
     Pump([] { return false; }, 100);
     EXPECT_EQ(sim.Samples("Dev1/ao0").size(), 0u) << "nothing before the edge";
@@ -466,10 +469,12 @@ TEST_P(DaqPlays, TheRecordingIsWhatTheViewComputes) {
   }
   if (c.bursts == 0) {
     ASSERT_TRUE(Pump([&] { return !ev.bursts.empty() && ev.bursts.back() >= 3; }, 20000));
+    prepared = ev.uploaded;
     card->Stop();
   } else if (c.trigger) {
     // The run ends and the card arms again for the next edge; Stop ends that.
     ASSERT_TRUE(Pump([&] { return ev.stopped == 1 && ev.played == 2; }, 20000));
+    prepared = ev.uploaded;
     card->Stop();
   }
   ASSERT_TRUE(Pump([&] { return ev.stopped == (c.bursts == 0 ? 1 : c.trigger ? 2 : 1); }, 20000));
@@ -478,7 +483,6 @@ TEST_P(DaqPlays, TheRecordingIsWhatTheViewComputes) {
   if (c.bursts != 0) EXPECT_EQ(ev.bursts.back(), c.bursts);
   // After Stop nothing more is put out, also once the next run is prepared.
   const auto stopped = sim.SamplesRaw("Dev1/ao0", nullptr, 0);
-  const int prepared = ev.uploaded;
   ASSERT_TRUE(Pump([&] { return ev.uploaded > prepared; }, 20000));
   EXPECT_EQ(sim.SamplesRaw("Dev1/ao0", nullptr, 0), stopped);
 
