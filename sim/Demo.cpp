@@ -100,10 +100,8 @@ void TDemoInstruments::StartRecording(
     recordings_.push_back(
         std::make_unique<TOutputCsvWriter>(std::string(dir) + "/" + model + "-" + serial + ".csv"));
     for (const auto& change : instrument->Output().Changes()) recordings_.back()->Write(change);
-    instrument->Output().SetListener(
-        [writer = recordings_.back().get()](const TOutputChange& change) {
-          writer->Write(change);
-        });
+    instrument->Output().SetListener([writer = recordings_.back().get()](
+                                         const TOutputChange& change) { writer->Write(change); });
     recorded_.push_back(instrument);
   }
 }

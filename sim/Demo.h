@@ -39,8 +39,8 @@ class TDemoInstruments {
   void ApplyTestSettings();
   void RestoreVariables();
   void StopRecording(bool settle);
-  void StartRecording(const std::vector<std::pair<std::shared_ptr<TSimInstrument>, std::string>>&
-                          supplies);
+  void StartRecording(
+      const std::vector<std::pair<std::shared_ptr<TSimInstrument>, std::string>>& supplies);
 
   std::vector<std::unique_ptr<TPtyFront>> fronts_;
   std::optional<std::string> previousPorts_;

@@ -135,8 +135,8 @@ class TKsv7340Sim : public TSimInstrument {
   mutable TBlock runBlock_{};  // the block as it was started; Count follows LIST:BLOC
   mutable std::vector<double> runDwell_, runVoltage_, runCurrent_;
   mutable int runChannel_ = 0;
-  mutable TCursor next_;         // the next point to begin
-  mutable int playIndex_ = 0;    // the point in force (or played last), within the block
+  mutable TCursor next_;       // the next point to begin
+  mutable int playIndex_ = 0;  // the point in force (or played last), within the block
   mutable int playRepetition_ = 0;
   mutable std::optional<std::pair<int, int>> resume_;  // index, repetition after ABOR
   mutable double now_ = 0;
