@@ -192,6 +192,8 @@ void TKsv7340Sim::StartRun(double time) const {
   runDwell_.assign(dwell_.begin() + block.First, dwell_.begin() + block.Last + 1);
   runVoltage_.assign(voltage_.begin() + block.First, voltage_.begin() + block.Last + 1);
   runCurrent_.assign(current_.begin() + block.First, current_.begin() + block.Last + 1);
+  runPeriod_ = 0;
+  for (double d : runDwell_) runPeriod_ += d;
   runChannel_ = channel_;
   next_ = cursor;
   playIndex_ = cursor.Index;
@@ -238,8 +240,7 @@ void TKsv7340Sim::Update() const {
     }
     if (next_.Time > now_) break;
     // Far behind (nobody asked for a long while): whole repetitions pass unnoted.
-    double period = 0;
-    for (double d : runDwell_) period += d;
+    const double period = runPeriod_;
     if (next_.Index == 0 && period > 0 && now_ - next_.Time > 1e5 * period / points) {
       auto skip = static_cast<long long>(std::floor((now_ - next_.Time) / period)) - 1;
       if (!endless) skip = std::min<long long>(skip, runBlock_.Count - next_.Repetition);

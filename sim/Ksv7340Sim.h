@@ -134,6 +134,7 @@ class TKsv7340Sim : public TSimInstrument {
   mutable TRunState run_ = TRunState::Idle;
   mutable TBlock runBlock_{};  // the block as it was started; Count follows LIST:BLOC
   mutable std::vector<double> runDwell_, runVoltage_, runCurrent_;
+  mutable double runPeriod_ = 0;
   mutable int runChannel_ = 0;
   mutable TCursor next_;       // the next point to begin
   mutable int playIndex_ = 0;  // the point in force (or played last), within the block

@@ -313,38 +313,32 @@ TEST_P(Ksv7340Playback, EndlessUntilStopThenPlayStartsOver) {
   const Points p = Upload(Ramp());
   SetPrior();
   device->SetBurstCount(0);
-  const double t0 = 50;
-  clock.Set(t0);
-  std::size_t from = instrument->Output().Changes().size();
-  Expected e = Start(t0);
-  device->Play();
-  AwaitStart(1);
-  if (HasFatalFailure()) return;
-  const double stopAt = t0 + 4.3 * p.Period;
-  clock.Set(stopAt);
-  device->Stop();
-  AwaitEvent("stop", 1);
-  e.Play(p, t0, 0, 1, 0, stopAt);
-  e.Add(stopAt, prior);
-  ExpectRecord(from, e);
-  const auto stopped = instrument->Output().Changes().size();
-  clock.Set(stopAt + 100 * p.Period);
-  instrument->SettleOutput();
-  EXPECT_EQ(instrument->Output().Changes().size(), stopped) << "played on after Stop";
-
-  // After a stop the next run begins at the first point, with the count as set then.
-  device->SetBurstCount(1);
-  const double t1 = clock.Now();
-  from = instrument->Output().Changes().size();
-  Expected again = Start(t1);
-  device->Play();
-  AwaitStart(2);
-  if (HasFatalFailure()) return;
-  clock.Set(t1 + p.Period + 1);
-  AwaitEvent("stop", 2);
-  const auto end = again.Play(p, t1, 0, 1, 1);
-  again.Add(end.Time, prior);
-  ExpectRecord(from, again);
+  EXPECT_EQ(instrument->Block(0).Count, 0) << "the block itself repeats without end";
+  // Twice: after a stop the next run begins at the first point again, not where it stopped.
+  for (const double stopAfter : {4.3, 1.7}) {
+    SCOPED_TRACE("stop after " + std::to_string(stopAfter) + " repetitions");
+    const double t0 = clock.Now() + 50;
+    clock.Set(t0);
+    const std::size_t from = instrument->Output().Changes().size();
+    Expected e = Start(t0);
+    const int triggers = Received("*TRG");
+    device->Play();
+    AwaitStart(triggers + 1);
+    if (HasFatalFailure()) return;
+    const double stopAt = t0 + stopAfter * p.Period;
+    clock.Set(stopAt);
+    const int stops = Count("stop");
+    device->Stop();
+    AwaitEvent("stop", stops + 1);
+    e.Play(p, t0, 0, 1, 0, stopAt);
+    e.Add(stopAt, prior);
+    ExpectRecord(from, e);
+    const auto stopped = instrument->Output().Changes().size();
+    clock.Set(stopAt + 100 * p.Period);
+    instrument->SettleOutput();
+    EXPECT_EQ(instrument->Output().Changes().size(), stopped) << "played on after Stop";
+    if (HasFailure()) return;
+  }
 }
 
 TEST_P(Ksv7340Playback, PauseThenPlayResumesTheInterruptedPoint) {
