@@ -130,12 +130,11 @@ int RunSim(const TSimOptions& o) {
   // recording, a playing list is written out as it goes, not only when the next line arrives.
   const timespec settleEvery{0, 200'000'000};
   for (;;) {
-    const int received = record ? sigtimedwait(&signals, nullptr, &settleEvery)
-                                : [&] {
-                                    int number = 0;
-                                    sigwait(&signals, &number);
-                                    return number;
-                                  }();
+    const int received = record ? sigtimedwait(&signals, nullptr, &settleEvery) : [&] {
+      int number = 0;
+      sigwait(&signals, &number);
+      return number;
+    }();
     if (received < 0) {
       instrument->SettleOutput();
       continue;

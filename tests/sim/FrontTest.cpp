@@ -284,8 +284,8 @@ TEST(Demo, StartsTwoSuppliesAndPutsThemFirstInThePortList) {
 // Every supply of the demo records its output into the folder named, under its model and
 // serial number; what played until the demo ends is in the files.
 TEST(Demo, RecordsEverySupplyIntoTheFolderGiven) {
-  const auto dir = std::filesystem::temp_directory_path() /
-                   ("ondrevo-demo-record-" + std::to_string(getpid()));
+  const auto dir =
+      std::filesystem::temp_directory_path() / ("ondrevo-demo-record-" + std::to_string(getpid()));
   std::filesystem::create_directories(dir);
   setenv("ONDREVO_SIM_RECORD", dir.c_str(), 1);
   {
@@ -308,8 +308,7 @@ TEST(Demo, RecordsEverySupplyIntoTheFolderGiven) {
   EXPECT_EQ(read("KSV7341-20-734120001.csv").size(), 2u);
   // The supplies behind the bus stand-ins record too (where this build has the stand-ins).
   for (const char* name : {"KSV5206-40-520640001.csv", "KSV6141-80-614180001.csv"})
-    if (std::filesystem::exists(GpibSimLibraryPath()))
-      EXPECT_FALSE(read(name).empty()) << name;
+    if (std::filesystem::exists(GpibSimLibraryPath())) EXPECT_FALSE(read(name).empty()) << name;
   // A folder that cannot take the files: the demo does not start, nothing is left changed.
   setenv("ONDREVO_SIM_RECORD", (dir / "missing" / "deeper").c_str(), 1);
   unsetenv("ONDREVO_GPIB_LIBRARY");

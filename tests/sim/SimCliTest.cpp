@@ -184,8 +184,8 @@ TEST(SimCommand, RecordsTheOutputUpToTheEndingSignal) {
     SCOPED_TRACE(signal);
     const auto record = std::filesystem::temp_directory_path() /
                         ("ondrevo-sim-record-" + std::to_string(getpid()) + ".csv");
-    SimProcess sim({"--model", "KSV 7341-20", "--pty", "--speed", "100", "--record",
-                    record.string()});
+    SimProcess sim(
+        {"--model", "KSV 7341-20", "--pty", "--speed", "100", "--record", record.string()});
     const auto path = sim.FirstLine();
     ASSERT_TRUE(path.has_value());
     const int fd = OpenRawPty(*path);
