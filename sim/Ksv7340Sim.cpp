@@ -163,6 +163,8 @@ void TKsv7340Sim::PushEntry(std::string entry) {
 }
 
 void TKsv7340Sim::Warn(std::string text) const {
+  // The oldest go first: a long session keeps its latest thousand.
+  if (warnings_.size() >= 1000) warnings_.erase(warnings_.begin());
   warnings_.push_back(std::move(text));
 }
 
