@@ -147,6 +147,7 @@ void TDemoInstruments::RestoreVariables() {
 void TDemoInstruments::Trigger() {
   for (const auto& front : fronts_) front->Instrument()->Trigger();
   if (gpib_) gpib_->At(0, 5).Instrument()->Trigger();
+  for (const auto& instrument : usbInstruments_) instrument->Trigger();
 }
 
 std::vector<std::string> TDemoInstruments::Paths() const {

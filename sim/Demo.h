@@ -30,7 +30,7 @@ class TDemoInstruments {
   TDemoInstruments& operator=(const TDemoInstruments&) = delete;
 
   std::vector<std::string> Paths() const;
-  // Fires the trigger input of the supplies on the pseudo-terminals and the GPIB stand-in.
+  // Fires the trigger input of every simulated supply of the demo.
   void Trigger();
   const std::vector<std::unique_ptr<TPtyFront>>& Fronts() const { return fronts_; }
 
