@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "document/SegmentTable.h"
+#include "measure/Deviation.h"
 #include "model/ListSampling.h"
 #include "model/Preview.h"
 #include "model/Samplers.h"
@@ -35,6 +36,9 @@ struct CurvePreview {
   // design's sample rate on superposed segments (to within 1e-9 of the value's size).
   double MaxDeviation = 0.0;
   double DeviationTime = 0.0;
+  // Where the deviation is more than ten resolution steps: each stretch as a value and a shift
+  // in time, so that an edge played late does not read as a missing level.
+  DeviationReport Stretches;
   std::vector<ClipFinding> Clipping;
   std::vector<SuperpositionMemoryFinding> Memory;  // supply budget
 };
