@@ -13,6 +13,7 @@
 
 #include "cli/Commands.h"
 #include "cli/EndingSignals.h"
+#include "cli/PlayMeasure.h"
 #include "daq/DaqMxDevice.h"
 #include "devices/Device.h"
 #include "devices/DeviceErrors.h"
@@ -310,6 +311,7 @@ struct PlayOptions {
   bool currentInput = false;
   int burst = 1;
   bool trigger = false, noPlay = false, demo = false;
+  TPlayMeasureOptions measure;
 };
 
 int RunPlay(const PlayOptions& options, TTraceFile& traceFile) {
@@ -331,6 +333,11 @@ int RunPlay(const PlayOptions& options, TTraceFile& traceFile) {
     if (!traceFile.Open(options.trace))
       return Fail(_("Cannot write ") + EscapeControls(options.trace));
     traceObserver = traceFile.Observer();
+  }
+  std::optional<TPlayMeasurement> measurement;
+  if (options.measure.Active()) {
+    measurement.emplace(options.measure);
+    traceObserver = measurement->WrapTrace(traceObserver);
   }
 
   std::shared_ptr<TDevice> found;
@@ -457,6 +464,9 @@ int RunPlay(const PlayOptions& options, TTraceFile& traceFile) {
 
   std::cerr << _("Connecting to") << ' ' << found->GetName() << "...\n";
   run.Connect();
+  if (measurement)
+    measurement->Prepare(*found, *player, voltageTable, currentTable, voltage, current,
+                         options.document, options.burst);
 
   // What the supply will play differently from the design without saying so, with the
   // limits the instrument reported.
@@ -488,6 +498,7 @@ int RunPlay(const PlayOptions& options, TTraceFile& traceFile) {
   if (instruments) triggerSignal.emplace(SIGUSR1, gTriggerSignal, OnTriggerSignal);
   // As the window does: the trigger setting goes to every player that has a trigger input.
   run.Start(options.burst, TRunTrigger{options.trigger, 0, std::nullopt});
+  if (measurement) measurement->Start();
   if (options.trigger) std::cerr << _("Waiting for trigger") << '\n';
   progress.Show(_("Playing"), 0, _("Burst") + std::string(" 1 / ") + burstTotal);
   bool unconfirmed = false;
@@ -504,6 +515,7 @@ int RunPlay(const PlayOptions& options, TTraceFile& traceFile) {
       stopRequested = true;
       progress.End();
       std::cerr << _("Stopping...") << '\n';
+      if (measurement) measurement->Stop();  // the stop never waits behind a reading
       if (!run.StopAndWait(pump, kStopConfirmation) && !run.ErrorText()) {
         unconfirmed = true;
         break;
@@ -511,11 +523,13 @@ int RunPlay(const PlayOptions& options, TTraceFile& traceFile) {
     }
   }
   progress.End();
+  if (measurement) measurement->Stop();
   if (unconfirmed)
     std::cerr << "ondrevo-cli: " << _("The instrument did not confirm the stop.") << '\n';
   else if (stopRequested && !run.ErrorText())
     std::cerr << _("Stopped.") << '\n';
-  return finish(stopRequested ? interruptedStatus() : 0);
+  const int status = finish(stopRequested ? interruptedStatus() : 0);
+  return measurement ? measurement->Finish(status) : status;
 }
 
 }  // namespace
@@ -546,7 +560,26 @@ void RegisterDeviceCommands(CommandRegistry& registry) {
                  "The wired input controls the current: the current curve is streamed");
   play->add_option("--trace", options->trace, "Write every transport line to this file");
   play->add_flag("--demo", options->demo, "Start simulated instruments first");
+  play->add_option("--meter", options->measure.Meter,
+                   "Measure with this SCPI meter while playing: serial port or GPIB0::ADDRESS "
+                   "(family C measures itself without one)");
+  play->add_option("--record", options->measure.Record,
+                   "Write every reading with the design and the point in force to this CSV file");
+  play->add_option("--report", options->measure.Report,
+                   "Write the test report (self-contained HTML) to this file");
+  play->add_option("--tolerance", options->measure.Tolerance,
+                   "Band around the designed voltage (default 0.1V); leaving it exits 1");
+  play->add_option("--poll-interval", options->measure.IntervalMs,
+                   "Milliseconds between readings (default 20)");
   registry.Add(play, [options] {
+    if (options->measure.Active()) {
+      try {
+        TPlayMeasurement check(options->measure);
+      } catch (const std::invalid_argument& e) {
+        std::cerr << "ondrevo-cli: " << e.what() << "\n";
+        return 2;
+      }
+    }
     if (options->port.empty() && options->device.empty() && !options->demo && !DemoRequested()) {
       std::cerr << "ondrevo-cli: play needs --port or --device\n";
       return 2;

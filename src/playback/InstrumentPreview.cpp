@@ -250,7 +250,8 @@ bool TooFar(const CurvePreview& c) {
   return c.Designed && c.MaxDeviation > 10 * c.Resolution + 1e-12;
 }
 
-// The design as a function of time: its segment in force, the end value held after the end.
+}  // namespace
+
 TCurveFunction DesignFunction(const TWaveform& design) {
   std::vector<const TSegment*> segments;
   for (const TContainer* n = design.First(); n; n = n->Next)
@@ -265,6 +266,12 @@ TCurveFunction DesignFunction(const TWaveform& design) {
     return s->GetValue(std::max(t, s->Start));
   };
 }
+
+TCurveFunction DesignFunction(std::shared_ptr<const TWaveform> design) {
+  return [design, f = DesignFunction(*design)](double t) { return f(t); };
+}
+
+namespace {
 
 // Looks at every played edge from both sides, the middle of every point and an even grid, so
 // that each stretch beyond the tolerance is found where it begins and ends.

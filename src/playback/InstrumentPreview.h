@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -108,6 +109,11 @@ void MeasureCurve(const TWaveform& design, const TDoubleVector& times, const TDo
 // no segment.
 void DesignEnvelope(const TWaveform& design, double t0, double t1, int columns, TDoubleVector& lo,
                     TDoubleVector& hi);
+
+// The design as a function of time: the segment in force, its end value held after the end.
+// The first form keeps a reference: the waveform must outlive the function.
+TCurveFunction DesignFunction(const TWaveform& design);
+TCurveFunction DesignFunction(std::shared_ptr<const TWaveform> design);
 
 // Texts for the user, translated: "812 of 1000 points · max deviation 0.043 V at 12.5 s".
 std::string PreviewSummary(const InstrumentPreview& preview);
