@@ -7,15 +7,18 @@
 #include <mutex>
 
 #include "interfaces/InterfaceDevices.h"
+#include "sim/Meter.h"
 
 namespace ondrevo::sim {
 
 TDemoInstruments::TDemoInstruments(double speed) {
   const std::pair<const char*, const char*> models[] = {{"KSV 7342-80", "734280001"},
                                                         {"KSV 7341-20", "734120001"}};
-  for (const auto& [model, serial] : models)
-    fronts_.push_back(
-        std::make_unique<TPtyFront>(CreateSimInstrument(model, serial, MakeScaledClock(speed))));
+  for (const auto& [model, serial] : models) {
+    auto supply = CreateSimInstrument(model, serial, MakeScaledClock(speed));
+    supply->SetLoad({10, 100e-6});  // something to measure
+    fronts_.push_back(std::make_unique<TPtyFront>(supply));
+  }
   if (const char* previous = std::getenv("ONDREVO_SERIAL_PORTS")) previousPorts_ = previous;
   std::string ports;
   for (const auto& path : Paths()) ports += (ports.empty() ? "" : ":") + path;
@@ -23,7 +26,12 @@ TDemoInstruments::TDemoInstruments(double speed) {
   setenv("ONDREVO_SERIAL_PORTS", ports.c_str(), 1);
   try {
     gpib_ = std::make_unique<TGpibSimHost>();
-    gpib_->Attach(0, 5, CreateSimInstrument("KSV 5206-40", "520640001", MakeScaledClock(speed)));
+    const TSimClock clock = MakeScaledClock(speed);
+    auto supply = CreateSimInstrument("KSV 5206-40", "520640001", clock);
+    supply->SetLoad({10, 100e-6});
+    gpib_->Attach(0, 5, supply);
+    // A bench meter across its terminals, for measuring while it plays.
+    gpib_->Attach(0, 6, std::make_shared<TSimMeter>(supply, 0, clock));
     SetVariable("ONDREVO_GPIB_LIBRARY", gpib_->Path());
   } catch (const std::exception&) {
     gpib_.reset();  // no stand-in in this build: serial only

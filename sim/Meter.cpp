@@ -57,7 +57,8 @@ TMeterNoise ParseNoise(std::string_view text) {
 
 TSimMeter::TSimMeter(std::shared_ptr<TSimInstrument> supply, int channel, TSimClock clock,
                      TMeterNoise noise, std::string serial)
-    : TSimInstrument(ModelName, std::move(serial), "1.00"),
+    : TSimInstrument(ModelName, serial, "1.00"),
+      serial_(std::move(serial)),
       supply_(std::move(supply)),
       channel_(channel),
       clock_(std::move(clock)),
@@ -80,8 +81,8 @@ std::optional<std::string> TSimMeter::Process(std::string_view line) {
     const std::string h = Short(Upper(line.substr(start, end - start)));
     start = end + 1;
     if (h.empty()) continue;
-    if (h == "*IDN?")
-      replies.push_back(IdentificationReply());
+    if (h == "*IDN?")  // another maker's: the supplies' search passes it by
+      replies.push_back("SIMLAB,DMM-100," + serial_ + ",1.00");
     else if (h == "MEAS:VOLT:DC?" || h == "MEAS:VOLT?")
       replies.push_back(Measure(true));
     else if (h == "MEAS:CURR:DC?" || h == "MEAS:CURR?")

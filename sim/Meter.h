@@ -24,7 +24,7 @@ TMeterNoise ParseNoise(std::string_view text);
 
 class TSimMeter : public TSimInstrument {
  public:
-  static constexpr const char* ModelName = "KSV 8810";
+  static constexpr const char* ModelName = "DMM-100";
   // `clock` must be the supply's: the record's times are on it.
   TSimMeter(std::shared_ptr<TSimInstrument> supply, int channel, TSimClock clock,
             TMeterNoise noise = {}, std::string serial = "881001");
@@ -35,6 +35,7 @@ class TSimMeter : public TSimInstrument {
  private:
   std::string Measure(bool voltage);
 
+  std::string serial_;
   std::shared_ptr<TSimInstrument> supply_;
   int channel_;
   TSimClock clock_;

@@ -142,9 +142,11 @@ int TPlayMeasurement::Finish(int status) {
   if (!options_.Record.empty()) WriteFileAtomically(options_.Record, RecordCsv(input_));
   if (!options_.Report.empty()) WriteFileAtomically(options_.Report, ReportHtml(input_, figures));
   std::cerr << input_.Readings.size() << ' ' << _("readings") << ", " << _("max deviation") << ' '
-            << RoundedNumber(figures.Voltage.MaxValue, 4) << " V, " << _("outside the band") << ' '
-            << RoundedNumber(figures.OutsideBand, 6) << " s, " << _("in current limit") << ' '
-            << figures.CurrentLimited.size() << '\n';
+            << RoundedNumber(figures.Voltage.MaxValue, 4) << " V, " << _("outside the band")
+            << ' ' << RoundedNumber(figures.OutsideBand, 6) << " s\n";
+  for (const TStretch& s : figures.CurrentLimited)
+    std::cerr << _("In current limit") << ": " << RoundedNumber(s.From, 4) << " s - "
+              << RoundedNumber(s.To, 4) << " s\n";
   if (status == 0 && input_.Readings.empty()) {
     std::cerr << "ondrevo-cli: " << _("No measurement was read while the document played.") << '\n';
     return 1;

@@ -132,6 +132,10 @@ std::string Chart(const std::string& title, const char* unit, const std::vector<
 
 }  // namespace
 
+bool WithinRun(const TRecordInput& in, double t) {
+  return in.Repeat == 0 || t <= in.Repeat * in.Duration * (1 + 1e-9);
+}
+
 double DesignTime(const TRecordInput& in, double t) {
   if (!(in.Duration > 0)) return 0;
   const double last = std::nextafter(in.Duration, 0.0);
@@ -151,7 +155,10 @@ int PointAt(const TRecordInput& in, double t) {
 
 TRecordFigures ComputeRecordFigures(const TRecordInput& in) {
   TRecordFigures f;
-  const auto& r = in.Readings;
+  // Past the last repetition the design says nothing: the output may be off already.
+  std::vector<TReading> r;
+  for (const TReading& x : in.Readings)
+    if (WithinRun(in, x.Time)) r.push_back(x);
   if (r.empty()) return f;
   std::vector<double> times, volts;
   for (const TReading& x : r) {
@@ -186,6 +193,10 @@ std::string RecordCsv(const TRecordInput& in) {
       "time_s,voltage_V,current_A,design_voltage_V,design_current_limit_A,point,"
       "point_voltage_V,point_current_A,output\n";
   for (const TReading& x : in.Readings) {
+    if (!WithinRun(in, x.Time)) {
+      csv += N(x.Time) + "," + N(x.Voltage) + "," + N(x.Current) + ",,,,,,\n";
+      continue;
+    }
     const double u = DesignTime(in, x.Time);
     const int p = PointAt(in, x.Time);
     csv += N(x.Time) + "," + N(x.Voltage) + "," + N(x.Current) + "," + N(in.DesignVoltage(u)) +

@@ -43,6 +43,8 @@ struct TRecordFigures {
   bool LeftBand() const { return OutsideBand > 0; }
 };
 
+// The reading's time lies within the run's repetitions (always, for an endless run).
+bool WithinRun(const TRecordInput& in, double t);
 // Where the run stands in the design at time t from the start of play: the time within the
 // repetition, held at the end after the last one.
 double DesignTime(const TRecordInput& in, double t);
@@ -53,7 +55,8 @@ TRecordFigures ComputeRecordFigures(const TRecordInput& in);
 
 // "time_s,voltage_V,current_A,design_voltage_V,design_current_limit_A,point,point_voltage_V,
 // point_current_A,output" and one
-// line per reading (C locale, shortest round-trip numbers).
+// line per reading, its design columns empty after the last repetition (C locale, shortest
+// round-trip numbers).
 std::string RecordCsv(const TRecordInput& in);
 std::string ReportHtml(const TRecordInput& in, const TRecordFigures& figures);
 

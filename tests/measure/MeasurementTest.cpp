@@ -61,7 +61,7 @@ TEST(MeasurementPoller, ReadsInOrderOnAMonotonicClockAndCountsFailures) {
   EXPECT_EQ(poller.Count(), count);  // nothing more after Stop
 
   // A long interval still stops at once.
-  TMeasurementPoller slow(source, std::chrono::hours(1));
+  TMeasurementPoller slow(std::make_shared<TCountingSource>(), std::chrono::hours(1));
   slow.Start();
   WaitFor([&] { return slow.Count() >= 1; });
   slow.Stop();

@@ -112,4 +112,10 @@ TEST(Record, RepetitionsPointsCsvAndReport) {
   EXPECT_THAT(html, HasSubstr("left the tolerance band"));
   EXPECT_THAT(html, Not(HasSubstr("src=")));
   EXPECT_THAT(html, Not(HasSubstr("href=")));
+
+  // After the last repetition the output is off: no design to compare with, no band left.
+  in.Repeat = 1;
+  in.Readings = {{0.1, 1.0, 0.1}, {1.5, 0.0, 0.0}};
+  EXPECT_FALSE(ComputeRecordFigures(in).LeftBand());
+  EXPECT_THAT(RecordCsv(in), HasSubstr("\n1.5,0,0,,,,,,\n"));
 }

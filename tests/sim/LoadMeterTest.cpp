@@ -103,7 +103,7 @@ TEST(SimMeter, ReadsTheWiredSupplyThroughItsLoadWithSeededNoise) {
   supply->Output().Note(0.0, 0, {20, 1, true});
   TSimMeter meter(supply, 0, clock.Function());
   clock.Set(0.5);
-  EXPECT_EQ(meter.HandleLine("*IDN?"), "KESTRAVO,KSV8810,881001,1.00");
+  EXPECT_EQ(meter.HandleLine("*IDN?"), "SIMLAB,DMM-100,881001,1.00");
   EXPECT_EQ(meter.HandleLine("MEAS:VOLT:DC?"), "10");
   EXPECT_EQ(meter.HandleLine("measure:current:dc?"), "1");
   EXPECT_EQ(meter.HandleLine("MEAS:VOLT:DC?;MEAS:CURR:DC?"), "10;1");
