@@ -16,7 +16,7 @@ TDemoInstruments::TDemoInstruments(double speed) {
                                                         {"KSV 7341-20", "734120001"}};
   for (const auto& [model, serial] : models) {
     auto supply = CreateSimInstrument(model, serial, MakeScaledClock(speed));
-    supply->SetLoad({10, 10e-6});  // something to measure
+    supply->SetLoad({10, 0});  // something to measure
     fronts_.push_back(std::make_unique<TPtyFront>(supply));
   }
   if (const char* previous = std::getenv("ONDREVO_SERIAL_PORTS")) previousPorts_ = previous;
@@ -28,7 +28,7 @@ TDemoInstruments::TDemoInstruments(double speed) {
     gpib_ = std::make_unique<TGpibSimHost>();
     const TSimClock clock = MakeScaledClock(speed);
     auto supply = CreateSimInstrument("KSV 5206-40", "520640001", clock);
-    supply->SetLoad({10, 10e-6});
+    supply->SetLoad({10, 0});
     gpib_->Attach(0, 5, supply);
     // A bench meter across its terminals, for measuring while it plays.
     gpib_->Attach(0, 6, std::make_shared<TSimMeter>(supply, 0, clock));

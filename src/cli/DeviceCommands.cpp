@@ -402,6 +402,7 @@ int RunPlay(const PlayOptions& options, TTraceFile& traceFile) {
   events.UploadProgress = [&](int percent) { progress.Show(_("Uploading"), percent); };
   bool stopRequested = false;
   events.PlayProgress = [&](int percent) {
+    if (measurement) measurement->Start();  // a device that reports progress but not the start
     if (stopRequested) return;  // the line reads "Stopping" now
     if (percent < lastPercent) ++burstCounter;
     lastPercent = percent;
@@ -411,6 +412,10 @@ int RunPlay(const PlayOptions& options, TTraceFile& traceFile) {
                   _("Burst") + std::string(" ") + std::to_string(burst) + " / " + burstTotal);
   };
   events.Burst = [&](int n) { burstShown = n; };
+  // Time 0 of the readings is when the device reports that it plays: its start command is out.
+  events.Playing = [&] {
+    if (measurement) measurement->Start();
+  };
   events.Triggered = [&] {
     progress.End();
     std::cerr << _("Received Trigger, executing waveform") << '\n';
@@ -498,7 +503,6 @@ int RunPlay(const PlayOptions& options, TTraceFile& traceFile) {
   if (instruments) triggerSignal.emplace(SIGUSR1, gTriggerSignal, OnTriggerSignal);
   // As the window does: the trigger setting goes to every player that has a trigger input.
   run.Start(options.burst, TRunTrigger{options.trigger, 0, std::nullopt});
-  if (measurement) measurement->Start();
   if (options.trigger) std::cerr << _("Waiting for trigger") << '\n';
   progress.Show(_("Playing"), 0, _("Burst") + std::string(" 1 / ") + burstTotal);
   bool unconfirmed = false;

@@ -118,6 +118,8 @@ void TPlayMeasurement::Prepare(const IDevice& device, IWaveformPlayer& player,
 }
 
 void TPlayMeasurement::Start() {
+  if (started_) return;
+  started_ = true;
   input_.Date = UtcNow();
   if (poller_) poller_->Start();
 }
@@ -142,8 +144,8 @@ int TPlayMeasurement::Finish(int status) {
   if (!options_.Record.empty()) WriteFileAtomically(options_.Record, RecordCsv(input_));
   if (!options_.Report.empty()) WriteFileAtomically(options_.Report, ReportHtml(input_, figures));
   std::cerr << input_.Readings.size() << ' ' << _("readings") << ", " << _("max deviation") << ' '
-            << RoundedNumber(figures.Voltage.MaxValue, 4) << " V, " << _("outside the band")
-            << ' ' << RoundedNumber(figures.OutsideBand, 6) << " s\n";
+            << RoundedNumber(figures.Voltage.MaxValue, 4) << " V, " << _("outside the band") << ' '
+            << RoundedNumber(figures.OutsideBand, 6) << " s\n";
   for (const TStretch& s : figures.CurrentLimited)
     std::cerr << _("In current limit") << ": " << RoundedNumber(s.From, 4) << " s - "
               << RoundedNumber(s.To, 4) << " s\n";

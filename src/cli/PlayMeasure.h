@@ -37,6 +37,7 @@ class TPlayMeasurement {
   void Prepare(const IDevice& device, IWaveformPlayer& player, const SegmentTable& voltageTable,
                const SegmentTable& currentTable, std::shared_ptr<TWaveform> voltage,
                std::shared_ptr<TWaveform> current, const std::string& document, int burst);
+  // Once: later calls do nothing.
   void Start();
   void Stop();
   // Writes the record and the report; returns 1 when `status` is 0 but the measurement left
@@ -48,6 +49,7 @@ class TPlayMeasurement {
   TRecordInput input_;
   std::shared_ptr<TInterface> meterLine_;
   std::unique_ptr<TMeasurementPoller> poller_;
+  bool started_ = false;
   std::shared_ptr<std::mutex> logLock_ = std::make_shared<std::mutex>();
   std::shared_ptr<std::vector<std::string>> log_ = std::make_shared<std::vector<std::string>>();
 };
