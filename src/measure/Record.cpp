@@ -44,7 +44,7 @@ std::vector<TStretch> ReadingSpans(const std::vector<TReading>& r) {
     const double before = k > 0 ? (r[k].Time - r[k - 1].Time) / 2
                                 : (r.size() > 1 ? (r[1].Time - r[0].Time) / 2 : 0.0);
     const double after = k + 1 < r.size() ? (r[k + 1].Time - r[k].Time) / 2 : before;
-    spans[k] = {r[k].Time - before, r[k].Time + after};
+    spans[k] = {std::max(r[k].Time - before, 0.0), r[k].Time + after};
   }
   return spans;
 }
