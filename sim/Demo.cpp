@@ -7,6 +7,7 @@
 #include <mutex>
 
 #include "interfaces/InterfaceDevices.h"
+#include "sim/Meter.h"
 
 namespace ondrevo::sim {
 
@@ -19,9 +20,11 @@ constexpr const char* kUsbSerial = "614180001";
 TDemoInstruments::TDemoInstruments(double speed) {
   const std::pair<const char*, const char*> models[] = {{"KSV 7342-80", kSerialSerials[0]},
                                                         {"KSV 7341-20", kSerialSerials[1]}};
-  for (const auto& [model, serial] : models)
-    fronts_.push_back(
-        std::make_unique<TPtyFront>(CreateSimInstrument(model, serial, MakeScaledClock(speed))));
+  for (const auto& [model, serial] : models) {
+    auto supply = CreateSimInstrument(model, serial, MakeScaledClock(speed));
+    supply->SetLoad({10, 0});  // something to measure
+    fronts_.push_back(std::make_unique<TPtyFront>(supply));
+  }
   if (const char* previous = std::getenv("ONDREVO_SERIAL_PORTS")) previousPorts_ = previous;
   std::string ports;
   for (const auto& path : Paths()) ports += (ports.empty() ? "" : ":") + path;
@@ -29,7 +32,12 @@ TDemoInstruments::TDemoInstruments(double speed) {
   setenv("ONDREVO_SERIAL_PORTS", ports.c_str(), 1);
   try {
     gpib_ = std::make_unique<TGpibSimHost>();
-    gpib_->Attach(0, 5, CreateSimInstrument("KSV 5206-40", kGpibSerial, MakeScaledClock(speed)));
+    const TSimClock clock = MakeScaledClock(speed);
+    auto supply = CreateSimInstrument("KSV 5206-40", kGpibSerial, clock);
+    supply->SetLoad({10, 0});
+    gpib_->Attach(0, 5, supply);
+    // A bench meter across its terminals, for measuring while it plays.
+    gpib_->Attach(0, 6, std::make_shared<TSimMeter>(supply, 0, clock));
     SetVariable("ONDREVO_GPIB_LIBRARY", gpib_->Path());
   } catch (const std::exception&) {
     gpib_.reset();  // no stand-in in this build: serial only

@@ -81,6 +81,16 @@ void TSimInstrument::SetInstrumentFaults(TSimInstrumentFaults faults) {
   instrumentFaults_ = std::move(faults);
 }
 
+void TSimInstrument::SetLoad(const TLoad& load) {
+  std::lock_guard lock(loadMutex_);
+  load_ = load;
+}
+
+TLoad TSimInstrument::Load() const {
+  std::lock_guard lock(loadMutex_);
+  return load_;
+}
+
 void TSimInstrument::SetLineListener(std::function<void(const std::string&)> listener) {
   std::lock_guard lock(logMutex_);
   listener_ = std::move(listener);

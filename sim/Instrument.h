@@ -14,6 +14,7 @@
 #include <string_view>
 #include <vector>
 
+#include "sim/Load.h"
 #include "sim/Output.h"
 
 namespace ondrevo::sim {
@@ -84,6 +85,9 @@ class TSimInstrument {
   TOutputRecord& Output() { return output_; }
   const TOutputRecord& Output() const { return output_; }
   virtual void SettleOutput() {}
+  // The load on the terminals, which measurement queries and a wired meter read through.
+  void SetLoad(const TLoad& load);
+  TLoad Load() const;
 
  protected:
   // `model` as given, e.g. "KSV 7342-80" or "KSV7342-80".
@@ -105,6 +109,8 @@ class TSimInstrument {
 
   std::atomic<bool> stopIgnored_{false};
   TOutputRecord output_;
+  mutable std::mutex loadMutex_;
+  TLoad load_;
   mutable std::mutex logMutex_;
   std::vector<std::string> received_;
   std::function<void(const std::string&)> listener_;

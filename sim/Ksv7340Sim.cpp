@@ -8,6 +8,7 @@
 
 #include "devices/ModelTables.h"
 #include "document/Numbers.h"
+#include "sim/Meter.h"
 #include "sim/Text.h"
 
 namespace ondrevo::sim {
@@ -432,6 +433,7 @@ void TKsv7340Sim::Execute(const TCommand& c, std::string& reply, bool& hasReply)
   if (h == "MEAS:VOLT" || h == "MEAS:CURR") {
     query();
     const bool volt = h == "MEAS:VOLT";
+    if (Load().Present()) return answer(Number(ReadTerminals(*this, channel_, clock_()).Of(volt)));
     double value = 0;
     if (output_[channel_]) {
       const TOutputState state = StateOf(channel_);

@@ -13,6 +13,7 @@
 
 #include "cli/Commands.h"
 #include "cli/EndingSignals.h"
+#include "cli/PlayMeasure.h"
 #include "daq/DaqMxDevice.h"
 #include "devices/Device.h"
 #include "devices/DeviceErrors.h"
@@ -310,6 +311,7 @@ struct PlayOptions {
   bool currentInput = false;
   int burst = 1;
   bool trigger = false, noPlay = false, demo = false;
+  TPlayMeasureOptions measure;
 };
 
 int RunPlay(const PlayOptions& options, TTraceFile& traceFile) {
@@ -331,6 +333,11 @@ int RunPlay(const PlayOptions& options, TTraceFile& traceFile) {
     if (!traceFile.Open(options.trace))
       return Fail(_("Cannot write ") + EscapeControls(options.trace));
     traceObserver = traceFile.Observer();
+  }
+  std::optional<TPlayMeasurement> measurement;
+  if (options.measure.Active()) {
+    measurement.emplace(options.measure);
+    traceObserver = measurement->WrapTrace(traceObserver);
   }
 
   std::shared_ptr<TDevice> found;
@@ -395,6 +402,7 @@ int RunPlay(const PlayOptions& options, TTraceFile& traceFile) {
   events.UploadProgress = [&](int percent) { progress.Show(_("Uploading"), percent); };
   bool stopRequested = false;
   events.PlayProgress = [&](int percent) {
+    if (measurement) measurement->Start();  // a device that reports progress but not the start
     if (stopRequested) return;  // the line reads "Stopping" now
     if (percent < lastPercent) ++burstCounter;
     lastPercent = percent;
@@ -404,6 +412,10 @@ int RunPlay(const PlayOptions& options, TTraceFile& traceFile) {
                   _("Burst") + std::string(" ") + std::to_string(burst) + " / " + burstTotal);
   };
   events.Burst = [&](int n) { burstShown = n; };
+  // Time 0 of the readings is when the device reports that it plays: its start command is out.
+  events.Playing = [&] {
+    if (measurement) measurement->Start();
+  };
   events.Triggered = [&] {
     progress.End();
     std::cerr << _("Received Trigger, executing waveform") << '\n';
@@ -457,6 +469,9 @@ int RunPlay(const PlayOptions& options, TTraceFile& traceFile) {
 
   std::cerr << _("Connecting to") << ' ' << found->GetName() << "...\n";
   run.Connect();
+  if (measurement)
+    measurement->Prepare(*found, *player, voltageTable, currentTable, voltage, current,
+                         options.document, options.burst);
 
   // What the supply will play differently from the design without saying so, with the
   // limits the instrument reported.
@@ -504,6 +519,7 @@ int RunPlay(const PlayOptions& options, TTraceFile& traceFile) {
       stopRequested = true;
       progress.End();
       std::cerr << _("Stopping...") << '\n';
+      if (measurement) measurement->Stop();  // the stop never waits behind a reading
       if (!run.StopAndWait(pump, kStopConfirmation) && !run.ErrorText()) {
         unconfirmed = true;
         break;
@@ -511,11 +527,13 @@ int RunPlay(const PlayOptions& options, TTraceFile& traceFile) {
     }
   }
   progress.End();
+  if (measurement) measurement->Stop();
   if (unconfirmed)
     std::cerr << "ondrevo-cli: " << _("The instrument did not confirm the stop.") << '\n';
   else if (stopRequested && !run.ErrorText())
     std::cerr << _("Stopped.") << '\n';
-  return finish(stopRequested ? interruptedStatus() : 0);
+  const int status = finish(stopRequested ? interruptedStatus() : 0);
+  return measurement ? measurement->Finish(status) : status;
 }
 
 }  // namespace
@@ -546,7 +564,26 @@ void RegisterDeviceCommands(CommandRegistry& registry) {
                  "The wired input controls the current: the current curve is streamed");
   play->add_option("--trace", options->trace, "Write every transport line to this file");
   play->add_flag("--demo", options->demo, "Start simulated instruments first");
+  play->add_option("--meter", options->measure.Meter,
+                   "Measure with this SCPI meter while playing: serial port or GPIB0::ADDRESS "
+                   "(family C measures itself without one)");
+  play->add_option("--record", options->measure.Record,
+                   "Write every reading with the design and the point in force to this CSV file");
+  play->add_option("--report", options->measure.Report,
+                   "Write the test report (self-contained HTML) to this file");
+  play->add_option("--tolerance", options->measure.Tolerance,
+                   "Band around the designed voltage (default 0.1V); leaving it exits 1");
+  play->add_option("--poll-interval", options->measure.IntervalMs,
+                   "Milliseconds between readings (default 20)");
   registry.Add(play, [options] {
+    if (options->measure.Active()) {
+      try {
+        TPlayMeasurement check(options->measure);
+      } catch (const std::invalid_argument& e) {
+        std::cerr << "ondrevo-cli: " << e.what() << "\n";
+        return 2;
+      }
+    }
     if (options->port.empty() && options->device.empty() && !options->demo && !DemoRequested()) {
       std::cerr << "ondrevo-cli: play needs --port or --device\n";
       return 2;

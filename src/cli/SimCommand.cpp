@@ -14,6 +14,7 @@
 #include "document/Numbers.h"
 #include "document/Text.h"
 #include "sim/Front.h"
+#include "sim/Meter.h"
 
 namespace ondrevo::cli {
 
@@ -39,6 +40,12 @@ struct TSimOptions {
   std::string ListError;
   std::string MaxVoltageReply;
   bool IgnoreStop = false;
+  std::string Load;
+  bool Meter = false;
+  int MeterTcp = -1;
+  int WiredTo = 1;
+  std::string Noise;
+  unsigned long long Seed = 1;
 };
 
 int RunSim(const TSimOptions& o) {
@@ -71,11 +78,22 @@ int RunSim(const TSimOptions& o) {
   pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 
   std::shared_ptr<sim::TSimInstrument> instrument;
+  // One clock for the supply and its meter: the meter reads the supply's record on it.
+  const sim::TSimClock clock = sim::MakeScaledClock(speed);
   try {
-    instrument = sim::CreateSimInstrument(o.Model, o.Serial, sim::MakeScaledClock(speed));
+    instrument = sim::CreateSimInstrument(o.Model, o.Serial, clock);
   } catch (const std::invalid_argument& e) {
     return Fail(std::string(e.what()) + " Known models: " + KnownSupplyModels());
   }
+  sim::TMeterNoise noise;
+  try {
+    if (!o.Load.empty()) instrument->SetLoad(sim::ParseLoad(o.Load));
+    if (!o.Noise.empty()) noise = sim::ParseNoise(o.Noise);
+  } catch (const std::invalid_argument& e) {
+    std::cerr << "ondrevo-cli sim: " << e.what() << "\n";
+    return 2;
+  }
+  noise.Seed = o.Seed;
   instrument->SetInstrumentFaults({o.ListError, o.MaxVoltageReply});
   instrument->SetStopIgnored(o.IgnoreStop);
   auto log = std::make_shared<std::ofstream>();
@@ -126,6 +144,21 @@ int RunSim(const TSimOptions& o) {
     front = std::move(tcp);
   }
 
+  // The meter's endpoint is the second line.
+  std::unique_ptr<sim::TSimFront> meterFront;
+  if (o.Meter || o.MeterTcp >= 0) {
+    auto meter = std::make_shared<sim::TSimMeter>(instrument, o.WiredTo - 1, clock, noise);
+    if (o.MeterTcp >= 0) {
+      auto tcp = std::make_unique<sim::TTcpFront>(meter, o.MeterTcp);
+      std::cout << tcp->Port() << std::endl;
+      meterFront = std::move(tcp);
+    } else {
+      auto pty = std::make_unique<sim::TPtyFront>(meter, "");
+      std::cout << pty->Path() << std::endl;
+      meterFront = std::move(pty);
+    }
+  }
+
   // SIGUSR1 fires the instrument's trigger input; the others end the simulation. While
   // recording, a playing list is written out as it goes, not only when the next line arrives.
   const timespec settleEvery{0, 200'000'000};
@@ -142,6 +175,7 @@ int RunSim(const TSimOptions& o) {
     if (received != SIGUSR1) break;
     instrument->Trigger();
   }
+  meterFront.reset();
   front.reset();
   // Up to the end: what played until the signal is in the file.
   instrument->SettleOutput();
@@ -191,6 +225,18 @@ void RegisterSimCommand(CommandRegistry& registry) {
                   "Fault: answer the maximum-voltage query with this text");
   sub->add_flag("--ignore-stop", o->IgnoreStop,
                 "Fault: take stop commands but play on, never reporting a stop");
+  sub->add_option("--load", o->Load,
+                  "Load on the terminals, e.g. 10ohm or 10ohm,100uF (measurement queries and a "
+                  "meter read through it)");
+  sub->add_flag("--meter", o->Meter,
+                "Also serve a meter wired to the supply's output on a new pseudo-terminal; "
+                "prints its path as the second line");
+  sub->add_option("--meter-tcp", o->MeterTcp, "Serve the meter on this TCP port instead")
+      ->check(CLI::Range(0, 65535));
+  sub->add_option("--wired-to", o->WiredTo, "The supply's output the meter reads (default 1)")
+      ->check(CLI::Range(1, 2));
+  sub->add_option("--noise", o->Noise, "The meter's noise, e.g. 0.005V,0.0005A");
+  sub->add_option("--seed", o->Seed, "Seed of the meter's noise (default 1)");
   registry.Add(sub, [o] { return RunSim(*o); });
 }
 

@@ -250,6 +250,55 @@ bool TooFar(const CurvePreview& c) {
   return c.Designed && c.MaxDeviation > 10 * c.Resolution + 1e-12;
 }
 
+}  // namespace
+
+TCurveFunction DesignFunction(const TWaveform& design) {
+  std::vector<const TSegment*> segments;
+  for (const TContainer* n = design.First(); n; n = n->Next)
+    if (n->Item->Duration > 0) segments.push_back(n->Item.get());
+  return [segments = std::move(segments)](double t) {
+    if (segments.empty()) return 0.0;
+    auto it = std::upper_bound(segments.begin(), segments.end(), t,
+                               [](double x, const TSegment* s) { return x < s->Start; });
+    const TSegment* s = it == segments.begin() ? segments.front() : *(it - 1);
+    const double end = s->Start + s->Duration;
+    if (t >= end) t = std::nextafter(end, -kInf);
+    return s->GetValue(std::max(t, s->Start));
+  };
+}
+
+TCurveFunction DesignFunction(std::shared_ptr<const TWaveform> design) {
+  return [design, f = DesignFunction(*design)](double t) { return f(t); };
+}
+
+namespace {
+
+// Looks at every played edge from both sides, the middle of every point and an even grid, so
+// that each stretch beyond the tolerance is found where it begins and ends.
+void MeasureStretches(const TWaveform& design, const TDoubleVector& times,
+                      const TDoubleVector& played, double minDwell, CurvePreview& out) {
+  constexpr int kGridSamples = 20000;
+  std::vector<double> at;
+  const double end = times.empty() ? 0.0 : times.back();
+  if (!(end > 0)) return;
+  const double tiny = end * 1e-9;
+  for (std::size_t j = 0; j + 1 < times.size(); ++j) {
+    at.push_back(times[j]);
+    at.push_back((times[j] + times[j + 1]) / 2);
+    at.push_back(times[j + 1] - tiny);
+  }
+  for (int k = 0; k <= kGridSamples; ++k) at.push_back(end * k / kGridSamples);
+  std::sort(at.begin(), at.end());
+  at.erase(std::unique(at.begin(), at.end()), at.end());
+  while (!at.empty() && at.back() >= end) at.pop_back();
+  DeviationOptions o;
+  o.Tolerance = std::max(out.Resolution, 1e-9 * (1.0 + std::fabs(out.MaxValue)));
+  o.ShiftWindow = std::max(minDwell, end / kGridSamples);
+  TDoubleVector starts(times.begin(), times.end() - 1);
+  out.Stretches = CompareCurves(DesignFunction(design),
+                                StaircaseFunction(std::move(starts), played), at, o);
+}
+
 std::string MissingVoltageText(const InstrumentPreview& p) {
   return Fill(_("no voltage curve: the supply plays its maximum, {limit} V"),
               {{"limit", Number(p.Settings.MaxVoltage, 6)}});
@@ -280,6 +329,7 @@ void MeasureCurve(const TWaveform& design, const TDoubleVector& times, const TDo
   out.MaxValue = design.MaxValue;
   out.Resolution = design.Resolution;
   out.MaxDeviation = 0.0;
+  out.Stretches = {};
   out.DeviationTime = 0.0;
   out.Clipping.clear();
   if (!out.Designed) return;
@@ -362,6 +412,11 @@ InstrumentPreview ComputeInstrumentPreview(const SegmentTable& voltage, const Se
   p.Times = PointTimes(p.Durations);
   MeasureCurve(*v, p.Times, p.Values[0], p.Voltage, c.Flag());
   MeasureCurve(*i, p.Times, p.Values[1], p.Current, c.Flag());
+  if (TooFar(p.Voltage))
+    MeasureStretches(*v, p.Times, p.Values[0], settings.MinDwellTime, p.Voltage);
+  if (c.Cancelled()) throw EPreviewCancelled();
+  if (TooFar(p.Current))
+    MeasureStretches(*i, p.Times, p.Values[1], settings.MinDwellTime, p.Current);
   p.Voltage.Memory = CheckSuperpositionMemory(voltage);
   p.Current.Memory = CheckSuperpositionMemory(current);
   return p;
@@ -385,8 +440,10 @@ std::string PreviewSummary(const InstrumentPreview& p) {
       Fill(_("{points} of {budget} points"),
            {{"points", std::to_string(p.PointCount())}, {"budget", std::to_string(p.Budget())}});
   auto deviation = [](const CurvePreview& c, const char* pattern) {
-    return Fill(pattern,
-                {{"value", Number(c.MaxDeviation, 3)}, {"time", Number(c.DeviationTime, 6)}});
+    std::string text = Fill(
+        pattern, {{"value", Number(c.MaxDeviation, 3)}, {"time", Number(c.DeviationTime, 6)}});
+    const std::string remark = TimingRemark(c.Stretches);
+    return remark.empty() ? text : text + ", " + remark;
   };
   if (p.Voltage.Designed)
     text += " \u00b7 " + deviation(p.Voltage, _("max deviation {value} V at {time} s"));
@@ -421,9 +478,11 @@ std::vector<std::string> PreviewFindings(const InstrumentPreview& p) {
   memory(p.Voltage, _("voltage segment {segment}:"));
   memory(p.Current, _("current segment {segment}:"));
   auto deviation = [&](const CurvePreview& c, const char* pattern) {
-    if (TooFar(c))
-      lines.push_back(Fill(
-          pattern, {{"value", Number(c.MaxDeviation, 3)}, {"time", Number(c.DeviationTime, 6)}}));
+    if (!TooFar(c)) return;
+    std::string text = Fill(
+        pattern, {{"value", Number(c.MaxDeviation, 3)}, {"time", Number(c.DeviationTime, 6)}});
+    const std::string remark = TimingRemark(c.Stretches);
+    lines.push_back(remark.empty() ? text : text + ": " + remark);
   };
   deviation(p.Voltage,
             _("voltage: the played staircase deviates by {value} V at {time} s, more than ten "

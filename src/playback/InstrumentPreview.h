@@ -6,10 +6,12 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "document/SegmentTable.h"
+#include "measure/Deviation.h"
 #include "model/ListSampling.h"
 #include "model/Preview.h"
 #include "model/Samplers.h"
@@ -35,6 +37,9 @@ struct CurvePreview {
   // design's sample rate on superposed segments (to within 1e-9 of the value's size).
   double MaxDeviation = 0.0;
   double DeviationTime = 0.0;
+  // Where the deviation is more than ten resolution steps: each stretch as a value and a shift
+  // in time, so that an edge played late does not read as a missing level.
+  DeviationReport Stretches;
   std::vector<ClipFinding> Clipping;
   std::vector<SuperpositionMemoryFinding> Memory;  // supply budget
 };
@@ -104,6 +109,11 @@ void MeasureCurve(const TWaveform& design, const TDoubleVector& times, const TDo
 // no segment.
 void DesignEnvelope(const TWaveform& design, double t0, double t1, int columns, TDoubleVector& lo,
                     TDoubleVector& hi);
+
+// The design as a function of time: the segment in force, its end value held after the end.
+// The first form keeps a reference: the waveform must outlive the function.
+TCurveFunction DesignFunction(const TWaveform& design);
+TCurveFunction DesignFunction(std::shared_ptr<const TWaveform> design);
 
 // Texts for the user, translated: "812 of 1000 points · max deviation 0.043 V at 12.5 s".
 std::string PreviewSummary(const InstrumentPreview& preview);

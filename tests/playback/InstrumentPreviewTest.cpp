@@ -28,6 +28,7 @@ namespace {
 using namespace std::chrono_literals;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
+using ::testing::Not;
 
 constexpr auto Curve = &test::CurveThrough;
 
@@ -384,6 +385,39 @@ TEST(PreviewAgainstDriver, ThePointListIsWhatTheSimulatedSupplyReceives) {
   }
   std::lock_guard g(traceLock);
   EXPECT_EQ(sent, expected);
+}
+
+}  // namespace
+}  // namespace ondrevo
+
+namespace ondrevo {
+namespace {
+
+TEST(InstrumentPreview, DipsShorterThanTheDwellAreToldAsShiftsOrAsMissing) {
+  SupplyListSettings s = kC;
+  s.MinDwellTime = 0.01;
+  // 15 ms dip, 5 ms up, 5 ms dip: the supply plays one 25 ms dip with its high 10 ms late.
+  const SegmentTable dips = Curve({{0, 7.5}, {2.5, 7.5}, {2.5, 0}, {2.515, 0}, {2.515, 7.5},
+                                   {2.52, 7.5}, {2.52, 0}, {2.525, 0}, {2.525, 7.5}, {5, 7.5}});
+  const auto p = ComputeInstrumentPreview(dips, Curve({{0, 1}, {5, 1}}), s);
+  EXPECT_DOUBLE_EQ(p.Voltage.MaxDeviation, 7.5);  // the plain figure stays: the step's height
+  ASSERT_FALSE(p.Voltage.Stretches.Findings.empty());
+  EXPECT_TRUE(p.Voltage.Stretches.OnlyTiming());
+  EXPECT_GT(p.Voltage.Stretches.LargestShift(), 0.004);
+  EXPECT_LE(p.Voltage.Stretches.LargestShift(), s.MinDwellTime);
+  EXPECT_THAT(PreviewSummary(p),
+              HasSubstr("max deviation 7.5 V at 2.52 s, only a shift in time: the played curve "
+                        "follows the design within "));
+  EXPECT_THAT(PreviewFindings(p), ElementsAre(HasSubstr("resolution steps: only a shift in time")));
+
+  // A lone 5 ms dip is dropped by the sampler: a value the supply never plays, told as before.
+  const auto lone = ComputeInstrumentPreview(
+      Curve({{0, 7.5}, {2.5, 7.5}, {2.5, 0}, {2.505, 0}, {2.505, 7.5}, {5, 7.5}}),
+      Curve({{0, 1}, {5, 1}}), s);
+  ASSERT_FALSE(lone.Voltage.Stretches.Findings.empty());
+  EXPECT_EQ(lone.Voltage.Stretches.Findings[0].Kind, EDeviationKind::Missing);
+  EXPECT_EQ(PreviewSummary(lone),
+            "2 of 1000 points \u00b7 max deviation 7.5 V at 2.5 s \u00b7 max deviation 0 A at 0 s");
 }
 
 }  // namespace

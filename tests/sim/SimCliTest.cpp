@@ -236,6 +236,23 @@ TEST(SimCommand, RefusesBadUsageAndUnknownModels) {
   EXPECT_EQ(SimProcess({"--model", "KSV 7342-80", "--pty", "--speed", "fast"}).Wait(), 2);
   EXPECT_EQ(SimProcess({"--pty"}).Wait(), 2);
   EXPECT_EQ(SimProcess({"--model", "KSV 9999", "--pty"}).Wait(), 1);
+  EXPECT_EQ(SimProcess({"--model", "KSV 7342-80", "--pty", "--load", "0ohm"}).Wait(), 2);
+  EXPECT_EQ(SimProcess({"--model", "KSV 7342-80", "--pty", "--meter", "--noise", "1X"}).Wait(), 2);
+}
+
+TEST(SimCommand, ServesAMeterWiredToTheSupplyOnASecondPty) {
+  SimProcess sim({"--model", "KSV 7342-80", "--pty", "--load", "10ohm", "--meter"});
+  const auto supplyPath = sim.FirstLine();
+  const auto meterPath = sim.FirstLine();
+  ASSERT_TRUE(supplyPath && meterPath);
+  EXPECT_NE(*supplyPath, *meterPath);
+  const int fd = OpenRawPty(*meterPath);
+  ASSERT_GE(fd, 0);
+  std::string buffer;
+  EXPECT_EQ(Query(fd, buffer, "*IDN?"), "SIMLAB,DMM-100,881001,1.00");
+  EXPECT_EQ(Query(fd, buffer, "MEAS:VOLT:DC?"), "0");  // the output is off
+  close(fd);
+  EXPECT_EQ(sim.End(SIGTERM), 0);
 }
 
 }  // namespace

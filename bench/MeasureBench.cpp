@@ -1,0 +1,168 @@
+// Measuring while playing must not slow the driver: a family-C upload over a pty and the time
+// from Stop until the supply has stopped, each with a poller reading the supply itself (on the
+// driver's own line, the worst case) and with a meter on a line of its own, against the same
+// with no measurement, in turns. Prints the ratios; the target is <= 1.05.
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <memory>
+#include <stdexcept>
+#include <thread>
+#include <vector>
+
+#include "devices/MainThread.h"
+#include "devices/supplies/Drivers.h"
+#include "devices/supplies/ListPlayerDevice.h"
+#include "document/SegmentTable.h"
+#include "measure/Measurement.h"
+#include "model/Builder.h"
+#include "sim/Front.h"
+#include "sim/Ksv7340Sim.h"
+#include "sim/Meter.h"
+#include "transports/RS232Interface.h"
+
+namespace {
+
+using namespace ondrevo;
+using Clock = std::chrono::steady_clock;
+
+std::shared_ptr<TWaveform> Staircase(int levels, double first, double step) {
+  SegmentTable table;
+  int row = 0;
+  for (int k = 0; k < levels; ++k)
+    for (int end = 0; end < 2; ++end) {
+      table[row].Time = (k + end) * 0.1;
+      table[row].Value = first + k * step;
+      ++row;
+    }
+  table.SetLastPointIndex(row - 1);
+  return BuildWaveform(table);
+}
+
+struct Rig {
+  Rig() : voltage(Staircase(1000, 10.123, 0.01)), current(Staircase(1000, 1.234, 0.001)) {
+    queue.Install();
+    const sim::TSimClock clock = sim::MakeScaledClock(1.0);
+    supply = std::make_shared<sim::TKsv7340Sim>("KSV 7342-80", "1", clock);
+    supply->SetLoad({10, 0});
+    front = std::make_unique<sim::TPtyFront>(supply);
+    meterFront =
+        std::make_unique<sim::TPtyFront>(std::make_shared<sim::TSimMeter>(supply, 0, clock));
+    transport = std::make_shared<TRS232Interface>(1, front->Path());
+    meterLine = std::make_shared<TRS232Interface>(1, meterFront->Path());
+    meterLine->Open();
+    device = std::dynamic_pointer_cast<TListPlayerDevice>(
+        CreateDeviceForModel("KSV 7342-80", transport, "1"));
+    device->SetOnUploadDone([this](IDevice*) { done = true; });
+    device->SetOnStop([this](IDevice*) { stopped = true; });
+    device->SetOnError(
+        [](IDevice*, const std::exception& e) { std::fprintf(stderr, "error: %s\n", e.what()); });
+    device->Connect();
+  }
+  void Upload() {
+    done = false;
+    device->Upload(voltage, current, false);
+    queue.PumpUntil([&] { return done && !device->IsUploading(); }, std::chrono::minutes(1));
+  }
+  // Play, then the time from Stop until the supply no longer runs.
+  double StopMs() {
+    device->SetBurstCount(0);
+    device->Play();
+    while (supply->RunState() != sim::TKsv7340Sim::TRunState::Running)
+      std::this_thread::sleep_for(std::chrono::microseconds(200));
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));  // polls under way
+    stopped = false;
+    const auto start = Clock::now();
+    device->Stop();
+    while (supply->RunState() == sim::TKsv7340Sim::TRunState::Running) std::this_thread::yield();
+    const double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+    queue.PumpUntil([&] { return stopped; }, std::chrono::seconds(10));
+    return ms;
+  }
+  std::unique_ptr<TMeasurementPoller> Poller(int source) {
+    if (source == 0) return nullptr;
+    std::shared_ptr<IMeasurementSource> s;
+    if (source == 1)
+      s = SupplyMeasurementSource(transport);
+    else
+      s = MeterMeasurementSource(meterLine, "meter");
+    auto p = std::make_unique<TMeasurementPoller>(s, std::chrono::milliseconds(20));
+    p->Start();
+    return p;
+  }
+
+  TEventQueue queue;
+  std::shared_ptr<TWaveform> voltage, current;
+  std::shared_ptr<sim::TKsv7340Sim> supply;
+  std::unique_ptr<sim::TPtyFront> front, meterFront;
+  std::shared_ptr<TRS232Interface> transport, meterLine;
+  std::shared_ptr<TListPlayerDevice> device;
+  bool done = false, stopped = false;
+};
+
+Rig& TheRig() {
+  static Rig* rig = new Rig;
+  return *rig;
+}
+
+double Median(std::vector<double> v) {
+  if (v.empty()) return 0;
+  std::nth_element(v.begin(), v.begin() + v.size() / 2, v.end());
+  return v[v.size() / 2];
+}
+
+// Argument: 1 the supply measuring itself, 2 a meter on its own line; each turn pairs a run
+// with measurement and one without.
+void BM_UploadWithMeasurement(benchmark::State& state) {
+  Rig& rig = TheRig();
+  std::vector<double> on, off;
+  bool first = true;
+  for (auto _ : state) {
+    for (int turn = 0; turn < 2; ++turn) {
+      const bool measuring = (turn == 0) == first;
+      auto poller = measuring ? rig.Poller(static_cast<int>(state.range(0))) : nullptr;
+      const auto start = Clock::now();
+      rig.Upload();
+      const double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+      (measuring ? on : off).push_back(ms);
+    }
+    first = !first;
+  }
+  state.counters["on_ms"] = Median(on);
+  state.counters["off_ms"] = Median(off);
+  state.counters["ratio"] = Median(off) > 0 ? Median(on) / Median(off) : 0;
+}
+
+void BM_StopWithMeasurement(benchmark::State& state) {
+  Rig& rig = TheRig();
+  std::vector<double> on, off;
+  bool first = true;
+  for (auto _ : state) {
+    for (int turn = 0; turn < 2; ++turn) {
+      const bool measuring = (turn == 0) == first;
+      auto poller = measuring ? rig.Poller(static_cast<int>(state.range(0))) : nullptr;
+      (measuring ? on : off).push_back(rig.StopMs());
+    }
+    first = !first;
+  }
+  state.counters["on_ms"] = Median(on);
+  state.counters["off_ms"] = Median(off);
+  state.counters["ratio"] = Median(off) > 0 ? Median(on) / Median(off) : 0;
+}
+
+BENCHMARK(BM_UploadWithMeasurement)
+    ->DenseRange(1, 2)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(10)
+    ->UseRealTime();
+BENCHMARK(BM_StopWithMeasurement)
+    ->DenseRange(1, 2)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(20)
+    ->UseRealTime();
+
+}  // namespace
+
+BENCHMARK_MAIN();

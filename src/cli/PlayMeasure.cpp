@@ -1,0 +1,164 @@
+#include "cli/PlayMeasure.h"
+
+#include <ctime>
+#include <iostream>
+#include <stdexcept>
+
+#include "devices/DeviceInterfaces.h"
+#include "document/AtomicFile.h"
+#include "document/Numbers.h"
+#include "document/Text.h"
+#include "document/Translate.h"
+#include "model/Builder.h"
+#include "playback/InstrumentPreview.h"
+#include "playback/PreviewWorker.h"
+#include "transports/GpibInterface.h"
+#include "transports/RS232Interface.h"
+
+namespace ondrevo::cli {
+
+namespace {
+
+std::string UtcNow() {
+  const std::time_t now = std::time(nullptr);
+  std::tm tm{};
+  gmtime_r(&now, &tm);
+  char text[32];
+  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &tm);
+  return text;
+}
+
+// "GPIB0::5" names a meter on a GPIB board; anything else is a serial port.
+std::shared_ptr<TInterface> OpenMeter(const std::string& name) {
+  int board = 0, address = 0;
+  char rest = 0;
+  std::shared_ptr<TInterface> line;
+  if (std::sscanf(name.c_str(), "GPIB%d::%d%c", &board, &address, &rest) == 2) {
+    auto gpib = std::make_shared<TGpibInterface>(board, address);
+    gpib->Open();
+    gpib->OpenDevice();
+    line = gpib;
+  } else {
+    auto serial = std::make_shared<TRS232Interface>(1, name);
+    serial->Open();
+    line = serial;
+  }
+  const std::string reply = line->Query("*IDN?", 1000);
+  if (reply.empty()) throw std::runtime_error(_("No meter answers on ") + EscapeControls(name));
+  return line;
+}
+
+}  // namespace
+
+TPlayMeasurement::TPlayMeasurement(TPlayMeasureOptions options) : options_(std::move(options)) {
+  std::string tolerance = options_.Tolerance;
+  if (!tolerance.empty() && (tolerance.back() == 'V' || tolerance.back() == 'v'))
+    tolerance.pop_back();
+  double value = 0;
+  if (!TryParseNumber(tolerance, value) || !(value > 0) || !std::isfinite(value))
+    throw std::invalid_argument("--tolerance needs a voltage greater than 0, e.g. 0.1V");
+  input_.VoltageTolerance = value;
+  if (options_.IntervalMs < 1 || options_.IntervalMs > 60000)
+    throw std::invalid_argument("--poll-interval lies between 1 and 60000 ms");
+}
+
+TPlayMeasurement::~TPlayMeasurement() {
+  Stop();
+}
+
+TInterface::TTraceObserver TPlayMeasurement::WrapTrace(TInterface::TTraceObserver inner) {
+  return [inner, lock = logLock_, log = log_](const std::string& line) {
+    if (inner) inner(line);
+    std::lock_guard guard(*lock);
+    log->push_back(line);
+  };
+}
+
+void TPlayMeasurement::Prepare(const IDevice& device, IWaveformPlayer& player,
+                               const SegmentTable& voltageTable, const SegmentTable& currentTable,
+                               std::shared_ptr<TWaveform> voltage,
+                               std::shared_ptr<TWaveform> current, const std::string& document,
+                               int burst) {
+  std::shared_ptr<IMeasurementSource> source;
+  if (!options_.Meter.empty()) {
+    meterLine_ = OpenMeter(options_.Meter);
+    source = MeterMeasurementSource(meterLine_, _("meter on ") + options_.Meter);
+  } else if (SupplyMeasuresItself(device.GetModel()) && player.GetInterface()) {
+    source = SupplyMeasurementSource(player.GetInterface());
+  } else {
+    throw std::runtime_error(device.GetModel() + ": " +
+                             _("this supply cannot measure its output; measurement needs a "
+                               "meter (--meter)"));
+  }
+  input_.Source = source->Name();
+  input_.Document = document;
+  input_.Model = device.GetModel();
+  input_.Identification = device.GetModel() + ", " + device.GetSerialNumber();
+  input_.Repeat = burst;
+  input_.DesignVoltage = DesignFunction(std::shared_ptr<const TWaveform>(voltage));
+  input_.HasCurrentCurve = !current->Empty();
+  if (input_.HasCurrentCurve)
+    input_.DesignCurrent = DesignFunction(std::shared_ptr<const TWaveform>(current));
+  input_.Duration = std::max(voltage->GetDuration(), current->GetDuration());
+  try {
+    const SupplyListSettings settings = ListSettingsOf(device, player);
+    const InstrumentPreview p = ComputeInstrumentPreview(voltageTable, currentTable, settings);
+    input_.PointTimes = p.Times;
+    input_.PointVoltage = p.Values[0];
+    input_.PointCurrent = p.Values[1];
+    input_.ShiftWindow = std::max(settings.MinDwellTime, 1e-3);
+    if (!p.Times.empty()) input_.Duration = p.Times.back();
+    if (!input_.HasCurrentCurve)  // the supply plays its maximum current
+      input_.DesignCurrent = [max = settings.MaxCurrent](double) { return max; };
+  } catch (const std::exception&) {
+    // No point list (a card streams): the record compares with the design alone.
+  }
+  poller_ =
+      std::make_unique<TMeasurementPoller>(source, std::chrono::milliseconds(options_.IntervalMs));
+}
+
+void TPlayMeasurement::Start() {
+  if (started_) return;
+  started_ = true;
+  input_.Date = UtcNow();
+  if (poller_) poller_->Start();
+}
+
+void TPlayMeasurement::Stop() {
+  if (poller_) poller_->Stop();
+}
+
+int TPlayMeasurement::Finish(int status) {
+  Stop();
+  if (!poller_) return status;
+  input_.Readings = poller_->Readings();
+  {
+    std::lock_guard guard(*logLock_);
+    input_.CommandLog = *log_;
+  }
+  if (meterLine_) meterLine_->Close();
+  if (poller_->Failures() > 0 && poller_->LastError())
+    std::cerr << _("Warning: ") << poller_->Failures() << ' ' << _("readings failed:") << ' '
+              << *poller_->LastError() << '\n';
+  const TRecordFigures figures = ComputeRecordFigures(input_);
+  if (!options_.Record.empty()) WriteFileAtomically(options_.Record, RecordCsv(input_));
+  if (!options_.Report.empty()) WriteFileAtomically(options_.Report, ReportHtml(input_, figures));
+  std::cerr << input_.Readings.size() << ' ' << _("readings") << ", " << _("max deviation") << ' '
+            << RoundedNumber(figures.Voltage.MaxValue, 4) << " V, " << _("outside the band") << ' '
+            << RoundedNumber(figures.OutsideBand, 6) << " s\n";
+  for (const TStretch& s : figures.CurrentLimited)
+    std::cerr << _("In current limit") << ": " << RoundedNumber(s.From, 4) << " s - "
+              << RoundedNumber(s.To, 4) << " s\n";
+  if (status == 0 && input_.Readings.empty()) {
+    std::cerr << "ondrevo-cli: " << _("No measurement was read while the document played.") << '\n';
+    return 1;
+  }
+  if (status == 0 && figures.LeftBand()) {
+    std::cerr << "ondrevo-cli: " << _("the measured voltage left the tolerance band for") << ' '
+              << RoundedNumber(figures.OutsideBand, 6) << " s\n";
+    return 1;
+  }
+  return status;
+}
+
+}  // namespace ondrevo::cli

@@ -1,0 +1,326 @@
+#include "measure/Record.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "document/Numbers.h"
+#include "document/Translate.h"
+
+namespace ondrevo {
+
+namespace {
+
+std::string Html(std::string_view text) {
+  std::string out;
+  for (char c : text) {
+    switch (c) {
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '"':
+        out += "&quot;";
+        break;
+      default:
+        out += c;
+    }
+  }
+  return out;
+}
+
+std::string N(double x) {
+  return FormatShortest(x);
+}
+
+// The interval of time each reading stands for: halfway to its neighbours.
+std::vector<TStretch> ReadingSpans(const std::vector<TReading>& r) {
+  std::vector<TStretch> spans(r.size());
+  for (std::size_t k = 0; k < r.size(); ++k) {
+    const double before = k > 0 ? (r[k].Time - r[k - 1].Time) / 2
+                                : (r.size() > 1 ? (r[1].Time - r[0].Time) / 2 : 0.0);
+    const double after = k + 1 < r.size() ? (r[k + 1].Time - r[k].Time) / 2 : before;
+    spans[k] = {std::max(r[k].Time - before, 0.0), r[k].Time + after};
+  }
+  return spans;
+}
+
+// Consecutive readings where `hit` holds, as stretches of their spans.
+template <class F>
+std::vector<TStretch> Stretches(const std::vector<TReading>& r, F hit) {
+  const std::vector<TStretch> spans = ReadingSpans(r);
+  std::vector<TStretch> out;
+  bool open = false;
+  for (std::size_t k = 0; k < r.size(); ++k) {
+    if (!hit(k)) {
+      open = false;
+      continue;
+    }
+    if (!open) out.push_back(spans[k]);
+    out.back().To = spans[k].To;
+    open = true;
+  }
+  return out;
+}
+
+struct Series {
+  std::vector<double> t, y;
+  const char* color;
+  const char* dash;
+  std::string label;
+};
+
+// One chart: time across, the series' values up, five ticks on each axis.
+std::string Chart(const std::string& title, const char* unit, const std::vector<Series>& series,
+                  double t0, double t1) {
+  const double W = 960, H = 300, L = 70, R = 20, T = 30, B = 40;
+  double lo = 0, hi = 0;
+  bool any = false;
+  for (const Series& s : series)
+    for (double v : s.y) {
+      if (!std::isfinite(v)) continue;
+      lo = any ? std::min(lo, v) : v;
+      hi = any ? std::max(hi, v) : v;
+      any = true;
+    }
+  if (!any || hi - lo < 1e-12) {
+    lo -= 1;
+    hi += 1;
+  }
+  const double pad = (hi - lo) * 0.05;
+  lo -= pad;
+  hi += pad;
+  if (!(t1 > t0)) t1 = t0 + 1;
+  auto x = [&](double t) { return L + (W - L - R) * (t - t0) / (t1 - t0); };
+  auto y = [&](double v) { return T + (H - T - B) * (hi - v) / (hi - lo); };
+  std::string svg = "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" + N(W) + "\" height=\"" +
+                    N(H) + "\" viewBox=\"0 0 " + N(W) + " " + N(H) +
+                    "\" font-family=\"sans-serif\" font-size=\"12\">\n";
+  svg += "<rect x=\"" + N(L) + "\" y=\"" + N(T) + "\" width=\"" + N(W - L - R) + "\" height=\"" +
+         N(H - T - B) + "\" fill=\"#fff\" stroke=\"#888\"/>\n";
+  svg += "<text x=\"" + N(L) + "\" y=\"18\" font-weight=\"bold\">" + Html(title) + "</text>\n";
+  for (int k = 0; k <= 5; ++k) {
+    const double v = lo + (hi - lo) * k / 5, t = t0 + (t1 - t0) * k / 5;
+    svg += "<line x1=\"" + N(L) + "\" x2=\"" + N(W - R) + "\" y1=\"" + N(y(v)) + "\" y2=\"" +
+           N(y(v)) + "\" stroke=\"#eee\"/>\n";
+    svg += "<text x=\"" + N(L - 6) + "\" y=\"" + N(y(v) + 4) + "\" text-anchor=\"end\">" +
+           RoundedNumber(v, 4) + " " + unit + "</text>\n";
+    svg += "<text x=\"" + N(x(t)) + "\" y=\"" + N(H - B + 16) + "\" text-anchor=\"middle\">" +
+           RoundedNumber(t, 4) + " s</text>\n";
+  }
+  double legend = L + 8;
+  for (const Series& s : series) {
+    std::string points;
+    for (std::size_t k = 0; k < s.t.size(); ++k)
+      if (std::isfinite(s.y[k]))
+        points += RoundedNumber(x(s.t[k]), 6) + "," + RoundedNumber(y(s.y[k]), 6) + " ";
+    svg += "<polyline fill=\"none\" stroke=\"" + std::string(s.color) +
+           "\" stroke-width=\"1.5\" stroke-dasharray=\"" + s.dash + "\" points=\"" + points +
+           "\"/>\n";
+    svg += "<line x1=\"" + N(legend) + "\" x2=\"" + N(legend + 24) + "\" y1=\"" + N(H - 8) +
+           "\" y2=\"" + N(H - 8) + "\" stroke=\"" + s.color + "\" stroke-width=\"2\" " +
+           "stroke-dasharray=\"" + s.dash + "\"/><text x=\"" + N(legend + 28) + "\" y=\"" +
+           N(H - 4) + "\">" + Html(s.label) + "</text>\n";
+    legend += 40 + 7 * static_cast<double>(s.label.size());
+  }
+  return svg + "</svg>\n";
+}
+
+}  // namespace
+
+bool WithinRun(const TRecordInput& in, double t) {
+  return in.Repeat == 0 || t <= in.Repeat * in.Duration * (1 + 1e-9);
+}
+
+double DesignTime(const TRecordInput& in, double t) {
+  if (!(in.Duration > 0)) return 0;
+  const double last = std::nextafter(in.Duration, 0.0);
+  if (t < 0) return 0;
+  if (in.Repeat > 0 && t >= in.Repeat * in.Duration) return last;
+  return std::min(std::fmod(t, in.Duration), last);
+}
+
+int PointAt(const TRecordInput& in, double t) {
+  if (in.PointTimes.size() < 2) return -1;
+  const double u = DesignTime(in, t);
+  const auto it = std::upper_bound(in.PointTimes.begin(), in.PointTimes.end(), u);
+  if (it == in.PointTimes.begin()) return 0;
+  return std::min(static_cast<int>(it - in.PointTimes.begin()) - 1,
+                  static_cast<int>(in.PointTimes.size()) - 2);
+}
+
+TRecordFigures ComputeRecordFigures(const TRecordInput& in) {
+  TRecordFigures f;
+  // Past the last repetition the design says nothing: the output may be off already.
+  std::vector<TReading> r;
+  for (const TReading& x : in.Readings)
+    if (WithinRun(in, x.Time)) r.push_back(x);
+  if (r.empty()) return f;
+  std::vector<double> times, volts;
+  for (const TReading& x : r) {
+    times.push_back(x.Time);
+    volts.push_back(x.Voltage);
+  }
+  const TCurveFunction design = [&in](double t) { return in.DesignVoltage(DesignTime(in, t)); };
+  DeviationOptions o;
+  o.Tolerance = in.VoltageTolerance;
+  o.ShiftWindow = in.ShiftWindow;
+  f.Voltage = CompareCurves(design, PolylineFunction(times, volts), times, o);
+
+  auto outside = [&](std::size_t k) {
+    return std::fabs(r[k].Voltage - design(r[k].Time)) > in.VoltageTolerance;
+  };
+  f.OutsideStretches = Stretches(r, outside);
+  for (const TStretch& s : f.OutsideStretches) f.OutsideBand += s.Length();
+
+  if (in.DesignCurrent) {
+    auto limited = [&](std::size_t k) {
+      const double limit = in.DesignCurrent(DesignTime(in, r[k].Time));
+      return limit > 0 && r[k].Current >= limit * 0.99 &&
+             r[k].Voltage < design(r[k].Time) - in.VoltageTolerance;
+    };
+    f.CurrentLimited = Stretches(r, limited);
+  }
+  return f;
+}
+
+std::string RecordCsv(const TRecordInput& in) {
+  std::string csv =
+      "time_s,voltage_V,current_A,design_voltage_V,design_current_limit_A,point,"
+      "point_voltage_V,point_current_A,output\n";
+  for (const TReading& x : in.Readings) {
+    if (!WithinRun(in, x.Time)) {
+      csv += N(x.Time) + "," + N(x.Voltage) + "," + N(x.Current) + ",,,,,,\n";
+      continue;
+    }
+    const double u = DesignTime(in, x.Time);
+    const int p = PointAt(in, x.Time);
+    csv += N(x.Time) + "," + N(x.Voltage) + "," + N(x.Current) + "," + N(in.DesignVoltage(u)) +
+           "," + (in.DesignCurrent ? N(in.DesignCurrent(u)) : std::string()) + ",";
+    if (p >= 0 && static_cast<std::size_t>(p) < in.PointVoltage.size())
+      csv += std::to_string(p + 1) + "," + N(in.PointVoltage[p]) + "," +
+             (static_cast<std::size_t>(p) < in.PointCurrent.size() ? N(in.PointCurrent[p]) : "");
+    else
+      csv += ",,";
+    csv += ",1\n";
+  }
+  return csv;
+}
+
+std::string ReportHtml(const TRecordInput& in, const TRecordFigures& f) {
+  const double end = in.Readings.empty() ? in.Duration : in.Readings.back().Time;
+  // The design and the points over every repetition the readings cover.
+  Series design{{}, {}, "#1f5fbf", "none", _("design")};
+  Series designI{{}, {}, "#1f5fbf", "none", _("designed current limit")};
+  Series points{{}, {}, "#e08a00", "6,4", _("instrument points")};
+  Series pointsI{{}, {}, "#e08a00", "6,4", _("instrument points")};
+  const int columns = 1500;
+  for (int k = 0; k <= columns; ++k) {
+    const double t = end * k / columns;
+    design.t.push_back(t);
+    design.y.push_back(in.DesignVoltage(DesignTime(in, t)));
+    if (in.DesignCurrent) {
+      designI.t.push_back(t);
+      designI.y.push_back(in.DesignCurrent(DesignTime(in, t)));
+    }
+  }
+  if (in.PointTimes.size() >= 2 && in.Duration > 0) {
+    for (int rep = 0; rep * in.Duration < end && (in.Repeat == 0 || rep < in.Repeat); ++rep) {
+      for (std::size_t j = 0; j + 1 < in.PointTimes.size() && j < in.PointVoltage.size(); ++j) {
+        const double a = rep * in.Duration + in.PointTimes[j];
+        const double b = std::min(rep * in.Duration + in.PointTimes[j + 1], end);
+        if (a > end) break;
+        for (const double t : {a, b}) {
+          points.t.push_back(t);
+          points.y.push_back(in.PointVoltage[j]);
+          if (j < in.PointCurrent.size()) {
+            pointsI.t.push_back(t);
+            pointsI.y.push_back(in.PointCurrent[j]);
+          }
+        }
+      }
+    }
+  }
+  Series measured{{}, {}, "#c0262d", "none", _("measured")};
+  Series measuredI{{}, {}, "#c0262d", "none", _("measured")};
+  for (const TReading& x : in.Readings) {
+    measured.t.push_back(x.Time);
+    measured.y.push_back(x.Voltage);
+    measuredI.t.push_back(x.Time);
+    measuredI.y.push_back(x.Current);
+  }
+
+  std::string h = "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>" +
+                  Html(_("Test record")) + ": " + Html(in.Document) +
+                  "</title>\n<style>body{font-family:sans-serif;margin:24px;color:#222}"
+                  "table{border-collapse:collapse;margin:8px 0}td,th{border:1px solid #bbb;"
+                  "padding:3px 8px;text-align:left}th{background:#eee}.fail{color:#b00;"
+                  "font-weight:bold}.pass{color:#070;font-weight:bold}pre{background:#f6f6f6;"
+                  "padding:8px;max-height:400px;overflow:auto}</style></head><body>\n";
+  h += "<h1>" + Html(_("Test record")) + "</h1>\n<table>\n";
+  auto row = [&](const std::string& k, const std::string& v) {
+    h += "<tr><th>" + Html(k) + "</th><td>" + Html(v) + "</td></tr>\n";
+  };
+  row(_("Document"), in.Document);
+  row(_("Model"), in.Model);
+  row(_("Identification"), in.Identification);
+  row(_("Date"), in.Date);
+  row(_("Repeat count"), in.Repeat == 0 ? std::string(_("endless")) : std::to_string(in.Repeat));
+  row(_("Measured by"), in.Source);
+  row(_("Readings"), std::to_string(in.Readings.size()));
+  row(_("Tolerance band"), "\u00b1 " + N(in.VoltageTolerance) + " V");
+  h += "</table>\n";
+  h += std::string("<p class=\"") + (f.LeftBand() ? "fail" : "pass") + "\">" +
+       Html(f.LeftBand() ? _("The measured voltage left the tolerance band.")
+                         : _("The measured voltage stayed within the tolerance band.")) +
+       "</p>\n";
+  h += Chart(_("Voltage"), "V", {design, points, measured}, 0, end);
+  h += Chart(_("Current"), "A",
+             in.DesignCurrent ? std::vector<Series>{designI, pointsI, measuredI}
+                              : std::vector<Series>{pointsI, measuredI},
+             0, end);
+
+  h += "<h2>" + Html(_("Largest deviations")) + "</h2>\n<p>" + Html(_("Plain largest deviation")) +
+       ": " + RoundedNumber(f.Voltage.MaxValue, 4) + " V " + Html(_("at")) + " " +
+       RoundedNumber(f.Voltage.MaxValueTime, 6) + " s";
+  const std::string remark = TimingRemark(f.Voltage);
+  if (!remark.empty()) h += ", " + Html(remark);
+  h += "</p>\n<table><tr><th>" + Html(_("From")) + "</th><th>" + Html(_("To")) + "</th><th>" +
+       Html(_("Value deviation")) + "</th><th>" + Html(_("Time shift")) + "</th><th>" +
+       Html(_("What matters")) + "</th></tr>\n";
+  for (const DeviationFinding& x : f.Voltage.Findings)
+    h += "<tr><td>" + RoundedNumber(x.From, 6) + " s</td><td>" + RoundedNumber(x.To, 6) +
+         " s</td><td>" + RoundedNumber(x.Value, 4) + " V " + Html(_("at")) + " " +
+         RoundedNumber(x.ValueTime, 6) + " s</td><td>" +
+         (std::isnan(x.Shift) ? std::string("\u2013") : Html(DurationWords(x.Shift))) +
+         "</td><td>" + Html(FindingText(x, "V")) + "</td></tr>\n";
+  h += "</table>\n";
+
+  h += "<h2>" + Html(_("Outside the tolerance band")) + "</h2>\n<p>" +
+       Html(_("Time outside the band")) + ": " + RoundedNumber(f.OutsideBand, 6) + " s</p>\n";
+  auto stretchTable = [&](const std::vector<TStretch>& list) {
+    if (list.empty()) {
+      h += "<p>" + Html(_("none")) + "</p>\n";
+      return;
+    }
+    h += "<table><tr><th>" + Html(_("From")) + "</th><th>" + Html(_("To")) + "</th><th>" +
+         Html(_("Length")) + "</th></tr>\n";
+    for (const TStretch& s : list)
+      h += "<tr><td>" + RoundedNumber(s.From, 6) + " s</td><td>" + RoundedNumber(s.To, 6) +
+           " s</td><td>" + Html(DurationWords(s.Length())) + "</td></tr>\n";
+    h += "</table>\n";
+  };
+  stretchTable(f.OutsideStretches);
+  h += "<h2>" + Html(_("In current limit")) + "</h2>\n";
+  stretchTable(f.CurrentLimited);
+  h += "<h2>" + Html(_("Command log")) + "</h2>\n<pre>";
+  for (const std::string& line : in.CommandLog) h += Html(line) + "\n";
+  h += "</pre>\n</body></html>\n";
+  return h;
+}
+
+}  // namespace ondrevo

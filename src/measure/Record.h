@@ -1,0 +1,63 @@
+// The test record of one run: every reading beside the design and the instrument point in
+// force, the deviation figures, the time outside a tolerance band and the stretches in current
+// limit, written as CSV and as one self-contained HTML report (inline SVG, no network).
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "measure/Deviation.h"
+#include "measure/Measurement.h"
+
+namespace ondrevo {
+
+struct TRecordInput {
+  std::string Document;        // path as given
+  std::string Model;           // "KSV 7342-80"
+  std::string Identification;  // the instrument's reply, or its serial number
+  std::string Date;            // ISO 8601, UTC
+  std::string Source;          // where the readings come from
+  int Repeat = 1;              // bursts, 0: endless
+  // One repetition of the design; the record repeats it.
+  TCurveFunction DesignVoltage, DesignCurrent;
+  bool HasCurrentCurve = false;
+  double Duration = 0;  // s, one repetition
+  // The instrument's points over one repetition: PointTimes has one more entry.
+  std::vector<double> PointTimes, PointVoltage, PointCurrent;
+  std::vector<TReading> Readings;
+  double VoltageTolerance = 0.1;  // V: the band around the design
+  double ShiftWindow = 0.01;      // s: how far a shift in time is looked for (the shortest dwell)
+  std::vector<std::string> CommandLog;
+};
+
+struct TStretch {
+  double From = 0, To = 0;
+  double Length() const { return To - From; }
+};
+
+struct TRecordFigures {
+  DeviationReport Voltage;  // measured against the designed voltage
+  double OutsideBand = 0;   // s the voltage spent outside the band
+  std::vector<TStretch> OutsideStretches;
+  std::vector<TStretch> CurrentLimited;  // the measured current at the limit, the voltage below
+  bool LeftBand() const { return OutsideBand > 0; }
+};
+
+// The reading's time lies within the run's repetitions (always, for an endless run).
+bool WithinRun(const TRecordInput& in, double t);
+// Where the run stands in the design at time t from the start of play: the time within the
+// repetition, held at the end after the last one.
+double DesignTime(const TRecordInput& in, double t);
+// The index of the instrument point in force at t, or -1.
+int PointAt(const TRecordInput& in, double t);
+
+TRecordFigures ComputeRecordFigures(const TRecordInput& in);
+
+// "time_s,voltage_V,current_A,design_voltage_V,design_current_limit_A,point,point_voltage_V,
+// point_current_A,output" and one
+// line per reading, its design columns empty after the last repetition (C locale, shortest
+// round-trip numbers).
+std::string RecordCsv(const TRecordInput& in);
+std::string ReportHtml(const TRecordInput& in, const TRecordFigures& figures);
+
+}  // namespace ondrevo
