@@ -76,7 +76,7 @@ TEST_F(Ksv6140SimTest, TwoPointUploadAndPlaybackWithAddresses) {
           {"FREP?", "2"}});
   EXPECT_EQ(sim.Register(2).Voltage, 3);
   EXPECT_EQ(sim.Register(2).Dwell, 1.5);
-  Expect({{"EX 1", {}}, {"FS", {}}, {"FADR?", "1"}, {"OCR?", "16384"}});
+  Expect({{"FSEQ ON", {}}, {"EX 1", {}}, {"FS", {}}, {"FADR?", "1"}, {"OCR?", "16384"}});
   clock.Set(0.6);
   EXPECT_EQ(Ask("FADR?"), "2");
   clock.Set(2.1);  // second repetition: the address falls back
@@ -102,7 +102,7 @@ TEST_F(Ksv6140SimTest, RejectsWhatTheInstrumentCannotHold) {
   EXPECT_EQ(sim.PendingErrors(),
             (std::deque<int>{TKsv6140Sim::RangeError, TKsv6140Sim::RangeError,
                              TKsv6140Sim::RangeError, TKsv6140Sim::RangeError,
-                             TKsv6140Sim::RangeError, TKsv6140Sim::ParameterError,
+                             TKsv6140Sim::SequenceError, TKsv6140Sim::ParameterError,
                              TKsv6140Sim::CommandError, TKsv6140Sim::LineTooLong}));
 }
 
@@ -119,6 +119,7 @@ TEST_F(Ksv6140SimTest, IgnoredStopKeepsTheRunGoing) {
           {"FREG 1.000,2.000,0.5000;FSTO 1;*OPC?", "1"},
           {"FAE 1;FAF 1;FAL 1", {}},
           {"FREP 0", {}},
+          {"FSEQ ON", {}},
           {"EX 1", {}},
           {"FS", {}}});
   sim.SetStopIgnored(true);
