@@ -61,9 +61,8 @@ void TKsv5200Sim::Update() const {
 }
 
 void TKsv5200Sim::UpdateTo(double now) const {
-  const double end = run_.Advance(now, [this](double time, int, const TRunPoint&) {
-    NoteLevel(time);
-  });
+  const double end =
+      run_.Advance(now, [this](double time, int, const TRunPoint&) { NoteLevel(time); });
   if (end < 0) return;
   // With the trigger input the run waits for the next edge at the start address.
   if (externalTrigger_) {

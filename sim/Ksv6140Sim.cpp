@@ -198,8 +198,9 @@ bool TKsv6140Sim::Execute(const std::string& h, bool query, const std::vector<st
     }
     stepLocation_ = 0;
     runFirst_ = First();
-    run_.Start(std::vector<TRunPoint>(registers_.begin() + First(), registers_.begin() + Last() + 1),
-               repetitions_, now);
+    run_.Start(
+        std::vector<TRunPoint>(registers_.begin() + First(), registers_.begin() + Last() + 1),
+        repetitions_, now);
     UpdateTo(now);
     return false;
   }

@@ -82,8 +82,8 @@ class TKsv6140Sim : public TShortCommandSim {
   TRegister buffer_{};
   int startAddress_ = 0;
   int endAddress_ = 0;
-  int autoStep_ = 0;       // FAF
-  int returnAtEnd_ = 0;    // FAL
+  int autoStep_ = 0;     // FAF
+  int returnAtEnd_ = 0;  // FAL
   int repetitions_ = 1;  // 0: endless
   bool sequenceMode_ = false;
   bool output_ = false;

@@ -48,7 +48,7 @@ class TPointRun {
   double period_ = 0;
   int count_ = 1;
   TPhase phase_ = TPhase::Idle;
-  double origin_ = 0;  // clock time at which the run's own time is 0 (moves with pauses)
+  double origin_ = 0;    // clock time at which the run's own time is 0 (moves with pauses)
   double pausedAt_ = 0;  // the run's own time when paused
   int index_ = 0;
   int repetition_ = 0;

@@ -77,7 +77,8 @@ std::vector<Document> Documents(const std::string& model) {
       {"ramp", Line(a ? 0.5 : 4.0, 1.0, 9.0), Line(a ? 0.5 : 4.0, 2.0, 2.0)},
       {"sine", WithSine(Line(a ? 0.2 : 6.0, 10.0, 10.0), a ? 20.0 : 0.5, 4.0),
        Line(a ? 0.2 : 6.0, 1.5, 1.5)},
-      {"budget", Levels(budget, budgetHold, 1.0, a ? 0.01 : 0.1), Line(budget * budgetHold, 1.0, 1.0)},
+      {"budget", Levels(budget, budgetHold, 1.0, a ? 0.01 : 0.1),
+       Line(budget * budgetHold, 1.0, 1.0)},
   };
 }
 
@@ -133,14 +134,16 @@ class PlayedOutput : public ::testing::TestWithParam<Case> {
     return out;
   }
 
-  InstrumentPreview Upload(const Document& d) {
-    const InstrumentPreview preview =
-        ComputeInstrumentPreview(d.Voltage, d.Current, ListSettingsForModel(model));
+  // Uploads through the driver; a failed upload ends the test.
+  void Upload(const Document& d, InstrumentPreview& preview) {
+    preview = ComputeInstrumentPreview(d.Voltage, d.Current, ListSettingsForModel(model));
     const int done = uploads;
+    const std::size_t failed = errors.size();
     device->Upload(BuildWaveform(d.Voltage), BuildWaveform(d.Current), false);
-    EXPECT_TRUE(queue.PumpUntil([&] { return uploads > done; }, 60s)) << d.Name;
-    EXPECT_TRUE(queue.PumpUntil([&] { return !device->HasRunningThreads(); }, 20s));
-    return preview;
+    ASSERT_TRUE(queue.PumpUntil([&] { return uploads > done || errors.size() > failed; }, 60s))
+        << d.Name;
+    ASSERT_EQ(errors.size(), failed) << d.Name << ": " << errors.back();
+    ASSERT_TRUE(queue.PumpUntil([&] { return !device->HasRunningThreads(); }, 20s));
   }
 
   // The driver has seen the end of the run (or never follows it, as on a serial line).
@@ -154,8 +157,8 @@ class PlayedOutput : public ::testing::TestWithParam<Case> {
     ASSERT_TRUE(queue.PumpUntil(
         [&] {
           const auto lines = instrument->ReceivedLines();
-          return std::find(lines.begin() + static_cast<std::ptrdiff_t>(from), lines.end(),
-                           "FS") != lines.end();
+          return std::find(lines.begin() + static_cast<std::ptrdiff_t>(from), lines.end(), "FS") !=
+                 lines.end();
         },
         20s));
   }
@@ -247,7 +250,8 @@ void ExpectSame(const std::vector<sim::TOutputChange>& played, const TExpected& 
 
 TEST_P(PlayedOutput, DocumentsPlayOnceAndThreeTimes) {
   for (const Document& d : Documents(model)) {
-    const InstrumentPreview p = Upload(d);
+    InstrumentPreview p;
+    ASSERT_NO_FATAL_FAILURE(Upload(d, p));
     if (d.Name == "budget") ASSERT_EQ(p.PointCount(), p.Budget());
     for (int count : {1, 3}) {
       SCOPED_TRACE(d.Name + " x" + std::to_string(count));
@@ -271,7 +275,8 @@ TEST_P(PlayedOutput, DocumentsPlayOnceAndThreeTimes) {
 }
 
 TEST_P(PlayedOutput, EndlessRunEndsAtStopAndNothingPlaysAfter) {
-  const InstrumentPreview p = Upload(Documents(model)[0]);
+  InstrumentPreview p;
+  ASSERT_NO_FATAL_FAILURE(Upload(Documents(model)[0], p));
   device->SetBurstCount(0);
   const sim::TOutputState idle = instrument->Output().Last(0);
   const std::size_t mark = Mark();
@@ -308,7 +313,8 @@ TEST_P(PlayedOutput, EndlessRunEndsAtStopAndNothingPlaysAfter) {
 }
 
 TEST_P(PlayedOutput, PausedRunResumesWhereItHalted) {
-  const InstrumentPreview p = Upload(Documents(model)[0]);
+  InstrumentPreview p;
+  ASSERT_NO_FATAL_FAILURE(Upload(Documents(model)[0], p));
   device->SetBurstCount(3);
   const sim::TOutputState idle = instrument->Output().Last(0);
   const std::size_t mark = Mark();
@@ -338,7 +344,8 @@ TEST_P(PlayedOutput, PausedRunResumesWhereItHalted) {
 TEST_P(PlayedOutput, TriggerInputStartsTheBursts) {
   auto triggerable = std::dynamic_pointer_cast<ITriggerablePlayer>(device);
   if (!triggerable) GTEST_SKIP() << "the family has no trigger input";
-  const InstrumentPreview p = Upload(Documents(model)[1]);
+  InstrumentPreview p;
+  ASSERT_NO_FATAL_FAILURE(Upload(Documents(model)[1], p));
   device->SetBurstCount(3);
   triggerable->SetExternalTrigger(true);
   const sim::TOutputState idle = instrument->Output().Last(0);
