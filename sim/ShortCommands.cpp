@@ -28,8 +28,9 @@ void TShortCommandSim::ClearWarnings() {
 }
 
 void TShortCommandSim::Warn(std::string text) {
-  // A demo that runs for days must not grow without bound.
-  if (warnings_.size() < 1000) warnings_.push_back(std::move(text));
+  // A demo that runs for days keeps the latest thousand.
+  if (warnings_.size() >= 1000) warnings_.erase(warnings_.begin());
+  warnings_.push_back(std::move(text));
 }
 
 void TShortCommandSim::RefuseListWrite() const {
