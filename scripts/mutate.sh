@@ -58,6 +58,7 @@ supplies-b-hold-last ~ src/devices/supplies/ksv6140/Ksv6140Protocol.cpp ~ ";FAF 
 supplies-b-sequence-off ~ src/devices/supplies/ksv6140/Ksv6140Protocol.cpp ~ return "V 0;C 0;FSEQ ON"; ~ return "V 0;C 0;FSEQ OFF";
 supplies-b-zero-based-locations ~ src/devices/supplies/ksv6140/Ksv6140Protocol.cpp ~ ";FSTO " + std::to_string(location) ~ ";FSTO " + std::to_string(location - 1)
 supplies-b-last-location ~ src/devices/supplies/ksv6140/Ksv6140Device.cpp ~ job.LastIndex = n; ~ job.LastIndex = n - 1;
+supplies-b-clear-before-halt ~ src/devices/supplies/ksv6140/Ksv6140Protocol.h ~ kStop[] = {"FP", "FCL"} ~ kStop[] = {"FCL", "FP"}
 EOF
 )
 
