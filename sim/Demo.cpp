@@ -10,9 +10,15 @@
 
 namespace ondrevo::sim {
 
+namespace {
+constexpr const char* kSerialSerials[] = {"734280001", "734120001"};
+constexpr const char* kGpibSerial = "520640001";
+constexpr const char* kUsbSerial = "614180001";
+}  // namespace
+
 TDemoInstruments::TDemoInstruments(double speed) {
-  const std::pair<const char*, const char*> models[] = {{"KSV 7342-80", "734280001"},
-                                                        {"KSV 7341-20", "734120001"}};
+  const std::pair<const char*, const char*> models[] = {{"KSV 7342-80", kSerialSerials[0]},
+                                                        {"KSV 7341-20", kSerialSerials[1]}};
   for (const auto& [model, serial] : models)
     fronts_.push_back(
         std::make_unique<TPtyFront>(CreateSimInstrument(model, serial, MakeScaledClock(speed))));
@@ -23,7 +29,7 @@ TDemoInstruments::TDemoInstruments(double speed) {
   setenv("ONDREVO_SERIAL_PORTS", ports.c_str(), 1);
   try {
     gpib_ = std::make_unique<TGpibSimHost>();
-    gpib_->Attach(0, 5, CreateSimInstrument("KSV 5206-40", "520640001", MakeScaledClock(speed)));
+    gpib_->Attach(0, 5, CreateSimInstrument("KSV 5206-40", kGpibSerial, MakeScaledClock(speed)));
     SetVariable("ONDREVO_GPIB_LIBRARY", gpib_->Path());
   } catch (const std::exception&) {
     gpib_.reset();  // no stand-in in this build: serial only
@@ -31,7 +37,7 @@ TDemoInstruments::TDemoInstruments(double speed) {
   try {
     usb_ = std::make_unique<TUsbSimHost>();
     usbInstruments_.push_back(
-        CreateSimInstrument("KSV 6141-80", "614180001", MakeScaledClock(speed)));
+        CreateSimInstrument("KSV 6141-80", kUsbSerial, MakeScaledClock(speed)));
     usb_->Attach(usbInstruments_.back());
     monitor_ = std::make_unique<TUsbMonitorProcess>();
     SetVariable("ONDREVO_USB_LIBRARY", usb_->Path());
@@ -45,7 +51,13 @@ TDemoInstruments::TDemoInstruments(double speed) {
     SetVariable("ONDREVO_DAQMX_SIM_CARDS", "Dev1 PCIe-6361 serial=1A2B3C4 ao=2 maxrate=100000");
   }
   SetInterfaceProducts({{"KSV3720-40", "372040001"}});
-  ApplyTestSettings();
+  try {
+    ApplyTestSettings();
+  } catch (...) {
+    StopRecording(false);
+    RestoreVariables();
+    throw;
+  }
 }
 
 // For the command-line tests, which cannot reach the instruments inside the process:
@@ -57,6 +69,12 @@ void TDemoInstruments::ApplyTestSettings() {
   if (gpib_) all.push_back(gpib_->At(0, 5).Instrument());
   if (usb_)
     for (const auto& instrument : usbInstruments_) all.push_back(instrument);
+  std::vector<std::pair<std::shared_ptr<TSimInstrument>, std::string>> supplies;
+  for (std::size_t k = 0; k < fronts_.size(); ++k)
+    supplies.emplace_back(fronts_[k]->Instrument(), kSerialSerials[k]);
+  if (gpib_) supplies.emplace_back(gpib_->At(0, 5).Instrument(), kGpibSerial);
+  if (usb_) supplies.emplace_back(usbInstruments_.front(), kUsbSerial);
+  StartRecording(supplies);
   const char* ignore = std::getenv("ONDREVO_DEMO_IGNORE_STOP");
   if (ignore && std::string(ignore) == "1")
     for (const auto& instrument : all) instrument->SetStopIgnored(true);
@@ -72,6 +90,22 @@ void TDemoInstruments::ApplyTestSettings() {
     });
 }
 
+void TDemoInstruments::StartRecording(
+    const std::vector<std::pair<std::shared_ptr<TSimInstrument>, std::string>>& supplies) {
+  const char* dir = std::getenv("ONDREVO_SIM_RECORD");
+  if (!dir || !*dir) return;
+  for (const auto& [instrument, serial] : supplies) {
+    std::string model = instrument->Model();
+    std::erase(model, ' ');
+    recordings_.push_back(
+        std::make_unique<TOutputCsvWriter>(std::string(dir) + "/" + model + "-" + serial + ".csv"));
+    for (const auto& change : instrument->Output().Changes()) recordings_.back()->Write(change);
+    instrument->Output().SetListener([writer = recordings_.back().get()](
+                                         const TOutputChange& change) { writer->Write(change); });
+    recorded_.push_back(instrument);
+  }
+}
+
 void TDemoInstruments::SetVariable(const char* name, const std::string& value) {
   const char* old = std::getenv(name);
   previous_.emplace_back(name, old ? std::optional<std::string>(old) : std::nullopt);
@@ -79,6 +113,25 @@ void TDemoInstruments::SetVariable(const char* name, const std::string& value) {
 }
 
 TDemoInstruments::~TDemoInstruments() {
+  RestoreVariables();
+  fronts_.clear();
+  monitor_.reset();
+  usb_.reset();
+  gpib_.reset();
+  // No line arrives any more: what played up to now goes into the recordings before they close.
+  StopRecording(true);
+}
+
+void TDemoInstruments::StopRecording(bool settle) {
+  for (const auto& instrument : recorded_) {
+    if (settle) instrument->SettleOutput();
+    instrument->Output().SetListener(nullptr);
+  }
+  recorded_.clear();
+  recordings_.clear();
+}
+
+void TDemoInstruments::RestoreVariables() {
   if (previousPorts_)
     setenv("ONDREVO_SERIAL_PORTS", previousPorts_->c_str(), 1);
   else
@@ -88,15 +141,13 @@ TDemoInstruments::~TDemoInstruments() {
       setenv(name, value->c_str(), 1);
     else
       unsetenv(name);
-  fronts_.clear();
-  monitor_.reset();
-  usb_.reset();
-  gpib_.reset();
+  previous_.clear();
 }
 
 void TDemoInstruments::Trigger() {
   for (const auto& front : fronts_) front->Instrument()->Trigger();
   if (gpib_) gpib_->At(0, 5).Instrument()->Trigger();
+  for (const auto& instrument : usbInstruments_) instrument->Trigger();
 }
 
 std::vector<std::string> TDemoInstruments::Paths() const {

@@ -20,6 +20,9 @@ class TDemoInstruments {
   // ONDREVO_GPIB_LIBRARY and ONDREVO_USB_LIBRARY at the stand-ins, hosting a KSV 5206-40 and a
   // KSV 6141-80 there (left out when this build has no stand-ins); adds the simulated analog
   // output card (ONDREVO_DAQMX_LIBRARY) and a KSV 3720-40 analog interface product.
+  // With ONDREVO_SIM_RECORD=DIR every simulated supply writes what its output delivers to
+  // DIR/<model without spaces>-<serial>.csv (see TOutputCsvWriter); throws std::runtime_error
+  // when one of them cannot be created.
   explicit TDemoInstruments(double speed = 1.0);
   // Stops the instruments and gives the three variables their previous values back.
   ~TDemoInstruments();
@@ -27,13 +30,17 @@ class TDemoInstruments {
   TDemoInstruments& operator=(const TDemoInstruments&) = delete;
 
   std::vector<std::string> Paths() const;
-  // Fires the trigger input of the supplies on the pseudo-terminals and the GPIB stand-in.
+  // Fires the trigger input of every simulated supply of the demo.
   void Trigger();
   const std::vector<std::unique_ptr<TPtyFront>>& Fronts() const { return fronts_; }
 
  private:
   void SetVariable(const char* name, const std::string& value);
   void ApplyTestSettings();
+  void RestoreVariables();
+  void StopRecording(bool settle);
+  void StartRecording(
+      const std::vector<std::pair<std::shared_ptr<TSimInstrument>, std::string>>& supplies);
 
   std::vector<std::unique_ptr<TPtyFront>> fronts_;
   std::optional<std::string> previousPorts_;
@@ -42,6 +49,8 @@ class TDemoInstruments {
   std::unique_ptr<TUsbMonitorProcess> monitor_;
   std::unique_ptr<TUsbSimHost> usb_;
   std::vector<std::shared_ptr<TSimInstrument>> usbInstruments_;
+  std::vector<std::shared_ptr<TSimInstrument>> recorded_;
+  std::vector<std::unique_ptr<TOutputCsvWriter>> recordings_;
 };
 
 }  // namespace ondrevo::sim

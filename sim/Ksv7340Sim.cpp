@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
+#include <limits>
 #include <stdexcept>
 
 #include "devices/ModelTables.h"
@@ -120,6 +121,7 @@ TKsv7340Sim::TKsv7340Sim(std::string model, std::string serial, TSimClock clock,
   maxCurrent_ = limits.MaxCurrent;
   channels_ = OutputChannelCount(CompactModel());
   if (!clock_) clock_ = MakeScaledClock(1.0);
+  now_ = clock_();
   Reset();
 }
 
@@ -137,9 +139,15 @@ void TKsv7340Sim::Reset() {
   output_.fill(false);
   setVoltage_.fill(0);
   setCurrent_.fill(0);
-  StopRun();
-  player_ = TListPlayer();
+  run_ = TRunState::Idle;
   runBlock_ = TBlock{};
+  runDwell_.clear();
+  runVoltage_.clear();
+  runCurrent_.clear();
+  playIndex_ = 0;
+  playRepetition_ = 0;
+  resume_.reset();
+  for (int channel = 0; channel < channels_; ++channel) NoteChannel(channel, now_);
 }
 
 void TKsv7340Sim::PushError(int code, const char* text) {
@@ -154,23 +162,117 @@ void TKsv7340Sim::PushEntry(std::string entry) {
   errors_.push_back(std::move(entry));
 }
 
-void TKsv7340Sim::StartRun() {
-  runBlock_ = blocks_[sequenceBlock_];
-  player_.Start(
-      std::vector<double>(dwell_.begin() + runBlock_.First, dwell_.begin() + runBlock_.Last + 1),
-      runBlock_.Count, clock_());
+void TKsv7340Sim::Warn(std::string text) const {
+  // The oldest go first: a long session keeps its latest thousand.
+  if (warnings_.size() >= 1000) warnings_.erase(warnings_.begin());
+  warnings_.push_back(std::move(text));
+}
+
+TOutputState TKsv7340Sim::StateOf(int channel) const {
+  const auto c = static_cast<std::size_t>(channel);
+  if (run_ == TRunState::Running && channel == runChannel_)
+    return {runVoltage_[playIndex_], runCurrent_[playIndex_], output_[c]};
+  return {setVoltage_[c], setCurrent_[c], output_[c]};
+}
+
+void TKsv7340Sim::NoteChannel(int channel, double time) const {
+  // The record belongs to the instrument; queries that bring the run up to date note into it.
+  const_cast<TKsv7340Sim*>(this)->Output().Note(time, channel, StateOf(channel));
+}
+
+void TKsv7340Sim::StartRun(double time) const {
+  const TBlock block = blocks_[sequenceBlock_];
+  // A resume continues where ABOR halted, unless the block changed since.
+  TCursor cursor{0, 1, time};
+  if (resume_ && runBlock_.First == block.First && runBlock_.Last == block.Last &&
+      (block.Count == 0 || resume_->second <= block.Count)) {
+    cursor.Index = resume_->first;
+    cursor.Repetition = resume_->second;
+  }
+  resume_.reset();
+  runBlock_ = block;
+  runDwell_.assign(dwell_.begin() + block.First, dwell_.begin() + block.Last + 1);
+  runVoltage_.assign(voltage_.begin() + block.First, voltage_.begin() + block.Last + 1);
+  runCurrent_.assign(current_.begin() + block.First, current_.begin() + block.Last + 1);
+  runPeriod_ = 0;
+  for (double d : runDwell_) runPeriod_ += d;
+  runChannel_ = channel_;
+  next_ = cursor;
+  playIndex_ = cursor.Index;
+  playRepetition_ = cursor.Repetition;
   run_ = TRunState::Running;
   ++starts_;
 }
 
+void TKsv7340Sim::EndRun(double time) const {
+  run_ = TRunState::Idle;
+  resume_.reset();
+  NoteChannel(runChannel_, time);
+  if (initContinuous_) {
+    if (triggerBus_)
+      run_ = TRunState::WaitingForTrigger;
+    else
+      StartRun(time);
+  }
+}
+
 void TKsv7340Sim::StopRun() {
-  player_.Stop();
+  if (run_ == TRunState::Running) {
+    resume_ = std::make_pair(playIndex_, playRepetition_);
+    run_ = TRunState::Idle;
+    NoteChannel(runChannel_, now_);
+  }
   run_ = TRunState::Idle;
 }
 
 void TKsv7340Sim::Update() const {
-  if (run_ == TRunState::Running && !player_.Update(clock_(), terminateEndless_))
-    run_ = TRunState::Idle;
+  now_ = std::max(now_, clock_());
+  while (run_ == TRunState::Running) {
+    const bool endless = terminateEndless_ || runBlock_.Count == 0;
+    const int points = static_cast<int>(runDwell_.size());
+    if (!endless && playRepetition_ > runBlock_.Count) {
+      // The count was lowered below the repetition in force: it ends at once.
+      EndRun(now_);
+      continue;
+    }
+    if (!endless && next_.Repetition > runBlock_.Count) {
+      if (next_.Time > now_) break;
+      EndRun(next_.Time);
+      continue;
+    }
+    if (next_.Time > now_) break;
+    // Far behind (nobody asked for a long while): whole repetitions pass unnoted.
+    const double period = runPeriod_;
+    if (next_.Index == 0 && period > 0 && now_ - next_.Time > 1e5 * period / points) {
+      auto skip = static_cast<long long>(std::floor((now_ - next_.Time) / period)) - 1;
+      if (!endless) skip = std::min<long long>(skip, runBlock_.Count - next_.Repetition);
+      if (skip > 0) {
+        next_.Time += static_cast<double>(skip) * period;
+        next_.Repetition = static_cast<int>(
+            std::min<long long>(next_.Repetition + skip, std::numeric_limits<int>::max() - 1));
+        Warn(std::to_string(skip) + " repetitions passed without being recorded");
+      }
+    }
+    playIndex_ = next_.Index;
+    playRepetition_ = next_.Repetition;
+    NoteChannel(runChannel_, next_.Time);
+    next_.Time += runDwell_[static_cast<std::size_t>(next_.Index)];
+    if (++next_.Index == points) {
+      next_.Index = 0;
+      if (next_.Repetition < std::numeric_limits<int>::max() - 1) ++next_.Repetition;
+    }
+  }
+}
+
+void TKsv7340Sim::Trigger() {
+  std::lock_guard lock(stateMutex_);
+  Update();
+  Warn("trigger input pulse: this model has no trigger input");
+}
+
+void TKsv7340Sim::SettleOutput() {
+  std::lock_guard lock(stateMutex_);
+  Update();
 }
 
 std::optional<std::string> TKsv7340Sim::Process(std::string_view line) {
@@ -253,8 +355,12 @@ void TKsv7340Sim::Execute(const TCommand& c, std::string& reply, bool& hasReply)
   if (h == "*TST") return query(), answer("0");
   if (h == "*TRG") {
     set(0, 0);
-    if (run_ != TRunState::WaitingForTrigger || !triggerBus_) Fail(-211, "Trigger ignored");
-    return StartRun();
+    if (run_ != TRunState::WaitingForTrigger || !triggerBus_) {
+      Warn("*TRG with nothing armed: ignored");
+      Fail(-211, "Trigger ignored");
+    }
+    StartRun(now_);
+    return Update();
   }
 
   if (h == "SYST:ERR") {
@@ -274,6 +380,7 @@ void TKsv7340Sim::Execute(const TCommand& c, std::string& reply, bool& hasReply)
     const std::string language = Upper(c.Params[0]);
     if (language != "SCPI" && language != "CIIL" && language != "COMP")
       Fail(-224, "Illegal parameter value");
+    if (language != "SCPI") Warn("SYST:LANG " + language + ": no effect, the commands stay SCPI");
     return;
   }
   if (h == "INST:NSEL") {
@@ -288,7 +395,7 @@ void TKsv7340Sim::Execute(const TCommand& c, std::string& reply, bool& hasReply)
     if (c.Query) return query(), answer(output_[channel_] ? "1" : "0");
     set(1, 1);
     output_[channel_] = ParseBool(c.Params[0]);
-    return;
+    return NoteChannel(channel_, now_);
   }
   if (h == "VOLT" || h == "CURR") {
     const bool volt = h == "VOLT";
@@ -318,17 +425,17 @@ void TKsv7340Sim::Execute(const TCommand& c, std::string& reply, bool& hasReply)
     if (!matched) value = ParseValue(c.Params[0]);
     if (!InRange(value, 0, max)) Fail(-222, "Data out of range");
     target = value;
-    return;
+    if (run_ == TRunState::Running && runChannel_ == channel_)
+      Warn(h + ": the list in force holds the output; the value applies when it ends");
+    return NoteChannel(channel_, now_);
   }
   if (h == "MEAS:VOLT" || h == "MEAS:CURR") {
     query();
     const bool volt = h == "MEAS:VOLT";
     double value = 0;
     if (output_[channel_]) {
-      if (run_ == TRunState::Running)
-        value = volt ? voltage_[PlayingIndex()] : current_[PlayingIndex()];
-      else
-        value = volt ? setVoltage_[channel_] : setCurrent_[channel_];
+      const TOutputState state = StateOf(channel_);
+      value = volt ? state.Voltage : state.CurrentLimit;
     }
     return answer(Number(value));
   }
@@ -355,6 +462,8 @@ void TKsv7340Sim::Execute(const TCommand& c, std::string& reply, bool& hasReply)
     }
     // All or nothing: a rejected command leaves the memory as it was.
     std::copy(values.begin(), values.end(), list.begin() + first);
+    if (run_ == TRunState::Running)
+      Warn(h + " while a list plays: the points apply from the next start");
     return;
   }
   if (h == "LIST:BLOC") {
@@ -378,20 +487,28 @@ void TKsv7340Sim::Execute(const TCommand& c, std::string& reply, bool& hasReply)
     }
     if (block >= Blocks || first > last || last >= ListPoints) Fail(-222, "Data out of range");
     blocks_[block] = TBlock{first, last, count};
+    if (block != sequenceBlock_)
+      Warn("LIST:BLOC " + Integer(block) + ": not the sequence block, nothing plays it");
     // A running block takes a new count at once; its points stay as they were started.
-    if (run_ == TRunState::Running && block == sequenceBlock_) player_.SetCount(count);
+    if (run_ == TRunState::Running && block == sequenceBlock_) {
+      runBlock_.Count = count;
+      Update();
+    }
     return;
   }
   if (h == "LIST:SEQ") {
     query();
     return answer(Integer(sequenceBlock_) + "," + Integer(PlayingIndex()) + "," +
-                  Integer(player_.Repetition()));
+                  Integer(playRepetition_));
   }
   if (h == "LIST:SEQ:STAT") {
     if (c.Query) return query(), answer(sequenceOn_ ? "1" : "0");
     set(1, 1);
     sequenceOn_ = ParseBool(c.Params[0]);
-    if (!sequenceOn_) StopRun();
+    if (!sequenceOn_) {
+      StopRun();
+      resume_.reset();
+    }
     return;
   }
   if (h == "LIST:SEQ:BLOC") {
@@ -420,6 +537,7 @@ void TKsv7340Sim::Execute(const TCommand& c, std::string& reply, bool& hasReply)
     set(1, 1);
     const std::string mode = Upper(c.Params[0]);
     if (mode != "NORM" && mode != "NORMAL") Fail(-224, "Illegal parameter value");
+    Warn("LIST:SEQ:OPEN:MODE " + mode + ": the only mode there is, no effect");
     return;
   }
   if (h == "LIST:SEQ:CLE") {
@@ -427,8 +545,9 @@ void TKsv7340Sim::Execute(const TCommand& c, std::string& reply, bool& hasReply)
     set(0, 0);
     if (StopIgnored()) return;
     StopRun();
+    resume_.reset();
     runBlock_.First = blocks_[sequenceBlock_].First;
-    player_.Rewind();
+    playIndex_ = 0;
     return;
   }
   if (h == "TRIG:SOUR") {
@@ -447,11 +566,12 @@ void TKsv7340Sim::Execute(const TCommand& c, std::string& reply, bool& hasReply)
     set(0, 0);
     if (!sequenceOn_) Fail(-221, "Settings conflict");
     if (run_ != TRunState::Idle) Fail(-213, "Init ignored");
-    if (triggerBus_)
+    if (triggerBus_) {
       run_ = TRunState::WaitingForTrigger;
-    else
-      StartRun();
-    return;
+      return;
+    }
+    StartRun(now_);
+    return Update();
   }
   if (h == "INIT:CONT") {
     if (c.Query) return query(), answer(initContinuous_ ? "1" : "0");
@@ -461,7 +581,9 @@ void TKsv7340Sim::Execute(const TCommand& c, std::string& reply, bool& hasReply)
   }
   if (h == "ABOR") {
     set(0, 0);
-    if (!StopIgnored()) StopRun();
+    if (StopIgnored()) return;
+    if (run_ == TRunState::Idle) Warn("ABOR with nothing running or armed");
+    StopRun();
     return;
   }
   if (h == "STAT:OPER:COND") {
@@ -527,7 +649,7 @@ TKsv7340Sim::TRunState TKsv7340Sim::RunState() const {
 std::pair<int, int> TKsv7340Sim::Position() const {
   std::lock_guard lock(stateMutex_);
   Update();
-  return {PlayingIndex(), player_.Repetition()};
+  return {PlayingIndex(), playRepetition_};
 }
 
 std::deque<std::string> TKsv7340Sim::PendingErrors() const {
@@ -538,6 +660,16 @@ std::deque<std::string> TKsv7340Sim::PendingErrors() const {
 int TKsv7340Sim::Starts() const {
   std::lock_guard lock(stateMutex_);
   return starts_;
+}
+
+std::vector<std::string> TKsv7340Sim::Warnings() const {
+  std::lock_guard lock(stateMutex_);
+  return warnings_;
+}
+
+void TKsv7340Sim::ClearWarnings() {
+  std::lock_guard lock(stateMutex_);
+  warnings_.clear();
 }
 
 }  // namespace ondrevo::sim

@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -38,10 +39,18 @@ constexpr int32 kErrBadTask = -200088;       // task handle invalid
 constexpr int32 kErrBadChannel = -200170;    // physical channel does not exist
 constexpr int32 kErrBuffer = -200228;        // buffer too small for the write
 constexpr int32 kErrBadValue = -200077;      // requested value is not supported
-// The C reference's edge values, kept apart from the program's own.
+// The C reference's values, kept apart from the program's own.
+constexpr int32 kValVolts = 10348;
 constexpr int32 kValRising = 10280;
 constexpr int32 kValFalling = 10171;
+constexpr int32 kValContSamps = 10123;
 constexpr int32 kValChangeDetectionEvent = 12511;
+constexpr int32 kValGroupByChannel = 0;
+constexpr int32 kValGroupByScanNumber = 1;
+constexpr int32 kValChanPerLine = 0;
+constexpr int32 kValChanForAllLines = 1;
+constexpr int32 kValDoNotInvertPolarity = 0;
+constexpr int32 kValInvertPolarity = 1;
 
 using Clock = std::chrono::steady_clock;
 
@@ -64,6 +73,16 @@ struct Recording {
   double last = 0.0;
 };
 
+// A channel's recording as CSV, one line per change (the supplies' column format):
+// time_s,channel,voltage_V,current_limit_A,output. The current limit is always 0; output is 1
+// while a task drives the channel.
+struct ChannelFile {
+  std::FILE* file = nullptr;
+  int index = 0;  // the N of aoN
+  double value = 0.0, time = 0.0;
+  bool on = false, written = false;
+};
+
 enum class State { Idle, Armed, Running };
 
 struct Task {
@@ -81,7 +100,9 @@ struct Task {
   std::string triggerSource;
   State state = State::Idle;
   Clock::time_point t0;
+  double cardT0 = 0.0;           // t0 on the card's clock, seconds
   Clock::duration stalledFor{};  // clock standstill since t0, not counted
+  bool driven = false;           // has output a value since its start
   uint64_t written = 0, consumed = 0;
   std::vector<std::vector<double>> pending;  // per channel, from `head` on
   size_t head = 0;
@@ -99,11 +120,71 @@ struct Sim {
   uint64_t recordLimit = 50'000'000;
   bool configured = false;
   uintptr_t nextHandle = 0x1000;
+  // The card's clock runs `speed` times real time: seconds at `clockBase`, counted from there.
+  Clock::time_point clockBase = Clock::now();
+  double cardSecondsAtBase = 0.0;
+  std::string recordFolder;
+  std::map<std::string, ChannelFile> files;
 };
 
 Sim& S() {
-  static Sim* sim = new Sim;  // never destroyed: threads may call in during exit
+  static Sim* sim = [] {
+    auto* s = new Sim;  // never destroyed: threads may call in during exit
+    if (const char* dir = std::getenv("ONDREVO_SIM_RECORD")) s->recordFolder = dir;
+    return s;
+  }();
   return *sim;
+}
+
+double CardSeconds(const Sim& sim, Clock::time_point at) {
+  return sim.cardSecondsAtBase +
+         std::chrono::duration<double>(at - sim.clockBase).count() * sim.speed;
+}
+
+std::string Shortest(double v) {
+  if (v == 0) return "0";
+  char buf[64];
+  auto r = std::to_chars(buf, buf + sizeof buf, v);
+  return std::string(buf, r.ptr);
+}
+
+ChannelFile* FileOf(Sim& sim, const std::string& channel) {
+  if (sim.recordFolder.empty()) return nullptr;
+  auto it = sim.files.find(channel);
+  if (it != sim.files.end()) return it->second.file ? &it->second : nullptr;
+  ChannelFile& f = sim.files[channel];
+  std::string card = channel.substr(0, channel.find('/'));
+  std::string flat = channel;
+  std::replace(flat.begin(), flat.end(), '/', '_');
+  const auto ao = channel.find("/ao");
+  f.index = ao == std::string::npos ? 0 : std::atoi(channel.c_str() + ao + 3);
+  f.file = std::fopen((sim.recordFolder + "/" + card + "-" + flat + ".csv").c_str(), "w");
+  if (!f.file) return nullptr;  // nowhere to record: the output goes on unrecorded
+  std::fputs("time_s,channel,voltage_V,current_limit_A,output\n", f.file);
+  std::fflush(f.file);
+  return &f;
+}
+
+void NoteChange(ChannelFile& f, double time, double value, bool on) {
+  if (f.written && f.value == value && f.on == on) return;
+  time = std::max(time, f.time);  // a line never goes back in time
+  const std::string line = Shortest(time) + "," + std::to_string(f.index) + "," + Shortest(value) +
+                           ",0," + (on ? "1" : "0") + "\n";
+  std::fputs(line.c_str(), f.file);
+  std::fflush(f.file);
+  f.written = true;
+  f.value = value;
+  f.time = time;
+  f.on = on;
+}
+
+// The task lets go of its channels: they hold their value, undriven.
+void Release(Sim& sim, Task& t, Clock::time_point now = Clock::now()) {
+  if (!t.driven) return;
+  t.driven = false;
+  for (const auto& ch : t.ao)
+    if (ChannelFile* f = FileOf(sim, ch); f && f->on)
+      NoteChange(*f, CardSeconds(sim, now), f->value, false);
 }
 
 thread_local std::string tLastError;
@@ -225,8 +306,17 @@ uint64_t Due(Sim& sim, Task& t, Clock::time_point now) {
   return static_cast<uint64_t>(std::floor(seconds * t.rate * sim.speed));
 }
 
-void Record(Sim& sim, const std::string& channel, const double* v, size_t n) {
+// `first` is the index of v[0] on the task's sample clock, -1 for on-demand output now.
+void Record(Sim& sim, Task& t, const std::string& channel, const double* v, size_t n,
+            int64_t first) {
   if (n == 0) return;
+  if (ChannelFile* f = FileOf(sim, channel)) {
+    const double now = CardSeconds(sim, Clock::now());
+    for (size_t i = 0; i < n; ++i)
+      NoteChange(*f, first < 0 ? now : t.cardT0 + static_cast<double>(first + int64_t(i)) / t.rate,
+                 v[i], true);
+  }
+  t.driven = true;
   Recording& r = sim.recordings[channel];
   const uint64_t room = r.samples.size() < sim.recordLimit ? sim.recordLimit - r.samples.size() : 0;
   r.samples.insert(r.samples.end(), v, v + std::min<uint64_t>(room, n));
@@ -241,7 +331,7 @@ void Advance(Sim& sim, Task& t, Clock::time_point now = Clock::now()) {
   const uint64_t take = std::min(due, t.written) - std::min(t.consumed, t.written);
   if (take > 0) {
     for (size_t c = 0; c < t.ao.size(); ++c)
-      Record(sim, t.ao[c], t.pending[c].data() + t.head, take);
+      Record(sim, t, t.ao[c], t.pending[c].data() + t.head, take, static_cast<int64_t>(t.consumed));
     t.head += take;
     t.consumed += take;
     if (t.head > (1u << 20) && t.head * 2 > t.pending[0].size()) {
@@ -261,6 +351,20 @@ void ResetBuffer(Task& t) {
   t.written = t.consumed = 0;
   t.underrun = false;
   t.stalledFor = {};
+}
+
+void StartClock(Sim& sim, Task& t, Clock::time_point now = Clock::now()) {
+  t.state = State::Running;
+  t.t0 = now;
+  t.cardT0 = CardSeconds(sim, now);
+}
+
+// The library's message for a value it does not take: names the property and what it allows.
+int32 BadValue(const std::string& property, const std::string& requested,
+               const std::string& allowed) {
+  return Fail(kErrBadValue,
+              "Requested value is not a supported value for this property.\nProperty: " + property +
+                  "\nRequested Value: " + requested + "\n" + allowed);
 }
 
 int32 CheckCard(Sim& sim, const std::string& name) {
@@ -383,13 +487,15 @@ int32 DAQmxClearTask(TaskHandle task) {
   Task* t = FindTask(sim, task);
   if (!t) return Fail(kErrBadTask, "Task handle is invalid.");
   Advance(sim, *t);
+  Release(sim, *t);
   sim.tasks.erase(task);
   sim.changed.notify_all();
   return 0;
 }
 
-int32 DAQmxCreateAOVoltageChan(TaskHandle task, const char physicalChannel[], const char[], float64,
-                               float64, int32, const char[]) {
+int32 DAQmxCreateAOVoltageChan(TaskHandle task, const char physicalChannel[], const char[],
+                               float64 minVal, float64 maxVal, int32 units,
+                               const char customScaleName[]) {
   SIM_LOCK;
   Task* t = FindTask(sim, task);
   if (!t) return Fail(kErrBadTask, "Task handle is invalid.");
@@ -399,6 +505,29 @@ int32 DAQmxCreateAOVoltageChan(TaskHandle task, const char physicalChannel[], co
   const auto slash = ch.find("/ao");
   if (slash == std::string::npos || std::atoi(ch.c_str() + slash + 3) >= card.ao)
     return Fail(kErrBadChannel, "Physical channel " + ch + " does not exist.");
+  // Volts only: a custom scale would need a scale this card does not have.
+  if (units != kValVolts)
+    return BadValue(
+        "DAQmx_AO_Voltage_Units",
+        std::to_string(units) +
+            (customScaleName && *customScaleName ? std::string(" (") + customScaleName + ")" : ""),
+        "Possible Values: DAQmx_Val_Volts (10348)\nChannel Name: " + ch);
+  // The range asked for must lie within one of the card's output ranges.
+  if (!(minVal < maxVal))
+    return BadValue("DAQmx_AO_Min", Shortest(minVal),
+                    "Maximum Value: " + Shortest(maxVal) + "\nChannel Name: " + ch);
+  bool fits = false;
+  double lo = 0, hi = 0;
+  for (size_t i = 0; i + 1 < card.ranges.size(); i += 2) {
+    lo = std::min(lo, card.ranges[i]);
+    hi = std::max(hi, card.ranges[i + 1]);
+    fits = fits || (card.ranges[i] <= minVal && maxVal <= card.ranges[i + 1]);
+  }
+  if (!fits)
+    return BadValue(minVal < lo ? "DAQmx_AO_Min" : "DAQmx_AO_Max",
+                    Shortest(minVal < lo ? minVal : maxVal),
+                    "Maximum Value: " + Shortest(hi) + "\nMinimum Value: " + Shortest(lo) +
+                        "\nChannel Name: " + ch);
   if (!t->card.empty() && t->card != cardName)
     return Fail(kErrBadChannel, "A task's channels must be on one device.");
   if (std::find(t->ao.begin(), t->ao.end(), ch) != t->ao.end()) return 0;
@@ -408,10 +537,13 @@ int32 DAQmxCreateAOVoltageChan(TaskHandle task, const char physicalChannel[], co
   return 0;
 }
 
-int32 DAQmxCreateDIChan(TaskHandle task, const char lines[], const char[], int32) {
+int32 DAQmxCreateDIChan(TaskHandle task, const char lines[], const char[], int32 lineGrouping) {
   SIM_LOCK;
   Task* t = FindTask(sim, task);
   if (!t) return Fail(kErrBadTask, "Task handle is invalid.");
+  if (lineGrouping != kValChanPerLine && lineGrouping != kValChanForAllLines)
+    return BadValue("lineGrouping", std::to_string(lineGrouping),
+                    "Possible Values: DAQmx_Val_ChanPerLine (0), DAQmx_Val_ChanForAllLines (1)");
   const std::string cardName = CardOf(lines);
   CARD_OR_FAIL(cardName);
   t->card = cardName;
@@ -426,10 +558,18 @@ int32 DAQmxCfgOutputBuffer(TaskHandle task, uInt32 numSampsPerChan) {
   return 0;
 }
 
-int32 DAQmxCfgSampClkTiming(TaskHandle task, const char[], float64 rate, int32, int32, uInt64) {
+int32 DAQmxCfgSampClkTiming(TaskHandle task, const char[], float64 rate, int32 activeEdge,
+                            int32 sampleMode, uInt64) {
   SIM_LOCK;
   Task* t = FindTask(sim, task);
   if (!t) return Fail(kErrBadTask, "Task handle is invalid.");
+  if (activeEdge != kValRising && activeEdge != kValFalling)
+    return BadValue("DAQmx_SampClk_ActiveEdge", std::to_string(activeEdge),
+                    "Possible Values: DAQmx_Val_Rising (10280), DAQmx_Val_Falling (10171)");
+  // The stand-in generates continuously only (finite generation is not modelled).
+  if (sampleMode != kValContSamps)
+    return BadValue("DAQmx_SampQuant_SampMode", std::to_string(sampleMode),
+                    "Possible Values: DAQmx_Val_ContSamps (10123)");
   if (int32 st = CheckCard(sim, t->card); st != 0) return st;
   const Card& card = *FindCard(sim, t->card);
   if (!(rate > 0) || rate > card.maxRate * 1.000001)
@@ -440,10 +580,13 @@ int32 DAQmxCfgSampClkTiming(TaskHandle task, const char[], float64 rate, int32, 
 }
 
 int32 DAQmxCfgChangeDetectionTiming(TaskHandle task, const char risingEdgeChan[],
-                                    const char fallingEdgeChan[], int32, uInt64) {
+                                    const char fallingEdgeChan[], int32 sampleMode, uInt64) {
   SIM_LOCK;
   Task* t = FindTask(sim, task);
   if (!t) return Fail(kErrBadTask, "Task handle is invalid.");
+  if (sampleMode != kValContSamps)
+    return BadValue("DAQmx_SampQuant_SampMode", std::to_string(sampleMode),
+                    "Possible Values: DAQmx_Val_ContSamps (10123)");
   t->changeDetection = true;
   t->diRising = Split(risingEdgeChan ? risingEdgeChan : "", ',');
   t->diFalling = Split(fallingEdgeChan ? fallingEdgeChan : "", ',');
@@ -497,8 +640,7 @@ int32 DAQmxStartTask(TaskHandle task) {
   if (t->startTrigger) {
     t->state = State::Armed;
   } else {
-    t->state = State::Running;
-    t->t0 = Clock::now();
+    StartClock(sim, *t);
   }
   return 0;
 }
@@ -508,6 +650,7 @@ int32 DAQmxStopTask(TaskHandle task) {
   Task* t = FindTask(sim, task);
   if (!t) return Fail(kErrBadTask, "Task handle is invalid.");
   Advance(sim, *t);
+  Release(sim, *t);
   t->state = State::Idle;
   t->diStarted = false;
   ResetBuffer(*t);
@@ -516,7 +659,8 @@ int32 DAQmxStopTask(TaskHandle task) {
 }
 
 int32 DAQmxWriteAnalogF64(TaskHandle task, int32 numSampsPerChan, bool32 autoStart, float64 timeout,
-                          bool32, const float64 writeArray[], int32* sampsPerChanWritten, bool32*) {
+                          bool32 dataLayout, const float64 data[], int32* sampsPerChanWritten,
+                          bool32*) {
   SIM_LOCK;
   if (sampsPerChanWritten) *sampsPerChanWritten = 0;
   Task* t = FindTask(sim, task);
@@ -525,9 +669,22 @@ int32 DAQmxWriteAnalogF64(TaskHandle task, int32 numSampsPerChan, bool32 autoSta
   if (t->ao.empty() || numSampsPerChan < 0) return Fail(-200477, "No channels in the task.");
   const size_t n = static_cast<size_t>(numSampsPerChan);
   const size_t channels = t->ao.size();
+  if (dataLayout != kValGroupByChannel && dataLayout != kValGroupByScanNumber)
+    return BadValue("dataLayout", std::to_string(dataLayout),
+                    "Possible Values: DAQmx_Val_GroupByChannel (0), "
+                    "DAQmx_Val_GroupByScanNumber (1)");
+  // Interleaved samples are read as the library reads them: one scan of every channel at a time.
+  std::vector<double> grouped;
+  const float64* writeArray = data;
+  if (dataLayout == kValGroupByScanNumber && channels > 1) {
+    grouped.resize(n * channels);
+    for (size_t k = 0; k < n; ++k)
+      for (size_t c = 0; c < channels; ++c) grouped[c * n + k] = data[k * channels + c];
+    writeArray = grouped.data();
+  }
   if (!t->clocked) {
     // On-demand output: the values appear at once.
-    for (size_t c = 0; c < channels; ++c) Record(sim, t->ao[c], writeArray + c * n, n);
+    for (size_t c = 0; c < channels; ++c) Record(sim, *t, t->ao[c], writeArray + c * n, n, -1);
     if (sampsPerChanWritten) *sampsPerChanWritten = numSampsPerChan;
     return 0;
   }
@@ -568,15 +725,28 @@ int32 DAQmxWriteAnalogF64(TaskHandle task, int32 numSampsPerChan, bool32 autoSta
     if (t->startTrigger) {
       t->state = State::Armed;
     } else {
-      t->state = State::Running;
-      t->t0 = Clock::now();
+      StartClock(sim, *t);
     }
   }
   return 0;
 }
 
-int32 DAQmxConnectTerms(const char sourceTerminal[], const char destinationTerminal[], int32) {
+int32 DAQmxGetWriteTotalSampPerChanGenerated(TaskHandle task, uInt64* data) {
   SIM_LOCK;
+  Task* t = FindTask(sim, task);
+  if (!t) return Fail(kErrBadTask, "Task handle is invalid.");
+  Advance(sim, *t);
+  *data = t->consumed;
+  return 0;
+}
+
+int32 DAQmxConnectTerms(const char sourceTerminal[], const char destinationTerminal[],
+                        int32 signalModifiers) {
+  SIM_LOCK;
+  if (signalModifiers != kValDoNotInvertPolarity && signalModifiers != kValInvertPolarity)
+    return BadValue("signalModifiers", std::to_string(signalModifiers),
+                    "Possible Values: DAQmx_Val_DoNotInvertPolarity (0), "
+                    "DAQmx_Val_InvertPolarity (1)");
   const std::string cardName = CardOf(sourceTerminal);
   CARD_OR_FAIL(cardName);
   card.routes.insert({sourceTerminal, destinationTerminal});
@@ -612,6 +782,8 @@ void OndrevoDaqSimSetSpeed(double speed) {
                       std::chrono::duration<double>(taken / (t->rate * speed)));
     t->stalledFor = {};
   }
+  sim.cardSecondsAtBase = CardSeconds(sim, now);
+  sim.clockBase = now;
   sim.speed = speed;
   sim.changed.notify_all();
 }
@@ -639,8 +811,7 @@ void OndrevoDaqSimFireTrigger(const char* line, int rising) {
       for (auto& [h, t] : sim.tasks) {
         if (t->state != State::Armed || t->card != cardName) continue;
         if (card->routes.count({source, t->triggerSource}) == 0) continue;
-        t->state = State::Running;
-        t->t0 = now;
+        StartClock(sim, *t, now);
       }
       sim.changed.notify_all();
     }
@@ -674,6 +845,14 @@ void OndrevoDaqSimStallCard(const char* card, int stalled) {
   }
   c->stalled = stalled != 0;
   sim.changed.notify_all();
+}
+
+void OndrevoDaqSimSetRecordFolder(const char* folder) {
+  SIM_LOCK;
+  for (auto& [name, f] : sim.files)
+    if (f.file) std::fclose(f.file);
+  sim.files.clear();
+  sim.recordFolder = folder ? folder : "";
 }
 
 void OndrevoDaqSimSetRecordLimit(uint64_t samples) {

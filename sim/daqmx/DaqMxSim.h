@@ -23,6 +23,11 @@ void OndrevoDaqSimFireTrigger(const char* line, int rising);
 void OndrevoDaqSimRemoveCard(const char* card);
 // A stalled card's clock stands still, so writes into a full buffer time out.
 void OndrevoDaqSimStallCard(const char* card, int stalled);
+// Writes what every output channel plays to FOLDER/<card>-<channel, '/' as '_'>.csv, one line per
+// change "time_s,channel,voltage_V,current_limit_A,output" (time on the card's clock, current
+// limit 0, output 1 while a task drives the channel); an empty folder stops recording. Without
+// a call the folder is ONDREVO_SIM_RECORD, when set.
+void OndrevoDaqSimSetRecordFolder(const char* folder);
 // Keep at most this many samples per channel in the recording (counting goes on).
 void OndrevoDaqSimSetRecordLimit(uint64_t samples);
 // Samples output on a physical channel ("Dev1/ao0") so far; copies up to `max` into out.

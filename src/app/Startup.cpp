@@ -6,8 +6,11 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QLibraryInfo>
+#include <QMessageBox>
 #include <QRegularExpression>
+#include <QTimer>
 #include <QTranslator>
+#include <iostream>
 #include <memory>
 
 #include "app/AboutForm.h"
@@ -136,8 +139,26 @@ TShell::TShell(const QStringList& args, const QString& programFolder) {
   About = std::make_unique<TAboutForm>(Editor.get());
   Preferences = std::make_unique<TPreferencesForm>(*Config, *Cache, Editor.get());
 #ifdef ONDREVO_HAVE_REMOTE
-  if (args.contains(QStringLiteral("--demo"))) Demo = std::make_unique<sim::TDemoInstruments>();
+  if (args.contains(QStringLiteral("--demo"))) {
+    try {
+      Demo = std::make_unique<sim::TDemoInstruments>();
+    } catch (const std::exception& e) {
+      // The program is still of use without them (a recording folder it cannot write, say).
+      const QString text = QString::fromUtf8(_("The simulated instruments could not be started:")) +
+                           " " + QString::fromUtf8(e.what());
+      std::cerr << text.toStdString() << "\n";
+      QTimer::singleShot(0, [text] {
+        auto* box = new QMessageBox(QMessageBox::Warning, QString::fromUtf8(_("Ondrevo")), text);
+        box->setAttribute(Qt::WA_DeleteOnClose);
+        box->show();
+      });
+    }
+  }
   Remote = std::make_unique<TRemoteForm>(Editor.get());
+  if (Demo) {
+    sim::TDemoInstruments* demo = Demo.get();
+    Remote->AddSimulatedTrigger(SimulatedSupplies(demo->Paths(), [demo] { demo->Trigger(); }));
+  }
 #endif
   // The device selection dialog follows here once it exists.
   ApplyRS232Defaults();

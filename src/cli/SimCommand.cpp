@@ -27,6 +27,7 @@ struct TSimOptions {
   std::string Link;
   std::string Speed = "1";
   std::string LogPath;
+  std::string RecordPath;
   bool NoReply = false;
   int LateReplyMs = 0;
   bool PartialLine = false;
@@ -89,6 +90,19 @@ int RunSim(const TSimOptions& o) {
     });
   }
 
+  // The record is written as it grows; a list that plays is brought up to the clock below.
+  std::unique_ptr<sim::TOutputCsvWriter> record;
+  if (!o.RecordPath.empty()) {
+    try {
+      record = std::make_unique<sim::TOutputCsvWriter>(o.RecordPath);
+    } catch (const std::runtime_error& e) {
+      return Fail(e.what());
+    }
+    for (const auto& change : instrument->Output().Changes()) record->Write(change);
+    instrument->Output().SetListener(
+        [writer = record.get()](const sim::TOutputChange& change) { writer->Write(change); });
+  }
+
   sim::TSimFaults faults;
   faults.NoReply = o.NoReply;
   faults.LateReplyMs = o.LateReplyMs;
@@ -112,14 +126,26 @@ int RunSim(const TSimOptions& o) {
     front = std::move(tcp);
   }
 
-  // SIGUSR1 fires the instrument's trigger input; the others end the simulation.
+  // SIGUSR1 fires the instrument's trigger input; the others end the simulation. While
+  // recording, a playing list is written out as it goes, not only when the next line arrives.
+  const timespec settleEvery{0, 200'000'000};
   for (;;) {
-    int received = 0;
-    sigwait(&signals, &received);
+    const int received = record ? sigtimedwait(&signals, nullptr, &settleEvery) : [&] {
+      int number = 0;
+      sigwait(&signals, &number);
+      return number;
+    }();
+    if (received < 0) {
+      instrument->SettleOutput();
+      continue;
+    }
     if (received != SIGUSR1) break;
     instrument->Trigger();
   }
   front.reset();
+  // Up to the end: what played until the signal is in the file.
+  instrument->SettleOutput();
+  instrument->Output().SetListener(nullptr);
   return 0;
 }
 
@@ -140,6 +166,9 @@ void RegisterSimCommand(CommandRegistry& registry) {
                   "Keep a symbolic link to the pty here (stable across hang-ups)");
   sub->add_option("--speed", o->Speed, "Playback speed relative to real time");
   sub->add_option("--log", o->LogPath, "Write every received line to this file");
+  sub->add_option("--record", o->RecordPath,
+                  "Write what the output delivers to this CSV file at every change: "
+                  "time_s,channel,voltage_V,current_limit_A,output (instrument time)");
   sub->add_flag("--no-reply", o->NoReply, "Fault: never answer queries");
   sub->add_option("--late-reply", o->LateReplyMs, "Fault: answer this many milliseconds late")
       ->check(CLI::Range(0, 3600000));

@@ -60,7 +60,9 @@ int main(int argc, char** argv) {
   app.require_subcommand(1);
   app.set_version_flag("--version", std::string("ondrevo-cli ") + ONDREVO_VERSION);
   app.add_flag("--demo", ondrevo::cli::DemoRequested(),
-               "Start simulated instruments for the device commands");
+               "Start simulated instruments for the device commands; with "
+               "ONDREVO_SIM_RECORD=DIR each supply records its output to "
+               "DIR/<model without spaces>-<serial>.csv");
   ondrevo::cli::CommandRegistry registry{app, {}};
   ondrevo::cli::RegisterDocumentCommands(registry);
   ondrevo::cli::RegisterSimCommand(registry);

@@ -144,7 +144,10 @@ std::shared_ptr<TDaqExecuteThread> TDaqExecuteThread::Create(TConfig config,
 }
 
 TDaqExecuteThread::TDaqExecuteThread(TConfig config, TDaqEngineEvents events)
-    : config_(std::move(config)), lib_(config_.Task->Library()), events_(std::move(events)) {}
+    : config_(std::move(config)),
+      lib_(config_.Task->Library()),
+      events_(std::move(events)),
+      taskHandle_(config_.Task->Handle()) {}
 
 TDaqExecuteThread::~TDaqExecuteThread() = default;
 
@@ -315,6 +318,16 @@ void TDaqExecuteThread::EndCheck(TDoubleVector& buffer) {
     maxRestarts_ = std::max(maxRestarts_, s->Restarts);
     restarted = restarted || s->Restarts > 0;
   }
+  // The n-th restart of the fill begins at the earliest n-th restart of any sampling thread.
+  auto& starts = StartsOf(buffer);
+  starts.clear();
+  for (std::uint32_t n = 0; n < maxRestarts_; ++n) {
+    std::int64_t first = -1;
+    for (auto& s : samplers_)
+      if (s->RestartPositions.size() > n && (first < 0 || s->RestartPositions[n] < first))
+        first = s->RestartPositions[n];
+    if (first >= 0) starts.push_back(first);
+  }
   if (burstCount_ == 0) return;
   std::int64_t cut = -1;
   if (remaining_ > 0) {
@@ -325,7 +338,6 @@ void TDaqExecuteThread::EndCheck(TDoubleVector& buffer) {
     }
   }
   if (!restarted) return;
-  before_ = remaining_;
   remaining_ -= std::min(remaining_, maxRestarts_);
   const std::int64_t length = static_cast<std::int64_t>(buffer.size());
   if (cut >= 0 && cut < length) {
@@ -366,6 +378,7 @@ void TDaqExecuteThread::WriteWithRetry(const TDoubleVector& buffer) {
   for (int attempt = 1;; ++attempt) {
     try {
       Write(buffer, false);
+      NoteWritten(buffer);
       return;
     } catch (const ETimeoutError&) {
       if (Terminating() || StopRequested()) return;
@@ -378,13 +391,60 @@ void TDaqExecuteThread::WriteWithRetry(const TDoubleVector& buffer) {
   }
 }
 
-void TDaqExecuteThread::BurstCheck() {
-  if (burstNumber_ == reportedBurst_) return;
-  reportedBurst_ = burstNumber_;
-  const std::int32_t n = burstNumber_;
-  Notify([n](const TDaqEngineEvents& e) {
-    if (e.OnBurst) e.OnBurst(n);
-  });
+std::vector<std::int64_t>& TDaqExecuteThread::StartsOf(const TDoubleVector& buffer) {
+  return &buffer == &bufferA_ ? startsA_ : startsB_;
+}
+
+void TDaqExecuteThread::BeginRunBursts() {
+  std::lock_guard guard(burstLock_);
+  burstStarts_.assign(1, {0, 1});
+  nextBurst_ = 2;
+  writtenTotal_ = 0;
+  playing_ = 0;
+  runActive_ = true;
+}
+
+void TDaqExecuteThread::NoteWritten(const TDoubleVector& buffer) {
+  std::lock_guard guard(burstLock_);
+  if (!runActive_) return;
+  for (const std::int64_t p : StartsOf(buffer)) {
+    // A counted run's last restart is its end, cut to the hold value.
+    if (burstCount_ != 0 && static_cast<std::uint32_t>(nextBurst_) > burstCount_) break;
+    burstStarts_.emplace_back(writtenTotal_ + static_cast<std::uint64_t>(p), nextBurst_++);
+  }
+  writtenTotal_ += buffer.size();
+}
+
+std::uint64_t TDaqExecuteThread::GeneratedLocked() {
+  if (lib_->GetWriteTotalSampPerChanGenerated) {
+    Lib::uInt64 generated = 0;
+    if (lib_->GetWriteTotalSampPerChanGenerated(taskHandle_, &generated) >= 0) return generated;
+  }
+  // A write returns once the card's buffer of two buffer lengths has room: at least what lies
+  // beyond that is out.
+  const std::uint64_t held = 2ull * bufferLength_.load();
+  return writtenTotal_ > held ? writtenTotal_ - held : 0;
+}
+
+void TDaqExecuteThread::AdvanceBurstsLocked(std::uint64_t generated) {
+  while (!burstStarts_.empty() && burstStarts_.front().first < generated) {
+    playing_ = burstStarts_.front().second;
+    burstStarts_.pop_front();
+  }
+}
+
+void TDaqExecuteThread::EndRunBursts(bool allOut) {
+  std::lock_guard guard(burstLock_);
+  if (!runActive_) return;
+  AdvanceBurstsLocked(allOut ? std::numeric_limits<std::uint64_t>::max() : GeneratedLocked());
+  burstStarts_.clear();
+  runActive_ = false;
+}
+
+std::int32_t TDaqExecuteThread::PlayingBurst() {
+  std::lock_guard guard(burstLock_);
+  if (runActive_) AdvanceBurstsLocked(GeneratedLocked());
+  return playing_;
 }
 
 void TDaqExecuteThread::LeaveAtZero() {
@@ -467,9 +527,8 @@ void TDaqExecuteThread::Cycle() {
     preparedFor_ = burstCount_;
     validMs_ = std::nearbyint(static_cast<double>(bufferA_.size()) / rate) * 1000.0;
     maxRestarts_ = 0;
-    before_ = 0;
     Fill(*fill_, true);
-    if (burstCount_ != 0) EndCheck(*fill_);
+    EndCheck(*fill_);  // an endless run only notes where its bursts begin
     std::swap(fill_, write_);
     if (remaining_ > 0 || burstCount_ == 0) Fill(*fill_, false);
     notify(&TDaqEngineEvents::OnPrepared);
@@ -510,9 +569,8 @@ void TDaqExecuteThread::Cycle() {
       stopRequest_ = false;
       triggered_ = false;
     }
+    BeginRunBursts();
     WriteWithRetry(*write_);
-    burstNumber_ = 1;
-    reportedBurst_ = 0;
     bool firstWrite = true;
     task.Check("start", [&](TDaqTaskHandle t) { return lib_->StartTask(t); });
     notify(&TDaqEngineEvents::OnStarted);
@@ -535,14 +593,6 @@ void TDaqExecuteThread::Cycle() {
         if (filling) pending_.Wait();
         throw;
       }
-      BurstCheck();
-      if (burstCount_ != 0)
-        burstNumber_ +=
-            before_ >= 1
-                ? static_cast<std::int32_t>(std::min<std::int64_t>(before_ - 1, maxRestarts_))
-                : 0;
-      else
-        burstNumber_ += static_cast<std::int32_t>(maxRestarts_);
       if (triggerPending()) waitTrigger();
       firstWrite = false;
       if (filling) FinishFill();
@@ -550,15 +600,18 @@ void TDaqExecuteThread::Cycle() {
 
     if (!Terminating() && !StopRequested()) {
       std::fill(fill_->begin(), fill_->end(), hold_);
+      StartsOf(*fill_).clear();
       if (triggerPending()) waitTrigger();
       WriteWithRetry(*fill_);
-      BurstCheck();
       if (validMs_ + 15.0 > bufferMs) {
         WriteWithRetry(*fill_);
       } else {
         Pause(milliseconds(static_cast<std::int64_t>(validMs_)));
       }
     }
+    // Once the valid samples are out every burst has begun; a stopped run counts what the card
+    // put out before the stop.
+    EndRunBursts(!Terminating() && !StopRequested());
     task.Call("stop", [&](TDaqTaskHandle t) { return lib_->StopTask(t); });
     notify(&TDaqEngineEvents::OnStopped);
   }

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <exception>
 #include <functional>
 #include <memory>
@@ -78,7 +79,6 @@ double ProbeDaqWaveform(TWaveform& waveform, double scale, int processors);
 struct TDaqEngineEvents {
   std::function<void(const std::exception&)> OnError;
   std::function<void()> OnPrepared, OnStarted, OnStopped, OnTriggered, OnEnded;
-  std::function<void(std::int32_t)> OnBurst;
 };
 
 class TDaqExecuteThread : public std::enable_shared_from_this<TDaqExecuteThread> {
@@ -113,6 +113,11 @@ class TDaqExecuteThread : public std::enable_shared_from_this<TDaqExecuteThread>
   // Hands a notification to the main thread (used by the trigger callback too).
   void Notify(const std::function<void(const TDaqEngineEvents&)>& fn);
 
+  // The burst whose samples the card puts out now (0 before the run's first sample is out).
+  // Counted from what the card has generated, not from what was written: a write runs up to
+  // two buffers ahead of the output. Any thread; once a run has ended, its last burst.
+  std::int32_t PlayingBurst();
+
   // Blocks until the thread has ended (never call it on the main thread while the thread may
   // still hand a notification over).
   void WaitEnded();
@@ -137,7 +142,14 @@ class TDaqExecuteThread : public std::enable_shared_from_this<TDaqExecuteThread>
   void EndCheck(TDoubleVector& buffer);
   void Write(const TDoubleVector& buffer, bool autoStart);
   void WriteWithRetry(const TDoubleVector& buffer);
-  void BurstCheck();
+  // Burst starts: the restarts of a filled buffer, placed on the run's sample count as the
+  // buffer is written.
+  std::vector<std::int64_t>& StartsOf(const TDoubleVector& buffer);
+  void BeginRunBursts();
+  void NoteWritten(const TDoubleVector& buffer);
+  void EndRunBursts(bool allOut);
+  std::uint64_t GeneratedLocked();
+  void AdvanceBurstsLocked(std::uint64_t generated);
   void LeaveAtZero();
   bool Suspend();  // false when terminating
   bool Terminating();
@@ -166,9 +178,8 @@ class TDaqExecuteThread : public std::enable_shared_from_this<TDaqExecuteThread>
   TDoubleVector channelCopy_;
   double timeout_ = 1.3;
   std::uint32_t burstCount_ = 1, remaining_ = 1, preparedFor_ = 1;
-  std::int64_t before_ = 0;
-  std::int32_t burstNumber_ = 1, reportedBurst_ = 0;
   std::uint32_t maxRestarts_ = 0;
+  std::vector<std::int64_t> startsA_, startsB_;  // restart positions of each buffer's fill
   double validMs_ = 1000.0;
   double hold_ = 0.0;
   std::mutex endLock_;
@@ -177,6 +188,14 @@ class TDaqExecuteThread : public std::enable_shared_from_this<TDaqExecuteThread>
   std::atomic<double> rate_{0.0};
   std::atomic<double> probeMs_{0.0};
   std::atomic<std::uint32_t> bufferLength_{0};
+
+  // Where the bursts of the current run begin, in samples since its start; guarded by burstLock_.
+  std::mutex burstLock_;
+  TDaqTaskHandle taskHandle_ = nullptr;
+  std::deque<std::pair<std::uint64_t, std::int32_t>> burstStarts_;
+  std::uint64_t writtenTotal_ = 0;
+  std::int32_t nextBurst_ = 1, playing_ = 0;
+  bool runActive_ = false;
 };
 
 }  // namespace ondrevo

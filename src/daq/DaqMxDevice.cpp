@@ -9,6 +9,7 @@
 
 #include "devices/DeviceErrors.h"
 #include "devices/MainThread.h"
+#include "devices/VendorLibrary.h"
 #include "document/Numbers.h"
 #include "document/Translate.h"
 #include "model/Waveform.h"
@@ -266,12 +267,14 @@ void TDaqMxDevice::Upload(std::shared_ptr<TWaveform> voltage, std::shared_ptr<TW
     auto d = current_();
     if (!d) return;
     d->Elapsed = 0.0;
+    d->ReportedBurst = 0;
     if (d->OnPlay) d->OnPlay(d.get());
     if (!d->ExternalTrigger) d->ProgressTimer->SetEnabled(true);
   };
   events.OnStopped = [current_] {
     auto d = current_();
     if (!d) return;
+    d->ReportBurst();  // the run's last burst, before its end
     d->ProgressTimer->SetEnabled(false);
     if (d->OnStop) d->OnStop(d.get());
   };
@@ -280,12 +283,6 @@ void TDaqMxDevice::Upload(std::shared_ptr<TWaveform> voltage, std::shared_ptr<TW
     if (!d || d->ProgressTimer->Enabled()) return;
     d->ProgressTimer->SetEnabled(true);
     if (d->OnTrigger) d->OnTrigger(d.get());
-  };
-  events.OnBurst = [current_](int32_t n) {
-    auto d = current_();
-    if (!d) return;
-    d->Elapsed = 0.0;
-    if (d->OnBurst) d->OnBurst(d.get(), n);
   };
   events.OnEnded = [self, slot] {
     auto d = self.lock();
@@ -445,7 +442,37 @@ bool TDaqMxDevice::IsOutputEnabled(int32_t channel) {
   return true;
 }
 
+bool TDaqMxDevice::ReportBurst() {
+  if (!ExecuteThread) return false;
+  const int32_t n = ExecuteThread->PlayingBurst();
+  if (n <= 0 || n == ReportedBurst) return false;
+  ReportedBurst = n;
+  Elapsed = 0.0;
+  if (OnBurst) OnBurst(this, n);
+  return true;
+}
+
+namespace {
+using TFireTrigger = void (*)(const char* line, int rising);
+TFireTrigger SimulatedTrigger(const TDaqMxLibrary& lib) {
+  return reinterpret_cast<TFireTrigger>(OwnSymbol(lib.Handle(), "OndrevoDaqSimFireTrigger"));
+}
+}  // namespace
+
+bool TDaqMxDevice::IsSimulated() const {
+  return SimulatedTrigger(*Lib) != nullptr;
+}
+
+void TDaqMxDevice::FireSimulatedTrigger() {
+  if (TriggerLine.empty()) return;
+  if (auto fire = SimulatedTrigger(*Lib)) fire(TriggerLine.c_str(), TriggerOnFallingEdge ? 0 : 1);
+}
+
 void TDaqMxDevice::ProgressTick() {
+  if (ReportBurst()) {
+    if (OnPlayProgress) OnPlayProgress(this, 0);
+    return;
+  }
   if (!(Duration > 0.0)) return;
   Elapsed += 0.1;
   if (Elapsed + 0.15 > Duration) Elapsed = 0.0;

@@ -99,6 +99,10 @@ class TDaqMxDevice : public TDevice,
   const std::shared_ptr<TDaqTrace>& GetTrace() const { return Trace; }
   // The streaming thread of the last upload while it runs (its rate and buffer length).
   std::shared_ptr<TDaqExecuteThread> GetExecuteThread() const { return ExecuteThread; }
+  // Whether the library is the simulated one, whose trigger input can be fired from here.
+  bool IsSimulated() const;
+  // An edge on the selected trigger line, the selected way round (simulated library only).
+  void FireSimulatedTrigger();
   // Sampling threads of the next upload; 0: one per processor.
   void SetProcessors(int n) { Processors = n; }
 
@@ -108,6 +112,8 @@ class TDaqMxDevice : public TDevice,
                                               void* data);
   void ClearTriggerTask();
   void ProgressTick();
+  // Raises OnBurst when the card has begun another burst; whether it did.
+  bool ReportBurst();
   bool IsCurrent(const TDaqExecuteThread* thread) const;
 
   std::shared_ptr<TDaqMxLibrary> Lib;
@@ -137,6 +143,7 @@ class TDaqMxDevice : public TDevice,
   std::unique_ptr<TProgressTimer> ProgressTimer;
   double Duration = 0.0;
   double Elapsed = 0.0;
+  int32_t ReportedBurst = 0;
   int Processors = 0;
   TDeviceNotifyEvent OnTrigger;
 };

@@ -61,6 +61,9 @@ std::shared_ptr<TDaqMxLibrary> TDaqMxLibrary::Load() {
   resolve(lib->ConnectTerms, "DAQmxConnectTerms");
   resolve(lib->DisconnectTerms, "DAQmxDisconnectTerms");
   resolve(lib->GetExtendedErrorInfo, "DAQmxGetExtendedErrorInfo");
+  lib->GetWriteTotalSampPerChanGenerated =
+      reinterpret_cast<decltype(lib->GetWriteTotalSampPerChanGenerated)>(
+          OwnSymbol(handle, "DAQmxGetWriteTotalSampPerChanGenerated"));
   if (!complete) throw ENotInstalledError(_("DAQmx-DLL could not be loaded"));  // lib unloads
   gShared = lib;
   return lib;

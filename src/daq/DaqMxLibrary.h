@@ -76,6 +76,9 @@ class TDaqMxLibrary {
   int32 (*ConnectTerms)(const char*, const char*, int32) = nullptr;
   int32 (*DisconnectTerms)(const char*, const char*) = nullptr;
   int32 (*GetExtendedErrorInfo)(char*, uInt32) = nullptr;
+  // Optional: the samples per channel the card has put out since the task started. Without it
+  // a stream knows only what the card must at least have put out to take the last write.
+  int32 (*GetWriteTotalSampPerChanGenerated)(TDaqTaskHandle, uInt64*) = nullptr;
 
   // The library's own handle, for stand-ins that export more than the DAQmx entry points.
   void* Handle() const { return handle_; }

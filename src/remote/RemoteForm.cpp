@@ -15,6 +15,7 @@
 #include <QTimer>
 #include <QToolBar>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "app/TrQ.h"
 #include "daq/DaqMxDevice.h"
@@ -59,6 +60,13 @@ TRemoteForm::TRemoteForm(QWidget* parent)
   setSizeGripEnabled(true);
   CreateActions();
   CreateWidgets();
+  // A card on the simulated library fires its selected trigger line.
+  simulatedTriggers_.push_back(
+      {[](const IDevice& d) {
+         const auto* card = dynamic_cast<const TDaqMxDevice*>(&d);
+         return card && card->IsSimulated();
+       },
+       [](IDevice& d) { dynamic_cast<TDaqMxDevice&>(d).FireSimulatedTrigger(); }});
   resize(900, 640);
   SetStatus(TrQ("Ready"));
   // Search once the window is on screen, so that the tree grows visibly.
@@ -173,8 +181,13 @@ void TRemoteForm::CreateActions() {
   actions_.AddInterface = make("AddInterface", TrQ("&Add interface"),
                                TrQ("Add LAN or COM interface to be scanned for devices"));
   actions_.Configure = make("Configure", TrQ("C&onfigure"), TrQ("Configure interface or device"));
+  actions_.FireTrigger =
+      make("FireTrigger", TrQ("Fire &trigger"),
+           TrQ("Fires the trigger input of the simulated instrument"),
+           ThemeIcon("media-playback-start", QStyle::SP_MediaPlay, this));
   actions_.AddInterface->setVisible(false);
   actions_.Configure->setVisible(false);
+  actions_.FireTrigger->setVisible(false);
   actions_.GotoStart->setEnabled(false);
   actions_.GotoEnd->setEnabled(false);
 
@@ -193,6 +206,7 @@ void TRemoteForm::CreateActions() {
   connect(actions_.ClearOutput, &QAction::triggered, this, [this] { ClearOutput(); });
   connect(actions_.SaveOutput, &QAction::triggered, this, [this] { SaveOutput(); });
   connect(actions_.Copy, &QAction::triggered, this, [this] { CopyOutput(); });
+  connect(actions_.FireTrigger, &QAction::triggered, this, [this] { FireTrigger(); });
 }
 
 void TRemoteForm::CreateWidgets() {
@@ -245,6 +259,7 @@ void TRemoteForm::CreateWidgets() {
   playerToolbar->setObjectName(QStringLiteral("PlayerToolbar"));
   playerToolbar->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
   playerToolbar->addAction(actions_.Disconnect);
+  playerToolbar->addAction(actions_.FireTrigger);
   playerToolbar->addSeparator();
   playerToolbar->addAction(actions_.SaveOutput);
   playerToolbar->addAction(actions_.ClearOutput);
@@ -324,6 +339,9 @@ void TRemoteForm::ApplyState() {
   actions_.Play->setEnabled(w.Play);
   actions_.Pause->setEnabled(w.Pause);
   actions_.Stop->setEnabled(w.Stop);
+  const bool simulated = session_.IsConnected() && SimulatedTriggerOf(Device.get()) != nullptr;
+  actions_.FireTrigger->setVisible(simulated);
+  actions_.FireTrigger->setEnabled(simulated);
   tree_->setEnabled(w.Tree);
   player_->Apply(w, trigger.get());
   playerProgress_->setValue(session_.PlayPercent());
@@ -333,6 +351,44 @@ void TRemoteForm::ApplyState() {
   actions_.ClearOutput->setEnabled(hasLines);
   actions_.SaveOutput->setEnabled(hasLines);
   actions_.Copy->setEnabled(output_->textCursor().hasSelection());
+}
+
+TRemoteForm::TSimulatedTrigger SimulatedSupplies(std::vector<std::string> serialPaths,
+                                                 std::function<void()> fire) {
+  return {[paths = std::move(serialPaths)](const IDevice& d) {
+            const auto* rc = dynamic_cast<const IRemoteControllable*>(&d);
+            const auto bus = rc ? rc->GetInterface() : nullptr;
+            if (std::dynamic_pointer_cast<TGpibInterface>(bus)) return true;
+            const auto serial = std::dynamic_pointer_cast<TRS232Interface>(bus);
+            return serial &&
+                   std::find(paths.begin(), paths.end(), serial->DevicePath) != paths.end();
+          },
+          [fire = std::move(fire)](IDevice&) { fire(); }};
+}
+
+void TRemoteForm::AddSimulatedTrigger(TSimulatedTrigger trigger) {
+  simulatedTriggers_.push_back(std::move(trigger));
+  ApplyState();
+}
+
+const TRemoteForm::TSimulatedTrigger* TRemoteForm::SimulatedTriggerOf(
+    const IDevice* device) const {
+  if (!device) return nullptr;
+  for (const auto& t : simulatedTriggers_)
+    if (t.Covers && t.Covers(*device)) return &t;
+  return nullptr;
+}
+
+void TRemoteForm::FireTrigger() {
+  const TSimulatedTrigger* trigger = SimulatedTriggerOf(Device.get());
+  if (!trigger || !session_.IsConnected()) return;
+  output_->Append(TrQ("Trigger fired"));
+  try {
+    trigger->Fire(*Device);
+  } catch (const std::exception& e) {
+    output_->AppendError(QString::fromUtf8(e.what()), nullptr);
+  }
+  ApplyState();
 }
 
 void TRemoteForm::SetStatus(const QString& text) {

@@ -48,6 +48,13 @@ class TRemoteForm : public QDialog {
   static std::vector<TScannerFactory> DefaultScanners();
   void SetScanners(std::vector<TScannerFactory> factories);
   void SetDialogs(std::shared_ptr<TRemoteDialogs> dialogs);
+  // A simulated instrument whose trigger input the window fires ("Fire trigger", shown only
+  // while such a device is connected). Simulated cards are known without one.
+  struct TSimulatedTrigger {
+    std::function<bool(const IDevice&)> Covers;
+    std::function<void(IDevice&)> Fire;
+  };
+  void AddSimulatedTrigger(TSimulatedTrigger trigger);
 
   // The document's curves: the window builds its waveforms from these tables each time it is
   // shown. The tables must outlive the window's showing.
@@ -69,6 +76,8 @@ class TRemoteForm : public QDialog {
   void ClearOutput();
   void SaveOutput();
   void CopyOutput();
+  // Fires the trigger input of the connected simulated instrument.
+  void FireTrigger();
 
   // ---- state, as the window sees it
   TRemoteState State() const { return session_.State(); }
@@ -109,6 +118,7 @@ class TRemoteForm : public QDialog {
   // False when the user chose to stay connected after all.
   bool Disconnect();
   bool IsCurrent(const IDevice* sender) const { return Device && sender == Device.get(); }
+  const TSimulatedTrigger* SimulatedTriggerOf(const IDevice* device) const;
 
   void SetStatus(const QString& text);
   void SetBurstText(const QString& text);
@@ -142,6 +152,7 @@ class TRemoteForm : public QDialog {
   const SegmentTable* currentTable_ = nullptr;
   std::vector<TScannerFactory> scanners_;
   std::shared_ptr<TRemoteDialogs> dialogs_;
+  std::vector<TSimulatedTrigger> simulatedTriggers_;
   // The connected player's run: its steps from connect to release.
   std::unique_ptr<TPlayRun> run_;
   TRemotePreview* preview_ = nullptr;
@@ -150,7 +161,7 @@ class TRemoteForm : public QDialog {
 
   struct TActions {
     QAction *Refresh, *Connect, *Disconnect, *Upload, *Play, *Pause, *Stop, *GotoStart, *GotoEnd,
-        *ClearOutput, *SaveOutput, *Copy, *AddInterface, *Configure;
+        *ClearOutput, *SaveOutput, *Copy, *AddInterface, *Configure, *FireTrigger;
   } actions_{};
   TDeviceTree* tree_ = nullptr;
   QMenu* treeMenu_ = nullptr;
@@ -162,5 +173,10 @@ class TRemoteForm : public QDialog {
   QLabel* statusPanel1_ = nullptr;
   QProgressBar* playerProgress_ = nullptr;
 };
+
+// Simulated supplies on the serial devices at `serialPaths` and every GPIB device (the GPIB
+// library is a stand-in then), whose trigger inputs `fire` fires together: the demo's.
+TRemoteForm::TSimulatedTrigger SimulatedSupplies(std::vector<std::string> serialPaths,
+                                                 std::function<void()> fire);
 
 }  // namespace ondrevo

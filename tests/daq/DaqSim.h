@@ -19,6 +19,7 @@ struct DaqSim {
   void (*RemoveCard)(const char*) = nullptr;
   void (*StallCard)(const char*, int) = nullptr;
   void (*SetRecordLimit)(uint64_t) = nullptr;
+  void (*SetRecordFolder)(const char*) = nullptr;
   uint64_t (*SamplesRaw)(const char*, double*, uint64_t) = nullptr;
   double (*LastValue)(const char*) = nullptr;
   int (*Underruns)(const char*) = nullptr;
@@ -49,6 +50,7 @@ struct DaqSim {
       get(s.RemoveCard, "OndrevoDaqSimRemoveCard");
       get(s.StallCard, "OndrevoDaqSimStallCard");
       get(s.SetRecordLimit, "OndrevoDaqSimSetRecordLimit");
+      get(s.SetRecordFolder, "OndrevoDaqSimSetRecordFolder");
       get(s.SamplesRaw, "OndrevoDaqSimSamples");
       get(s.LastValue, "OndrevoDaqSimLastValue");
       get(s.Underruns, "OndrevoDaqSimUnderruns");

@@ -1,9 +1,13 @@
 // Streaming through the simulated card, checked on the samples the card put out.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <filesystem>
+#include <fstream>
 #include <limits>
 #include <mutex>
 #include <string>
@@ -52,6 +56,7 @@ const double kRampHold = RampSample(kPerBurst - 1);
 struct Events {
   int uploaded = 0, played = 0, stopped = 0, triggers = 0, disconnected = 0;
   std::vector<int> bursts;
+  std::vector<uint64_t> outAtBurst;  // samples the card had put out when the burst was reported
   std::vector<std::string> errors;
   std::vector<std::string> order;
 };
@@ -70,7 +75,10 @@ class DaqStream : public ::testing::Test {
     card->SetOnPlay([this](IDevice*) { Note("played"), ++ev.played; });
     card->SetOnStop([this](IDevice*) { Note("stopped"), ++ev.stopped; });
     card->SetOnTrigger([this](IDevice*) { Note("trigger"), ++ev.triggers; });
-    card->SetOnBurst([this](IDevice*, int n) { ev.bursts.push_back(n); });
+    card->SetOnBurst([this](IDevice*, int n) {
+      ev.bursts.push_back(n);
+      ev.outAtBurst.push_back(sim.SamplesRaw("Dev1/ao0", nullptr, 0));
+    });
     card->SetOnError([this](IDevice*, const std::exception& e) { ev.errors.push_back(e.what()); });
     card->SetOnDisconnect([this](IDevice*) { ++ev.disconnected; });
     card->Connect();
@@ -95,6 +103,17 @@ class DaqStream : public ::testing::Test {
   }
 
   void Note(const char* what) { ev.order.push_back(what); }
+  // Bursts count up, each reported only once its first sample is out (a burst is kPerBurst
+  // samples; the recording began with the run).
+  void ExpectBurstsReportedAsTheyPlay() {
+    ASSERT_FALSE(ev.bursts.empty());
+    EXPECT_EQ(ev.bursts.front(), 1);
+    for (std::size_t i = 0; i < ev.bursts.size(); ++i) {
+      if (i > 0) EXPECT_GT(ev.bursts[i], ev.bursts[i - 1]);
+      EXPECT_GT(ev.outAtBurst[i], uint64_t(ev.bursts[i] - 1) * kPerBurst)
+          << "burst " << ev.bursts[i] << " reported before it played";
+    }
+  }
   bool Pump(const std::function<bool()>& done, int ms) {
     return queue.PumpUntil(done, milliseconds(ms));
   }
@@ -140,7 +159,8 @@ TEST_F(DaqStream, ThreeBurstsThenHoldTheValueBeforeTheThirdRestart) {
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   EXPECT_GE(took, 0.765) << "stopped only once the valid samples were out";
   EXPECT_TRUE(ev.errors.empty()) << ev.errors.front();
-  EXPECT_EQ(ev.bursts, std::vector<int>{1});
+  ExpectBurstsReportedAsTheyPlay();
+  EXPECT_EQ(ev.bursts.back(), 3) << "the last burst is reported before the run's end";
   const auto out = sim.Samples("Dev1/ao0");
   ASSERT_GE(out.size(), 3u * kPerBurst);
   for (int k = 0; k < 3 * kPerBurst; ++k) ASSERT_NEAR(out[k], RampSample(k), 1e-9) << k;
@@ -156,14 +176,14 @@ TEST_F(DaqStream, EndlessUntilStop) {
   Upload(Ramp());
   card->SetBurstCount(0);
   card->Play();
-  ASSERT_TRUE(Pump([&] { return ev.bursts.size() >= 3; }, 20000));
+  // Burst 9 begins after two seconds of output.
+  ASSERT_TRUE(Pump([&] { return !ev.bursts.empty() && ev.bursts.back() >= 9; }, 20000));
   EXPECT_EQ(ev.stopped, 0);
   const int prepared = ev.uploaded;  // the switch to endless prepared once more on Play
   EXPECT_EQ(prepared, 2);
   card->Stop();
   ASSERT_TRUE(Pump([&] { return ev.stopped > 0; }, 10000));
-  EXPECT_EQ(ev.bursts[0], 1);
-  EXPECT_EQ(ev.bursts[1], 5) << "four bursts per second of samples";
+  ExpectBurstsReportedAsTheyPlay();
   const auto out = sim.Samples("Dev1/ao0");
   ASSERT_GE(out.size(), 2u * kRate);
   for (std::size_t k = 0; k < out.size(); ++k) ASSERT_NEAR(out[k], RampSample(int(k)), 1e-9) << k;
@@ -345,6 +365,167 @@ TEST_F(DaqStream, NewUploadReplacesARunningStream) {
   ASSERT_TRUE(Pump([&] { return ev.stopped > 0; }, 20000));
   EXPECT_TRUE(ev.errors.empty());
 }
+
+// ---- What plays: the card's recording of each change against the samples the instrument view
+// computes for the card (the equidistant sampler at the stream's rate, restarting at the end,
+// cut to the hold value after the last burst).
+
+struct Change {
+  double time;
+  double volts;
+  bool on;
+};
+
+std::vector<Change> ReadRecording(const std::filesystem::path& path) {
+  std::ifstream in(path);
+  std::vector<Change> out;
+  std::string line;
+  std::getline(in, line);  // header
+  while (std::getline(in, line)) {
+    std::vector<std::string> f;
+    std::size_t from = 0;
+    for (std::size_t comma; (comma = line.find(',', from)) != std::string::npos; from = comma + 1)
+      f.push_back(line.substr(from, comma - from));
+    f.push_back(line.substr(from));
+    if (f.size() != 5) ADD_FAILURE() << line;
+    if (f.size() == 5) out.push_back({std::stod(f[0]), std::stod(f[2]), f[4] == "1"});
+  }
+  return out;
+}
+
+// The view's samples for `bursts` (0: endless, `samples` of them), as changes at k / rate.
+std::vector<Change> ViewChanges(TWaveform& w, double rate, int bursts, std::size_t samples) {
+  TEquidistantSampler sampler;
+  sampler.Waveform = &w;
+  sampler.Start(0, 0, 1.0 / rate);
+  TDoubleVector v(samples);
+  std::uint32_t restarts = 0;
+  TIntegerVector positions;
+  sampler.Fill(v, restarts, positions);
+  if (bursts > 0) {
+    const auto cut = static_cast<std::size_t>(positions.at(std::size_t(bursts) - 1));
+    std::fill(v.begin() + std::ptrdiff_t(cut), v.end(), v[cut - 1]);
+  }
+  std::vector<Change> out;
+  for (std::size_t k = 0; k < v.size(); ++k)
+    if (k == 0 || v[k] != v[k - 1]) out.push_back({double(k) / rate, v[k], true});
+  return out;
+}
+
+struct PlayCase {
+  const char* document;
+  int bursts;  // 0: endless, stopped after the third burst began
+  bool trigger;
+};
+
+std::string PlayCaseName(const ::testing::TestParamInfo<PlayCase>& info) {
+  return std::string(info.param.document) + "_" +
+         (info.param.bursts ? std::to_string(info.param.bursts) : std::string("endless")) +
+         (info.param.trigger ? "_trigger" : "");
+}
+
+class DaqPlays : public DaqStream, public ::testing::WithParamInterface<PlayCase> {
+ protected:
+  static std::shared_ptr<TWaveform> Document(const std::string& name) {
+    if (name == "levels")
+      return BuildWaveform(Table({{0, 1}, {0.1, 1}, {0.1, -2.5}, {0.25, -2.5}}));
+    if (name == "ramp") return Ramp();
+    SegmentTable t = Table({{0, 2}, {0.25, 4}});
+    t[0].Sup1.Kind = SuperpositionKind::Sine;
+    t[0].Sup1.FreqStart = t[0].Sup1.FreqEnd = 12;
+    t[0].Sup1.AmpStart = t[0].Sup1.AmpEnd = 1.5;
+    return BuildWaveform(t);
+  }
+};
+
+TEST_P(DaqPlays, TheRecordingIsWhatTheViewComputes) {
+  const PlayCase c = GetParam();
+  const auto folder =
+      std::filesystem::temp_directory_path() / ("ondrevo-daq-plays-" + std::to_string(::getpid()));
+  std::filesystem::remove_all(folder);
+  std::filesystem::create_directories(folder);
+  sim.SetRecordFolder(folder.c_str());
+  // One sampling thread walks the view's time grid: bit for bit the view's values. Interleaved
+  // threads reach the same times by other sums (equal to 1e-9, OneSamplingThreadFillsWhat...).
+  card->SetProcessors(1);
+  card->SetExternalTrigger(c.trigger);
+  // The rate is the engine's choice: one sampling thread on a busy machine may fall below the
+  // card's maximum.
+  voltage = Document(c.document);
+  card->Upload(voltage, BuildWaveform(Table({{0, 1}, {0.25, 1}})), false);
+  streams.push_back(card->GetExecuteThread());
+  ASSERT_TRUE(Pump([&] { return ev.uploaded > 0; }, 20000));
+  const double rate = card->GetExecuteThread()->Rate();
+  card->SetBurstCount(c.bursts);
+  card->Play();
+  ASSERT_TRUE(Pump([&] { return ev.played == 1; }, 10000));
+  // The card prepares the next run after the last one ends: counted from before that end, the
+  // preparation cannot slip in while the test waits for the stop.
+  int prepared = ev.uploaded;
+  if (c.trigger) {
+    Pump([] { return false; }, 100);
+    EXPECT_EQ(sim.Samples("Dev1/ao0").size(), 0u) << "nothing before the edge";
+    sim.FireTrigger("Dev1/port0/line0", 1);
+  }
+  if (c.bursts == 0) {
+    ASSERT_TRUE(Pump([&] { return !ev.bursts.empty() && ev.bursts.back() >= 3; }, 20000));
+    prepared = ev.uploaded;
+    card->Stop();
+  } else if (c.trigger) {
+    // The run ends and the card arms again for the next edge; Stop ends that.
+    ASSERT_TRUE(Pump([&] { return ev.stopped == 1 && ev.played == 2; }, 20000));
+    prepared = ev.uploaded;
+    card->Stop();
+  }
+  ASSERT_TRUE(Pump([&] { return ev.stopped == (c.bursts == 0 ? 1 : c.trigger ? 2 : 1); }, 20000));
+  ASSERT_TRUE(ev.errors.empty()) << ev.errors.front();
+  ASSERT_FALSE(ev.bursts.empty());
+  if (c.bursts != 0) EXPECT_EQ(ev.bursts.back(), c.bursts);
+  // After Stop nothing more is put out, also once the next run is prepared.
+  const auto stopped = sim.SamplesRaw("Dev1/ao0", nullptr, 0);
+  ASSERT_TRUE(Pump([&] { return ev.uploaded > prepared; }, 20000));
+  EXPECT_EQ(sim.SamplesRaw("Dev1/ao0", nullptr, 0), stopped);
+
+  const auto recorded = ReadRecording(folder / "Dev1-Dev1_ao0.csv");
+  sim.SetRecordFolder("");
+  std::filesystem::remove_all(folder);
+  // The run: changes while driven, then the release that ends it.
+  std::size_t end = 0;
+  while (end < recorded.size() && recorded[end].on) ++end;
+  ASSERT_LT(end, recorded.size()) << "the run ends undriven";
+  ASSERT_GT(end, 0u);
+  EXPECT_EQ(recorded[end].volts, recorded[end - 1].volts) << "the output holds its last value";
+  const std::size_t played = std::size_t(stopped);
+  const auto view = ViewChanges(*voltage, rate, c.bursts, c.bursts ? played : played + 1);
+  ASSERT_GE(view.size(), end);
+  if (c.bursts != 0) EXPECT_EQ(end, view.size()) << "every change of the view, no other";
+  const double t0 = recorded[0].time;
+  for (std::size_t i = 0; i < end; ++i) {
+    ASSERT_EQ(recorded[i].volts, view[i].volts) << "change " << i << " at " << view[i].time;
+    ASSERT_NEAR(recorded[i].time - t0, view[i].time, 1.0 / rate) << "change " << i;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Documents, DaqPlays,
+                         ::testing::ValuesIn(std::vector<PlayCase>{{"levels", 1, false},
+                                                                   {"levels", 3, false},
+                                                                   {"levels", 0, false},
+                                                                   {"levels", 3, true},
+                                                                   {"ramp", 1, false},
+                                                                   {"ramp", 3, false},
+                                                                   {"ramp", 0, false},
+                                                                   {"ramp", 1, true},
+                                                                   {"ramp", 0, true},
+                                                                   {"sine", 1, false},
+                                                                   {"sine", 3, false},
+                                                                   {"sine", 0, false},
+                                                                   {"sine", 3, true},
+                                                                   {"levels", 0, true},
+                                                                   {"sine", 0, true},
+                                                                   {"levels", 1, true},
+                                                                   {"ramp", 3, true},
+                                                                   {"sine", 1, true}}),
+                         PlayCaseName);
 
 // The card's command log: what the driver told the library, as --trace and the Commands page
 // show it.

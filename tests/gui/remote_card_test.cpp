@@ -2,9 +2,12 @@
 // analog interface product: found, wired in the selection dialog, uploaded, played, stopped.
 // With ONDREVO_SCREENSHOT set (under Xvfb), the screen is saved as that picture while it streams.
 #include <QAction>
+#include <QCheckBox>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSpinBox>
+#include <QToolBar>
+#include <QToolButton>
 #include <QTreeWidget>
 #include <QtTest>
 #include <cstdlib>
@@ -111,6 +114,7 @@ class RemoteCardTest : public QObject {
     QTRY_VERIFY(!form.CommandLines().filter(QRegularExpression(R"( > output: stop$)")).isEmpty());
     // The run ends as the supplies' runs do; the card preparing its next run changes nothing.
     QCOMPARE(form.StatusText(0), QString("Stopped"));
+    QCOMPARE(form.StatusText(1), QString("Burst 4 of 4"));
     const QStringList commands = form.CommandLines();
     const auto first = [&](const QString& pattern) {
       const QRegularExpression re(QStringLiteral(R"(^\S+ > output: )") + pattern);
@@ -127,6 +131,55 @@ class RemoteCardTest : public QObject {
     QCOMPARE(daq->GetMaxVoltage(), 10.0);
     form.findChild<QAction*>("Disconnect")->trigger();
     QTRY_VERIFY_WITH_TIMEOUT(!form.IsConnected(), 10000);
+  }
+
+  // The simulated card's trigger input fires from the window: the armed run starts on it.
+  void simulatedCardFiresItsTriggerFromTheWindow() {
+    voltage_[0].Value = 0;
+    voltage_[1].Time = 0.25;
+    voltage_[1].Value = 20;
+    voltage_.SetLastPointIndex(1);
+    current_[0].Value = 2;
+    current_[1].Time = 0.25;
+    current_[1].Value = 2;
+    current_.SetLastPointIndex(1);
+    TRemoteForm form;
+    form.SetDialogs(std::make_shared<TPickFirstInput>());
+    form.SetScanners({
+        [] { return std::static_pointer_cast<IDeviceScanner>(std::make_shared<TDaqInterface>()); },
+        [] {
+          return std::static_pointer_cast<IDeviceScanner>(std::make_shared<TAnalogInterface>());
+        },
+    });
+    form.SetDocument(&voltage_, &current_);
+    form.show();
+    QTRY_VERIFY(!form.OutputLines().isEmpty() && !form.IsRefreshing());
+    auto* tree = form.findChild<QTreeWidget*>("DeviceTreeView");
+    tree->setCurrentItem(tree->topLevelItem(0)->child(0)->child(0));
+    QAction* fire = form.findChild<QAction*>("FireTrigger");
+    QVERIFY(!fire->isVisible());
+    form.findChild<QAction*>("Connect")->trigger();
+    QVERIFY(form.IsConnected());
+    auto* button = qobject_cast<QToolButton*>(
+        form.findChild<QToolBar*>("PlayerToolbar")->widgetForAction(fire));
+    QVERIFY(fire->isVisible() && button);
+    QTRY_VERIFY(button->isVisible());  // once the toolbar has laid itself out again
+    form.findChild<QAction*>("Upload")->trigger();
+    QTRY_VERIFY_WITH_TIMEOUT(form.IsUploaded(), 20000);
+    form.findChild<QCheckBox*>("ExternalTriggerCheckBox")->setChecked(true);
+    form.findChild<QSpinBox*>("EditBurst")->setValue(1);
+    form.findChild<QAction*>("Play")->trigger();
+    QTRY_VERIFY_WITH_TIMEOUT(form.StatusText(0) == "Waiting for trigger", 10000);
+    QTest::mouseClick(button, Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(form.OutputLines().contains("Received Trigger, executing waveform"),
+                             10000);
+    QTRY_VERIFY_WITH_TIMEOUT(form.OutputLines().contains("Execution finished"), 20000);
+    QVERIFY(form.IsRunning());  // armed again for the next edge
+    form.findChild<QAction*>("Stop")->trigger();
+    QTRY_VERIFY_WITH_TIMEOUT(!form.IsRunning(), 10000);
+    form.findChild<QAction*>("Disconnect")->trigger();
+    QTRY_VERIFY_WITH_TIMEOUT(!form.IsConnected(), 10000);
+    QVERIFY(!fire->isVisible());
   }
 
   // A stream cannot be halted and resumed: Pause stays off, Stop works.

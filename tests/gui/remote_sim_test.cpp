@@ -1,7 +1,10 @@
 // The remote window against the simulated supplies on pseudo-terminals: the whole road from
 // the device search to playback and disconnection, through the real driver and serial port.
 #include <QAction>
+#include <QCheckBox>
 #include <QSpinBox>
+#include <QToolBar>
+#include <QToolButton>
 #include <QTreeWidget>
 #include <QtTest>
 #include <algorithm>
@@ -149,6 +152,29 @@ class RemoteSimTest : public QObject {
     // Left in local mode (the simulator reads the last line in its own time).
     QTRY_COMPARE_WITH_TIMEOUT(QString::fromStdString(Received(1).back()), QString("SYST:LOC"),
                               15000);
+  }
+
+  // The demo's family-A supply at the GPIB stand-in waits for its trigger input; the window's
+  // "Fire trigger" button fires it.
+  void fireTriggerStartsTheArmedDemoSupply() {
+    form_->AddSimulatedTrigger(SimulatedSupplies(demo_->Paths(), [this] { demo_->Trigger(); }));
+    ConnectAndUpload("KSV 5206-40, SN 520640001");
+    QAction* fire = Action("FireTrigger");
+    QVERIFY(fire->isVisible());
+    auto* button = qobject_cast<QToolButton*>(
+        form_->findChild<QToolBar*>("PlayerToolbar")->widgetForAction(fire));
+    QVERIFY(button);
+    QTRY_VERIFY(button->isVisible());
+    form_->findChild<QCheckBox*>("ExternalTriggerCheckBox")->setChecked(true);
+    form_->findChild<QSpinBox*>("EditBurst")->setValue(1);
+    Action("Play")->trigger();
+    QTRY_VERIFY_WITH_TIMEOUT(form_->IsWaitingForTrigger(), 20000);
+    QTest::mouseClick(button, Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(form_->OutputLines().contains("Received Trigger, executing waveform"),
+                             20000);
+    QVERIFY(form_->OutputLines().contains("Trigger fired"));
+    Action("Stop")->trigger();
+    QTRY_VERIFY_WITH_TIMEOUT(!form_->IsRunning(), 20000);
   }
 
   void secondChannelOfTheTwoChannelSupply() {

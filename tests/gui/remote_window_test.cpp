@@ -10,6 +10,8 @@
 #include <QTemporaryDir>
 #include <QTextBlock>
 #include <QTextEdit>
+#include <QToolBar>
+#include <QToolButton>
 #include <QTreeWidget>
 #include <QtTest>
 #include <atomic>
@@ -379,6 +381,49 @@ class RemoteWindowTest : public QObject {
     single_->StopEvent(single_.get());
     QCOMPARE(form_->OutputLines().last(), QString("Execution stopped"));
     QVERIFY(!form_->IsRunning() && !form_->IsWaitingForTrigger());
+  }
+
+  // "Fire trigger" shows only while a simulated instrument is connected, and its button fires
+  // that instrument's trigger input.
+  void fireTriggerOnlyForSimulatedInstruments() {
+    int fired = 0;
+    bool simulated = false;
+    form_->AddSimulatedTrigger({[&](const IDevice& d) { return simulated && &d == single_.get(); },
+                                [&](IDevice& d) {
+                                  QCOMPARE(&d, static_cast<IDevice*>(single_.get()));
+                                  ++fired;
+                                  single_->Trigger(single_.get());
+                                }});
+    ShowAndSearch();
+    auto* toolbar = form_->findChild<QToolBar*>("PlayerToolbar");
+    QAction* fire = Action("FireTrigger");
+    QVERIFY(toolbar && fire);
+    auto* button = qobject_cast<QToolButton*>(toolbar->widgetForAction(fire));
+    QVERIFY(button);
+    QVERIFY(!fire->isVisible());  // nothing connected
+    ConnectTo("KSV 7341-20, SN 100");
+    QVERIFY(!fire->isVisible() && !button->isVisible());  // a real instrument
+    Action("Disconnect")->trigger();
+    QVERIFY(!form_->IsConnected());
+
+    simulated = true;
+    ConnectTo("KSV 7341-20, SN 100");
+    QVERIFY(fire->isVisible() && fire->isEnabled());
+    QTRY_VERIFY(button->isVisible());  // once the toolbar has laid itself out again
+    UploadAndFinish(*single_);
+    form_->findChild<QCheckBox*>("ExternalTriggerCheckBox")->setChecked(true);
+    Action("Play")->trigger();
+    QVERIFY(form_->IsWaitingForTrigger());
+    QTest::mouseClick(button, Qt::LeftButton);
+    QCOMPARE(fired, 1);
+    const QStringList lines = form_->OutputLines();
+    QCOMPARE(lines.at(lines.size() - 2), QString("Trigger fired"));
+    QCOMPARE(lines.last(), QString("Received Trigger, executing waveform"));
+    QVERIFY(!form_->IsWaitingForTrigger());
+    Action("Stop")->trigger();
+    single_->StopEvent(single_.get());
+    Action("Disconnect")->trigger();
+    QVERIFY(!fire->isVisible());
   }
 
   // Before the upload the log says what the supply will play and what it plays differently;

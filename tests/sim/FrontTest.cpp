@@ -12,6 +12,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <optional>
 #include <string>
 #include <thread>
@@ -278,6 +279,43 @@ TEST(Demo, StartsTwoSuppliesAndPutsThemFirstInThePortList) {
   }
   EXPECT_EQ(std::string(std::getenv("ONDREVO_SERIAL_PORTS")), "/dev/ttyX9");
   unsetenv("ONDREVO_SERIAL_PORTS");
+}
+
+// Every supply of the demo records its output into the folder named, under its model and
+// serial number; what played until the demo ends is in the files.
+TEST(Demo, RecordsEverySupplyIntoTheFolderGiven) {
+  const auto dir =
+      std::filesystem::temp_directory_path() / ("ondrevo-demo-record-" + std::to_string(getpid()));
+  std::filesystem::create_directories(dir);
+  setenv("ONDREVO_SIM_RECORD", dir.c_str(), 1);
+  {
+    TDemoInstruments demo(50);
+    auto a = Client::OpenPty(demo.Paths()[0]);
+    EXPECT_EQ(a.Query("VOLT 12.500;OUTP ON;*OPC?"), "1");
+  }
+  unsetenv("ONDREVO_SIM_RECORD");
+  auto read = [&](const std::string& name) {
+    std::ifstream in(dir / name);
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+  };
+  const auto c = read("KSV7342-80-734280001.csv");
+  ASSERT_EQ(c.size(), 5u);  // header, both channels at rest, 12.5 V set, output on
+  EXPECT_EQ(c[0], "time_s,channel,voltage_V,current_limit_A,output");
+  EXPECT_TRUE(c[3].ends_with(",0,12.5,0,0")) << c[3];
+  EXPECT_TRUE(c[4].ends_with(",0,12.5,0,1")) << c[4];
+  EXPECT_EQ(read("KSV7341-20-734120001.csv").size(), 2u);
+  // The supplies behind the bus stand-ins record too (where this build has the stand-ins).
+  for (const char* name : {"KSV5206-40-520640001.csv", "KSV6141-80-614180001.csv"})
+    if (std::filesystem::exists(GpibSimLibraryPath())) EXPECT_FALSE(read(name).empty()) << name;
+  // A folder that cannot take the files: the demo does not start, nothing is left changed.
+  setenv("ONDREVO_SIM_RECORD", (dir / "missing" / "deeper").c_str(), 1);
+  unsetenv("ONDREVO_GPIB_LIBRARY");
+  EXPECT_THROW(TDemoInstruments(50), std::runtime_error);
+  EXPECT_EQ(std::getenv("ONDREVO_GPIB_LIBRARY"), nullptr);
+  unsetenv("ONDREVO_SIM_RECORD");
+  std::filesystem::remove_all(dir);
 }
 
 }  // namespace

@@ -177,6 +177,59 @@ TEST(SimCommand, ServesTcpWithAFaultOnTheFirstReplyAndEndsOnSigint) {
   EXPECT_EQ(sim.End(SIGINT), 0);
 }
 
+// The recording: written while the list plays (not only when a line arrives) and brought up to
+// the present when a signal ends the simulation.
+TEST(SimCommand, RecordsTheOutputUpToTheEndingSignal) {
+  for (const int signal : {SIGTERM, SIGINT}) {
+    SCOPED_TRACE(signal);
+    const auto record = std::filesystem::temp_directory_path() /
+                        ("ondrevo-sim-record-" + std::to_string(getpid()) + ".csv");
+    SimProcess sim(
+        {"--model", "KSV 7341-20", "--pty", "--speed", "100", "--record", record.string()});
+    const auto path = sim.FirstLine();
+    ASSERT_TRUE(path.has_value());
+    const int fd = OpenRawPty(*path);
+    ASSERT_GE(fd, 0) << *path;
+    std::string buffer;
+    // 1 V and 2 V for 0.5 s each, without end; after the start nothing more is sent.
+    EXPECT_EQ(Query(fd, buffer,
+                    "LIST:SEQ:STAT ON;VOLT 3.000;OUTP ON;LIST:VOLT 0,1.000,2.000;"
+                    "LIST:DWEL 0,0.500,0.500;LIST:BLOC 0,0,1,INF;INIT;*TRG;*OPC?"),
+              "1");
+    auto lines = [&] {
+      std::ifstream in(record);
+      std::vector<std::string> all;
+      for (std::string line; std::getline(in, line);) all.push_back(line);
+      return all;
+    };
+    // The file grows on its own while the list plays.
+    const auto deadline = Clock::now() + 20s;
+    while (lines().size() < 12 && Clock::now() < deadline) std::this_thread::sleep_for(20ms);
+    ASSERT_GE(lines().size(), 12u);
+    EXPECT_EQ(sim.End(signal), 0);
+    close(fd);
+    const auto all = lines();
+    std::filesystem::remove(record);
+    ASSERT_GE(all.size(), 12u);
+    EXPECT_EQ(all[0], "time_s,channel,voltage_V,current_limit_A,output");
+    // Initial state, 3 V set, output on, then the points at exact half-second steps.
+    double start = -1;
+    std::size_t points = 0;
+    for (std::size_t k = 1; k < all.size(); ++k) {
+      const auto comma = all[k].find(',');
+      const double time = std::stod(all[k].substr(0, comma));
+      const std::string rest = all[k].substr(comma + 1);
+      if (rest != "0,1,0,1" && rest != "0,2,0,1") continue;
+      if (start < 0) start = time;
+      EXPECT_NEAR(time, start + 0.5 * static_cast<double>(points), 1e-6) << all[k];
+      EXPECT_EQ(rest, points % 2 ? "0,2,0,1" : "0,1,0,1");
+      ++points;
+    }
+    EXPECT_GE(points, 9u);
+    EXPECT_EQ(points, all.size() - 4) << "a line that is neither a point nor the set-up";
+  }
+}
+
 TEST(SimCommand, RefusesBadUsageAndUnknownModels) {
   EXPECT_EQ(SimProcess({"--model", "KSV 7342-80"}).Wait(), 2);
   EXPECT_EQ(SimProcess({"--model", "KSV 7342-80", "--pty", "--tcp", "0"}).Wait(), 2);
