@@ -49,6 +49,16 @@ transports-first-line ~ src/transports/RS232Interface.cpp ~ const auto previous 
 transports-no-lock ~ src/transports/RS232Interface.cpp ~ if (::flock(fd, LOCK_EX | LOCK_NB) != 0) { ~ if (false) {
 transports-model-space ~ src/transports/Identification.cpp ~ if (id.Model == "KSV") id.Model += ' '; ~ (void)0;
 transports-maker ~ src/transports/Identification.cpp ~ reply.find("KESTRAVO") != ~ reply.find("KESTRAV0") !=
+supplies-a-trigger-swapped ~ src/devices/supplies/ksv5200/Ksv5200Device.cpp ~ ExternalTrigger ? "ETR 1" : "ETR 0" ~ ExternalTrigger ? "ETR 0" : "ETR 1"
+supplies-a-start-before-output ~ src/devices/supplies/ksv5200/Ksv5200Protocol.h ~ kStart[] = {"EX 1", "FS"} ~ kStart[] = {"FS", "EX 1"}
+supplies-a-clear-before-halt ~ src/devices/supplies/ksv5200/Ksv5200Protocol.h ~ kStop[] = {"FP", "FCL"} ~ kStop[] = {"FCL", "FP"}
+supplies-a-end-every-line ~ src/devices/supplies/ksv5200/Ksv5200Device.cpp ~ if (toggle) job.Send ~ if (true) job.Send
+supplies-b-no-flags ~ src/devices/supplies/ksv6140/Ksv6140Protocol.cpp ~ std::to_string(last) + ";FAF 1;FAL 1" ~ std::to_string(last)
+supplies-b-hold-last ~ src/devices/supplies/ksv6140/Ksv6140Protocol.cpp ~ ";FAF 1;FAL 1" ~ ";FAF 1;FAL 0"
+supplies-b-sequence-off ~ src/devices/supplies/ksv6140/Ksv6140Protocol.cpp ~ return "V 0;C 0;FSEQ ON"; ~ return "V 0;C 0;FSEQ OFF";
+supplies-b-zero-based-locations ~ src/devices/supplies/ksv6140/Ksv6140Protocol.cpp ~ ";FSTO " + std::to_string(location) ~ ";FSTO " + std::to_string(location - 1)
+supplies-b-last-location ~ src/devices/supplies/ksv6140/Ksv6140Device.cpp ~ job.LastIndex = n; ~ job.LastIndex = n - 1;
+supplies-b-clear-before-halt ~ src/devices/supplies/ksv6140/Ksv6140Protocol.h ~ kStop[] = {"FP", "FCL"} ~ kStop[] = {"FCL", "FP"}
 EOF
 )
 

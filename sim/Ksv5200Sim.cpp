@@ -21,50 +21,83 @@ TKsv5200Sim::TKsv5200Sim(std::string model, std::string serial, TSimClock clock,
 }
 
 void TKsv5200Sim::Reset() {
-  points_.fill(TPoint{});
+  points_.fill(TPoint{0, 0, 0.001});
   mode_ = 1;
   startAddress_ = endAddress_ = 0;
   repetitions_ = 1;
   externalTrigger_ = false;
   output_ = false;
   setVoltage_ = setCurrent_ = 0;
-  active_ = playing_ = false;
-  player_ = TListPlayer();
+  armed_ = false;
+  run_ = TPointRun();
   runFirst_ = 0;
+  // *RST puts the output where a reset leaves it; the constructor notes the first state.
+  if (clock_) NoteLevel(clock_());
 }
 
-void TKsv5200Sim::StartBurst() {
-  std::vector<double> dwells;
-  for (int a = startAddress_; a <= endAddress_; ++a) dwells.push_back(points_[a].Dwell);
+void TKsv5200Sim::NoteLevel(double time) const {
+  TOutputState state;
+  state.On = output_;
+  if (run_.InForce()) {
+    state.Voltage = run_.Point().Voltage;
+    state.CurrentLimit = run_.Point().Current;
+  } else {
+    state.Voltage = setVoltage_;
+    state.CurrentLimit = setCurrent_;
+  }
+  Record().Note(time, 0, state);
+}
+
+void TKsv5200Sim::StartBurst(double now) {
+  std::vector<TRunPoint> list(points_.begin() + startAddress_, points_.begin() + endAddress_ + 1);
   runFirst_ = startAddress_;
-  player_.Start(std::move(dwells), repetitions_, clock_());
-  playing_ = true;
+  armed_ = false;
+  run_.Start(std::move(list), repetitions_, now);
+  UpdateTo(now);
 }
 
 void TKsv5200Sim::Update() const {
-  if (playing_ && !player_.Update(clock_())) {
-    playing_ = false;
-    // With the trigger input the run stays armed for the next burst, back at the start
-    // address; without it the address stays on the last point.
-    if (!externalTrigger_)
-      active_ = false;
-    else
-      player_.Rewind();
+  UpdateTo(clock_());
+}
+
+void TKsv5200Sim::UpdateTo(double now) const {
+  const double end =
+      run_.Advance(now, [this](double time, int, const TRunPoint&) { NoteLevel(time); });
+  if (end < 0) return;
+  // With the trigger input the run waits for the next edge at the start address.
+  if (externalTrigger_) {
+    armed_ = true;
+    run_.Clear();
   }
+  NoteLevel(end);
+}
+
+void TKsv5200Sim::SettleOutput() {
+  std::lock_guard lock(stateMutex_);
+  Update();
 }
 
 bool TKsv5200Sim::Busy() const {
   std::lock_guard lock(stateMutex_);
   Update();
-  return active_;
+  return armed_ || run_.Phase() == TPointRun::TPhase::Playing;
 }
 
 void TKsv5200Sim::Trigger() {
   std::lock_guard lock(stateMutex_);
   Update();
-  if (!active_ || playing_ || !externalTrigger_) return;
+  if (!armed_) {
+    Warn(externalTrigger_ ? "trigger: no run armed" : "trigger: the trigger input is off (ETR 0)");
+    return;
+  }
   ++triggers_;
-  StartBurst();
+  StartBurst(clock_());
+}
+
+int TKsv5200Sim::Address() const {
+  if (armed_) return runFirst_;
+  if (run_.Phase() == TPointRun::TPhase::Idle) return startAddress_;
+  return runFirst_ + run_.Index();
 }
 
 bool TKsv5200Sim::Execute(const std::string& h, bool query, const std::vector<std::string>& params,
@@ -73,6 +106,9 @@ bool TKsv5200Sim::Execute(const std::string& h, bool query, const std::vector<st
   auto answer = [&](std::string text) { return Answer(query, reply, std::move(text)); };
   auto number = [](double value) { return FormatDecimals(value, 3); };
   auto integer = [](int value) { return std::to_string(value); };
+  const double now = clock_();
+  UpdateTo(now);
+  const bool playing = run_.Phase() == TPointRun::TPhase::Playing;
 
   if (h == "*LRN") {
     // The program cuts "F <mode>;" out of this and sends the rest back at disconnect.
@@ -85,8 +121,9 @@ bool TKsv5200Sim::Execute(const std::string& h, bool query, const std::vector<st
     if (query) return Expect(params, 0), answer(integer(mode_));
     command(1);
     const int mode = Whole(params[0], 1, 3);
-    if (mode != 3) active_ = playing_ = false, player_.Stop();
+    if (mode != 3) armed_ = false, run_.Clear();
     mode_ = mode;
+    NoteLevel(now);
     return false;
   }
   if (h == "V" || h == "C") {
@@ -98,6 +135,7 @@ bool TKsv5200Sim::Execute(const std::string& h, bool query, const std::vector<st
     const double value = upper == "MAX" ? max : upper == "MIN" ? 0 : Value(params[0]);
     if (!InRange(value, 0, max)) Fail(RangeError);
     target = value;
+    NoteLevel(now);
     return false;
   }
   if (h == "EX" || h == "ETR") {
@@ -105,6 +143,7 @@ bool TKsv5200Sim::Execute(const std::string& h, bool query, const std::vector<st
     if (query) return Expect(params, 0), answer(target ? "1" : "0");
     command(1);
     target = Switch(params[0]);
+    NoteLevel(now);
     return false;
   }
   if (h == "FDS") {
@@ -123,28 +162,54 @@ bool TKsv5200Sim::Execute(const std::string& h, bool query, const std::vector<st
     if (query) return Expect(params, 0), answer(integer(target));
     command(1);
     target = Whole(params[0], 0, h == "FB" ? MaxRepetitions : Points - 1);
-    if (h == "FB" && playing_) player_.SetCount(target);
+    if (h == "FB" && run_.InForce()) run_.SetCount(target);
     return false;
   }
-  if (h == "FAF") return Expect(params, 0), answer(integer(runFirst_ + player_.Offset()));
+  if (h == "FAF") return Expect(params, 0), answer(integer(Address()));
   if (h == "FS") {
     command(0);
     if (mode_ != 3) Fail(ModeError);
+    if (run_.Phase() == TPointRun::TPhase::Paused) {
+      run_.Resume(now);
+      return false;
+    }
+    if (playing || armed_) {
+      Warn(std::string("FS: ") + (playing ? "a list plays already" : "the run is armed already"));
+      return false;
+    }
     if (endAddress_ < startAddress_) Fail(RangeError);
-    if (active_) return false;
-    active_ = true;
-    if (!externalTrigger_) StartBurst();
+    if (externalTrigger_) {
+      armed_ = true;
+      runFirst_ = startAddress_;
+      run_.Clear();
+      NoteLevel(now);
+    } else {
+      StartBurst(now);
+    }
     return false;
   }
-  if (h == "FP" && StopIgnored()) return command(0), false;
-  if (h == "FP") return command(0), player_.Stop(), active_ = playing_ = false, false;
+  if (h == "FP") {
+    command(0);
+    if (StopIgnored()) return false;
+    if (playing) {
+      run_.Pause(now);
+    } else if (armed_) {
+      armed_ = false;
+    } else {
+      Warn("FP: nothing plays");
+    }
+    return false;
+  }
   if (h == "FCL") {
     command(0);
     if (StopIgnored()) return false;
-    player_.Stop();
-    active_ = playing_ = false;
-    runFirst_ = startAddress_;
-    player_.Rewind();
+    if (playing) {
+      Warn("FCL: ignored while a list plays");
+      return false;
+    }
+    armed_ = false;
+    run_.Clear();
+    NoteLevel(now);
     return false;
   }
   Fail(CommandError);
@@ -173,7 +238,7 @@ int TKsv5200Sim::EndAddress() const {
 bool TKsv5200Sim::Running() const {
   std::lock_guard lock(stateMutex_);
   Update();
-  return playing_;
+  return run_.Phase() == TPointRun::TPhase::Playing;
 }
 
 bool TKsv5200Sim::OutputOn() const {

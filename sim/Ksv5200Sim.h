@@ -1,12 +1,32 @@
 // Family A: a point memory filled with FDS, played between a start and an end address in
 // mode 3 with a repetition count, optionally started by the external trigger input.
+//
+// What the terminals deliver (the record in Output(), channel 0):
+// - EX switches the output; the levels are the set values (V, C) unless a list is in force.
+// - FS in mode 3 copies the points from the start to the end address into the sequencer and,
+//   with ETR 0, plays them at once, each at the instant the one before has had its dwell, FB
+//   times (0: without end). With ETR 1 it only arms the run: the output keeps the set values
+//   until a rising edge on the trigger input plays the FB repetitions; then the run is armed
+//   again at the start address. FS outside mode 3 is refused (code 5), and FS also plays when
+//   the output is off: the list then runs behind an open output.
+// - After the last repetition the output returns to the set values; the point address stays on
+//   the last point (at the start address when armed for the trigger).
+// - FP halts a playing list on the point in force; FS continues it for the rest of that
+//   point's dwell. FP while armed disarms. FCL ends what FP halted: the run is cleared, the
+//   address goes back to the start and the output to the set values. FCL while a list plays
+//   is ignored, so a stop must halt before it clears.
+// - Points and addresses written while a run is in force apply from the next start; FB
+//   applies to the run in progress.
+// - Mode 1 and 2 hand the levels to the analog control inputs, which are not simulated: the
+//   record keeps the set values; leaving mode 3 ends any run.
+// Commands taken without effect (FS while playing or armed, FP or FCL that find nothing to
+// halt or clear, a trigger with nothing armed) are listed in Warnings().
 #pragma once
 
 #include <array>
-#include <deque>
 #include <string>
 
-#include "sim/ListPlayer.h"
+#include "sim/PointRun.h"
 #include "sim/ShortCommands.h"
 
 namespace ondrevo::sim {
@@ -26,12 +46,9 @@ class TKsv5200Sim : public TShortCommandSim {
 
   bool Busy() const override;
   void Trigger() override;
+  void SettleOutput() override;
 
-  struct TPoint {
-    double Voltage = 0;
-    double Current = 0;
-    double Dwell = 0.001;
-  };
+  using TPoint = TRunPoint;
 
   double MaxVoltage() const { return maxVoltage_; }
   double MaxCurrent() const { return maxCurrent_; }
@@ -48,8 +65,12 @@ class TKsv5200Sim : public TShortCommandSim {
   bool Execute(const std::string& header, bool query, const std::vector<std::string>& params,
                std::string& reply) override;
   void Update() const override;
+  void UpdateTo(double now) const;
   void Reset() override;
-  void StartBurst();
+  void StartBurst(double now);
+  // Notes the output as it is now (the point in force or the set values).
+  void NoteLevel(double time) const;
+  int Address() const;
 
   TSimClock clock_;
   double maxVoltage_ = 0;
@@ -66,11 +87,10 @@ class TKsv5200Sim : public TShortCommandSim {
   double setCurrent_ = 0;
   int triggers_ = 0;
 
-  // FS armed the run; with the external trigger each trigger plays one burst and re-arms.
-  mutable bool active_ = false;
-  mutable bool playing_ = false;
-  mutable TListPlayer player_;
-  int runFirst_ = 0;
+  // Armed: FS with the trigger input on, waiting for an edge (again after each triggered run).
+  mutable bool armed_ = false;
+  mutable TPointRun run_;
+  int runFirst_ = 0;  // memory address of the run's first point
 };
 
 }  // namespace ondrevo::sim

@@ -17,6 +17,22 @@ std::deque<int> TShortCommandSim::PendingErrors() const {
   return errors_;
 }
 
+std::vector<std::string> TShortCommandSim::Warnings() const {
+  std::lock_guard lock(stateMutex_);
+  return warnings_;
+}
+
+void TShortCommandSim::ClearWarnings() {
+  std::lock_guard lock(stateMutex_);
+  warnings_.clear();
+}
+
+void TShortCommandSim::Warn(std::string text) {
+  // A demo that runs for days keeps the latest thousand.
+  if (warnings_.size() >= 1000) warnings_.erase(warnings_.begin());
+  warnings_.push_back(std::move(text));
+}
+
 void TShortCommandSim::RefuseListWrite() const {
   if (instrumentFaults_.ListError.empty()) return;
   std::int64_t code = RangeError;

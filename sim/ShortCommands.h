@@ -28,6 +28,10 @@ class TShortCommandSim : public TSimInstrument {
 
   bool Remote() const;
   std::deque<int> PendingErrors() const;
+  // Commands the instrument took without any effect on its output (or a trigger it ignored),
+  // each with what it ignored, in order: a driver that means something by them misreads it.
+  std::vector<std::string> Warnings() const;
+  void ClearWarnings();
 
  protected:
   // A line longer than maxLineLength is refused whole with LineTooLong.
@@ -61,6 +65,11 @@ class TShortCommandSim : public TSimInstrument {
   static int Whole(const std::string& text, int low, int high);
   static bool Switch(const std::string& text);  // ON/1, OFF/0, any case
 
+  // Under stateMutex_.
+  void Warn(std::string text);
+  // The output record from const members that bring the run up to date.
+  TOutputRecord& Record() const { return const_cast<TShortCommandSim*>(this)->Output(); }
+
   std::deque<int> errors_;
 
  private:
@@ -74,6 +83,7 @@ class TShortCommandSim : public TSimInstrument {
 
   std::size_t maxLineLength_;
   bool remote_ = false;
+  std::vector<std::string> warnings_;
 };
 
 }  // namespace ondrevo::sim

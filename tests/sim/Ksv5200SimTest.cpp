@@ -3,6 +3,7 @@
 
 #include <optional>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -109,6 +110,60 @@ TEST_F(Ksv5200SimTest, RejectsPointsOutsideTheInstrument) {
       sim.PendingErrors(),
       (std::deque<int>{TKsv5200Sim::RangeError, TKsv5200Sim::RangeError, TKsv5200Sim::RangeError,
                        TKsv5200Sim::ParameterError, TKsv5200Sim::RangeError}));
+}
+
+// The record: each point at the instant it begins, a pause that holds, a stop that must halt
+// before it clears, and a start that precedes the output's switch-on.
+TEST_F(Ksv5200SimTest, OutputFollowsPointsPausesAndStops) {
+  LoadThreePoints();
+  Expect({{"V 9.000;C 8.000", {}}, {"FB 0", {}}, {"ETR 0", {}}});
+  sim.Output().Clear();
+  Expect({{"FS", {}}});
+  clock.Set(0.2);
+  Expect({{"EX 1", {}}});  // the list has run behind an open output so far
+  clock.Set(1.7);
+  Expect({{"FCL", {}}});  // ignored: the list plays on
+  EXPECT_TRUE(sim.Running());
+  clock.Set(1.8);
+  Expect({{"FP", {}}, {"FAF?", "0"}});
+  clock.Set(9.0);
+  Expect({{"FS", {}}});  // on with the rest of point 0: 0.2 s
+  clock.Set(9.25);
+  Expect({{"FP", {}}, {"FCL", {}}, {"FAF?", "0"}});
+  clock.Set(20);
+  sim.SettleOutput();
+  std::vector<std::tuple<double, double, bool>> seen;
+  for (const auto& c : sim.Output().Changes())
+    seen.emplace_back(c.Time, c.State.Voltage, c.State.On);
+  EXPECT_EQ(seen, (std::vector<std::tuple<double, double, bool>>{{0, 1, false},
+                                                                  {0.2, 1, true},
+                                                                  {0.5, 3, true},
+                                                                  {1.0, 5, true},
+                                                                  {1.5, 1, true},
+                                                                  {9.2, 3, true},
+                                                                  {9.25, 9, true}}));
+  EXPECT_EQ(sim.Warnings(), std::vector<std::string>{"FCL: ignored while a list plays"});
+}
+
+TEST_F(Ksv5200SimTest, TriggeredRunsReturnToTheSetValuesAndWarnOfIgnoredEdges) {
+  LoadThreePoints();
+  sim.Trigger();  // the input is off
+  Expect({{"V 7.000;C 1.000;EX 1", {}}, {"FB 1", {}}, {"ETR 1", {}}, {"FS", {}}, {"FS", {}}});
+  sim.Output().Clear();
+  clock.Set(2);
+  sim.Trigger();
+  clock.Set(4);
+  sim.SettleOutput();
+  const auto changes = sim.Output().Changes();
+  ASSERT_EQ(changes.size(), 4u);
+  EXPECT_EQ(changes[0].Time, 2);
+  EXPECT_EQ(changes[3].Time, 3.5);
+  EXPECT_EQ(changes[3].State.Voltage, 7);
+  EXPECT_TRUE(sim.Busy());  // armed again
+  Expect({{"FP", {}}, {"FP", {}}});
+  EXPECT_EQ(sim.Warnings(),
+            (std::vector<std::string>{"trigger: the trigger input is off (ETR 0)",
+                                      "FS: the run is armed already", "FP: nothing plays"}));
 }
 
 }  // namespace

@@ -76,7 +76,7 @@ TEST_F(Ksv6140SimTest, TwoPointUploadAndPlaybackWithAddresses) {
           {"FREP?", "2"}});
   EXPECT_EQ(sim.Register(2).Voltage, 3);
   EXPECT_EQ(sim.Register(2).Dwell, 1.5);
-  Expect({{"EX 1", {}}, {"FS", {}}, {"FADR?", "1"}, {"OCR?", "16384"}});
+  Expect({{"FSEQ ON", {}}, {"EX 1", {}}, {"FS", {}}, {"FADR?", "1"}, {"OCR?", "16384"}});
   clock.Set(0.6);
   EXPECT_EQ(Ask("FADR?"), "2");
   clock.Set(2.1);  // second repetition: the address falls back
@@ -86,6 +86,51 @@ TEST_F(Ksv6140SimTest, TwoPointUploadAndPlaybackWithAddresses) {
   EXPECT_EQ(Ask("FADR?"), "2");
   // Pause and stop end the run; FCL rewinds.
   Expect({{"FS", {}}, {"FP", {}}, {"OCR?", "0"}, {"FCL", {}}, {"FADR?", "1"}});
+}
+
+// Sequence mode, the stepping and end flags and location 0 each change what the output does.
+TEST_F(Ksv6140SimTest, FlagsDecideWhatTheOutputDoes) {
+  Expect({{"FAS 0", {}},
+          {"FREG 1.000,2.000,0.5000;FSTO 1;FREG 3.000,4.000,1.5000;FSTO 2;*OPC?", "1"},
+          {"FSTO 0", {}},
+          {"FAE 2", {}},
+          {"V 6.000;C 5.000;EX 1", {}},
+          {"FS", {}},
+          {"ERR?", std::to_string(TKsv6140Sim::RangeError)},
+          {"ERR?", std::to_string(TKsv6140Sim::SequenceError)}});
+  auto last = [&] {
+    sim.SettleOutput();
+    const auto s = sim.Output().Last(0);
+    return std::make_pair(s.Voltage, s.CurrentLimit);
+  };
+  // FAF 0: each start steps to the next location and holds it.
+  Expect({{"FSEQ ON", {}}, {"FS", {}}});
+  EXPECT_EQ(last(), std::make_pair(1.0, 2.0));
+  clock.Set(10);
+  EXPECT_EQ(Ask("FS;FADR?;OCR?"), "2;0");
+  EXPECT_EQ(last(), std::make_pair(3.0, 4.0));
+  // FAF 1, FAL 0: played through, the last location stays on the output until FCL.
+  Expect({{"FCL", {}}, {"FAF 1", {}}, {"FS", {}}});
+  clock.Set(12.1);
+  EXPECT_EQ(last(), std::make_pair(3.0, 4.0));
+  EXPECT_FALSE(sim.Running());
+  Expect({{"FCL", {}}});
+  EXPECT_EQ(last(), std::make_pair(6.0, 5.0));
+  // FAL 1: back at the set values when the last repetition ends.
+  Expect({{"FAL 1;FS", {}}});
+  clock.Set(14.1);
+  EXPECT_EQ(last(), std::make_pair(6.0, 5.0));
+  EXPECT_EQ(sim.Output().Changes().back().Time, 12.1 + 2.0);
+  // FSEQ OFF ends a sequence in force.
+  Expect({{"FS", {}}});
+  EXPECT_EQ(last(), std::make_pair(1.0, 2.0));
+  Expect({{"FSEQ OFF", {}}, {"OCR?", "0"}, {"FAF 2", {}}, {"ERR?", "3"}});
+  EXPECT_EQ(last(), std::make_pair(6.0, 5.0));
+  sim.Trigger();
+  EXPECT_EQ(sim.Warnings(),
+            (std::vector<std::string>{"FAS 0: there is no location 0; the address is location 1",
+                                      "FS: refused outside sequence mode (FSEQ OFF)",
+                                      "trigger: the instrument has no trigger input"}));
 }
 
 TEST_F(Ksv6140SimTest, RejectsWhatTheInstrumentCannotHold) {
@@ -102,7 +147,7 @@ TEST_F(Ksv6140SimTest, RejectsWhatTheInstrumentCannotHold) {
   EXPECT_EQ(sim.PendingErrors(),
             (std::deque<int>{TKsv6140Sim::RangeError, TKsv6140Sim::RangeError,
                              TKsv6140Sim::RangeError, TKsv6140Sim::RangeError,
-                             TKsv6140Sim::RangeError, TKsv6140Sim::ParameterError,
+                             TKsv6140Sim::SequenceError, TKsv6140Sim::ParameterError,
                              TKsv6140Sim::CommandError, TKsv6140Sim::LineTooLong}));
 }
 
@@ -119,6 +164,7 @@ TEST_F(Ksv6140SimTest, IgnoredStopKeepsTheRunGoing) {
           {"FREG 1.000,2.000,0.5000;FSTO 1;*OPC?", "1"},
           {"FAE 1;FAF 1;FAL 1", {}},
           {"FREP 0", {}},
+          {"FSEQ ON", {}},
           {"EX 1", {}},
           {"FS", {}}});
   sim.SetStopIgnored(true);
