@@ -11,6 +11,7 @@
 
 #include "RatioReporter.h"
 #include "editor/GraphForm.h"
+#include "editor/SegmentGrid.h"
 #include "plot/Plot.h"
 
 namespace ondrevo::bench {
@@ -42,6 +43,9 @@ struct Editor {
     form.SetActiveCurve(MakeDocument());
     form.ZoomToFit();
     form.Act().Table->trigger();
+    QApplication::processEvents();
+    // The user edits a cell on screen: its row is selected, shown in the grid and the tabs.
+    form.findChild<TSegmentGrid*>(QStringLiteral("StringGrid1"))->SelectCell(kEditedRow, kColValue);
     QApplication::processEvents();
     points = form.Plot()->Series(QStringLiteral("U_Line"))->Count();
     for (int s = 1; s <= 50; ++s) {

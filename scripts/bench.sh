@@ -23,7 +23,9 @@ fi
 
 # Ratio lines of a benchmark's output: "what   1.23  (target <= 1.5)" and the upload lines.
 ratios() {
+  # The console reporter colours its lines: a colour code ahead of a line would hide it.
   awk '
+    { gsub(/\033\[[0-9;]*m/, "") }
     /^upload family / {
       label = $0; sub(/: driver.*/, ": driver / baseline (median)", label)
       match($0, /= [0-9.]+/); value = substr($0, RSTART + 2, RLENGTH - 2)

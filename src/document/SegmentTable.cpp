@@ -58,17 +58,16 @@ void SegmentTable::SetLastPointIndex(std::int32_t n) {
   last_ = n;
 }
 
-SegmentRow& SegmentTable::operator[](std::int32_t i) {
+SegmentRow& SegmentTable::Grow(std::int32_t i) {
   CheckIndex(i);
-  if (static_cast<std::size_t>(i) >= rows_.size()) rows_.resize(static_cast<std::size_t>(i) + 1);
+  rows_.resize(static_cast<std::size_t>(i) + 1);
   return rows_[static_cast<std::size_t>(i)];
 }
 
-const SegmentRow& SegmentTable::operator[](std::int32_t i) const {
+const SegmentRow& SegmentTable::Untouched(std::int32_t i) {
   static const SegmentRow kUntouched{};
   CheckIndex(i);
-  if (static_cast<std::size_t>(i) >= rows_.size()) return kUntouched;
-  return rows_[static_cast<std::size_t>(i)];
+  return kUntouched;
 }
 
 void SegmentTable::Reset() {

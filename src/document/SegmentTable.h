@@ -71,8 +71,17 @@ class SegmentTable {
 
   // Row i (0 <= i < kCapacity); the mutable form allocates rows up to i, refusing i beyond the
   // capacity with ECapacityError.
-  SegmentRow& operator[](std::int32_t i);
-  const SegmentRow& operator[](std::int32_t i) const;
+  // Rows already stored are reached inline: editors and samplers index rows in their loops.
+  SegmentRow& operator[](std::int32_t i) {
+    if (i >= 0 && static_cast<std::size_t>(i) < rows_.size())
+      return rows_[static_cast<std::size_t>(i)];
+    return Grow(i);
+  }
+  const SegmentRow& operator[](std::int32_t i) const {
+    if (i >= 0 && static_cast<std::size_t>(i) < rows_.size())
+      return rows_[static_cast<std::size_t>(i)];
+    return Untouched(i);
+  }
   SegmentRow& Row(std::int32_t i) { return (*this)[i]; }
   const SegmentRow& Row(std::int32_t i) const { return (*this)[i]; }
 
@@ -90,6 +99,9 @@ class SegmentTable {
   bool SameCurve(const SegmentTable& other) const;
 
  private:
+  SegmentRow& Grow(std::int32_t i);
+  static const SegmentRow& Untouched(std::int32_t i);
+
   std::vector<SegmentRow> rows_;
   std::int32_t last_ = 0;
 };

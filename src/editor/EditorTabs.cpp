@@ -74,18 +74,23 @@ void TEditorTabs::UpdateQuantity() {
   sup2_->SetAmplitudeUnit(unit);
 }
 
+void TEditorTabs::ShowTab(int index, bool visible) {
+  // Setting the visibility a tab already has lays out and repaints the whole tab widget.
+  if (isTabVisible(index) != visible) setTabVisible(index, visible);
+}
+
 void TEditorTabs::UpdateVisibility(int row) {
   const bool last = row >= core_.RowCount() - 1;
-  setTabVisible(kTabSup1, !last);
-  setTabVisible(kTabSup2, !last && sup1_->Kind() != SuperpositionKind::None);
+  ShowTab(kTabSup1, !last);
+  ShowTab(kTabSup2, !last && sup1_->Kind() != SuperpositionKind::None);
 }
 
 void TEditorTabs::CellSelected(int row, int col) {
   general_->SetStartEnabled(row != 0);
   const GridRow& r = core_.Rows().at(static_cast<std::size_t>(row));
   const bool last = row >= core_.RowCount() - 1;
-  setTabVisible(kTabSup1, !last);
-  setTabVisible(kTabSup2, !last && !r[kColSup1Name].empty());
+  ShowTab(kTabSup1, !last);
+  ShowTab(kTabSup2, !last && !r[kColSup1Name].empty());
   if (applying_ || last || r[kColValue].empty() || r[kColDuration].empty()) return;
   LoadRow(row);
   if (col == kColSup1Name) setCurrentIndex(kTabSup1);
@@ -112,7 +117,7 @@ void TEditorTabs::LoadRow(int row) {
 void TEditorTabs::KindChosen(int number, SuperpositionKind kind) {
   if (number == 1) {
     if (kind == SuperpositionKind::None) sup2_->SetKind(SuperpositionKind::None);
-    setTabVisible(kTabSup2, kind != SuperpositionKind::None);
+    ShowTab(kTabSup2, kind != SuperpositionKind::None);
   }
   Apply(false);
 }

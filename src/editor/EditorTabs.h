@@ -38,6 +38,7 @@ class TEditorTabs : public QTabWidget {
  private:
   void KindChosen(int number, SuperpositionKind kind);
   void UpdateVisibility(int row);
+  void ShowTab(int index, bool visible);
   void StartStepped(int steps);
   void EndStepped(int steps);
 

@@ -78,8 +78,8 @@ TGeneralPage::TGeneralPage(QWidget* parent) : QWidget(parent) {
 void TGeneralPage::Show(const TabValues& v) {
   // A stored value beyond the limit is shown as it is: brought to the limit, the next apply
   // would write the limit back into a point nobody touched.
-  yl_->setMaximum(std::max(valueMax_, v.StartValue));
-  yr_->setMaximum(std::max(valueMax_, v.EndValue));
+  yl_->SetMaximumIfChanged(std::max(valueMax_, v.StartValue));
+  yr_->SetMaximumIfChanged(std::max(valueMax_, v.EndValue));
   yl_->SetValueQuietly(v.StartValue);
   yr_->SetValueQuietly(v.EndValue);
   xl_->RemoveLimits();
@@ -122,8 +122,10 @@ void TGeneralPage::MarkBeyond(const QString& start, const QString& end) {
   for (auto [spin, finding] : {std::pair{yl_, start}, std::pair{yr_, end}}) {
     QPalette palette = spin->style()->standardPalette();
     if (!finding.isEmpty()) palette.setColor(QPalette::Base, kBeyondLimitColor);
-    spin->setPalette(palette);
-    spin->setToolTip(finding);
+    // Each setPalette repaints the field and the tab around it, also when nothing changed.
+    if (!spin->testAttribute(Qt::WA_SetPalette) || spin->palette() != palette)
+      spin->setPalette(palette);
+    if (spin->toolTip() != finding) spin->setToolTip(finding);
   }
 }
 

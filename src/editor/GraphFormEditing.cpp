@@ -259,7 +259,8 @@ bool TGraphForm::IsModified() const {
 void TGraphForm::UpdateHistoryActions() {
   act_.Undo->setEnabled(history_->CanUndo());
   act_.Redo->setEnabled(history_->CanRedo());
-  setWindowModified(history_->IsModified());
+  // Qt repeats its caption work (and a warning without "[*]") on every call.
+  if (isWindowModified() != history_->IsModified()) setWindowModified(history_->IsModified());
 }
 
 void TGraphForm::RecordStep() {

@@ -81,7 +81,10 @@ class TGridHeader : public QHeaderView {
 // ---- model ------------------------------------------------------------------------------------
 
 TGridModel::TGridModel(TEditorCore& core, QObject* parent)
-    : QAbstractTableModel(parent), core_(core), rows_(core.RowCount()) {}
+    : QAbstractTableModel(parent),
+      core_(core),
+      rows_(core.RowCount()),
+      headerQuantity_(core.Active()) {}
 
 int TGridModel::rowCount(const QModelIndex& parent) const {
   return parent.isValid() ? 0 : rows_;
@@ -153,8 +156,14 @@ Qt::ItemFlags TGridModel::flags(const QModelIndex& index) const {
   return Qt::ItemIsEnabled | Qt::ItemIsSelectable;
 }
 
-void TGridModel::Refresh() {
+void TGridModel::Refresh(int first, int last) {
   const int n = core_.RowCount();
+  if (n == rows_ && last >= first && first >= 0 && last < n) {
+    // Every changed cell is redrawn, and nothing else (the whole grid would be laid out anew).
+    if (pendingRow_ >= n) ClearPending();
+    emit dataChanged(index(first, 0), index(last, kShownColumns - 1));
+    return;
+  }
   if (n > rows_) {
     beginInsertRows({}, rows_, n - 1);
     rows_ = n;
@@ -166,7 +175,11 @@ void TGridModel::Refresh() {
   }
   if (pendingRow_ >= n) ClearPending();
   emit dataChanged(index(0, 0), index(n - 1, kShownColumns - 1));
-  emit headerDataChanged(Qt::Horizontal, 0, kShownColumns - 1);
+  // The captions follow the quantity alone; announcing them repaints the header.
+  if (core_.Active() != headerQuantity_) {
+    headerQuantity_ = core_.Active();
+    emit headerDataChanged(Qt::Horizontal, 0, kShownColumns - 1);
+  }
 }
 
 void TGridModel::SetPending(int row, int col, const QString& text) {
@@ -225,7 +238,7 @@ TSegmentGrid::TSegmentGrid(TEditorCore& core, QWidget* parent)
   // The unit column lies under the duration's header: no divider to drag there.
   horizontalHeader()->setSectionResizeMode(kColUnit, QHeaderView::Fixed);
   core_.AddListener([this](const EditorChange& change) {
-    if (change.Grid) model_->Refresh();
+    if (change.Grid) model_->Refresh(change.FirstRow, change.LastRow);
     // The core chose another row (new curve, document or rows): the current cell follows, so
     // the tabs and Mark never show a row the core does not edit.
     if (change.Selection && !committing_ && currentIndex().isValid() &&

@@ -7,6 +7,8 @@
 #include <QString>
 #include <QTableView>
 
+#include "document/SegmentTable.h"
+
 namespace ondrevo {
 
 class TEditorCore;
@@ -21,8 +23,9 @@ class TGridModel : public QAbstractTableModel {
   QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
   Qt::ItemFlags flags(const QModelIndex& index) const override;
 
-  // Follows the core's rows: rows added or removed at the end, every cell redrawn.
-  void Refresh();
+  // Follows the core's rows: rows added or removed at the end, every cell redrawn; only rows
+  // first..last when the core says only they changed.
+  void Refresh(int first = 0, int last = -1);
   void SetPending(int row, int col, const QString& text);
   void ClearPending();
   bool HasPending() const { return pendingRow_ >= 0; }
@@ -34,6 +37,7 @@ class TGridModel : public QAbstractTableModel {
  private:
   TEditorCore& core_;
   int rows_ = 1;
+  Quantity headerQuantity_;
   int pendingRow_ = -1, pendingCol_ = -1;
   QString pending_;
   int currentRow_ = 0, currentCol_ = 1;

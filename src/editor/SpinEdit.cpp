@@ -19,9 +19,20 @@ TSpinEdit::TSpinEdit(const QString& name, int decimals, double step, QWidget* pa
 }
 
 void TSpinEdit::SetValueQuietly(double value) {
+  // The same value into the same range and text gives the same field.
+  if (shown_ && shown_->Given == value && shown_->Value == this->value() &&
+      shown_->Minimum == minimum() && shown_->Maximum == maximum() && shown_->Text == text() &&
+      !lineEdit()->isModified()) {
+    return;
+  }
   quiet_ = true;
   setValue(value);
   quiet_ = false;
+  shown_ = Shown{value, this->value(), minimum(), maximum(), text()};
+}
+
+void TSpinEdit::SetRangeIfChanged(double minimum, double maximum) {
+  if (minimum != this->minimum() || maximum != this->maximum()) setRange(minimum, maximum);
 }
 
 void TSpinEdit::SetUnits(UnitKind kind, std::function<double()> shownFactor) {

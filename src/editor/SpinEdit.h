@@ -5,7 +5,9 @@
 #pragma once
 
 #include <QDoubleSpinBox>
+#include <algorithm>
 #include <functional>
+#include <optional>
 
 #include "editor/core/EditRules.h"
 
@@ -16,8 +18,14 @@ class TSpinEdit : public QDoubleSpinBox {
  public:
   TSpinEdit(const QString& name, int decimals, double step, QWidget* parent);
   // A field without limits accepts any number.
-  void RemoveLimits() { setRange(-1e15, 1e15); }
+  void RemoveLimits() { SetRangeIfChanged(-1e15, 1e15); }
+  // Setters that leave a field alone when it already holds what they set: the spin box repaints
+  // (and lays out its tab again) on every call otherwise.
   void SetValueQuietly(double value);
+  void SetMaximumIfChanged(double maximum) {
+    SetRangeIfChanged(std::min(minimum(), maximum), maximum);
+  }
+  void SetRangeIfChanged(double minimum, double maximum);
   void stepBy(int steps) override;
   // Units typed into the field: of `kind`, the field showing `shownFactor()` base units per 1.
   void SetUnits(UnitKind kind, std::function<double()> shownFactor);
@@ -44,6 +52,12 @@ class TSpinEdit : public QDoubleSpinBox {
   bool CheckTyped();
 
   bool quiet_ = false;
+  // What the last SetValueQuietly was given and left behind.
+  struct Shown {
+    double Given, Value, Minimum, Maximum;
+    QString Text;
+  };
+  std::optional<Shown> shown_;
   bool units_ = false;
   bool refusedEnter_ = false;
   UnitKind kind_ = UnitKind::Time;

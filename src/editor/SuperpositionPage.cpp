@@ -168,8 +168,8 @@ void TSuperpositionPage::Show(const SuperpositionFields& f) {
   SetKind(f.Kind);
   ShowFrequencies(f);
   phase_->SetValueQuietly(f.Phase);
-  a1_->setMaximum(std::max(ampMax_, f.AmpStart));
-  a2_->setMaximum(std::max(ampMax_, f.AmpEnd));
+  a1_->SetMaximumIfChanged(std::max(ampMax_, f.AmpStart));
+  a2_->SetMaximumIfChanged(std::max(ampMax_, f.AmpEnd));
   a1_->SetValueQuietly(f.AmpStart);
   a2_->SetValueQuietly(f.AmpEnd);
   pwm_->SetValueQuietly(f.DutyCycle);

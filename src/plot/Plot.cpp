@@ -9,6 +9,7 @@
 #include <QVBoxLayout>
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 namespace ondrevo {
 
@@ -168,7 +169,36 @@ void TPlotSeries::AddPoint(double x, double y) {
   }
 }
 
+namespace {
+// Bit for bit (QPointF's own comparison is fuzzy).
+bool Same(const QPointF& a, const QPointF& b) {
+  return std::memcmp(&a, &b, sizeof(QPointF)) == 0;
+}
+}  // namespace
+
 void TPlotSeries::SetPoints(std::vector<QPointF> points) {
+  // A redraw after an edit hands over the same points but a few: only those change in the
+  // library's container (handing over all of them copies and sorts the whole series again).
+  const std::size_t n = points.size();
+  if (sorted_ && n == points_.size()) {
+    std::size_t a = 0, b = n;
+    while (a < n && Same(points[a], points_[a])) ++a;
+    while (b > a && Same(points[b - 1], points_[b - 1])) --b;
+    bool sorted = true;
+    for (std::size_t i = std::max<std::size_t>(a, 1); i < std::min(b + 1, n); ++i) {
+      if (points[i].x() < points[i - 1].x()) sorted = false;
+    }
+    if (sorted) {
+      QSharedPointer<QCPGraphDataContainer> data = G(graph_)->data();
+      auto it = data->begin() + static_cast<int>(a);
+      for (std::size_t i = a; i < b; ++i, ++it) {
+        it->key = points[i].x();
+        it->value = points[i].y();
+      }
+      points_ = std::move(points);
+      return;
+    }
+  }
   points_ = std::move(points);
   Push();
 }
@@ -196,6 +226,7 @@ void TPlotSeries::Push() {
   }
   // Equal keys (vertical steps) keep their order: data already in key order is taken as is.
   G(graph_)->setData(keys, values, sorted);
+  sorted_ = sorted;
 }
 
 // ---- plot -------------------------------------------------------------------------------------
@@ -215,6 +246,10 @@ TPlot::TPlot(QWidget* parent) : QWidget(parent), d_(std::make_unique<Impl>()) {
   d_->cp->setMouseTracking(true);
   d_->cp->installEventFilter(this);
   d_->cp->setNotAntialiasedElements(QCP::aeAll);
+  // No legend is shown: items for a hundred series would be laid out again on every replot.
+  d_->cp->setAutoAddPlottableToLegend(false);
+  // The plot fills its whole area, so nothing beneath it needs painting on a redraw.
+  d_->cp->setAttribute(Qt::WA_OpaquePaintEvent);
   d_->cp->yAxis2->setVisible(true);
   // Markers closer than three pixels hide the line and each other; they come back on zooming in.
   connect(d_->cp, &QCustomPlot::beforeReplot, this, [this] {

@@ -69,6 +69,8 @@ class TPlotSeries {
   bool dense_ = false;
   void UpdateDensity(double min, double max, int pixels);
   std::vector<QPointF> points_;
+  // The library holds points_ in this order (they were handed over in key order).
+  bool sorted_ = true;
 };
 
 class TPlot : public QWidget {

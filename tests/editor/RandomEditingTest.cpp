@@ -27,6 +27,7 @@ using namespace ondrevo;
 namespace {
 
 constexpr int kOpsPerSeed = 20000;
+constexpr double kMaxVoltage = 12, kMaxCurrent = 8;
 
 enum class OpKind {
   TypeValue,
@@ -216,6 +217,11 @@ class Session {
       }
     };
     if (start.Active == Quantity::Current) core_.SwitchQuantity(Quantity::Current);
+    // Limits the random values cross often, so that limit findings come and go.
+    DeviceLimits limits;
+    limits.MaxVoltage = kMaxVoltage;
+    limits.MaxCurrent = kMaxCurrent;
+    core_.SetLimits(limits, core_.PointBudget(), core_.DaqPointBudget());
     core_.SetDocument(start.Voltage, start.Current);
     history_.ClearHistory(core_.Curve(Quantity::Voltage), core_.Curve(Quantity::Current));
     undo_.push_back(Take());
@@ -499,6 +505,7 @@ class Session {
     }
     if (std::string e = CheckShown(); !e.empty()) return e;
     if (std::string e = CheckTimes(); !e.empty()) return e;
+    if (std::string e = CheckKept(); !e.empty()) return e;
     // Writing is slow next to an edit: every 16th operation, and the session's first ones.
     if (++count_ % 16 == 0 || count_ < 200) {
       if (std::string e = CheckFile(); !e.empty()) return e;
@@ -662,6 +669,42 @@ class Session {
       }
     }
     return r;
+  }
+
+  // What the core keeps between edits is what it would find anew: the limit findings of both
+  // curves, and the start times the tabs load (the durations shown above the row, summed).
+  std::string CheckKept() const {
+    for (Quantity q : {Quantity::Voltage, Quantity::Current}) {
+      const std::vector<LimitBreach> fresh =
+          FindLimitBreaches(core_.Curve(q), q == Quantity::Voltage ? kMaxVoltage : kMaxCurrent);
+      const std::vector<LimitBreach>& kept = core_.Breaches(q);
+      bool same = fresh.size() == kept.size();
+      for (std::size_t i = 0; same && i < fresh.size(); ++i) {
+        const LimitBreach &a = fresh[i], &b = kept[i];
+        same = a.Segment == b.Segment && Bits(a.From, b.From) && Bits(a.To, b.To) &&
+               Bits(a.Limit, b.Limit) && Bits(a.Excess, b.Excess) && a.Above == b.Above &&
+               a.StartAbove == b.StartAbove && a.EndAbove == b.EndAbove &&
+               a.Superposed == b.Superposed;
+      }
+      if (!same) return "the limit findings kept differ from those found anew";
+    }
+    double start = 0;
+    bool stopped = false;
+    for (int r = 0; r < core_.RowCount(); ++r) {
+      double d = 0;
+      const bool reads = TryParseNumber(core_.Cell(r, kColDuration), d);
+      const double end = start + d * UnitSeconds(core_.Cell(r, kColUnit));
+      const ShownTimes want = TabTimeDisplay(start, end);
+      const TabValues got = core_.LoadRow(r);
+      if (!Bits(got.StartTime, want.Start) || !Bits(got.EndTime, want.End) ||
+          got.TimeUnit != want.Unit) {
+        return "row " + std::to_string(r) + " loads times other than those shown above it";
+      }
+      // Times stop adding up at the first duration that does not read.
+      stopped = stopped || !reads;
+      if (!stopped) start = end;
+    }
+    return {};
   }
 
   std::string CheckTimes() const {

@@ -1,5 +1,7 @@
 // The plot widget: fixed tick count, value labels, Ctrl-drag zoom with its veto, Alt-drag pan.
 #include <QtTest>
+#include <limits>
+#include <random>
 
 #include "plot/Plot.h"
 
@@ -122,6 +124,56 @@ class PlotTest : public QObject {
     QVERIFY(s->MarkersDrawn());  // zoomed in: 50 points
     s->SetMarkersVisible(false);
     QVERIFY(!s->MarkersDrawn());
+  }
+
+  // Handing over a series that differs in a few points changes those in place: what is drawn
+  // is what a series given all its points at once draws, also where a changed point leaves key
+  // order, equal keys form steps, the count changes or a value is not a number.
+  void changedPointsDrawAsAFreshSeries() {
+    auto edited = Make();
+    auto fresh = Make();
+    TPlotSeries* a = edited->AddSeries("U_Line", PlotAxis::Left);
+    TPlotSeries* b = fresh->AddSeries("U_Line", PlotAxis::Left);
+    for (TPlotSeries* s : {a, b}) s->SetMarker(PlotMarker::Rectangle);
+    std::mt19937 rng(7);
+    std::vector<QPointF> points;
+    for (int i = 0; i <= 40; ++i) points.emplace_back(i * 0.25, 5 + i % 7);
+    for (int step = 0; step < 60; ++step) {
+      const std::size_t at = rng() % points.size();
+      switch (rng() % 12) {
+        case 0:  // a value
+          points[at].setY(rng() % 20);
+          break;
+        case 1:  // a time within its neighbours, or onto one (a step)
+          if (at > 0) points[at].setX(points[at - 1].x());
+          break;
+        case 2:  // a time out of order
+          points[at].setX((rng() % 40) * 0.25);
+          break;
+        case 5:  // back in order
+          std::stable_sort(points.begin(), points.end(),
+                           [](const QPointF& p, const QPointF& q) { return p.x() < q.x(); });
+          break;
+        case 3:
+          points[at].setY(std::numeric_limits<double>::quiet_NaN());
+          break;
+        case 4:
+          points.emplace_back(points.back().x() + 0.25, rng() % 20);
+          break;
+        case 6:
+        case 7:
+        case 8:  // a few values at once
+          for (std::size_t i = at; i < std::min(at + 3, points.size()); ++i)
+            points[i].setY(rng() % 20);
+          break;
+        default:  // nothing changed
+          break;
+      }
+      a->SetPoints(points);
+      b->Clear();
+      b->SetPoints(points);
+      QCOMPARE(edited->Render(QSize(300, 200)), fresh->Render(QSize(300, 200)));
+    }
   }
 };
 

@@ -41,6 +41,7 @@ SuperpositionSpec SpecOf(const SuperpositionFields& f) {
 TEditorCore::TEditorCore() : rows_(1), sources_(1) {}
 
 void TEditorCore::BuildRows() {
+  ForgetRowTimes(0);
   // The old rows go first: two grids of a long curve at once would double the peak memory.
   std::vector<GridRow>().swap(rows_);
   std::vector<RowSource>().swap(sources_);
@@ -50,7 +51,20 @@ void TEditorCore::BuildRows() {
 }
 
 void TEditorCore::Notify(const EditorChange& change) {
-  if (change.Curve || change.BothCurves || change.Limits) {
+  if (change.Grid) ForgetRowTimes(change.LastRow >= 0 ? change.FirstRow : 0);
+  if (change.Grid && change.LastRow >= 0 && change.Curve && !change.BothCurves && !change.Limits) {
+    // Rows first..last of the active curve changed: the segments they bound are found again.
+    std::vector<LimitBreach>& kept = breaches_[doc_.Active == Quantity::Voltage ? 0 : 1];
+    const std::int32_t from = std::max(change.FirstRow - 1, 0), to = change.LastRow;
+    const auto begin = std::lower_bound(kept.begin(), kept.end(), from,
+                                        [](const LimitBreach& b, int s) { return b.Segment < s; });
+    const auto end = std::lower_bound(begin, kept.end(), to + 1,
+                                      [](const LimitBreach& b, int s) { return b.Segment < s; });
+    const std::vector<LimitBreach> found = FindLimitBreaches(
+        doc_.Working, doc_.Active == Quantity::Voltage ? limits_.MaxVoltage : limits_.MaxCurrent,
+        from, to);
+    kept.insert(kept.erase(begin, end), found.begin(), found.end());
+  } else if (change.Curve || change.BothCurves || change.Limits) {
     breaches_[0] = FindLimitBreaches(Curve(Quantity::Voltage), limits_.MaxVoltage);
     breaches_[1] = FindLimitBreaches(Curve(Quantity::Current), limits_.MaxCurrent);
   }
@@ -157,12 +171,19 @@ void TEditorCore::Commit(bool record, int first, int last) {
     sources_ = std::move(sources);
   }
   SegmentTable& kept = doc_.TableOf(doc_.Active);
-  if (partial && message.empty() && kept.LastPointIndex() == doc_.Working.LastPointIndex()) {
+  const bool ranged =
+      partial && message.empty() && kept.LastPointIndex() == doc_.Working.LastPointIndex();
+  if (ranged) {
     for (int r = first; r <= last; ++r) kept[r] = doc_.Working[r];
   } else {
     kept = doc_.Working;
   }
-  Notify({.Curve = true, .Grid = true});
+  if (ranged) {
+    // The rows converted are the only ones whose cells (and limit findings) can have changed.
+    Notify({.Curve = true, .Grid = true, .FirstRow = first, .LastRow = last});
+  } else {
+    Notify({.Curve = true, .Grid = true});
+  }
   Message(message);
   if (record && !SuppressRecording && RecordStep) RecordStep();
 }
@@ -503,13 +524,28 @@ void TEditorCore::SelectRow(int row) {
 }
 
 double TEditorCore::TimeOfRow(int row) const {
-  double t = 0;
-  for (int r = 0; r < row && r < RowCount(); ++r) {
-    double d = 0;
-    if (!TryParseNumber(rows_[static_cast<std::size_t>(r)][kColDuration], d)) break;
-    t += d * UnitSeconds(rows_[static_cast<std::size_t>(r)][kColUnit]);
+  // The durations shown above the row, summed in row order up to the first that does not read;
+  // kept between calls, as a long curve would be read again for every row loaded.
+  row = std::clamp(row, 0, RowCount());
+  if (rowTimes_.empty()) rowTimes_.push_back(0);
+  while (static_cast<int>(rowTimes_.size()) <= row) {
+    const std::size_t r = rowTimes_.size() - 1;
+    double t = rowTimes_.back(), d = 0;
+    if (timesStopAt_ < 0 && TryParseNumber(rows_[r][kColDuration], d)) {
+      t += d * UnitSeconds(rows_[r][kColUnit]);
+    } else if (timesStopAt_ < 0) {
+      timesStopAt_ = static_cast<int>(r);
+    }
+    rowTimes_.push_back(t);
   }
-  return t;
+  return rowTimes_[static_cast<std::size_t>(row)];
+}
+
+void TEditorCore::ForgetRowTimes(int first) {
+  // rowTimes_[k] sums rows below k: it holds while rows 0..k-1 do.
+  const std::size_t keep = static_cast<std::size_t>(std::max(first, 0)) + 1;
+  if (rowTimes_.size() > keep) rowTimes_.resize(keep);
+  if (timesStopAt_ >= first) timesStopAt_ = -1;
 }
 
 TabValues TEditorCore::LoadRow(int row) const {

@@ -23,6 +23,8 @@ struct EditorChange {
   bool Grid = false;        // the grid rows
   bool Limits = false;      // limits or point budget
   bool Selection = false;   // the core moved the selected row (new rows, curve or document)
+  // With Grid: the rows whose cells changed (no row added or removed); LastRow -1 for any.
+  int FirstRow = 0, LastRow = -1;
 };
 
 // The values of the General and Superposition tabs, as shown.
@@ -176,6 +178,8 @@ class TEditorCore {
   void Notify(const EditorChange& change);
   void Message(const std::string& m);
   double TimeOfRow(int row) const;
+  // Rows from `first` on changed: the times summed over them are stale.
+  void ForgetRowTimes(int first);
   // Rows and their sources from the working table; the selection stays within them.
   void BuildRows();
   UnitKind ValueUnitKind() const {
@@ -194,6 +198,10 @@ class TEditorCore {
   std::int32_t daqBudget_ = kDefaultDaqPointBudget;
   std::vector<Listener> listeners_;
   std::vector<LimitBreach> breaches_[2];
+  // TimeOfRow's sums: rowTimes_[k] is the time of row k; timesStopAt_ the row whose duration
+  // did not read (-1 while none did).
+  mutable std::vector<double> rowTimes_;
+  mutable int timesStopAt_ = -1;
 };
 
 }  // namespace ondrevo

@@ -30,9 +30,14 @@ double HalfPeak(const SuperpositionSpec& s) {
 }  // namespace
 
 std::vector<LimitBreach> FindLimitBreaches(const SegmentTable& t, double maximum) {
+  return FindLimitBreaches(t, maximum, 0, t.LastPointIndex() - 1);
+}
+
+std::vector<LimitBreach> FindLimitBreaches(const SegmentTable& t, double maximum,
+                                           std::int32_t first, std::int32_t last) {
   std::vector<LimitBreach> out;
-  const std::int32_t n = t.LastPointIndex();
-  for (std::int32_t i = 0; i < n; ++i) {
+  const std::int32_t n = std::min(last + 1, t.LastPointIndex());
+  for (std::int32_t i = std::max(first, 0); i < n; ++i) {
     const double t0 = t[i].Time, t1 = t[i + 1].Time;
     const double y0 = t[i].Value, y1 = t[i + 1].Value;
     LimitBreach b{.Segment = i,

@@ -25,6 +25,9 @@ struct LimitBreach {
 // (from where it crosses), a superposed segment whole when its peaks can reach beyond it, or
 // its troughs below 0.
 std::vector<LimitBreach> FindLimitBreaches(const SegmentTable& table, double maximum);
+// The same for segments first..last only (clamped to the curve).
+std::vector<LimitBreach> FindLimitBreaches(const SegmentTable& table, double maximum,
+                                           std::int32_t first, std::int32_t last);
 
 // "voltage above 20 V by up to 5 V from 0 s to 2 s" (translated).
 std::string LimitBreachText(const LimitBreach& breach, Quantity quantity);
