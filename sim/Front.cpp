@@ -337,23 +337,35 @@ TTcpFront::~TTcpFront() {
 }
 
 int TTcpFront::AcquireConnection() {
-  if (client_ < 0) client_ = accept4(listen_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+  if (client_ < 0) {
+    const int fd = accept4(listen_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+    if (fd >= 0 && slot_ && !slot_->Take(1)) {
+      Refuse(fd);
+      return -1;
+    }
+    client_ = fd;
+  }
   return client_;
+}
+
+void TTcpFront::Refuse(int fd) {
+  const std::string line = std::string(kBusyLine) + "\n";
+  [[maybe_unused]] const auto n = send(fd, line.data(), line.size(), MSG_NOSIGNAL);
+  close(fd);
 }
 
 void TTcpFront::RefuseWaiting() {
   for (;;) {
     const int other = accept4(listen_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
     if (other < 0) return;
-    const std::string line = std::string(kBusyLine) + "\n";
-    [[maybe_unused]] const auto n = send(other, line.data(), line.size(), MSG_NOSIGNAL);
-    close(other);
+    Refuse(other);
   }
 }
 
 void TTcpFront::ReleaseConnection(bool hangUp) {
   if (client_ >= 0) close(client_);
   client_ = -1;
+  if (slot_) slot_->Release(1);
 }
 
 }  // namespace ondrevo::sim
