@@ -44,6 +44,15 @@ TDemoInstruments::TDemoInstruments(double speed) {
     SetVariable("ONDREVO_DAQMX_LIBRARY", daqmx);
     SetVariable("ONDREVO_DAQMX_SIM_CARDS", "Dev1 PCIe-6361 serial=1A2B3C4 ao=2 maxrate=100000");
   }
+  try {
+    lan_ = std::make_unique<TTcpFront>(
+        CreateSimInstrument("KSV 7342-80", "734280002", MakeScaledClock(speed)), 0);
+    const char* hosts = std::getenv("ONDREVO_LAN_HOSTS");
+    SetVariable("ONDREVO_LAN_HOSTS", "TCPIP::127.0.0.1::" + std::to_string(lan_->Port()) +
+                                         "::SOCKET" + (hosts && *hosts ? std::string(",") + hosts : ""));
+  } catch (const std::exception&) {
+    lan_.reset();  // no loopback network: the other buses only
+  }
   SetInterfaceProducts({{"KSV3720-40", "372040001"}});
   ApplyTestSettings();
 }
@@ -54,6 +63,7 @@ TDemoInstruments::TDemoInstruments(double speed) {
 void TDemoInstruments::ApplyTestSettings() {
   std::vector<std::shared_ptr<TSimInstrument>> all;
   for (const auto& front : fronts_) all.push_back(front->Instrument());
+  if (lan_) all.push_back(lan_->Instrument());
   if (gpib_) all.push_back(gpib_->At(0, 5).Instrument());
   if (usb_)
     for (const auto& instrument : usbInstruments_) all.push_back(instrument);
@@ -89,6 +99,7 @@ TDemoInstruments::~TDemoInstruments() {
     else
       unsetenv(name);
   fronts_.clear();
+  lan_.reset();
   monitor_.reset();
   usb_.reset();
   gpib_.reset();
@@ -96,6 +107,7 @@ TDemoInstruments::~TDemoInstruments() {
 
 void TDemoInstruments::Trigger() {
   for (const auto& front : fronts_) front->Instrument()->Trigger();
+  if (lan_) lan_->Instrument()->Trigger();
   if (gpib_) gpib_->At(0, 5).Instrument()->Trigger();
 }
 

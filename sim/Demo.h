@@ -1,6 +1,7 @@
 // Demo mode: simulated supplies inside this process on every bus, so discovery, connect, upload
 // and play work without hardware: two family-C supplies on pseudo-terminals, a family-A supply
-// at GPIB address 5 of the GPIB stand-in library and a family-B supply on the USB stand-in.
+// at GPIB address 5 of the GPIB stand-in library, a family-B supply on the USB stand-in and a
+// family-C supply on the loopback LAN (its raw SCPI socket, listed in ONDREVO_LAN_HOSTS).
 #pragma once
 
 #include <memory>
@@ -36,6 +37,7 @@ class TDemoInstruments {
   void ApplyTestSettings();
 
   std::vector<std::unique_ptr<TPtyFront>> fronts_;
+  std::unique_ptr<TTcpFront> lan_;  // a family-C supply on the loopback LAN
   std::optional<std::string> previousPorts_;
   std::vector<std::pair<const char*, std::optional<std::string>>> previous_;
   std::unique_ptr<TGpibSimHost> gpib_;

@@ -145,7 +145,7 @@ void TSimFront::Serve(int fd) {
       timeout = static_cast<int>(
           std::chrono::ceil<std::chrono::milliseconds>(outgoing.front().Due - now).count());
     // A negative WaitFd (the pty) is ignored by poll.
-    pollfd fds[3] = {{fd, static_cast<short>(POLLIN | (sendable ? POLLOUT : 0)), 0},
+    pollfd fds[3] = {{fd, static_cast<short>(POLLIN | POLLRDHUP | (sendable ? POLLOUT : 0)), 0},
                      {stopFd_, POLLIN, 0},
                      {WaitFd(), POLLIN, 0}};
     if (poll(fds, 3, timeout) < 0) {
@@ -154,7 +154,6 @@ void TSimFront::Serve(int fd) {
       return;
     }
     if (fds[1].revents) return;
-    if (fds[2].revents & POLLIN) RefuseWaiting();
 
     if (fds[0].revents & POLLIN) {
       const ssize_t n = read(fd, buffer, sizeof buffer);
@@ -196,6 +195,9 @@ void TSimFront::Serve(int fd) {
       ReleaseConnection(false);
       return;
     }
+    // A client that closed just before the newcomer connected is leaving (its last lines are
+    // still being read): the newcomer waits to be served instead of being refused.
+    if ((fds[2].revents & POLLIN) && !(fds[0].revents & POLLRDHUP)) RefuseWaiting();
 
     if ((fds[0].revents & POLLOUT) && !outgoing.empty()) {
       std::string& data = outgoing.front().Data;
