@@ -536,3 +536,11 @@ void TLanInterface::GetDevices(TDeviceList& devices) {
 }
 
 }  // namespace ondrevo
+
+#if defined(__SANITIZE_ADDRESS__)
+// liblxi keeps a few bytes of every VXI-11 connect for good (the connecting thread's status),
+// which is not ours to mend; the leak check of sanitized builds passes over it.
+extern "C" const char* __lsan_default_suppressions() {
+  return "leak:liblxi.so\nleak:libtirpc.so\n";
+}
+#endif
