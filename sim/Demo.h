@@ -31,6 +31,8 @@ class TDemoInstruments {
   // Fires the trigger input of the supplies on the pseudo-terminals and the GPIB stand-in.
   void Trigger();
   const std::vector<std::unique_ptr<TPtyFront>>& Fronts() const { return fronts_; }
+  // The supply on the loopback LAN; null where the loopback network could not be used.
+  TTcpFront* LanFront() const { return lan_.get(); }
 
  private:
   void SetVariable(const char* name, const std::string& value);
