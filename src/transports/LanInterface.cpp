@@ -96,8 +96,8 @@ int ConnectSocket(const std::string& host, int port, uint32_t timeoutMs) {
   const std::string service = std::to_string(port);
   const int lookup = ::getaddrinfo(host.c_str(), service.c_str(), &hints, &found);
   if (lookup != 0)
-    throw ENotInstalledError(WithHost(_("There is no host %s on the network:"), host) + " " +
-                             ::gai_strerror(lookup));
+    throw EHostUnreachableError(WithHost(_("There is no host %s on the network:"), host) + " " +
+                                ::gai_strerror(lookup));
   int lastError = ETIMEDOUT;
   const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
   for (addrinfo* a = found; a; a = a->ai_next) {
@@ -136,7 +136,8 @@ int ConnectSocket(const std::string& host, int port, uint32_t timeoutMs) {
       : lastError == ETIMEDOUT
           ? WithHost(_("The host %s does not answer on port"), host) + " " + std::to_string(port)
           : WithHost(_("The host %s cannot be reached:"), host) + " " + std::strerror(lastError);
-  throw EConnectionError(why);
+  if (lastError == ECONNREFUSED) throw EConnectionError(why);
+  throw EHostUnreachableError(why);
 }
 
 void KeepAlive(int fd) {
@@ -466,12 +467,17 @@ void TLanInterface::GetInterfaces(TInterfaceList& interfaces) {
 
 namespace {
 
-std::shared_ptr<TDevice> Probe(std::shared_ptr<TLanTransport> transport) {
+// `unreachable` is set when the host itself did not answer, so its other transport is not tried:
+// a host that is off costs one connect time-out, not two.
+std::shared_ptr<TDevice> Probe(std::shared_ptr<TLanTransport> transport, bool& unreachable) {
   transport->Name = "LAN";
   transport->ConnectTimeoutMs = TLanInterface::kProbeConnectMs;
   std::string reply;
   try {
     reply = ReadIdentification(*transport, TLanInterface::kProbeReplyMs);
+  } catch (const EHostUnreachableError&) {
+    unreachable = true;
+    return nullptr;
   } catch (...) {
     return nullptr;
   }
@@ -518,18 +524,19 @@ void TLanInterface::GetDevices(TDeviceList& devices) {
                        [&](const TLanHostEntry& e) { return e.Host == host; }))
         entries.push_back({host, kDefaultScpiPort, true, true});
   for (const auto& entry : entries) {
+    bool unreachable = false;
     if (entry.Raw) {
       TLanAddress address;
       address.Host = entry.Host;
       address.Port = entry.Port;
-      if (auto device = Probe(std::make_shared<TLanSocketInterface>(address)))
+      if (auto device = Probe(std::make_shared<TLanSocketInterface>(address), unreachable))
         devices.push_back(device);
     }
-    if (entry.Vxi) {
+    if (entry.Vxi && !unreachable) {
       TLanAddress address;
       address.Host = entry.Host;
       address.Socket = false;
-      if (auto device = Probe(std::make_shared<TLanVxiInterface>(address)))
+      if (auto device = Probe(std::make_shared<TLanVxiInterface>(address), unreachable))
         devices.push_back(device);
     }
   }

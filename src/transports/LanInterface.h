@@ -25,6 +25,12 @@ struct TLanAddress {
 
 inline constexpr int kDefaultScpiPort = 5025;
 
+// The host itself cannot be reached (unknown, silent, no route): no port of it will answer.
+class EHostUnreachableError : public EConnectionError {
+ public:
+  using EConnectionError::EConnectionError;
+};
+
 // Reads TCPIP[n]::HOST::PORT::SOCKET and TCPIP[n]::HOST[::DEVICE][::INSTR], any letter case;
 // nothing for any other text.
 std::optional<TLanAddress> ParseLanAddress(const std::string& text);
