@@ -10,6 +10,8 @@
 #include <chrono>
 #include <filesystem>
 #include <mutex>
+#include <random>
+#include <thread>
 
 #include "devices/DeviceErrors.h"
 #include "devices/Identification.h"
@@ -272,6 +274,54 @@ TEST(LanFaults, NoSuchHostRefusedPortAndSilentPeerEachSayWhat) {
   EXPECT_THROW(device->Connect(), std::runtime_error);
   device->Disconnect();
   EXPECT_FALSE(device->IsConnected());
+  ::close(listener);
+}
+
+// Replies read as a stream, against the lines the peer wrote: whatever way the bytes are cut into
+// packets, each Receive gives the next line whole, without its CR.
+TEST(LanStream, RandomlyCutRepliesArriveAsTheirLines) {
+  const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in bound{};
+  bound.sin_family = AF_INET;
+  bound.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof bound;
+  ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&bound), sizeof bound), 0);
+  ASSERT_EQ(::listen(listener, 1), 0);
+  ::getsockname(listener, reinterpret_cast<sockaddr*>(&bound), &length);
+  TLanAddress address;
+  address.Host = "127.0.0.1";
+  address.Port = ntohs(bound.sin_port);
+  TLanSocketInterface transport(address);
+  transport.Open();
+  const int peer = ::accept(listener, nullptr, nullptr);
+  ASSERT_GE(peer, 0);
+  for (unsigned seed = 1; seed <= 25; ++seed) {
+    std::mt19937 random(seed);
+    std::vector<std::string> model;
+    std::string stream;
+    const int lines = 1 + static_cast<int>(random() % 40);
+    for (int k = 0; k < lines; ++k) {
+      std::string line;
+      const int size = static_cast<int>(random() % 300);
+      for (int c = 0; c < size; ++c) line += static_cast<char>(' ' + random() % 95);
+      model.push_back(line);
+      stream += line + (random() % 3 == 0 ? "\r\n" : "\n");
+    }
+    std::thread writer([&] {
+      std::mt19937 cuts(seed * 7919);
+      for (std::size_t at = 0; at < stream.size();) {
+        const std::size_t piece = std::min<std::size_t>(1 + cuts() % 700, stream.size() - at);
+        ASSERT_EQ(::send(peer, stream.data() + at, piece, MSG_NOSIGNAL),
+                  static_cast<ssize_t>(piece));
+        at += piece;
+      }
+    });
+    for (int k = 0; k < lines; ++k)
+      EXPECT_EQ(transport.Receive(10000), model[k]) << "seed " << seed;
+    writer.join();
+  }
+  transport.Close();
+  ::close(peer);
   ::close(listener);
 }
 
