@@ -49,7 +49,8 @@ TDemoInstruments::TDemoInstruments(double speed) {
         CreateSimInstrument("KSV 7342-80", "734280002", MakeScaledClock(speed)), 0);
     const char* hosts = std::getenv("ONDREVO_LAN_HOSTS");
     SetVariable("ONDREVO_LAN_HOSTS", "TCPIP::127.0.0.1::" + std::to_string(lan_->Port()) +
-                                         "::SOCKET" + (hosts && *hosts ? std::string(",") + hosts : ""));
+                                         "::SOCKET" +
+                                         (hosts && *hosts ? std::string(",") + hosts : ""));
   } catch (const std::exception&) {
     lan_.reset();  // no loopback network: the other buses only
   }

@@ -57,10 +57,9 @@ void TDeviceTree::AddBus(const TFoundBus& bus) {
     // One instrument can answer on two LAN addresses (raw socket and VXI-11): say which.
     if (auto remote = std::dynamic_pointer_cast<IRemoteControllable>(device))
       if (auto lan = std::dynamic_pointer_cast<TLanTransport>(remote->GetInterface()))
-        caption += QStringLiteral("  [") + QString::fromStdString(lan->Address.Text()) +
-                   QLatin1Char(']');
-    QTreeWidgetItem* deviceNode =
-        AddNode(busNode, caption, static_cast<int>(nodes_.size() - 1));
+        caption +=
+            QStringLiteral("  [") + QString::fromStdString(lan->Address.Text()) + QLatin1Char(']');
+    QTreeWidgetItem* deviceNode = AddNode(busNode, caption, static_cast<int>(nodes_.size() - 1));
     std::vector<QTreeWidgetItem*> shown{deviceNode};
     if (auto output = std::dynamic_pointer_cast<IAnalogOutput>(device)) {
       const auto& inputs = output->GetConnectedInputs();
