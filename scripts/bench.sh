@@ -58,6 +58,7 @@ export QT_QPA_PLATFORM=offscreen LANG=C.UTF-8
 bench "$runs" bench/bench_model
 # One run: it pairs driver and baseline in many turns and takes their medians itself.
 bench 1 bench/bench_upload
+bench 1 bench/bench_lan_upload
 bench "$runs" bench/bench_preview
 bench "$runs" bench/bench_history
 bench "$runs" bench/bench_editor

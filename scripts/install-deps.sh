@@ -14,6 +14,7 @@ PKGS=(
   clang-14 libclang-rt-14-dev clang-format
   libxml2-utils locales time
   fonts-dejavu-core
+  liblxi-dev libtirpc-dev rpcsvc-proto rpcbind lxi-tools python3-pyvisa python3-pyvisa-py
   qt6-translations-l10n
   help2man lintian appstream dpkg-dev file man-db bash-completion
 )

@@ -15,6 +15,7 @@ namespace {
 constexpr const char* kSerialSerials[] = {"734280001", "734120001"};
 constexpr const char* kGpibSerial = "520640001";
 constexpr const char* kUsbSerial = "614180001";
+constexpr const char* kLanSerial = "734280002";
 }  // namespace
 
 TDemoInstruments::TDemoInstruments(double speed) {
@@ -46,6 +47,7 @@ TDemoInstruments::TDemoInstruments(double speed) {
     usb_ = std::make_unique<TUsbSimHost>();
     usbInstruments_.push_back(
         CreateSimInstrument("KSV 6141-80", kUsbSerial, MakeScaledClock(speed)));
+    usbInstruments_.back()->SetLoad({10, 0});
     usb_->Attach(usbInstruments_.back());
     monitor_ = std::make_unique<TUsbMonitorProcess>();
     SetVariable("ONDREVO_USB_LIBRARY", usb_->Path());
@@ -57,6 +59,17 @@ TDemoInstruments::TDemoInstruments(double speed) {
   if (const std::string daqmx = DaqMxSimLibraryPath(); access(daqmx.c_str(), R_OK) == 0) {
     SetVariable("ONDREVO_DAQMX_LIBRARY", daqmx);
     SetVariable("ONDREVO_DAQMX_SIM_CARDS", "Dev1 PCIe-6361 serial=1A2B3C4 ao=2 maxrate=100000");
+  }
+  try {
+    auto supply = CreateSimInstrument("KSV 7342-80", kLanSerial, MakeScaledClock(speed));
+    supply->SetLoad({10, 0});
+    lan_ = std::make_unique<TTcpFront>(supply, 0);
+    const char* hosts = std::getenv("ONDREVO_LAN_HOSTS");
+    SetVariable("ONDREVO_LAN_HOSTS", "TCPIP::127.0.0.1::" + std::to_string(lan_->Port()) +
+                                         "::SOCKET" +
+                                         (hosts && *hosts ? std::string(",") + hosts : ""));
+  } catch (const std::exception&) {
+    lan_.reset();  // no loopback network: the other buses only
   }
   SetInterfaceProducts({{"KSV3720-40", "372040001"}});
   try {
@@ -74,6 +87,7 @@ TDemoInstruments::TDemoInstruments(double speed) {
 void TDemoInstruments::ApplyTestSettings() {
   std::vector<std::shared_ptr<TSimInstrument>> all;
   for (const auto& front : fronts_) all.push_back(front->Instrument());
+  if (lan_) all.push_back(lan_->Instrument());
   if (gpib_) all.push_back(gpib_->At(0, 5).Instrument());
   if (usb_)
     for (const auto& instrument : usbInstruments_) all.push_back(instrument);
@@ -82,6 +96,7 @@ void TDemoInstruments::ApplyTestSettings() {
     supplies.emplace_back(fronts_[k]->Instrument(), kSerialSerials[k]);
   if (gpib_) supplies.emplace_back(gpib_->At(0, 5).Instrument(), kGpibSerial);
   if (usb_) supplies.emplace_back(usbInstruments_.front(), kUsbSerial);
+  if (lan_) supplies.emplace_back(lan_->Instrument(), kLanSerial);
   StartRecording(supplies);
   const char* ignore = std::getenv("ONDREVO_DEMO_IGNORE_STOP");
   if (ignore && std::string(ignore) == "1")
@@ -123,6 +138,7 @@ void TDemoInstruments::SetVariable(const char* name, const std::string& value) {
 TDemoInstruments::~TDemoInstruments() {
   RestoreVariables();
   fronts_.clear();
+  lan_.reset();
   monitor_.reset();
   usb_.reset();
   gpib_.reset();
@@ -154,6 +170,7 @@ void TDemoInstruments::RestoreVariables() {
 
 void TDemoInstruments::Trigger() {
   for (const auto& front : fronts_) front->Instrument()->Trigger();
+  if (lan_) lan_->Instrument()->Trigger();
   if (gpib_) gpib_->At(0, 5).Instrument()->Trigger();
   for (const auto& instrument : usbInstruments_) instrument->Trigger();
 }

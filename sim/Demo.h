@@ -1,6 +1,7 @@
 // Demo mode: simulated supplies inside this process on every bus, so discovery, connect, upload
 // and play work without hardware: two family-C supplies on pseudo-terminals, a family-A supply
-// at GPIB address 5 of the GPIB stand-in library and a family-B supply on the USB stand-in.
+// at GPIB address 5 of the GPIB stand-in library, a family-B supply on the USB stand-in and a
+// family-C supply on the loopback LAN (its raw SCPI socket, listed in ONDREVO_LAN_HOSTS).
 #pragma once
 
 #include <memory>
@@ -33,6 +34,8 @@ class TDemoInstruments {
   // Fires the trigger input of every simulated supply of the demo.
   void Trigger();
   const std::vector<std::unique_ptr<TPtyFront>>& Fronts() const { return fronts_; }
+  // The supply on the loopback LAN; null where the loopback network could not be used.
+  TTcpFront* LanFront() const { return lan_.get(); }
 
  private:
   void SetVariable(const char* name, const std::string& value);
@@ -43,6 +46,7 @@ class TDemoInstruments {
       const std::vector<std::pair<std::shared_ptr<TSimInstrument>, std::string>>& supplies);
 
   std::vector<std::unique_ptr<TPtyFront>> fronts_;
+  std::unique_ptr<TTcpFront> lan_;  // a family-C supply on the loopback LAN
   std::optional<std::string> previousPorts_;
   std::vector<std::pair<const char*, std::optional<std::string>>> previous_;
   std::unique_ptr<TGpibSimHost> gpib_;

@@ -145,7 +145,7 @@ void TSimFront::Serve(int fd) {
       timeout = static_cast<int>(
           std::chrono::ceil<std::chrono::milliseconds>(outgoing.front().Due - now).count());
     // A negative WaitFd (the pty) is ignored by poll.
-    pollfd fds[3] = {{fd, static_cast<short>(POLLIN | (sendable ? POLLOUT : 0)), 0},
+    pollfd fds[3] = {{fd, static_cast<short>(POLLIN | POLLRDHUP | (sendable ? POLLOUT : 0)), 0},
                      {stopFd_, POLLIN, 0},
                      {WaitFd(), POLLIN, 0}};
     if (poll(fds, 3, timeout) < 0) {
@@ -154,7 +154,6 @@ void TSimFront::Serve(int fd) {
       return;
     }
     if (fds[1].revents) return;
-    if (fds[2].revents & POLLIN) RefuseWaiting();
 
     if (fds[0].revents & POLLIN) {
       const ssize_t n = read(fd, buffer, sizeof buffer);
@@ -196,6 +195,9 @@ void TSimFront::Serve(int fd) {
       ReleaseConnection(false);
       return;
     }
+    // A client that closed just before the newcomer connected is leaving (its last lines are
+    // still being read): the newcomer waits to be served instead of being refused.
+    if ((fds[2].revents & POLLIN) && !(fds[0].revents & POLLRDHUP)) RefuseWaiting();
 
     if ((fds[0].revents & POLLOUT) && !outgoing.empty()) {
       std::string& data = outgoing.front().Data;
@@ -337,23 +339,35 @@ TTcpFront::~TTcpFront() {
 }
 
 int TTcpFront::AcquireConnection() {
-  if (client_ < 0) client_ = accept4(listen_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+  if (client_ < 0) {
+    const int fd = accept4(listen_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+    if (fd >= 0 && slot_ && !slot_->Take(1)) {
+      Refuse(fd);
+      return -1;
+    }
+    client_ = fd;
+  }
   return client_;
+}
+
+void TTcpFront::Refuse(int fd) {
+  const std::string line = std::string(kBusyLine) + "\n";
+  [[maybe_unused]] const auto n = send(fd, line.data(), line.size(), MSG_NOSIGNAL);
+  close(fd);
 }
 
 void TTcpFront::RefuseWaiting() {
   for (;;) {
     const int other = accept4(listen_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
     if (other < 0) return;
-    const std::string line = std::string(kBusyLine) + "\n";
-    [[maybe_unused]] const auto n = send(other, line.data(), line.size(), MSG_NOSIGNAL);
-    close(other);
+    Refuse(other);
   }
 }
 
 void TTcpFront::ReleaseConnection(bool hangUp) {
   if (client_ >= 0) close(client_);
   client_ = -1;
+  if (slot_) slot_->Release(1);
 }
 
 }  // namespace ondrevo::sim

@@ -12,6 +12,25 @@
 
 namespace ondrevo::sim {
 
+// The one client an instrument serves, shared by its fronts: a raw socket client and a VXI-11
+// link exclude each other as they do on the instrument.
+class TClientSlot {
+ public:
+  // True when the slot was free (or is held by `who` already) and is now held by `who`.
+  bool Take(int who) {
+    int free = 0;
+    return owner_.compare_exchange_strong(free, who) || free == who;
+  }
+  void Release(int who) {
+    int held = who;
+    owner_.compare_exchange_strong(held, 0);
+  }
+  bool Free() const { return owner_.load() == 0; }
+
+ private:
+  std::atomic<int> owner_{0};
+};
+
 class TSimFront {
  public:
   virtual ~TSimFront();
@@ -82,6 +101,8 @@ class TTcpFront : public TSimFront {
   TTcpFront(std::shared_ptr<TSimInstrument> instrument, int port);
   ~TTcpFront() override;
   int Port() const { return port_; }
+  // Shares the instrument's one client with another front; set before the first client.
+  void SetClientSlot(std::shared_ptr<TClientSlot> slot) { slot_ = std::move(slot); }
 
  private:
   int AcquireConnection() override;
@@ -93,6 +114,8 @@ class TTcpFront : public TSimFront {
   static constexpr const char* kBusyLine = "ERROR: busy, serving another client";
 
  private:
+  void Refuse(int fd);
+  std::shared_ptr<TClientSlot> slot_;
   int listen_ = -1;
   int client_ = -1;
   int port_ = 0;

@@ -206,6 +206,25 @@ void TWConfig::SetRS232Defaults(const RS232Defaults& values) {
   ini_.WriteStrings(kRS232Section, kv);
 }
 
+std::string TWConfig::GetLanHosts() const {
+  return ini_.ReadString("LAN", "Hosts");
+}
+
+void TWConfig::SetLanHosts(const std::string& hosts) {
+  // One line in the file: line ends would start keys of their own.
+  std::string line;
+  for (char c : hosts) line += (c == '\r' || c == '\n') ? ',' : c;
+  ini_.WriteString("LAN", "Hosts", line);
+}
+
+bool TWConfig::GetLanDiscovery() const {
+  return ini_.ReadString("LAN", "Discover") == "1";
+}
+
+void TWConfig::SetLanDiscovery(bool enabled) {
+  ini_.WriteString("LAN", "Discover", enabled ? "1" : "0");
+}
+
 void TWConfig::AddRecentFile(const std::string& path) {
   if (path.empty() || path.find_first_of("\r\n") != std::string::npos) return;
   recent_.erase(std::remove(recent_.begin(), recent_.end(), path), recent_.end());

@@ -72,6 +72,12 @@ class TWConfig {
 
   const RS232Defaults& GetRS232Defaults() const { return rs232_; }
   void SetRS232Defaults(const RS232Defaults& values);
+  // Hosts the LAN search probes (names or addresses, comma-separated, each optionally :PORT) and
+  // whether it also searches the network.
+  std::string GetLanHosts() const;
+  void SetLanHosts(const std::string& hosts);
+  bool GetLanDiscovery() const;
+  void SetLanDiscovery(bool enabled);
 
   // The editor's recent-file list, most recent first, at most kMaxRecentFiles entries, stored in
   // kRecentSection on every change.

@@ -146,6 +146,26 @@ TPreferencesForm::TPreferencesForm(TWConfig& config, TWCache& cache, QWidget* pa
   serialLayout->addStretch();
   pages_->addTab(serial, TrQ("&RS 232 Defaults"));
 
+  // ---- LAN ----
+  auto* lan = new QWidget;
+  lan->setObjectName("LanSheet");
+  auto* lanText = new QLabel(TrQ("Instruments on the network are looked for at these hosts, "
+                                 "separated by commas: names or addresses, each optionally with "
+                                 ":PORT of its SCPI socket (default 5025)."),
+                             lan);
+  lanText->setWordWrap(true);
+  lanHosts_ = new QLineEdit(lan);
+  lanHosts_->setObjectName("LanHostsEdit");
+  lanText->setBuddy(lanHosts_);
+  lanDiscover_ = new QCheckBox(TrQ("Also &search the local network (VXI-11 and mDNS)"), lan);
+  lanDiscover_->setObjectName("LanDiscoverCheck");
+  auto* lanLayout = new QVBoxLayout(lan);
+  lanLayout->addWidget(lanText);
+  lanLayout->addWidget(lanHosts_);
+  lanLayout->addWidget(lanDiscover_);
+  lanLayout->addStretch();
+  pages_->addTab(lan, TrQ("&LAN"));
+
   // ---- buttons ----
   auto* ok = new QPushButton(TrQ("&OK"), this);
   ok->setObjectName("OKButton");
@@ -197,6 +217,8 @@ void TPreferencesForm::showEvent(QShowEvent* event) {
   pages_->setCurrentIndex(0);
   working_ = config_.GetRS232Defaults();
   ShowWorkingCopy();
+  lanHosts_->setText(QString::fromStdString(config_.GetLanHosts()));
+  lanDiscover_->setChecked(config_.GetLanDiscovery());
   QDialog::showEvent(event);
 }
 
@@ -221,6 +243,8 @@ void TPreferencesForm::accept() {
   }
   config_.SetLibraryPath(path.toStdString());
   config_.SetRS232Defaults(working_);
+  config_.SetLanHosts(lanHosts_->text().trimmed().toStdString());
+  config_.SetLanDiscovery(lanDiscover_->isChecked());
   QDialog::accept();
 }
 

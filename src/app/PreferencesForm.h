@@ -7,6 +7,7 @@
 #include "app/Config.h"
 
 class QComboBox;
+class QCheckBox;
 class QLineEdit;
 class QTabWidget;
 
@@ -49,6 +50,8 @@ class TPreferencesForm : public QDialog {
   RS232Defaults working_;
   QTabWidget* pages_ = nullptr;
   QLineEdit* libPath_ = nullptr;
+  QLineEdit* lanHosts_ = nullptr;
+  QCheckBox* lanDiscover_ = nullptr;
   QComboBox* baud_ = nullptr;
   QComboBox* dataBits_ = nullptr;
   QComboBox* parity_ = nullptr;

@@ -24,6 +24,7 @@
 #ifdef ONDREVO_HAVE_REMOTE
 #include "remote/RemoteForm.h"
 #include "sim/Demo.h"
+#include "transports/LanInterface.h"
 #include "transports/RS232Interface.h"
 #endif
 
@@ -227,6 +228,8 @@ void TShell::ApplyRS232Defaults() {
   const RS232Defaults& d = Config->GetRS232Defaults();
   ondrevo::SetRS232Defaults(
       TRS232Settings{d.BaudRate, d.DataBits, d.Parity, d.StopBits, d.Handshake});
+  ondrevo::SetLanHosts({Config->GetLanHosts()});
+  ondrevo::SetLanDiscovery(Config->GetLanDiscovery());
 #endif
 }
 

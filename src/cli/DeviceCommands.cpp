@@ -34,6 +34,7 @@
 #include "playback/Wiring.h"
 #include "sim/Demo.h"
 #include "transports/GpibInterface.h"
+#include "transports/LanInterface.h"
 #include "transports/RS232Interface.h"
 #include "transports/UsbInterface.h"
 
@@ -92,6 +93,7 @@ std::vector<FoundBus> SearchDevices() {
     scanners.push_back(std::make_shared<TRS232Interface>(1));
   } catch (...) {
   }
+  scanners.push_back(std::make_shared<TLanInterface>());
   // Cards where the DAQmx library is installed; interface products from the product list.
   try {
     if (TDaqMxLibrary::Available()) scanners.push_back(std::make_shared<TDaqInterface>());
@@ -140,6 +142,7 @@ std::string PortOf(const std::shared_ptr<TDevice>& device) {
     return serial->DevicePath;
   if (auto gpib = std::dynamic_pointer_cast<TGpibInterface>(transport))
     return gpib->Name + "::" + std::to_string(gpib->PrimaryAddress);
+  if (auto lan = std::dynamic_pointer_cast<TLanTransport>(transport)) return lan->Address.Text();
   return {};
 }
 
@@ -251,6 +254,46 @@ std::shared_ptr<TDevice> DeviceOnPort(const std::string& port,
   return CreateDeviceForModel(id.Model, transport, id.SerialNumber);
 }
 
+// The instrument at a LAN address (TCPIP::HOST::PORT::SOCKET or TCPIP::HOST::INSTR), identified
+// like DeviceOnPort does.
+std::shared_ptr<TDevice> DeviceOnLan(const TLanAddress& address,
+                                     const TInterface::TTraceObserver& trace = {}) {
+  auto makeTransport = [&]() -> std::shared_ptr<TLanTransport> {
+    std::shared_ptr<TLanTransport> t;
+    if (address.Socket)
+      t = std::make_shared<TLanSocketInterface>(address);
+    else
+      t = std::make_shared<TLanVxiInterface>(address);
+    t->Name = "LAN";
+    t->SetTraceObserver(trace);
+    return t;
+  };
+  const std::string shown = EscapeControls(address.Text());
+  std::string reply;
+  {
+    auto probe = makeTransport();
+    probe->Open();
+    try {
+      reply = probe->Query(";*IDN?", 1000);
+      probe->Send("SYST:LOC");
+    } catch (...) {
+      probe->Close();
+      throw;
+    }
+    probe->Close();
+  }
+  if (!IsMakerReply(reply))
+    throw std::runtime_error(shown + ": " +
+                             _("the device there is no known instrument; it answered:") + " \"" +
+                             ShowForeign(reply) + "\"");
+  const TIdentification id = ParseIdentification(reply);
+  if (id.Model.empty())
+    throw std::runtime_error(shown + ": " +
+                             _("the instrument names no model in its identification:") + " \"" +
+                             ShowForeign(reply) + "\"");
+  return CreateDeviceForModel(id.Model, makeTransport(), id.SerialNumber);
+}
+
 std::shared_ptr<TDevice> DeviceByName(const std::string& name) {
   for (auto& bus : SearchDevices())
     for (auto& d : bus.devices)
@@ -343,6 +386,8 @@ int RunPlay(const PlayOptions& options, TTraceFile& traceFile) {
   std::shared_ptr<TDevice> found;
   if (!options.port.empty())
     found = DeviceOnPort(options.port, traceObserver);
+  else if (const auto lan = ParseLanAddress(options.device))
+    found = DeviceOnLan(*lan, traceObserver);
   else if (!options.device.empty())
     found = DeviceByName(options.device);
   else if (instruments)
@@ -551,7 +596,9 @@ void RegisterDeviceCommands(CommandRegistry& registry) {
   auto options = std::make_shared<PlayOptions>();
   play->add_option("document", options->document, "The .ovx document")->required();
   auto* port = play->add_option("--port", options->port, "Serial port of the instrument");
-  play->add_option("--device", options->device, "Device name, model, serial number or port")
+  play->add_option("--device", options->device,
+                   "Device name, model, serial number, port, or LAN address "
+                   "(TCPIP::HOST::PORT::SOCKET, TCPIP::HOST::INSTR)")
       ->excludes(port);
   play->add_option("--burst", options->burst, "Repetitions (0: endless)");
   play->add_flag("--trigger", options->trigger, "Wait for the external trigger");

@@ -15,6 +15,7 @@
 #include "document/Text.h"
 #include "sim/Front.h"
 #include "sim/Meter.h"
+#include "sim/VxiFront.h"
 
 namespace ondrevo::cli {
 
@@ -25,6 +26,7 @@ struct TSimOptions {
   std::string Serial = "100001";
   bool Pty = false;
   int TcpPort = -1;
+  bool Vxi11 = false;
   std::string Link;
   std::string Speed = "1";
   std::string LogPath;
@@ -51,6 +53,10 @@ struct TSimOptions {
 int RunSim(const TSimOptions& o) {
   if (o.Pty == (o.TcpPort >= 0)) {
     std::cerr << "ondrevo-cli sim: give exactly one of --pty and --tcp PORT\n";
+    return 2;
+  }
+  if (o.Vxi11 && o.TcpPort < 0) {
+    std::cerr << "ondrevo-cli sim: --vxi11 needs --tcp PORT\n";
     return 2;
   }
   if (!o.Link.empty() && !o.Pty) {
@@ -132,6 +138,7 @@ int RunSim(const TSimOptions& o) {
   faults.CrLf = o.CrLf;
   // Faults are in place before the endpoint is printed, so no client can get ahead of them.
   std::unique_ptr<sim::TSimFront> front;
+  std::unique_ptr<sim::TVxiFront> vxi;
   if (o.Pty) {
     auto pty = std::make_unique<sim::TPtyFront>(instrument, o.Link);
     pty->SetFaults(faults);
@@ -140,7 +147,20 @@ int RunSim(const TSimOptions& o) {
   } else {
     auto tcp = std::make_unique<sim::TTcpFront>(instrument, o.TcpPort);
     tcp->SetFaults(faults);
+    if (o.Vxi11) {
+      // One client at a time over either front.
+      auto slot = std::make_shared<sim::TClientSlot>();
+      tcp->SetClientSlot(slot);
+      vxi = std::make_unique<sim::TVxiFront>(instrument, slot);
+      vxi->SetSilent(o.NoReply);
+    }
     std::cout << tcp->Port() << std::endl;
+    if (vxi)
+      std::cout << "vxi11 " << vxi->Port() << (vxi->Registered() ? "" : " unregistered")
+                << std::endl;
+    if (vxi && !vxi->Registered())
+      std::cerr << "ondrevo-cli sim: no port mapper runs on this host, so VXI-11 clients cannot "
+                   "find the instrument (start rpcbind)\n";
     front = std::move(tcp);
   }
 
@@ -176,6 +196,7 @@ int RunSim(const TSimOptions& o) {
     instrument->Trigger();
   }
   meterFront.reset();
+  vxi.reset();
   front.reset();
   // Up to the end: what played until the signal is in the file.
   instrument->SettleOutput();
@@ -196,6 +217,9 @@ void RegisterSimCommand(CommandRegistry& registry) {
   sub->add_flag("--pty", o->Pty, "Serve on a new pseudo-terminal; prints its path");
   sub->add_option("--tcp", o->TcpPort, "Serve on 127.0.0.1 at this port (0: any); prints it")
       ->check(CLI::Range(0, 65535));
+  sub->add_flag("--vxi11", o->Vxi11,
+                "With --tcp: also serve VXI-11, registered with the port mapper; prints "
+                "\"vxi11 PORT\" as the second line");
   sub->add_option("--link", o->Link,
                   "Keep a symbolic link to the pty here (stable across hang-ups)");
   sub->add_option("--speed", o->Speed, "Playback speed relative to real time");

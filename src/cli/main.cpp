@@ -9,6 +9,7 @@
 #include "app/Config.h"
 #include "cli/Commands.h"
 #include "devices/supplies/Drivers.h"
+#include "transports/LanInterface.h"
 #include "transports/RS232Interface.h"
 
 namespace ondrevo::cli {
@@ -37,7 +38,7 @@ int FlushStdout(const std::string& what) {
 
 namespace {
 
-// The serial settings of the preferences, as the desktop program uses them for its search.
+// The serial and LAN settings of the preferences, as the desktop program uses them for its search.
 void ApplySavedSerialSettings() {
   namespace fs = std::filesystem;
   const std::string folder = ondrevo::ResolveSettingsFolder();
@@ -47,6 +48,8 @@ void ApplySavedSerialSettings() {
   const ondrevo::RS232Defaults& d = config.GetRS232Defaults();
   ondrevo::SetRS232Defaults(
       ondrevo::TRS232Settings{d.BaudRate, d.DataBits, d.Parity, d.StopBits, d.Handshake});
+  ondrevo::SetLanHosts({config.GetLanHosts()});
+  ondrevo::SetLanDiscovery(config.GetLanDiscovery());
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include "app/TrQ.h"
 #include "devices/Interface.h"
 #include "playback/DeviceSearch.h"
+#include "transports/LanInterface.h"
 
 namespace ondrevo {
 
@@ -52,8 +53,13 @@ void TDeviceTree::AddBus(const TFoundBus& bus) {
   for (const auto& device : bus.Devices) {
     if (!device) continue;
     nodes_.push_back({nullptr, device});
-    QTreeWidgetItem* deviceNode = AddNode(busNode, QString::fromStdString(device->GetName()),
-                                          static_cast<int>(nodes_.size() - 1));
+    QString caption = QString::fromStdString(device->GetName());
+    // One instrument can answer on two LAN addresses (raw socket and VXI-11): say which.
+    if (auto remote = std::dynamic_pointer_cast<IRemoteControllable>(device))
+      if (auto lan = std::dynamic_pointer_cast<TLanTransport>(remote->GetInterface()))
+        caption +=
+            QStringLiteral("  [") + QString::fromStdString(lan->Address.Text()) + QLatin1Char(']');
+    QTreeWidgetItem* deviceNode = AddNode(busNode, caption, static_cast<int>(nodes_.size() - 1));
     std::vector<QTreeWidgetItem*> shown{deviceNode};
     if (auto output = std::dynamic_pointer_cast<IAnalogOutput>(device)) {
       const auto& inputs = output->GetConnectedInputs();

@@ -34,6 +34,7 @@
 #include "remote/RemotePlayerPanel.h"
 #include "remote/RemoteTexts.h"
 #include "transports/GpibInterface.h"
+#include "transports/LanInterface.h"
 #include "transports/RS232Interface.h"
 #include "transports/UsbInterface.h"
 
@@ -103,6 +104,7 @@ std::vector<TRemoteForm::TScannerFactory> TRemoteForm::DefaultScanners() {
       [] { return std::static_pointer_cast<IDeviceScanner>(std::make_shared<TGpibInterface>(0)); },
       [] { return std::static_pointer_cast<IDeviceScanner>(std::make_shared<TUsbInterface>()); },
       [] { return std::static_pointer_cast<IDeviceScanner>(std::make_shared<TRS232Interface>(1)); },
+      [] { return std::static_pointer_cast<IDeviceScanner>(std::make_shared<TLanInterface>()); },
       // Without the DAQmx library there is no card node, and no error.
       []() -> std::shared_ptr<IDeviceScanner> {
         if (!TDaqMxLibrary::Available()) return nullptr;

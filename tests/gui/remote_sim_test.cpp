@@ -106,15 +106,16 @@ class RemoteSimTest : public QObject {
     QCOMPARE(form_->OutputLines(), QStringList{"Searching devices... Done."});
     // Every bus of the demo, GPIB and USB before the serial ports, the card and the interface
     // products after them.
-    QCOMPARE(Tree()->topLevelItemCount(), 6);
+    QCOMPARE(Tree()->topLevelItemCount(), 7);
     QCOMPARE(Tree()->topLevelItem(0)->text(0), QString("GPIB0"));
     QCOMPARE(Tree()->topLevelItem(1)->text(0), QString("USB"));
     QCOMPARE(Tree()->topLevelItem(2)->text(0), QString("COM"));
-    QCOMPARE(Tree()->topLevelItem(3)->text(0), QString("NI-DAQmx"));
-    QCOMPARE(Tree()->topLevelItem(3)->child(0)->childCount(), 2);  // two card outputs
-    QCOMPARE(Tree()->topLevelItem(4)->text(0), QString("Analog"));
-    QCOMPARE(Tree()->topLevelItem(4)->child(0)->text(0), QString("KSV 3720-40, SN 372040001"));
-    QCOMPARE(Tree()->topLevelItem(5)->text(0), QString("TTL"));
+    QCOMPARE(Tree()->topLevelItem(3)->text(0), QString("LAN"));
+    QCOMPARE(Tree()->topLevelItem(4)->text(0), QString("NI-DAQmx"));
+    QCOMPARE(Tree()->topLevelItem(4)->child(0)->childCount(), 2);  // two card outputs
+    QCOMPARE(Tree()->topLevelItem(5)->text(0), QString("Analog"));
+    QCOMPARE(Tree()->topLevelItem(5)->child(0)->text(0), QString("KSV 3720-40, SN 372040001"));
+    QCOMPARE(Tree()->topLevelItem(6)->text(0), QString("TTL"));
     QCOMPARE(Tree()->topLevelItem(0)->child(0)->text(0), QString("KSV 5206-40, SN 520640001"));
     QCOMPARE(Tree()->topLevelItem(1)->child(0)->text(0), QString("KSV 6141-80"));
     QVERIFY(!Tree()
@@ -175,6 +176,41 @@ class RemoteSimTest : public QObject {
     QVERIFY(form_->OutputLines().contains("Trigger fired"));
     Action("Stop")->trigger();
     QTRY_VERIFY_WITH_TIMEOUT(!form_->IsRunning(), 20000);
+  }
+
+  // The demo's supply on the loopback LAN, listed with its address, plays as the serial ones do;
+  // when its line drops mid-play the window says so, stays usable, and connects again.
+  void lanSupplyPlaysAndSurvivesADroppedLine() {
+    QTreeWidgetItem* lan = Tree()->topLevelItem(3);
+    QCOMPARE(lan->childCount(), 1);
+    const QString caption = lan->child(0)->text(0);
+    const QString address = QString("TCPIP::127.0.0.1::%1::SOCKET").arg(demo_->LanFront()->Port());
+    QCOMPARE(caption, "KSV 7342-80, SN 734280002  [" + address + "]");
+    Select(caption, "Analog Out 0");
+    Action("Connect")->trigger();
+    QVERIFY(form_->IsConnected());
+    Action("Upload")->trigger();
+    QTRY_VERIFY_WITH_TIMEOUT(form_->IsUploaded(), 20000);
+    form_->findChild<QSpinBox*>("EditBurst")->setValue(3);
+    Action("Play")->trigger();
+    QTRY_VERIFY_WITH_TIMEOUT(!form_->IsRunning(), 30000);
+    QCOMPARE(form_->StatusText(1), QString("Burst 3 of 3"));
+
+    // The line drops while it plays.
+    demo_->LanFront()->SetFaults({.HangUpAfterBytes = 60});
+    Action("Play")->trigger();
+    QTRY_VERIFY_WITH_TIMEOUT(
+        !form_->OutputLines().filter("The instrument at 127.0.0.1 stopped answering").isEmpty(),
+        20000);
+    QTRY_VERIFY_WITH_TIMEOUT(!form_->IsRunning(), 20000);
+    Action("Disconnect")->trigger();
+    QTRY_VERIFY_WITH_TIMEOUT(!form_->IsConnected(), 10000);
+    Select(caption, "Analog Out 0");
+    QVERIFY(Action("Connect")->isEnabled());
+    Action("Connect")->trigger();
+    QVERIFY(form_->IsConnected());
+    Action("Upload")->trigger();
+    QTRY_VERIFY_WITH_TIMEOUT(form_->IsUploaded(), 20000);
   }
 
   void secondChannelOfTheTwoChannelSupply() {

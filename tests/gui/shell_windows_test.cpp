@@ -1,4 +1,5 @@
 // Welcome window, crash handler and preferences dialog, driven as a user would.
+#include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -194,9 +195,10 @@ class ShellWindowsTest : public QObject {
     QCOMPARE(prefs.windowTitle(), QString("Preferences"));
     QCOMPARE(prefs.size(), QSize(360, 319));
     auto* pages = prefs.findChild<QTabWidget*>("PreferencesPageControl");
-    QCOMPARE(pages->count(), 2);
+    QCOMPARE(pages->count(), 3);
     QCOMPARE(pages->tabText(0), QString("&General"));
     QCOMPARE(pages->tabText(1), QString("&RS 232 Defaults"));
+    QCOMPARE(pages->tabText(2), QString("&LAN"));
     QCOMPARE(prefs.findChild<QComboBox*>("BaudRateBox")->currentIndex(), -1);
     QCOMPARE(prefs.findChild<QComboBox*>("DataBitsBox")->currentText(), QString("7"));
     QCOMPARE(prefs.findChild<QComboBox*>("ParityBox")->currentText(), QString("Odd"));
@@ -241,6 +243,34 @@ class ShellWindowsTest : public QObject {
     pick("FlowControlBox", "RTS / CTS");
     QTest::mouseClick(prefs.findChild<QPushButton*>("OKButton"), Qt::LeftButton);
     QCOMPARE(TWConfig("/x").GetRS232Defaults().Handshake, 8212);
+  }
+
+  // The LAN hosts typed on their page are kept on OK, dropped on Cancel, and shown again.
+  void preferencesLanHosts() {
+    TPreferencesForm prefs(*config_, *cache_);
+    prefs.show();
+    auto* hosts = prefs.findChild<QLineEdit*>("LanHostsEdit");
+    auto* discover = prefs.findChild<QCheckBox*>("LanDiscoverCheck");
+    QVERIFY(hosts && discover);
+    QCOMPARE(hosts->text(), QString());
+    QVERIFY(!discover->isChecked());
+    QTest::keyClicks(hosts, "psu1.lab, 10.0.0.7:5026");
+    QTest::mouseClick(discover, Qt::LeftButton);
+    QTest::mouseClick(prefs.findChild<QPushButton*>("OKButton"), Qt::LeftButton);
+    QCOMPARE(TWConfig("/x").GetLanHosts(), std::string("psu1.lab, 10.0.0.7:5026"));
+    QVERIFY(TWConfig("/x").GetLanDiscovery());
+
+    prefs.show();
+    QCOMPARE(hosts->text(), QString("psu1.lab, 10.0.0.7:5026"));
+    QVERIFY(discover->isChecked());
+    hosts->clear();
+    QTest::keyClicks(hosts, "other");
+    QTest::mouseClick(prefs.findChild<QPushButton*>("CancelButton"), Qt::LeftButton);
+    QCOMPARE(TWConfig("/x").GetLanHosts(), std::string("psu1.lab, 10.0.0.7:5026"));
+
+    // A line end cannot start a key of its own in the settings file.
+    config_->SetLanHosts("a\nb=1");
+    QCOMPARE(TWConfig("/x").GetLanHosts(), std::string("a,b=1"));
   }
 
   void preferencesLibraryPathQuestion() {
