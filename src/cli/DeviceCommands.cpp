@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <functional>
+#include <functional>
 #include <iostream>
 #include <memory>
 #include <mutex>
@@ -222,53 +224,10 @@ class ProgressLine {
   bool lost_ = false;
 };
 
-// The device on `port`, identified like discovery does; `trace` sees the probe's lines too.
-std::shared_ptr<TDevice> DeviceOnPort(const std::string& port,
-                                      const TInterface::TTraceObserver& trace = {}) {
-  auto probe = std::make_shared<TRS232Interface>(1, port);
-  probe->SetTraceObserver(trace);
-  probe->Open();
-  std::string reply;
-  try {
-    reply = probe->Query(";*IDN?", 1000);
-    probe->Send("SYST:LOC");
-  } catch (...) {
-    probe->Close();
-    throw;
-  }
-  probe->Close();
-  const std::string shownPort = EscapeControls(port);
-  if (reply.empty()) throw std::runtime_error(_("No instrument answers on ") + shownPort);
-  if (!IsMakerReply(reply))
-    throw std::runtime_error(shownPort + ": " +
-                             _("the device there is no known instrument; it answered:") + " \"" +
-                             ShowForeign(reply) + "\"");
-  const TIdentification id = ParseIdentification(reply);
-  if (id.Model.empty())
-    throw std::runtime_error(shownPort + ": " +
-                             _("the instrument names no model in its identification:") + " \"" +
-                             ShowForeign(reply) + "\"");
-  auto transport = std::make_shared<TRS232Interface>(1, port);
-  transport->Name = "COM";
-  transport->SetTraceObserver(trace);
-  return CreateDeviceForModel(id.Model, transport, id.SerialNumber);
-}
-
-// The instrument at a LAN address (TCPIP::HOST::PORT::SOCKET or TCPIP::HOST::INSTR), identified
-// like DeviceOnPort does.
-std::shared_ptr<TDevice> DeviceOnLan(const TLanAddress& address,
-                                     const TInterface::TTraceObserver& trace = {}) {
-  auto makeTransport = [&]() -> std::shared_ptr<TLanTransport> {
-    std::shared_ptr<TLanTransport> t;
-    if (address.Socket)
-      t = std::make_shared<TLanSocketInterface>(address);
-    else
-      t = std::make_shared<TLanVxiInterface>(address);
-    t->Name = "LAN";
-    t->SetTraceObserver(trace);
-    return t;
-  };
-  const std::string shown = EscapeControls(address.Text());
+// The instrument behind a transport from `makeTransport`, identified like discovery does on a
+// first one and then handed a second; `shown` names the address in messages.
+std::shared_ptr<TDevice> IdentifiedDevice(
+    const std::function<std::shared_ptr<TInterface>()>& makeTransport, const std::string& shown) {
   std::string reply;
   {
     auto probe = makeTransport();
@@ -282,6 +241,7 @@ std::shared_ptr<TDevice> DeviceOnLan(const TLanAddress& address,
     }
     probe->Close();
   }
+  if (reply.empty()) throw std::runtime_error(_("No instrument answers on ") + shown);
   if (!IsMakerReply(reply))
     throw std::runtime_error(shown + ": " +
                              _("the device there is no known instrument; it answered:") + " \"" +
@@ -292,6 +252,36 @@ std::shared_ptr<TDevice> DeviceOnLan(const TLanAddress& address,
                              _("the instrument names no model in its identification:") + " \"" +
                              ShowForeign(reply) + "\"");
   return CreateDeviceForModel(id.Model, makeTransport(), id.SerialNumber);
+}
+
+// The device on `port`; `trace` sees the probe's lines too.
+std::shared_ptr<TDevice> DeviceOnPort(const std::string& port,
+                                      const TInterface::TTraceObserver& trace = {}) {
+  return IdentifiedDevice(
+      [&]() -> std::shared_ptr<TInterface> {
+        auto transport = std::make_shared<TRS232Interface>(1, port);
+        transport->Name = "COM";
+        transport->SetTraceObserver(trace);
+        return transport;
+      },
+      EscapeControls(port));
+}
+
+// The instrument at a LAN address (TCPIP::HOST::PORT::SOCKET or TCPIP::HOST::INSTR).
+std::shared_ptr<TDevice> DeviceOnLan(const TLanAddress& address,
+                                     const TInterface::TTraceObserver& trace = {}) {
+  return IdentifiedDevice(
+      [&]() -> std::shared_ptr<TInterface> {
+        std::shared_ptr<TLanTransport> transport;
+        if (address.Socket)
+          transport = std::make_shared<TLanSocketInterface>(address);
+        else
+          transport = std::make_shared<TLanVxiInterface>(address);
+        transport->Name = "LAN";
+        transport->SetTraceObserver(trace);
+        return transport;
+      },
+      EscapeControls(address.Text()));
 }
 
 std::shared_ptr<TDevice> DeviceByName(const std::string& name) {
@@ -448,7 +438,7 @@ int RunPlay(const PlayOptions& options, TTraceFile& traceFile) {
   bool stopRequested = false;
   events.PlayProgress = [&](int percent) {
     if (measurement) measurement->Start();  // a device that reports progress but not the start
-    if (stopRequested) return;  // the line reads "Stopping" now
+    if (stopRequested) return;              // the line reads "Stopping" now
     if (percent < lastPercent) ++burstCounter;
     lastPercent = percent;
     int burst = std::max(burstCounter, burstShown);

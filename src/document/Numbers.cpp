@@ -289,6 +289,12 @@ std::string FormatShortest(double value) {
   return std::string(buf, res.ptr);
 }
 
+std::string FormatSignificant(double value, int digits) {
+  if (value == 0 || !std::isfinite(value)) return FormatShortest(value);
+  const double scale = std::pow(10.0, digits - 1 - std::floor(std::log10(std::fabs(value))));
+  return FormatShortest(std::round(value * scale) / scale);
+}
+
 std::string FormatDecimals(double value, int decimals) {
   return FormatFixed(value, 1000, decimals);
 }

@@ -30,6 +30,9 @@ std::string FormatGeneral(double value);
 // Shortest text that reads back as the same double (std::to_chars), e.g. for the CLI.
 std::string FormatShortest(double value);
 
+// `value` rounded to `digits` significant digits, in its shortest form: for figures in messages.
+std::string FormatSignificant(double value, int digits);
+
 // printf("%.*f")-style with the C locale: `decimals` digits after ".", used for instrument
 // commands. Rounds like FormatFixed with unlimited precision.
 std::string FormatDecimals(double value, int decimals);

@@ -84,4 +84,15 @@ std::string EscapeControls(std::string_view text) {
   return Escape(text, text.size());
 }
 
+std::string FillPlaceholders(std::string text,
+                             std::initializer_list<std::pair<const char*, std::string>> values) {
+  for (const auto& [key, value] : values) {
+    const std::string k = std::string("{") + key + "}";
+    for (std::size_t at = text.find(k); at != std::string::npos;
+         at = text.find(k, at + value.size()))
+      text.replace(at, k.size(), value);
+  }
+  return text;
+}
+
 }  // namespace ondrevo

@@ -2,8 +2,10 @@
 #pragma once
 
 #include <cstddef>
+#include <initializer_list>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace ondrevo {
 
@@ -37,5 +39,10 @@ std::string ShowForeign(std::string_view text, std::size_t limit = kForeignTextL
 
 // Every byte kept, escaped as ShowForeign does: for records that must hold all that was received.
 std::string EscapeControls(std::string_view text);
+
+// Every "{key}" of a translated pattern replaced by its value, so that translations may order
+// the values as their language wants.
+std::string FillPlaceholders(std::string text,
+                             std::initializer_list<std::pair<const char*, std::string>> values);
 
 }  // namespace ondrevo

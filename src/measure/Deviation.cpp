@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "document/Numbers.h"
+#include "document/Text.h"
 #include "document/Translate.h"
 
 namespace ondrevo {
@@ -12,17 +13,6 @@ namespace {
 
 // A shift search tries at most this many candidate shifts on each side.
 constexpr int kMaxShiftSteps = 1000;
-
-std::string Fill(std::string text,
-                 std::initializer_list<std::pair<const char*, std::string>> args) {
-  for (const auto& [key, value] : args) {
-    const std::string k = std::string("{") + key + "}";
-    for (std::size_t at = text.find(k); at != std::string::npos;
-         at = text.find(k, at + value.size()))
-      text.replace(at, k.size(), value);
-  }
-  return text;
-}
 
 struct Stretch {
   std::size_t first = 0, last = 0;  // indexes into times
@@ -176,9 +166,7 @@ TCurveFunction PolylineFunction(std::vector<double> times, std::vector<double> v
 }
 
 std::string RoundedNumber(double x, int digits) {
-  if (x == 0 || !std::isfinite(x)) return FormatShortest(x);
-  const double scale = std::pow(10.0, digits - 1 - std::floor(std::log10(std::fabs(x))));
-  return FormatShortest(std::round(x * scale) / scale);
+  return FormatSignificant(x, digits);
 }
 
 std::string DurationWords(double seconds) {
@@ -214,16 +202,17 @@ std::string FindingText(const DeviationFinding& f, const char* unit) {
       pattern = _("{time} s: {value} {unit}, the played curve has another shape there");
       break;
   }
-  return Fill(pattern, {{"time", RoundedNumber(f.ValueTime, 6)},
-                        {"value", RoundedNumber(f.Value, 3)},
-                        {"unit", unit},
-                        {"shift", DurationWords(std::fabs(f.Shift))}});
+  return FillPlaceholders(pattern, {{"time", RoundedNumber(f.ValueTime, 6)},
+                                    {"value", RoundedNumber(f.Value, 3)},
+                                    {"unit", unit},
+                                    {"shift", DurationWords(std::fabs(f.Shift))}});
 }
 
 std::string TimingRemark(const DeviationReport& r) {
   if (!r.OnlyTiming()) return {};
-  return Fill(_("only a shift in time: the played curve follows the design within {shift}"),
-              {{"shift", DurationWords(r.LargestShift())}});
+  return FillPlaceholders(
+      _("only a shift in time: the played curve follows the design within {shift}"),
+      {{"shift", DurationWords(r.LargestShift())}});
 }
 
 }  // namespace ondrevo

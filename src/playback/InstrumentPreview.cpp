@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "document/Numbers.h"
+#include "document/Text.h"
 #include "document/Translate.h"
 #include "model/Builder.h"
 #include "model/Samplers.h"
@@ -215,23 +216,6 @@ TDoubleVector PointTimes(const TDoubleVector& durations) {
   return times;
 }
 
-std::string Number(double x, int digits) {
-  if (x == 0 || !std::isfinite(x)) return FormatShortest(x);
-  const double scale = std::pow(10.0, digits - 1 - std::floor(std::log10(std::fabs(x))));
-  return FormatShortest(std::round(x * scale) / scale);
-}
-
-std::string Fill(std::string text,
-                 std::initializer_list<std::pair<const char*, std::string>> args) {
-  for (const auto& [key, value] : args) {
-    const std::string k = std::string("{") + key + "}";
-    for (std::size_t at = text.find(k); at != std::string::npos;
-         at = text.find(k, at + value.size()))
-      text.replace(at, k.size(), value);
-  }
-  return text;
-}
-
 std::string ClipText(const ClipFinding& f, bool voltage) {
   const char* pattern =
       voltage
@@ -239,10 +223,10 @@ std::string ClipText(const ClipFinding& f, bool voltage) {
                      : _("voltage below {limit} V by up to {excess} V from {from} s to {to} s"))
           : (f.Above ? _("current above {limit} A by up to {excess} A from {from} s to {to} s")
                      : _("current below {limit} A by up to {excess} A from {from} s to {to} s"));
-  return Fill(pattern, {{"limit", Number(f.Limit, 6)},
-                        {"excess", Number(f.Excess, 3)},
-                        {"from", Number(f.From, 6)},
-                        {"to", Number(f.To, 6)}});
+  return FillPlaceholders(pattern, {{"limit", FormatSignificant(f.Limit, 6)},
+                                    {"excess", FormatSignificant(f.Excess, 3)},
+                                    {"from", FormatSignificant(f.From, 6)},
+                                    {"to", FormatSignificant(f.To, 6)}});
 }
 
 // More than ten resolution steps away from the design somewhere.
@@ -295,18 +279,18 @@ void MeasureStretches(const TWaveform& design, const TDoubleVector& times,
   o.Tolerance = std::max(out.Resolution, 1e-9 * (1.0 + std::fabs(out.MaxValue)));
   o.ShiftWindow = std::max(minDwell, end / kGridSamples);
   TDoubleVector starts(times.begin(), times.end() - 1);
-  out.Stretches = CompareCurves(DesignFunction(design),
-                                StaircaseFunction(std::move(starts), played), at, o);
+  out.Stretches =
+      CompareCurves(DesignFunction(design), StaircaseFunction(std::move(starts), played), at, o);
 }
 
 std::string MissingVoltageText(const InstrumentPreview& p) {
-  return Fill(_("no voltage curve: the supply plays its maximum, {limit} V"),
-              {{"limit", Number(p.Settings.MaxVoltage, 6)}});
+  return FillPlaceholders(_("no voltage curve: the supply plays its maximum, {limit} V"),
+                          {{"limit", FormatSignificant(p.Settings.MaxVoltage, 6)}});
 }
 
 std::string MissingCurrentText(const InstrumentPreview& p) {
-  return Fill(_("no current curve: limit {limit} A"),
-              {{"limit", Number(p.Settings.MaxCurrent, 6)}});
+  return FillPlaceholders(_("no current curve: limit {limit} A"),
+                          {{"limit", FormatSignificant(p.Settings.MaxCurrent, 6)}});
 }
 
 }  // namespace
@@ -436,12 +420,12 @@ InstrumentPreview ComputeLimitFindings(const SegmentTable& voltage, const Segmen
 }
 
 std::string PreviewSummary(const InstrumentPreview& p) {
-  std::string text =
-      Fill(_("{points} of {budget} points"),
-           {{"points", std::to_string(p.PointCount())}, {"budget", std::to_string(p.Budget())}});
+  std::string text = FillPlaceholders(
+      _("{points} of {budget} points"),
+      {{"points", std::to_string(p.PointCount())}, {"budget", std::to_string(p.Budget())}});
   auto deviation = [](const CurvePreview& c, const char* pattern) {
-    std::string text = Fill(
-        pattern, {{"value", Number(c.MaxDeviation, 3)}, {"time", Number(c.DeviationTime, 6)}});
+    std::string text = FillPlaceholders(pattern, {{"value", FormatSignificant(c.MaxDeviation, 3)},
+                                                  {"time", FormatSignificant(c.DeviationTime, 6)}});
     const std::string remark = TimingRemark(c.Stretches);
     return remark.empty() ? text : text + ", " + remark;
   };
@@ -472,15 +456,15 @@ std::vector<std::string> PreviewFindings(const InstrumentPreview& p) {
   for (const ClipFinding& f : p.Current.Clipping) lines.push_back(ClipText(f, false));
   auto memory = [&](const CurvePreview& c, const char* pattern) {
     for (const SuperpositionMemoryFinding& f : c.Memory)
-      lines.push_back(Fill(pattern, {{"segment", std::to_string(f.Segment + 1)}}) + " " +
-                      _(f.Message));
+      lines.push_back(FillPlaceholders(pattern, {{"segment", std::to_string(f.Segment + 1)}}) +
+                      " " + _(f.Message));
   };
   memory(p.Voltage, _("voltage segment {segment}:"));
   memory(p.Current, _("current segment {segment}:"));
   auto deviation = [&](const CurvePreview& c, const char* pattern) {
     if (!TooFar(c)) return;
-    std::string text = Fill(
-        pattern, {{"value", Number(c.MaxDeviation, 3)}, {"time", Number(c.DeviationTime, 6)}});
+    std::string text = FillPlaceholders(pattern, {{"value", FormatSignificant(c.MaxDeviation, 3)},
+                                                  {"time", FormatSignificant(c.DeviationTime, 6)}});
     const std::string remark = TimingRemark(c.Stretches);
     lines.push_back(remark.empty() ? text : text + ": " + remark);
   };

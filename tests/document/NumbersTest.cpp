@@ -357,3 +357,11 @@ TEST(DisplayText, AgreesWithTheExactFormatterOnAMillionValues) {
     ASSERT_EQ(FormatGeneral(v), ReferenceGeneral(v)) << std::hexfloat << v;
   }
 }
+
+TEST(FormatSignificant, RoundsToTheDigitsAndKeepsTheShortestForm) {
+  EXPECT_EQ(FormatSignificant(2.5049999, 3), "2.5");
+  EXPECT_EQ(FormatSignificant(0.000123456, 3), "0.000123");
+  EXPECT_EQ(FormatSignificant(-987654.321, 4), "-987700");
+  EXPECT_EQ(FormatSignificant(0.0, 3), "0");
+  EXPECT_EQ(FormatSignificant(7.5, 6), "7.5");
+}

@@ -45,3 +45,11 @@ TEST(ForeignText, EscapingKeepsEveryByte) {
   EXPECT_GT(escaped.size(), all.size());
   EXPECT_EQ(EscapeControls("plain text"), "plain text");
 }
+
+TEST(FillPlaceholders, EveryKeyInAnyOrderAndValuesAreNotReadAgain) {
+  EXPECT_EQ(FillPlaceholders("{b} vor {a}, wieder {b}", {{"a", "1"}, {"b", "2"}}),
+            "2 vor 1, wieder 2");
+  // A value that looks like a key stays as it is, and a missing key leaves the text alone.
+  EXPECT_EQ(FillPlaceholders("{a}{a}", {{"a", "{a}"}}), "{a}{a}");
+  EXPECT_EQ(FillPlaceholders("no keys", {{"a", "x"}}), "no keys");
+}

@@ -4,24 +4,12 @@
 #include <cmath>
 
 #include "document/Numbers.h"
+#include "document/Text.h"
 #include "document/Translate.h"
 
 namespace ondrevo {
 
 namespace {
-
-// As the instrument view rounds its findings: six significant digits, three for the excess.
-std::string Number(double x, int digits) {
-  if (x == 0 || !std::isfinite(x)) return FormatShortest(x);
-  const double scale = std::pow(10.0, digits - 1 - std::floor(std::log10(std::fabs(x))));
-  return FormatShortest(std::round(x * scale) / scale);
-}
-
-std::string Fill(std::string text, std::string_view key, const std::string& value) {
-  const auto pos = text.find(key);
-  if (pos != std::string::npos) text.replace(pos, key.size(), value);
-  return text;
-}
 
 double HalfPeak(const SuperpositionSpec& s) {
   return s.Kind == SuperpositionKind::None ? 0 : std::max(s.AmpStart, s.AmpEnd) / 2;
@@ -77,10 +65,11 @@ std::string LimitBreachText(const LimitBreach& b, Quantity q) {
                    : _("current above {limit} A by up to {excess} A from {from} s to {to} s"))
               : (v ? _("voltage below {limit} V by up to {excess} V from {from} s to {to} s")
                    : _("current below {limit} A by up to {excess} A from {from} s to {to} s"));
-  std::string text = Fill(pattern, "{limit}", Number(b.Limit, 6));
-  text = Fill(text, "{excess}", Number(b.Excess, 3));
-  text = Fill(text, "{from}", Number(b.From, 6));
-  return Fill(text, "{to}", Number(b.To, 6));
+  // As the instrument view rounds its findings: six significant digits, three for the excess.
+  return FillPlaceholders(pattern, {{"limit", FormatSignificant(b.Limit, 6)},
+                                    {"excess", FormatSignificant(b.Excess, 3)},
+                                    {"from", FormatSignificant(b.From, 6)},
+                                    {"to", FormatSignificant(b.To, 6)}});
 }
 
 }  // namespace ondrevo
