@@ -150,6 +150,15 @@ class IDeviceScanner {
   virtual ~IDeviceScanner() = default;
   virtual void GetInterfaces(TInterfaceList& interfaces) = 0;
   virtual void GetDevices(TDeviceList& devices) = 0;
+  // Asked between the probes of a bus that takes long (a host list): true ends GetDevices early
+  // with what was found so far. The search sets it for the time of one GetDevices.
+  void SetCancelCheck(std::function<bool()> check) { cancelCheck_ = std::move(check); }
+
+ protected:
+  bool CancelRequested() const { return cancelCheck_ && cancelCheck_(); }
+
+ private:
+  std::function<bool()> cancelCheck_;
 };
 
 // Text of a trigger type as the remote window lists it (untranslated key).

@@ -41,7 +41,9 @@ std::string Search(const std::vector<TDeviceSearch::TScannerFactory>& factories,
         if (!busScanner) continue;
         searching(iface->Name);
         TFoundBus found{iface, {}};
+        busScanner->SetCancelCheck(cancelled);
         busScanner->GetDevices(found.Devices);
+        busScanner->SetCancelCheck(nullptr);
         bus(found);
       }
     }

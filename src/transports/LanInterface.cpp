@@ -524,6 +524,7 @@ void TLanInterface::GetDevices(TDeviceList& devices) {
                        [&](const TLanHostEntry& e) { return e.Host == host; }))
         entries.push_back({host, kDefaultScpiPort, true, true});
   for (const auto& entry : entries) {
+    if (CancelRequested()) return;  // a dead host costs a second: the rest is not waited for
     bool unreachable = false;
     if (entry.Raw) {
       TLanAddress address;
@@ -532,7 +533,7 @@ void TLanInterface::GetDevices(TDeviceList& devices) {
       if (auto device = Probe(std::make_shared<TLanSocketInterface>(address), unreachable))
         devices.push_back(device);
     }
-    if (entry.Vxi && !unreachable) {
+    if (entry.Vxi && !unreachable && !CancelRequested()) {
       TLanAddress address;
       address.Host = entry.Host;
       address.Socket = false;

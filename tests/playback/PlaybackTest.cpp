@@ -44,6 +44,28 @@ class TFailingBus : public TSlowBus {
   void GetDevices(TDeviceList&) override { throw std::runtime_error("bus fault"); }
 };
 
+// A bus of many hosts, each slow to answer, that asks between them whether to go on.
+class THostListBus : public TAnalogInterface {
+ public:
+  explicit THostListBus(std::shared_ptr<std::atomic<int>> probed) : probed_(std::move(probed)) {
+    Name = "Hosts";
+  }
+  void GetInterfaces(TInterfaceList& interfaces) override {
+    interfaces.push_back(std::make_shared<THostListBus>(probed_));
+  }
+  void GetDevices(TDeviceList& devices) override {
+    for (int host = 0; host < 50; ++host) {
+      if (CancelRequested()) return;
+      std::this_thread::sleep_for(100ms);
+      ++*probed_;
+      devices.push_back(std::make_shared<TAnalogDevice>("KSV 3720-40", std::to_string(host)));
+    }
+  }
+
+ private:
+  std::shared_ptr<std::atomic<int>> probed_;
+};
+
 struct SearchLog {
   std::vector<std::string> searching, buses;
   bool done = false, cancelled = false;
@@ -99,6 +121,24 @@ TEST(DeviceSearch, CancelEndsAfterTheBusBeingAsked) {
   EXPECT_LT(std::chrono::steady_clock::now() - t0, 1s);
   EXPECT_TRUE(log.cancelled);
   EXPECT_LE(log.buses.size(), 2u);
+}
+
+// A cancel reaches into a bus's own probing: a list of dead hosts is not waited out.
+TEST(DeviceSearch, CancelEndsABusBetweenItsHosts) {
+  TEventQueue queue;
+  queue.Install();
+  TDeviceSearch search;
+  SearchLog log;
+  auto probed = std::make_shared<std::atomic<int>>(0);
+  search.Start({[probed] { return std::make_shared<THostListBus>(probed); },
+                [] { return std::make_shared<TSlowBus>(0ms, "After"); }},
+               Events(log));
+  ASSERT_TRUE(queue.PumpUntil([&] { return probed->load() >= 1; }, 10s));
+  search.Cancel();
+  ASSERT_TRUE(queue.PumpUntil([&] { return log.done; }, 20s));
+  EXPECT_TRUE(log.cancelled);
+  EXPECT_LT(probed->load(), 50) << "the host list was cut short";
+  EXPECT_EQ(log.buses, std::vector<std::string>{"Hosts"}) << "what it found is kept, no bus after";
 }
 
 TEST(DeviceSearch, FailingScannerEndsTheSearchKeepingWhatWasFound) {

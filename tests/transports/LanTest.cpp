@@ -174,6 +174,25 @@ TEST_F(LanFixture, TheHostListFindsTheInstrumentOnTheLanNode) {
       queue.PumpUntil([&] { return !dynamic_cast<sim::TKsv7340Sim&>(*instrument).Remote(); }, 5s));
 }
 
+// The LAN node asks between its hosts whether the search goes on: a cancel stops the host list.
+TEST_F(LanFixture, ACancelBetweenHostsEndsTheHostList) {
+  // Two hosts that refuse, then the instrument.
+  const auto at = [](int port) { return "TCPIP::127.0.0.1::" + std::to_string(port) + "::SOCKET"; };
+  testing::TScopedEnv env("ONDREVO_LAN_HOSTS",
+                          at(FreePort()) + "," + at(FreePort()) + "," + at(tcp->Port()));
+  InstallSupplyDrivers();
+  TLanInterface scanner;
+  TDeviceList devices;
+  scanner.GetDevices(devices);
+  EXPECT_EQ(devices.size(), 1u) << "the instrument, last in the list";
+  int asked = 0;
+  scanner.SetCancelCheck([&] { return ++asked > 1; });
+  scanner.GetDevices(devices);
+  EXPECT_TRUE(devices.empty()) << "the list ended before the instrument";
+  EXPECT_LE(asked, 3);
+  scanner.SetCancelCheck(nullptr);
+}
+
 TEST_F(LanFixture, ASecondClientIsRefusedAtOnceWithAClearMessage) {
   device->Connect();
   TLanAddress address;
