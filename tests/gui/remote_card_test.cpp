@@ -175,6 +175,8 @@ class RemoteCardTest : public QObject {
                              10000);
     QTRY_VERIFY_WITH_TIMEOUT(form.OutputLines().contains("Execution finished"), 20000);
     QVERIFY(form.IsRunning());  // armed again for the next edge
+    // The card prepares the next run first; the stop goes to the armed run.
+    QTRY_VERIFY_WITH_TIMEOUT(form.OutputLines().count("Waiting for trigger") >= 2, 20000);
     form.findChild<QAction*>("Stop")->trigger();
     QTRY_VERIFY_WITH_TIMEOUT(!form.IsRunning(), 10000);
     form.findChild<QAction*>("Disconnect")->trigger();
