@@ -11,6 +11,7 @@
 #include <mutex>
 #include <optional>
 
+#include "CurveHelpers.h"
 #include "devices/MainThread.h"
 #include "devices/supplies/Drivers.h"
 #include "devices/supplies/ListPlayerDevice.h"
@@ -30,15 +31,7 @@ using sim::TOutputState;
 // ---- documents ----------------------------------------------------------------------------
 
 SegmentTable Through(std::initializer_list<std::pair<double, double>> points) {
-  SegmentTable t;
-  int i = 0;
-  for (auto [time, value] : points) {
-    t[i].Time = time;
-    t[i].Value = value;
-    ++i;
-  }
-  t.SetLastPointIndex(i - 1);
-  return t;
+  return test::CurveThrough(points);
 }
 
 struct Document {
