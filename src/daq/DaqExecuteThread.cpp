@@ -155,6 +155,9 @@ void TDaqExecuteThread::Resume() {
   {
     std::lock_guard guard(ctl_);
     resumed_ = true;
+    // A Stop counts until the next Play, not until the next run begins: a run that re-arms or
+    // prepares again by itself must not swallow it.
+    stopRequest_ = false;
   }
   wake_.notify_all();
 }
@@ -518,6 +521,7 @@ void TDaqExecuteThread::Cycle() {
   const double bufferMs = static_cast<double>(bufferA_.size()) / rate * 1000.0;
   const TDaqTask& task = *config_.Task;
   bool reprepare = false;
+  bool awaitPlay = false;  // the last run was stopped before it began
   while (!Terminating()) {
     {
       std::lock_guard guard(ctl_);
@@ -536,10 +540,11 @@ void TDaqExecuteThread::Cycle() {
     bool wait;
     {
       std::lock_guard guard(ctl_);
-      wait = !reprepare && !triggerWait_;
+      wait = awaitPlay || (!reprepare && !triggerWait_);
       if (!wait) resumed_ = false;  // a Play that came early is this run's Play
     }
     reprepare = false;
+    awaitPlay = false;
     if (wait && !Suspend()) break;
     if (Terminating()) break;
 
@@ -564,10 +569,18 @@ void TDaqExecuteThread::Cycle() {
     } else {
       remaining_ = 0;
     }
+    bool stopped;
     {
       std::lock_guard guard(ctl_);
-      stopRequest_ = false;
+      stopped = stopRequest_;
       triggered_ = false;
+    }
+    if (stopped) {
+      // Stopped while this run was being prepared: it does not start, and the next one waits
+      // for Play.
+      notify(&TDaqEngineEvents::OnStopped);
+      awaitPlay = true;
+      continue;
     }
     BeginRunBursts();
     WriteWithRetry(*write_);

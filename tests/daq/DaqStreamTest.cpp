@@ -213,6 +213,37 @@ TEST_F(DaqStream, ChangedCountBeforePlayPreparesAgainWithoutSecondPlay) {
   for (std::size_t k = kPerBurst; k < out.size(); ++k) ASSERT_NEAR(out[k], kRampHold, 1e-9) << k;
 }
 
+// A Stop that comes while the card prepares again by itself (here: Play with another count) is
+// kept: the run does not start, and the next one waits for Play.
+TEST_F(DaqStream, StopWhilePreparingAgainIsNotLost) {
+  Upload(Ramp());
+  card->SetBurstCount(3);
+  card->Play();
+  ASSERT_TRUE(Pump([&] { return ev.stopped == 1 && ev.uploaded == 3; }, 20000));
+  sim.ClearRecording();
+  // The preparation for the new count reports itself; the Stop lands before its run begins.
+  card->SetOnUploadDone([this](IDevice*) {
+    Note("uploaded"), ++ev.uploaded;
+    card->Stop();
+  });
+  card->SetBurstCount(1);
+  card->Play();
+  ASSERT_TRUE(Pump([&] { return ev.stopped == 2; }, 20000));
+  card->SetOnUploadDone([this](IDevice*) { Note("uploaded"), ++ev.uploaded; });
+  ASSERT_TRUE(Pump([&] { return ev.uploaded == 5; }, 20000)) << "prepared again after the stop";
+  Pump([] { return false; }, 300);
+  EXPECT_EQ(ev.played, 1) << "the stopped run never started";
+  EXPECT_EQ(sim.Samples("Dev1/ao0").size(), 0u) << "nothing played after the Stop";
+  // Play after that plays as asked.
+  card->Play();
+  ASSERT_TRUE(Pump([&] { return ev.stopped == 3; }, 20000));
+  EXPECT_EQ(ev.played, 2);
+  const auto out = sim.Samples("Dev1/ao0");
+  ASSERT_GE(out.size(), std::size_t(kPerBurst));
+  for (int k = 0; k < kPerBurst; ++k) ASSERT_NEAR(out[k], RampSample(k), 1e-9) << k;
+  EXPECT_TRUE(ev.errors.empty());
+}
+
 TEST_F(DaqStream, ExternalTriggerStartsOnTheEdgeAndRearms) {
   ASSERT_TRUE(card->IsExternalTriggerAvailable());
   card->SetExternalTrigger(true);
