@@ -87,11 +87,13 @@ void TEditorTabs::UpdateVisibility(int row) {
 
 void TEditorTabs::CellSelected(int row, int col) {
   general_->SetStartEnabled(row != 0);
-  const GridRow& r = core_.Rows().at(static_cast<std::size_t>(row));
   const bool last = row >= core_.RowCount() - 1;
   ShowTab(kTabSup1, !last);
-  ShowTab(kTabSup2, !last && !r[kColSup1Name].empty());
-  if (applying_ || last || r[kColValue].empty() || r[kColDuration].empty()) return;
+  ShowTab(kTabSup2, !last && !core_.Cell(row, kColSup1Name).empty());
+  if (applying_ || last || core_.Cell(row, kColValue).empty() ||
+      core_.Cell(row, kColDuration).empty()) {
+    return;
+  }
   LoadRow(row);
   if (col == kColSup1Name) setCurrentIndex(kTabSup1);
   if (col == kColSup2Name) {

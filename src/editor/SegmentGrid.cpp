@@ -106,7 +106,8 @@ QVariant TGridModel::data(const QModelIndex& index, int role) const {
                    ? QString(pending_).replace(QLatin1Char('.'), QLocale().decimalPoint())
                    : pending_;
       }
-      const std::string& cell = core_.Cell(row, col);
+      // Formatted here, for the cells on screen only: a long curve keeps no texts.
+      const std::string cell = core_.Cell(row, col);
       return IsNumberColumn(col) ? Localized(cell) : QString::fromStdString(cell);
     }
     case Qt::BackgroundRole:

@@ -655,17 +655,15 @@ class Session {
   // Rows whose texts make points, read as GridToTable reads them: a value, the previous row's
   // duration, and superposition kinds.
   int ShownPoints() const {
-    const std::vector<GridRow>& rows = core_.Rows();
     int r = 0;
-    for (; r < static_cast<int>(rows.size()); ++r) {
+    for (; r < core_.RowCount(); ++r) {
       double x = 0;
-      if (!TryParseNumber(rows[r][kColValue], x)) break;
-      if (r > 0 && (!TryParseNumber(rows[r - 1][kColDuration], x) || x < 0)) break;
+      if (!TryParseNumber(core_.Cell(r, kColValue), x)) break;
+      if (r > 0 && (!TryParseNumber(core_.Cell(r - 1, kColDuration), x) || x < 0)) break;
       for (int k : {int{kColKind1}, int{kColKind2}}) {
         std::int64_t kind = 0;
-        if (!rows[r][k].empty() && (!TryParseInteger(rows[r][k], kind) || kind < 0 || kind > 4)) {
-          return r;
-        }
+        const std::string cell = core_.Cell(r, k);
+        if (!cell.empty() && (!TryParseInteger(cell, kind) || kind < 0 || kind > 4)) return r;
       }
     }
     return r;

@@ -7,6 +7,7 @@
 #include "document/DocumentIO.h"
 #include "document/Numbers.h"
 #include "document/Translate.h"
+#include "editor/core/GridRows.h"
 
 namespace ondrevo {
 
@@ -235,6 +236,44 @@ std::vector<GridRow> TableToGrid(const SegmentTable& t) {
   return rows;
 }
 
+std::string PointRowCell(const SegmentRow& point, const SegmentRow* next, int col) {
+  if (col == kColValue) return FormatFixed(point.Value, 6, 4);
+  if (!next || col <= kColNumber || col >= kGridColumns) return {};
+  switch (col) {
+    case kColDuration:
+      return DurationCellText(DurationDisplay(std::max(0.0, next->Time - point.Time)));
+    case kColUnit:
+      return DurationDisplay(std::max(0.0, next->Time - point.Time)).Unit;
+    case kColEndValue:
+      return FormatFixed(next->Value, 6, 4);
+    case kColSup1Name:
+      return KindName(point.Sup1.Kind);
+    case kColSup2Name:
+      return point.Sup1.Kind != SuperpositionKind::None ? KindName(point.Sup2.Kind) : std::string();
+    case kColKind1:
+      return std::to_string(static_cast<int>(point.Sup1.Kind));
+    case kColKind2:
+      return std::to_string(static_cast<int>(point.Sup2.Kind));
+    default:
+      break;
+  }
+  const SuperpositionSpec& s = col < kColSup2Fields ? point.Sup1 : point.Sup2;
+  switch ((col - kColSup1Fields) % 6) {
+    case 0:
+      return General(s.FreqStart);
+    case 1:
+      return General(s.FreqEnd);
+    case 2:
+      return General(s.AmpStart);
+    case 3:
+      return General(s.AmpEnd);
+    case 4:
+      return std::to_string(s.DutyCycle);
+    default:
+      return std::to_string(s.Phase);
+  }
+}
+
 void FillHiddenDefaults(GridRow& row) {
   for (int c = kColSup1Fields; c < kGridColumns; ++c) {
     if (row[c].empty()) row[c] = kHiddenDefaults[c];
@@ -243,18 +282,40 @@ void FillHiddenDefaults(GridRow& row) {
 
 namespace {
 
-bool ReadSpec(const GridRow& row, int kindCol, int first, SuperpositionSpec& s) {
+// Rows of a plain vector with their sources, read as TGridRows is.
+struct VectorRows {
+  const std::vector<GridRow>& Rows;
+  const std::vector<RowSource>* Sources;
+  const std::string& Cell(int r, int c) const { return Rows[static_cast<std::size_t>(r)][c]; }
+  bool SourceOf(int r, RowSource& out) const {
+    if (!Sources || r < 0 || r >= static_cast<int>(Sources->size())) return false;
+    out = (*Sources)[static_cast<std::size_t>(r)];
+    return true;
+  }
+};
+
+struct GridRowsAccess {
+  const TGridRows& Rows;
+  std::string Cell(int r, int c) const { return Rows.Cell(r, c); }
+  bool SourceOf(int r, RowSource& out) const {
+    Rows.SourceOf(r, out);
+    return true;
+  }
+};
+
+template <typename Rows>
+bool ReadSpec(const Rows& rows, int r, int kindCol, int first, SuperpositionSpec& s) {
   std::int64_t kind = 0, duty = 0, phase = 0;
-  if (!TryParseInteger(row[kindCol], kind) || kind < 0 || kind > 4) return false;
+  if (!TryParseInteger(rows.Cell(r, kindCol), kind) || kind < 0 || kind > 4) return false;
   s.Kind = static_cast<SuperpositionKind>(kind);
   if (s.Kind == SuperpositionKind::None) return true;
   double values[4];
   for (int i = 0; i < 4; ++i) {
-    if (!TryParseStorable(row[first + i], values[i])) return false;
+    if (!TryParseStorable(rows.Cell(r, first + i), values[i])) return false;
   }
   double dutyValue = 0, phaseValue = 0;
-  if (!TryParseStorable(row[first + 4], dutyValue) ||
-      !TryParseStorable(row[first + 5], phaseValue)) {
+  if (!TryParseStorable(rows.Cell(r, first + 4), dutyValue) ||
+      !TryParseStorable(rows.Cell(r, first + 5), phaseValue)) {
     return false;
   }
   duty = static_cast<std::int64_t>(RoundHalfEven(dutyValue));
@@ -268,53 +329,46 @@ bool ReadSpec(const GridRow& row, int kindCol, int first, SuperpositionSpec& s) 
   return true;
 }
 
-}  // namespace
-
-namespace {
-
 // Converts rows from `first` (whose time the table holds) up to `end`; returns the first row not
-// converted.
-int ConvertRows(std::vector<GridRow>& rows, SegmentTable& table, int first, int end,
-                const std::vector<RowSource>* sources) {
-  const auto source = [&](int r) -> const RowSource* {
-    if (!sources || r < 0 || r >= static_cast<int>(sources->size())) return nullptr;
-    return &(*sources)[static_cast<std::size_t>(r)];
-  };
+// converted. A field whose source still holds it is taken from there, not read from its text.
+template <typename Rows>
+int ConvertRows(const Rows& rows, SegmentTable& table, int first, int end) {
   double time = first > 0 ? table[first].Time : 0;
+  RowSource src, before;
+  bool hasSrc = false, hasBefore = false;
   int r = first;
   for (; r < end; ++r) {
-    const GridRow& row = rows[static_cast<std::size_t>(r)];
-    const RowSource* src = source(r);
+    hasSrc = rows.SourceOf(r, src);
     double value = 0;
-    if (src && src->Value) {
-      value = src->Point.Value;
-    } else if (!TryParseStorable(row[kColValue], value)) {
+    if (hasSrc && src.Value) {
+      value = src.Point.Value;
+    } else if (!TryParseStorable(rows.Cell(r, kColValue), value)) {
       break;
     }
     if (r > first) {
-      const GridRow& prev = rows[static_cast<std::size_t>(r) - 1];
-      const RowSource* before = source(r - 1);
-      if (before && before->Duration) {
+      if (hasBefore && before.Duration) {
         // The untouched duration: the point keeps its time unless an earlier edit moved it.
-        time = time == before->Point.Time ? before->NextTime
-                                          : time + (before->NextTime - before->Point.Time);
+        time = time == before.Point.Time ? before.NextTime
+                                         : time + (before.NextTime - before.Point.Time);
       } else {
         double d = 0;
-        if (!TryParseStorable(prev[kColDuration], d) || d < 0) break;
-        time += d * UnitSeconds(prev[kColUnit]);
+        if (!TryParseStorable(rows.Cell(r - 1, kColDuration), d) || d < 0) break;
+        time += d * UnitSeconds(rows.Cell(r - 1, kColUnit));
       }
     }
     SegmentRow& out = table[r];
-    SuperpositionSpec s1 = src ? src->Point.Sup1 : out.Sup1;
-    SuperpositionSpec s2 = src ? src->Point.Sup2 : out.Sup2;
-    if ((!(src && src->Sup[0]) && !ReadSpec(row, kColKind1, kColSup1Fields, s1)) ||
-        (!(src && src->Sup[1]) && !ReadSpec(row, kColKind2, kColSup2Fields, s2))) {
+    SuperpositionSpec s1 = hasSrc ? src.Point.Sup1 : out.Sup1;
+    SuperpositionSpec s2 = hasSrc ? src.Point.Sup2 : out.Sup2;
+    if ((!(hasSrc && src.Sup[0]) && !ReadSpec(rows, r, kColKind1, kColSup1Fields, s1)) ||
+        (!(hasSrc && src.Sup[1]) && !ReadSpec(rows, r, kColKind2, kColSup2Fields, s2))) {
       break;
     }
     out.Time = time;
     out.Value = value;
     out.Sup1 = s1;
     out.Sup2 = s2;
+    std::swap(src, before);
+    hasBefore = hasSrc;
   }
   return r;
 }
@@ -342,7 +396,15 @@ int GridToTable(std::vector<GridRow>& rows, SegmentTable& table,
                 const std::vector<RowSource>* sources) {
   for (GridRow& row : rows) FillHiddenDefaults(row);
   const int count = std::min<int>(static_cast<int>(rows.size()), kMaxGridRows);
-  const int converted = ConvertRows(rows, table, 0, count, sources);
+  const int converted = ConvertRows(VectorRows{rows, sources}, table, 0, count);
+  table.SetLastPointIndex(std::max(0, converted - 1));
+  return converted;
+}
+
+int GridToTable(TGridRows& rows, SegmentTable& table) {
+  rows.FillHiddenDefaults();
+  const int count = std::min(rows.Count(), kMaxGridRows);
+  const int converted = ConvertRows(GridRowsAccess{rows}, table, 0, count);
   table.SetLastPointIndex(std::max(0, converted - 1));
   return converted;
 }
@@ -354,7 +416,15 @@ bool GridRangeToTable(std::vector<GridRow>& rows, SegmentTable& table, int first
     return false;
   }
   for (int r = first; r <= last; ++r) FillHiddenDefaults(rows[static_cast<std::size_t>(r)]);
-  return ConvertRows(rows, table, first, last + 1, sources) == last + 1;
+  return ConvertRows(VectorRows{rows, sources}, table, first, last + 1) == last + 1;
+}
+
+bool GridRangeToTable(TGridRows& rows, SegmentTable& table, int first, int last) {
+  if (first < 0 || last < first || last > table.LastPointIndex() || last >= rows.Count()) {
+    return false;
+  }
+  rows.FillHiddenDefaults(first, last);
+  return ConvertRows(GridRowsAccess{rows}, table, first, last + 1) == last + 1;
 }
 
 std::string RowsToClipboard(const std::vector<GridRow>& rows, int first, int last) {
@@ -363,6 +433,18 @@ std::string RowsToClipboard(const std::vector<GridRow>& rows, int first, int las
     for (int c = 1; c < kGridColumns; ++c) {
       if (c > 1) text += '\t';
       text += rows[static_cast<std::size_t>(r)][c];
+    }
+    text += '\n';
+  }
+  return text;
+}
+
+std::string RowsToClipboard(const TGridRows& rows, int first, int last) {
+  std::string text;
+  for (int r = first; r <= last && r < rows.Count(); ++r) {
+    for (int c = 1; c < kGridColumns; ++c) {
+      if (c > 1) text += '\t';
+      text += rows.Cell(r, c);
     }
     text += '\n';
   }

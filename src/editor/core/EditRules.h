@@ -16,6 +16,8 @@
 
 namespace ondrevo {
 
+class TGridRows;
+
 // A number typed or pasted into the grid: it must convert and be one the document can store
 // (values next to the largest double would be written rounded beyond it and never read back).
 bool TryParseStorable(std::string_view text, double& out);
@@ -77,6 +79,9 @@ std::string KindName(SuperpositionKind kind);
 
 // Rows of a curve as RebuildGrid writes them; an empty curve gives one empty row.
 std::vector<GridRow> TableToGrid(const SegmentTable& table);
+// One cell of TableToGrid's row for `point`, formatted alone; `next` is the point after it
+// (none for the last point).
+std::string PointRowCell(const SegmentRow& point, const SegmentRow* next, int col);
 // Fills every empty hidden field with its default.
 void FillHiddenDefaults(GridRow& row);
 // The point a grid row was built from, for as long as its cells still show it: converting the
@@ -97,11 +102,13 @@ std::vector<RowSource> TableSources(const SegmentTable& table);
 // parallel to `rows`.
 int GridToTable(std::vector<GridRow>& rows, SegmentTable& table,
                 const std::vector<RowSource>* sources = nullptr);
+int GridToTable(TGridRows& rows, SegmentTable& table);
 // Converts only rows first..last, the table holding the earlier rows converted and the later
 // ones unchanged (an edit that moves no later point). False when a row of the range does not
 // convert; the caller then converts everything.
 bool GridRangeToTable(std::vector<GridRow>& rows, SegmentTable& table, int first, int last,
                       const std::vector<RowSource>* sources = nullptr);
+bool GridRangeToTable(TGridRows& rows, SegmentTable& table, int first, int last);
 // Writes a segment row's superposition fields and names into columns 5..20.
 void WriteSuperpositions(GridRow& row, const SegmentRow& source);
 
@@ -109,6 +116,7 @@ void WriteSuperpositions(GridRow& row, const SegmentRow& source);
 
 // One line per row: columns 1..20 separated by tabs, "\n" after each line.
 std::string RowsToClipboard(const std::vector<GridRow>& rows, int first, int last);
+std::string RowsToClipboard(const TGridRows& rows, int first, int last);
 struct ClipboardRows {
   std::vector<GridRow> Rows;
   std::string Error;  // empty when the text was accepted

@@ -38,15 +38,13 @@ SuperpositionSpec SpecOf(const SuperpositionFields& f) {
 
 }  // namespace
 
-TEditorCore::TEditorCore() : rows_(1), sources_(1) {}
+TEditorCore::TEditorCore() = default;
 
 void TEditorCore::BuildRows() {
   ForgetRowTimes(0);
   // The old rows go first: two grids of a long curve at once would double the peak memory.
-  std::vector<GridRow>().swap(rows_);
-  std::vector<RowSource>().swap(sources_);
-  rows_ = TableToGrid(doc_.Working);
-  sources_ = TableSources(doc_.Working);
+  rows_ = TGridRows();
+  rows_ = TGridRows(doc_.Working);
   selectedRow_ = std::min(selectedRow_, RowCount() - 1);
 }
 
@@ -148,27 +146,25 @@ std::string TEditorCore::ApplyRules(SegmentTable& t, int othersSuperposed) const
 }
 
 void TEditorCore::Commit(bool record, int first, int last) {
-  const bool partial =
-      inSync_ && last >= 0 && GridRangeToTable(rows_, doc_.Working, first, last, &sources_);
-  if (!partial) GridToTable(rows_, doc_.Working, &sources_);
+  const bool partial = inSync_ && last >= 0 && GridRangeToTable(rows_, doc_.Working, first, last);
+  if (!partial) GridToTable(rows_, doc_.Working);
   inSync_ = true;
   const Quantity other = doc_.Active == Quantity::Voltage ? Quantity::Current : Quantity::Voltage;
   const std::string message = ApplyRules(doc_.Working, Superposed(doc_.TableOf(other)));
   if (!message.empty()) {
     // What the rules removed leaves the grid too: what is shown is what is saved.
-    std::vector<GridRow> rebuilt = TableToGrid(doc_.Working);
-    std::vector<RowSource> sources = TableSources(doc_.Working);
-    const std::size_t kept = rebuilt.size();
-    for (std::size_t r = kept; r < rows_.size(); ++r) {
-      rebuilt.push_back(rows_[r]);
-      sources.push_back(sources_[r]);
+    TGridRows rebuilt(doc_.Working);
+    RowSource source;
+    for (int r = rebuilt.Count(); r < rows_.Count(); ++r) {
+      rows_.SourceOf(r, source);
+      rebuilt.Append(rows_.Row(r), source);
     }
-    if (doc_.Working.LastPointIndex() == 0 && !rows_.empty()) {
-      rebuilt[0] = rows_[0];
-      sources[0] = sources_[0];
+    if (doc_.Working.LastPointIndex() == 0) {
+      rows_.SourceOf(0, source);
+      rebuilt.MutableRow(0) = rows_.Row(0);
+      rebuilt.MutableSource(0) = source;
     }
     rows_ = std::move(rebuilt);
-    sources_ = std::move(sources);
   }
   SegmentTable& kept = doc_.TableOf(doc_.Active);
   const bool ranged =
@@ -221,8 +217,7 @@ void TEditorCore::Reset() {
   doc_.Voltage.Reset();
   doc_.Current.Reset();
   doc_.Working.Reset();
-  rows_.assign(1, GridRow{});
-  sources_.assign(1, RowSource{});
+  rows_ = TGridRows();
   inSync_ = true;
   selectedRow_ = 0;
   Notify({.Curve = true, .BothCurves = true, .Grid = true, .Selection = true});
@@ -246,9 +241,8 @@ void TEditorCore::AnnounceRows() {
 void TEditorCore::RebuildRows() {
   // A row being typed (no point yet) survives a rebuild of an empty curve.
   const int selected = selectedRow_;
-  if (doc_.Working.LastPointIndex() == 0 && !rows_.empty() && !rows_[0][kColValue].empty()) {
-    rows_.resize(1);
-    sources_.resize(1);
+  if (doc_.Working.LastPointIndex() == 0 && !rows_.Cell(0, kColValue).empty()) {
+    rows_.Truncate(1);
     selectedRow_ = 0;
   } else {
     BuildRows();
@@ -260,8 +254,8 @@ void TEditorCore::RebuildRows() {
 void TEditorCore::SetCell(int row, int col, const std::string& input) {
   if (row < 0 || row >= RowCount() || col < kColValue || col > kColEndValue) return;
   std::string text = input;
-  GridRow& r = rows_[static_cast<std::size_t>(row)];
-  RowSource& source = sources_[static_cast<std::size_t>(row)];
+  GridRow& r = rows_.MutableRow(row);
+  RowSource& source = rows_.MutableSource(row);
   const bool last = row == RowCount() - 1;
   if (col == kColUnit) {
     if (text == "m") text = "s";
@@ -298,11 +292,11 @@ void TEditorCore::SetCell(int row, int col, const std::string& input) {
   if (col != kColUnit) r[col] = text;
   if (col == kColValue) {
     source.Value = false;
-    if (row > 0) rows_[static_cast<std::size_t>(row) - 1][kColEndValue] = text;
+    if (row > 0) rows_.MutableRow(row - 1)[kColEndValue] = text;
   }
   if (col == kColEndValue && !last && !text.empty()) {
-    rows_[static_cast<std::size_t>(row) + 1][kColValue] = text;
-    sources_[static_cast<std::size_t>(row) + 1].Value = false;
+    rows_.MutableRow(row + 1)[kColValue] = text;
+    rows_.MutableSource(row + 1).Value = false;
   }
   if (col == kColDuration) {
     source.Duration = false;
@@ -313,8 +307,7 @@ void TEditorCore::SetCell(int row, int col, const std::string& input) {
       !r[kColEndValue].empty() && RowCount() < kMaxGridRows) {
     GridRow next;
     next[kColValue] = r[kColEndValue];
-    rows_.push_back(next);
-    sources_.emplace_back();
+    rows_.Append(next);
     Commit();
     return;
   }
@@ -331,12 +324,10 @@ std::pair<int, int> TEditorCore::EnterTarget(int row, int col) {
   if (col >= kColValue && col < kColEndValue) return {row, col + 1};
   if (col != kColEndValue) return {row, col};
   if (row + 1 < RowCount()) return {row + 1, kColValue};
-  const GridRow& r = rows_[static_cast<std::size_t>(row)];
-  if (r[kColDuration].empty() || RowCount() >= kMaxGridRows) return {row, col};
+  if (rows_.Cell(row, kColDuration).empty() || RowCount() >= kMaxGridRows) return {row, col};
   GridRow next;
-  next[kColValue] = r[kColEndValue];
-  rows_.push_back(next);
-  sources_.emplace_back();
+  next[kColValue] = rows_.Cell(row, kColEndValue);
+  rows_.Append(next);
   inSync_ = false;
   Notify({.Grid = true});
   return {row + 1, kColValue};
@@ -358,18 +349,16 @@ void TEditorCore::InsertRow(int row) {
     source.Value = source.Duration = true;
     source.Sup[0] = source.Sup[1] = true;
     source.NextTime = source.Point.Time;
-    copy[kColValue] = rows_[static_cast<std::size_t>(row)][kColValue];
+    copy[kColValue] = rows_.Cell(row, kColValue);
     copy[kColDuration] = FormatFixed(0, 7, 5);
     copy[kColUnit] = "s";
     copy[kColEndValue] = copy[kColValue];
     WriteSuperpositions(copy, source.Point);
-    rows_.insert(rows_.begin() + row, copy);
-    sources_.insert(sources_.begin() + row, source);
+    rows_.Insert(row, copy, source);
     Commit();
     return;
   }
-  rows_.insert(rows_.begin() + row, GridRow{});
-  sources_.insert(sources_.begin() + row, RowSource{});
+  rows_.Insert(row, GridRow{});
   inSync_ = false;
   Notify({.Grid = true});
 }
@@ -377,11 +366,11 @@ void TEditorCore::InsertRow(int row) {
 void TEditorCore::AppendRow() {
   if (RowCount() >= kMaxGridRows) return;
   GridRow next;
-  next[kColValue] = rows_.back()[kColValue];
-  const bool complete = !rows_.back()[kColDuration].empty() && !next[kColValue].empty();
-  rows_.back()[kColEndValue] = next[kColValue];
-  rows_.push_back(next);
-  sources_.emplace_back();
+  const int back = RowCount() - 1;
+  next[kColValue] = rows_.Cell(back, kColValue);
+  const bool complete = !rows_.Cell(back, kColDuration).empty() && !next[kColValue].empty();
+  rows_.MutableRow(back)[kColEndValue] = next[kColValue];
+  rows_.Append(next);
   inSync_ = false;
   selectedRow_ = RowCount() - 1;
   Notify({.Grid = true, .Selection = true});
@@ -391,11 +380,11 @@ void TEditorCore::AppendRow() {
 
 void TEditorCore::DeleteRow(int row) {
   if (row <= 0 || row >= RowCount()) return;
-  rows_.erase(rows_.begin() + row);
-  sources_.erase(sources_.begin() + row);
+  rows_.Erase(row, row);
   if (RowCount() == 1) {
-    for (int c = kColValue; c <= kColSup2Name; ++c) rows_[0][c].clear();
-    sources_[0] = RowSource{};
+    GridRow& only = rows_.MutableRow(0);
+    for (int c = kColValue; c <= kColSup2Name; ++c) only[c].clear();
+    rows_.MutableSource(0) = RowSource{};
     doc_.Working.SetLastPointIndex(0);
     doc_.TableOf(doc_.Active) = doc_.Working;
     selectedRow_ = 0;
@@ -404,7 +393,7 @@ void TEditorCore::DeleteRow(int row) {
     return;
   }
   // The last point never carries a superposition.
-  GridRow& tail = rows_.back();
+  GridRow& tail = rows_.MutableRow(RowCount() - 1);
   tail[kColDuration].clear();
   tail[kColUnit].clear();
   tail[kColEndValue].clear();
@@ -412,10 +401,10 @@ void TEditorCore::DeleteRow(int row) {
   tail[kColSup2Name].clear();
   tail[kColKind1] = "0";
   tail[kColKind2] = "0";
-  RowSource& tailSource = sources_.back();
+  RowSource& tailSource = rows_.MutableSource(RowCount() - 1);
   tailSource.Duration = tailSource.Sup[0] = tailSource.Sup[1] = false;
-  rows_[static_cast<std::size_t>(row) - 1][kColEndValue] =
-      row < RowCount() ? rows_[static_cast<std::size_t>(row)][kColValue] : std::string();
+  rows_.MutableRow(row - 1)[kColEndValue] =
+      row < RowCount() ? rows_.Cell(row, kColValue) : std::string();
   const int selected = selectedRow_;
   selectedRow_ = std::min(selectedRow_, RowCount() - 1);
   Commit();
@@ -425,8 +414,8 @@ void TEditorCore::DeleteRow(int row) {
 
 void TEditorCore::ClearSuperposition(int row, int which) {
   if (row < 0 || row >= doc_.Working.LastPointIndex()) return;
-  GridRow& r = rows_[static_cast<std::size_t>(row)];
-  RowSource& source = sources_[static_cast<std::size_t>(row)];
+  GridRow& r = rows_.MutableRow(row);
+  RowSource& source = rows_.MutableSource(row);
   if (which == 0) {
     r[kColKind1] = "0";
     r[kColKind2] = "0";
@@ -443,18 +432,15 @@ void TEditorCore::ClearSuperposition(int row, int which) {
 
 void TEditorCore::DropEmptyRows() {
   if (doc_.Working.LastPointIndex() < 1) return;
-  std::size_t kept = 1;
-  for (std::size_t r = 1; r < rows_.size(); ++r) {
-    if (rows_[r][kColValue].empty()) continue;
-    if (r != kept) {
-      rows_[kept] = std::move(rows_[r]);
-      sources_[kept] = sources_[r];
-    }
-    ++kept;
+  std::vector<char> keep(static_cast<std::size_t>(RowCount()), 1);
+  bool dropped = false;
+  for (int r = 1; r < RowCount(); ++r) {
+    if (!rows_.Cell(r, kColValue).empty()) continue;
+    keep[static_cast<std::size_t>(r)] = 0;
+    dropped = true;
   }
-  if (kept == rows_.size()) return;
-  rows_.resize(kept);
-  sources_.resize(kept);
+  if (!dropped) return;
+  rows_.Filter([&keep](int r) { return keep[static_cast<std::size_t>(r)] != 0; });
   selectedRow_ = std::min(selectedRow_, RowCount() - 1);
   Commit();
 }
@@ -467,14 +453,11 @@ void TEditorCore::Cut(int first, int last) {
   first = std::max(0, first);
   last = std::min(last, RowCount() - 2);  // the last row stays
   if (first > last) return;
-  rows_.erase(rows_.begin() + first, rows_.begin() + last + 1);
-  sources_.erase(sources_.begin() + first, sources_.begin() + last + 1);
+  rows_.Erase(first, last);
   selectedRow_ = 0;
   if (RowCount() >= 2) {
     // The rows now meeting each other: the end value follows the next row.
-    if (first > 0)
-      rows_[static_cast<std::size_t>(first) - 1][kColEndValue] =
-          rows_[static_cast<std::size_t>(first)][kColValue];
+    if (first > 0) rows_.MutableRow(first - 1)[kColEndValue] = rows_.Cell(first, kColValue);
     Commit();
     BuildRows();
     Notify({.Grid = true, .Selection = true});
@@ -495,7 +478,7 @@ bool TEditorCore::Paste(int row, const std::string& text) {
   }
   row = std::clamp(row, 0, RowCount() - 1);
   // Every pasted row that rows follow needs a duration, or the curve would end there.
-  const bool emptyCurve = RowCount() == 1 && rows_[0][kColValue].empty();
+  const bool emptyCurve = RowCount() == 1 && rows_.Cell(0, kColValue).empty();
   for (std::size_t i = 0; parsed.Error.empty() && i < parsed.Rows.size(); ++i) {
     const bool followed = i + 1 < parsed.Rows.size() || !emptyCurve;
     if (followed && parsed.Rows[i][kColDuration].empty()) {
@@ -508,10 +491,9 @@ bool TEditorCore::Paste(int row, const std::string& text) {
     Message(parsed.Error);
     return false;
   }
-  rows_.insert(rows_.begin() + row, parsed.Rows.begin(), parsed.Rows.end());
-  sources_.insert(sources_.begin() + row, parsed.Rows.size(), RowSource{});
+  rows_.InsertRows(row, parsed.Rows);
   // The row before the block now ends at its first value.
-  if (row > 0) rows_[static_cast<std::size_t>(row) - 1][kColEndValue] = parsed.Rows[0][kColValue];
+  if (row > 0) rows_.MutableRow(row - 1)[kColEndValue] = parsed.Rows[0][kColValue];
   Commit();
   BuildRows();
   selectedRow_ = RowCount() - 1;
@@ -531,8 +513,8 @@ double TEditorCore::TimeOfRow(int row) const {
   while (static_cast<int>(rowTimes_.size()) <= row) {
     const std::size_t r = rowTimes_.size() - 1;
     double t = rowTimes_.back(), d = 0;
-    if (timesStopAt_ < 0 && TryParseNumber(rows_[r][kColDuration], d)) {
-      t += d * UnitSeconds(rows_[r][kColUnit]);
+    if (timesStopAt_ < 0 && rows_.ShownSeconds(static_cast<int>(r), d)) {
+      t += d;
     } else if (timesStopAt_ < 0) {
       timesStopAt_ = static_cast<int>(r);
     }
@@ -551,10 +533,9 @@ void TEditorCore::ForgetRowTimes(int first) {
 TabValues TEditorCore::LoadRow(int row) const {
   TabValues tabs;
   if (row < 0 || row >= RowCount()) return tabs;
-  GridRow r = rows_[static_cast<std::size_t>(row)];
+  GridRow r = rows_.Row(row);
   TryParseNumber(r[kColValue], tabs.StartValue);
-  if (row + 1 < RowCount())
-    TryParseNumber(rows_[static_cast<std::size_t>(row) + 1][kColValue], tabs.EndValue);
+  if (row + 1 < RowCount()) TryParseNumber(rows_.Cell(row + 1, kColValue), tabs.EndValue);
   const double s = TimeOfRow(row);
   double d = 0;
   TryParseNumber(r[kColDuration], d);
@@ -642,19 +623,19 @@ ApplyResult TEditorCore::ApplyTabs(int row, const TabValues& input) {
       break;
   }
 
-  GridRow& r = rows_[static_cast<std::size_t>(row)];
-  RowSource& source = sources_[static_cast<std::size_t>(row)];
-  RowSource& next = sources_[static_cast<std::size_t>(row) + 1];
+  GridRow& r = rows_.MutableRow(row);
+  RowSource& source = rows_.MutableSource(row);
+  RowSource& next = rows_.MutableSource(row + 1);
   if (edited(kFieldStartValue)) {
     const std::string startValue = FormatFixed(tabs.StartValue, 6, 4);
     r[kColValue] = startValue;
-    if (row > 0) rows_[static_cast<std::size_t>(row) - 1][kColEndValue] = startValue;
+    if (row > 0) rows_.MutableRow(row - 1)[kColEndValue] = startValue;
     source.Value = true;
     source.Point.Value = tabs.StartValue;
   }
   if (edited(kFieldEndValue)) {
     const std::string endValue = FormatFixed(tabs.EndValue, 6, 4);
-    rows_[static_cast<std::size_t>(row) + 1][kColValue] = endValue;
+    rows_.MutableRow(row + 1)[kColValue] = endValue;
     r[kColEndValue] = endValue;
     next.Value = true;
     next.Point.Value = tabs.EndValue;

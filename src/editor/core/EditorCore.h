@@ -11,6 +11,7 @@
 #include "document/SegmentTable.h"
 #include "editor/DeviceLimits.h"
 #include "editor/core/EditRules.h"
+#include "editor/core/GridRows.h"
 #include "editor/core/LimitBreaches.h"
 #include "editor/core/Preview.h"
 
@@ -104,9 +105,12 @@ class TEditorCore {
   void SwitchQuantity(Quantity q);
 
   // ---- grid
-  const std::vector<GridRow>& Rows() const { return rows_; }
-  int RowCount() const { return static_cast<int>(rows_.size()); }
-  const std::string& Cell(int row, int col) const { return rows_.at(row)[col]; }
+  // Every row's texts, formatted: for checks, not for showing a long curve.
+  std::vector<GridRow> Rows() const { return rows_.ToVector(); }
+  const TGridRows& GridRows() const { return rows_; }
+  GridRow Row(int row) const { return rows_.Row(row); }
+  int RowCount() const { return rows_.Count(); }
+  std::string Cell(int row, int col) const { return rows_.Cell(row, col); }
   // Rows rebuilt from the active curve (RebuildGrid).
   void RebuildRows();
   // The rows as SetDocument built them, announced to the views again (the table shown after
@@ -187,8 +191,7 @@ class TEditorCore {
   }
 
   Document doc_;
-  std::vector<GridRow> rows_;
-  std::vector<RowSource> sources_;  // parallel to rows_
+  TGridRows rows_;  // with the source of every row
   int selectedRow_ = 0;
   // False while rows were inserted or appended without a commit: the table then no longer
   // lines up with the rows, and only a full conversion is right.
