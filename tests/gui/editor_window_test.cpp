@@ -14,7 +14,9 @@
 #include <QToolBar>
 #include <QToolButton>
 #include <QtTest>
+#include <cmath>
 #include <deque>
+#include <random>
 
 #include "document/DocumentIO.h"
 #include "editor/GraphForm.h"
@@ -365,6 +367,46 @@ class EditorWindowTest : public QObject {
     QVERIFY(view);
     QCOMPARE(view->model()->rowCount(), 5);
     QCOMPARE(core.SelectedRow(), 0);
+  }
+
+  void everyCellOfALoadedDocumentShowsItsExactText() {
+    // The grid formats the cells on screen when they are drawn: every one of them must read as
+    // the texts formatted for the whole curve at once, in the user's decimal separator.
+    const QLocale before;
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+    std::mt19937 rng(22);
+    SegmentTable t;
+    double time = 0;
+    for (int p = 0; p < 3000; ++p) {
+      t[p].Time = time;
+      t[p].Value = std::uniform_int_distribution<int>(0, 200000)(rng) / 10000.0 + (p % 3) * 0.00005;
+      if (p % 97 == 0) t[p].Sup1 = {SuperpositionKind::Sine, 0.5 * p, 1e3, 1, 2, 50, p % 360};
+      static const double kDurations[] = {0.0001, 0.1,   0.09999999, 600,      600.00001,
+                                          36000,  36001, 1e-6,       12.345678};
+      time +=
+          p % 2 ? kDurations[p % 9] : std::pow(10, std::uniform_real_distribution<>(-5, 4)(rng));
+    }
+    t.SetLastPointIndex(2999);
+    Make();
+    QVERIFY(form_->LoadDocument(WriteFile("exact.ovx", t)));
+    const std::vector<GridRow> exact = TableToGrid(form_->Core().Working());
+    QAbstractItemModel* model =
+        form_->findChild<QTableView*>(QStringLiteral("StringGrid1"))->model();
+    QCOMPARE(model->rowCount(), static_cast<int>(exact.size()));
+    for (int r = 0; r < model->rowCount(); ++r) {
+      for (int c = 0; c < model->columnCount(); ++c) {
+        QString want =
+            c == kColNumber ? QString::number(r + 1) : QString::fromStdString(exact[r][c]);
+        if (c == kColValue || c == kColDuration || c == kColEndValue) want.replace('.', ',');
+        const QString shown = model->data(model->index(r, c), Qt::DisplayRole).toString();
+        if (shown != want) {
+          QLocale::setDefault(before);
+          QFAIL(qPrintable(
+              QStringLiteral("row %1 column %2 shows %3, not %4").arg(r).arg(c).arg(shown, want)));
+        }
+      }
+    }
+    QLocale::setDefault(before);
   }
 
   void aFileChangedOnDiskIsNotReplacedWithoutAsking() {
