@@ -270,7 +270,8 @@ void TGraphForm::RecordStep() {
 }
 
 void TGraphForm::ClearHistory() {
-  history_->ClearHistory(core_->Curve(Quantity::Voltage), core_->Curve(Quantity::Current));
+  history_->ClearHistory(core_->Curve(Quantity::Voltage), core_->Curve(Quantity::Current),
+                         core_->GridRows().Points());
   UpdateHistoryActions();
 }
 

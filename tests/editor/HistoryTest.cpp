@@ -423,3 +423,40 @@ TEST(History, AgreesWithAPlainModelOfTheRings) {
     ASSERT_EQ(h.RedoPosition(), model.rp);
   }
 }
+
+TEST(History, TheFirstStateSharesTheRowsALoadedCurveIsShownFrom) {
+  const SegmentTable loaded = Curve(1000);
+  const auto rowsOf = [](const SegmentTable& t) {
+    return std::make_shared<const std::vector<SegmentRow>>(&t[0], &t[0] + t.LastPointIndex() + 1);
+  };
+  const std::shared_ptr<const std::vector<SegmentRow>> shown = rowsOf(loaded);
+  const auto blocks = [](const TCurveSnapshot& s) {
+    std::vector<const void*> out;
+    s.ForEachBlock([&out](const void* b) { out.push_back(b); });
+    return out;
+  };
+  TEditHistory h;
+  h.ClearHistory(loaded, Curve(3), shown);
+  EXPECT_EQ(blocks(h.Current().Voltage), std::vector<const void*>{shown.get()});
+  EXPECT_NE(blocks(h.Current().Current), std::vector<const void*>{shown.get()});
+  // An edit and its Undo bring back every bit of the loaded curve.
+  SegmentTable edited = loaded, current = Curve(3);
+  edited[500].Value = 42;
+  ASSERT_TRUE(h.RecordStep(edited, current));
+  ASSERT_TRUE(h.Undo(edited, current));
+  EXPECT_TRUE(edited.SameCurve(loaded));
+
+  // Rows that differ in a single bit (a zero's sign), or in count, are copied, not shared.
+  SegmentTable signedZero = loaded;
+  signedZero[0].Value = -0.0;
+  h.ClearHistory(signedZero, Curve(3), shown);
+  EXPECT_NE(blocks(h.Current().Voltage), std::vector<const void*>{shown.get()});
+  SegmentTable shorter = loaded;
+  shorter.SetLastPointIndex(998);
+  h.ClearHistory(shorter, Curve(3), shown);
+  EXPECT_NE(blocks(h.Current().Voltage), std::vector<const void*>{shown.get()});
+  SegmentTable restored, other;
+  h.RecordStep(loaded, Curve(3));
+  h.Undo(restored, other);
+  EXPECT_TRUE(restored.SameCurve(shorter));
+}

@@ -56,6 +56,8 @@ class TGridRows {
   void FillHiddenDefaults(int first = 0, int last = -1);
 
   std::vector<GridRow> ToVector() const;
+  // The points the rows were built from (none for an empty curve); they never change.
+  const std::shared_ptr<const std::vector<SegmentRow>>& Points() const { return points_; }
   // Rows that hold texts of their own (the others are formatted when read).
   int RowsWithTexts() const;
 

@@ -1,6 +1,7 @@
 #include "editor/core/History.h"
 
 #include <algorithm>
+#include <cstring>
 #include <unordered_set>
 
 namespace ondrevo {
@@ -11,6 +12,21 @@ bool SameSuperposition(const SuperpositionSpec& a, const SuperpositionSpec& b) {
   return a.Kind == b.Kind && a.FreqStart == b.FreqStart && a.FreqEnd == b.FreqEnd &&
          a.AmpStart == b.AmpStart && a.AmpEnd == b.AmpEnd && a.DutyCycle == b.DutyCycle &&
          a.Phase == b.Phase;
+}
+
+bool Bits(double a, double b) {
+  return std::memcmp(&a, &b, sizeof a) == 0;
+}
+
+// Every field the same, to the bit: rows shared instead of copied restore as the copy would.
+bool SameBits(const SegmentRow& a, const SegmentRow& b) {
+  const auto same = [](const SuperpositionSpec& x, const SuperpositionSpec& y) {
+    return x.Kind == y.Kind && Bits(x.FreqStart, y.FreqStart) && Bits(x.FreqEnd, y.FreqEnd) &&
+           Bits(x.AmpStart, y.AmpStart) && Bits(x.AmpEnd, y.AmpEnd) && x.DutyCycle == y.DutyCycle &&
+           x.Phase == y.Phase;
+  };
+  return Bits(a.Time, b.Time) && Bits(a.Value, b.Value) && same(a.Sup1, b.Sup1) &&
+         same(a.Sup2, b.Sup2) && a.PreviewSlot == b.PreviewSlot;
 }
 
 // Beyond this many slices a curve is copied into one fresh block, so that a long run of edits
@@ -44,7 +60,7 @@ void TCurveSnapshot::CopySlices(std::int32_t begin, std::int32_t length,
 }
 
 TCurveSnapshot TCurveSnapshot::Capture(const SegmentTable& table, const TCurveSnapshot& base,
-                                       bool* same) {
+                                       bool* same, const std::shared_ptr<const RowBlock>& known) {
   TCurveSnapshot snap;
   const std::int32_t n = table.LastPointIndex();
   if (same) *same = n < 1 && base.count_ < 0;
@@ -87,7 +103,14 @@ TCurveSnapshot TCurveSnapshot::Capture(const SegmentTable& table, const TCurveSn
   base.CopySlices(0, prefix, snap.slices_);
   const std::int32_t changedEnd = rows - suffix;
   if (changedEnd > prefix) {
-    auto block = std::make_shared<RowBlock>(&table[prefix], &table[prefix] + (changedEnd - prefix));
+    // A whole curve equal to rows held elsewhere (what a loaded document's grid shows) shares
+    // them: a long document would otherwise be held once more.
+    const bool whole = prefix == 0 && changedEnd == rows && known &&
+                       known->size() == static_cast<std::size_t>(rows) &&
+                       std::equal(known->begin(), known->end(), &table[0], SameBits);
+    std::shared_ptr<const RowBlock> block =
+        whole ? known
+              : std::make_shared<RowBlock>(&table[prefix], &table[prefix] + (changedEnd - prefix));
     snap.slices_.push_back({std::move(block), 0, static_cast<std::uint32_t>(changedEnd - prefix)});
   }
   base.CopySlices(baseRows - suffix, suffix, snap.slices_);
@@ -137,10 +160,11 @@ void TEditHistory::ClearHistory() {
   canUndo_ = canRedo_ = false;
 }
 
-void TEditHistory::ClearHistory(const SegmentTable& voltage, const SegmentTable& current) {
+void TEditHistory::ClearHistory(const SegmentTable& voltage, const SegmentTable& current,
+                                const std::shared_ptr<const std::vector<SegmentRow>>& known) {
   ClearHistory();
-  undo_[0].Voltage = TCurveSnapshot::Capture(voltage, {});
-  undo_[0].Current = TCurveSnapshot::Capture(current, {});
+  undo_[0].Voltage = TCurveSnapshot::Capture(voltage, {}, nullptr, known);
+  undo_[0].Current = TCurveSnapshot::Capture(current, {}, nullptr, known);
 }
 
 void TEditHistory::ClearHistory(const Document& shown) {

@@ -26,8 +26,10 @@ class TCurveSnapshot {
 
   // Rows 0..N of `table` (nothing when N is 0), sharing runs equal to `base`; `same` tells
   // whether the curve equals `base`.
+  // `known`, when it holds exactly rows 0..N of `table`, is shared instead of copied.
   static TCurveSnapshot Capture(const SegmentTable& table, const TCurveSnapshot& base,
-                                bool* same = nullptr);
+                                bool* same = nullptr,
+                                const std::shared_ptr<const std::vector<SegmentRow>>& known = {});
   // Same points with the same time, value and superpositions (preview slots do not count).
   bool Matches(const SegmentTable& table) const;
   // Rows 0..Count into `table` and N = Count (0 for an empty snapshot); rows above stay.
@@ -76,7 +78,9 @@ class TEditHistory {
   // both curves).
   void ClearHistory();
   void ClearHistory(const Document& shown);
-  void ClearHistory(const SegmentTable& voltage, const SegmentTable& current);
+  // `known`: rows that one of the curves may equal exactly (the grid's points), shared if so.
+  void ClearHistory(const SegmentTable& voltage, const SegmentTable& current,
+                    const std::shared_ptr<const std::vector<SegmentRow>>& known = {});
 
   // Set while a spin arrow is handled, so holding it does not record a state per step.
   void SetSuppressRecording(bool suppress) { suppress_ = suppress; }
