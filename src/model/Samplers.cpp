@@ -516,10 +516,21 @@ void TEquidistantSampler::Fill(TDoubleVector& buffer, std::uint32_t& restarts,
     };
     TSegment::ClosedForm form;
     if (seg->GetClosedForm(form)) {
+      // A block of times as the loop below steps them, then their values at once.
+      constexpr std::size_t kBlock = TSegment::ClosedForm::kBlock;
+      double times[kBlock], values[kBlock];
       double time = Time;  // a local: the stores cannot alias it
       while (i < length && end > time) {
-        put(form.Value(time), time);
-        time += advance;
+        const std::int64_t left = (length - i + stride - 1) / stride;
+        const std::size_t cap =
+            left < std::int64_t{kBlock} ? static_cast<std::size_t>(left) : kBlock;
+        std::size_t m = 0;
+        do {
+          times[m++] = time;
+          time += advance;
+        } while (m < cap && end > time);
+        form.Values(times, values, m);
+        for (std::size_t j = 0; j < m; ++j) put(values[j], times[j]);
       }
       Time = time;
     } else {
