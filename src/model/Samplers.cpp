@@ -516,21 +516,49 @@ void TEquidistantSampler::Fill(TDoubleVector& buffer, std::uint32_t& restarts,
     };
     TSegment::ClosedForm form;
     if (seg->GetClosedForm(form)) {
-      // A block of times as the loop below steps them, then their values at once.
+      // Blocks of times as the loop below steps them, then their values at once. The running
+      // sum of the next block's times is formed while this block is stored: on its own its
+      // additions would wait for each other.
       constexpr std::size_t kBlock = TSegment::ClosedForm::kBlock;
-      double times[kBlock], values[kBlock];
+      double timesA[kBlock], timesB[kBlock], values[kBlock];
+      double* times = timesA;
+      double* next = timesB;
       double time = Time;  // a local: the stores cannot alias it
-      while (i < length && end > time) {
-        const std::int64_t left = (length - i + stride - 1) / stride;
-        const std::size_t cap =
-            left < std::int64_t{kBlock} ? static_cast<std::size_t>(left) : kBlock;
-        std::size_t m = 0;
+      auto capacity = [&](std::int64_t from) {
+        const std::int64_t left = from < length ? (length - from + stride - 1) / stride : 0;
+        return left < std::int64_t{kBlock} ? static_cast<std::size_t>(left) : kBlock;
+      };
+      std::size_t m = 0;
+      if (i < length && end > time) {
+        const std::size_t cap = capacity(i);
         do {
           times[m++] = time;
           time += advance;
         } while (m < cap && end > time);
+      }
+      while (m > 0) {
         form.Values(times, values, m);
-        for (std::size_t j = 0; j < m; ++j) put(values[j], times[j]);
+        // The next block follows only when this one stopped at its capacity inside the segment.
+        const std::size_t cap =
+            end > time ? capacity(i + static_cast<std::int64_t>(m) * stride) : 0;
+        const std::size_t paired = std::min(cap, m);
+        double t = time;
+        for (std::size_t j = 0; j < paired; ++j) {
+          put(values[j], times[j]);
+          next[j] = t;
+          t += advance;
+        }
+        for (std::size_t j = paired; j < m; ++j) put(values[j], times[j]);
+        for (std::size_t j = paired; j < cap; ++j) {
+          next[j] = t;
+          t += advance;
+        }
+        // The first time is inside the segment; the block ends before the first that is not.
+        std::size_t count = cap > 0 ? 1 : 0;
+        while (count < cap && end > next[count]) ++count;
+        time = count < cap ? next[count] : (cap > 0 ? t : time);
+        m = count;
+        std::swap(times, next);
       }
       Time = time;
     } else {
