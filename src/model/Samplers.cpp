@@ -554,8 +554,11 @@ void TEquidistantSampler::Fill(TDoubleVector& buffer, std::uint32_t& restarts,
           t += advance;
         }
         // The first time is inside the segment; the block ends before the first that is not.
-        std::size_t count = cap > 0 ? 1 : 0;
-        while (count < cap && end > next[count]) ++count;
+        std::size_t count = cap;
+        if (cap > 0 && !(end > next[cap - 1])) {  // rising times: only then is one outside
+          count = 1;
+          while (end > next[count]) ++count;
+        }
         time = count < cap ? next[count] : (cap > 0 ? t : time);
         m = count;
         std::swap(times, next);

@@ -324,8 +324,11 @@ std::uint64_t TWaveform::NextSamples(double* out, std::size_t n) {
           times[j] =
               (from + static_cast<double>(static_cast<std::int32_t>(j)) * step) / rate + offset;
         // The sample due on entry comes from this segment in any case.
-        std::size_t stay = i == entered ? 1 : 0;
-        while (stay < m && !(end < times[stay])) ++stay;
+        std::size_t stay = m;
+        if (end < times[m - 1]) {  // rising times: only then does the cursor leave
+          stay = i == entered ? 1 : 0;
+          while (stay < m && !(end < times[stay])) ++stay;
+        }
         form.Values(times, out + i, stay);
         i += stay;
         sampleIndex_ += step_ * std::uint64_t{stay};
