@@ -1,6 +1,7 @@
 #include "model/Samplers.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <limits>
 #include <typeinfo>
@@ -21,6 +22,16 @@ std::int64_t GridSteps(double seconds) {
 
 [[noreturn]] void NotFinite(const std::string& which, double time) {
   throw ESamplerError(which + " has no finite value at " + FormatGeneral(time) + " s.");
+}
+
+// Whether no value is infinite or NaN. On the bits, so that the loop vectorises: adding one to
+// an exponent of all ones carries into the sign bit, and only those values have one.
+bool AllFinite(const double* v, std::size_t n) {
+  constexpr std::uint64_t kExponent = 0x7ff0000000000000, kExponentOne = 0x0010000000000000;
+  std::uint64_t carry = 0;
+  for (std::size_t j = 0; j < n; ++j)
+    carry |= (std::bit_cast<std::uint64_t>(v[j]) & kExponent) + kExponentOne;
+  return carry >> 63 == 0;
 }
 
 std::string WaveformName(std::size_t w) {
@@ -508,12 +519,12 @@ void TEquidistantSampler::Fill(TDoubleVector& buffer, std::uint32_t& restarts,
     // Gain, limits and the finite check, in one place for both loops below.
     const double hi = maxValue + kEps, lo = minValue - kEps;
     const bool scaled = gain != 1.0;  // a gain of 1 changes no bit
-    auto put = [&](double v, double time) {
-      if (scaled) v *= gain;
+    auto limit = [&](double v, double time) {
       if (!(v - v == 0.0)) NotFinite("The waveform", time);
       out[i] = v > hi ? maxValue : (v < lo ? minValue : v);
       i += stride;
     };
+    auto put = [&](double v, double time) { limit(scaled ? v * gain : v, time); };
     TSegment::ClosedForm form;
     if (seg->GetClosedForm(form)) {
       // Blocks of times as the loop below steps them, then their values at once. The running
@@ -538,17 +549,30 @@ void TEquidistantSampler::Fill(TDoubleVector& buffer, std::uint32_t& restarts,
       }
       while (m > 0) {
         form.Values(times, values, m);
+        // Gain and limits over the block where every value is finite; otherwise one by one, so
+        // that the first value that is not a number stops the fill where it is reached.
+        if (scaled)
+          for (std::size_t j = 0; j < m; ++j) values[j] *= gain;
+        const bool finite = AllFinite(values, m);
+        if (finite)
+          for (std::size_t j = 0; j < m; ++j)
+            values[j] = values[j] > hi ? maxValue : (values[j] < lo ? minValue : values[j]);
+        auto store = [&](std::size_t j) {
+          if (!finite) return limit(values[j], times[j]);
+          out[i] = values[j];
+          i += stride;
+        };
         // The next block follows only when this one stopped at its capacity inside the segment.
         const std::size_t cap =
             end > time ? capacity(i + static_cast<std::int64_t>(m) * stride) : 0;
         const std::size_t paired = std::min(cap, m);
         double t = time;
         for (std::size_t j = 0; j < paired; ++j) {
-          put(values[j], times[j]);
+          store(j);
           next[j] = t;
           t += advance;
         }
-        for (std::size_t j = paired; j < m; ++j) put(values[j], times[j]);
+        for (std::size_t j = paired; j < m; ++j) store(j);
         for (std::size_t j = paired; j < cap; ++j) {
           next[j] = t;
           t += advance;
