@@ -1,6 +1,7 @@
 #include "model/Samplers.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <limits>
 #include <typeinfo>
@@ -21,6 +22,16 @@ std::int64_t GridSteps(double seconds) {
 
 [[noreturn]] void NotFinite(const std::string& which, double time) {
   throw ESamplerError(which + " has no finite value at " + FormatGeneral(time) + " s.");
+}
+
+// Whether no value is infinite or NaN. On the bits, so that the loop vectorises: adding one to
+// an exponent of all ones carries into the sign bit, and only those values have one.
+bool AllFinite(const double* v, std::size_t n) {
+  constexpr std::uint64_t kExponent = 0x7ff0000000000000, kExponentOne = 0x0010000000000000;
+  std::uint64_t carry = 0;
+  for (std::size_t j = 0; j < n; ++j)
+    carry |= (std::bit_cast<std::uint64_t>(v[j]) & kExponent) + kExponentOne;
+  return carry >> 63 == 0;
 }
 
 std::string WaveformName(std::size_t w) {
@@ -508,18 +519,73 @@ void TEquidistantSampler::Fill(TDoubleVector& buffer, std::uint32_t& restarts,
     // Gain, limits and the finite check, in one place for both loops below.
     const double hi = maxValue + kEps, lo = minValue - kEps;
     const bool scaled = gain != 1.0;  // a gain of 1 changes no bit
-    auto put = [&](double v, double time) {
-      if (scaled) v *= gain;
+    auto limit = [&](double v, double time) {
       if (!(v - v == 0.0)) NotFinite("The waveform", time);
       out[i] = v > hi ? maxValue : (v < lo ? minValue : v);
       i += stride;
     };
+    auto put = [&](double v, double time) { limit(scaled ? v * gain : v, time); };
     TSegment::ClosedForm form;
     if (seg->GetClosedForm(form)) {
+      // Blocks of times as the loop below steps them, then their values at once. The running
+      // sum of the next block's times is formed while this block is stored: on its own its
+      // additions would wait for each other.
+      constexpr std::size_t kBlock = TSegment::ClosedForm::kBlock;
+      double timesA[kBlock], timesB[kBlock], values[kBlock];
+      double* times = timesA;
+      double* next = timesB;
       double time = Time;  // a local: the stores cannot alias it
-      while (i < length && end > time) {
-        put(form.Value(time), time);
-        time += advance;
+      auto capacity = [&](std::int64_t from) {
+        const std::int64_t left = from < length ? (length - from + stride - 1) / stride : 0;
+        return left < std::int64_t{kBlock} ? static_cast<std::size_t>(left) : kBlock;
+      };
+      std::size_t m = 0;
+      if (i < length && end > time) {
+        const std::size_t cap = capacity(i);
+        do {
+          times[m++] = time;
+          time += advance;
+        } while (m < cap && end > time);
+      }
+      while (m > 0) {
+        form.Values(times, values, m);
+        // Gain and limits over the block where every value is finite; otherwise one by one, so
+        // that the first value that is not a number stops the fill where it is reached.
+        if (scaled)
+          for (std::size_t j = 0; j < m; ++j) values[j] *= gain;
+        const bool finite = AllFinite(values, m);
+        if (finite)
+          for (std::size_t j = 0; j < m; ++j)
+            values[j] = values[j] > hi ? maxValue : (values[j] < lo ? minValue : values[j]);
+        auto store = [&](std::size_t j) {
+          if (!finite) return limit(values[j], times[j]);
+          out[i] = values[j];
+          i += stride;
+        };
+        // The next block follows only when this one stopped at its capacity inside the segment.
+        const std::size_t cap =
+            end > time ? capacity(i + static_cast<std::int64_t>(m) * stride) : 0;
+        const std::size_t paired = std::min(cap, m);
+        double t = time;
+        for (std::size_t j = 0; j < paired; ++j) {
+          store(j);
+          next[j] = t;
+          t += advance;
+        }
+        for (std::size_t j = paired; j < m; ++j) store(j);
+        for (std::size_t j = paired; j < cap; ++j) {
+          next[j] = t;
+          t += advance;
+        }
+        // The first time is inside the segment; the block ends before the first that is not.
+        std::size_t count = cap;
+        if (cap > 0 && !(end > next[cap - 1])) {  // rising times: only then is one outside
+          count = 1;
+          while (end > next[count]) ++count;
+        }
+        time = count < cap ? next[count] : (cap > 0 ? t : time);
+        m = count;
+        std::swap(times, next);
       }
       Time = time;
     } else {

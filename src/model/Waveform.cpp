@@ -16,6 +16,9 @@ TSegment::TSegment(TModifierPtr modifier, double start, double duration)
 
 namespace {
 
+// Grid indices below 2^53 convert to doubles exactly.
+constexpr std::uint64_t kExactIndices = std::uint64_t{1} << 53;
+
 const TConstantModifier* AsConstant(const TModifier* m) {
   return dynamic_cast<const TConstantModifier*>(m);
 }
@@ -89,6 +92,65 @@ bool TSegment::GetClosedForm(ClosedForm& out) const {
     out.sine[i].phase = *sine_[i].phase;
   }
   return true;
+}
+
+namespace {
+
+using ClosedForm = TSegment::ClosedForm;
+
+// out[j] = line at x[j], the loop chosen once rather than per sample.
+void LineValues(const ClosedForm::Linear& line, const double* x, double* out, std::size_t n) {
+  if (!line.ramp) {
+    for (std::size_t j = 0; j < n; ++j) out[j] = line.c;
+    return;
+  }
+  const double c = line.c, k = line.k;
+  for (std::size_t j = 0; j < n; ++j) out[j] = c + x[j] * k;
+}
+
+// out[j] = one sine term at local time x[j], operation for operation as ClosedForm::Sine.
+void SineValues(const ClosedForm::Sine& s, const double* x, double* out, std::size_t n) {
+  const double phase = s.phase;
+  if (s.frequency.ramp) {
+    const double c = s.frequency.c, k = s.frequency.k;
+    for (std::size_t j = 0; j < n; ++j) out[j] = kTwoPi * (c + k * x[j] / 2.0) * x[j] + phase;
+  } else {
+    const double f = kTwoPi * s.frequency.c;
+    for (std::size_t j = 0; j < n; ++j) out[j] = f * x[j] + phase;
+  }
+  for (std::size_t j = 0; j < n; ++j) out[j] = std::sin(out[j]);
+  if (s.amplitude.ramp) {
+    const double c = s.amplitude.c, k = s.amplitude.k;
+    for (std::size_t j = 0; j < n; ++j) out[j] = (c + x[j] * k) * out[j];
+  } else {
+    const double a = s.amplitude.c;
+    for (std::size_t j = 0; j < n; ++j) out[j] = a * out[j];
+  }
+}
+
+}  // namespace
+
+void TSegment::ClosedForm::Values(const double* t, double* out, std::size_t n) const {
+  double local[kBlock], first[kBlock], second[kBlock];
+  for (std::size_t done = 0; done < n; done += kBlock) {
+    const std::size_t m = std::min(kBlock, n - done);
+    const double* tb = t + done;
+    double* ob = out + done;
+    for (std::size_t j = 0; j < m; ++j) local[j] = tb[j] - start;
+    if (sines == 0) {
+      LineValues(base, local, ob, m);
+      if (plusZero)
+        for (std::size_t j = 0; j < m; ++j) ob[j] = ob[j] + 0.0;
+      continue;
+    }
+    SineValues(sine[0], local, first, m);
+    if (sines == 2) {
+      SineValues(sine[1], local, second, m);
+      for (std::size_t j = 0; j < m; ++j) first[j] = first[j] + second[j];
+    }
+    LineValues(base, local, ob, m);
+    for (std::size_t j = 0; j < m; ++j) ob[j] = ob[j] + first[j];
+  }
 }
 
 double TSegment::GetSampleRate() const {
@@ -245,17 +307,34 @@ std::uint64_t TWaveform::NextSamples(double* out, std::size_t n) {
       if (end < tau) MoveCursorPast(tau);
       continue;
     }
-    // Samples while the cursor stays on this segment, in a tight loop.
+    // Samples while the cursor stays on this segment: their times first, then their values
+    // over the whole run at once.
     TSegment::ClosedForm form;
-    if (seg->GetClosedForm(form)) {
-      const double rate = rate_, offset = timeOffset_;
-      std::uint64_t index = sampleIndex_;
-      do {
-        out[i++] = form.Value(tau);
-        index += step_;
-        tau = static_cast<double>(index) / rate + offset;
-      } while (i < n && !(end < tau));
-      sampleIndex_ = index;
+    if (seg->GetClosedForm(form) && sampleIndex_ + step_ * std::uint64_t{n} < kExactIndices) {
+      constexpr std::size_t kBlock = TSegment::ClosedForm::kBlock;
+      double times[kBlock];
+      const double rate = rate_, offset = timeOffset_, step = step_;
+      const std::size_t entered = i;
+      bool left = false;
+      while (i < n && !left) {
+        const std::size_t m = std::min(kBlock, n - i);
+        // Below 2^53 the index converts exactly, so index + j * step needs no integer.
+        const double from = static_cast<double>(sampleIndex_);
+        for (std::size_t j = 0; j < m; ++j)
+          times[j] =
+              (from + static_cast<double>(static_cast<std::int32_t>(j)) * step) / rate + offset;
+        // The sample due on entry comes from this segment in any case.
+        std::size_t stay = m;
+        if (end < times[m - 1]) {  // rising times: only then does the cursor leave
+          stay = i == entered ? 1 : 0;
+          while (stay < m && !(end < times[stay])) ++stay;
+        }
+        form.Values(times, out + i, stay);
+        i += stay;
+        sampleIndex_ += step_ * std::uint64_t{stay};
+        left = stay < m;
+      }
+      tau = static_cast<double>(sampleIndex_) / rate_ + timeOffset_;
       lastMoved_ = false;
       if (end < tau) MoveCursorPast(tau);
       continue;

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <memory>
@@ -48,6 +49,11 @@ class TSegment {
     double start = 0;
     Linear base;
     Sine sine[2];
+    // Values at the curve times t[0..n) into out[0..n), the same bits as Value for each: the
+    // sine calls are left alone and the arithmetic around them runs over a block at once.
+    void Values(const double* t, double* out, std::size_t n) const;
+    // Samples a block holds at most (the callers' scratch arrays).
+    static constexpr std::size_t kBlock = 128;
     // Value at curve time t, the same bits as GetValue.
     double Value(double t) const {
       const double local = t - start;
