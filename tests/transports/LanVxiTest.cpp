@@ -133,14 +133,31 @@ TEST_F(VxiFixture, SilentInstrumentTimesOutAndOneSwitchedOffIsSaid) {
     FAIL();
   } catch (const ETimeoutError& e) {
     EXPECT_THAT(e.what(), HasSubstr("The instrument at 127.0.0.1 stopped answering"));
+    EXPECT_THAT(e.what(), HasSubstr("timed out"));
   }
   vxi->SetSilent(false);
+  // A link the instrument drops is said as lost, at once rather than after the time-out.
+  vxi->DropAfterWrites(1);
+  const auto start = std::chrono::steady_clock::now();
+  try {
+    transport->Query("*IDN?", 20000);
+    FAIL();
+  } catch (const ETimeoutError& e) {
+    FAIL() << "a lost link taken for a time-out: " << e.what();
+  } catch (const EConnectionError& e) {
+    EXPECT_THAT(e.what(), HasSubstr("The instrument at 127.0.0.1 stopped answering"));
+    EXPECT_THAT(e.what(), HasSubstr("lost"));
+  }
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 10s);
+  device->Disconnect();
+  device->Connect();
   vxi->DropAfterWrites(14);  // within the list lines
   device->Upload(testing::Staircase(400, 0.01, 1.0, 0.01),
                  testing::Staircase(400, 0.01, 0.5, 0.001), false);
   ASSERT_TRUE(WaitThreads());
   ASSERT_EQ(log.size(), 1u);
   EXPECT_THAT(log[0], HasSubstr("The instrument at 127.0.0.1 stopped answering"));
+  EXPECT_THAT(log[0], ::testing::Not(HasSubstr("timed out")));
   device->Disconnect();
   // Off and on again: Connect works in the same program.
   vxi.reset();
