@@ -167,6 +167,32 @@ TEST_F(VxiFixture, SilentInstrumentTimesOutAndOneSwitchedOffIsSaid) {
   RunUploadAndThreeBursts();
 }
 
+// Switched off while it plays: the poll finds the link gone, says so, and the supply connects
+// again once it is back.
+TEST_F(VxiFixture, SwitchedOffMidPlayIsSaidAndConnectWorksAgain) {
+  device->Connect();
+  device->Upload(testing::Staircase(20, 0.1, 1.0, 0.5), testing::Staircase(20, 0.1, 0.5, 0.1),
+                 false);
+  ASSERT_TRUE(WaitThreads());
+  log.clear();
+  device->SetBurstCount(0);  // endless: only the fault ends it
+  device->Play();
+  ASSERT_TRUE(queue.PumpUntil([&] { return !log.empty(); }, 10s));
+  vxi->DropAfterWrites(1);
+  ASSERT_TRUE(WaitThreads());
+  bool said = false;
+  for (const auto& line : log)
+    said =
+        said || (line.find("The instrument at 127.0.0.1 stopped answering") != std::string::npos &&
+                 line.find("timed out") == std::string::npos);
+  EXPECT_TRUE(said) << ::testing::PrintToString(log);
+  device->Disconnect();
+  EXPECT_FALSE(device->IsConnected());
+  log.clear();
+  device->Connect();
+  RunUploadAndThreeBursts();
+}
+
 TEST_F(VxiFixture, TheHostListFindsItOverVxi11) {
   InstallSupplyDrivers();
   testing::TScopedEnv env("ONDREVO_LAN_HOSTS", "TCPIP::127.0.0.1::INSTR");
