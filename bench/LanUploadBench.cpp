@@ -64,7 +64,11 @@ struct Rig {
       std::fprintf(stderr, "upload error: %s\n", e.what());
       throw std::runtime_error(e.what());
     });
+    transport->SetTraceObserver([this](const std::string& line) {
+      if (line.starts_with("> ")) connectLines.push_back(line.substr(2));
+    });
     device->Connect();
+    transport->SetTraceObserver(nullptr);
   }
   void Upload() {
     done = false;
@@ -79,6 +83,7 @@ struct Rig {
   std::unique_ptr<sim::TTcpFront> front;
   std::shared_ptr<TLanSocketInterface> transport;
   std::shared_ptr<TListPlayerDevice> device;
+  std::vector<std::string> connectLines;  // what the driver sent to connect
   bool done = false;
 };
 
@@ -88,7 +93,8 @@ Rig& TheRig() {
 }
 
 // The same exchange on a plain socket to a second simulated supply (the simulator serves one
-// client at a time): stale input drained before every line, each reply read up to its line feed.
+// client at a time), set up by the driver's connect lines: stale input drained before every
+// line, each reply read up to its line feed.
 struct Baseline {
   Baseline() {
     Rig& rig = TheRig();
@@ -113,6 +119,17 @@ struct Baseline {
       throw std::runtime_error("baseline cannot connect");
     const int yes = 1;
     ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
+    // The instrument in the state the driver's connect leaves its own in: a supply that is not
+    // in list mode answers the upload's lines otherwise (and at another cost).
+    for (const auto& line : rig.connectLines) {
+      const std::string data = line + '\n';
+      if (::send(fd, data.data(), data.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(data.size()))
+        throw std::runtime_error("baseline cannot set up its instrument");
+    }
+    char buf[256];
+    pollfd p{fd, POLLIN, 0};
+    while (::poll(&p, 1, 200) > 0 && ::recv(fd, buf, sizeof buf, 0) > 0) {
+    }
   }
   const char* Run() {
     char buf[4096];

@@ -6,6 +6,7 @@
 #include <fstream>
 #include <mutex>
 
+#include "document/Translate.h"
 #include "interfaces/InterfaceDevices.h"
 #include "sim/Meter.h"
 
@@ -16,6 +17,7 @@ constexpr const char* kSerialSerials[] = {"734280001", "734120001"};
 constexpr const char* kGpibSerial = "520640001";
 constexpr const char* kUsbSerial = "614180001";
 constexpr const char* kLanSerial = "734280002";
+constexpr const char* kVxiSerial = "734280003";
 }  // namespace
 
 TDemoInstruments::TDemoInstruments(double speed) {
@@ -64,11 +66,13 @@ TDemoInstruments::TDemoInstruments(double speed) {
     auto supply = CreateSimInstrument("KSV 7342-80", kLanSerial, MakeScaledClock(speed));
     supply->SetLoad({10, 0});
     lan_ = std::make_unique<TTcpFront>(supply, 0);
+    std::string listed = "TCPIP::127.0.0.1::" + std::to_string(lan_->Port()) + "::SOCKET";
+    StartVxi(speed);
+    if (vxi_) listed += ",TCPIP::127.0.0.1::INSTR";
     const char* hosts = std::getenv("ONDREVO_LAN_HOSTS");
-    SetVariable("ONDREVO_LAN_HOSTS", "TCPIP::127.0.0.1::" + std::to_string(lan_->Port()) +
-                                         "::SOCKET" +
-                                         (hosts && *hosts ? std::string(",") + hosts : ""));
+    SetVariable("ONDREVO_LAN_HOSTS", listed + (hosts && *hosts ? std::string(",") + hosts : ""));
   } catch (const std::exception&) {
+    vxi_.reset();
     lan_.reset();  // no loopback network: the other buses only
   }
   SetInterfaceProducts({{"KSV3720-40", "372040001"}});
@@ -81,6 +85,37 @@ TDemoInstruments::TDemoInstruments(double speed) {
   }
 }
 
+// A supply of its own rather than the raw socket's: one instrument serves one client, so a
+// search probing both transports one after the other would find the second one refused.
+void TDemoInstruments::StartVxi(double speed) {
+  if (!PortMapperRunning()) {
+    notes_.push_back(
+        _("The simulated supply on VXI-11 (TCPIP::127.0.0.1::INSTR) is not started: no port "
+          "mapper (rpcbind) runs on this host, and VXI-11 clients find their instrument through "
+          "it."));
+    return;
+  }
+  try {
+    auto supply = CreateSimInstrument("KSV 7342-80", kVxiSerial, MakeScaledClock(speed));
+    supply->SetLoad({10, 0});
+    // Another instrument listed there stays reachable: the demo does not take its place.
+    vxi_ = std::make_unique<TVxiFront>(supply, nullptr, true);
+    if (vxi_->Registered()) return;
+    notes_.push_back(
+        vxi_->Displaced()
+            ? _("The simulated supply on VXI-11 (TCPIP::127.0.0.1::INSTR) is not started: the "
+                "port mapper of this host lists another VXI-11 instrument already.")
+            : _("The simulated supply on VXI-11 (TCPIP::127.0.0.1::INSTR) is not started: the "
+                "port mapper of this host did not take it."));
+  } catch (const std::exception& e) {
+    notes_.push_back(
+        std::string(_("The simulated supply on VXI-11 (TCPIP::127.0.0.1::INSTR) could not be "
+                      "started:")) +
+        " " + e.what());
+  }
+  vxi_.reset();
+}
+
 // For the command-line tests, which cannot reach the instruments inside the process:
 // ONDREVO_DEMO_LOG names a file that gets every line any of them receives, and
 // ONDREVO_DEMO_IGNORE_STOP=1 makes them ignore stop commands.
@@ -88,6 +123,7 @@ void TDemoInstruments::ApplyTestSettings() {
   std::vector<std::shared_ptr<TSimInstrument>> all;
   for (const auto& front : fronts_) all.push_back(front->Instrument());
   if (lan_) all.push_back(lan_->Instrument());
+  if (vxi_) all.push_back(vxi_->Instrument());
   if (gpib_) all.push_back(gpib_->At(0, 5).Instrument());
   if (usb_)
     for (const auto& instrument : usbInstruments_) all.push_back(instrument);
@@ -97,6 +133,7 @@ void TDemoInstruments::ApplyTestSettings() {
   if (gpib_) supplies.emplace_back(gpib_->At(0, 5).Instrument(), kGpibSerial);
   if (usb_) supplies.emplace_back(usbInstruments_.front(), kUsbSerial);
   if (lan_) supplies.emplace_back(lan_->Instrument(), kLanSerial);
+  if (vxi_) supplies.emplace_back(vxi_->Instrument(), kVxiSerial);
   StartRecording(supplies);
   const char* ignore = std::getenv("ONDREVO_DEMO_IGNORE_STOP");
   if (ignore && std::string(ignore) == "1")
@@ -138,6 +175,7 @@ void TDemoInstruments::SetVariable(const char* name, const std::string& value) {
 TDemoInstruments::~TDemoInstruments() {
   RestoreVariables();
   fronts_.clear();
+  vxi_.reset();
   lan_.reset();
   monitor_.reset();
   usb_.reset();
@@ -171,6 +209,7 @@ void TDemoInstruments::RestoreVariables() {
 void TDemoInstruments::Trigger() {
   for (const auto& front : fronts_) front->Instrument()->Trigger();
   if (lan_) lan_->Instrument()->Trigger();
+  if (vxi_) vxi_->Instrument()->Trigger();
   if (gpib_) gpib_->At(0, 5).Instrument()->Trigger();
   for (const auto& instrument : usbInstruments_) instrument->Trigger();
 }

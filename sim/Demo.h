@@ -1,7 +1,8 @@
 // Demo mode: simulated supplies inside this process on every bus, so discovery, connect, upload
 // and play work without hardware: two family-C supplies on pseudo-terminals, a family-A supply
 // at GPIB address 5 of the GPIB stand-in library, a family-B supply on the USB stand-in and a
-// family-C supply on the loopback LAN (its raw SCPI socket, listed in ONDREVO_LAN_HOSTS).
+// family-C supply on the loopback LAN (its raw SCPI socket, listed in ONDREVO_LAN_HOSTS), and
+// a second one there over VXI-11 where the host's port mapper can list it.
 #pragma once
 
 #include <memory>
@@ -11,6 +12,7 @@
 
 #include "sim/BusHost.h"
 #include "sim/Front.h"
+#include "sim/VxiFront.h"
 
 namespace ondrevo::sim {
 
@@ -36,9 +38,15 @@ class TDemoInstruments {
   const std::vector<std::unique_ptr<TPtyFront>>& Fronts() const { return fronts_; }
   // The supply on the loopback LAN; null where the loopback network could not be used.
   TTcpFront* LanFront() const { return lan_.get(); }
+  // The supply reached over VXI-11 (TCPIP::127.0.0.1::INSTR); null where it cannot be found:
+  // no port mapper runs, or it lists another instrument.
+  TVxiFront* VxiFront() const { return vxi_.get(); }
+  // What the demo could not offer and why, for its start message; empty when all is there.
+  const std::vector<std::string>& Notes() const { return notes_; }
 
  private:
   void SetVariable(const char* name, const std::string& value);
+  void StartVxi(double speed);
   void ApplyTestSettings();
   void RestoreVariables();
   void StopRecording(bool settle);
@@ -47,6 +55,8 @@ class TDemoInstruments {
 
   std::vector<std::unique_ptr<TPtyFront>> fronts_;
   std::unique_ptr<TTcpFront> lan_;  // a family-C supply on the loopback LAN
+  std::unique_ptr<TVxiFront> vxi_;  // another one, over VXI-11
+  std::vector<std::string> notes_;
   std::optional<std::string> previousPorts_;
   std::vector<std::pair<const char*, std::optional<std::string>>> previous_;
   std::unique_ptr<TGpibSimHost> gpib_;

@@ -250,7 +250,32 @@ bool PortMapperRunning() {
   return ok;
 }
 
-TVxiFront::TVxiFront(std::shared_ptr<TSimInstrument> instrument, std::shared_ptr<TClientSlot> slot)
+int RegisteredVxiPort() {
+  if (!PortMapperRunning()) return 0;  // the RPC library would wait long for no answer
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  return pmap_getport(&address, DEVICE_CORE, DEVICE_CORE_VERSION, IPPROTO_TCP);
+}
+
+namespace {
+
+bool Accepts(int port) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return false;
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = htons(static_cast<std::uint16_t>(port));
+  const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+  ::close(fd);
+  return ok;
+}
+
+}  // namespace
+
+TVxiFront::TVxiFront(std::shared_ptr<TSimInstrument> instrument, std::shared_ptr<TClientSlot> slot,
+                     bool keepLiveEntry)
     : instrument_(std::move(instrument)),
       slot_(std::move(slot)),
       state_(std::make_unique<TState>()) {
@@ -288,7 +313,10 @@ TVxiFront::TVxiFront(std::shared_ptr<TSimInstrument> instrument, std::shared_ptr
       throw std::runtime_error("The VXI-11 channel cannot be registered.");
     // Registered with the port mapper by hand: the library's own registration names no port for
     // a transport it did not bind itself.
-    if (PortMapperRunning()) {
+    const int listed = keepLiveEntry ? RegisteredVxiPort() : 0;
+    if (listed != 0 && Accepts(listed)) {
+      displaced_ = true;
+    } else if (PortMapperRunning()) {
       pmap_unset(DEVICE_CORE, DEVICE_CORE_VERSION);
       registered_ = pmap_set(DEVICE_CORE, DEVICE_CORE_VERSION, IPPROTO_TCP,
                              static_cast<unsigned short>(port_));
@@ -323,8 +351,11 @@ TVxiFront::~TVxiFront() {
   int ready = 0;
   for (const auto& pfd : fds) ready += pfd.revents ? 1 : 0;
   if (ready > 0) svc_getreq_poll(fds.data(), ready);
-  if (registered_) pmap_unset(DEVICE_CORE, DEVICE_CORE_VERSION);
-  svc_unregister(DEVICE_CORE, DEVICE_CORE_VERSION);
+  // Only while the entry is still this front's: another may have taken the place over since.
+  // The library's unregistering takes the port mapper's entry away too, whoever's it is.
+  const int listed = RegisteredVxiPort();
+  if (registered_ && listed == port_) pmap_unset(DEVICE_CORE, DEVICE_CORE_VERSION);
+  if (listed == 0 || listed == port_) svc_unregister(DEVICE_CORE, DEVICE_CORE_VERSION);
   svc_destroy(state_->Listener);
   if (state_->Link != 0 && slot_) slot_->Release(2);
   ::close(stopFd_);

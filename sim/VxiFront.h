@@ -15,9 +15,11 @@ namespace ondrevo::sim {
 
 class TVxiFront {
  public:
-  // Throws when another VXI-11 front of this process still serves.
+  // Throws when another VXI-11 front of this process still serves. The port mapper lists one
+  // VXI-11 channel per host: a front takes that place over from an instrument that died, and
+  // from a live one too unless `keepLiveEntry` (then Registered() stays false).
   explicit TVxiFront(std::shared_ptr<TSimInstrument> instrument,
-                     std::shared_ptr<TClientSlot> slot = nullptr);
+                     std::shared_ptr<TClientSlot> slot = nullptr, bool keepLiveEntry = false);
   ~TVxiFront();
   TVxiFront(const TVxiFront&) = delete;
   TVxiFront& operator=(const TVxiFront&) = delete;
@@ -26,6 +28,8 @@ class TVxiFront {
   int Port() const { return port_; }
   // True when the port mapper on this host lists the channel: only then can clients find it.
   bool Registered() const { return registered_; }
+  // Another live instrument is listed with the port mapper (with `keepLiveEntry`).
+  bool Displaced() const { return displaced_; }
   // Replies are taken but never delivered (the read times out), as from a hung instrument.
   void SetSilent(bool silent) { silent_ = silent; }
   // Fault: after this many more writes every connection drops, as when the instrument is
@@ -47,6 +51,7 @@ class TVxiFront {
   std::unique_ptr<TState> state_;
   int port_ = 0;
   bool registered_ = false;
+  bool displaced_ = false;
   std::atomic<bool> silent_{false};
   std::atomic<bool> stopping_{false};
   std::atomic<int> refused_{0};
@@ -57,5 +62,7 @@ class TVxiFront {
 
 // True when a port mapper answers on this host (VXI-11 clients ask it first).
 bool PortMapperRunning();
+// The port the host's port mapper lists for the VXI-11 core channel; 0 for none.
+int RegisteredVxiPort();
 
 }  // namespace ondrevo::sim

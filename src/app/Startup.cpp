@@ -143,6 +143,7 @@ TShell::TShell(const QStringList& args, const QString& programFolder) {
   if (args.contains(QStringLiteral("--demo"))) {
     try {
       Demo = std::make_unique<sim::TDemoInstruments>();
+      for (const auto& note : Demo->Notes()) std::cerr << note << "\n";
     } catch (const std::exception& e) {
       // The program is still of use without them (a recording folder it cannot write, say).
       const QString text = QString::fromUtf8(_("The simulated instruments could not be started:")) +

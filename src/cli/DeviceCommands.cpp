@@ -148,9 +148,15 @@ std::string PortOf(const std::shared_ptr<TDevice>& device) {
   return {};
 }
 
+// Starts the simulated instruments and says what of them is missing.
+void StartDemo(std::optional<sim::TDemoInstruments>& instruments) {
+  instruments.emplace(1.0);
+  for (const auto& note : instruments->Notes()) std::cerr << "ondrevo-cli: " << note << '\n';
+}
+
 int RunDevices(bool json, bool demo) {
   std::optional<sim::TDemoInstruments> instruments;
-  if (demo || DemoRequested()) instruments.emplace(1.0);
+  if (demo || DemoRequested()) StartDemo(instruments);
   const auto buses = SearchDevices();
   if (json) {
     nlohmann::json out = nlohmann::json::array();
@@ -358,7 +364,7 @@ int RunPlay(const PlayOptions& options, TTraceFile& traceFile) {
   std::shared_ptr<TWaveform> current = BuildWaveform(currentTable);
 
   std::optional<sim::TDemoInstruments> instruments;
-  if (options.demo || DemoRequested()) instruments.emplace(1.0);
+  if (options.demo || DemoRequested()) StartDemo(instruments);
 
   // The trace starts with the first line, also when connecting fails.
   TInterface::TTraceObserver traceObserver;

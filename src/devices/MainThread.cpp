@@ -136,8 +136,11 @@ void TEventQueue::PostAsync(std::function<void()> fn) {
   const auto now = std::chrono::steady_clock::now();
   std::lock_guard guard(lock_);
   items_.push_back(std::move(item));
-  if (now - lastReportWake_ >= kReportWake) {
-    lastReportWake_ = now;
+  if (!reportPending_) {
+    reportPending_ = true;
+    reportWaiting_ = now;
+  } else if (now - reportWaiting_ >= kReportWake) {
+    reportPending_ = false;
     changed_.notify_all();
   }
 }
@@ -145,6 +148,7 @@ void TEventQueue::PostAsync(std::function<void()> fn) {
 int TEventQueue::ProcessPending() {
   int count = 0;
   std::unique_lock guard(lock_);
+  reportPending_ = false;  // every report queued so far runs now
   while (!items_.empty()) {
     auto item = items_.front();
     items_.pop_front();

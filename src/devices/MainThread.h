@@ -49,9 +49,10 @@ class TEventQueue {
   // Makes this queue the dispatcher and the calling thread the main thread.
   void Install();
   void Post(const std::function<void()>& fn);  // enqueue and wait until run
-  // Enqueues and returns. Wakes the main thread at most once per kReportWake: a stream of
-  // reports runs in batches instead of costing a thread switch each; none waits longer than
-  // the pump's kMaxSleep.
+  // Enqueues and returns. Wakes the main thread only once a report has waited kReportWake: a
+  // stream of reports runs in batches instead of costing a thread switch each, and a short job
+  // (an upload over a fast line) costs none, its reports running with its end event; none
+  // waits longer than the pump's kMaxSleep.
   void PostAsync(std::function<void()> fn);
   static constexpr std::chrono::milliseconds kReportWake{5};
   static constexpr std::chrono::milliseconds kMaxSleep{20};
@@ -68,7 +69,9 @@ class TEventQueue {
   std::condition_variable changed_;
   std::deque<std::shared_ptr<Item>> items_;
   std::shared_ptr<int> token_;  // identifies the dispatcher this queue installed
-  std::chrono::steady_clock::time_point lastReportWake_{};
+  // Since when a report waits that no wake-up was asked for; none when unset.
+  std::chrono::steady_clock::time_point reportWaiting_{};
+  bool reportPending_ = false;
 };
 
 }  // namespace ondrevo

@@ -299,6 +299,32 @@ std::string FormatDecimals(double value, int decimals) {
   return FormatFixed(value, 1000, decimals);
 }
 
+void AppendDecimals(std::string& out, double value, int decimals) {
+  static constexpr double kScale[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6};
+  // Scaled, the value fits an integer exactly; the fused residual tells the nearest integer
+  // of the exact product apart from a near tie, which takes the exact road.
+  if (decimals >= 0 && decimals <= 6 && std::fabs(value) < 1e9) {
+    const double scale = kScale[decimals];
+    const double k = std::nearbyint(value * scale);
+    if (std::fabs(std::fma(value, scale, -k)) < 0.4999) {
+      char buf[32];
+      char* end = buf + sizeof buf;
+      char* at = end;
+      auto digits = static_cast<std::uint64_t>(std::fabs(k));
+      for (int i = 0; i < decimals; ++i, digits /= 10) *--at = static_cast<char>('0' + digits % 10);
+      if (decimals > 0) *--at = '.';
+      do {
+        *--at = static_cast<char>('0' + digits % 10);
+        digits /= 10;
+      } while (digits > 0);
+      if (k < 0) *--at = '-';  // a value that rounds to zero has no sign
+      out.append(at, static_cast<std::size_t>(end - at));
+      return;
+    }
+  }
+  out += FormatDecimals(value, decimals);
+}
+
 bool TryParseNumber(std::string_view text, double& out) {
   std::string_view s = Trim(text);
   if (!IsDecimalSyntax(s)) return false;

@@ -36,6 +36,9 @@ std::string FormatSignificant(double value, int digits);
 // printf("%.*f")-style with the C locale: `decimals` digits after ".", used for instrument
 // commands. Rounds like FormatFixed with unlimited precision.
 std::string FormatDecimals(double value, int decimals);
+// Appends FormatDecimals(value, decimals) to out, without its allocations in the common case:
+// long instrument lists are built from thousands of these.
+void AppendDecimals(std::string& out, double value, int decimals);
 
 // Decimal number with optional sign, "." as separator and optional exponent; the whole text
 // must convert (surrounding blanks allowed). Non-finite and out-of-range values are errors.

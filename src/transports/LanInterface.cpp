@@ -38,6 +38,9 @@ constexpr int kKeepIdleS = 2;
 constexpr int kKeepIntervalS = 1;
 constexpr int kKeepCount = 3;
 constexpr unsigned kUserTimeoutMs = 5000;
+constexpr int kPortMapperPort = 111;
+// How long a host that let a VXI-11 read time out gets to show it is still there.
+constexpr uint32_t kHostCheckMs = 1000;
 
 std::mutex gHostsLock;
 std::vector<std::string> gHosts;
@@ -406,7 +409,7 @@ void TLanVxiInterface::Open() {
   std::call_once(gLxiInit, [] { lxi_init(); });
   // The port mapper answers first: a host that is off or has none is said at once, instead of
   // after the RPC library's own much longer wait.
-  const int probe = ConnectSocket(Address.Host, 111, ConnectTimeoutMs);
+  const int probe = ConnectSocket(Address.Host, kPortMapperPort, ConnectTimeoutMs);
   ::close(probe);
   TNoBrokenPipe noPipe;
   const int device = lxi_connect(Address.Host.c_str(), 0, Address.Device.c_str(),
@@ -417,6 +420,15 @@ void TLanVxiInterface::Open() {
                    "client)."),
                  Address.Host));
   device_ = device;
+}
+
+bool TLanVxiInterface::HostAnswers() const {
+  try {
+    ::close(ConnectSocket(Address.Host, kPortMapperPort, kHostCheckMs));
+    return true;
+  } catch (const EConnectionError&) {
+    return false;
+  }
 }
 
 void TLanVxiInterface::Close() {
@@ -444,10 +456,20 @@ std::string TLanVxiInterface::DoReceive(uint32_t timeoutMs) {
   if (device_ < 0) throw EConnectionError(_("No device connected"));
   std::string buffer(kMaxReplyBytes, '\0');
   TNoBrokenPipe noPipe;
+  const auto start = Clock::now();
   const int n = lxi_receive(device_, buffer.data(), static_cast<int>(buffer.size()),
                             static_cast<int>(timeoutMs));
-  // liblxi tells a time-out from a lost link by nothing: both leave the instrument silent.
-  if (n < 0) throw ETimeoutError(StoppedAnswering(_("The connection timed out")));
+  if (n < 0) {
+    // liblxi reports a time-out and a lost link alike. A read that failed before its time was
+    // up did not time out: the link broke (the instrument closed it, or is gone). One that used
+    // its time is a time-out while the host still answers; a host whose port mapper no longer
+    // answers either is gone, whatever held the reply back.
+    const auto waited =
+        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+    if (waited < static_cast<long long>(timeoutMs) / 2 || !HostAnswers())
+      throw EConnectionError(StoppedAnswering(_("The connection to the device was lost")));
+    throw ETimeoutError(StoppedAnswering(_("The connection timed out")));
+  }
   buffer.resize(static_cast<std::size_t>(n));
   while (!buffer.empty() && (buffer.back() == '\n' || buffer.back() == '\r')) buffer.pop_back();
   const auto previous = buffer.rfind('\n');

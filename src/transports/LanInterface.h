@@ -107,6 +107,8 @@ class TLanVxiInterface : public TLanTransport {
   std::string DoReceive(uint32_t timeoutMs) override;
 
  private:
+  // The host's port mapper takes a connection (the host is still on the network).
+  bool HostAnswers() const;
   int device_ = -1;
   std::mutex lock_;
 };

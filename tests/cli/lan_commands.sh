@@ -88,12 +88,30 @@ if [ "$vxi" -eq 1 ]; then
 fi
 
 # ---- clients written by others ----
+# lxi_list_upload ARGS...: empties the error queue, uploads a list in three writes, one client
+# after the other, and prints the error query's reply.
+lxi_list_upload() {
+  local k
+  for k in $(seq 1 50); do
+    lxi scpi "$@" 'SYST:ERR?' 2>&1 | grep -q '^0,' && break
+  done
+  lxi scpi "$@" 'LIST:VOLT 0,1.000,2.500' >/dev/null 2>&1
+  lxi scpi "$@" 'LIST:CURR 0,0.500,0.500' >/dev/null 2>&1
+  lxi scpi "$@" 'LIST:DWEL 0,0.100,0.200' >/dev/null 2>&1
+  lxi scpi "$@" 'SYST:ERR?' 2>&1
+}
 if command -v lxi >/dev/null; then
   out=$(lxi scpi --raw -p "$sim_port" -a 127.0.0.1 '*IDN?' 2>&1)
   check "lxi scpi over the raw socket identifies it" grep -q 'KSV7342-80,100001' <<<"$out"
+  out=$(lxi_list_upload --raw -p "$sim_port" -a 127.0.0.1)
+  check "lxi scpi over the raw socket reads an empty error queue after a list upload" \
+    grep -q '^0,"No error"' <<<"$out"
   if [ "$vxi" -eq 1 ]; then
     out=$(lxi scpi -a 127.0.0.1 '*IDN?' 2>&1)
     check "lxi scpi over VXI-11 identifies it" grep -q 'KSV7342-80,100001' <<<"$out"
+    out=$(lxi_list_upload -a 127.0.0.1)
+    check "lxi scpi over VXI-11 reads an empty error queue after a list upload" \
+      grep -q '^0,"No error"' <<<"$out"
   fi
 else
   echo "FAIL: lxi (lxi-tools) is not installed"

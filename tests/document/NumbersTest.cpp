@@ -90,6 +90,34 @@ TEST(FormatDecimals, InstrumentStyle) {
   EXPECT_EQ(FormatDecimals(0.0005, 3), "0.001");  // binary 0.000500000000000000010...
 }
 
+// The appending form must give the very bytes of FormatDecimals: near ties, exact binary halves,
+// values that round to zero from below, the edges of its fast range and beyond.
+TEST(FormatDecimals, AppendingFormIsTheSame) {
+  auto same = [](double v, int decimals) {
+    std::string out = "x";
+    AppendDecimals(out, v, decimals);
+    EXPECT_EQ(out, "x" + FormatDecimals(v, decimals)) << v << " at " << decimals;
+  };
+  for (double v : {0.0, -0.0, 1.0625, -1.0625, 0.0005, -0.0005, 2.5, -2.5, 0.00049999999999999,
+                   -0.0004, 999999999.9995, 1e9, -1e9, 1e15, 1e-300, 123.4565, 10.1235,
+                   std::nextafter(0.0625, 1.0), std::nextafter(0.0625, 0.0)})
+    for (int decimals = 0; decimals <= 7; ++decimals) same(v, decimals);
+  same(std::nan(""), 3);
+  same(INFINITY, 3);
+  std::mt19937_64 random(20261210);
+  std::uniform_real_distribution<double> mantissa(-1.0, 1.0);
+  std::uniform_int_distribution<int> exponent(-8, 11), decimals(0, 6), halves(0, 2000000);
+  for (int i = 0; i < 200000; ++i) {
+    const int d = decimals(random);
+    same(mantissa(random) * std::pow(10.0, exponent(random)), d);
+    // Decimal halves at the rounding place, and their binary neighbours.
+    const double half = (halves(random) - 1000000 + 0.5) / std::pow(10.0, d);
+    same(half, d);
+    same(std::nextafter(half, 1e300), d);
+    same(std::nextafter(half, -1e300), d);
+  }
+}
+
 TEST(ParseNumber, AcceptsDecimalSyntax) {
   EXPECT_EQ(ParseNumber("1.5"), 1.5);
   EXPECT_EQ(ParseNumber("-1.5E-3"), -0.0015);

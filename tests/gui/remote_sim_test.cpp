@@ -182,7 +182,8 @@ class RemoteSimTest : public QObject {
   // when its line drops mid-play the window says so, stays usable, and connects again.
   void lanSupplyPlaysAndSurvivesADroppedLine() {
     QTreeWidgetItem* lan = Tree()->topLevelItem(3);
-    QCOMPARE(lan->childCount(), 1);
+    // A second supply over VXI-11 follows where a port mapper ran as the demo started.
+    QVERIFY(lan->childCount() >= 1);
     const QString caption = lan->child(0)->text(0);
     const QString address = QString("TCPIP::127.0.0.1::%1::SOCKET").arg(demo_->LanFront()->Port());
     QCOMPARE(caption, "KSV 7342-80, SN 734280002  [" + address + "]");

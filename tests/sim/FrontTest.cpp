@@ -281,6 +281,28 @@ TEST(Demo, StartsTwoSuppliesAndPutsThemFirstInThePortList) {
   unsetenv("ONDREVO_SERIAL_PORTS");
 }
 
+// The demo's supply over VXI-11 is there only where clients can find it through the port
+// mapper, and listed in the hosts only then; otherwise the demo says why it is missing.
+TEST(Demo, OffersVxi11OnlyWhereItCanBeFoundAndSaysWhyNot) {
+  unsetenv("ONDREVO_LAN_HOSTS");
+  {
+    TDemoInstruments demo(50);
+    const std::string hosts = std::getenv("ONDREVO_LAN_HOSTS");
+    if (demo.VxiFront()) {
+      EXPECT_TRUE(demo.VxiFront()->Registered());
+      EXPECT_TRUE(demo.Notes().empty());
+      EXPECT_NE(hosts.find("TCPIP::127.0.0.1::INSTR"), std::string::npos) << hosts;
+    } else {
+      ASSERT_EQ(demo.Notes().size(), 1u);
+      EXPECT_NE(demo.Notes()[0].find("(TCPIP::127.0.0.1::INSTR) is not started"), std::string::npos)
+          << demo.Notes()[0];
+      EXPECT_NE(demo.Notes()[0].find("port mapper"), std::string::npos) << demo.Notes()[0];
+      EXPECT_EQ(hosts.find("INSTR"), std::string::npos) << hosts;
+    }
+  }
+  EXPECT_EQ(std::getenv("ONDREVO_LAN_HOSTS"), nullptr);
+}
+
 // Every supply of the demo records its output into the folder named, under its model and
 // serial number; what played until the demo ends is in the files.
 TEST(Demo, RecordsEverySupplyIntoTheFolderGiven) {

@@ -260,6 +260,16 @@ TEST(LanFaults, NoSuchHostRefusedPortAndSilentPeerEachSayWhat) {
   } catch (const EInterfaceError& e) {
     EXPECT_THAT(e.what(), HasSubstr("There is no host no-such-host.invalid"));
   }
+  address.Socket = false;
+  TLanVxiInterface nowhereVxi(address);
+  try {
+    nowhereVxi.Open();
+    FAIL();
+  } catch (const EInterfaceError& e) {
+    EXPECT_THAT(e.what(), HasSubstr("There is no host no-such-host.invalid"));
+  }
+  EXPECT_FALSE(nowhereVxi.IsOpen());
+  address.Socket = true;
 
   address.Host = "127.0.0.1";
   address.Port = FreePort();

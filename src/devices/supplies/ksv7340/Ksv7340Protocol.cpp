@@ -7,8 +7,12 @@
 
 namespace ondrevo::ksv7340 {
 
+namespace {
+constexpr int kListDecimals = 3;
+}
+
 std::string FormatListValue(double value) {
-  return FormatDecimals(value, 3);
+  return FormatDecimals(value, kListDecimals);
 }
 
 std::string FormatSetValue(double value) {
@@ -27,17 +31,27 @@ ListChunk BuildListChunk(const std::vector<double>& dwell, const std::vector<dou
   chunk.Current = "LIST:CURR " + index + "," + FormatListValue(current[start]);
   const std::size_t opc = std::string_view(kOpcQuery).size();
   const std::size_t limit = static_cast<std::size_t>(maxCommandLength);
+  chunk.Dwell.reserve(limit);
+  chunk.Voltage.reserve(limit);
+  chunk.Current.reserve(limit);
   for (int32_t p = start + 1; p < n; ++p) {
-    const std::string d = "," + FormatListValue(dwell[p]);
-    const std::string v = "," + FormatListValue(voltage[p]);
-    const std::string c = "," + FormatListValue(current[p]);
-    if (chunk.Dwell.size() + d.size() + opc >= limit ||
-        chunk.Voltage.size() + v.size() + opc >= limit ||
-        chunk.Current.size() + c.size() + opc >= limit)
+    const std::size_t dwellSize = chunk.Dwell.size();
+    const std::size_t voltageSize = chunk.Voltage.size();
+    const std::size_t currentSize = chunk.Current.size();
+    // Appended in place and taken back when the point does not fit.
+    chunk.Dwell += ',';
+    AppendDecimals(chunk.Dwell, dwell[p], kListDecimals);
+    chunk.Voltage += ',';
+    AppendDecimals(chunk.Voltage, voltage[p], kListDecimals);
+    chunk.Current += ',';
+    AppendDecimals(chunk.Current, current[p], kListDecimals);
+    if (chunk.Dwell.size() + opc >= limit || chunk.Voltage.size() + opc >= limit ||
+        chunk.Current.size() + opc >= limit) {
+      chunk.Dwell.resize(dwellSize);
+      chunk.Voltage.resize(voltageSize);
+      chunk.Current.resize(currentSize);
       break;
-    chunk.Dwell += d;
-    chunk.Voltage += v;
-    chunk.Current += c;
+    }
     chunk.Last = p;
   }
   return chunk;
