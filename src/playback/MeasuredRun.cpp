@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <ctime>
+#include <filesystem>
 
 #include "devices/DeviceInterfaces.h"
 #include "devices/Interface.h"
@@ -152,8 +153,16 @@ void TMeasuredRun::SaveRecord(const std::string& csvPath, std::vector<std::strin
   // Both texts first: a failure in between leaves no record without its report.
   const std::string csv = RecordCsv(in);
   const std::string html = ReportHtml(in, ComputeRecordFigures(in));
+  std::error_code ec;
+  const bool existed = std::filesystem::exists(csvPath, ec);
   WriteFileAtomically(csvPath, csv);
-  WriteFileAtomically(ReportPath(csvPath), html);
+  try {
+    WriteFileAtomically(ReportPath(csvPath), html);
+  } catch (...) {
+    // A new record without its report is taken back; an older one was replaced whole.
+    if (!existed) std::filesystem::remove(csvPath, ec);
+    throw;
+  }
 }
 
 }  // namespace ondrevo
