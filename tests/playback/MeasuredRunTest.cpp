@@ -109,15 +109,15 @@ TEST(MeasuredRun, RunningFiguresFollowEveryReadingOnce) {
     run.Start();
     std::vector<TReading> collected;
     WaitForReadings(run, 60, collected);
-    run.Stop();
-    for (const TReading& r : run.Update()) collected.push_back(r);
-    ASSERT_GE(collected.size(), 60u);
+    run.Stop();  // takes the last readings itself
+    EXPECT_TRUE(run.Update().empty());
     const std::vector<TReading>& all = run.Input().Readings;
-    ASSERT_EQ(collected.size(), all.size());
+    ASSERT_GE(collected.size(), 60u);
+    ASSERT_GE(all.size(), collected.size());
     double maxDev = 0, maxAt = 0, limited = 0;
     bool lastLimited = false;
     for (std::size_t k = 0; k < all.size(); ++k) {
-      EXPECT_EQ(collected[k].Time, all[k].Time);
+      if (k < collected.size()) EXPECT_EQ(collected[k].Time, all[k].Time);
       if (k > 0) EXPECT_GT(all[k].Time, all[k - 1].Time);
       const double dev = std::fabs(all[k].Voltage - 5.0);
       if (dev > maxDev) {
