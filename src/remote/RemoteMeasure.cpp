@@ -9,6 +9,7 @@
 #include "document/AtomicFile.h"
 #include "document/Numbers.h"
 #include "document/Translate.h"
+#include "playback/FitChecks.h"
 #include "remote/BurstEdit.h"
 #include "remote/MeasurePanel.h"
 #include "remote/RemoteForm.h"
@@ -26,8 +27,7 @@ constexpr std::chrono::milliseconds kPollInterval{50};
 TMeasureOffer TRemoteForm::CurrentMeasureOffer() const {
   // Only a supply playing a point list is measured; a card or a wired input is not.
   const auto player = std::dynamic_pointer_cast<IWaveformPlayer>(Device);
-  if (!session_.IsConnected() || !player || std::dynamic_pointer_cast<IAnalogOutput>(Device))
-    return {};
+  if (!session_.IsConnected() || !player || IsAnalogOutputCard(Device)) return {};
   std::string line;
   if (const auto gpib = std::dynamic_pointer_cast<TGpibInterface>(player->GetInterface()))
     line = "GPIB" + std::to_string(gpib->BoardIndex) + "::" + std::to_string(gpib->PrimaryAddress);
