@@ -7,6 +7,7 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <cmath>
 
 #include "app/TrQ.h"
 #include "measure/Deviation.h"
@@ -16,13 +17,30 @@ namespace ondrevo {
 
 namespace {
 
-const QColor kDesign(140, 140, 140);
+const QColor kDesign(60, 60, 60);
 const QColor kPoints(90, 150, 255);
 const QColor kMeasuredVoltage(0, 0, 200);
 const QColor kMeasuredCurrent(200, 0, 0);
 
 QString Q(const std::string& s) {
   return QString::fromStdString(s);
+}
+
+// Sets the axis to 0..max on round ticks (1, 2, 2.5 or 5 times a power of ten apart, at most
+// ten steps).
+void SetRoundRange(TPlot* plot, PlotAxis axis, double max) {
+  if (!(max > 0) || !std::isfinite(max)) max = 1.0;
+  const double raw = max / 10;
+  const double decade = std::pow(10.0, std::floor(std::log10(raw)));
+  double step = 10 * decade;
+  for (double m : {1.0, 2.0, 2.5, 5.0})
+    if (m * decade >= raw * (1 - 1e-9)) {
+      step = m * decade;
+      break;
+    }
+  const int steps = std::max(1, static_cast<int>(std::ceil(max / step - 1e-9)));
+  plot->SetTickCount(axis, steps + 1);
+  plot->SetAxisRange(axis, 0, steps * step);
 }
 
 }  // namespace
@@ -62,11 +80,21 @@ TMeasurePanel::TMeasurePanel(QAction* saveRecord, QWidget* parent) : QWidget(par
     s->SetLineStyle(style);
     return s;
   };
-  add("Design", PlotAxis::Left, kDesign, PlotLineStyle::DashDot);
-  add("Points", PlotAxis::Left, kPoints, PlotLineStyle::Solid);
+  // The design on top of the points, which mostly lie on it.
+  add("Points", PlotAxis::Left, kPoints, PlotLineStyle::Solid)->SetWidth(3);
+  add("Design", PlotAxis::Left, kDesign, PlotLineStyle::DashDot)->SetWidth(2);
   add("MeasuredVoltage", PlotAxis::Left, kMeasuredVoltage, PlotLineStyle::Solid)->SetWidth(2);
   add("MeasuredCurrent", PlotAxis::Right, kMeasuredCurrent, PlotLineStyle::Solid);
   layout->addWidget(plot_, 1);
+  auto* legend = new QLabel(this);
+  auto item = [](const QColor& color, const QString& text) {
+    return QStringLiteral("<span style=\"color:%1\">&#9644;</span>&nbsp;%2&nbsp;&nbsp;&nbsp;")
+        .arg(color.name(), text.toHtmlEscaped());
+  };
+  legend->setText(item(kDesign, TrQ("design")) + item(kPoints, TrQ("instrument points")) +
+                  item(kMeasuredVoltage, TrQ("measured voltage")) +
+                  item(kMeasuredCurrent, TrQ("measured current")));
+  layout->addWidget(legend);
 
   figures_ = new QLabel(this);
   figures_->setObjectName(QStringLiteral("MeasureFigures"));
@@ -150,9 +178,9 @@ void TMeasurePanel::BeginRun(const TRecordInput& in) {
   double imax = 0;
   if (in.DesignCurrent)
     for (int k = 0; k <= 100; ++k) imax = std::max(imax, in.DesignCurrent(duration * k / 100));
-  plot_->SetAxisRange(PlotAxis::Bottom, 0, duration);
-  plot_->SetAxisRange(PlotAxis::Left, 0, vmax > 0 ? vmax * 1.1 : 1.0);
-  plot_->SetAxisRange(PlotAxis::Right, 0, imax > 0 ? imax * 1.1 : 1.0);
+  SetRoundRange(plot_, PlotAxis::Bottom, duration);
+  SetRoundRange(plot_, PlotAxis::Left, vmax * 1.05);
+  SetRoundRange(plot_, PlotAxis::Right, imax * 1.05);
   figures_->clear();
   plot_->Replot();
 }
@@ -174,9 +202,9 @@ void TMeasurePanel::AddReadings(const TRecordInput& in, const std::vector<TReadi
     i.emplace_back(u, r.Current);
     // Keep what the supply delivers beyond the design in view.
     if (r.Voltage > plot_->AxisMax(PlotAxis::Left))
-      plot_->SetAxisMax(PlotAxis::Left, r.Voltage * 1.1);
+      SetRoundRange(plot_, PlotAxis::Left, r.Voltage * 1.05);
     if (r.Current > plot_->AxisMax(PlotAxis::Right))
-      plot_->SetAxisMax(PlotAxis::Right, r.Current * 1.1);
+      SetRoundRange(plot_, PlotAxis::Right, r.Current * 1.05);
   }
   volts->SetPoints(std::move(v));
   amps->SetPoints(std::move(i));
