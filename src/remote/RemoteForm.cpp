@@ -189,10 +189,9 @@ void TRemoteForm::CreateActions() {
       make("FireTrigger", TrQ("Fire &trigger"),
            TrQ("Fires the trigger input of the simulated instrument"),
            ThemeIcon("media-playback-start", QStyle::SP_MediaPlay, this));
-  actions_.SaveRecord =
-      make("SaveRecord", TrQ("Save &record..."),
-           TrQ("Save the measured run as a CSV record and an HTML report"),
-           ThemeIcon("document-save-as", QStyle::SP_DialogSaveButton, this));
+  actions_.SaveRecord = make("SaveRecord", TrQ("Save &record..."),
+                             TrQ("Save the measured run as a CSV record and an HTML report"),
+                             ThemeIcon("document-save-as", QStyle::SP_DialogSaveButton, this));
   actions_.SaveRecord->setEnabled(false);
   actions_.AddInterface->setVisible(false);
   actions_.Configure->setVisible(false);
