@@ -613,6 +613,13 @@ void TRemoteForm::AddBus(const TFoundBus& bus) {
                            return std::static_pointer_cast<TInterface>(line);
                          }});
     }
+  if (const auto serial = std::dynamic_pointer_cast<TRS232Interface>(bus.Bus))
+    for (const auto& other : serial->OtherInstruments)
+      meters_.push_back({other.Path, other.Identification, [port = other.Port, path = other.Path] {
+                           auto line = std::make_shared<TRS232Interface>(port, path);
+                           line->Open();
+                           return std::static_pointer_cast<TInterface>(line);
+                         }});
   tree_->AddBus(bus);
   ApplyState();
 }

@@ -15,6 +15,7 @@
 #include "remote/RemoteForm.h"
 #include "remote/RemotePlayerPanel.h"
 #include "transports/GpibInterface.h"
+#include "transports/RS232Interface.h"
 
 namespace ondrevo {
 
@@ -31,6 +32,8 @@ TMeasureOffer TRemoteForm::CurrentMeasureOffer() const {
   std::string line;
   if (const auto gpib = std::dynamic_pointer_cast<TGpibInterface>(player->GetInterface()))
     line = "GPIB" + std::to_string(gpib->BoardIndex) + "::" + std::to_string(gpib->PrimaryAddress);
+  else if (const auto serial = std::dynamic_pointer_cast<TRS232Interface>(player->GetInterface()))
+    line = serial->DevicePath;
   return MeasureOfferFor(Device->GetModel(), line, meters_);
 }
 

@@ -19,6 +19,8 @@
 #include "remote/RemoteForm.h"
 #include "remote_fakes.h"
 #include "sim/Demo.h"
+#include "sim/Front.h"
+#include "sim/Meter.h"
 
 using namespace ondrevo;
 using namespace ondrevo::test;
@@ -27,6 +29,8 @@ class RemoteMeasureTest : public QObject {
   Q_OBJECT
   SegmentTable voltage_, current_;
   std::unique_ptr<sim::TDemoInstruments> demo_;
+  // A bench meter on a pseudo-terminal of its own, across the family-C supply's output.
+  std::unique_ptr<sim::TPtyFront> serialMeter_;
   std::unique_ptr<TRemoteForm> form_;
   std::shared_ptr<TScriptedDialogs> dialogs_;
   QTemporaryDir dir_;
@@ -123,8 +127,16 @@ class RemoteMeasureTest : public QObject {
     current_[1].Value = 0.5;
     current_.SetLastPointIndex(1);
     demo_ = std::make_unique<sim::TDemoInstruments>(2.0);
+    serialMeter_ = std::make_unique<sim::TPtyFront>(std::make_shared<sim::TSimMeter>(
+        demo_->Fronts()[1]->Instrument(), 0, sim::MakeScaledClock(2.0)));
+    const QByteArray ports = qgetenv("ONDREVO_SERIAL_PORTS") + ":" +
+                             QByteArray::fromStdString(serialMeter_->Path());
+    qputenv("ONDREVO_SERIAL_PORTS", ports);
   }
-  void cleanupTestCase() { demo_.reset(); }
+  void cleanupTestCase() {
+    serialMeter_.reset();
+    demo_.reset();
+  }
 
   void init() {
     form_ = std::make_unique<TRemoteForm>();
@@ -159,12 +171,29 @@ class RemoteMeasureTest : public QObject {
     QCOMPARE(Panel()->Choice(), EMeasureChoice::Supply);
   }
 
+  // A meter on a serial port is offered beside the supply itself and measures with its own line.
+  void familyCSupplyWithASerialMeter() {
+    const QString path = QString::fromStdString(serialMeter_->Path());
+    Connect("KSV 7341-20, SN 734120001");
+    int meter = -1;
+    for (int k = 0; k < static_cast<int>(form_->FoundMeters().size()); ++k)
+      if (QString::fromStdString(form_->FoundMeters()[static_cast<size_t>(k)].Name) == path)
+        meter = k;
+    QVERIFY2(meter >= 0, qPrintable(path));
+    QVERIFY(Choices().contains("meter " + path + "  (SIMLAB,DMM-100,881001,1.00)"));
+    QVERIFY(Panel()->Choose(EMeasureChoice::Meter, meter));
+    UploadAndPlayWatchingThePlot(1);
+    QCOMPARE(QString::fromStdString(form_->MeasuredRun()->Input().Source), "meter on " + path);
+  }
+
   void familyASupplyWithTheDemoMeter() {
     if (form_->FoundMeters().empty()) QSKIP("no GPIB stand-in in this build");
     QCOMPARE(QString::fromStdString(form_->FoundMeters()[0].Name), QString("GPIB0::6"));
     Connect("KSV 5206-40, SN 520640001");
     QVERIFY(!Choices().contains("the supply itself"));
-    QVERIFY(Choices().size() == 2 && Choices()[1].startsWith("meter GPIB0::6"));
+    // The meters in the order of the buses: GPIB before the serial ports.
+    QCOMPARE(Choices().size(), 3);
+    QCOMPARE(Choices()[1], QString("meter GPIB0::6  (SIMLAB,DMM-100,881001,1.00)"));
     QVERIFY(form_->findChild<QLabel*>("MeasureNote")->text().contains("needs a meter"));
     QVERIFY(Panel()->Choose(EMeasureChoice::Meter, 0));
     UploadAndPlayWatchingThePlot(1);
