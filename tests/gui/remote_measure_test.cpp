@@ -129,8 +129,8 @@ class RemoteMeasureTest : public QObject {
     demo_ = std::make_unique<sim::TDemoInstruments>(2.0);
     serialMeter_ = std::make_unique<sim::TPtyFront>(std::make_shared<sim::TSimMeter>(
         demo_->Fronts()[1]->Instrument(), 0, sim::MakeScaledClock(2.0)));
-    const QByteArray ports = qgetenv("ONDREVO_SERIAL_PORTS") + ":" +
-                             QByteArray::fromStdString(serialMeter_->Path());
+    const QByteArray ports =
+        qgetenv("ONDREVO_SERIAL_PORTS") + ":" + QByteArray::fromStdString(serialMeter_->Path());
     qputenv("ONDREVO_SERIAL_PORTS", ports);
   }
   void cleanupTestCase() {
