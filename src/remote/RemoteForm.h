@@ -62,6 +62,8 @@ class TRemoteForm : public QDialog {
   // The document's curves: the window builds its waveforms from these tables each time it is
   // shown. The tables must outlive the window's showing.
   void SetDocument(const SegmentTable* voltage, const SegmentTable* current);
+  // The document's name as the record of a measured run gives it.
+  void SetDocumentName(const QString& name) { documentName_ = name; }
   // Builds the waveforms from the tables given and shows the window modally.
   int ShowModal(const SegmentTable& voltage, const SegmentTable& current);
 
@@ -166,6 +168,7 @@ class TRemoteForm : public QDialog {
   std::shared_ptr<TWaveform> CurrentWaveform;
   TRemoteLog::TLine uploadLine_;
 
+  QString documentName_;
   const SegmentTable* voltageTable_ = nullptr;
   const SegmentTable* currentTable_ = nullptr;
   std::vector<TScannerFactory> scanners_;

@@ -59,7 +59,7 @@ void TRemoteForm::PrepareMeasurement() {
     }
     const int burst = static_cast<int>(RoundHalfEven(player_->Burst()->value()));
     TRecordInput in = DescribeRun(*Device, *player, *voltageTable_, *currentTable_, VoltageWaveform,
-                                  CurrentWaveform, windowFilePath().toStdString(), burst);
+                                  CurrentWaveform, documentName_.toStdString(), burst);
     measured_ = std::make_unique<TMeasuredRun>(std::move(in), source, kPollInterval, meterLine);
     measure_->BeginRun(measured_->Input());
     measure_->ShowFigures(measured_->Input(), measured_->Figures(), 0);

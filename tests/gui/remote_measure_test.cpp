@@ -106,6 +106,7 @@ class RemoteMeasureTest : public QObject {
     const QByteArray report = html.readAll();
     QVERIFY(report.startsWith("<!DOCTYPE html>"));
     QVERIFY(report.contains("<svg"));
+    QVERIFY(report.contains("Clipped ramp.ovx"));
     QVERIFY(form_->OutputLines().last().startsWith("Record saved: "));
   }
 
@@ -126,9 +127,9 @@ class RemoteMeasureTest : public QObject {
     current_[1].Time = 2.0;
     current_[1].Value = 0.5;
     current_.SetLastPointIndex(1);
-    demo_ = std::make_unique<sim::TDemoInstruments>(2.0);
+    demo_ = std::make_unique<sim::TDemoInstruments>(1.0);  // two seconds a burst
     serialMeter_ = std::make_unique<sim::TPtyFront>(std::make_shared<sim::TSimMeter>(
-        demo_->Fronts()[1]->Instrument(), 0, sim::MakeScaledClock(2.0)));
+        demo_->Fronts()[1]->Instrument(), 0, sim::MakeScaledClock(1.0)));
     const QByteArray ports =
         qgetenv("ONDREVO_SERIAL_PORTS") + ":" + QByteArray::fromStdString(serialMeter_->Path());
     qputenv("ONDREVO_SERIAL_PORTS", ports);
@@ -143,6 +144,7 @@ class RemoteMeasureTest : public QObject {
     dialogs_ = std::make_shared<TScriptedDialogs>();
     form_->SetDialogs(dialogs_);
     form_->SetDocument(&voltage_, &current_);
+    form_->SetDocumentName("Clipped ramp.ovx");
     form_->show();
     QTRY_VERIFY_WITH_TIMEOUT(!form_->OutputLines().isEmpty() && !form_->IsRefreshing(), 20000);
   }
