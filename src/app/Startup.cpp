@@ -206,6 +206,7 @@ TShell::TShell(const QStringList& args, const QString& programFolder) {
 #ifdef ONDREVO_HAVE_REMOTE
   TRemoteForm* remote = Remote.get();
   QObject::connect(editor, &TGraphForm::remoteControlRequested, remote, [editor, remote] {
+    remote->SetDocumentName(editor->DocumentName());
     remote->ShowModal(editor->Doc().Voltage, editor->Doc().Current);
   });
 #endif

@@ -11,6 +11,7 @@
 #include "document/Translate.h"
 #include "model/Builder.h"
 #include "playback/InstrumentPreview.h"
+#include "playback/MeasuredRun.h"
 #include "playback/PreviewWorker.h"
 #include "transports/GpibInterface.h"
 #include "transports/RS232Interface.h"
@@ -90,29 +91,11 @@ void TPlayMeasurement::Prepare(const IDevice& device, IWaveformPlayer& player,
                              _("this supply cannot measure its output; measurement needs a "
                                "meter (--meter)"));
   }
+  const double tolerance = input_.VoltageTolerance;
+  input_ = DescribeRun(device, player, voltageTable, currentTable, std::move(voltage),
+                       std::move(current), document, burst);
+  input_.VoltageTolerance = tolerance;
   input_.Source = source->Name();
-  input_.Document = document;
-  input_.Model = device.GetModel();
-  input_.Identification = device.GetModel() + ", " + device.GetSerialNumber();
-  input_.Repeat = burst;
-  input_.DesignVoltage = DesignFunction(std::shared_ptr<const TWaveform>(voltage));
-  input_.HasCurrentCurve = !current->Empty();
-  if (input_.HasCurrentCurve)
-    input_.DesignCurrent = DesignFunction(std::shared_ptr<const TWaveform>(current));
-  input_.Duration = std::max(voltage->GetDuration(), current->GetDuration());
-  try {
-    const SupplyListSettings settings = ListSettingsOf(device, player);
-    const InstrumentPreview p = ComputeInstrumentPreview(voltageTable, currentTable, settings);
-    input_.PointTimes = p.Times;
-    input_.PointVoltage = p.Values[0];
-    input_.PointCurrent = p.Values[1];
-    input_.ShiftWindow = std::max(settings.MinDwellTime, 1e-3);
-    if (!p.Times.empty()) input_.Duration = p.Times.back();
-    if (!input_.HasCurrentCurve)  // the supply plays its maximum current
-      input_.DesignCurrent = [max = settings.MaxCurrent](double) { return max; };
-  } catch (const std::exception&) {
-    // No point list (a card streams): the record compares with the design alone.
-  }
   poller_ =
       std::make_unique<TMeasurementPoller>(source, std::chrono::milliseconds(options_.IntervalMs));
 }

@@ -117,6 +117,12 @@ std::vector<TReading> TMeasurementPoller::Readings() const {
   return readings_;
 }
 
+std::vector<TReading> TMeasurementPoller::ReadingsFrom(std::size_t first) const {
+  std::lock_guard guard(lock_);
+  if (first >= readings_.size()) return {};
+  return {readings_.begin() + static_cast<std::ptrdiff_t>(first), readings_.end()};
+}
+
 std::size_t TMeasurementPoller::Count() const {
   std::lock_guard guard(lock_);
   return readings_.size();

@@ -73,6 +73,8 @@ class TMeasurementPoller {
   void Stop();
   bool Running() const { return thread_.joinable(); }
   std::vector<TReading> Readings() const;
+  // The readings from index `first` on: a view that follows the run copies only what is new.
+  std::vector<TReading> ReadingsFrom(std::size_t first) const;
   std::size_t Count() const;
   std::size_t Failures() const;
   std::optional<std::string> LastError() const;

@@ -170,6 +170,7 @@ bool TRemoteForm::Disconnect() {
     stopFirst = answer == QMessageBox::Yes;
   }
   session_.DisconnectRequested();
+  EndMeasurement();
   if (run_) {
     try {
       run_->Release(stopFirst && session_.IsRunning());
@@ -184,6 +185,7 @@ bool TRemoteForm::Disconnect() {
 void TRemoteForm::OnDisconnect(IDevice* sender) {
   if (!IsCurrent(sender) || !session_.OnDisconnect()) return;
   commands_->Trace(nullptr);
+  EndMeasurement();
   if (auto output = std::dynamic_pointer_cast<IAnalogOutput>(Device))
     for (auto& input : output->GetConnectedInputs()) {
       if (!input) continue;

@@ -30,6 +30,7 @@
 #include "playback/FitChecks.h"
 #include "remote/BurstEdit.h"
 #include "remote/CommandsView.h"
+#include "remote/MeasurePanel.h"
 #include "remote/RemoteDeviceTree.h"
 #include "remote/RemotePlayerPanel.h"
 #include "remote/RemoteTexts.h"
@@ -82,6 +83,7 @@ TRemoteForm::TRemoteForm(QWidget* parent)
 
 TRemoteForm::~TRemoteForm() {
   commands_->Trace(nullptr);
+  measured_.reset();  // its poller may share the supply's line
   // Devices may outlive the window (a worker thread holds them): they must not call back here.
   // A connected device says goodbye to its instrument before the demo instruments go away.
   if (run_) {
@@ -187,6 +189,10 @@ void TRemoteForm::CreateActions() {
       make("FireTrigger", TrQ("Fire &trigger"),
            TrQ("Fires the trigger input of the simulated instrument"),
            ThemeIcon("media-playback-start", QStyle::SP_MediaPlay, this));
+  actions_.SaveRecord = make("SaveRecord", TrQ("Save &record..."),
+                             TrQ("Save the measured run as a CSV record and an HTML report"),
+                             ThemeIcon("document-save-as", QStyle::SP_DialogSaveButton, this));
+  actions_.SaveRecord->setEnabled(false);
   actions_.AddInterface->setVisible(false);
   actions_.Configure->setVisible(false);
   actions_.FireTrigger->setVisible(false);
@@ -209,6 +215,7 @@ void TRemoteForm::CreateActions() {
   connect(actions_.SaveOutput, &QAction::triggered, this, [this] { SaveOutput(); });
   connect(actions_.Copy, &QAction::triggered, this, [this] { CopyOutput(); });
   connect(actions_.FireTrigger, &QAction::triggered, this, [this] { FireTrigger(); });
+  connect(actions_.SaveRecord, &QAction::triggered, this, [this] { SaveRecord(); });
 }
 
 void TRemoteForm::CreateWidgets() {
@@ -276,7 +283,14 @@ void TRemoteForm::CreateWidgets() {
   tabs->setDocumentMode(true);
   tabs->addTab(output_, TrQ("Log"));
   tabs->addTab(commands_, TrQ("Commands"));
+  measure_ = new TMeasurePanel(actions_.SaveRecord, lower);
+  tabs->addTab(measure_, TrQ("Measurement"));
+  tabs_ = tabs;
   lowerLayout->addWidget(tabs, 1);
+  // The live plot follows the readings at the pace of the eye, not of the poller.
+  measureTimer_ = new QTimer(this);
+  measureTimer_->setInterval(200);
+  connect(measureTimer_, &QTimer::timeout, this, [this] { TakeReadings(); });
   outputMenu_ = new QMenu(output_);
   outputMenu_->addAction(actions_.Copy);
   outputMenu_->addAction(actions_.SaveOutput);
@@ -348,6 +362,11 @@ void TRemoteForm::ApplyState() {
   player_->Apply(w, trigger.get());
   playerProgress_->setValue(session_.PlayPercent());
   playerProgress_->setVisible(w.PlayerProgressShown);
+
+  measure_->SetOffer(CurrentMeasureOffer());
+  measure_->SetChoiceEnabled(session_.IsConnected() && !session_.IsRunning() &&
+                             !session_.IsUploading() && !measureTimer_->isActive());
+  actions_.SaveRecord->setEnabled(measured_ && !measured_->Input().Readings.empty());
 
   const bool hasLines = output_->LineCount() > 0;
   actions_.ClearOutput->setEnabled(hasLines);
@@ -507,6 +526,7 @@ void TRemoteForm::ClearForClose() {
   tree_->Clear();
   FoundScanners.clear();
   FoundDevices.clear();
+  meters_.clear();
   SetStatus(TrQ("Ready"));
   SetBurstText(QString());
   ApplyState();
@@ -544,6 +564,7 @@ void TRemoteForm::Refresh() {
   tree_->Clear();
   FoundScanners.clear();
   FoundDevices.clear();
+  meters_.clear();
   ApplyState();
 
   // The buses are probed on a worker; the window stays responsive and grows the tree bus by bus.
@@ -581,7 +602,26 @@ void TRemoteForm::AddBus(const TFoundBus& bus) {
   FoundScanners.push_back(bus.Bus);
   for (const auto& device : bus.Devices)
     if (device) FoundDevices.push_back(device);
+  if (const auto gpib = std::dynamic_pointer_cast<TGpibInterface>(bus.Bus))
+    for (const auto& other : gpib->OtherInstruments) {
+      const int board = gpib->BoardIndex, address = other.Address;
+      meters_.push_back({"GPIB" + std::to_string(board) + "::" + std::to_string(address),
+                         other.Identification, [board, address] {
+                           auto line = std::make_shared<TGpibInterface>(board, address);
+                           line->Open();
+                           line->OpenDevice();
+                           return std::static_pointer_cast<TInterface>(line);
+                         }});
+    }
+  if (const auto serial = std::dynamic_pointer_cast<TRS232Interface>(bus.Bus))
+    for (const auto& other : serial->OtherInstruments)
+      meters_.push_back({other.Path, other.Identification, [port = other.Port, path = other.Path] {
+                           auto line = std::make_shared<TRS232Interface>(port, path);
+                           line->Open();
+                           return std::static_pointer_cast<TInterface>(line);
+                         }});
   tree_->AddBus(bus);
+  ApplyState();
 }
 
 }  // namespace ondrevo

@@ -15,6 +15,7 @@
 
 #include "devices/DeviceInterfaces.h"
 #include "playback/DeviceSearch.h"
+#include "playback/MeasuredRun.h"
 #include "playback/PlayRun.h"
 #include "playback/RemoteSession.h"
 #include "remote/RemoteDialogs.h"
@@ -24,6 +25,7 @@ class QAction;
 class QLabel;
 class QMenu;
 class QProgressBar;
+class QTabWidget;
 class QTimer;
 
 namespace ondrevo {
@@ -31,6 +33,7 @@ namespace ondrevo {
 class SegmentTable;
 class TCommandsView;
 class TDeviceTree;
+class TMeasurePanel;
 class TPlayerPanel;
 class TRemotePreview;
 
@@ -59,6 +62,8 @@ class TRemoteForm : public QDialog {
   // The document's curves: the window builds its waveforms from these tables each time it is
   // shown. The tables must outlive the window's showing.
   void SetDocument(const SegmentTable* voltage, const SegmentTable* current);
+  // The document's name as the record of a measured run gives it.
+  void SetDocumentName(const QString& name) { documentName_ = name; }
   // Builds the waveforms from the tables given and shows the window modally.
   int ShowModal(const SegmentTable& voltage, const SegmentTable& current);
 
@@ -76,6 +81,8 @@ class TRemoteForm : public QDialog {
   void ClearOutput();
   void SaveOutput();
   void CopyOutput();
+  // Writes the measured run's record (CSV) and its HTML report beside it.
+  void SaveRecord();
   // Fires the trigger input of the connected simulated instrument.
   void FireTrigger();
 
@@ -100,6 +107,11 @@ class TRemoteForm : public QDialog {
   QStringList OutputLines() const;
   // The connected device's transport trace: time stamp, then "> " + sent or "< " + received.
   QStringList CommandLines() const;
+  // The measurement tab; the run measured last (null before one was).
+  TMeasurePanel* MeasurePanel() const { return measure_; }
+  const TMeasuredRun* MeasuredRun() const { return measured_.get(); }
+  // Bench meters heard on the buses at the last search.
+  const std::vector<TMeterCandidate>& FoundMeters() const { return meters_; }
 
  protected:
   void showEvent(QShowEvent* event) override;
@@ -119,6 +131,14 @@ class TRemoteForm : public QDialog {
   bool Disconnect();
   bool IsCurrent(const IDevice* sender) const { return Device && sender == Device.get(); }
   const TSimulatedTrigger* SimulatedTriggerOf(const IDevice* device) const;
+  TMeasureOffer CurrentMeasureOffer() const;
+  // Before the play command: sets up the chosen measurement (a failure is logged, the play
+  // goes on without it).
+  void PrepareMeasurement();
+  // The supply started: readings count from now.
+  void StartMeasurement();
+  void EndMeasurement();
+  void TakeReadings();
 
   void SetStatus(const QString& text);
   void SetBurstText(const QString& text);
@@ -148,6 +168,7 @@ class TRemoteForm : public QDialog {
   std::shared_ptr<TWaveform> CurrentWaveform;
   TRemoteLog::TLine uploadLine_;
 
+  QString documentName_;
   const SegmentTable* voltageTable_ = nullptr;
   const SegmentTable* currentTable_ = nullptr;
   std::vector<TScannerFactory> scanners_;
@@ -155,13 +176,19 @@ class TRemoteForm : public QDialog {
   std::vector<TSimulatedTrigger> simulatedTriggers_;
   // The connected player's run: its steps from connect to release.
   std::unique_ptr<TPlayRun> run_;
+  std::vector<TMeterCandidate> meters_;
+  // Polls while the supply plays; declared after run_ so that it stops before the run goes.
+  std::unique_ptr<TMeasuredRun> measured_;
+  QTimer* measureTimer_ = nullptr;
+  TMeasurePanel* measure_ = nullptr;
+  QTabWidget* tabs_ = nullptr;
   TRemotePreview* preview_ = nullptr;
   std::unique_ptr<TDeviceSearch> search_;
   QTimer* firstSearch_ = nullptr;  // the search that follows showing the window
 
   struct TActions {
     QAction *Refresh, *Connect, *Disconnect, *Upload, *Play, *Pause, *Stop, *GotoStart, *GotoEnd,
-        *ClearOutput, *SaveOutput, *Copy, *AddInterface, *Configure, *FireTrigger;
+        *ClearOutput, *SaveOutput, *Copy, *AddInterface, *Configure, *FireTrigger, *SaveRecord;
   } actions_{};
   TDeviceTree* tree_ = nullptr;
   QMenu* treeMenu_ = nullptr;

@@ -99,6 +99,7 @@ void TRemoteForm::Play() {
   if (start == TPlayStart::Refused) return;
   ApplyState();
   auto failed = [this](const std::exception& e) {
+    EndMeasurement();
     output_->AppendError(QString::fromUtf8(e.what()), nullptr);
     session_.PlayFailed();
     ApplyState();
@@ -107,6 +108,7 @@ void TRemoteForm::Play() {
     ProcessMessages();
     if (session_.State() != TRemoteState::Starting) return;  // disconnected meanwhile
     output_->Append(TrQ("Setting burst"));
+    PrepareMeasurement();
   }
   try {
     if (run_ && start == TPlayStart::Fresh)
@@ -149,6 +151,7 @@ void TRemoteForm::Stop() {
       // The device halted when it paused: no stop event follows, the run ends here.
       output_->Append(TrQ("Execution stopped"));
       SetStatus(TrQ("Stopped"));
+      EndMeasurement();
     }
   } catch (const std::exception& e) {
     output_->AppendError(QString::fromUtf8(e.what()), nullptr);
@@ -178,6 +181,7 @@ void TRemoteForm::OnPlay(IDevice* sender) {
     case TPlayReport::Executing:
       output_->Append(TrQ("Executing waveform"));
       SetStatus(TrQ("Running"));
+      StartMeasurement();
       SetBurstText(BurstText(session_.BurstCounter()));
       break;
     case TPlayReport::Ignored:
@@ -189,6 +193,7 @@ void TRemoteForm::OnPlay(IDevice* sender) {
 void TRemoteForm::OnTrigger(IDevice* sender) {
   if (!IsCurrent(sender) || !session_.OnTrigger()) return;
   output_->Append(TrQ("Received Trigger, executing waveform"));
+  StartMeasurement();
   SetStatus(TrQ("Running"));
   SetBurstText(BurstText(session_.BurstCounter()));
   ApplyState();
@@ -206,10 +211,12 @@ void TRemoteForm::OnStop(IDevice* sender) {
     case TStopReport::Stopped:
       output_->Append(TrQ("Execution stopped"));
       SetStatus(TrQ("Stopped"));
+      EndMeasurement();
       break;
     case TStopReport::Finished:
       output_->Append(TrQ("Execution finished"));
       SetStatus(TrQ("Stopped"));
+      EndMeasurement();
       break;
   }
   ApplyState();
@@ -218,6 +225,7 @@ void TRemoteForm::OnStop(IDevice* sender) {
 void TRemoteForm::OnError(IDevice* sender, const std::exception& e) {
   // A device left behind (disconnected meanwhile) no longer speaks in this window.
   if (!IsCurrent(sender)) return;
+  EndMeasurement();
   if (session_.OnError()) output_->Complete(uploadLine_, TrQ("Error:"));
   output_->AppendError(QString::fromUtf8(e.what()), sender);
   player_->ResetUpload();

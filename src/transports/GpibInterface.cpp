@@ -199,6 +199,7 @@ void TGpibInterface::GetInterfaces(TInterfaceList& interfaces) {
 
 void TGpibInterface::GetDevices(TDeviceList& devices) {
   devices.clear();
+  OtherInstruments.clear();
   TGpibLibrary& lib = *library_;
   const int board = lib.ibfind(BoardName().c_str());
   if (board < 0) return;
@@ -226,7 +227,11 @@ void TGpibInterface::GetDevices(TDeviceList& devices) {
     }
     lib.ibloc(ud);
     lib.ibonl(ud, 0);
-    if (!IsMakerReply(reply)) continue;
+    if (!IsMakerReply(reply)) {
+      while (!reply.empty() && (reply.back() == '\n' || reply.back() == '\r')) reply.pop_back();
+      if (!reply.empty()) OtherInstruments.push_back({address, reply});
+      continue;
+    }
     auto transport = std::make_shared<TGpibInterface>(BoardIndex, address);
     transport->Name = Name;
     devices.push_back(MakeIdentifiedDevice(reply, transport));

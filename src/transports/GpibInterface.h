@@ -6,6 +6,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "devices/DeviceInterfaces.h"
 #include "devices/Interface.h"
@@ -33,6 +34,13 @@ class TGpibInterface : public TInterface, public IDeviceScanner {
 
   int32_t BoardIndex;
   int32_t PrimaryAddress;
+  // What the last GetDevices heard from instruments of other makers (a bench meter, say):
+  // address and *IDN? reply. They are no devices of ours but can be measured with.
+  struct TOtherInstrument {
+    int32_t Address = 0;
+    std::string Identification;
+  };
+  std::vector<TOtherInstrument> OtherInstruments;
   int32_t BoardDescriptor = -1;  // -1 none (not opened, or opening failed), >= 0 open
   int32_t DeviceDescriptor = 0;  // 0 not opened, -1 opening failed, > 0 open
 

@@ -290,6 +290,7 @@ void TRS232Interface::GetInterfaces(TInterfaceList& interfaces) {
 
 void TRS232Interface::GetDevices(TDeviceList& devices) {
   devices.clear();
+  OtherInstruments.clear();
   const auto ports = ListSerialPorts();
   const int32_t count = std::min<int32_t>(static_cast<int32_t>(ports.size()), kMaxPorts);
   std::string baudRateError;
@@ -305,7 +306,12 @@ void TRS232Interface::GetDevices(TDeviceList& devices) {
     } catch (...) {
       continue;
     }
-    if (!IsMakerReply(reply)) continue;
+    if (!IsMakerReply(reply)) {
+      const auto end = reply.find_first_of("\r\n");
+      if (end != 0 && !reply.empty())
+        OtherInstruments.push_back({n, ports[n - 1], reply.substr(0, end)});
+      continue;
+    }
     auto transport = std::make_shared<TRS232Interface>(n, ports[n - 1]);
     transport->Name = Name;
     devices.push_back(MakeIdentifiedDevice(reply, transport));

@@ -62,6 +62,14 @@ class TRS232Interface : public TInterface, public IDeviceScanner {
   int32_t PortNumber;
   std::string DevicePath;
   const TRS232Settings Settings;
+  // What the last GetDevices heard from instruments of other makers on the ports (a bench
+  // meter, say): port number, path and *IDN? reply.
+  struct TOtherInstrument {
+    int32_t Port = 0;
+    std::string Path;
+    std::string Identification;
+  };
+  std::vector<TOtherInstrument> OtherInstruments;
   bool IsOpen() const { return handle_ >= 0; }
 
   // How long discovery waits for an identification reply.

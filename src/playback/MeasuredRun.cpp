@@ -1,0 +1,168 @@
+#include "playback/MeasuredRun.h"
+
+#include <algorithm>
+#include <cmath>
+#include <ctime>
+#include <filesystem>
+
+#include "devices/DeviceInterfaces.h"
+#include "devices/Interface.h"
+#include "document/AtomicFile.h"
+#include "document/Translate.h"
+#include "model/Waveform.h"
+#include "playback/InstrumentPreview.h"
+#include "playback/PreviewWorker.h"
+
+namespace ondrevo {
+
+TMeasureOffer MeasureOfferFor(const std::string& model, const std::string& supplyLine,
+                              const std::vector<TMeterCandidate>& found) {
+  TMeasureOffer offer;
+  offer.SupplyItself = !model.empty() && SupplyMeasuresItself(model);
+  for (const TMeterCandidate& m : found)
+    if (m.Open && (supplyLine.empty() || m.Name != supplyLine)) offer.Meters.push_back(m);
+  if (!offer.SupplyItself && offer.Meters.empty())
+    offer.Note =
+        _("This supply cannot measure its output; measurement needs a meter, and none "
+          "was found.");
+  else if (!offer.SupplyItself)
+    offer.Note = _("This supply cannot measure its output; measurement needs a meter.");
+  return offer;
+}
+
+TRecordInput DescribeRun(const IDevice& device, IWaveformPlayer& player,
+                         const SegmentTable& voltageTable, const SegmentTable& currentTable,
+                         std::shared_ptr<TWaveform> voltage, std::shared_ptr<TWaveform> current,
+                         const std::string& document, int burst) {
+  TRecordInput in;
+  in.Document = document;
+  in.Model = device.GetModel();
+  in.Identification = device.GetModel() + ", " + device.GetSerialNumber();
+  in.Repeat = burst;
+  in.DesignVoltage = DesignFunction(std::shared_ptr<const TWaveform>(voltage));
+  in.HasCurrentCurve = !current->Empty();
+  if (in.HasCurrentCurve)
+    in.DesignCurrent = DesignFunction(std::shared_ptr<const TWaveform>(current));
+  in.Duration = std::max(voltage->GetDuration(), current->GetDuration());
+  try {
+    const SupplyListSettings settings = ListSettingsOf(device, player);
+    const InstrumentPreview p = ComputeInstrumentPreview(voltageTable, currentTable, settings);
+    in.PointTimes = p.Times;
+    in.PointVoltage = p.Values[0];
+    in.PointCurrent = p.Values[1];
+    in.ShiftWindow = std::max(settings.MinDwellTime, 1e-3);
+    if (!p.Times.empty()) in.Duration = p.Times.back();
+    if (!in.HasCurrentCurve)  // the supply plays its maximum current
+      in.DesignCurrent = [max = settings.MaxCurrent](double) { return max; };
+  } catch (const std::exception&) {
+    // No point list (a card streams): the record compares with the design alone.
+  }
+  return in;
+}
+
+bool CurrentLimitedAt(const TRecordInput& in, const TReading& r) {
+  if (!in.DesignCurrent || !in.DesignVoltage || !WithinRun(in, r.Time)) return false;
+  const double u = DesignTime(in, r.Time);
+  const double limit = in.DesignCurrent(u);
+  return limit > 0 && r.Current >= limit * 0.99 &&
+         r.Voltage < in.DesignVoltage(u) - in.VoltageTolerance;
+}
+
+std::string ReportPath(const std::string& csvPath) {
+  const std::string ext = ".csv";
+  const auto slash = csvPath.find_last_of('/');
+  const std::string name = slash == std::string::npos ? csvPath : csvPath.substr(slash + 1);
+  if (name.size() > ext.size()) {
+    std::string tail = csvPath.substr(csvPath.size() - ext.size());
+    std::transform(tail.begin(), tail.end(), tail.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    if (tail == ext) return csvPath.substr(0, csvPath.size() - ext.size()) + ".html";
+  }
+  return csvPath + ".html";
+}
+
+std::string UtcTimestamp() {
+  const std::time_t now = std::time(nullptr);
+  std::tm tm{};
+  gmtime_r(&now, &tm);
+  char text[32];
+  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &tm);
+  return text;
+}
+
+TMeasuredRun::TMeasuredRun(TRecordInput description, std::shared_ptr<IMeasurementSource> source,
+                           std::chrono::milliseconds interval, std::shared_ptr<TInterface> ownLine)
+    : input_(std::move(description)), poller_(source, interval), ownLine_(std::move(ownLine)) {
+  input_.Source = source->Name();
+  input_.Readings.clear();
+}
+
+TMeasuredRun::~TMeasuredRun() {
+  try {
+    Stop();
+  } catch (...) {
+  }
+}
+
+void TMeasuredRun::Start() {
+  if (started_) return;
+  started_ = true;
+  input_.Date = UtcTimestamp();
+  poller_.Start();
+}
+
+void TMeasuredRun::Stop() {
+  if (poller_.Running()) poller_.Stop();
+  if (started_) Update();
+  if (ownLine_) {
+    auto line = std::move(ownLine_);
+    line->Close();
+  }
+}
+
+std::vector<TReading> TMeasuredRun::Update() {
+  std::vector<TReading> fresh = poller_.ReadingsFrom(input_.Readings.size());
+  for (const TReading& r : fresh) {
+    Account(r);
+    input_.Readings.push_back(r);
+  }
+  return fresh;
+}
+
+void TMeasuredRun::Account(const TReading& r) {
+  ++figures_.Count;
+  if (!WithinRun(input_, r.Time) || !input_.DesignVoltage) {
+    lastLimited_ = false;
+    return;
+  }
+  const double deviation = std::fabs(r.Voltage - input_.DesignVoltage(DesignTime(input_, r.Time)));
+  if (deviation > figures_.MaxDeviation) {
+    figures_.MaxDeviation = deviation;
+    figures_.MaxDeviationAt = r.Time;
+  }
+  const bool limited = CurrentLimitedAt(input_, r);
+  if (limited && lastLimited_) figures_.CurrentLimited += r.Time - lastTime_;
+  lastLimited_ = limited;
+  lastTime_ = r.Time;
+}
+
+void TMeasuredRun::SaveRecord(const std::string& csvPath, std::vector<std::string> commandLog) {
+  Update();
+  TRecordInput in = input_;
+  in.CommandLog = std::move(commandLog);
+  // Both texts first: a failure in between leaves no record without its report.
+  const std::string csv = RecordCsv(in);
+  const std::string html = ReportHtml(in, ComputeRecordFigures(in));
+  std::error_code ec;
+  const bool existed = std::filesystem::exists(csvPath, ec);
+  WriteFileAtomically(csvPath, csv);
+  try {
+    WriteFileAtomically(ReportPath(csvPath), html);
+  } catch (...) {
+    // A new record without its report is taken back; an older one was replaced whole.
+    if (!existed) std::filesystem::remove(csvPath, ec);
+    throw;
+  }
+}
+
+}  // namespace ondrevo
