@@ -29,7 +29,9 @@ class TreeSegment final : public TSegment {
 };
 
 bool SameBits(const std::vector<double>& a, const std::vector<double>& b) {
-  return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(double)) == 0;
+  // Empty vectors may hold no storage at all: memcmp must not see their null pointers.
+  return a.size() == b.size() &&
+         (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof(double)) == 0);
 }
 
 // Halves, values right beside them, and arbitrary ones.
