@@ -211,7 +211,7 @@ std::string RecordCsv(const TRecordInput& in) {
   return csv;
 }
 
-std::string ReportHtml(const TRecordInput& in, const TRecordFigures& f) {
+std::vector<std::string> ReportPictures(const TRecordInput& in) {
   const double end = in.Readings.empty() ? in.Duration : in.Readings.back().Time;
   // The design and the points over every repetition the readings cover.
   Series design{{}, {}, "#1f5fbf", "none", _("design")};
@@ -222,7 +222,7 @@ std::string ReportHtml(const TRecordInput& in, const TRecordFigures& f) {
   for (int k = 0; k <= columns; ++k) {
     const double t = end * k / columns;
     design.t.push_back(t);
-    design.y.push_back(in.DesignVoltage(DesignTime(in, t)));
+    design.y.push_back(in.DesignVoltage ? in.DesignVoltage(DesignTime(in, t)) : NAN);
     if (in.DesignCurrent) {
       designI.t.push_back(t);
       designI.y.push_back(in.DesignCurrent(DesignTime(in, t)));
@@ -253,74 +253,106 @@ std::string ReportHtml(const TRecordInput& in, const TRecordFigures& f) {
     measuredI.t.push_back(x.Time);
     measuredI.y.push_back(x.Current);
   }
+  return {Chart(_("Voltage"), "V", {design, points, measured}, 0, end),
+          Chart(_("Current"), "A",
+                in.DesignCurrent ? std::vector<Series>{designI, pointsI, measuredI}
+                                 : std::vector<Series>{pointsI, measuredI},
+                0, end)};
+}
 
-  std::string h = "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>" +
-                  Html(_("Test record")) + ": " + Html(in.Document) +
+TReportContent ComposeReport(const TRecordInput& in, const TRecordFigures& f) {
+  TReportContent c;
+  c.Title = _("Test record");
+  c.Document = in.Document;
+  c.Facts = {
+      {_("Document"), in.Document},
+      {_("Model"), in.Model},
+      {_("Identification"), in.Identification},
+      {_("Date"), in.Date},
+      {_("Repeat count"), in.Repeat == 0 ? std::string(_("endless")) : std::to_string(in.Repeat)},
+      {_("Measured by"), in.Source},
+      {_("Readings"), std::to_string(in.Readings.size())},
+      {_("Tolerance band"), "\u00b1 " + N(in.VoltageTolerance) + " V"},
+  };
+  c.LeftBand = f.LeftBand();
+  c.Verdict = c.LeftBand ? _("The measured voltage left the tolerance band.")
+                         : _("The measured voltage stayed within the tolerance band.");
+  c.Pictures = ReportPictures(in);
+
+  TReportSection deviations{_("Largest deviations"), {}, {}};
+  deviations.Text = std::string(_("Plain largest deviation")) + ": " +
+                    RoundedNumber(f.Voltage.MaxValue, 4) + " V " + _("at") + " " +
+                    RoundedNumber(f.Voltage.MaxValueTime, 6) + " s";
+  const std::string remark = TimingRemark(f.Voltage);
+  if (!remark.empty()) deviations.Text += ", " + remark;
+  deviations.Table.Header = {_("From"), _("To"), _("Value deviation"), _("Time shift"),
+                             _("What matters")};
+  for (const DeviationFinding& x : f.Voltage.Findings)
+    deviations.Table.Rows.push_back(
+        {RoundedNumber(x.From, 6) + " s", RoundedNumber(x.To, 6) + " s",
+         RoundedNumber(x.Value, 4) + " V " + _("at") + " " + RoundedNumber(x.ValueTime, 6) + " s",
+         std::isnan(x.Shift) ? std::string("\u2013") : DurationWords(x.Shift),
+         FindingText(x, "V")});
+  c.Sections.push_back(std::move(deviations));
+
+  auto stretches = [](const std::vector<TStretch>& list) {
+    TReportTable t;
+    t.Header = {_("From"), _("To"), _("Length")};
+    for (const TStretch& s : list)
+      t.Rows.push_back({RoundedNumber(s.From, 6) + " s", RoundedNumber(s.To, 6) + " s",
+                        DurationWords(s.Length())});
+    return t;
+  };
+  c.Sections.push_back(
+      {_("Outside the tolerance band"),
+       std::string(_("Time outside the band")) + ": " + RoundedNumber(f.OutsideBand, 6) + " s",
+       stretches(f.OutsideStretches)});
+  c.Sections.push_back({_("In current limit"), {}, stretches(f.CurrentLimited)});
+  c.LogTitle = _("Command log");
+  c.Log = in.CommandLog;
+  return c;
+}
+
+std::string ReportHtml(const TReportContent& c) {
+  std::string h = "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>" + Html(c.Title) +
+                  ": " + Html(c.Document) +
                   "</title>\n<style>body{font-family:sans-serif;margin:24px;color:#222}"
                   "table{border-collapse:collapse;margin:8px 0}td,th{border:1px solid #bbb;"
                   "padding:3px 8px;text-align:left}th{background:#eee}.fail{color:#b00;"
                   "font-weight:bold}.pass{color:#070;font-weight:bold}pre{background:#f6f6f6;"
                   "padding:8px;max-height:400px;overflow:auto}</style></head><body>\n";
-  h += "<h1>" + Html(_("Test record")) + "</h1>\n<table>\n";
-  auto row = [&](const std::string& k, const std::string& v) {
-    h += "<tr><th>" + Html(k) + "</th><td>" + Html(v) + "</td></tr>\n";
-  };
-  row(_("Document"), in.Document);
-  row(_("Model"), in.Model);
-  row(_("Identification"), in.Identification);
-  row(_("Date"), in.Date);
-  row(_("Repeat count"), in.Repeat == 0 ? std::string(_("endless")) : std::to_string(in.Repeat));
-  row(_("Measured by"), in.Source);
-  row(_("Readings"), std::to_string(in.Readings.size()));
-  row(_("Tolerance band"), "\u00b1 " + N(in.VoltageTolerance) + " V");
+  h += "<h1>" + Html(c.Title) + "</h1>\n<table>\n";
+  for (const auto& [label, value] : c.Facts)
+    h += "<tr><th>" + Html(label) + "</th><td>" + Html(value) + "</td></tr>\n";
   h += "</table>\n";
-  h += std::string("<p class=\"") + (f.LeftBand() ? "fail" : "pass") + "\">" +
-       Html(f.LeftBand() ? _("The measured voltage left the tolerance band.")
-                         : _("The measured voltage stayed within the tolerance band.")) +
+  h += std::string("<p class=\"") + (c.LeftBand ? "fail" : "pass") + "\">" + Html(c.Verdict) +
        "</p>\n";
-  h += Chart(_("Voltage"), "V", {design, points, measured}, 0, end);
-  h += Chart(_("Current"), "A",
-             in.DesignCurrent ? std::vector<Series>{designI, pointsI, measuredI}
-                              : std::vector<Series>{pointsI, measuredI},
-             0, end);
-
-  h += "<h2>" + Html(_("Largest deviations")) + "</h2>\n<p>" + Html(_("Plain largest deviation")) +
-       ": " + RoundedNumber(f.Voltage.MaxValue, 4) + " V " + Html(_("at")) + " " +
-       RoundedNumber(f.Voltage.MaxValueTime, 6) + " s";
-  const std::string remark = TimingRemark(f.Voltage);
-  if (!remark.empty()) h += ", " + Html(remark);
-  h += "</p>\n<table><tr><th>" + Html(_("From")) + "</th><th>" + Html(_("To")) + "</th><th>" +
-       Html(_("Value deviation")) + "</th><th>" + Html(_("Time shift")) + "</th><th>" +
-       Html(_("What matters")) + "</th></tr>\n";
-  for (const DeviationFinding& x : f.Voltage.Findings)
-    h += "<tr><td>" + RoundedNumber(x.From, 6) + " s</td><td>" + RoundedNumber(x.To, 6) +
-         " s</td><td>" + RoundedNumber(x.Value, 4) + " V " + Html(_("at")) + " " +
-         RoundedNumber(x.ValueTime, 6) + " s</td><td>" +
-         (std::isnan(x.Shift) ? std::string("\u2013") : Html(DurationWords(x.Shift))) +
-         "</td><td>" + Html(FindingText(x, "V")) + "</td></tr>\n";
-  h += "</table>\n";
-
-  h += "<h2>" + Html(_("Outside the tolerance band")) + "</h2>\n<p>" +
-       Html(_("Time outside the band")) + ": " + RoundedNumber(f.OutsideBand, 6) + " s</p>\n";
-  auto stretchTable = [&](const std::vector<TStretch>& list) {
-    if (list.empty()) {
+  for (const std::string& svg : c.Pictures) h += svg;
+  for (const TReportSection& s : c.Sections) {
+    h += "<h2>" + Html(s.Title) + "</h2>\n";
+    if (!s.Text.empty()) h += "<p>" + Html(s.Text) + "</p>\n";
+    if (s.Table.Rows.empty()) {
       h += "<p>" + Html(_("none")) + "</p>\n";
-      return;
+      continue;
     }
-    h += "<table><tr><th>" + Html(_("From")) + "</th><th>" + Html(_("To")) + "</th><th>" +
-         Html(_("Length")) + "</th></tr>\n";
-    for (const TStretch& s : list)
-      h += "<tr><td>" + RoundedNumber(s.From, 6) + " s</td><td>" + RoundedNumber(s.To, 6) +
-           " s</td><td>" + Html(DurationWords(s.Length())) + "</td></tr>\n";
+    h += "<table><tr>";
+    for (const std::string& x : s.Table.Header) h += "<th>" + Html(x) + "</th>";
+    h += "</tr>\n";
+    for (const auto& row : s.Table.Rows) {
+      h += "<tr>";
+      for (const std::string& x : row) h += "<td>" + Html(x) + "</td>";
+      h += "</tr>\n";
+    }
     h += "</table>\n";
-  };
-  stretchTable(f.OutsideStretches);
-  h += "<h2>" + Html(_("In current limit")) + "</h2>\n";
-  stretchTable(f.CurrentLimited);
-  h += "<h2>" + Html(_("Command log")) + "</h2>\n<pre>";
-  for (const std::string& line : in.CommandLog) h += Html(line) + "\n";
+  }
+  h += "<h2>" + Html(c.LogTitle) + "</h2>\n<pre>";
+  for (const std::string& line : c.Log) h += Html(line) + "\n";
   h += "</pre>\n</body></html>\n";
   return h;
+}
+
+std::string ReportHtml(const TRecordInput& in, const TRecordFigures& f) {
+  return ReportHtml(ComposeReport(in, f));
 }
 
 }  // namespace ondrevo
