@@ -67,6 +67,15 @@ std::vector<TStretch> Stretches(const std::vector<TReading>& r, F hit) {
   return out;
 }
 
+// 1, 2 or 5 times a power of ten, about `count` of them over `span`.
+double RoundStep(double span, int count) {
+  const double raw = span / count;
+  if (!(raw > 0) || !std::isfinite(raw)) return 1;
+  const double magnitude = std::pow(10.0, std::floor(std::log10(raw)));
+  const double norm = raw / magnitude;
+  return (norm < 1.5 ? 1 : norm < 3 ? 2 : norm < 7 ? 5 : 10) * magnitude;
+}
+
 struct Series {
   std::vector<double> t, y;
   const char* color;
@@ -92,9 +101,12 @@ std::string Chart(const std::string& title, const char* unit, const std::vector<
     hi += 1;
   }
   const double pad = (hi - lo) * 0.05;
-  lo -= pad;
-  hi += pad;
+  // Ticks at round values: the value axis widens to them, the time axis keeps the run's span.
+  const double vStep = RoundStep(hi - lo + 2 * pad, 5);
+  lo = std::floor((lo - pad) / vStep) * vStep;
+  hi = std::ceil((hi + pad) / vStep) * vStep;
   if (!(t1 > t0)) t1 = t0 + 1;
+  const double tStep = RoundStep(t1 - t0, 6);
   auto x = [&](double t) { return L + (W - L - R) * (t - t0) / (t1 - t0); };
   auto y = [&](double v) { return T + (H - T - B) * (hi - v) / (hi - lo); };
   std::string svg = "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" + N(W) + "\" height=\"" +
@@ -103,15 +115,16 @@ std::string Chart(const std::string& title, const char* unit, const std::vector<
   svg += "<rect x=\"" + N(L) + "\" y=\"" + N(T) + "\" width=\"" + N(W - L - R) + "\" height=\"" +
          N(H - T - B) + "\" fill=\"#fff\" stroke=\"#888\"/>\n";
   svg += "<text x=\"" + N(L) + "\" y=\"18\" font-weight=\"bold\">" + Html(title) + "</text>\n";
-  for (int k = 0; k <= 5; ++k) {
-    const double v = lo + (hi - lo) * k / 5, t = t0 + (t1 - t0) * k / 5;
+  for (long k = std::lround(lo / vStep); k * vStep <= hi + vStep * 1e-6; ++k) {
+    const double v = k * vStep;
     svg += "<line x1=\"" + N(L) + "\" x2=\"" + N(W - R) + "\" y1=\"" + N(y(v)) + "\" y2=\"" +
            N(y(v)) + "\" stroke=\"#eee\"/>\n";
     svg += "<text x=\"" + N(L - 6) + "\" y=\"" + N(y(v) + 4) + "\" text-anchor=\"end\">" +
-           RoundedNumber(v, 4) + " " + unit + "</text>\n";
-    svg += "<text x=\"" + N(x(t)) + "\" y=\"" + N(H - B + 16) + "\" text-anchor=\"middle\">" +
-           RoundedNumber(t, 4) + " s</text>\n";
+           RoundedNumber(v, 6) + " " + unit + "</text>\n";
   }
+  for (long k = std::lround(std::ceil(t0 / tStep - 1e-6)); k * tStep <= t1 + tStep * 1e-6; ++k)
+    svg += "<text x=\"" + N(x(k * tStep)) + "\" y=\"" + N(H - B + 16) +
+           "\" text-anchor=\"middle\">" + RoundedNumber(k * tStep, 6) + " s</text>\n";
   double legend = L + 8;
   for (const Series& s : series) {
     std::string points;
