@@ -139,7 +139,7 @@ TEST(MeasuredRun, RunningFiguresFollowEveryReadingOnce) {
   }
 }
 
-TEST(MeasuredRun, SaveRecordWritesBothFilesWholeOrNotAtAll) {
+TEST(MeasuredRun, SaveRecordWritesEveryFileWholeOrNotAtAll) {
   TMeasuredRun run(LevelRun(), std::make_shared<TRandomSource>(7), 1ms);
   run.Start();
   std::vector<TReading> collected;
