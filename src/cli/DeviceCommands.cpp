@@ -614,8 +614,8 @@ void RegisterDeviceCommands(CommandRegistry& registry) {
   play->add_option("--report", options->measure.Reports,
                    "Write the test report to this file: PDF when the name ends in .pdf, else "
                    "self-contained HTML; may be given more than once")
-      ->expected(1)
-      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+      // One name each time, so a document named after it stays the document.
+      ->allow_extra_args(false);
   play->add_option("--tolerance", options->measure.Tolerance,
                    "Band around the designed voltage (default 0.1V); leaving it exits 1");
   play->add_option("--poll-interval", options->measure.IntervalMs,
