@@ -99,6 +99,10 @@ class RemoteMeasureTest : public QObject {
     QVERIFY(report.startsWith("<!DOCTYPE html>"));
     QVERIFY(report.contains("<svg"));
     QVERIFY(report.contains("Clipped ramp.ovx"));
+    QFile pdf(dir_.filePath(name + ".pdf"));
+    QVERIFY(pdf.open(QIODevice::ReadOnly));
+    QVERIFY(pdf.readAll().startsWith("%PDF-"));
+    QVERIFY(form_->OutputLines().last().endsWith(name + ".pdf"));
     QVERIFY(form_->OutputLines().last().startsWith("Record saved: "));
   }
 
