@@ -4,6 +4,7 @@
 #include <bit>
 #include <cmath>
 #include <limits>
+#include <optional>
 #include <typeinfo>
 
 #include "document/Numbers.h"
@@ -52,6 +53,9 @@ struct PointBuffer {
 
   PointBuffer(std::size_t capacity, std::size_t waveforms)
       : width(waveforms), index(capacity), constant(capacity), values(capacity * waveforms) {}
+  std::size_t Bytes() const {
+    return index.size() * sizeof(std::int64_t) + constant.size() + values.size() * sizeof(double);
+  }
   std::int64_t Capacity() const { return static_cast<std::int64_t>(index.size()); }
   double* Values(std::int64_t p) { return values.data() + p * width; }
   void Copy(std::int64_t to, std::int64_t from) {
@@ -69,13 +73,43 @@ struct PointBuffer {
   }
 };
 
+// The point buffer of the last run on this thread, kept for the next one: an upload thread
+// samples list after list, and fresh memory for the buffer (page faults, zeroing) costs as much
+// as sampling a short list. Every entry is written before it is read, so no clearing is needed.
+class TSpareBuffer {
+ public:
+  static PointBuffer Take(std::size_t capacity, std::size_t waveforms) {
+    std::optional<PointBuffer>& spare = Spare();
+    if (spare && spare->width == waveforms &&
+        spare->Capacity() == static_cast<std::int64_t>(capacity)) {
+      PointBuffer b = std::move(*spare);
+      spare.reset();
+      b.count = 0;
+      return b;
+    }
+    spare.reset();
+    return PointBuffer(capacity, waveforms);
+  }
+  static void Give(PointBuffer&& b) {
+    if (b.Bytes() <= kMaxKeptBytes) Spare().emplace(std::move(b));
+  }
+
+ private:
+  static constexpr std::size_t kMaxKeptBytes = 1 << 20;
+  static std::optional<PointBuffer>& Spare() {
+    thread_local std::optional<PointBuffer> spare;
+    return spare;
+  }
+};
+
 class CountRun {
  public:
   CountRun(TCountSampler& sampler, std::int32_t maxPoints)
       : s_(sampler),
         waves_(sampler.Waveforms),
         maxPoints_(maxPoints),
-        buffer_(static_cast<std::size_t>(kBufferFactor) * maxPoints, sampler.Waveforms.size()),
+        buffer_(TSpareBuffer::Take(static_cast<std::size_t>(kBufferFactor) * maxPoints,
+                                   sampler.Waveforms.size())),
         tol_(sampler.Waveforms.size(), 0.0),
         sample_(sampler.Waveforms.size()),
         block_(sampler.Waveforms.size() * kBlock) {
@@ -86,6 +120,10 @@ class CountRun {
       limits_.insert(limits_.end(),
                      {w->MaxValue + kEps, w->MaxValue, w->MinValue - kEps, w->MinValue});
   }
+
+  ~CountRun() { TSpareBuffer::Give(std::move(buffer_)); }
+  CountRun(const CountRun&) = delete;
+  CountRun& operator=(const CountRun&) = delete;
 
   std::int64_t MinStep() const { return minStep_; }
   std::int64_t MaxStep() const { return maxStep_; }
@@ -151,6 +189,15 @@ class CountRun {
 
   bool BlockUsedUp() const { return blockPos_ == blockLen_; }
 
+  // Block samples a and b are equal in every waveform, bit for bit.
+  static bool SameBits(const double* block, std::size_t a, std::size_t b, std::size_t width) {
+    bool same = true;
+    for (std::size_t w = 0; w < width; ++w)
+      same &= std::bit_cast<std::uint64_t>(block[w * kBlock + a]) ==
+              std::bit_cast<std::uint64_t>(block[w * kBlock + b]);
+    return same;
+  }
+
   // At a block boundary after a sample equal to its point: skips the following samples as far
   // as every waveform provably repeats that sample (see HeldUntil).
   void SkipHeld(std::int64_t k, std::int64_t prevIndex) {
@@ -213,6 +260,7 @@ class CountRun {
     const double* block = block_.data();
     std::int64_t count = b.count;
     std::int64_t prev = count - 1;
+    const bool skipRuns = s_.SkipHeldLevels;
     while (count < capacity && !s_.Aborted()) {
       if (blockPos_ == blockLen_) Refill();
       std::size_t pos = blockPos_;
@@ -244,6 +292,21 @@ class CountRun {
           for (std::size_t w = 0; w < width; ++w) cv[w] = cur[w];
           prev = count;
           ++count;
+        }
+        // The samples that repeat this one bit for bit would each only mark the point held
+        // again: they are passed over as a run, up to the MaxStep split and the end.
+        if (skipRuns && pos < blockLen && count < capacity) {
+          const std::int64_t room = std::min(index[prev] + maxStep, total) - first;
+          const std::size_t bound =
+              room <= 0 ? 0 : std::min<std::size_t>(blockLen, (room + step - 1) / step);
+          std::size_t j = pos;
+          while (j < bound && SameBits(block, pos - 1, j, width)) ++j;
+          if (j > pos) {
+            constant[count - 1] = true;
+            same = true;
+            k = first + static_cast<std::int64_t>(j - 1) * step;
+            pos = j;
+          }
         }
       }
       blockPos_ = pos;
