@@ -19,7 +19,7 @@ head = '<ondrevo><arbdata><waveform_list><waveform type="voltage">'
 open(tmp + '/huge.ovx', 'w').write(head + '<segment duration="' + '9' * (50 << 20) + 'x" start="0" end="1"/>')
 open(tmp + '/forged.ovx', 'w').write(head + '<segment duration="1&#10;forged.ovx:1:1: an extra error&#9;" start="0" end="1"/>')
 EOF
-timeout 60 "$CLI" info "$TMP/huge.ovx" 2>"$TMP/err" >/dev/null
+timeout 240 "$CLI" info "$TMP/huge.ovx" 2>"$TMP/err" >/dev/null
 check "50 MB attribute: exit 1" test $? -eq 1
 check "50 MB attribute: one short line" bash -c "test \$(wc -c <'$TMP/err') -lt 400 && test \$(wc -l <'$TMP/err') -eq 1"
 "$CLI" info "$TMP/forged.ovx" 2>"$TMP/err" >/dev/null
