@@ -2,6 +2,8 @@
 // outputs must agree to the last bit, errors included.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -10,6 +12,7 @@
 #include <vector>
 
 #include "document/Numbers.h"
+#include "model/BlockScan.h"
 #include "model/Samplers.h"
 
 namespace ondrevo {
@@ -217,6 +220,48 @@ TEST(BlockSampling, SegmentEndsOnBlockBoundaries) {
       }
 }
 
+// The scans a few values at a time against their plain definitions, on values that tie with
+// the bounds exactly (steps of 1/8 against an epsilon of 1/4 and a tolerance of 1/2), signed
+// zeros and values that are not finite.
+TEST(BlockSampling, ScansMatchTheirPlainDefinitions) {
+  std::mt19937 rng(17);
+  const double odd[] = {0.0,
+                        -0.0,
+                        std::numeric_limits<double>::infinity(),
+                        -std::numeric_limits<double>::infinity(),
+                        std::numeric_limits<double>::quiet_NaN(),
+                        2.0000000000000004};
+  for (int round = 0; round < 20000; ++round) {
+    std::vector<double> v(1 + rng() % 40);
+    const bool few = rng() % 2;  // mostly one value, for the uniform case
+    for (double& x : v)
+      x = rng() % 50 == 0 ? odd[rng() % 6] : (few && rng() % 8 ? v[0] : (rng() % 17) / 8.0);
+    const std::size_t n = v.size();
+    const double lo = (rng() % 9) / 8.0, hi = lo + (rng() % 9) / 8.0;
+    bool inside = true, uniform = true;
+    for (double x : v) {
+      inside = inside && lo <= x && x <= hi;
+      uniform = uniform && std::memcmp(&x, &v[0], sizeof x) == 0;
+    }
+    const BlockShape shape = ShapeOf(v.data(), n, lo, hi);
+    ASSERT_EQ(shape.inside, inside) << round;
+    ASSERT_EQ(shape.uniform, uniform) << round;
+    ASSERT_EQ(AllFinite(v.data(), n),
+              std::all_of(v.begin(), v.end(), [](double x) { return std::isfinite(x); }))
+        << round;
+
+    for (double& x : v)  // the run scan sees finite values only
+      if (!std::isfinite(x)) x = 1.0;
+    const std::size_t from = 1 + rng() % n, to = from + rng() % (n - from + 1);
+    const double level = (rng() % 17) / 8.0;
+    std::size_t end = from;
+    while (end < to && std::fabs(v[end] - v[end - 1]) > 0.25 &&
+           std::fabs(level - v[end - 1]) <= 0.5)
+      ++end;
+    ASSERT_EQ(MergingRunEnd(v.data(), from, to, level, 0.5, 0.25), end) << round;
+  }
+}
+
 // Outcome of filling buffers: the values, then the sampler's state, or the error.
 struct FillResult {
   std::vector<double> values;
@@ -335,14 +380,16 @@ class CountModel {
   }
 
  private:
+  static constexpr std::size_t kMaxWidth = 3;
+  using Values = std::array<double, kMaxWidth>;
   struct Point {
     std::int64_t index;
     bool constant;
-    std::vector<double> v;
+    Values v;
   };
 
-  std::vector<double> Next(std::int64_t& k) {
-    std::vector<double> v;
+  Values Next(std::int64_t& k) {
+    Values v{};
     for (std::size_t w = 0; w < waves_.size(); ++w) {
       std::uint64_t index = 0;
       double x = waves_[w]->NextSample(index);
@@ -357,7 +404,7 @@ class CountModel {
         x = wave.MaxValue;
       else if (x < wave.MinValue - kSamplerEpsilon)
         x = wave.MinValue;
-      v.push_back(x);
+      v[w] = x;
     }
     return v;
   }
@@ -368,9 +415,8 @@ class CountModel {
     for (TWaveform* w : waves_) total_ = std::max(total_, GridSteps(w->GetDuration()));
     for (TWaveform* w : waves_)
       w->StartSampling(static_cast<std::uint32_t>(minStep_ / 2), 20000, kSamplerEpsilon);
-    tol_.assign(waves_.size(), 0.0);
     std::int64_t k = 0;
-    std::vector<double> v = Next(k);
+    Values v = Next(k);
     points_.push_back({k, true, v});
     const std::size_t capacity = 10 * static_cast<std::size_t>(s_.maxPoints);
     bool done = false;
@@ -380,7 +426,7 @@ class CountModel {
         if (total_ <= k) break;
         Point& last = points_.back();
         bool same = k - last.index < maxStep_;
-        for (std::size_t w = 0; w < v.size(); ++w)
+        for (std::size_t w = 0; w < waves_.size(); ++w)
           same = same && std::fabs(v[w] - last.v[w]) <= kSamplerEpsilon;
         if (same)
           last.constant = true;
@@ -394,8 +440,9 @@ class CountModel {
 
   // One pass: a point joins the last one kept when neither holds a level of its own, the span
   // stays within the maximum dwell and every value is within the tolerance.
-  std::vector<Point> Pass(const std::vector<double>& tolerance) const {
+  std::vector<Point> Pass(const Values& tolerance) const {
     std::vector<Point> kept{points_[0]};
+    kept.reserve(points_.size());
     for (std::size_t r = 1; r < points_.size(); ++r) {
       const std::int64_t next = r + 1 < points_.size() ? points_[r + 1].index : total_;
       bool merge = !points_[r].constant && next - kept.back().index <= maxStep_;
@@ -408,13 +455,14 @@ class CountModel {
 
   void Reduce(std::int64_t target) {
     for (;;) {
-      std::vector<double> t;
-      for (double x : tol_) t.push_back(x - kSamplerEpsilon);
+      Values t{};
+      for (std::size_t w = 0; w < waves_.size(); ++w) t[w] = tol_[w] - kSamplerEpsilon;
       points_ = Pass(t);
       if (static_cast<std::int64_t>(points_.size()) <= target) return;
       const std::string cannot =
           "The waveform cannot be reduced to " + std::to_string(s_.maxPoints) + " points.";
-      const std::vector<double> any(waves_.size(), std::numeric_limits<double>::infinity());
+      Values any;
+      any.fill(std::numeric_limits<double>::infinity());
       if (static_cast<std::int64_t>(Pass(any).size()) > target) throw ESamplerError(cannot);
       bool grows = false;
       for (std::size_t w = 0; w < waves_.size(); ++w) {
@@ -490,7 +538,7 @@ class CountModel {
   std::vector<TWaveform*> waves_;
   Settings s_;
   std::vector<Point> points_;
-  std::vector<double> tol_;
+  Values tol_{};
   std::int64_t minStep_ = 0, maxStep_ = 0, total_ = 0;
 };
 
@@ -534,6 +582,7 @@ TEST(BlockSampling, CountSamplerMatchesThePlainModel) {
     for (std::size_t w = 0; w < width; ++w) {
       owned.push_back(
           RandomWaveform<TSegment>(seed + 1000 * static_cast<std::uint32_t>(w), stretch));
+      owned.back()->Resolution = rng() % 4 ? 0.01 * (1 + rng() % 5) : 0.001;
       waves.push_back(owned.back().get());
     }
     CountModel::Settings s{};
@@ -559,22 +608,37 @@ TEST(BlockSampling, CountSamplerMatchesThePlainModel) {
   EXPECT_GT(failed, 20);
 }
 
-// Long sines against small budgets: many buffers filled and reduced, the tolerance raised
-// between them, points held across the buffers' ends.
-TEST(BlockSampling, CountSamplerMatchesThePlainModelOnLongSines) {
+// Long curves against small budgets: many buffers filled and reduced, the tolerance raised
+// between them, points held across the buffers' ends, and curves that end while one waveform
+// varies (steep ramps raise the tolerance, shallow ones then merge sample after sample).
+TEST(BlockSampling, CountSamplerMatchesThePlainModelOnLongCurves) {
   std::mt19937 rng(3);
-  for (int run = 0; run < 12; ++run) {
+  for (int run = 0; run < 40; ++run) {
     auto v = std::make_unique<TWaveform>();
     double start = 0;
-    for (int piece = 0; piece < 4; ++piece) {
-      const double duration = 0.5 + (rng() % 8) * 0.25;
+    const int pieces = 2 + static_cast<int>(rng() % 3);
+    for (int piece = 0; piece < pieces; ++piece) {
+      const double duration = (rng() % 2 ? 0.0101 : 0.25) * (1 + rng() % 8);
+      auto ramp = [&](double slope) {
+        return std::make_unique<TAddModifier>(C(4), std::make_unique<TGradientModifier>(C(slope)));
+      };
       TModifierPtr m;
-      if (piece % 2 == 0)
-        m = std::make_unique<TAddModifier>(
-            C(5), std::make_unique<TSineModifier>(C(1 + (rng() % 4) * 0.5), C(50 + rng() % 900),
-                                                  C(0.25)));
-      else
-        m = C(2 + rng() % 4);
+      switch (rng() % 4) {
+        case 0:
+          m = std::make_unique<TAddModifier>(
+              C(5), std::make_unique<TSineModifier>(C(1 + (rng() % 4) * 0.5), C(50 + rng() % 900),
+                                                    C(0.25)));
+          break;
+        case 1:
+          m = C(2 + rng() % 4);
+          break;
+        case 2:
+          m = ramp(rng() % 2 ? 300 : -300);
+          break;
+        default:
+          m = ramp(0.03);
+          break;
+      }
       v->Append(std::make_unique<TSegment>(std::move(m), start, duration));
       start += duration;
     }
@@ -585,10 +649,29 @@ TEST(BlockSampling, CountSamplerMatchesThePlainModelOnLongSines) {
     const std::vector<TWaveform*> waves{v.get(), c.get()};
     CountModel::Settings s{};
     s.minDwell = run % 3 ? 0.0002 : 0.0001;
-    s.maxDwell = run % 4 ? 100 : 0.4;
+    const double maxDwells[] = {100, 0.4, 2.5 * s.minDwell};  // the last: five sample steps
+    s.maxDwell = maxDwells[run % 3];
     s.gain = 1;
-    s.maxPoints = 20 + 60 * (run % 4);
+    s.maxPoints = 3 + 40 * static_cast<std::int32_t>(rng() % 3);
     ExpectSame(Execute(waves, s, true), CountModel(waves, s).Run(), std::to_string(run));
+  }
+  // A steep ramp raises the tolerance, then a shallow one merges sample after sample up to the
+  // end, which falls on every phase of the MaxStep split (100 sample steps).
+  for (int phase = 0; phase < 110; ++phase) {
+    auto ramp = [](double from, double slope) {
+      return std::make_unique<TAddModifier>(C(from), std::make_unique<TGradientModifier>(C(slope)));
+    };
+    auto v = std::make_unique<TWaveform>();
+    v->Append(std::make_unique<TSegment>(ramp(0, 300), 0.0, 0.02));
+    v->Append(std::make_unique<TSegment>(ramp(6, 0.03), 0.02, 0.2 + phase * 0.0001));
+    v->MinValue = 0, v->MaxValue = 20, v->Resolution = 0.01;
+    TWaveform c;
+    c.MinValue = 0, c.MaxValue = 1, c.Resolution = 0.001;
+    const std::vector<TWaveform*> waves{v.get(), &c};
+    const CountModel::Settings s{0.0002, phase < 100 ? 0.01 : 100, 1, 40};
+    const CountResult expected = CountModel(waves, s).Run();
+    ASSERT_EQ(expected.error, "");
+    ExpectSame(Execute(waves, s, true), expected, "phase " + std::to_string(phase));
   }
 }
 
