@@ -129,12 +129,14 @@ class CountRun {
     badPos_ = kAllFinite;
     for (std::size_t w = 0; w < waves_.size(); ++w) {
       double* b = &block_[w * kBlock];
-      blockFirst_ = static_cast<std::int64_t>(waves_[w]->NextSamples(b, n));
+      bool held = false;
+      blockFirst_ = static_cast<std::int64_t>(waves_[w]->NextSamples(b, n, &held));
       if (s_.Gain != 1.0)
         for (std::size_t i = 0; i < n; ++i) b[i] *= s_.Gain;
       const TWaveform& wave = *waves_[w];
       const double hi = wave.MaxValue + kEps, lo = wave.MinValue - kEps;
-      const BlockShape shape = ShapeOf(b, n, lo, hi);
+      // A held level is one value: the first tells for all.
+      const BlockShape shape = ShapeOf(b, held ? 1 : n, lo, hi);
       uniform_[w] = shape.inside && shape.uniform;
       if (shape.inside) continue;  // the limits change nothing
       if (!AllFinite(b, n)) {

@@ -169,6 +169,7 @@ TEST(BlockSampling, ClosedFormBlocksMatchTheTree) {
 
 TEST(BlockSampling, CursorBlocksMatchSingleSamples) {
   std::mt19937 rng(5);
+  int heldBlocks = 0;
   for (std::uint32_t seed = 0; seed < 400; ++seed) {
     auto blocks = RandomWaveform<TSegment>(seed);
     auto single = RandomWaveform<TreeSegment>(seed);
@@ -179,7 +180,11 @@ TEST(BlockSampling, CursorBlocksMatchSingleSamples) {
     std::vector<double> a, b;
     while (a.size() < 2000) {
       std::vector<double> part(1 + rng() % 400);
-      blocks->NextSamples(part.data(), part.size());
+      bool held = false;
+      blocks->NextSamples(part.data(), part.size(), &held);
+      if (held)  // one value for the whole block, to the bit
+        ASSERT_TRUE(SameBits(part, std::vector<double>(part.size(), part[0]))) << seed;
+      heldBlocks += held;
       a.insert(a.end(), part.begin(), part.end());
       std::uint64_t index = 0;
       for (std::size_t j = 0; j < part.size(); ++j) b.push_back(single->NextSample(index));
@@ -188,6 +193,7 @@ TEST(BlockSampling, CursorBlocksMatchSingleSamples) {
     }
     ASSERT_TRUE(SameBits(a, b)) << seed;
   }
+  EXPECT_GT(heldBlocks, 100);
 }
 
 // A sine segment ending at `end`, then a level.
