@@ -182,8 +182,9 @@ TEST(BlockSampling, CursorBlocksMatchSingleSamples) {
       std::vector<double> part(1 + rng() % 400);
       bool held = false;
       blocks->NextSamples(part.data(), part.size(), &held);
-      if (held)  // one value for the whole block, to the bit
+      if (held) {  // one value for the whole block, to the bit
         ASSERT_TRUE(SameBits(part, std::vector<double>(part.size(), part[0]))) << seed;
+      }
       heldBlocks += held;
       a.insert(a.end(), part.begin(), part.end());
       std::uint64_t index = 0;
