@@ -672,8 +672,10 @@ void TEquidistantSampler::Fill(TDoubleVector& buffer, std::uint32_t& restarts,
         // that the first value that is not a number stops the fill where it is reached.
         if (scaled)
           for (std::size_t j = 0; j < m; ++j) values[j] *= gain;
-        const bool finite = AllFinite(values, m);
-        if (finite)
+        // Values within the limits (the usual case) pass as they are.
+        const bool inside = ShapeOf(values, m, lo, hi).inside;
+        const bool finite = inside || AllFinite(values, m);
+        if (!inside && finite)
           for (std::size_t j = 0; j < m; ++j)
             values[j] = values[j] > hi ? maxValue : (values[j] < lo ? minValue : values[j]);
         auto store = [&](std::size_t j) {
