@@ -110,8 +110,8 @@ class CountRun {
  private:
   // How points come to be: samples within epsilon of the newest point extend it (and mark it a
   // held level); any other sample starts a new point. When the buffer of 10 x MaxPoints points
-  // is full, one pass merges every point into the one before it where that one's level covers
-  // it within the tolerance, the tolerance growing until at most 2 x MaxPoints remain.
+  // is full, one pass merges every point into the last one kept where its values lie within
+  // the tolerance of that one's, the tolerance growing until at most 2 x MaxPoints remain.
   //
   // That pass is done here as the points arrive: once the point after the newest one starts,
   // nothing the pass looks at can change for the newest one, so it is merged or kept at once
