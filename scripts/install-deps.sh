@@ -13,7 +13,7 @@ PKGS=(
   libcli11-dev nlohmann-json3-dev
   clang-14 libclang-rt-14-dev clang-format
   libxml2-utils locales time
-  fonts-dejavu-core
+  fonts-dejavu-core poppler-utils
   liblxi-dev libtirpc-dev rpcsvc-proto rpcbind lxi-tools python3-pyvisa python3-pyvisa-py
   qt6-translations-l10n
   help2man lintian appstream dpkg-dev file man-db bash-completion

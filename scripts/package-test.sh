@@ -79,6 +79,25 @@ for want in "KSV 7342-80" "KSV 5206-40" "KSV 6141-80" "Dev1"; do
   grep -q "$want" "$WORK/devices" || fail "--demo devices does not list $want"
 done
 
+echo "== a test report as PDF, drawn offscreen by the installed program =="
+# No platform named: the command line picks offscreen itself, with the packaged fonts.
+cat >"$WORK/held.ovx" <<'XML'
+<?xml version="1.0" encoding="ISO-8859-1" standalone="yes"?>
+<ondrevo version="1.0" xmlns="http://ondrevo.kestravo.com/schemas/2015/ovx">
+<arbdata><waveform_list>
+<waveform name="" type="voltage"><segment duration="0.5" start="5" end="5"/></waveform>
+<waveform name="" type="current"><segment duration="0.5" start="1" end="1"/></waveform>
+</waveform_list></arbdata></ondrevo>
+XML
+env -i PATH=/usr/bin:/bin HOME="$HOME_DIR" LANG=C.UTF-8 ondrevo-cli --demo play "$WORK/held.ovx" \
+  --device "KSV 7342-80" --report "$WORK/run.pdf" --tolerance 1V 2>"$WORK/play.err" ||
+  fail "play --report run.pdf: $(tail -n 3 "$WORK/play.err")"
+[ "$(head -c 5 "$WORK/run.pdf")" = "%PDF-" ] || fail "run.pdf is not a PDF"
+if command -v pdftotext >/dev/null; then
+  pdftotext "$WORK/run.pdf" - | grep -q "KSV 7342-80" || fail "run.pdf does not name the model"
+fi
+echo "run.pdf: $(wc -c <"$WORK/run.pdf") bytes"
+
 echo "== a template from the installed library =="
 templates=(/usr/share/ondrevo/Lib/*.ovx)
 [ -f "${templates[0]}" ] || fail "no template in /usr/share/ondrevo/Lib"

@@ -26,16 +26,7 @@ printf '%s\n' '<?xml version="1.0" encoding="ISO-8859-1" standalone="yes"?>' \
   '<segment duration="7" start="0.8" end="0.8"/>' \
   '</waveform></waveform_list></arbdata></ondrevo>' > "$WORK/Clipped ramp.ovx"
 
-wait_window() {
-  local id=""
-  for _ in $(seq 1 100); do
-    id="$(xdotool search --onlyvisible --name "$1" 2>/dev/null | head -1 || true)"
-    [ -n "$id" ] && { echo "$id"; return 0; }
-    sleep 0.1
-  done
-  echo "screenshot-measure: no window '$1'" >&2
-  return 1
-}
+. "$(dirname "$0")/x11-lib.sh"
 
 "$PROGRAM" "$WORK/Clipped ramp.ovx" --demo & pid=$!
 id="$(wait_window "Clipped ramp.ovx")"

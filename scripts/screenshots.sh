@@ -23,17 +23,7 @@ LIB="$ROOT/data/Lib"
 mkdir -p "$WORK/docs"
 cp "$LIB"/*.ovx "$WORK/docs/"
 
-# Waits for a window whose title contains $1 and prints its id.
-wait_window() {
-  local id=""
-  for _ in $(seq 1 100); do
-    id="$(xdotool search --onlyvisible --name "$1" 2>/dev/null | head -1 || true)"
-    [ -n "$id" ] && { echo "$id"; return 0; }
-    sleep 0.1
-  done
-  echo "screenshots: no window '$1'" >&2
-  return 1
-}
+. "$(dirname "$0")/x11-lib.sh"
 stop() { kill "$1" 2>/dev/null || true; wait "$1" 2>/dev/null || true; }
 
 # Open each example once so that the recent list and the preview cache are filled.

@@ -13,9 +13,9 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <string>
 #include <deque>
 #include <stdexcept>
+#include <string>
 #include <system_error>
 #include <utility>
 
@@ -353,6 +353,12 @@ int TTcpFront::AcquireConnection() {
 void TTcpFront::Refuse(int fd) {
   const std::string line = std::string(kBusyLine) + "\n";
   [[maybe_unused]] const auto n = send(fd, line.data(), line.size(), MSG_NOSIGNAL);
+  // Half-close and take what the client already sent: closing with unread input would reset the
+  // connection, and a reset can overtake the line that says why.
+  shutdown(fd, SHUT_WR);
+  char drain[512];
+  while (recv(fd, drain, sizeof drain, MSG_DONTWAIT) > 0) {
+  }
   close(fd);
 }
 

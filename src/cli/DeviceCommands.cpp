@@ -6,7 +6,6 @@
 #include <cstring>
 #include <fstream>
 #include <functional>
-#include <functional>
 #include <iostream>
 #include <memory>
 #include <mutex>
@@ -612,8 +611,11 @@ void RegisterDeviceCommands(CommandRegistry& registry) {
                    "(family C measures itself without one)");
   play->add_option("--record", options->measure.Record,
                    "Write every reading with the design and the point in force to this CSV file");
-  play->add_option("--report", options->measure.Report,
-                   "Write the test report (self-contained HTML) to this file");
+  play->add_option("--report", options->measure.Reports,
+                   "Write the test report to this file: PDF when the name ends in .pdf, else "
+                   "self-contained HTML; may be given more than once")
+      // One name each time, so a document named after it stays the document.
+      ->allow_extra_args(false);
   play->add_option("--tolerance", options->measure.Tolerance,
                    "Band around the designed voltage (default 0.1V); leaving it exits 1");
   play->add_option("--poll-interval", options->measure.IntervalMs,

@@ -1,5 +1,8 @@
 #include "cli/PlayMeasure.h"
 
+#include <QGuiApplication>
+#include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <iostream>
 #include <stdexcept>
@@ -9,6 +12,7 @@
 #include "document/Numbers.h"
 #include "document/Text.h"
 #include "document/Translate.h"
+#include "measure/RecordPdf.h"
 #include "model/Builder.h"
 #include "playback/InstrumentPreview.h"
 #include "playback/MeasuredRun.h"
@@ -47,6 +51,31 @@ std::shared_ptr<TInterface> OpenMeter(const std::string& name) {
   const std::string reply = line->Query("*IDN?", 1000);
   if (reply.empty()) throw std::runtime_error(_("No meter answers on ") + EscapeControls(name));
   return line;
+}
+
+// The PDF's fonts need a QGuiApplication, and a command line has no display: the platform the
+// user chose is tried first where one is set, offscreen after it.
+std::unique_ptr<QGuiApplication> PaintingApplication() {
+  if (QCoreApplication::instance()) return nullptr;
+  const char* chosen = std::getenv("QT_QPA_PLATFORM");
+  const std::string platforms =
+      chosen && *chosen ? std::string(chosen) + ";offscreen" : std::string("offscreen");
+  setenv("QT_QPA_PLATFORM", platforms.c_str(), 1);
+  // Font and platform notes of Qt are no business of this command's output.
+  qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString& message) {
+    if (type == QtCriticalMsg || type == QtFatalMsg)
+      std::fprintf(stderr, "ondrevo-cli: %s\n", message.toLocal8Bit().constData());
+  });
+  static int argc = 1;
+  static char name[] = "ondrevo-cli";
+  static char* argv[] = {name, nullptr};
+  auto app = std::make_unique<QGuiApplication>(argc, argv);
+  // Restored for anything this process starts later.
+  if (chosen && *chosen)
+    setenv("QT_QPA_PLATFORM", chosen, 1);
+  else
+    unsetenv("QT_QPA_PLATFORM");
+  return app;
 }
 
 }  // namespace
@@ -124,8 +153,18 @@ int TPlayMeasurement::Finish(int status) {
     std::cerr << _("Warning: ") << poller_->Failures() << ' ' << _("readings failed:") << ' '
               << *poller_->LastError() << '\n';
   const TRecordFigures figures = ComputeRecordFigures(input_);
-  if (!options_.Record.empty()) WriteFileAtomically(options_.Record, RecordCsv(input_));
-  if (!options_.Report.empty()) WriteFileAtomically(options_.Report, ReportHtml(input_, figures));
+  // Every file's bytes first: a report that cannot be drawn leaves none of them half done.
+  std::vector<std::pair<std::string, std::string>> files;
+  if (!options_.Record.empty()) files.emplace_back(options_.Record, RecordCsv(input_));
+  if (!options_.Reports.empty()) {
+    const TReportContent content = ComposeReport(input_, figures);
+    std::unique_ptr<QGuiApplication> app;
+    for (const std::string& path : options_.Reports) {
+      if (IsPdfName(path) && !app) app = PaintingApplication();
+      files.emplace_back(path, IsPdfName(path) ? ReportPdf(content) : ReportHtml(content));
+    }
+  }
+  for (const auto& [path, data] : files) WriteFileAtomically(path, data);
   std::cerr << input_.Readings.size() << ' ' << _("readings") << ", " << _("max deviation") << ' '
             << RoundedNumber(figures.Voltage.MaxValue, 4) << " V, " << _("outside the band") << ' '
             << RoundedNumber(figures.OutsideBand, 6) << " s\n";

@@ -20,9 +20,10 @@ class TWaveform;
 namespace ondrevo::cli {
 
 struct TPlayMeasureOptions {
-  std::string Meter, Record, Report, Tolerance = "0.1V";
+  std::string Meter, Record, Tolerance = "0.1V";
+  std::vector<std::string> Reports;  // a name ending in .pdf gets the PDF, any other the HTML
   int IntervalMs = 20;
-  bool Active() const { return !Meter.empty() || !Record.empty() || !Report.empty(); }
+  bool Active() const { return !Meter.empty() || !Record.empty() || !Reports.empty(); }
 };
 
 class TPlayMeasurement {

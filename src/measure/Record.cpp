@@ -67,6 +67,15 @@ std::vector<TStretch> Stretches(const std::vector<TReading>& r, F hit) {
   return out;
 }
 
+// 1, 2 or 5 times a power of ten, about `count` of them over `span`.
+double RoundStep(double span, int count) {
+  const double raw = span / count;
+  if (!(raw > 0) || !std::isfinite(raw)) return 1;
+  const double magnitude = std::pow(10.0, std::floor(std::log10(raw)));
+  const double norm = raw / magnitude;
+  return (norm < 1.5 ? 1 : norm < 3 ? 2 : norm < 7 ? 5 : 10) * magnitude;
+}
+
 struct Series {
   std::vector<double> t, y;
   const char* color;
@@ -92,9 +101,12 @@ std::string Chart(const std::string& title, const char* unit, const std::vector<
     hi += 1;
   }
   const double pad = (hi - lo) * 0.05;
-  lo -= pad;
-  hi += pad;
+  // Ticks at round values: the value axis widens to them, the time axis keeps the run's span.
+  const double vStep = RoundStep(hi - lo + 2 * pad, 5);
+  lo = std::floor((lo - pad) / vStep) * vStep;
+  hi = std::ceil((hi + pad) / vStep) * vStep;
   if (!(t1 > t0)) t1 = t0 + 1;
+  const double tStep = RoundStep(t1 - t0, 6);
   auto x = [&](double t) { return L + (W - L - R) * (t - t0) / (t1 - t0); };
   auto y = [&](double v) { return T + (H - T - B) * (hi - v) / (hi - lo); };
   std::string svg = "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" + N(W) + "\" height=\"" +
@@ -103,15 +115,16 @@ std::string Chart(const std::string& title, const char* unit, const std::vector<
   svg += "<rect x=\"" + N(L) + "\" y=\"" + N(T) + "\" width=\"" + N(W - L - R) + "\" height=\"" +
          N(H - T - B) + "\" fill=\"#fff\" stroke=\"#888\"/>\n";
   svg += "<text x=\"" + N(L) + "\" y=\"18\" font-weight=\"bold\">" + Html(title) + "</text>\n";
-  for (int k = 0; k <= 5; ++k) {
-    const double v = lo + (hi - lo) * k / 5, t = t0 + (t1 - t0) * k / 5;
+  for (long k = std::lround(lo / vStep); k * vStep <= hi + vStep * 1e-6; ++k) {
+    const double v = k * vStep;
     svg += "<line x1=\"" + N(L) + "\" x2=\"" + N(W - R) + "\" y1=\"" + N(y(v)) + "\" y2=\"" +
            N(y(v)) + "\" stroke=\"#eee\"/>\n";
     svg += "<text x=\"" + N(L - 6) + "\" y=\"" + N(y(v) + 4) + "\" text-anchor=\"end\">" +
-           RoundedNumber(v, 4) + " " + unit + "</text>\n";
-    svg += "<text x=\"" + N(x(t)) + "\" y=\"" + N(H - B + 16) + "\" text-anchor=\"middle\">" +
-           RoundedNumber(t, 4) + " s</text>\n";
+           RoundedNumber(v, 6) + " " + unit + "</text>\n";
   }
+  for (long k = std::lround(std::ceil(t0 / tStep - 1e-6)); k * tStep <= t1 + tStep * 1e-6; ++k)
+    svg += "<text x=\"" + N(x(k * tStep)) + "\" y=\"" + N(H - B + 16) +
+           "\" text-anchor=\"middle\">" + RoundedNumber(k * tStep, 6) + " s</text>\n";
   double legend = L + 8;
   for (const Series& s : series) {
     std::string points;
@@ -211,7 +224,7 @@ std::string RecordCsv(const TRecordInput& in) {
   return csv;
 }
 
-std::string ReportHtml(const TRecordInput& in, const TRecordFigures& f) {
+std::vector<std::string> ReportPictures(const TRecordInput& in) {
   const double end = in.Readings.empty() ? in.Duration : in.Readings.back().Time;
   // The design and the points over every repetition the readings cover.
   Series design{{}, {}, "#1f5fbf", "none", _("design")};
@@ -222,7 +235,7 @@ std::string ReportHtml(const TRecordInput& in, const TRecordFigures& f) {
   for (int k = 0; k <= columns; ++k) {
     const double t = end * k / columns;
     design.t.push_back(t);
-    design.y.push_back(in.DesignVoltage(DesignTime(in, t)));
+    design.y.push_back(in.DesignVoltage ? in.DesignVoltage(DesignTime(in, t)) : NAN);
     if (in.DesignCurrent) {
       designI.t.push_back(t);
       designI.y.push_back(in.DesignCurrent(DesignTime(in, t)));
@@ -253,74 +266,106 @@ std::string ReportHtml(const TRecordInput& in, const TRecordFigures& f) {
     measuredI.t.push_back(x.Time);
     measuredI.y.push_back(x.Current);
   }
+  return {Chart(_("Voltage"), "V", {design, points, measured}, 0, end),
+          Chart(_("Current"), "A",
+                in.DesignCurrent ? std::vector<Series>{designI, pointsI, measuredI}
+                                 : std::vector<Series>{pointsI, measuredI},
+                0, end)};
+}
 
-  std::string h = "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>" +
-                  Html(_("Test record")) + ": " + Html(in.Document) +
+TReportContent ComposeReport(const TRecordInput& in, const TRecordFigures& f) {
+  TReportContent c;
+  c.Title = _("Test record");
+  c.Document = in.Document;
+  c.Facts = {
+      {_("Document"), in.Document},
+      {_("Model"), in.Model},
+      {_("Identification"), in.Identification},
+      {_("Date"), in.Date},
+      {_("Repeat count"), in.Repeat == 0 ? std::string(_("endless")) : std::to_string(in.Repeat)},
+      {_("Measured by"), in.Source},
+      {_("Readings"), std::to_string(in.Readings.size())},
+      {_("Tolerance band"), "\u00b1 " + N(in.VoltageTolerance) + " V"},
+  };
+  c.LeftBand = f.LeftBand();
+  c.Verdict = c.LeftBand ? _("The measured voltage left the tolerance band.")
+                         : _("The measured voltage stayed within the tolerance band.");
+  c.Pictures = ReportPictures(in);
+
+  TReportSection deviations{_("Largest deviations"), {}, {}};
+  deviations.Text = std::string(_("Plain largest deviation")) + ": " +
+                    RoundedNumber(f.Voltage.MaxValue, 4) + " V " + _("at") + " " +
+                    RoundedNumber(f.Voltage.MaxValueTime, 6) + " s";
+  const std::string remark = TimingRemark(f.Voltage);
+  if (!remark.empty()) deviations.Text += ", " + remark;
+  deviations.Table.Header = {_("From"), _("To"), _("Value deviation"), _("Time shift"),
+                             _("What matters")};
+  for (const DeviationFinding& x : f.Voltage.Findings)
+    deviations.Table.Rows.push_back(
+        {RoundedNumber(x.From, 6) + " s", RoundedNumber(x.To, 6) + " s",
+         RoundedNumber(x.Value, 4) + " V " + _("at") + " " + RoundedNumber(x.ValueTime, 6) + " s",
+         std::isnan(x.Shift) ? std::string("\u2013") : DurationWords(x.Shift),
+         FindingText(x, "V")});
+  c.Sections.push_back(std::move(deviations));
+
+  auto stretches = [](const std::vector<TStretch>& list) {
+    TReportTable t;
+    t.Header = {_("From"), _("To"), _("Length")};
+    for (const TStretch& s : list)
+      t.Rows.push_back({RoundedNumber(s.From, 6) + " s", RoundedNumber(s.To, 6) + " s",
+                        DurationWords(s.Length())});
+    return t;
+  };
+  c.Sections.push_back(
+      {_("Outside the tolerance band"),
+       std::string(_("Time outside the band")) + ": " + RoundedNumber(f.OutsideBand, 6) + " s",
+       stretches(f.OutsideStretches)});
+  c.Sections.push_back({_("In current limit"), {}, stretches(f.CurrentLimited)});
+  c.LogTitle = _("Command log");
+  c.Log = in.CommandLog;
+  return c;
+}
+
+std::string ReportHtml(const TReportContent& c) {
+  std::string h = "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>" + Html(c.Title) +
+                  ": " + Html(c.Document) +
                   "</title>\n<style>body{font-family:sans-serif;margin:24px;color:#222}"
                   "table{border-collapse:collapse;margin:8px 0}td,th{border:1px solid #bbb;"
                   "padding:3px 8px;text-align:left}th{background:#eee}.fail{color:#b00;"
                   "font-weight:bold}.pass{color:#070;font-weight:bold}pre{background:#f6f6f6;"
                   "padding:8px;max-height:400px;overflow:auto}</style></head><body>\n";
-  h += "<h1>" + Html(_("Test record")) + "</h1>\n<table>\n";
-  auto row = [&](const std::string& k, const std::string& v) {
-    h += "<tr><th>" + Html(k) + "</th><td>" + Html(v) + "</td></tr>\n";
-  };
-  row(_("Document"), in.Document);
-  row(_("Model"), in.Model);
-  row(_("Identification"), in.Identification);
-  row(_("Date"), in.Date);
-  row(_("Repeat count"), in.Repeat == 0 ? std::string(_("endless")) : std::to_string(in.Repeat));
-  row(_("Measured by"), in.Source);
-  row(_("Readings"), std::to_string(in.Readings.size()));
-  row(_("Tolerance band"), "\u00b1 " + N(in.VoltageTolerance) + " V");
+  h += "<h1>" + Html(c.Title) + "</h1>\n<table>\n";
+  for (const auto& [label, value] : c.Facts)
+    h += "<tr><th>" + Html(label) + "</th><td>" + Html(value) + "</td></tr>\n";
   h += "</table>\n";
-  h += std::string("<p class=\"") + (f.LeftBand() ? "fail" : "pass") + "\">" +
-       Html(f.LeftBand() ? _("The measured voltage left the tolerance band.")
-                         : _("The measured voltage stayed within the tolerance band.")) +
+  h += std::string("<p class=\"") + (c.LeftBand ? "fail" : "pass") + "\">" + Html(c.Verdict) +
        "</p>\n";
-  h += Chart(_("Voltage"), "V", {design, points, measured}, 0, end);
-  h += Chart(_("Current"), "A",
-             in.DesignCurrent ? std::vector<Series>{designI, pointsI, measuredI}
-                              : std::vector<Series>{pointsI, measuredI},
-             0, end);
-
-  h += "<h2>" + Html(_("Largest deviations")) + "</h2>\n<p>" + Html(_("Plain largest deviation")) +
-       ": " + RoundedNumber(f.Voltage.MaxValue, 4) + " V " + Html(_("at")) + " " +
-       RoundedNumber(f.Voltage.MaxValueTime, 6) + " s";
-  const std::string remark = TimingRemark(f.Voltage);
-  if (!remark.empty()) h += ", " + Html(remark);
-  h += "</p>\n<table><tr><th>" + Html(_("From")) + "</th><th>" + Html(_("To")) + "</th><th>" +
-       Html(_("Value deviation")) + "</th><th>" + Html(_("Time shift")) + "</th><th>" +
-       Html(_("What matters")) + "</th></tr>\n";
-  for (const DeviationFinding& x : f.Voltage.Findings)
-    h += "<tr><td>" + RoundedNumber(x.From, 6) + " s</td><td>" + RoundedNumber(x.To, 6) +
-         " s</td><td>" + RoundedNumber(x.Value, 4) + " V " + Html(_("at")) + " " +
-         RoundedNumber(x.ValueTime, 6) + " s</td><td>" +
-         (std::isnan(x.Shift) ? std::string("\u2013") : Html(DurationWords(x.Shift))) +
-         "</td><td>" + Html(FindingText(x, "V")) + "</td></tr>\n";
-  h += "</table>\n";
-
-  h += "<h2>" + Html(_("Outside the tolerance band")) + "</h2>\n<p>" +
-       Html(_("Time outside the band")) + ": " + RoundedNumber(f.OutsideBand, 6) + " s</p>\n";
-  auto stretchTable = [&](const std::vector<TStretch>& list) {
-    if (list.empty()) {
+  for (const std::string& svg : c.Pictures) h += svg;
+  for (const TReportSection& s : c.Sections) {
+    h += "<h2>" + Html(s.Title) + "</h2>\n";
+    if (!s.Text.empty()) h += "<p>" + Html(s.Text) + "</p>\n";
+    if (s.Table.Rows.empty()) {
       h += "<p>" + Html(_("none")) + "</p>\n";
-      return;
+      continue;
     }
-    h += "<table><tr><th>" + Html(_("From")) + "</th><th>" + Html(_("To")) + "</th><th>" +
-         Html(_("Length")) + "</th></tr>\n";
-    for (const TStretch& s : list)
-      h += "<tr><td>" + RoundedNumber(s.From, 6) + " s</td><td>" + RoundedNumber(s.To, 6) +
-           " s</td><td>" + Html(DurationWords(s.Length())) + "</td></tr>\n";
+    h += "<table><tr>";
+    for (const std::string& x : s.Table.Header) h += "<th>" + Html(x) + "</th>";
+    h += "</tr>\n";
+    for (const auto& row : s.Table.Rows) {
+      h += "<tr>";
+      for (const std::string& x : row) h += "<td>" + Html(x) + "</td>";
+      h += "</tr>\n";
+    }
     h += "</table>\n";
-  };
-  stretchTable(f.OutsideStretches);
-  h += "<h2>" + Html(_("In current limit")) + "</h2>\n";
-  stretchTable(f.CurrentLimited);
-  h += "<h2>" + Html(_("Command log")) + "</h2>\n<pre>";
-  for (const std::string& line : in.CommandLog) h += Html(line) + "\n";
+  }
+  h += "<h2>" + Html(c.LogTitle) + "</h2>\n<pre>";
+  for (const std::string& line : c.Log) h += Html(line) + "\n";
   h += "</pre>\n</body></html>\n";
   return h;
+}
+
+std::string ReportHtml(const TRecordInput& in, const TRecordFigures& f) {
+  return ReportHtml(ComposeReport(in, f));
 }
 
 }  // namespace ondrevo

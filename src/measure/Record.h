@@ -1,6 +1,7 @@
 // The test record of one run: every reading beside the design and the instrument point in
 // force, the deviation figures, the time outside a tolerance band and the stretches in current
-// limit, written as CSV and as one self-contained HTML report (inline SVG, no network).
+// limit, written as CSV and as one self-contained HTML report (inline SVG, no network). The PDF
+// of the same report is drawn from TReportContent by measure/RecordPdf.h (Qt).
 #pragma once
 
 #include <string>
@@ -58,6 +59,34 @@ TRecordFigures ComputeRecordFigures(const TRecordInput& in);
 // line per reading, its design columns empty after the last repetition (C locale, shortest
 // round-trip numbers).
 std::string RecordCsv(const TRecordInput& in);
+
+// The report once, in translated words and formatted numbers, for every format to lay out.
+struct TReportTable {
+  std::vector<std::string> Header;
+  std::vector<std::vector<std::string>> Rows;  // none: the table reads "none"
+};
+struct TReportSection {
+  std::string Title;
+  std::string Text;  // a paragraph before the table, may be empty
+  TReportTable Table;
+};
+struct TReportContent {
+  std::string Title;     // "Test record"
+  std::string Document;  // for the window title and the page footer
+  std::vector<std::pair<std::string, std::string>> Facts;  // label, value
+  std::string Verdict;
+  bool LeftBand = false;
+  std::vector<std::string> Pictures;  // self-contained SVG: voltage, then current
+  std::vector<TReportSection> Sections;
+  std::string LogTitle;
+  std::vector<std::string> Log;
+};
+
+// The charts of the report as SVG documents: design, instrument points and measurement over
+// every repetition the readings cover; voltage first, then current.
+std::vector<std::string> ReportPictures(const TRecordInput& in);
+TReportContent ComposeReport(const TRecordInput& in, const TRecordFigures& figures);
+std::string ReportHtml(const TReportContent& content);
 std::string ReportHtml(const TRecordInput& in, const TRecordFigures& figures);
 
 }  // namespace ondrevo

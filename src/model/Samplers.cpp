@@ -4,6 +4,7 @@
 #include <bit>
 #include <cmath>
 #include <limits>
+#include <optional>
 #include <typeinfo>
 
 #include "document/Numbers.h"
@@ -43,6 +44,9 @@ struct PointBuffer {
 
   PointBuffer(std::size_t capacity, std::size_t waveforms)
       : width(waveforms), index(capacity), constant(capacity), values(capacity * waveforms) {}
+  std::size_t Bytes() const {
+    return index.size() * sizeof(std::int64_t) + constant.size() + values.size() * sizeof(double);
+  }
   std::int64_t Capacity() const { return static_cast<std::int64_t>(index.size()); }
   double* Values(std::int64_t p) { return values.data() + p * width; }
   void Copy(std::int64_t to, std::int64_t from) {
@@ -60,13 +64,43 @@ struct PointBuffer {
   }
 };
 
+// The point buffer of the last run on this thread, kept for the next one: an upload thread
+// samples list after list, and fresh memory for the buffer (page faults, zeroing) costs as much
+// as sampling a short list. Every entry is written before it is read, so no clearing is needed.
+class TSpareBuffer {
+ public:
+  static PointBuffer Take(std::size_t capacity, std::size_t waveforms) {
+    std::optional<PointBuffer>& spare = Spare();
+    if (spare && spare->width == waveforms &&
+        spare->Capacity() == static_cast<std::int64_t>(capacity)) {
+      PointBuffer b = std::move(*spare);
+      spare.reset();
+      b.count = 0;
+      return b;
+    }
+    spare.reset();
+    return PointBuffer(capacity, waveforms);
+  }
+  static void Give(PointBuffer&& b) {
+    if (b.Bytes() <= kMaxKeptBytes) Spare().emplace(std::move(b));
+  }
+
+ private:
+  static constexpr std::size_t kMaxKeptBytes = 1 << 20;
+  static std::optional<PointBuffer>& Spare() {
+    thread_local std::optional<PointBuffer> spare;
+    return spare;
+  }
+};
+
 class CountRun {
  public:
   CountRun(TCountSampler& sampler, std::int32_t maxPoints)
       : s_(sampler),
         waves_(sampler.Waveforms),
         maxPoints_(maxPoints),
-        buffer_(static_cast<std::size_t>(kBufferFactor) * maxPoints, sampler.Waveforms.size()),
+        buffer_(TSpareBuffer::Take(static_cast<std::size_t>(kBufferFactor) * maxPoints,
+                                   sampler.Waveforms.size())),
         tol_(sampler.Waveforms.size(), 0.0),
         pending_(sampler.Waveforms.size()),
         tolLess_(sampler.Waveforms.size()),
@@ -77,6 +111,10 @@ class CountRun {
     maxStep_ = GridSteps(s_.MaxDwellTime);
     step_ = minStep_ / 2;
   }
+
+  ~CountRun() { TSpareBuffer::Give(std::move(buffer_)); }
+  CountRun(const CountRun&) = delete;
+  CountRun& operator=(const CountRun&) = delete;
 
   std::int64_t MinStep() const { return minStep_; }
   std::int64_t MaxStep() const { return maxStep_; }
@@ -164,6 +202,15 @@ class CountRun {
 
   bool BlockUsedUp() const { return blockPos_ == blockLen_; }
 
+  // Block samples a and b are equal in every waveform, bit for bit.
+  static bool SameBits(const double* block, std::size_t a, std::size_t b, std::size_t width) {
+    bool same = true;
+    for (std::size_t w = 0; w < width; ++w)
+      same &= std::bit_cast<std::uint64_t>(block[w * kBlock + a]) ==
+              std::bit_cast<std::uint64_t>(block[w * kBlock + b]);
+    return same;
+  }
+
   // At a block boundary after a sample equal to its point: skips the following samples as far
   // as every waveform provably repeats that sample (see HeldUntil).
   void SkipHeld(std::int64_t k, std::int64_t prevIndex) {
@@ -238,6 +285,7 @@ class CountRun {
     }
     std::int64_t lIndex = count > 0 ? index[count - 1] : 0;
     const std::int64_t total = total_, maxStep = maxStep_, step = step_;
+    const bool skipRuns = s_.SkipHeldLevels;
     auto save = [&] {
       b.count = count;
       raw_ = raw;
@@ -252,6 +300,7 @@ class CountRun {
       const std::int64_t first = blockFirst_;
       const std::size_t u = varying_ < width ? varying_ : kNone;
       std::size_t pos = blockPos_;
+      const std::size_t entry = pos;  // samples before it may be gone from the block
       bool same = false;
       std::int64_t k = 0;
       for (; pos < stop; ++pos) {
@@ -260,6 +309,22 @@ class CountRun {
           blockPos_ = pos + 1;
           save();
           return;
+        }
+        // The samples that repeat the one before bit for bit would each only mark the point
+        // held again: they are passed over as a run, up to the MaxStep split and the end.
+        if (skipRuns && pos > entry && SameBits(block, pos - 1, pos, width)) {
+          const std::int64_t room = std::min(pIndex + maxStep, total) - first;
+          const std::size_t bound =
+              room <= 0 ? 0 : std::min<std::size_t>(stop, (room + step - 1) / step);
+          std::size_t j = pos;
+          while (j < bound && SameBits(block, pos - 1, j, width)) ++j;
+          if (j > pos) {
+            pConstant = true;
+            same = true;
+            k = first + static_cast<std::int64_t>(j - 1) * step;
+            pos = j - 1;
+            continue;
+          }
         }
         same = k - pIndex < maxStep;
         for (std::size_t w = 0; w < width; ++w)

@@ -68,7 +68,7 @@ bool CurrentLimitedAt(const TRecordInput& in, const TReading& r) {
          r.Voltage < in.DesignVoltage(u) - in.VoltageTolerance;
 }
 
-std::string ReportPath(const std::string& csvPath) {
+std::string ReportPath(const std::string& csvPath, const std::string& extension) {
   const std::string ext = ".csv";
   const auto slash = csvPath.find_last_of('/');
   const std::string name = slash == std::string::npos ? csvPath : csvPath.substr(slash + 1);
@@ -76,9 +76,9 @@ std::string ReportPath(const std::string& csvPath) {
     std::string tail = csvPath.substr(csvPath.size() - ext.size());
     std::transform(tail.begin(), tail.end(), tail.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    if (tail == ext) return csvPath.substr(0, csvPath.size() - ext.size()) + ".html";
+    if (tail == ext) return csvPath.substr(0, csvPath.size() - ext.size()) + extension;
   }
-  return csvPath + ".html";
+  return csvPath + extension;
 }
 
 std::string UtcTimestamp() {
@@ -146,21 +146,28 @@ void TMeasuredRun::Account(const TReading& r) {
   lastTime_ = r.Time;
 }
 
-void TMeasuredRun::SaveRecord(const std::string& csvPath, std::vector<std::string> commandLog) {
+void TMeasuredRun::SaveRecord(const std::string& csvPath, std::vector<std::string> commandLog,
+                              const TReportDrawer& pdf) {
   Update();
   TRecordInput in = input_;
   in.CommandLog = std::move(commandLog);
-  // Both texts first: a failure in between leaves no record without its report.
-  const std::string csv = RecordCsv(in);
-  const std::string html = ReportHtml(in, ComputeRecordFigures(in));
-  std::error_code ec;
-  const bool existed = std::filesystem::exists(csvPath, ec);
-  WriteFileAtomically(csvPath, csv);
+  // Every text first: a failure in between leaves no record without its reports.
+  const TReportContent content = ComposeReport(in, ComputeRecordFigures(in));
+  std::vector<std::pair<std::string, std::string>> files = {
+      {csvPath, RecordCsv(in)}, {ReportPath(csvPath), ReportHtml(content)}};
+  if (pdf) files.emplace_back(ReportPath(csvPath, ".pdf"), pdf(content));
+  std::vector<std::string> created;
   try {
-    WriteFileAtomically(ReportPath(csvPath), html);
+    for (const auto& [path, data] : files) {
+      std::error_code ec;
+      const bool existed = std::filesystem::exists(path, ec);
+      WriteFileAtomically(path, data);
+      if (!existed) created.push_back(path);
+    }
   } catch (...) {
-    // A new record without its report is taken back; an older one was replaced whole.
-    if (!existed) std::filesystem::remove(csvPath, ec);
+    // New files of this record are taken back; older ones were each replaced whole.
+    std::error_code ec;
+    for (const std::string& path : created) std::filesystem::remove(path, ec);
     throw;
   }
 }

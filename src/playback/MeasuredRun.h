@@ -84,9 +84,14 @@ class TMeasuredRun {
   const TRunningFigures& Figures() const { return figures_; }
   std::size_t Failures() const { return poller_.Failures(); }
 
-  // Writes the CSV to `csvPath` and the HTML report beside it (ReportPath); each file is
-  // replaced whole or not at all. `commandLog` goes into the report.
-  void SaveRecord(const std::string& csvPath, std::vector<std::string> commandLog);
+  // The bytes of a report in another format, drawn by a library this one does not link (the
+  // PDF: measure/RecordPdf.h).
+  using TReportDrawer = std::function<std::string(const TReportContent&)>;
+  // Writes the CSV to `csvPath`, the HTML report beside it (ReportPath) and, given `pdf`, the
+  // PDF beside both; each file is replaced whole or not at all, and new files are taken back
+  // when a later one fails. `commandLog` goes into the reports.
+  void SaveRecord(const std::string& csvPath, std::vector<std::string> commandLog,
+                  const TReportDrawer& pdf = {});
 
  private:
   void Account(const TReading& r);
@@ -101,8 +106,9 @@ class TMeasuredRun {
   double lastTime_ = 0;
 };
 
-// "run.csv" -> "run.html"; a path without ".csv" gets ".html" appended.
-std::string ReportPath(const std::string& csvPath);
+// "run.csv" -> "run.html"; a path without ".csv" gets ".html" appended. `extension` names
+// another report beside it (".pdf").
+std::string ReportPath(const std::string& csvPath, const std::string& extension = ".html");
 // A reading within the run counts as current-limited as the record counts it.
 bool CurrentLimitedAt(const TRecordInput& in, const TReading& r);
 // "2026-12-10T20:17:45Z" for now.

@@ -9,6 +9,7 @@
 #include "document/AtomicFile.h"
 #include "document/Numbers.h"
 #include "document/Translate.h"
+#include "measure/RecordPdf.h"
 #include "playback/FitChecks.h"
 #include "remote/BurstEdit.h"
 #include "remote/MeasurePanel.h"
@@ -115,9 +116,11 @@ void TRemoteForm::SaveRecord() {
   for (const QString& line : CommandLines()) log.push_back(line.toStdString());
   const std::string file = QFile::encodeName(path).toStdString();
   try {
-    measured_->SaveRecord(file, std::move(log));
+    measured_->SaveRecord(file, std::move(log),
+                          [](const TReportContent& content) { return ReportPdf(content); });
     output_->Append(TrQ("Record saved:") + QLatin1Char(' ') + path + QStringLiteral(", ") +
-                    QString::fromStdString(ReportPath(file)));
+                    QFile::decodeName(ReportPath(file).c_str()) + QStringLiteral(", ") +
+                    QFile::decodeName(ReportPath(file, ".pdf").c_str()));
   } catch (const EFileRefused& e) {
     dialogs_->Message(this, QMessageBox::Critical, TrQ("Error"), QString::fromStdString(e.Reason()),
                       QMessageBox::Ok);

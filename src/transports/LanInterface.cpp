@@ -331,6 +331,9 @@ void TLanSocketInterface::DoSend(const std::string& command) {
     if (n == 0) throw Lost(stale);
     if (errno == EAGAIN || errno == EWOULDBLOCK) break;
     if (errno == EINTR) continue;
+    // A busy instrument that closed before our command arrived resets the connection after its
+    // line: the line still says why.
+    if (stale.starts_with(kBusyReply)) throw Lost(stale);
     throw EConnectionError(StoppedAnswering(std::strerror(errno)));
   }
   const std::string data = command + '\n';
@@ -343,9 +346,12 @@ void TLanSocketInterface::DoSend(const std::string& command) {
       written += static_cast<std::size_t>(n);
       continue;
     }
-    if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
+    if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
+      const int error = errno;
+      if (ReadWhatIsLeft().starts_with(kBusyReply)) throw Lost(kBusyReply);
       throw EConnectionError(
-          StoppedAnswering(WithErrorCode(_("Data could not be sent. Error code is"), errno)));
+          StoppedAnswering(WithErrorCode(_("Data could not be sent. Error code is"), error)));
+    }
     const auto left =
         std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
     if (left <= 0) break;
@@ -354,6 +360,20 @@ void TLanSocketInterface::DoSend(const std::string& command) {
   }
   if (written < data.size())
     throw ETransceiveError(StoppedAnswering(_("Could not send complete data")));
+}
+
+std::string TLanSocketInterface::ReadWhatIsLeft() {
+  std::string left;
+  char chunk[512];
+  for (;;) {
+    const ssize_t n = ::recv(handle_, chunk, sizeof chunk, MSG_DONTWAIT);
+    if (n > 0 && left.size() < 256) {
+      left.append(chunk, static_cast<std::size_t>(n));
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    return left;
+  }
 }
 
 std::string TLanSocketInterface::DoReceive(uint32_t timeoutMs) {

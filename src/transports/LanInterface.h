@@ -87,6 +87,8 @@ class TLanSocketInterface : public TLanTransport {
  private:
   // The error for a connection the peer closed, after these last bytes from it.
   EConnectionError Lost(const std::string& lastBytes) const;
+  // Whatever the peer sent that is still unread, without waiting (at most a few hundred bytes).
+  std::string ReadWhatIsLeft();
   static constexpr const char* kBusyReply = "ERROR: busy";
 
   int handle_ = -1;

@@ -160,6 +160,7 @@ pids+=("$first")
 wait_until "$first" seen "$TMP/first.txt" '^> STAT:OPER:COND?$'
 err=$("$CLI" play "$TMP/short.ovx" --device "$addr" 2>&1)
 check "second client exits 1" test $? -eq 1
+grep -q 'The instrument at 127.0.0.1 is serving another client' <<<"$err" || echo "$err"
 check "second client is told the instrument is busy" \
   grep -q 'The instrument at 127.0.0.1 is serving another client' <<<"$err"
 kill -INT "$first"

@@ -2,7 +2,10 @@
 // scanner whose events the test raises by hand.
 #pragma once
 
+#include <QAction>
 #include <QStringList>
+#include <QTreeWidget>
+#include <QtTest>
 #include <deque>
 #include <memory>
 #include <string>
@@ -12,8 +15,22 @@
 #include "devices/DeviceErrors.h"
 #include "devices/Interface.h"
 #include "remote/RemoteDialogs.h"
+#include "remote/RemoteForm.h"
 
 namespace ondrevo::test {
+
+// The device tree's item, searched again until found: on a loaded machine a serial probe may
+// miss its reply, so a search that ended without the instrument is repeated.
+inline QTreeWidgetItem* FindDevice(TRemoteForm& form, const QString& caption) {
+  auto* tree = form.findChild<QTreeWidget*>("DeviceTreeView");
+  for (int search = 0; search < 5; ++search) {
+    auto found = tree->findItems(caption, Qt::MatchExactly | Qt::MatchRecursive);
+    if (!found.isEmpty()) return found.first();
+    form.findChild<QAction*>("Refresh")->trigger();
+    if (!QTest::qWaitFor([&] { return !form.IsRefreshing(); }, 60000)) break;
+  }
+  return nullptr;
+}
 
 class TScriptedDialogs : public TRemoteDialogs {
  public:

@@ -45,15 +45,7 @@ class RemoteMeasureTest : public QObject {
     for (int k = 0; k < box->count(); ++k) out << box->itemText(k);
     return out;
   }
-  QTreeWidgetItem* Find(const QString& caption) {
-    for (int search = 0; search < 5; ++search) {
-      auto found = Tree()->findItems(caption, Qt::MatchExactly | Qt::MatchRecursive);
-      if (!found.isEmpty()) return found.first();
-      Action("Refresh")->trigger();
-      if (!QTest::qWaitFor([&] { return !form_->IsRefreshing(); }, 60000)) break;
-    }
-    return nullptr;
-  }
+  QTreeWidgetItem* Find(const QString& caption) { return test::FindDevice(*form_, caption); }
   void Connect(const QString& caption) {
     QTreeWidgetItem* item = Find(caption);
     QVERIFY2(item, qPrintable(caption));
@@ -107,6 +99,10 @@ class RemoteMeasureTest : public QObject {
     QVERIFY(report.startsWith("<!DOCTYPE html>"));
     QVERIFY(report.contains("<svg"));
     QVERIFY(report.contains("Clipped ramp.ovx"));
+    QFile pdf(dir_.filePath(name + ".pdf"));
+    QVERIFY(pdf.open(QIODevice::ReadOnly));
+    QVERIFY(pdf.readAll().startsWith("%PDF-"));
+    QVERIFY(form_->OutputLines().last().endsWith(name + ".pdf"));
     QVERIFY(form_->OutputLines().last().startsWith("Record saved: "));
   }
 

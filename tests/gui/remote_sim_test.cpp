@@ -27,17 +27,7 @@ class RemoteSimTest : public QObject {
 
   QAction* Action(const char* name) { return form_->findChild<QAction*>(name); }
   QTreeWidget* Tree() { return form_->findChild<QTreeWidget*>("DeviceTreeView"); }
-  // The item, searched again until found: on a loaded machine a serial probe may miss its
-  // reply, so a search that ended without the instrument is repeated.
-  QTreeWidgetItem* Find(const QString& caption) {
-    for (int search = 0; search < 5; ++search) {
-      auto found = Tree()->findItems(caption, Qt::MatchExactly | Qt::MatchRecursive);
-      if (!found.isEmpty()) return found.first();
-      Action("Refresh")->trigger();
-      if (!QTest::qWaitFor([&] { return !form_->IsRefreshing(); }, 60000)) break;
-    }
-    return nullptr;
-  }
+  QTreeWidgetItem* Find(const QString& caption) { return test::FindDevice(*form_, caption); }
   void Select(const QString& caption) {
     QTreeWidgetItem* item = Find(caption);
     QVERIFY2(item, qPrintable(caption));

@@ -1,5 +1,5 @@
-#include <atomic>
 #include <gtest/gtest.h>
+#include <atomic>
 
 #include <chrono>
 #include <cmath>
@@ -342,6 +342,62 @@ TEST(CountSampler, HeldLevelsSkippedOnLongStepDocument) {
   EXPECT_GT(fast.durations.size(), 900u);
   EXPECT_EQ(fast.durations, slow.durations);
   EXPECT_EQ(fast.values, slow.values);
+}
+
+// Staircases whose levels run from a grid step to beyond the longest dwell, repeated levels,
+// levels beyond the limits and budgets that force several reduction passes: skipping runs of
+// repeated samples must leave the list of the full walk. Each list is sampled on this thread,
+// which keeps its point buffer from one run to the next, and on a fresh thread without one.
+TEST(CountSampler, RepeatedSamplesSkippedAsRuns) {
+  std::mt19937 rng(7340);
+  std::uniform_real_distribution<double> unit(0, 1);
+  const Limits families[] = {kFamilyA, kFamilyB, kFamilyC, {0.0002, 0.05, 60}, {0.01, 0.3, 25}};
+  for (int doc = 0; doc < 80; ++doc) {
+    SCOPED_TRACE(doc);
+    const Limits l = families[doc % 5];
+    auto stairs = [&](int levels) {
+      SegmentTable t;
+      double time = 0;
+      double value = unit(rng) * 10;
+      int row = 0;
+      for (int k = 0; k < levels; ++k) {
+        const double r = unit(rng);
+        const double hold = r < 0.2   ? 0.00005 * (1 + rng() % 4)
+                            : r < 0.9 ? unit(rng) * 0.2
+                                      : unit(rng) * 2;
+        t[row].Time = time;
+        t[row].Value = value;
+        time += hold;
+        t[row + 1].Time = time;
+        t[row + 1].Value = value;
+        row += 2;
+        if (unit(rng) < 0.7) value = -1 + unit(rng) * 12;  // else the next level repeats it
+      }
+      t.SetLastPointIndex(row - 1);
+      return BuildWaveform(t);
+    };
+    auto v = stairs(1 + static_cast<int>(rng() % 300));
+    auto c = stairs(1 + static_cast<int>(rng() % 40));
+    SetLimits(*v, 0, 10, 0.01);
+    SetLimits(*c, 0, 10, 0.005);
+    PointList fast, slow, fresh;
+    bool refused = false;
+    try {
+      fast = Sample(*v, *c, l);
+    } catch (const ESamplerError&) {
+      refused = true;
+    }
+    if (refused) {
+      EXPECT_THROW(Sample(*v, *c, l, false), ESamplerError);
+      continue;
+    }
+    slow = Sample(*v, *c, l, false);
+    std::thread([&] { fresh = Sample(*v, *c, l); }).join();
+    EXPECT_EQ(fast.durations, slow.durations);
+    EXPECT_EQ(fast.values, slow.values);
+    EXPECT_EQ(fast.durations, fresh.durations);
+    EXPECT_EQ(fast.values, fresh.values);
+  }
 }
 
 TEST(CountSampler, AbortFromAnotherThreadLeavesOutputs) {

@@ -10,6 +10,7 @@
 #include <mutex>
 #include <random>
 #include <sstream>
+#include <stdexcept>
 #include <thread>
 
 #include "playback/MeasuredRun.h"
@@ -96,6 +97,8 @@ TEST(MeasureOffer, ReportPathBesideTheRecord) {
   EXPECT_EQ(ReportPath("/tmp/run"), "/tmp/run.html");
   EXPECT_EQ(ReportPath("/tmp/.csv"), "/tmp/.csv.html");  // a name, not an extension
   EXPECT_EQ(ReportPath("/tmp/a.csv.d/run"), "/tmp/a.csv.d/run.html");
+  EXPECT_EQ(ReportPath("/tmp/RUN.CSV", ".pdf"), "/tmp/RUN.pdf");
+  EXPECT_EQ(ReportPath("/tmp/run", ".pdf"), "/tmp/run.pdf");
 }
 
 // Seeded runs: the pieces Update hands out add up to every reading once, in order, and the
@@ -136,7 +139,7 @@ TEST(MeasuredRun, RunningFiguresFollowEveryReadingOnce) {
   }
 }
 
-TEST(MeasuredRun, SaveRecordWritesBothFilesWholeOrNotAtAll) {
+TEST(MeasuredRun, SaveRecordWritesEveryFileWholeOrNotAtAll) {
   TMeasuredRun run(LevelRun(), std::make_shared<TRandomSource>(7), 1ms);
   run.Start();
   std::vector<TReading> collected;
@@ -153,6 +156,26 @@ TEST(MeasuredRun, SaveRecordWritesBothFilesWholeOrNotAtAll) {
   const std::string html = ReadAll((dir / "run.html").string());
   EXPECT_EQ(html, ReportHtml(expected, ComputeRecordFigures(expected)));
   EXPECT_NE(html.find("MEAS:VOLT?"), std::string::npos);
+
+  // A third report drawn elsewhere lands beside them from the same content; one that cannot be
+  // drawn leaves no new file of the record.
+  const std::string csv2 = (dir / "drawn.csv").string();
+  run.SaveRecord(csv2, {"> MEAS:VOLT?"},
+                 [](const TReportContent& c) { return "%PDF " + c.Document + " " + c.Log.back(); });
+  EXPECT_EQ(ReadAll((dir / "drawn.pdf").string()),
+            "%PDF " + run.Input().Document + " > MEAS:VOLT?");
+  EXPECT_TRUE(std::filesystem::exists(dir / "drawn.html"));
+  EXPECT_ANY_THROW(run.SaveRecord(
+      (dir / "undrawable.csv").string(), {},
+      [](const TReportContent&) -> std::string { throw std::runtime_error("no fonts"); }));
+  EXPECT_FALSE(std::filesystem::exists(dir / "undrawable.csv"));
+  EXPECT_FALSE(std::filesystem::exists(dir / "undrawable.html"));
+  // A PDF that cannot be written takes back the new record and its HTML.
+  std::filesystem::create_directory(dir / "late.pdf");
+  EXPECT_ANY_THROW(run.SaveRecord((dir / "late.csv").string(), {},
+                                  [](const TReportContent&) { return std::string("%PDF"); }));
+  EXPECT_FALSE(std::filesystem::exists(dir / "late.csv"));
+  EXPECT_FALSE(std::filesystem::exists(dir / "late.html"));
 
   // A folder that is not there: an error, and no file of either name.
   const std::string missing = (dir / "no-such-folder" / "run.csv").string();

@@ -5,9 +5,11 @@
 #include <tuple>
 
 #include <chrono>
+#include <cmath>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
+#include <random>
 #include <thread>
 #include <tuple>
 
@@ -590,6 +592,54 @@ TEST(Ksv7340Protocol, AChunkHoldsAtLeastOnePointAndStaysBelowTheLimit) {
        {Lines{&wide, &many, &many}, Lines{&many, &wide, &many}, Lines{&many, &many, &wide}}) {
     EXPECT_EQ(ksv7340::BuildListChunk(*d, *v, *c, 0, 45).Last, 2);
     EXPECT_EQ(ksv7340::BuildListChunk(*d, *v, *c, 0, 46).Last, 3);
+  }
+}
+
+// Built in steps of any size, a chunk is the one a plain greedy cut gives: points appended while
+// every line with ";*OPC?" stays below the limit, each value as FormatListValue writes it.
+TEST(Ksv7340Protocol, AChunkBuiltInStepsIsTheGreedyCut) {
+  std::mt19937 rng(7342);
+  std::uniform_real_distribution<double> value(-5, 120);
+  for (int round = 0; round < 100; ++round) {
+    const std::size_t n = 1 + rng() % 120;
+    std::vector<double> d(n), v(n), c(n);
+    for (std::size_t i = 0; i < n; ++i) {
+      d[i] = value(rng) / 10;
+      v[i] = rng() % 5 == 0 ? 1e6 * value(rng) : value(rng);
+      c[i] = std::round(value(rng) * 2000) / 2000;  // halves of the last decimal included
+    }
+    const int32_t limit = 20 + static_cast<int32_t>(rng() % 700);
+    for (int32_t first = 0; first < static_cast<int32_t>(n);) {
+      SCOPED_TRACE(::testing::Message() << "round " << round << " first " << first);
+      ksv7340::ListChunk expected;
+      expected.First = expected.Last = first;
+      auto line = [&](const char* name, const std::vector<double>& x, int32_t last) {
+        std::string text = std::string(name) + " " + std::to_string(first);
+        for (int32_t p = first; p <= last; ++p) text += "," + ksv7340::FormatListValue(x[p]);
+        return text;
+      };
+      for (int32_t last = first;; ++last) {
+        expected.Dwell = line("LIST:DWEL", d, last);
+        expected.Voltage = line("LIST:VOLT", v, last);
+        expected.Current = line("LIST:CURR", c, last);
+        expected.Last = last;
+        if (last + 1 >= static_cast<int32_t>(n)) break;
+        const auto fits = [&](const char* name, const std::vector<double>& x) {
+          return line(name, x, last + 1).size() + 6 < static_cast<std::size_t>(limit);
+        };
+        if (!fits("LIST:DWEL", d) || !fits("LIST:VOLT", v) || !fits("LIST:CURR", c)) break;
+      }
+      ksv7340::TListChunkBuilder builder(d, v, c, first, limit);
+      while (rng() % 4 != 0 && builder.Extend(static_cast<int32_t>(rng() % 5))) {
+      }
+      const ksv7340::ListChunk chunk = builder.Take();
+      ASSERT_EQ(chunk.Last, expected.Last);
+      EXPECT_EQ(chunk.First, first);
+      EXPECT_EQ(chunk.Dwell, expected.Dwell);
+      EXPECT_EQ(chunk.Voltage, expected.Voltage);
+      EXPECT_EQ(chunk.Current, expected.Current);
+      first = chunk.Last + 1;
+    }
   }
 }
 

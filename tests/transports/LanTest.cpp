@@ -283,15 +283,8 @@ TEST(LanFaults, NoSuchHostRefusedPortAndSilentPeerEachSayWhat) {
   EXPECT_FALSE(refused.IsOpen());
 
   // A peer that takes the connection (the system's backlog does) and never says a word.
-  const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in bound{};
-  bound.sin_family = AF_INET;
-  bound.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof bound;
-  ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&bound), sizeof bound), 0);
-  ASSERT_EQ(::listen(listener, 4), 0);
-  ::getsockname(listener, reinterpret_cast<sockaddr*>(&bound), &length);
-  address.Port = ntohs(bound.sin_port);
+  testing::TLoopbackListener listener;
+  address.Port = listener.Port();
   TLanSocketInterface silent(address);
   silent.Open();
   try {
@@ -306,26 +299,46 @@ TEST(LanFaults, NoSuchHostRefusedPortAndSilentPeerEachSayWhat) {
   EXPECT_THROW(device->Connect(), std::runtime_error);
   device->Disconnect();
   EXPECT_FALSE(device->IsConnected());
-  ::close(listener);
+}
+
+// A busy instrument says so and closes; when our command reached it first, the close resets the
+// connection behind its line, and the line must still be what the user is told.
+TEST(LanFaults, ABusyLineFollowedByAResetStillSaysBusy) {
+  testing::TLoopbackListener listener(1);
+  const TLanAddress address = listener.Address();
+  for (const bool abortive : {false, true}) {
+    TLanSocketInterface client(address);
+    client.Open();
+    const int peer = ::accept(listener.Fd(), nullptr, nullptr);
+    ASSERT_GE(peer, 0);
+    client.Send("*IDN?");
+    char got[6];
+    ASSERT_EQ(::recv(peer, got, sizeof got, MSG_WAITALL), 6);
+    client.Send("*CLS");  // left unread: closing now resets the connection
+    const std::string busy = "ERROR: busy, serving another client\n";
+    ASSERT_EQ(::send(peer, busy.data(), busy.size(), 0), static_cast<ssize_t>(busy.size()));
+    if (abortive) {
+      const linger hard{1, 0};
+      ::setsockopt(peer, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+    }
+    ::close(peer);
+    try {
+      client.Query("*IDN?", 1000);
+      FAIL() << "a closed connection answered";
+    } catch (const EConnectionError& e) {
+      EXPECT_THAT(e.what(), HasSubstr("serving another client")) << (abortive ? "abortive" : "");
+    }
+  }
 }
 
 // Replies read as a stream, against the lines the peer wrote: whatever way the bytes are cut into
 // packets, each Receive gives the next line whole, without its CR.
 TEST(LanStream, RandomlyCutRepliesArriveAsTheirLines) {
-  const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in bound{};
-  bound.sin_family = AF_INET;
-  bound.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof bound;
-  ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&bound), sizeof bound), 0);
-  ASSERT_EQ(::listen(listener, 1), 0);
-  ::getsockname(listener, reinterpret_cast<sockaddr*>(&bound), &length);
-  TLanAddress address;
-  address.Host = "127.0.0.1";
-  address.Port = ntohs(bound.sin_port);
+  testing::TLoopbackListener listener(1);
+  const TLanAddress address = listener.Address();
   TLanSocketInterface transport(address);
   transport.Open();
-  const int peer = ::accept(listener, nullptr, nullptr);
+  const int peer = ::accept(listener.Fd(), nullptr, nullptr);
   ASSERT_GE(peer, 0);
   for (unsigned seed = 1; seed <= 25; ++seed) {
     std::mt19937 random(seed);
@@ -354,7 +367,6 @@ TEST(LanStream, RandomlyCutRepliesArriveAsTheirLines) {
   }
   transport.Close();
   ::close(peer);
-  ::close(listener);
 }
 
 }  // namespace

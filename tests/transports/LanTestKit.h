@@ -4,6 +4,9 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <memory>
@@ -37,6 +40,39 @@ inline std::shared_ptr<TWaveform> Staircase(int levels, double hold, double firs
   table.SetLastPointIndex(row - 1);
   return BuildWaveform(table);
 }
+
+// A listening socket on the loopback at a free port, closed with the object: a peer that the
+// tests script by hand.
+class TLoopbackListener {
+ public:
+  explicit TLoopbackListener(int backlog = 4) {
+    fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        ::listen(fd_, backlog) != 0 ||
+        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+      ADD_FAILURE() << "no loopback listener";
+    port_ = ntohs(address.sin_port);
+  }
+  ~TLoopbackListener() { ::close(fd_); }
+  TLoopbackListener(const TLoopbackListener&) = delete;
+  TLoopbackListener& operator=(const TLoopbackListener&) = delete;
+  int Fd() const { return fd_; }
+  int Port() const { return port_; }
+  TLanAddress Address() const {
+    TLanAddress address;
+    address.Host = "127.0.0.1";
+    address.Port = port_;
+    return address;
+  }
+
+ private:
+  int fd_ = -1;
+  int port_ = 0;
+};
 
 class TLanRunFixture : public ::testing::Test {
  protected:

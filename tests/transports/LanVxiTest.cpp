@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <memory>
 #include <thread>
 
 #include "devices/DeviceErrors.h"
@@ -239,15 +240,8 @@ TEST(DemoOverVxi, ServesASecondSupplyUnlessAnotherIsListed) {
   EXPECT_EQ(sim::RegisteredVxiPort(), 0) << "the demo's entry goes with it";
 
   // Another instrument listed and accepting connections.
-  const int other = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  ASSERT_EQ(::bind(other, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-  ASSERT_EQ(::listen(other, 4), 0);
-  ASSERT_EQ(::getsockname(other, reinterpret_cast<sockaddr*>(&address), &length), 0);
-  const int otherPort = ntohs(address.sin_port);
+  auto other = std::make_unique<testing::TLoopbackListener>();
+  const int otherPort = other->Port();
   ASSERT_TRUE(pmap_set(kCoreChannel, 1, IPPROTO_TCP, static_cast<unsigned short>(otherPort)));
   {
     testing::TScopedEnv env("ONDREVO_LAN_HOSTS", "");
@@ -259,7 +253,7 @@ TEST(DemoOverVxi, ServesASecondSupplyUnlessAnotherIsListed) {
   }
   EXPECT_EQ(sim::RegisteredVxiPort(), otherPort) << "the other instrument keeps its place";
   // Once it is gone, its stale entry does not keep the demo's supply out.
-  ::close(other);
+  other.reset();
   {
     sim::TDemoInstruments demo(50);
     ASSERT_NE(demo.VxiFront(), nullptr);

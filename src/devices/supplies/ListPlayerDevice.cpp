@@ -44,14 +44,19 @@ class TWorkers {
   }
 
   void Run(std::function<void()> job) {
+    bool handed = false;
     {
       std::lock_guard guard(lock_);
       if (idle_ > 0) {
         --idle_;
         jobs_.push_back(std::move(job));
-        wake_.notify_one();
-        return;
+        handed = true;
       }
+    }
+    // Woken outside the lock, the worker starts at once instead of waiting for it.
+    if (handed) {
+      wake_.notify_one();
+      return;
     }
     std::thread([this, job = std::move(job)]() mutable { Work(std::move(job)); }).detach();
   }

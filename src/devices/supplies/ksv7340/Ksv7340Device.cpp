@@ -1,5 +1,7 @@
 #include "devices/supplies/ksv7340/Ksv7340Device.h"
 
+#include <cstdint>
+#include <optional>
 #include <stdexcept>
 
 #include "devices/ModelTables.h"
@@ -63,14 +65,18 @@ void TKsv7340Device::WritePoints(TUploadJob& job, const std::vector<double>& dwe
   while (p < n && !job.Terminated()) {
     p = chunk.Last;
     job.SetProgress(static_cast<double>(p) / n);
-    job.SendQuery(chunk.Voltage + ksv7340::kOpcQuery);
-    // The next chunk is built while the instrument stores this one.
-    ksv7340::ListChunk next;
-    if (p + 1 < n) next = ksv7340::BuildListChunk(dwell, voltage, current, p + 1, MaxCommandLength);
-    job.AwaitReply();
-    job.Query(chunk.Current + ksv7340::kOpcQuery);
-    job.Query(chunk.Dwell + ksv7340::kOpcQuery);
-    chunk = std::move(next);
+    // The next chunk is built a third at a time while the instrument stores each line of this
+    // one: over a fast line, building it whole during one of them would keep the line waiting.
+    std::optional<ksv7340::TListChunkBuilder> next;
+    if (p + 1 < n) next.emplace(dwell, voltage, current, p + 1, MaxCommandLength);
+    const int32_t third = (chunk.Last - chunk.First) / 3 + 1;
+    const std::string* lines[] = {&chunk.Voltage, &chunk.Current, &chunk.Dwell};
+    for (const std::string* line : lines) {
+      job.SendQuery(*line + ksv7340::kOpcQuery);
+      if (next) next->Extend(line == &chunk.Dwell ? INT32_MAX : third);
+      job.AwaitReply();
+    }
+    chunk = next ? next->Take() : ksv7340::ListChunk{};
     ++p;
     job.SetProgress(static_cast<double>(p) / n);
   }

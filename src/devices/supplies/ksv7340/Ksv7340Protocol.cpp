@@ -1,5 +1,6 @@
 #include "devices/supplies/ksv7340/Ksv7340Protocol.h"
 
+#include <cstdint>
 #include <stdexcept>
 
 #include "document/Numbers.h"
@@ -22,39 +23,65 @@ std::string FormatSetValue(double value) {
 ListChunk BuildListChunk(const std::vector<double>& dwell, const std::vector<double>& voltage,
                          const std::vector<double>& current, int32_t start,
                          int32_t maxCommandLength) {
-  const int32_t n = static_cast<int32_t>(dwell.size());
+  return TListChunkBuilder(dwell, voltage, current, start, maxCommandLength).Take();
+}
+
+TListChunkBuilder::TListChunkBuilder(const std::vector<double>& dwell,
+                                     const std::vector<double>& voltage,
+                                     const std::vector<double>& current, int32_t start,
+                                     int32_t maxCommandLength)
+    : dwell_(dwell),
+      voltage_(voltage),
+      current_(current),
+      limit_(static_cast<std::size_t>(maxCommandLength)),
+      next_(start + 1) {
   const std::string index = std::to_string(start);
-  ListChunk chunk;
-  chunk.First = chunk.Last = start;
-  chunk.Dwell = "LIST:DWEL " + index + "," + FormatListValue(dwell[start]);
-  chunk.Voltage = "LIST:VOLT " + index + "," + FormatListValue(voltage[start]);
-  chunk.Current = "LIST:CURR " + index + "," + FormatListValue(current[start]);
+  chunk_.First = chunk_.Last = start;
+  chunk_.Dwell = "LIST:DWEL " + index + "," + FormatListValue(dwell[start]);
+  chunk_.Voltage = "LIST:VOLT " + index + "," + FormatListValue(voltage[start]);
+  chunk_.Current = "LIST:CURR " + index + "," + FormatListValue(current[start]);
+  chunk_.Dwell.reserve(limit_);
+  chunk_.Voltage.reserve(limit_);
+  chunk_.Current.reserve(limit_);
+}
+
+bool TListChunkBuilder::Extend(int32_t points) {
+  const int32_t n = static_cast<int32_t>(dwell_.size());
   const std::size_t opc = std::string_view(kOpcQuery).size();
-  const std::size_t limit = static_cast<std::size_t>(maxCommandLength);
-  chunk.Dwell.reserve(limit);
-  chunk.Voltage.reserve(limit);
-  chunk.Current.reserve(limit);
-  for (int32_t p = start + 1; p < n; ++p) {
-    const std::size_t dwellSize = chunk.Dwell.size();
-    const std::size_t voltageSize = chunk.Voltage.size();
-    const std::size_t currentSize = chunk.Current.size();
-    // Appended in place and taken back when the point does not fit.
-    chunk.Dwell += ',';
-    AppendDecimals(chunk.Dwell, dwell[p], kListDecimals);
-    chunk.Voltage += ',';
-    AppendDecimals(chunk.Voltage, voltage[p], kListDecimals);
-    chunk.Current += ',';
-    AppendDecimals(chunk.Current, current[p], kListDecimals);
-    if (chunk.Dwell.size() + opc >= limit || chunk.Voltage.size() + opc >= limit ||
-        chunk.Current.size() + opc >= limit) {
-      chunk.Dwell.resize(dwellSize);
-      chunk.Voltage.resize(voltageSize);
-      chunk.Current.resize(currentSize);
+  for (; points > 0 && !complete_; --points) {
+    if (next_ >= n) {
+      complete_ = true;
       break;
     }
-    chunk.Last = p;
+    const int32_t p = next_;
+    const std::size_t dwellSize = chunk_.Dwell.size();
+    const std::size_t voltageSize = chunk_.Voltage.size();
+    const std::size_t currentSize = chunk_.Current.size();
+    // Appended in place and taken back when the point does not fit.
+    chunk_.Dwell += ',';
+    AppendDecimals(chunk_.Dwell, dwell_[p], kListDecimals);
+    chunk_.Voltage += ',';
+    AppendDecimals(chunk_.Voltage, voltage_[p], kListDecimals);
+    chunk_.Current += ',';
+    AppendDecimals(chunk_.Current, current_[p], kListDecimals);
+    if (chunk_.Dwell.size() + opc >= limit_ || chunk_.Voltage.size() + opc >= limit_ ||
+        chunk_.Current.size() + opc >= limit_) {
+      chunk_.Dwell.resize(dwellSize);
+      chunk_.Voltage.resize(voltageSize);
+      chunk_.Current.resize(currentSize);
+      complete_ = true;
+      break;
+    }
+    chunk_.Last = p;
+    ++next_;
   }
-  return chunk;
+  return !complete_;
+}
+
+ListChunk TListChunkBuilder::Take() {
+  while (Extend(INT32_MAX)) {
+  }
+  return std::move(chunk_);
 }
 
 std::string BlockCommand(int32_t first, int32_t last, int32_t count) {

@@ -43,6 +43,27 @@ ListChunk BuildListChunk(const std::vector<double>& dwell, const std::vector<dou
                          const std::vector<double>& current, int32_t start,
                          int32_t maxCommandLength);
 
+// BuildListChunk in steps, so that the upload can build the next chunk while each of the three
+// lines of the current one is with the instrument. The chunk is the same however it is split.
+class TListChunkBuilder {
+ public:
+  TListChunkBuilder(const std::vector<double>& dwell, const std::vector<double>& voltage,
+                    const std::vector<double>& current, int32_t start, int32_t maxCommandLength);
+  // Tries up to `points` more points; false once the chunk is complete.
+  bool Extend(int32_t points);
+  // The chunk, completed first where it is not yet.
+  ListChunk Take();
+
+ private:
+  const std::vector<double>& dwell_;
+  const std::vector<double>& voltage_;
+  const std::vector<double>& current_;
+  std::size_t limit_ = 0;
+  int32_t next_ = 0;
+  bool complete_ = false;
+  ListChunk chunk_;
+};
+
 // Number of a list point: fixed, 3 decimals, "." always.
 std::string FormatListValue(double value);
 // Set value: fixed, 3 decimals, at most 5 significant digits.
