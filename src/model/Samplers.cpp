@@ -9,6 +9,7 @@
 
 #include "document/Numbers.h"
 #include "document/Translate.h"
+#include "model/BlockScan.h"
 
 namespace ondrevo {
 
@@ -23,16 +24,6 @@ std::int64_t GridSteps(double seconds) {
 
 [[noreturn]] void NotFinite(const std::string& which, double time) {
   throw ESamplerError(which + " has no finite value at " + FormatGeneral(time) + " s.");
-}
-
-// Whether no value is infinite or NaN. On the bits, so that the loop vectorises: adding one to
-// an exponent of all ones carries into the sign bit, and only those values have one.
-bool AllFinite(const double* v, std::size_t n) {
-  constexpr std::uint64_t kExponent = 0x7ff0000000000000, kExponentOne = 0x0010000000000000;
-  std::uint64_t carry = 0;
-  for (std::size_t j = 0; j < n; ++j)
-    carry |= (std::bit_cast<std::uint64_t>(v[j]) & kExponent) + kExponentOne;
-  return carry >> 63 == 0;
 }
 
 std::string WaveformName(std::size_t w) {
@@ -111,14 +102,14 @@ class CountRun {
         buffer_(TSpareBuffer::Take(static_cast<std::size_t>(kBufferFactor) * maxPoints,
                                    sampler.Waveforms.size())),
         tol_(sampler.Waveforms.size(), 0.0),
-        sample_(sampler.Waveforms.size()),
-        block_(sampler.Waveforms.size() * kBlock) {
+        pending_(sampler.Waveforms.size()),
+        tolLess_(sampler.Waveforms.size()),
+        last_(sampler.Waveforms.size()),
+        block_(sampler.Waveforms.size() * kBlock),
+        uniform_(sampler.Waveforms.size()) {
     minStep_ = GridSteps(s_.MinDwellTime);
     maxStep_ = GridSteps(s_.MaxDwellTime);
     step_ = minStep_ / 2;
-    for (const TWaveform* w : waves_)
-      limits_.insert(limits_.end(),
-                     {w->MaxValue + kEps, w->MaxValue, w->MinValue - kEps, w->MinValue});
   }
 
   ~CountRun() { TSpareBuffer::Give(std::move(buffer_)); }
@@ -140,51 +131,73 @@ class CountRun {
       else
         Fill<0>();
       if (s_.Aborted()) return false;
-      done = buffer_.count < buffer_.Capacity();
-      ReduceTo(2 * static_cast<std::int64_t>(maxPoints_));
+      done = raw_ < buffer_.Capacity();
+      SettlePending();
+      ReduceTo(2 * static_cast<std::int64_t>(maxPoints_), true);
+      if (!done && !s_.Aborted()) TakePending();
     } while (!done && !s_.Aborted());
     if (s_.Aborted()) return false;
     MinimumDwell();
     if (s_.Aborted()) return false;
-    ReduceTo(maxPoints_);
+    ReduceTo(maxPoints_, false);
     if (s_.Aborted()) return false;
     Output(durations, values);
     return true;
   }
 
  private:
-  // One sample of every waveform; returns its grid index. Samples are evaluated in blocks, a
-  // tight loop per waveform, and handed out one by one.
-  std::int64_t Sample() {
-    if (blockPos_ == blockLen_) Refill();
-    const std::int64_t k = blockFirst_ + static_cast<std::int64_t>(blockPos_) * step_;
-    for (std::size_t w = 0; w < waves_.size(); ++w)
-      sample_[w] = Limited(w, block_[w * kBlock + blockPos_], k);
-    ++blockPos_;
-    return k;
-  }
+  // How points come to be: samples within epsilon of the newest point extend it (and mark it a
+  // held level); any other sample starts a new point. When the buffer of 10 x MaxPoints points
+  // is full, one pass merges every point into the last one kept where its values lie within
+  // the tolerance of that one's, the tolerance growing until at most 2 x MaxPoints remain.
+  //
+  // That pass is done here as the points arrive: once the point after the newest one starts,
+  // nothing the pass looks at can change for the newest one, so it is merged or kept at once
+  // and the buffer holds only points the pass keeps. Passes at a full buffer then only decide
+  // the newest point (with the end of the curve as its successor) and raise the tolerance
+  // where needed; a point they keep goes back to being the newest and is looked at again,
+  // as the next pass would. The newest point itself lives outside the buffer (pending_).
 
-  // A sample with the waveform's limits applied; one that is not a number stops sampling.
-  double Limited(std::size_t w, double v, std::int64_t k) const {
-    if (!(v - v == 0.0)) NotFinite(WaveformName(w), static_cast<double>(k) / kGridRate + kEps);
-    return v > limits_[4 * w] ? limits_[4 * w + 1]
-                              : (v < limits_[4 * w + 2] ? limits_[4 * w + 3] : v);
-  }
-
-  // Evaluates the next block of every waveform (with the gain). Right after a skip the block is
-  // short and then doubles: held levels can only be skipped at a block's end, so on a staircase
-  // a full block would mostly hold samples that repeat the level just reached.
+  // Evaluates the next block of every waveform (with the gain and the limits). Right after a
+  // skip the block is short and then doubles: held levels can only be skipped at a block's
+  // end, so on a staircase a full block would mostly hold samples that repeat the level just
+  // reached. Notes the first sample that is not a number, which stops sampling where reached.
   void Refill() {
     const std::size_t n = nextBlock_;
+    badPos_ = kAllFinite;
     for (std::size_t w = 0; w < waves_.size(); ++w) {
       double* b = &block_[w * kBlock];
-      blockFirst_ = static_cast<std::int64_t>(waves_[w]->NextSamples(b, n));
+      bool held = false;
+      blockFirst_ = static_cast<std::int64_t>(waves_[w]->NextSamples(b, n, &held));
       if (s_.Gain != 1.0)
         for (std::size_t i = 0; i < n; ++i) b[i] *= s_.Gain;
+      const TWaveform& wave = *waves_[w];
+      const double hi = wave.MaxValue + kEps, lo = wave.MinValue - kEps;
+      // A held level is one value: the first tells for all.
+      const BlockShape shape = ShapeOf(b, held ? 1 : n, lo, hi);
+      uniform_[w] = shape.inside && shape.uniform;
+      if (shape.inside) continue;  // the limits change nothing
+      if (!AllFinite(b, n)) {
+        std::size_t j = 0;
+        while (b[j] - b[j] == 0.0) ++j;
+        if (j < badPos_) badPos_ = j, badWave_ = w;
+      }
+      const double maxValue = wave.MaxValue, minValue = wave.MinValue;
+      for (std::size_t i = 0; i < n; ++i)
+        b[i] = b[i] > hi ? maxValue : (b[i] < lo ? minValue : b[i]);
     }
+    // The one waveform that varies over the block, when the others hold their level.
+    varying_ = kNone;
+    for (std::size_t w = 0; w < waves_.size(); ++w)
+      if (!uniform_[w]) varying_ = varying_ == kNone ? w : kMany;
     blockPos_ = 0;
     blockLen_ = n;
     nextBlock_ = std::min(kBlock, 2 * n);
+  }
+
+  [[noreturn]] void NotFiniteAt(std::size_t pos) const {
+    const std::int64_t k = blockFirst_ + static_cast<std::int64_t>(pos) * step_;
+    NotFinite(WaveformName(badWave_), static_cast<double>(k) / kGridRate + kEps);
   }
 
   bool BlockUsedUp() const { return blockPos_ == blockLen_; }
@@ -213,12 +226,6 @@ class CountRun {
     }
   }
 
-  void Store(std::int64_t p, std::int64_t k, bool constant) {
-    buffer_.index[p] = k;
-    buffer_.constant[p] = constant;
-    buffer_.CopyValues(sample_.data(), buffer_.Values(p));
-  }
-
   // Largest grid index up to which every waveform's cursor stays on the held level that gave
   // sample k, so that the samples up to it equal sample k; k when some level may change.
   std::int64_t HeldUntil(std::int64_t k) const {
@@ -242,79 +249,172 @@ class CountRun {
     return limit;
   }
 
-  // Appends points while the buffer has room; a block of samples at a time.
+  // Appends points while the buffer would have room; a block of samples at a time.
   // kWidth: the number of waveforms when known at compile time, else 0.
   template <std::size_t kWidth>
   void Fill() {
     PointBuffer& b = buffer_;
-    if (b.count == 0) {
-      const std::int64_t k = Sample();
-      Store(0, k, true);
-      b.count = 1;
-    }
     const std::size_t width = kWidth ? kWidth : waves_.size();
+    if (raw_ == 0) {  // the first sample is the first point, a held level from the start
+      Refill();
+      if (badPos_ == 0) NotFiniteAt(0);
+      pendingIndex_ = blockFirst_;
+      pendingConstant_ = true;
+      for (std::size_t w = 0; w < width; ++w) pending_[w] = block_[w * kBlock];
+      blockPos_ = 1;
+      raw_ = 1;
+    }
     const std::int64_t capacity = b.Capacity();
     std::int64_t* index = b.index.data();
     char* constant = b.constant.data();
     double* values = b.values.data();
     const double* block = block_.data();
-    std::int64_t count = b.count;
-    std::int64_t prev = count - 1;
+    // Locals: the stores into the point arrays could otherwise alias these members.
+    std::int64_t count = b.count, raw = raw_;
+    std::int64_t pIndex = pendingIndex_;
+    bool pConstant = pendingConstant_;
+    // The newest point's values, the tolerance and the values of the point kept before it.
+    double pv[kWidth ? kWidth : 1], tv[kWidth ? kWidth : 1], lv[kWidth ? kWidth : 1];
+    double* p = kWidth ? pv : pending_.data();
+    double* t = kWidth ? tv : tolLess_.data();
+    double* l = kWidth ? lv : last_.data();
+    for (std::size_t w = 0; w < width; ++w) {
+      p[w] = pending_[w];
+      t[w] = tol_[w] - kEps;
+      l[w] = count > 0 ? values[(count - 1) * static_cast<std::int64_t>(width) + w] : 0.0;
+    }
+    std::int64_t lIndex = count > 0 ? index[count - 1] : 0;
+    const std::int64_t total = total_, maxStep = maxStep_, step = step_;
     const bool skipRuns = s_.SkipHeldLevels;
-    while (count < capacity && !s_.Aborted()) {
+    auto save = [&] {
+      b.count = count;
+      raw_ = raw;
+      pendingIndex_ = pIndex;
+      pendingConstant_ = pConstant;
+      if (kWidth)
+        for (std::size_t w = 0; w < width; ++w) pending_[w] = p[w];
+    };
+    while (raw < capacity && !s_.Aborted()) {
       if (blockPos_ == blockLen_) Refill();
+      const std::size_t stop = std::min(blockLen_, badPos_);
+      const std::int64_t first = blockFirst_;
+      const std::size_t u = varying_ < width ? varying_ : kNone;
       std::size_t pos = blockPos_;
+      const std::size_t entry = pos;  // samples before it may be gone from the block
       bool same = false;
       std::int64_t k = 0;
-      // Locals: the stores into the point arrays could otherwise alias these members.
-      const std::size_t blockLen = blockLen_;
-      const std::int64_t first = blockFirst_, step = step_, total = total_, maxStep = maxStep_;
-      while (pos < blockLen && count < capacity) {
+      for (; pos < stop; ++pos) {
         k = first + static_cast<std::int64_t>(pos) * step;
-        double v[kWidth ? kWidth : 1];
-        double* cur = kWidth ? v : sample_.data();
-        for (std::size_t w = 0; w < width; ++w) cur[w] = Limited(w, block[w * kBlock + pos], k);
-        ++pos;
         if (total <= k) {  // at or after the end: not stored, and sampling is over
-          blockPos_ = pos;
-          b.count = count;
+          blockPos_ = pos + 1;
+          save();
           return;
         }
-        same = k - index[prev] < maxStep;
-        const double* pv = values + prev * static_cast<std::int64_t>(width);
-        for (std::size_t w = 0; w < width; ++w) same &= !(std::fabs(cur[w] - pv[w]) > kEps);
-        if (same) {
-          constant[count - 1] = true;
-        } else {
-          index[count] = k;
-          constant[count] = false;
-          double* cv = values + count * static_cast<std::int64_t>(width);
-          for (std::size_t w = 0; w < width; ++w) cv[w] = cur[w];
-          prev = count;
-          ++count;
-        }
-        // The samples that repeat this one bit for bit would each only mark the point held
-        // again: they are passed over as a run, up to the MaxStep split and the end.
-        if (skipRuns && pos < blockLen && count < capacity) {
-          const std::int64_t room = std::min(index[prev] + maxStep, total) - first;
+        // The samples that repeat the one before bit for bit would each only mark the point
+        // held again: they are passed over as a run, up to the MaxStep split and the end.
+        if (skipRuns && pos > entry && SameBits(block, pos - 1, pos, width)) {
+          const std::int64_t room = std::min(pIndex + maxStep, total) - first;
           const std::size_t bound =
-              room <= 0 ? 0 : std::min<std::size_t>(blockLen, (room + step - 1) / step);
+              room <= 0 ? 0 : std::min<std::size_t>(stop, (room + step - 1) / step);
           std::size_t j = pos;
           while (j < bound && SameBits(block, pos - 1, j, width)) ++j;
           if (j > pos) {
-            constant[count - 1] = true;
+            pConstant = true;
             same = true;
             k = first + static_cast<std::int64_t>(j - 1) * step;
-            pos = j;
+            pos = j - 1;
+            continue;
           }
+        }
+        same = k - pIndex < maxStep;
+        for (std::size_t w = 0; w < width; ++w)
+          same &= !(std::fabs(block[w * kBlock + pos] - p[w]) > kEps);
+        if (same) {
+          pConstant = true;
+          continue;
+        }
+        // The newest point has its successor: the pass keeps it unless it holds a level, the
+        // span from the point before it to this sample is too long, or a value is off.
+        bool merge = (count > 0) & !pConstant & (k - lIndex <= maxStep);
+        for (std::size_t w = 0; w < width; ++w) merge &= std::fabs(l[w] - p[w]) <= t[w];
+        // Written in any case, counted only when kept: no branch the values decide.
+        double* slot = values + count * static_cast<std::int64_t>(width);
+        index[count] = pIndex;
+        constant[count] = pConstant;
+        for (std::size_t w = 0; w < width; ++w) slot[w] = p[w];
+        count += !merge;
+        lIndex = merge ? lIndex : pIndex;
+        for (std::size_t w = 0; w < width; ++w) {
+          l[w] = merge ? l[w] : p[w];
+          p[w] = block[w * kBlock + pos];
+        }
+        pIndex = k;
+        pConstant = false;
+        if (++raw == capacity) {
+          ++pos;
+          break;
+        }
+        // Where the next samples would each start a point that joins the same kept point,
+        // find where that ends and take the last of them as the newest point at once.
+        if (u != kNone && count > 0 && std::fabs(l[u] - p[u]) <= t[u]) {
+          bool others = true;  // the held waveforms' levels join too
+          for (std::size_t w = 0; w < width; ++w)
+            others &= w == u || std::fabs(l[w] - p[w]) <= t[w];
+          if (!others) continue;
+          // Bounds: the full buffer, the end of the curve (this sample lies before it), and
+          // MaxStep from the kept point to the sample that settles the newest one.
+          std::int64_t to = std::min<std::int64_t>(static_cast<std::int64_t>(stop),
+                                                   static_cast<std::int64_t>(pos) + capacity - raw);
+          to = std::min(to, (total - first + step - 1) / step);
+          const std::int64_t reach = lIndex + maxStep - first;
+          to = reach < 0 ? 0 : std::min(to, reach / step + 1);
+          if (to <= static_cast<std::int64_t>(pos) + 1) continue;
+          const std::size_t end = MergingRunEnd(block + u * kBlock, pos + 1,
+                                                static_cast<std::size_t>(to), l[u], t[u], kEps);
+          if (end == pos + 1) continue;
+          raw += static_cast<std::int64_t>(end - 1 - pos);
+          pos = end - 1;
+          pIndex = first + static_cast<std::int64_t>(pos) * step;
+          p[u] = block[u * kBlock + pos];
         }
       }
       blockPos_ = pos;
+      if (pos == badPos_ && raw < capacity) {
+        save();
+        NotFiniteAt(pos);
+      }
       // Every sample up to the skip target repeats this one and would only mark the same
       // point again; the limits keep the MaxStep split and the end.
-      if (same && s_.SkipHeldLevels && BlockUsedUp()) SkipHeld(k, index[prev]);
+      if (same && s_.SkipHeldLevels && BlockUsedUp()) SkipHeld(k, pIndex);
     }
-    b.count = count;
+    save();
+  }
+
+  // What a pass at a full buffer (or at the end) does with the newest point: its successor is
+  // the end of the curve. Afterwards the buffer holds every point.
+  void SettlePending() {
+    PointBuffer& b = buffer_;
+    const std::size_t n = waves_.size();
+    const std::int64_t count = b.count;
+    bool merge = count > 0 && !pendingConstant_ && total_ - b.index[count - 1] <= maxStep_;
+    for (std::size_t w = 0; w < n && merge; ++w)
+      merge = std::fabs(b.Values(count - 1)[w] - pending_[w]) <= tol_[w] - kEps;
+    if (merge) return;
+    b.index[count] = pendingIndex_;
+    b.constant[count] = pendingConstant_;
+    b.CopyValues(pending_.data(), b.Values(count));
+    b.count = count + 1;
+  }
+
+  // The buffer's last point becomes the newest again, to be looked at once more when its
+  // successor comes.
+  void TakePending() {
+    PointBuffer& b = buffer_;
+    raw_ = b.count;
+    --b.count;
+    pendingIndex_ = b.index[b.count];
+    pendingConstant_ = b.constant[b.count];
+    b.CopyValues(b.Values(b.count), pending_.data());
   }
 
   // Point count that Reduce reaches with an unbounded tolerance: the fewest points it can
@@ -335,47 +435,57 @@ class CountRun {
   // Merges points whose levels differ by less than the tolerance, raising the tolerance by each
   // waveform's resolution until at most `target` points remain. Stops with an error where
   // raising it can no longer bring the count down.
-  void ReduceTo(std::int64_t target) {
+  // passed: the buffer is already what a pass at the current tolerance leaves.
+  void ReduceTo(std::int64_t target, bool passed) {
     if (waves_.size() == 2)
-      Reduce<2>(target);
+      Reduce<2>(target, passed);
     else
-      Reduce<0>(target);
+      Reduce<0>(target, passed);
+  }
+
+  // One pass at the current tolerance: every point joins the last one kept where neither holds
+  // a level, the span stays within MaxStep and every value is within the tolerance.
+  template <std::size_t kWidth>
+  void Pass() {
+    PointBuffer& b = buffer_;
+    const std::size_t n = kWidth ? kWidth : waves_.size();
+    std::int64_t last = 0, kept = 1;
+    const std::int64_t count = b.count;
+    std::int64_t* index = b.index.data();
+    char* constant = b.constant.data();
+    double* values = b.values.data();
+    double tv[kWidth ? kWidth : 1];
+    double* t = kWidth ? tv : tolLess_.data();
+    for (std::size_t w = 0; w < n; ++w) t[w] = tol_[w] - kEps;
+    const std::int64_t total = total_, maxStep = maxStep_;
+    for (std::int64_t r = 1; r < count; ++r) {
+      const std::int64_t next = r + 1 < count ? index[r + 1] : total;
+      const double* lv = values + last * static_cast<std::int64_t>(n);
+      const double* cv = values + r * static_cast<std::int64_t>(n);
+      // Without early exits: one well-predicted branch per point instead of several.
+      bool mergeable = !constant[r] & (next - index[last] <= maxStep);
+      for (std::size_t w = 0; w < n; ++w) mergeable &= std::fabs(lv[w] - cv[w]) <= t[w];
+      if (!mergeable) {
+        if (kept != r) {
+          index[kept] = index[r];
+          constant[kept] = constant[r];
+          double* kv = values + kept * static_cast<std::int64_t>(n);
+          for (std::size_t w = 0; w < n; ++w) kv[w] = cv[w];
+        }
+        last = kept;
+        ++kept;
+      }
+    }
+    b.count = kept;
   }
 
   template <std::size_t kWidth>
-  void Reduce(std::int64_t target) {
+  void Reduce(std::int64_t target, bool passed) {
     PointBuffer& b = buffer_;
     const std::size_t n = kWidth ? kWidth : waves_.size();
     std::vector<double> lo(n), hi(n);
-    std::vector<double> tol(n);
-    for (;;) {
-      std::int64_t last = 0, kept = 1;
-      const std::int64_t count = b.count;
-      std::int64_t* index = b.index.data();
-      char* constant = b.constant.data();
-      double* values = b.values.data();
-      for (std::size_t w = 0; w < n; ++w) tol[w] = tol_[w] - kEps;
-      const std::int64_t total = total_, maxStep = maxStep_;
-      const double* t = tol.data();
-      for (std::int64_t r = 1; r < count; ++r) {
-        const std::int64_t next = r + 1 < count ? index[r + 1] : total;
-        const double* lv = values + last * static_cast<std::int64_t>(n);
-        const double* cv = values + r * static_cast<std::int64_t>(n);
-        // Without early exits: one well-predicted branch per point instead of several.
-        bool mergeable = !constant[r] & (next - index[last] <= maxStep);
-        for (std::size_t w = 0; w < n; ++w) mergeable &= std::fabs(lv[w] - cv[w]) <= t[w];
-        if (!mergeable) {
-          if (kept != r) {
-            index[kept] = index[r];
-            constant[kept] = constant[r];
-            double* kv = values + kept * static_cast<std::int64_t>(n);
-            for (std::size_t w = 0; w < n; ++w) kv[w] = cv[w];
-          }
-          last = kept;
-          ++kept;
-        }
-      }
-      b.count = kept;
+    for (;; passed = false) {
+      if (!passed) Pass<kWidth>();
       if (b.count <= target || s_.Aborted()) return;
       // The budget asked for is named, also when a first pass towards twice it fails.
       if (FewestPoints() > target) CannotReduce(maxPoints_);
@@ -471,17 +581,28 @@ class CountRun {
   std::int32_t maxPoints_;
   PointBuffer buffer_;
   std::vector<double> tol_;
-  std::vector<double> sample_;
   std::int64_t minStep_ = 0, maxStep_ = 0, total_ = 0, step_ = 1;
-  bool cursorsStayed_ = false;  // no cursor moved after the last sample
+  // The newest point, outside the buffer (see Fill); raw_ counts the points the buffer would
+  // hold without merging as they arrive, 0 before the first sample.
+  std::vector<double> pending_;
+  std::int64_t pendingIndex_ = 0, raw_ = 0;
+  bool pendingConstant_ = false;
+  std::vector<double> tolLess_, last_;  // Fill's scratch for any number of waveforms
+  bool cursorsStayed_ = false;          // no cursor moved after the last sample
 
   static constexpr std::size_t kBlock = 256;
   static constexpr std::size_t kShortBlock = 16;
   std::vector<double> block_;  // kBlock samples per waveform
   std::size_t blockPos_ = 0, blockLen_ = 0;
   std::size_t nextBlock_ = kBlock;  // length of the next Refill
-  std::vector<double> limits_;      // per waveform: Max + eps, Max, Min - eps, Min
   std::int64_t blockFirst_ = 0;
+  // The block's first sample that is not a number, and its waveform.
+  static constexpr std::size_t kAllFinite = std::numeric_limits<std::size_t>::max();
+  // Per waveform: the block holds one value, within the limits.
+  std::vector<char> uniform_;
+  static constexpr std::size_t kNone = std::numeric_limits<std::size_t>::max(), kMany = kNone - 1;
+  std::size_t varying_ = kNone;
+  std::size_t badPos_ = kAllFinite, badWave_ = 0;
 };
 
 }  // namespace
@@ -616,8 +737,10 @@ void TEquidistantSampler::Fill(TDoubleVector& buffer, std::uint32_t& restarts,
         // that the first value that is not a number stops the fill where it is reached.
         if (scaled)
           for (std::size_t j = 0; j < m; ++j) values[j] *= gain;
-        const bool finite = AllFinite(values, m);
-        if (finite)
+        // Values within the limits (the usual case) pass as they are.
+        const bool inside = ShapeOf(values, m, lo, hi).inside;
+        const bool finite = inside || AllFinite(values, m);
+        if (!inside && finite)
           for (std::size_t j = 0; j < m; ++j)
             values[j] = values[j] > hi ? maxValue : (values[j] < lo ? minValue : values[j]);
         auto store = [&](std::size_t j) {

@@ -98,18 +98,8 @@ namespace {
 
 using ClosedForm = TSegment::ClosedForm;
 
-// out[j] = line at x[j], the loop chosen once rather than per sample.
-void LineValues(const ClosedForm::Linear& line, const double* x, double* out, std::size_t n) {
-  if (!line.ramp) {
-    for (std::size_t j = 0; j < n; ++j) out[j] = line.c;
-    return;
-  }
-  const double c = line.c, k = line.k;
-  for (std::size_t j = 0; j < n; ++j) out[j] = c + x[j] * k;
-}
-
-// out[j] = one sine term at local time x[j], operation for operation as ClosedForm::Sine.
-void SineValues(const ClosedForm::Sine& s, const double* x, double* out, std::size_t n) {
+// The sine term's arguments at local times x[j], operation for operation as ClosedForm::Sine.
+void SineArguments(const ClosedForm::Sine& s, const double* x, double* out, std::size_t n) {
   const double phase = s.phase;
   if (s.frequency.ramp) {
     const double c = s.frequency.c, k = s.frequency.k;
@@ -118,38 +108,72 @@ void SineValues(const ClosedForm::Sine& s, const double* x, double* out, std::si
     const double f = kTwoPi * s.frequency.c;
     for (std::size_t j = 0; j < n; ++j) out[j] = f * x[j] + phase;
   }
-  for (std::size_t j = 0; j < n; ++j) out[j] = std::sin(out[j]);
-  if (s.amplitude.ramp) {
-    const double c = s.amplitude.c, k = s.amplitude.k;
-    for (std::size_t j = 0; j < n; ++j) out[j] = (c + x[j] * k) * out[j];
-  } else {
-    const double a = s.amplitude.c;
-    for (std::size_t j = 0; j < n; ++j) out[j] = a * out[j];
+}
+
+// sin in place: the scalar library call for every value, two to a loop step.
+void Sines(double* v, std::size_t n) {
+  std::size_t j = 0;
+  for (; j + 2 <= n; j += 2) {
+    v[j] = std::sin(v[j]);
+    v[j + 1] = std::sin(v[j + 1]);
   }
+  if (j < n) v[j] = std::sin(v[j]);
+}
+
+// out[j] = base + amplitude * sine (+ the second term) at local time x[j], in one pass.
+void Combine(const ClosedForm& f, const double* x, const double* first, const double* second,
+             double* out, std::size_t n) {
+  const ClosedForm::Linear &base = f.base, &a0 = f.sine[0].amplitude, &a1 = f.sine[1].amplitude;
+  if (f.sines == 1 && !base.ramp && !a0.ramp) {  // a level and a steady sine: the usual case
+    const double c = base.c, a = a0.c;
+    for (std::size_t j = 0; j < n; ++j) out[j] = c + a * first[j];
+    return;
+  }
+  for (std::size_t j = 0; j < n; ++j) {
+    const double term = a0.Value(x[j]) * first[j];
+    out[j] = base.Value(x[j]) + (f.sines == 2 ? term + a1.Value(x[j]) * second[j] : term);
+  }
+}
+
+// Values at the local times x[0..n), n <= kBlock.
+void FromLocal(const ClosedForm& f, const double* x, double* out, std::size_t n) {
+  if (f.sines == 0) {
+    for (std::size_t j = 0; j < n; ++j) out[j] = f.base.Value(x[j]);
+    if (f.plusZero)
+      for (std::size_t j = 0; j < n; ++j) out[j] = out[j] + 0.0;
+    return;
+  }
+  double first[ClosedForm::kBlock], second[ClosedForm::kBlock];
+  SineArguments(f.sine[0], x, first, n);
+  Sines(first, n);
+  if (f.sines == 2) {
+    SineArguments(f.sine[1], x, second, n);
+    Sines(second, n);
+  }
+  Combine(f, x, first, second, out, n);
 }
 
 }  // namespace
 
 void TSegment::ClosedForm::Values(const double* t, double* out, std::size_t n) const {
-  double local[kBlock], first[kBlock], second[kBlock];
+  double local[kBlock];
   for (std::size_t done = 0; done < n; done += kBlock) {
     const std::size_t m = std::min(kBlock, n - done);
-    const double* tb = t + done;
-    double* ob = out + done;
-    for (std::size_t j = 0; j < m; ++j) local[j] = tb[j] - start;
-    if (sines == 0) {
-      LineValues(base, local, ob, m);
-      if (plusZero)
-        for (std::size_t j = 0; j < m; ++j) ob[j] = ob[j] + 0.0;
-      continue;
+    for (std::size_t j = 0; j < m; ++j) local[j] = t[done + j] - start;
+    FromLocal(*this, local, out + done, m);
+  }
+}
+
+void TSegment::ClosedForm::ValuesOnGrid(double from, double step, double rate, double offset,
+                                        double* out, std::size_t n) const {
+  double local[kBlock];
+  for (std::size_t done = 0; done < n; done += kBlock) {
+    const std::size_t m = std::min(kBlock, n - done);
+    for (std::size_t j = 0; j < m; ++j) {
+      const double i = static_cast<double>(static_cast<std::int32_t>(done + j));
+      local[j] = ((from + i * step) / rate + offset) - start;
     }
-    SineValues(sine[0], local, first, m);
-    if (sines == 2) {
-      SineValues(sine[1], local, second, m);
-      for (std::size_t j = 0; j < m; ++j) first[j] = first[j] + second[j];
-    }
-    LineValues(base, local, ob, m);
-    for (std::size_t j = 0; j < m; ++j) ob[j] = ob[j] + first[j];
+    FromLocal(*this, local, out + done, m);
   }
 }
 
@@ -269,14 +293,16 @@ double TWaveform::NextSample(std::uint64_t& index) {
   return last.GetValue(last.Start + last.Duration);
 }
 
-std::uint64_t TWaveform::NextSamples(double* out, std::size_t n) {
+std::uint64_t TWaveform::NextSamples(double* out, std::size_t n, bool* held) {
   const std::uint64_t first = sampleIndex_;
+  if (held) *held = false;
   double tau = static_cast<double>(sampleIndex_) / rate_ + timeOffset_;
   std::size_t i = 0;
   while (i < n) {
     if (!cursor_) {
       const double v =
           !tail_ ? MaxValue : tail_->Item->GetValue(tail_->Item->Start + tail_->Item->Duration);
+      if (held) *held = i == 0;
       for (; i < n; ++i) out[i] = v;
       sampleIndex_ = first + step_ * static_cast<std::uint64_t>(n);
       lastMoved_ = false;
@@ -300,6 +326,7 @@ std::uint64_t TWaveform::NextSamples(double* out, std::size_t n) {
       if (stay > sampleIndex_)
         count = std::min(static_cast<std::size_t>((stay - sampleIndex_) / step_ + 1), n - i);
       std::fill(out + i, out + i + count, v);
+      if (held) *held = i == 0 && count == n;
       i += count;
       sampleIndex_ += step_ * count;
       tau = static_cast<double>(sampleIndex_) / rate_ + timeOffset_;
@@ -312,7 +339,6 @@ std::uint64_t TWaveform::NextSamples(double* out, std::size_t n) {
     TSegment::ClosedForm form;
     if (seg->GetClosedForm(form) && sampleIndex_ + step_ * std::uint64_t{n} < kExactIndices) {
       constexpr std::size_t kBlock = TSegment::ClosedForm::kBlock;
-      double times[kBlock];
       const double rate = rate_, offset = timeOffset_, step = step_;
       const std::size_t entered = i;
       bool left = false;
@@ -320,16 +346,16 @@ std::uint64_t TWaveform::NextSamples(double* out, std::size_t n) {
         const std::size_t m = std::min(kBlock, n - i);
         // Below 2^53 the index converts exactly, so index + j * step needs no integer.
         const double from = static_cast<double>(sampleIndex_);
-        for (std::size_t j = 0; j < m; ++j)
-          times[j] =
-              (from + static_cast<double>(static_cast<std::int32_t>(j)) * step) / rate + offset;
+        auto time = [&](std::size_t j) {
+          return (from + static_cast<double>(static_cast<std::int32_t>(j)) * step) / rate + offset;
+        };
         // The sample due on entry comes from this segment in any case.
         std::size_t stay = m;
-        if (end < times[m - 1]) {  // rising times: only then does the cursor leave
+        if (end < time(m - 1)) {  // rising times: only then does the cursor leave
           stay = i == entered ? 1 : 0;
-          while (stay < m && !(end < times[stay])) ++stay;
+          while (stay < m && !(end < time(stay))) ++stay;
         }
-        form.Values(times, out + i, stay);
+        form.ValuesOnGrid(from, step, rate, offset, out + i, stay);
         i += stay;
         sampleIndex_ += step_ * std::uint64_t{stay};
         left = stay < m;

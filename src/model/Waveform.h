@@ -52,6 +52,10 @@ class TSegment {
     // Values at the curve times t[0..n) into out[0..n), the same bits as Value for each: the
     // sine calls are left alone and the arithmetic around them runs over a block at once.
     void Values(const double* t, double* out, std::size_t n) const;
+    // The same at the times (from + j * step) / rate + offset, j = 0..n, as the sampling
+    // cursor forms them; no array of times needed.
+    void ValuesOnGrid(double from, double step, double rate, double offset, double* out,
+                      std::size_t n) const;
     // Samples a block holds at most (the callers' scratch arrays).
     static constexpr std::size_t kBlock = 128;
     // Value at curve time t, the same bits as GetValue.
@@ -127,7 +131,8 @@ class TWaveform {
   // empty waveform yields MaxValue.
   virtual double NextSample(std::uint64_t& index);
   // The next n samples into out, exactly as n calls of NextSample; returns the first's index.
-  std::uint64_t NextSamples(double* out, std::size_t n);
+  // held, when given, tells whether all n came from one held level (or the end) at once.
+  std::uint64_t NextSamples(double* out, std::size_t n, bool* held = nullptr);
   // Whether the cursor moved on to another node after the most recent sample.
   bool CursorMovedOnLastSample() const { return lastMoved_; }
 
