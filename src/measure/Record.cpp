@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <ctime>
 
 #include "document/Numbers.h"
 #include "document/Translate.h"
@@ -133,7 +134,21 @@ std::string Chart(const std::string& title, const char* unit, const std::vector<
 }  // namespace
 
 bool WithinRun(const TRecordInput& in, double t) {
-  return in.Repeat == 0 || t <= in.Repeat * in.Duration * (1 + 1e-9);
+  return t >= 0 && (in.Repeat == 0 || t <= in.Repeat * in.Duration * (1 + 1e-9));
+}
+
+bool Judged(const TRecordInput& in, const TReading& r) {
+  const double margin = r.Spread + in.TimeBaseUncertainty;
+  return WithinRun(in, r.Time - margin) && WithinRun(in, r.Time + margin);
+}
+
+std::string UtcTimestamp() {
+  const std::time_t now = std::time(nullptr);
+  std::tm tm{};
+  gmtime_r(&now, &tm);
+  char text[32];
+  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &tm);
+  return text;
 }
 
 double DesignTime(const TRecordInput& in, double t) {
@@ -158,7 +173,7 @@ TRecordFigures ComputeRecordFigures(const TRecordInput& in) {
   // Past the last repetition the design says nothing: the output may be off already.
   std::vector<TReading> r;
   for (const TReading& x : in.Readings)
-    if (WithinRun(in, x.Time)) r.push_back(x);
+    if (Judged(in, x)) r.push_back(x);
   if (r.empty()) return f;
   std::vector<double> times, volts;
   for (const TReading& x : r) {
@@ -191,10 +206,10 @@ TRecordFigures ComputeRecordFigures(const TRecordInput& in) {
 std::string RecordCsv(const TRecordInput& in) {
   std::string csv =
       "time_s,voltage_V,current_A,design_voltage_V,design_current_limit_A,point,"
-      "point_voltage_V,point_current_A,output\n";
+      "point_voltage_V,point_current_A,output,time_spread_s\n";
   for (const TReading& x : in.Readings) {
-    if (!WithinRun(in, x.Time)) {
-      csv += N(x.Time) + "," + N(x.Voltage) + "," + N(x.Current) + ",,,,,,\n";
+    if (!Judged(in, x)) {
+      csv += N(x.Time) + "," + N(x.Voltage) + "," + N(x.Current) + ",,,,,,," + N(x.Spread) + "\n";
       continue;
     }
     const double u = DesignTime(in, x.Time);
@@ -206,7 +221,7 @@ std::string RecordCsv(const TRecordInput& in) {
              (static_cast<std::size_t>(p) < in.PointCurrent.size() ? N(in.PointCurrent[p]) : "");
     else
       csv += ",,";
-    csv += ",1\n";
+    csv += ",1," + N(x.Spread) + "\n";
   }
   return csv;
 }
@@ -278,11 +293,13 @@ std::string ReportHtml(const TRecordInput& in, const TRecordFigures& f) {
        Html(f.LeftBand() ? _("The measured voltage left the tolerance band.")
                          : _("The measured voltage stayed within the tolerance band.")) +
        "</p>\n";
-  h += Chart(_("Voltage"), "V", {design, points, measured}, 0, end);
+  // Readings taken while a triggered run waited lie before time 0.
+  const double begin = in.Readings.empty() ? 0.0 : std::min(0.0, in.Readings.front().Time);
+  h += Chart(_("Voltage"), "V", {design, points, measured}, begin, end);
   h += Chart(_("Current"), "A",
              in.DesignCurrent ? std::vector<Series>{designI, pointsI, measuredI}
                               : std::vector<Series>{pointsI, measuredI},
-             0, end);
+             begin, end);
 
   h += "<h2>" + Html(_("Largest deviations")) + "</h2>\n<p>" + Html(_("Plain largest deviation")) +
        ": " + RoundedNumber(f.Voltage.MaxValue, 4) + " V " + Html(_("at")) + " " +

@@ -3,12 +3,14 @@
 // window's measurement panel only shows what this allows.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "devices/DeviceInterfaces.h"
 #include "measure/Measurement.h"
 #include "measure/Record.h"
 
@@ -76,13 +78,17 @@ class TMeasuredRun {
   // line.
   void Stop();
   bool Started() const { return started_; }
-  bool Polling() const { return poller_.Running(); }
+  bool Polling() const { return poller_->Running(); }
+  // For the player's start report (IStartTimeReporter): makes the instant the supply started
+  // time 0 of this run's readings, from the driver's thread, for as long as this run lives.
+  IStartTimeReporter::TStartSentEvent StartSentHandler() const;
 
-  // The readings that arrived since the last call, also appended to Input().Readings.
-  std::vector<TReading> Update();
+  // The readings that arrived since the last call, also appended to Input().Readings. When the
+  // time base moved after readings were taken, all of them come again, with `restarted` set.
+  std::vector<TReading> Update(bool* restarted = nullptr);
   const TRecordInput& Input() const { return input_; }
   const TRunningFigures& Figures() const { return figures_; }
-  std::size_t Failures() const { return poller_.Failures(); }
+  std::size_t Failures() const { return poller_->Failures(); }
 
   // Writes the CSV to `csvPath` and the HTML report beside it (ReportPath); each file is
   // replaced whole or not at all. `commandLog` goes into the report.
@@ -92,7 +98,9 @@ class TMeasuredRun {
   void Account(const TReading& r);
 
   TRecordInput input_;
-  TMeasurementPoller poller_;
+  // Shared with the start handler, which may outlive this run in a driver.
+  std::shared_ptr<TMeasurementPoller> poller_;
+  std::size_t rebases_ = 0;
   std::shared_ptr<TInterface> ownLine_;
   TRunningFigures figures_;
   bool started_ = false;
@@ -105,7 +113,5 @@ class TMeasuredRun {
 std::string ReportPath(const std::string& csvPath);
 // A reading within the run counts as current-limited as the record counts it.
 bool CurrentLimitedAt(const TRecordInput& in, const TReading& r);
-// "2026-12-10T20:17:45Z" for now.
-std::string UtcTimestamp();
 
 }  // namespace ondrevo
