@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <ctime>
+#include <limits>
 
 #include "document/Numbers.h"
 #include "document/Translate.h"
@@ -38,22 +39,22 @@ std::string N(double x) {
   return FormatShortest(x);
 }
 
-// The interval of time each reading stands for: halfway to its neighbours.
-std::vector<TStretch> ReadingSpans(const std::vector<TReading>& r) {
+// The interval of time each reading stands for: halfway to its neighbours, within [0, end].
+std::vector<TStretch> ReadingSpans(const std::vector<TReading>& r, double end) {
   std::vector<TStretch> spans(r.size());
   for (std::size_t k = 0; k < r.size(); ++k) {
     const double before = k > 0 ? (r[k].Time - r[k - 1].Time) / 2
                                 : (r.size() > 1 ? (r[1].Time - r[0].Time) / 2 : 0.0);
     const double after = k + 1 < r.size() ? (r[k + 1].Time - r[k].Time) / 2 : before;
-    spans[k] = {std::max(r[k].Time - before, 0.0), r[k].Time + after};
+    spans[k] = {std::max(r[k].Time - before, 0.0), std::min(r[k].Time + after, end)};
   }
   return spans;
 }
 
 // Consecutive readings where `hit` holds, as stretches of their spans.
 template <class F>
-std::vector<TStretch> Stretches(const std::vector<TReading>& r, F hit) {
-  const std::vector<TStretch> spans = ReadingSpans(r);
+std::vector<TStretch> Stretches(const std::vector<TReading>& r, double end, F hit) {
+  const std::vector<TStretch> spans = ReadingSpans(r, end);
   std::vector<TStretch> out;
   bool open = false;
   for (std::size_t k = 0; k < r.size(); ++k) {
@@ -186,10 +187,23 @@ TRecordFigures ComputeRecordFigures(const TRecordInput& in) {
   o.ShiftWindow = in.ShiftWindow;
   f.Voltage = CompareCurves(design, PolylineFunction(times, volts), times, o);
 
+  // A reading may have been taken anywhere within its time +- (spread + the time base's
+  // uncertainty): it left the band only when no design value there lies within the band of it.
   auto outside = [&](std::size_t k) {
-    return std::fabs(r[k].Voltage - design(r[k].Time)) > in.VoltageTolerance;
+    const double margin = r[k].Spread + in.TimeBaseUncertainty;
+    const int samples = margin > 0 ? 32 : 0;
+    double lo = design(r[k].Time), hi = lo;
+    for (int j = 0; samples > 0 && j <= samples; ++j) {
+      const double v = design(r[k].Time - margin + 2 * margin * j / samples);
+      lo = std::min(lo, v);
+      hi = std::max(hi, v);
+    }
+    return r[k].Voltage < lo - in.VoltageTolerance || r[k].Voltage > hi + in.VoltageTolerance;
   };
-  f.OutsideStretches = Stretches(r, outside);
+  // A stretch ends with the run at the latest.
+  const double end =
+      in.Repeat == 0 ? std::numeric_limits<double>::infinity() : in.Repeat * in.Duration;
+  f.OutsideStretches = Stretches(r, end, outside);
   for (const TStretch& s : f.OutsideStretches) f.OutsideBand += s.Length();
 
   if (in.DesignCurrent) {
@@ -198,7 +212,7 @@ TRecordFigures ComputeRecordFigures(const TRecordInput& in) {
       return limit > 0 && r[k].Current >= limit * 0.99 &&
              r[k].Voltage < design(r[k].Time) - in.VoltageTolerance;
     };
-    f.CurrentLimited = Stretches(r, limited);
+    f.CurrentLimited = Stretches(r, end, limited);
   }
   return f;
 }

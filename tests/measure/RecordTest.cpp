@@ -154,6 +154,22 @@ TEST(Record, ReadingsBeforeTheStartAfterTheEndOrAcrossAnEdgeAreKeptButNotJudged)
   // The same readings judged by their times alone would leave the band.
   for (TReading& r : in.Readings) r.Spread = 0;
   EXPECT_TRUE(ComputeRecordFigures(in).LeftBand());
+  // A reading at a step, of the level on its other side: within the reading's time uncertainty
+  // the design has that level too, so it did not leave the band.
+  TRecordInput step;
+  step.Duration = 1;
+  step.VoltageTolerance = 0.1;
+  step.DesignVoltage = [](double t) { return t < 0.5 ? 2.0 : 4.0; };
+  step.Readings = {{0.49, 4, 0, 0.005}, {0.8, 4, 0, 0.005}};
+  EXPECT_TRUE(ComputeRecordFigures(step).LeftBand());
+  step.TimeBaseUncertainty = 0.006;
+  EXPECT_FALSE(ComputeRecordFigures(step).LeftBand());
+  step.Readings[0].Voltage = 4.2;  // beyond any level there
+  EXPECT_TRUE(ComputeRecordFigures(step).LeftBand());
+  step.Readings[0] = {0.49, 4, 0, 0.011};
+  step.TimeBaseUncertainty = 0;
+  EXPECT_FALSE(ComputeRecordFigures(step).LeftBand());
+
   // An endless run has no end, but still a start.
   in.Repeat = 0;
   EXPECT_FALSE(WithinRun(in, -1e-9));
