@@ -452,7 +452,8 @@ int RunPlay(const PlayOptions& options, TTraceFile& traceFile) {
                   _("Burst") + std::string(" ") + std::to_string(burst) + " / " + burstTotal);
   };
   events.Burst = [&](int n) { burstShown = n; };
-  // Time 0 of the readings is when the device reports that it plays: its start command is out.
+  // Polling begins when the device reports that it plays; time 0 of the readings is the start
+  // its driver reported just before (IStartTimeReporter), or this instant for one that cannot.
   events.Playing = [&] {
     if (measurement) measurement->Start();
   };

@@ -1,5 +1,6 @@
 #include "cli/PlayMeasure.h"
 
+#include <algorithm>
 #include <iostream>
 #include <stdexcept>
 
@@ -140,7 +141,10 @@ int TPlayMeasurement::Finish(int status) {
   for (const TStretch& s : figures.CurrentLimited)
     std::cerr << _("In current limit") << ": " << RoundedNumber(s.From, 4) << " s - "
               << RoundedNumber(s.To, 4) << " s\n";
-  if (status == 0 && input_.Readings.empty()) {
+  const bool judged = std::any_of(input_.Readings.begin(), input_.Readings.end(),
+                                  [&](const TReading& r) { return Judged(input_, r); });
+  // Readings before the start or after the end say nothing about what the supply played.
+  if (status == 0 && !judged) {
     std::cerr << "ondrevo-cli: " << _("No measurement was read while the document played.") << '\n';
     return 1;
   }

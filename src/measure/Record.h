@@ -42,7 +42,8 @@ struct TRecordFigures {
   double OutsideBand = 0;   // s the voltage spent outside the band
   std::vector<TStretch> OutsideStretches;
   std::vector<TStretch> CurrentLimited;  // the measured current at the limit, the voltage below
-  bool LeftBand() const { return OutsideBand > 0; }
+  // Also for a lone reading, whose stretch has no length.
+  bool LeftBand() const { return !OutsideStretches.empty(); }
 };
 
 // t lies within the run's repetitions: not before time 0, nor after the last repetition of a

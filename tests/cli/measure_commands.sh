@@ -29,7 +29,11 @@ doc "$TMP/limit.ovx" '<segment duration="1" start="8" end="8"/>' \
 rows_near() {  # rows_near FILE COL EXPECTED WIDTH [MIN-ROWS]
   awk -F, -v c="$2" -v e="$3" -v w="$4" -v m="${5:-10}" \
     'NR > 1 && $4 != "" { n++; d = $c - e; if (d < -w || d > w) bad++ }
-    END { exit !(n >= m && bad == 0) }' "$1"
+    END { exit !(n >= m && bad == 0) }' "$1" || { show "$1"; return 1; }
+}
+show() {  # the record of a failed check, for the test's log
+  echo "--- $1:" >&2
+  cut -d, -f1-4,10 "$1" >&2
 }
 # A meter on a line of its own may be read before the supply has taken in its start command
 # (the host cannot see when it does): the judged rows are some rows of the output before the
@@ -38,7 +42,7 @@ rows_near_after_start() {  # rows_near_after_start FILE COL EXPECTED WIDTH MIN-R
   awk -F, -v c="$2" -v e="$3" -v w="$4" -v m="$5" \
     'NR > 1 && $4 != "" { d = $c - e; near = d >= -w && d <= w; if (near) started = 1
       if (started) { n++; if (!near) bad++ } }
-    END { exit !(n >= m && bad == 0) }' "$1"
+    END { exit !(n >= m && bad == 0) }' "$1" || { show "$1"; return 1; }
 }
 
 start_sim() {  # start_sim OUT ARGS...: the pid in SIM
@@ -87,16 +91,23 @@ check "family A without a meter is refused" grep -q "needs a meter" "$TMP/x.err"
 "$CLI" play "$TMP/held.ovx" --port "$A" --meter "$M" --record "$TMP/a.csv" --tolerance 0.1V \
   --poll-interval 5 2>"$TMP/a.err"
 status=$?
+test $status -eq 0 || { echo "--- exit $status:" >&2; tr '\r' '\n' <"$TMP/a.err" >&2; }
 # Six standard deviations of the noise; a family-A run on a serial line is short.
-check "family A: readings follow the load within the noise" rows_near_after_start "$TMP/a.csv" 2 5 0.06 3
-check "family A: current too" rows_near_after_start "$TMP/a.csv" 3 0.5 0.006 3
-all_near=1
-rows_near "$TMP/a.csv" 2 5 0.06 3 || all_near=0
+# Without a busy status on a serial line the driver ends the run at its first poll, so how many
+# readings fit in depends on the load: one is enough here.
+check "family A: readings follow the load within the noise" rows_near_after_start "$TMP/a.csv" 2 5 0.06 1
+check "family A: current too" rows_near_after_start "$TMP/a.csv" 3 0.5 0.006 1
+early=$(awk -F, 'NR > 1 && $4 != "" { if ($2 > 4.94 && $2 < 5.06) exit; n++ } END { print n + 0 }' "$TMP/a.csv")
 check "family A with the meter: exits 0, or 1 for readings before the start took effect" \
-  bash -c "test $status -eq 0 || { test $status -eq 1 && test $all_near -eq 0; }"
+  bash -c "test $status -eq 0 || { test $status -eq 1 && test $early -gt 0; }"
 "$CLI" play "$TMP/held.ovx" --port "$A" --meter "$M" --record "$TMP/t.csv" --tolerance 0.001V 2>"$TMP/t.err"
-check "a band narrower than the noise exits 1" test $? -eq 1
-check "and says so" grep -q "left the tolerance band" "$TMP/t.err"
+status=$?
+# The noise is ten times the band: with a handful of readings the run leaves it almost surely,
+# and the exit status must say whether any judged reading left it (or none was read).
+left=$(awk -F, 'NR > 1 && $4 != "" { n++; d = $2 - $4; if (d < -0.001 || d > 0.001) out++ }
+  END { print (out > 0 || n == 0) ? 1 : 0 }' "$TMP/t.csv")
+check "a band narrower than the noise: the exit status says whether a reading left it" test $status -eq "$left"
+check "and says so" bash -c "test $status -eq 0 || grep -q 'left the tolerance band\|No measurement was read' '$TMP/t.err'"
 kill "$SIM"; wait "$SIM" 2>/dev/null
 
 # The demo's family-A supply on the GPIB stand-in with its meter at address 6. Time 0 is when the

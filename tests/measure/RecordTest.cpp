@@ -170,6 +170,10 @@ TEST(Record, ReadingsBeforeTheStartAfterTheEndOrAcrossAnEdgeAreKeptButNotJudged)
   step.TimeBaseUncertainty = 0;
   EXPECT_FALSE(ComputeRecordFigures(step).LeftBand());
 
+  // A record of one reading outside the band left it, though its stretch has no length.
+  step.Readings = {{0.8, 3, 0, 0}};
+  EXPECT_TRUE(ComputeRecordFigures(step).LeftBand());
+
   // An endless run has no end, but still a start.
   in.Repeat = 0;
   EXPECT_FALSE(WithinRun(in, -1e-9));
