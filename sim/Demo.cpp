@@ -16,6 +16,7 @@ namespace {
 constexpr const char* kSerialSerials[] = {"734280001", "734120001"};
 constexpr const char* kGpibSerial = "520640001";
 constexpr const char* kUsbSerial = "614180001";
+constexpr const char* kUsbMeterSerial = "881002";
 constexpr const char* kLanSerial = "734280002";
 constexpr const char* kVxiSerial = "734280003";
 }  // namespace
@@ -47,14 +48,19 @@ TDemoInstruments::TDemoInstruments(double speed) {
   }
   try {
     usb_ = std::make_unique<TUsbSimHost>();
-    usbInstruments_.push_back(
-        CreateSimInstrument("KSV 6141-80", kUsbSerial, MakeScaledClock(speed)));
+    const TSimClock clock = MakeScaledClock(speed);
+    usbInstruments_.push_back(CreateSimInstrument("KSV 6141-80", kUsbSerial, clock));
     usbInstruments_.back()->SetLoad({10, 0});
     usb_->Attach(usbInstruments_.back());
+    // Family B cannot measure itself: a meter across its terminals, listed as USB::881002.
+    usbMeter_ = std::make_shared<TSimMeter>(usbInstruments_.back(), 0, clock, TMeterNoise{},
+                                            kUsbMeterSerial);
+    usb_->Attach(usbMeter_);
     monitor_ = std::make_unique<TUsbMonitorProcess>();
     SetVariable("ONDREVO_USB_LIBRARY", usb_->Path());
   } catch (const std::exception&) {
     monitor_.reset();
+    usbMeter_.reset();
     usb_.reset();
   }
   // A two-output analog output card and an analog interface to wire one of them to.

@@ -1,8 +1,9 @@
 // Demo mode: simulated supplies inside this process on every bus, so discovery, connect, upload
 // and play work without hardware: two family-C supplies on pseudo-terminals, a family-A supply
-// at GPIB address 5 of the GPIB stand-in library, a family-B supply on the USB stand-in and a
-// family-C supply on the loopback LAN (its raw SCPI socket, listed in ONDREVO_LAN_HOSTS), and
-// a second one there over VXI-11 where the host's port mapper can list it.
+// at GPIB address 5 of the GPIB stand-in library (a meter across it at 6), a family-B supply on
+// the USB stand-in (a meter across it listed beside it), a family-C supply on the loopback LAN
+// (its raw SCPI socket, listed in ONDREVO_LAN_HOSTS), and a second one there over VXI-11 where
+// the host's port mapper can list it.
 #pragma once
 
 #include <memory>
@@ -62,7 +63,8 @@ class TDemoInstruments {
   std::unique_ptr<TGpibSimHost> gpib_;
   std::unique_ptr<TUsbMonitorProcess> monitor_;
   std::unique_ptr<TUsbSimHost> usb_;
-  std::vector<std::shared_ptr<TSimInstrument>> usbInstruments_;
+  std::vector<std::shared_ptr<TSimInstrument>> usbInstruments_;  // the supplies
+  std::shared_ptr<TSimInstrument> usbMeter_;
   std::vector<std::shared_ptr<TSimInstrument>> recorded_;
   std::vector<std::unique_ptr<TOutputCsvWriter>> recordings_;
 };

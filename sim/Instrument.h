@@ -66,7 +66,7 @@ class TSimInstrument {
   void SetLineListener(std::function<void(const std::string&)> listener);
 
   // What *IDN? answers, e.g. KESTRAVO,KSV7342-80,100001,1.02
-  std::string IdentificationReply() const;
+  virtual std::string IdentificationReply() const;
   // The model as the program shows it, e.g. "KSV 7342-80": the form the identification parser
   // makes of it, with a blank after "KSV".
   std::string Model() const;

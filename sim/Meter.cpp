@@ -65,6 +65,10 @@ TSimMeter::TSimMeter(std::shared_ptr<TSimInstrument> supply, int channel, TSimCl
       noise_(noise),
       random_(noise.Seed) {}
 
+std::string TSimMeter::IdentificationReply() const {
+  return "SIMLAB,DMM-100," + serial_ + ",1.00";
+}
+
 std::string TSimMeter::Measure(bool voltage) {
   const TLoadReading r = ReadTerminals(*supply_, channel_, clock_());
   double value = voltage ? r.Voltage : r.Current;
@@ -81,8 +85,8 @@ std::optional<std::string> TSimMeter::Process(std::string_view line) {
     const std::string h = Short(Upper(line.substr(start, end - start)));
     start = end + 1;
     if (h.empty()) continue;
-    if (h == "*IDN?")  // another maker's: the supplies' search passes it by
-      replies.push_back("SIMLAB,DMM-100," + serial_ + ",1.00");
+    if (h == "*IDN?")
+      replies.push_back(IdentificationReply());
     else if (h == "MEAS:VOLT:DC?" || h == "MEAS:VOLT?")
       replies.push_back(Measure(true));
     else if (h == "MEAS:CURR:DC?" || h == "MEAS:CURR?")

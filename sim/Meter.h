@@ -28,6 +28,8 @@ class TSimMeter : public TSimInstrument {
   // `clock` must be the supply's: the record's times are on it.
   TSimMeter(std::shared_ptr<TSimInstrument> supply, int channel, TSimClock clock,
             TMeterNoise noise = {}, std::string serial = "881001");
+  // Another maker's: the supplies' search passes it by.
+  std::string IdentificationReply() const override;
 
  protected:
   std::optional<std::string> Process(std::string_view line) override;

@@ -452,7 +452,8 @@ int RunPlay(const PlayOptions& options, TTraceFile& traceFile) {
                   _("Burst") + std::string(" ") + std::to_string(burst) + " / " + burstTotal);
   };
   events.Burst = [&](int n) { burstShown = n; };
-  // Time 0 of the readings is when the device reports that it plays: its start command is out.
+  // Polling begins when the device reports that it plays; time 0 of the readings is the start
+  // its driver reported just before (IStartTimeReporter), or this instant for one that cannot.
   events.Playing = [&] {
     if (measurement) measurement->Start();
   };
@@ -607,8 +608,8 @@ void RegisterDeviceCommands(CommandRegistry& registry) {
   play->add_option("--trace", options->trace, "Write every transport line to this file");
   play->add_flag("--demo", options->demo, "Start simulated instruments first");
   play->add_option("--meter", options->measure.Meter,
-                   "Measure with this SCPI meter while playing: serial port or GPIB0::ADDRESS "
-                   "(family C measures itself without one)");
+                   "Measure with this SCPI meter while playing: serial port, GPIB0::ADDRESS or "
+                   "USB::SERIAL (family C measures itself without one)");
   play->add_option("--record", options->measure.Record,
                    "Write every reading with the design and the point in force to this CSV file");
   play->add_option("--report", options->measure.Reports,

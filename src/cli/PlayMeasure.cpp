@@ -1,9 +1,9 @@
 #include "cli/PlayMeasure.h"
 
 #include <QGuiApplication>
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <ctime>
 #include <iostream>
 #include <stdexcept>
 
@@ -19,26 +19,21 @@
 #include "playback/PreviewWorker.h"
 #include "transports/GpibInterface.h"
 #include "transports/RS232Interface.h"
+#include "transports/UsbInterface.h"
 
 namespace ondrevo::cli {
 
 namespace {
 
-std::string UtcNow() {
-  const std::time_t now = std::time(nullptr);
-  std::tm tm{};
-  gmtime_r(&now, &tm);
-  char text[32];
-  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &tm);
-  return text;
-}
-
-// "GPIB0::5" names a meter on a GPIB board; anything else is a serial port.
+// "GPIB0::5" names a meter on a GPIB board, "USB::881002" one listed by the USB library;
+// anything else is a serial port.
 std::shared_ptr<TInterface> OpenMeter(const std::string& name) {
   int board = 0, address = 0;
   char rest = 0;
   std::shared_ptr<TInterface> line;
-  if (std::sscanf(name.c_str(), "GPIB%d::%d%c", &board, &address, &rest) == 2) {
+  if (name.rfind("USB::", 0) == 0) {
+    line = OpenUsbInstrument(name);
+  } else if (std::sscanf(name.c_str(), "GPIB%d::%d%c", &board, &address, &rest) == 2) {
     auto gpib = std::make_shared<TGpibInterface>(board, address);
     gpib->Open();
     gpib->OpenDevice();
@@ -126,13 +121,23 @@ void TPlayMeasurement::Prepare(const IDevice& device, IWaveformPlayer& player,
   input_.VoltageTolerance = tolerance;
   input_.Source = source->Name();
   poller_ =
-      std::make_unique<TMeasurementPoller>(source, std::chrono::milliseconds(options_.IntervalMs));
+      std::make_shared<TMeasurementPoller>(source, std::chrono::milliseconds(options_.IntervalMs));
+  // Time 0 is when the driver sent the start (or saw the trigger start the list), not the play
+  // report that comes after it.
+  if (auto* reporter = dynamic_cast<IStartTimeReporter*>(&player))
+    reporter->SetOnStartSent(
+        [poller = std::weak_ptr<TMeasurementPoller>(poller_), reported = startReported_](
+            std::chrono::steady_clock::time_point at, std::chrono::steady_clock::duration u) {
+          if (const auto p = poller.lock())
+            p->SetTimeBase(at, std::chrono::duration<double>(u).count());
+          reported->store(true);
+        });
 }
 
 void TPlayMeasurement::Start() {
   if (started_) return;
   started_ = true;
-  input_.Date = UtcNow();
+  input_.Date = UtcTimestamp();
   if (poller_) poller_->Start();
 }
 
@@ -144,6 +149,7 @@ int TPlayMeasurement::Finish(int status) {
   Stop();
   if (!poller_) return status;
   input_.Readings = poller_->Readings();
+  input_.TimeBaseUncertainty = poller_->TimeBaseUncertainty();
   {
     std::lock_guard guard(*logLock_);
     input_.CommandLog = *log_;
@@ -153,6 +159,9 @@ int TPlayMeasurement::Finish(int status) {
     std::cerr << _("Warning: ") << poller_->Failures() << ' ' << _("readings failed:") << ' '
               << *poller_->LastError() << '\n';
   const TRecordFigures figures = ComputeRecordFigures(input_);
+  if (startReported_->load())
+    std::cerr << _("Time 0: the supply's start, known within +-") << ' '
+              << RoundedNumber(input_.TimeBaseUncertainty * 1000, 3) << " ms\n";
   // Every file's bytes first: a report that cannot be drawn leaves none of them half done.
   std::vector<std::pair<std::string, std::string>> files;
   if (!options_.Record.empty()) files.emplace_back(options_.Record, RecordCsv(input_));
@@ -171,7 +180,10 @@ int TPlayMeasurement::Finish(int status) {
   for (const TStretch& s : figures.CurrentLimited)
     std::cerr << _("In current limit") << ": " << RoundedNumber(s.From, 4) << " s - "
               << RoundedNumber(s.To, 4) << " s\n";
-  if (status == 0 && input_.Readings.empty()) {
+  const bool judged = std::any_of(input_.Readings.begin(), input_.Readings.end(),
+                                  [&](const TReading& r) { return Judged(input_, r); });
+  // Readings before the start or after the end say nothing about what the supply played.
+  if (status == 0 && !judged) {
     std::cerr << "ondrevo-cli: " << _("No measurement was read while the document played.") << '\n';
     return 1;
   }

@@ -1,6 +1,7 @@
 // play --meter/--record/--report: measures while the document plays and writes the record.
 #pragma once
 
+#include <atomic>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -49,7 +50,10 @@ class TPlayMeasurement {
   TPlayMeasureOptions options_;
   TRecordInput input_;
   std::shared_ptr<TInterface> meterLine_;
-  std::unique_ptr<TMeasurementPoller> poller_;
+  // Shared with the driver's start handler, which may outlive this run.
+  std::shared_ptr<TMeasurementPoller> poller_;
+  // The driver reported the supply's start: time 0 is that instant.
+  std::shared_ptr<std::atomic<bool>> startReported_ = std::make_shared<std::atomic<bool>>(false);
   bool started_ = false;
   std::shared_ptr<std::mutex> logLock_ = std::make_shared<std::mutex>();
   std::shared_ptr<std::vector<std::string>> log_ = std::make_shared<std::vector<std::string>>();

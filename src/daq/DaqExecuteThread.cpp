@@ -586,6 +586,12 @@ void TDaqExecuteThread::Cycle() {
     WriteWithRetry(*write_);
     bool firstWrite = true;
     task.Check("start", [&](TDaqTaskHandle t) { return lib_->StartTask(t); });
+    bool waitsForTrigger;
+    {
+      std::lock_guard guard(ctl_);
+      waitsForTrigger = triggerWait_;
+    }
+    if (!waitsForTrigger && !detached_ && events_.OnOutputStarted) events_.OnOutputStarted();
     notify(&TDaqEngineEvents::OnStarted);
 
     auto waitTrigger = [&] {

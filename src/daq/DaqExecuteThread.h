@@ -79,6 +79,9 @@ double ProbeDaqWaveform(TWaveform& waveform, double scale, int processors);
 struct TDaqEngineEvents {
   std::function<void(const std::exception&)> OnError;
   std::function<void()> OnPrepared, OnStarted, OnStopped, OnTriggered, OnEnded;
+  // Unlike the others on the engine's thread, at once: the task started without waiting for a
+  // trigger.
+  std::function<void()> OnOutputStarted;
 };
 
 class TDaqExecuteThread : public std::enable_shared_from_this<TDaqExecuteThread> {

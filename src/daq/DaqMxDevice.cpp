@@ -1,6 +1,8 @@
 #include "daq/DaqMxDevice.h"
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -78,6 +80,8 @@ TDaqRateChoice ChooseStreamRate(double probeMilliseconds, const std::optional<TD
 struct TDaqMxDevice::TTriggerCookie {
   std::weak_ptr<TDaqExecuteThread> thread;
   std::weak_ptr<TDaqMxDevice> device;
+  std::shared_ptr<TStartSentSlot> startSent;
+  std::atomic<bool> started{false};  // only the first edge starts the clock
 };
 
 TDaqMxDevice::TDaqMxDevice(const std::string& productType, const std::string& cardName,
@@ -263,6 +267,7 @@ void TDaqMxDevice::Upload(std::shared_ptr<TWaveform> voltage, std::shared_ptr<TW
   events.OnPrepared = [current_] {
     if (auto d = current_(); d && d->OnUploadDone) d->OnUploadDone(d.get());
   };
+  events.OnOutputStarted = [slot = StartSent] { slot->Report(std::chrono::steady_clock::now()); };
   events.OnStarted = [current_] {
     auto d = current_();
     if (!d) return;
@@ -311,6 +316,10 @@ Lib::int32 TDaqMxDevice::TriggerCallback(TDaqTaskHandle, Lib::int32, void* data)
     auto* cookie = static_cast<TTriggerCookie*>(data);
     auto thread = cookie->thread.lock();
     if (!thread) return -1;
+    // The edge started the card's sample clock; the library calls back right after it (its
+    // callback latency is the uncertainty).
+    if (!cookie->started.exchange(true))
+      cookie->startSent->Report(std::chrono::steady_clock::now());
     thread->MarkTriggered();
     thread->Notify([](const TDaqEngineEvents& e) {
       if (e.OnTriggered) e.OnTriggered();
@@ -335,6 +344,7 @@ void TDaqMxDevice::Play() {
     Cookie = std::make_shared<TTriggerCookie>();
     Cookie->thread = ExecuteThread;
     Cookie->device = std::static_pointer_cast<TDaqMxDevice>(shared_from_this());
+    Cookie->startSent = StartSent;
     const TDaqTask& t = *TriggerTask;
     const std::string edge = TriggerOnFallingEdge ? "falling" : "rising";
     t.Check("digital input " + TriggerLine, [&](TDaqTaskHandle h) {

@@ -42,8 +42,12 @@ TDaqRateChoice ChooseStreamRate(double probeMilliseconds, const std::optional<TD
 class TDaqMxDevice : public TDevice,
                      public TPlayerEvents,
                      public ITriggerablePlayer,
-                     public IAnalogOutput {
+                     public IAnalogOutput,
+                     public IStartTimeReporter {
  public:
+  // IStartTimeReporter: the output task started, or the trigger edge's callback came.
+  void SetOnStartSent(TStartSentEvent handler) override { StartSent->Set(std::move(handler)); }
+
   TDaqMxDevice(const std::string& productType, const std::string& cardName,
                const std::string& serialNumber);
   ~TDaqMxDevice() override;
@@ -146,6 +150,7 @@ class TDaqMxDevice : public TDevice,
   int32_t ReportedBurst = 0;
   int Processors = 0;
   TDeviceNotifyEvent OnTrigger;
+  std::shared_ptr<TStartSentSlot> StartSent = std::make_shared<TStartSentSlot>();
 };
 
 // The cards the library knows, as one bus node "NI-DAQmx".

@@ -2,6 +2,7 @@
 // std::dynamic_pointer_cast; a device answers for every ancestor of what it implements.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <exception>
 #include <functional>
@@ -120,6 +121,19 @@ class ITriggerablePlayer : public virtual IWaveformPlayer {
   virtual void GetTriggerChannelName(int32_t index, std::string& name) const = 0;
   virtual TDeviceNotifyEvent GetOnTrigger() const = 0;
   virtual bool IsExternalTriggerAvailable() const = 0;
+};
+
+// A player that tells when its output started, on the monotonic clock, so that readings taken
+// while it plays are timed from the instrument's start rather than from the play report.
+// `at` is right after the command that starts the output went out; for a run started by the
+// external trigger it is the driver's best estimate of the trigger, within +-`uncertainty`.
+class IStartTimeReporter {
+ public:
+  using TStartSentEvent = std::function<void(std::chrono::steady_clock::time_point at,
+                                             std::chrono::steady_clock::duration uncertainty)>;
+  virtual ~IStartTimeReporter() = default;
+  // Called on the driver's thread (not necessarily the main thread); an empty function is none.
+  virtual void SetOnStartSent(TStartSentEvent handler) = 0;
 };
 
 class IAnalogOutput : public virtual IRemoteControllable {

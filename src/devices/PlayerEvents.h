@@ -2,6 +2,8 @@
 // drivers and the analog output card only raise them.
 #pragma once
 
+#include <chrono>
+#include <mutex>
 #include <utility>
 
 #include "devices/DeviceInterfaces.h"
@@ -34,6 +36,28 @@ class TPlayerEvents : public virtual IWaveformPlayer {
   TDeviceCountEvent OnBurst;
   TDeviceNotifyEvent OnUploadDone, OnPlay, OnStop, OnConnect, OnDisconnect;
   TDeviceErrorEvent OnError;
+};
+
+// The start-sent handler of a player, shared with the threads that report the start.
+class TStartSentSlot {
+ public:
+  void Set(IStartTimeReporter::TStartSentEvent handler) {
+    std::lock_guard guard(lock_);
+    handler_ = std::move(handler);
+  }
+  void Report(std::chrono::steady_clock::time_point at,
+              std::chrono::steady_clock::duration uncertainty = {}) const {
+    IStartTimeReporter::TStartSentEvent handler;
+    {
+      std::lock_guard guard(lock_);
+      handler = handler_;
+    }
+    if (handler) handler(at, uncertainty);
+  }
+
+ private:
+  mutable std::mutex lock_;
+  IStartTimeReporter::TStartSentEvent handler_;
 };
 
 }  // namespace ondrevo

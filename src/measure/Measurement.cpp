@@ -71,7 +71,7 @@ void TMeasurementPoller::Start() {
     readings_.clear();
     failures_ = 0;
     lastError_.reset();
-    start_ = std::chrono::steady_clock::now();
+    if (!baseGiven_) start_ = std::chrono::steady_clock::now();
   }
   thread_ = std::thread([this] { Loop(); });
 }
@@ -85,7 +85,30 @@ void TMeasurementPoller::Stop() {
   if (thread_.joinable()) thread_.join();
 }
 
+void TMeasurementPoller::SetTimeBase(std::chrono::steady_clock::time_point zero,
+                                     double uncertainty) {
+  std::lock_guard guard(lock_);
+  baseGiven_ = true;
+  uncertainty_ = uncertainty;
+  const double shift = std::chrono::duration<double>(zero - start_).count();
+  start_ = zero;
+  if (readings_.empty()) return;
+  for (TReading& r : readings_) r.Time -= shift;
+  ++rebases_;
+}
+
+double TMeasurementPoller::TimeBaseUncertainty() const {
+  std::lock_guard guard(lock_);
+  return uncertainty_;
+}
+
+std::size_t TMeasurementPoller::Rebases() const {
+  std::lock_guard guard(lock_);
+  return rebases_;
+}
+
 double TMeasurementPoller::Elapsed() const {
+  std::lock_guard guard(lock_);
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
 }
 
@@ -100,8 +123,9 @@ void TMeasurementPoller::Loop() {
       error = e.what();
     }
     const auto after = std::chrono::steady_clock::now();
-    r.Time = std::chrono::duration<double>(before - start_ + (after - before) / 2).count();
     std::unique_lock guard(lock_);
+    r.Time = std::chrono::duration<double>(before - start_ + (after - before) / 2).count();
+    r.Spread = std::chrono::duration<double>(after - before).count() / 2;
     if (error) {
       ++failures_;
       lastError_ = error;

@@ -22,6 +22,9 @@ struct TReading {
   double Time = 0;  // s from the start of play, the middle of the exchange
   double Voltage = 0;
   double Current = 0;
+  // s: half the exchange's length. The instrument took the reading somewhere within
+  // Time +- Spread; a loaded host widens it, and a judge of the reading must allow for it.
+  double Spread = 0;
 };
 
 class IMeasurementSource {
@@ -67,8 +70,16 @@ class TMeasurementPoller {
   TMeasurementPoller(const TMeasurementPoller&) = delete;
   TMeasurementPoller& operator=(const TMeasurementPoller&) = delete;
 
-  // Time 0 is now.
+  // Clears the readings and polls. Time 0 is what SetTimeBase gave, else now.
   void Start();
+  // Time 0 is `zero` from now on, also for the readings taken so far (from any thread: the
+  // driver reports when the instrument started, before or after polling began). The start
+  // lies within `zero` +- `uncertainty` seconds.
+  void SetTimeBase(std::chrono::steady_clock::time_point zero, double uncertainty = 0);
+  double TimeBaseUncertainty() const;
+  // How often SetTimeBase moved readings already taken: a view that copies them as they come
+  // must copy them all again.
+  std::size_t Rebases() const;
   // Returns once the thread has ended (at most one exchange later).
   void Stop();
   bool Running() const { return thread_.joinable(); }
@@ -86,8 +97,11 @@ class TMeasurementPoller {
 
   std::shared_ptr<IMeasurementSource> source_;
   std::chrono::milliseconds interval_;
-  std::chrono::steady_clock::time_point start_;
   mutable std::mutex lock_;
+  std::chrono::steady_clock::time_point start_;
+  bool baseGiven_ = false;
+  double uncertainty_ = 0;
+  std::size_t rebases_ = 0;
   std::condition_variable wake_;
   bool stop_ = false;
   std::vector<TReading> readings_;

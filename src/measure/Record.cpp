@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <ctime>
+#include <limits>
 
 #include "document/Numbers.h"
 #include "document/Translate.h"
@@ -37,22 +39,22 @@ std::string N(double x) {
   return FormatShortest(x);
 }
 
-// The interval of time each reading stands for: halfway to its neighbours.
-std::vector<TStretch> ReadingSpans(const std::vector<TReading>& r) {
+// The interval of time each reading stands for: halfway to its neighbours, within [0, end].
+std::vector<TStretch> ReadingSpans(const std::vector<TReading>& r, double end) {
   std::vector<TStretch> spans(r.size());
   for (std::size_t k = 0; k < r.size(); ++k) {
     const double before = k > 0 ? (r[k].Time - r[k - 1].Time) / 2
                                 : (r.size() > 1 ? (r[1].Time - r[0].Time) / 2 : 0.0);
     const double after = k + 1 < r.size() ? (r[k + 1].Time - r[k].Time) / 2 : before;
-    spans[k] = {std::max(r[k].Time - before, 0.0), r[k].Time + after};
+    spans[k] = {std::max(r[k].Time - before, 0.0), std::min(r[k].Time + after, end)};
   }
   return spans;
 }
 
 // Consecutive readings where `hit` holds, as stretches of their spans.
 template <class F>
-std::vector<TStretch> Stretches(const std::vector<TReading>& r, F hit) {
-  const std::vector<TStretch> spans = ReadingSpans(r);
+std::vector<TStretch> Stretches(const std::vector<TReading>& r, double end, F hit) {
+  const std::vector<TStretch> spans = ReadingSpans(r, end);
   std::vector<TStretch> out;
   bool open = false;
   for (std::size_t k = 0; k < r.size(); ++k) {
@@ -146,7 +148,21 @@ std::string Chart(const std::string& title, const char* unit, const std::vector<
 }  // namespace
 
 bool WithinRun(const TRecordInput& in, double t) {
-  return in.Repeat == 0 || t <= in.Repeat * in.Duration * (1 + 1e-9);
+  return t >= 0 && (in.Repeat == 0 || t <= in.Repeat * in.Duration * (1 + 1e-9));
+}
+
+bool Judged(const TRecordInput& in, const TReading& r) {
+  const double margin = r.Spread + in.TimeBaseUncertainty;
+  return WithinRun(in, r.Time - margin) && WithinRun(in, r.Time + margin);
+}
+
+std::string UtcTimestamp() {
+  const std::time_t now = std::time(nullptr);
+  std::tm tm{};
+  gmtime_r(&now, &tm);
+  char text[32];
+  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &tm);
+  return text;
 }
 
 double DesignTime(const TRecordInput& in, double t) {
@@ -171,7 +187,7 @@ TRecordFigures ComputeRecordFigures(const TRecordInput& in) {
   // Past the last repetition the design says nothing: the output may be off already.
   std::vector<TReading> r;
   for (const TReading& x : in.Readings)
-    if (WithinRun(in, x.Time)) r.push_back(x);
+    if (Judged(in, x)) r.push_back(x);
   if (r.empty()) return f;
   std::vector<double> times, volts;
   for (const TReading& x : r) {
@@ -184,10 +200,23 @@ TRecordFigures ComputeRecordFigures(const TRecordInput& in) {
   o.ShiftWindow = in.ShiftWindow;
   f.Voltage = CompareCurves(design, PolylineFunction(times, volts), times, o);
 
+  // A reading may have been taken anywhere within its time +- (spread + the time base's
+  // uncertainty): it left the band only when no design value there lies within the band of it.
   auto outside = [&](std::size_t k) {
-    return std::fabs(r[k].Voltage - design(r[k].Time)) > in.VoltageTolerance;
+    const double margin = r[k].Spread + in.TimeBaseUncertainty;
+    const int samples = margin > 0 ? 32 : 0;
+    double lo = design(r[k].Time), hi = lo;
+    for (int j = 0; samples > 0 && j <= samples; ++j) {
+      const double v = design(r[k].Time - margin + 2 * margin * j / samples);
+      lo = std::min(lo, v);
+      hi = std::max(hi, v);
+    }
+    return r[k].Voltage < lo - in.VoltageTolerance || r[k].Voltage > hi + in.VoltageTolerance;
   };
-  f.OutsideStretches = Stretches(r, outside);
+  // A stretch ends with the run at the latest.
+  const double end =
+      in.Repeat == 0 ? std::numeric_limits<double>::infinity() : in.Repeat * in.Duration;
+  f.OutsideStretches = Stretches(r, end, outside);
   for (const TStretch& s : f.OutsideStretches) f.OutsideBand += s.Length();
 
   if (in.DesignCurrent) {
@@ -196,7 +225,7 @@ TRecordFigures ComputeRecordFigures(const TRecordInput& in) {
       return limit > 0 && r[k].Current >= limit * 0.99 &&
              r[k].Voltage < design(r[k].Time) - in.VoltageTolerance;
     };
-    f.CurrentLimited = Stretches(r, limited);
+    f.CurrentLimited = Stretches(r, end, limited);
   }
   return f;
 }
@@ -204,10 +233,10 @@ TRecordFigures ComputeRecordFigures(const TRecordInput& in) {
 std::string RecordCsv(const TRecordInput& in) {
   std::string csv =
       "time_s,voltage_V,current_A,design_voltage_V,design_current_limit_A,point,"
-      "point_voltage_V,point_current_A,output\n";
+      "point_voltage_V,point_current_A,output,time_spread_s\n";
   for (const TReading& x : in.Readings) {
-    if (!WithinRun(in, x.Time)) {
-      csv += N(x.Time) + "," + N(x.Voltage) + "," + N(x.Current) + ",,,,,,\n";
+    if (!Judged(in, x)) {
+      csv += N(x.Time) + "," + N(x.Voltage) + "," + N(x.Current) + ",,,,,,," + N(x.Spread) + "\n";
       continue;
     }
     const double u = DesignTime(in, x.Time);
@@ -219,7 +248,7 @@ std::string RecordCsv(const TRecordInput& in) {
              (static_cast<std::size_t>(p) < in.PointCurrent.size() ? N(in.PointCurrent[p]) : "");
     else
       csv += ",,";
-    csv += ",1\n";
+    csv += ",1," + N(x.Spread) + "\n";
   }
   return csv;
 }
@@ -266,11 +295,13 @@ std::vector<std::string> ReportPictures(const TRecordInput& in) {
     measuredI.t.push_back(x.Time);
     measuredI.y.push_back(x.Current);
   }
-  return {Chart(_("Voltage"), "V", {design, points, measured}, 0, end),
+  // Readings taken while a triggered run waited lie before time 0.
+  const double begin = in.Readings.empty() ? 0.0 : std::min(0.0, in.Readings.front().Time);
+  return {Chart(_("Voltage"), "V", {design, points, measured}, begin, end),
           Chart(_("Current"), "A",
                 in.DesignCurrent ? std::vector<Series>{designI, pointsI, measuredI}
                                  : std::vector<Series>{pointsI, measuredI},
-                0, end)};
+                begin, end)};
 }
 
 TReportContent ComposeReport(const TRecordInput& in, const TRecordFigures& f) {

@@ -28,6 +28,8 @@ struct TRecordInput {
   std::vector<TReading> Readings;
   double VoltageTolerance = 0.1;  // V: the band around the design
   double ShiftWindow = 0.01;      // s: how far a shift in time is looked for (the shortest dwell)
+  // s: how far time 0 may lie from the supply's real start (see IStartTimeReporter).
+  double TimeBaseUncertainty = 0;
   std::vector<std::string> CommandLog;
 };
 
@@ -41,11 +43,17 @@ struct TRecordFigures {
   double OutsideBand = 0;   // s the voltage spent outside the band
   std::vector<TStretch> OutsideStretches;
   std::vector<TStretch> CurrentLimited;  // the measured current at the limit, the voltage below
-  bool LeftBand() const { return OutsideBand > 0; }
+  // Also for a lone reading, whose stretch has no length.
+  bool LeftBand() const { return !OutsideStretches.empty(); }
 };
 
-// The reading's time lies within the run's repetitions (always, for an endless run).
+// t lies within the run's repetitions: not before time 0, nor after the last repetition of a
+// run that ends.
 bool WithinRun(const TRecordInput& in, double t);
+// The reading is judged against the design: all of Time +- (Spread + the time base's
+// uncertainty) lies within the run. Others stay in the record without design columns (the
+// output may not yet or no longer play there).
+bool Judged(const TRecordInput& in, const TReading& r);
 // Where the run stands in the design at time t from the start of play: the time within the
 // repetition, held at the end after the last one.
 double DesignTime(const TRecordInput& in, double t);
@@ -55,7 +63,7 @@ int PointAt(const TRecordInput& in, double t);
 TRecordFigures ComputeRecordFigures(const TRecordInput& in);
 
 // "time_s,voltage_V,current_A,design_voltage_V,design_current_limit_A,point,point_voltage_V,
-// point_current_A,output" and one
+// point_current_A,output,time_spread_s" and one
 // line per reading, its design columns empty after the last repetition (C locale, shortest
 // round-trip numbers).
 std::string RecordCsv(const TRecordInput& in);
@@ -88,5 +96,8 @@ std::vector<std::string> ReportPictures(const TRecordInput& in);
 TReportContent ComposeReport(const TRecordInput& in, const TRecordFigures& figures);
 std::string ReportHtml(const TReportContent& content);
 std::string ReportHtml(const TRecordInput& in, const TRecordFigures& figures);
+
+// "2026-12-10T20:17:45Z" for now.
+std::string UtcTimestamp();
 
 }  // namespace ondrevo

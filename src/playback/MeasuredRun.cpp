@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <ctime>
 #include <filesystem>
 
 #include "devices/DeviceInterfaces.h"
@@ -61,7 +60,7 @@ TRecordInput DescribeRun(const IDevice& device, IWaveformPlayer& player,
 }
 
 bool CurrentLimitedAt(const TRecordInput& in, const TReading& r) {
-  if (!in.DesignCurrent || !in.DesignVoltage || !WithinRun(in, r.Time)) return false;
+  if (!in.DesignCurrent || !in.DesignVoltage || !Judged(in, r)) return false;
   const double u = DesignTime(in, r.Time);
   const double limit = in.DesignCurrent(u);
   return limit > 0 && r.Current >= limit * 0.99 &&
@@ -81,18 +80,11 @@ std::string ReportPath(const std::string& csvPath, const std::string& extension)
   return csvPath + extension;
 }
 
-std::string UtcTimestamp() {
-  const std::time_t now = std::time(nullptr);
-  std::tm tm{};
-  gmtime_r(&now, &tm);
-  char text[32];
-  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &tm);
-  return text;
-}
-
 TMeasuredRun::TMeasuredRun(TRecordInput description, std::shared_ptr<IMeasurementSource> source,
                            std::chrono::milliseconds interval, std::shared_ptr<TInterface> ownLine)
-    : input_(std::move(description)), poller_(source, interval), ownLine_(std::move(ownLine)) {
+    : input_(std::move(description)),
+      poller_(std::make_shared<TMeasurementPoller>(source, interval)),
+      ownLine_(std::move(ownLine)) {
   input_.Source = source->Name();
   input_.Readings.clear();
 }
@@ -108,11 +100,11 @@ void TMeasuredRun::Start() {
   if (started_) return;
   started_ = true;
   input_.Date = UtcTimestamp();
-  poller_.Start();
+  poller_->Start();
 }
 
 void TMeasuredRun::Stop() {
-  if (poller_.Running()) poller_.Stop();
+  if (poller_->Running()) poller_->Stop();
   if (started_) Update();
   if (ownLine_) {
     auto line = std::move(ownLine_);
@@ -120,8 +112,26 @@ void TMeasuredRun::Stop() {
   }
 }
 
-std::vector<TReading> TMeasuredRun::Update() {
-  std::vector<TReading> fresh = poller_.ReadingsFrom(input_.Readings.size());
+IStartTimeReporter::TStartSentEvent TMeasuredRun::StartSentHandler() const {
+  return [poller = std::weak_ptr<TMeasurementPoller>(poller_)](
+             std::chrono::steady_clock::time_point at, std::chrono::steady_clock::duration u) {
+    if (const auto p = poller.lock()) p->SetTimeBase(at, std::chrono::duration<double>(u).count());
+  };
+}
+
+std::vector<TReading> TMeasuredRun::Update(bool* restarted) {
+  if (restarted) *restarted = false;
+  if (const std::size_t rebases = poller_->Rebases(); rebases != rebases_) {
+    // The readings so far moved in time: their figures are counted again.
+    rebases_ = rebases;
+    input_.Readings.clear();
+    figures_ = {};
+    lastLimited_ = false;
+    lastTime_ = 0;
+    if (restarted) *restarted = true;
+  }
+  input_.TimeBaseUncertainty = poller_->TimeBaseUncertainty();
+  std::vector<TReading> fresh = poller_->ReadingsFrom(input_.Readings.size());
   for (const TReading& r : fresh) {
     Account(r);
     input_.Readings.push_back(r);
@@ -131,7 +141,7 @@ std::vector<TReading> TMeasuredRun::Update() {
 
 void TMeasuredRun::Account(const TReading& r) {
   ++figures_.Count;
-  if (!WithinRun(input_, r.Time) || !input_.DesignVoltage) {
+  if (!Judged(input_, r) || !input_.DesignVoltage) {
     lastLimited_ = false;
     return;
   }

@@ -3,12 +3,14 @@
 // window's measurement panel only shows what this allows.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "devices/DeviceInterfaces.h"
 #include "measure/Measurement.h"
 #include "measure/Record.h"
 
@@ -76,13 +78,17 @@ class TMeasuredRun {
   // line.
   void Stop();
   bool Started() const { return started_; }
-  bool Polling() const { return poller_.Running(); }
+  bool Polling() const { return poller_->Running(); }
+  // For the player's start report (IStartTimeReporter): makes the instant the supply started
+  // time 0 of this run's readings, from the driver's thread, for as long as this run lives.
+  IStartTimeReporter::TStartSentEvent StartSentHandler() const;
 
-  // The readings that arrived since the last call, also appended to Input().Readings.
-  std::vector<TReading> Update();
+  // The readings that arrived since the last call, also appended to Input().Readings. When the
+  // time base moved after readings were taken, all of them come again, with `restarted` set.
+  std::vector<TReading> Update(bool* restarted = nullptr);
   const TRecordInput& Input() const { return input_; }
   const TRunningFigures& Figures() const { return figures_; }
-  std::size_t Failures() const { return poller_.Failures(); }
+  std::size_t Failures() const { return poller_->Failures(); }
 
   // The bytes of a report in another format, drawn by a library this one does not link (the
   // PDF: measure/RecordPdf.h).
@@ -97,7 +103,9 @@ class TMeasuredRun {
   void Account(const TReading& r);
 
   TRecordInput input_;
-  TMeasurementPoller poller_;
+  // Shared with the start handler, which may outlive this run in a driver.
+  std::shared_ptr<TMeasurementPoller> poller_;
+  std::size_t rebases_ = 0;
   std::shared_ptr<TInterface> ownLine_;
   TRunningFigures figures_;
   bool started_ = false;
@@ -111,7 +119,5 @@ class TMeasuredRun {
 std::string ReportPath(const std::string& csvPath, const std::string& extension = ".html");
 // A reading within the run counts as current-limited as the record counts it.
 bool CurrentLimitedAt(const TRecordInput& in, const TReading& r);
-// "2026-12-10T20:17:45Z" for now.
-std::string UtcTimestamp();
 
 }  // namespace ondrevo

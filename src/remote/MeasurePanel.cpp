@@ -191,7 +191,7 @@ void TMeasurePanel::AddReadings(const TRecordInput& in, const std::vector<TReadi
   TPlotSeries* amps = plot_->Series(QStringLiteral("MeasuredCurrent"));
   std::vector<QPointF> v = volts->Points(), i = amps->Points();
   for (const TReading& r : fresh) {
-    if (!WithinRun(in, r.Time)) continue;
+    if (!Judged(in, r)) continue;
     const double u = DesignTime(in, r.Time);
     if (u < lastDesignTime_) {  // the next repetition
       v.clear();

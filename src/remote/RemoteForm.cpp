@@ -185,10 +185,9 @@ void TRemoteForm::CreateActions() {
   actions_.AddInterface = make("AddInterface", TrQ("&Add interface"),
                                TrQ("Add LAN or COM interface to be scanned for devices"));
   actions_.Configure = make("Configure", TrQ("C&onfigure"), TrQ("Configure interface or device"));
-  actions_.FireTrigger =
-      make("FireTrigger", TrQ("Fire &trigger"),
-           TrQ("Fires the trigger input of the simulated instrument"),
-           ThemeIcon("media-playback-start", QStyle::SP_MediaPlay, this));
+  actions_.FireTrigger = make("FireTrigger", TrQ("Fire &trigger"),
+                              TrQ("Fires the trigger input of the simulated instrument"),
+                              ThemeIcon("media-playback-start", QStyle::SP_MediaPlay, this));
   actions_.SaveRecord = make("SaveRecord", TrQ("Save &record..."),
                              TrQ("Save the measured run as a CSV record and an HTML report"),
                              ThemeIcon("document-save-as", QStyle::SP_DialogSaveButton, this));
@@ -392,8 +391,7 @@ void TRemoteForm::AddSimulatedTrigger(TSimulatedTrigger trigger) {
   ApplyState();
 }
 
-const TRemoteForm::TSimulatedTrigger* TRemoteForm::SimulatedTriggerOf(
-    const IDevice* device) const {
+const TRemoteForm::TSimulatedTrigger* TRemoteForm::SimulatedTriggerOf(const IDevice* device) const {
   if (!device) return nullptr;
   for (const auto& t : simulatedTriggers_)
     if (t.Covers && t.Covers(*device)) return &t;
@@ -618,6 +616,15 @@ void TRemoteForm::AddBus(const TFoundBus& bus) {
       meters_.push_back({other.Path, other.Identification, [port = other.Port, path = other.Path] {
                            auto line = std::make_shared<TRS232Interface>(port, path);
                            line->Open();
+                           return std::static_pointer_cast<TInterface>(line);
+                         }});
+  if (const auto usb = std::dynamic_pointer_cast<TUsbInterface>(bus.Bus))
+    for (const std::string& other : usb->OtherInstruments)
+      meters_.push_back({UsbInstrumentName(other), other, [other] {
+                           auto line = std::make_shared<TUsbInterface>();
+                           line->Name = "USB";
+                           line->DeviceName = other;
+                           line->OpenDevice();
                            return std::static_pointer_cast<TInterface>(line);
                          }});
   tree_->AddBus(bus);

@@ -43,6 +43,8 @@ void TRemoteForm::PrepareMeasurement() {
   measured_.reset();
   const EMeasureChoice choice = measure_->Choice();
   const auto player = std::dynamic_pointer_cast<IWaveformPlayer>(Device);
+  const auto reporter = std::dynamic_pointer_cast<IStartTimeReporter>(Device);
+  if (reporter) reporter->SetOnStartSent(nullptr);
   if (choice == EMeasureChoice::None || !player || !voltageTable_ || !currentTable_) {
     ApplyState();
     return;
@@ -62,6 +64,9 @@ void TRemoteForm::PrepareMeasurement() {
     TRecordInput in = DescribeRun(*Device, *player, *voltageTable_, *currentTable_, VoltageWaveform,
                                   CurrentWaveform, documentName_.toStdString(), burst);
     measured_ = std::make_unique<TMeasuredRun>(std::move(in), source, kPollInterval, meterLine);
+    // Readings are timed from the supply's start as its driver saw it go out, not from the
+    // play report that follows.
+    if (reporter) reporter->SetOnStartSent(measured_->StartSentHandler());
     measure_->BeginRun(measured_->Input());
     measure_->ShowFigures(measured_->Input(), measured_->Figures(), 0);
     output_->Append(TrQ("Measuring with") + QLatin1Char(' ') +
@@ -85,7 +90,9 @@ void TRemoteForm::StartMeasurement() {
 void TRemoteForm::TakeReadings() {
   if (!measured_) return;
   const bool had = !measured_->Input().Readings.empty();
-  const std::vector<TReading> fresh = measured_->Update();
+  bool restarted = false;
+  const std::vector<TReading> fresh = measured_->Update(&restarted);
+  if (restarted) measure_->BeginRun(measured_->Input());
   measure_->AddReadings(measured_->Input(), fresh);
   measure_->ShowFigures(measured_->Input(), measured_->Figures(), measured_->Failures());
   if (!had && !fresh.empty()) ApplyState();

@@ -8,6 +8,7 @@
 #include <stdexcept>
 
 #include "devices/DeviceErrors.h"
+#include "devices/Identification.h"
 #include "devices/Probe.h"
 #include "devices/VendorLibrary.h"
 #include "document/Text.h"
@@ -160,6 +161,7 @@ void TUsbInterface::GetInterfaces(TInterfaceList& interfaces) {
 
 void TUsbInterface::GetDevices(TDeviceList& devices) {
   devices.clear();
+  OtherInstruments.clear();
   char buffer[kListBufferSize] = {};
   char* buffers[kListEntries] = {buffer};
   uint32_t count = kListEntries;
@@ -170,11 +172,42 @@ void TUsbInterface::GetDevices(TDeviceList& devices) {
     std::string entry;
     while (at < kListBufferSize - 1 && buffer[at] != '\0') entry += buffer[at++];
     ++at;
+    if (!IsMakerReply(entry) && ParseIdentification(entry).Model.rfind("KSV", 0) != 0) {
+      OtherInstruments.push_back(entry);
+      continue;
+    }
     auto transport = std::make_shared<TUsbInterface>();
     transport->Name = Name;
     transport->DeviceName = entry;
     devices.push_back(MakeIdentifiedDevice(entry, transport));
   }
+}
+
+std::string UsbInstrumentName(const std::string& identification) {
+  const auto first = identification.find(',');
+  const auto second = first == std::string::npos ? first : identification.find(',', first + 1);
+  if (second != std::string::npos) {
+    const auto end = identification.find(',', second + 1);
+    const std::string serial(Trim(identification.substr(
+        second + 1, end == std::string::npos ? std::string::npos : end - second - 1)));
+    if (!serial.empty()) return "USB::" + serial;
+  }
+  return "USB::" + identification;
+}
+
+std::shared_ptr<TUsbInterface> OpenUsbInstrument(const std::string& name) {
+  TUsbInterface bus;
+  TDeviceList devices;
+  bus.GetDevices(devices);
+  for (const std::string& entry : bus.OtherInstruments)
+    if (name == UsbInstrumentName(entry) || name == "USB::" + entry) {
+      auto line = std::make_shared<TUsbInterface>();
+      line->Name = "USB";
+      line->DeviceName = entry;
+      line->OpenDevice();
+      return line;
+    }
+  throw EConnectionError(_("No instrument of that name on the USB bus: ") + EscapeControls(name));
 }
 
 }  // namespace ondrevo

@@ -3,8 +3,10 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "devices/DeviceInterfaces.h"
 #include "devices/Interface.h"
@@ -14,6 +16,15 @@ namespace ondrevo {
 
 // True when a process with the monitor's executable name runs (names compared in upper case).
 bool UsbMonitorRunning();
+
+class TUsbInterface;
+
+// "USB::881002" for an instrument listed as "SIMLAB,DMM-100,881002,1.00": its serial number,
+// else the whole identification string.
+std::string UsbInstrumentName(const std::string& identification);
+// A line to the listed instrument named so (by UsbInstrumentName or its whole identification
+// string); throws EConnectionError when none is listed under that name.
+std::shared_ptr<TUsbInterface> OpenUsbInstrument(const std::string& name);
 
 class TUsbInterface : public TInterface, public IDeviceScanner {
  public:
@@ -33,6 +44,9 @@ class TUsbInterface : public TInterface, public IDeviceScanner {
   void GetDevices(TDeviceList& devices) override;
 
   std::string DeviceName;  // the library's identification string of the instrument
+  // Listed by the library but not our maker's supplies (a bench meter, perhaps): by the last
+  // GetDevices, their identification strings.
+  std::vector<std::string> OtherInstruments;
   bool IsConnected() const { return handle_ != 0; }
 
  protected:

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <filesystem>
@@ -152,9 +153,19 @@ TEST_F(DaqStream, ThreeBurstsThenHoldTheValueBeforeTheThirdRestart) {
   EXPECT_EQ(sim.LastValue("Dev1/ao0"), 1.0) << "enabling sets the start value";
   sim.ClearRecording();
   card->SetBurstCount(3);
+  std::atomic<int> startReports{0};
+  std::atomic<std::int64_t> startedAt{0};
+  card->SetOnStartSent([&](std::chrono::steady_clock::time_point at, auto) {
+    startedAt = at.time_since_epoch().count();
+    ++startReports;
+  });
   const auto start = std::chrono::steady_clock::now();
   card->Play();
   ASSERT_TRUE(Pump([&] { return ev.stopped > 0; }, 20000));
+  // The task's start is reported once, from the engine, after Play.
+  EXPECT_EQ(startReports.load(), 1);
+  EXPECT_GE(startedAt.load(), start.time_since_epoch().count());
+  card->SetOnStartSent(nullptr);
   const double took =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   EXPECT_GE(took, 0.765) << "stopped only once the valid samples were out";
@@ -250,6 +261,12 @@ TEST_F(DaqStream, ExternalTriggerStartsOnTheEdgeAndRearms) {
   card->SetTriggerChannel(2);
   Upload(Ramp());
   sim.ClearRecording();
+  std::atomic<int> startReports{0};
+  std::atomic<std::int64_t> startedAt{0};
+  card->SetOnStartSent([&](std::chrono::steady_clock::time_point at, auto) {
+    startedAt = at.time_since_epoch().count();
+    ++startReports;
+  });
   card->Play();
   ASSERT_TRUE(Pump([&] { return ev.played == 1; }, 10000));
   Pump([] { return false; }, 400);
@@ -258,8 +275,12 @@ TEST_F(DaqStream, ExternalTriggerStartsOnTheEdgeAndRearms) {
   sim.FireTrigger("Dev1/port0/line2", 0);  // the other edge
   Pump([] { return false; }, 200);
   EXPECT_EQ(sim.Samples("Dev1/ao0").size(), 0u);
+  EXPECT_EQ(startReports.load(), 0) << "no start before the edge";
+  const auto edge = std::chrono::steady_clock::now();
   sim.FireTrigger("Dev1/port0/line2", 1);
   ASSERT_TRUE(Pump([&] { return ev.stopped == 1; }, 10000));
+  EXPECT_EQ(startReports.load(), 1);
+  EXPECT_GE(startedAt.load(), edge.time_since_epoch().count());
   EXPECT_EQ(ev.triggers, 1);
   auto out = sim.Samples("Dev1/ao0");
   ASSERT_GE(out.size(), std::size_t(kPerBurst));
@@ -281,6 +302,8 @@ TEST_F(DaqStream, ExternalTriggerStartsOnTheEdgeAndRearms) {
   Pump([] { return false; }, 300);
   EXPECT_EQ(ev.played, 3);
   EXPECT_TRUE(ev.errors.empty());
+  EXPECT_EQ(startReports.load(), 1) << "time 0 is the first edge of the run";
+  card->SetOnStartSent(nullptr);
 }
 
 TEST_F(DaqStream, OneSamplingThreadFillsWhatThreeFill) {

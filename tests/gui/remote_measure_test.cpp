@@ -189,8 +189,8 @@ class RemoteMeasureTest : public QObject {
     QCOMPARE(QString::fromStdString(form_->FoundMeters()[0].Name), QString("GPIB0::6"));
     Connect("KSV 5206-40, SN 520640001");
     QVERIFY(!Choices().contains("the supply itself"));
-    // The meters in the order of the buses: GPIB before the serial ports.
-    QCOMPARE(Choices().size(), 3);
+    // The meters in the order of the buses: GPIB, USB, the serial ports.
+    QCOMPARE(Choices().size(), 4);
     QCOMPARE(Choices()[1], QString("meter GPIB0::6  (SIMLAB,DMM-100,881001,1.00)"));
     QVERIFY(form_->findChild<QLabel*>("MeasureNote")->text().contains("needs a meter"));
     QVERIFY(Panel()->Choose(EMeasureChoice::Meter, 0));
@@ -208,6 +208,34 @@ class RemoteMeasureTest : public QObject {
     QVERIFY(dialogs_->Asked.last().startsWith("Error|"));
     QVERIFY(dialogs_->Asked.last().contains("no-such-folder"));
     QVERIFY(!QFile::exists(dir_.filePath("no-such-folder")));
+  }
+
+  // A meter the USB library lists beside the family-B supply is offered and measures over a
+  // USB handle of its own.
+  void familyBSupplyWithTheUsbMeter() {
+    const auto usb = Tree()->findItems("USB", Qt::MatchExactly);
+    if (usb.isEmpty()) QSKIP("no USB stand-in in this build");
+    QCOMPARE(usb.first()->childCount(), 1);  // the supply; the meter is no supply
+    Tree()->setCurrentItem(usb.first()->child(0));
+    Action("Connect")->trigger();
+    QVERIFY(form_->IsConnected());
+    const int entry = Choices().indexOf("meter USB::881002  (SIMLAB,DMM-100,881002,1.00)");
+    QVERIFY2(entry >= 1, qPrintable(Choices().join('|')));
+    QVERIFY(!Choices().contains("the supply itself"));
+    QVERIFY(Panel()->Choose(EMeasureChoice::Meter, entry - 1));
+    UploadAndPlayWatchingThePlot(1);
+    QCOMPARE(QString::fromStdString(form_->MeasuredRun()->Input().Source),
+             QString("meter on USB::881002"));
+    // Timed from the supply's start: every judged reading follows the clipped ramp.
+    const TRecordInput& in = form_->MeasuredRun()->Input();
+    int judged = 0;
+    for (const TReading& r : in.Readings)
+      if (Judged(in, r)) {
+        ++judged;
+        QVERIFY(r.Voltage < 5.2);
+      }
+    QVERIFY(judged > 10);
+    QVERIFY(form_->MeasuredRun()->Figures().CurrentLimited > 0);
   }
 };
 

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cmath>
+#include <mutex>
 #include <stdexcept>
 #include <thread>
 
@@ -28,6 +30,20 @@ class TCountingSource : public IMeasurementSource {
   }
   std::atomic<int> reads{0};
   int failEvery = 0;
+};
+
+// Keeps the instant of every read; the reading's voltage is its index.
+class TInstantSource : public IMeasurementSource {
+ public:
+  std::string Name() const override { return "instants"; }
+  void Read(double& v, double& i) override {
+    std::lock_guard guard(lock);
+    v = static_cast<double>(instants.size());
+    i = 0;
+    instants.push_back(std::chrono::steady_clock::now());
+  }
+  std::mutex lock;
+  std::vector<std::chrono::steady_clock::time_point> instants;
 };
 
 template <class F>
@@ -66,6 +82,34 @@ TEST(MeasurementPoller, ReadsInOrderOnAMonotonicClockAndCountsFailures) {
   WaitFor([&] { return slow.Count() >= 1; });
   slow.Stop();
   EXPECT_EQ(slow.Count(), 1u);
+}
+
+TEST(MeasurementPoller, EachReadingHoldsItsInstantWithinItsSpreadAndFollowsTheTimeBase) {
+  using Clock = std::chrono::steady_clock;
+  auto source = std::make_shared<TInstantSource>();
+  TMeasurementPoller poller(source, 1ms);
+  // The driver reported a start that lies ahead: the first readings come before time 0.
+  poller.SetTimeBase(Clock::now() + 1h);
+  poller.Start();
+  WaitFor([&] { return poller.Count() >= 5; });
+  EXPECT_EQ(poller.Rebases(), 0u);  // nothing had been read when the base was given
+  EXPECT_LT(poller.Readings().front().Time, -3000.0);
+  // A triggered run: the start is known only once it has happened.
+  const Clock::time_point zero = Clock::now();
+  poller.SetTimeBase(zero);
+  EXPECT_EQ(poller.Rebases(), 1u);
+  const std::size_t before = poller.Count();
+  WaitFor([&] { return poller.Count() >= before + 5; });
+  poller.Stop();
+  const auto readings = poller.Readings();
+  std::lock_guard guard(source->lock);
+  for (const TReading& r : readings) {
+    const auto k = static_cast<std::size_t>(r.Voltage);
+    ASSERT_LT(k, source->instants.size());
+    const double at = std::chrono::duration<double>(source->instants[k] - zero).count();
+    EXPECT_GE(r.Spread, 0.0);
+    EXPECT_LE(std::fabs(at - r.Time), r.Spread + 1e-9) << "reading " << k;
+  }
 }
 
 TEST(MeasurementSources, MeterOnAPseudoTerminalReadsTheSupplysLoad) {

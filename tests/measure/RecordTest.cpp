@@ -102,9 +102,9 @@ TEST(Record, RepetitionsPointsCsvAndReport) {
   in.CommandLog = {"> LIST:VOLT 1,2", "< <ok>"};
   EXPECT_EQ(RecordCsv(in),
             "time_s,voltage_V,current_A,design_voltage_V,design_current_limit_A,point,"
-            "point_voltage_V,point_current_A,output\n"
-            "0.1,1.01,0.1,1,0.5,1,1,0.5,1\n"
-            "1.3,2.5,0.2,2,0.5,2,2,0.5,1\n");
+            "point_voltage_V,point_current_A,output,time_spread_s\n"
+            "0.1,1.01,0.1,1,0.5,1,1,0.5,1,0\n"
+            "1.3,2.5,0.2,2,0.5,2,2,0.5,1,0\n");
   const std::string html = ReportHtml(in, ComputeRecordFigures(in));
   EXPECT_THAT(html, HasSubstr("a &lt;b&gt; &amp; c.ovx"));
   EXPECT_THAT(html, HasSubstr("&lt;ok&gt;"));
@@ -117,5 +117,65 @@ TEST(Record, RepetitionsPointsCsvAndReport) {
   in.Repeat = 1;
   in.Readings = {{0.1, 1.0, 0.1}, {1.5, 0.0, 0.0}};
   EXPECT_FALSE(ComputeRecordFigures(in).LeftBand());
-  EXPECT_THAT(RecordCsv(in), HasSubstr("\n1.5,0,0,,,,,,\n"));
+  EXPECT_THAT(RecordCsv(in), HasSubstr("\n1.5,0,0,,,,,,,0\n"));
+}
+
+TEST(Record, ReadingsBeforeTheStartAfterTheEndOrAcrossAnEdgeAreKeptButNotJudged) {
+  // 5 V for 1 s; the output is off before and after. Every reading that may have been taken
+  // outside the run reads 0 V and must not count as a deviation.
+  TRecordInput in;
+  in.Duration = 1;
+  in.Repeat = 1;
+  in.VoltageTolerance = 0.1;
+  in.DesignVoltage = [](double) { return 5.0; };
+  in.DesignCurrent = [](double) { return 1.0; };
+  in.Readings = {{-0.05, 0, 0, 0.001},  // before the trigger started the run
+                 {0.01, 0, 0, 0.02},    // its exchange began before time 0
+                 {0.5, 5, 0.5, 0.02},
+                 {0.99, 0, 0, 0.02},  // its exchange ended after the end
+                 {1.2, 0, 0, 0.001}};
+  EXPECT_FALSE(Judged(in, in.Readings[0]));
+  EXPECT_FALSE(Judged(in, in.Readings[1]));
+  EXPECT_TRUE(Judged(in, in.Readings[2]));
+  EXPECT_FALSE(Judged(in, in.Readings[3]));
+  EXPECT_FALSE(Judged(in, in.Readings[4]));
+  const TRecordFigures f = ComputeRecordFigures(in);
+  EXPECT_FALSE(f.LeftBand());
+  EXPECT_EQ(f.Voltage.MaxValue, 0);
+  EXPECT_TRUE(f.CurrentLimited.empty());
+  EXPECT_EQ(RecordCsv(in),
+            "time_s,voltage_V,current_A,design_voltage_V,design_current_limit_A,point,"
+            "point_voltage_V,point_current_A,output,time_spread_s\n"
+            "-0.05,0,0,,,,,,,0.001\n"
+            "0.01,0,0,,,,,,,0.02\n"
+            "0.5,5,0.5,5,1,,,,1,0.02\n"
+            "0.99,0,0,,,,,,,0.02\n"
+            "1.2,0,0,,,,,,,0.001\n");
+  // The same readings judged by their times alone would leave the band.
+  for (TReading& r : in.Readings) r.Spread = 0;
+  EXPECT_TRUE(ComputeRecordFigures(in).LeftBand());
+  // A reading at a step, of the level on its other side: within the reading's time uncertainty
+  // the design has that level too, so it did not leave the band.
+  TRecordInput step;
+  step.Duration = 1;
+  step.VoltageTolerance = 0.1;
+  step.DesignVoltage = [](double t) { return t < 0.5 ? 2.0 : 4.0; };
+  step.Readings = {{0.49, 4, 0, 0.005}, {0.8, 4, 0, 0.005}};
+  EXPECT_TRUE(ComputeRecordFigures(step).LeftBand());
+  step.TimeBaseUncertainty = 0.006;
+  EXPECT_FALSE(ComputeRecordFigures(step).LeftBand());
+  step.Readings[0].Voltage = 4.2;  // beyond any level there
+  EXPECT_TRUE(ComputeRecordFigures(step).LeftBand());
+  step.Readings[0] = {0.49, 4, 0, 0.011};
+  step.TimeBaseUncertainty = 0;
+  EXPECT_FALSE(ComputeRecordFigures(step).LeftBand());
+
+  // A record of one reading outside the band left it, though its stretch has no length.
+  step.Readings = {{0.8, 3, 0, 0}};
+  EXPECT_TRUE(ComputeRecordFigures(step).LeftBand());
+
+  // An endless run has no end, but still a start.
+  in.Repeat = 0;
+  EXPECT_FALSE(WithinRun(in, -1e-9));
+  EXPECT_TRUE(WithinRun(in, 1e6));
 }

@@ -204,6 +204,8 @@ class TListPlayerDevice::TUploadThread : public TListPlayerDevice::TUploadJob {
     // Sampling clears an abort that came before it started; the end request stays.
     if (!Terminated()) Sampler.Execute(maxPoints_, durations, values);
     if (!Sampler.Aborted() && !Terminated()) {
+      starts_.assign(1, 0.0);
+      for (const double d : durations) starts_.push_back(starts_.back() + d);
       FirstIndex = LastIndex = 0;
       SetProgress(0.0);
       device_->WritePoints(*this, durations, values[0], values[1]);
@@ -214,6 +216,7 @@ class TListPlayerDevice::TUploadThread : public TListPlayerDevice::TUploadJob {
     TMainThread::Synchronize([&] {
       // Every progress handler has run by now.
       handlerFailure_->Rethrow();
+      device->PointStarts = std::move(starts_);
       device->UploadDone(FirstIndex, LastIndex);
       finishing_.store(true);
       Release();
@@ -245,6 +248,7 @@ class TListPlayerDevice::TUploadThread : public TListPlayerDevice::TUploadJob {
   const std::shared_ptr<THandlerFailure> handlerFailure_ = std::make_shared<THandlerFailure>();
   std::shared_ptr<TInterface> transport_;
   std::shared_ptr<TWaveform> voltage_, current_;
+  std::vector<double> starts_;
   const int32_t maxPoints_;
   const uint32_t timeoutMs_;
   int32_t lastPercent_ = -1;
@@ -290,6 +294,7 @@ class TListPlayerDevice::TCheckRunningThread : public TListPlayerDevice::TPollJo
     FirstIndex = device->FirstIndex;
     LastIndex = device->LastIndex;
     LastAddress = FirstIndex;
+    PointStarts = device->PointStarts;
   }
 
   void Run() {
@@ -423,6 +428,15 @@ void TListPlayerDevice::UploadDone(int32_t firstIndex, int32_t lastIndex) {
 
 void TListPlayerDevice::StartRunningThread() {
   TCheckRunningThread::Start(std::dynamic_pointer_cast<TListPlayerDevice>(shared_from_this()));
+}
+
+void TListPlayerDevice::SetOnStartSent(TStartSentEvent handler) {
+  startSent_.Set(std::move(handler));
+}
+
+void TListPlayerDevice::ReportStartSent(std::chrono::steady_clock::time_point at,
+                                        std::chrono::steady_clock::duration uncertainty) {
+  startSent_.Report(at, uncertainty);
 }
 
 void TListPlayerDevice::PlayProgress(double fraction) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -17,8 +18,11 @@
 
 namespace ondrevo {
 
-class TListPlayerDevice : public TDevice, public TPlayerEvents {
+class TListPlayerDevice : public TDevice, public TPlayerEvents, public IStartTimeReporter {
  public:
+  // IStartTimeReporter
+  void SetOnStartSent(TStartSentEvent handler) override;
+
   // IRemoteControllable
   void Disconnect() override;
   bool IsConnected() const override { return Connected; }
@@ -76,6 +80,8 @@ class TListPlayerDevice : public TDevice, public TPlayerEvents {
     int32_t LastIndex = 0;
     int32_t Repetition = 1;
     int32_t LastAddress = 0;  // for families that count wrap-arounds
+    // Offsets of the points from the list's start, s, one more than points (the end).
+    std::vector<double> PointStarts;
   };
 
   TListPlayerDevice(const std::string& model, std::shared_ptr<TInterface> transport,
@@ -101,6 +107,21 @@ class TListPlayerDevice : public TDevice, public TPlayerEvents {
   virtual void ReleaseInstrument() = 0;
 
   void StartRunningThread();
+  // Sends the lines, the last of which starts the list, and reports that start when `report`.
+  template <std::size_t N>
+  void SendStart(const char* const (&lines)[N], bool report = true) {
+    for (std::size_t k = 0; k + 1 < N; ++k) Transport->Send(lines[k]);
+    const auto before = std::chrono::steady_clock::now();
+    Transport->Send(lines[N - 1]);
+    const auto after = std::chrono::steady_clock::now();
+    // A real instrument starts once it has the line, after this; an instrument that acts while
+    // the line is handed over (a stand-in library calling it) may have started before.
+    if (report) ReportStartSent(after, after - before);
+  }
+  // Any thread: the start of the output went out at `at` (or, for a triggered run, is estimated
+  // to lie within `at` +- `uncertainty`).
+  void ReportStartSent(std::chrono::steady_clock::time_point at,
+                       std::chrono::steady_clock::duration uncertainty = {});
   void CloseConnection(bool notify);
   std::string Query(const std::string& command);
   void ReportError(const std::exception& e);
@@ -119,6 +140,8 @@ class TListPlayerDevice : public TDevice, public TPlayerEvents {
   bool DisconnectPending = false;
   int32_t FirstIndex = 0;
   int32_t LastIndex = 0;
+  // Of the last upload: see TPollJob::PointStarts.
+  std::vector<double> PointStarts;
 
  private:
   class TUploadThread;
@@ -128,6 +151,7 @@ class TListPlayerDevice : public TDevice, public TPlayerEvents {
 
   std::shared_ptr<TUploadThread> UploadThread;
   std::atomic<uint32_t> replyTimeoutMs_{3000};
+  TStartSentSlot startSent_;
   // Changes with every disconnect: a poll that fails because of it is no device error.
   std::atomic<int> connection_{0};
   std::shared_ptr<std::atomic<int>> activeThreads_ = std::make_shared<std::atomic<int>>(0);

@@ -1,5 +1,7 @@
 #include "devices/supplies/ksv5200/Ksv5200Device.h"
 
+#include <algorithm>
+#include <chrono>
 #include <stdexcept>
 
 #include "devices/DeviceErrors.h"
@@ -100,7 +102,10 @@ void TKsv5200Device::Play() {
   Stopped = false;
   Transport->Send(ExternalTrigger ? "ETR 1" : "ETR 0");
   WaitingForTrigger = ExternalTrigger;
-  for (const char* line : ksv5200::kStart) Transport->Send(line);
+  // "FS" starts the list, or arms it for the trigger, whose instant the poll estimates.
+  triggerStartPending_ = ExternalTrigger;
+  lastFirstAddressSent_.reset();
+  SendStart(ksv5200::kStart, !ExternalTrigger);
   RemainingBursts = BurstCount;
   CycleActive = false;
   StartRunningThread();
@@ -110,7 +115,10 @@ void TKsv5200Device::Play() {
 bool TKsv5200Device::PollRunning(TPollJob& job) {
   if (job.FirstIndex < job.LastIndex) {
     try {
+      const auto sent = std::chrono::steady_clock::now();
       const int32_t address = ksv5200::ParseIntegerReply(job.Query(ksv5200::kAddressQuery));
+      if (triggerStartPending_)
+        EstimateTriggerStart(job, address, sent, std::chrono::steady_clock::now());
       if (address < job.LastAddress) job.ReportRepetition(++job.Repetition);
       job.ReportProgress(static_cast<double>(address - job.FirstIndex) /
                          (job.LastIndex - job.FirstIndex));
@@ -120,6 +128,34 @@ bool TKsv5200Device::PollRunning(TPollJob& job) {
     }
   }
   return job.IsBusy();
+}
+
+// The host does not see the trigger arrive; the address query tells how far the list has got.
+// A reply of point k (k > 0) was read at some instant within [sent, received], so the list
+// started within (sent - start of point k+1, received - start of point k]; an earlier reply of
+// the first point at `sent0` moves the lower bound up to sent0 - start of point 1. The middle
+// of that interval is reported, uncertain by half its width: at most half of point k's dwell
+// plus half an exchange. A list that played once round between two polls (100 ms) would be
+// placed one repetition late.
+void TKsv5200Device::EstimateTriggerStart(const TPollJob& job, int32_t address,
+                                          std::chrono::steady_clock::time_point sent,
+                                          std::chrono::steady_clock::time_point received) {
+  using std::chrono::duration_cast;
+  using Dur = std::chrono::steady_clock::duration;
+  const auto& starts = job.PointStarts;
+  const int32_t k = address - job.FirstIndex;
+  if (k <= 0 || starts.size() < 2) {
+    lastFirstAddressSent_ = sent;
+    return;
+  }
+  if (static_cast<std::size_t>(k) + 1 >= starts.size()) return;  // not a point of this list
+  auto seconds = [](double s) { return duration_cast<Dur>(std::chrono::duration<double>(s)); };
+  auto lower = sent - seconds(starts[k + 1]);
+  if (lastFirstAddressSent_) lower = std::max(lower, *lastFirstAddressSent_ - seconds(starts[1]));
+  const auto upper = received - seconds(starts[k]);
+  if (upper < lower) lower = upper;
+  triggerStartPending_ = false;
+  ReportStartSent(lower + (upper - lower) / 2, (upper - lower) / 2);
 }
 
 void TKsv5200Device::PlayProgress(double x) {

@@ -2,8 +2,11 @@
 // a repetition count, an external trigger input and two analog control inputs.
 #pragma once
 
+#include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -67,6 +70,11 @@ class TKsv5200Device : public TListPlayerDevice,
   void ReleaseInstrument() override;
 
  private:
+  // Poll thread.
+  void EstimateTriggerStart(const TPollJob& job, int32_t address,
+                            std::chrono::steady_clock::time_point sent,
+                            std::chrono::steady_clock::time_point received);
+
   int32_t BurstCount = 0;
   int32_t RemainingBursts = 0;
   bool CycleActive = false;
@@ -78,6 +86,9 @@ class TKsv5200Device : public TListPlayerDevice,
   TAnalogInputArray ConnectedInputs{1};
   std::vector<bool> OutputFlags{false};
   TDeviceNotifyEvent OnTrigger;
+  // Set by Play before the poll thread starts, then the poll thread's.
+  std::atomic<bool> triggerStartPending_{false};
+  std::optional<std::chrono::steady_clock::time_point> lastFirstAddressSent_;
 };
 
 }  // namespace ondrevo

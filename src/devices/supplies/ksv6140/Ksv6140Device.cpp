@@ -92,7 +92,7 @@ void TKsv6140Device::WritePoints(TUploadJob& job, const std::vector<double>& dwe
 
 void TKsv6140Device::Play() {
   Stopped = false;
-  for (const char* line : ksv6140::kStart) Transport->Send(line);
+  SendStart(ksv6140::kStart);
   StartRunningThread();
   if (OnPlay) OnPlay(this);
 }

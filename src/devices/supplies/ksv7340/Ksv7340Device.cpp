@@ -117,7 +117,7 @@ bool TKsv7340Device::PollRunning(TPollJob& job) {
 }
 
 void TKsv7340Device::Play() {
-  for (const char* line : ksv7340::kPlay) Transport->Send(line);
+  SendStart(ksv7340::kPlay);
   StartRunningThread();
   if (OnPlay) OnPlay(this);
 }
