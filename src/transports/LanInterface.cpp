@@ -336,6 +336,9 @@ void TLanSocketInterface::DoSend(const std::string& command) {
     if (stale.starts_with(kBusyReply)) throw Lost(stale);
     throw EConnectionError(StoppedAnswering(std::strerror(errno)));
   }
+  // The refusal of an instrument serving someone else is no stale reply to drop, even when its
+  // close is still on the way.
+  if (stale.starts_with(kBusyReply)) throw Lost(stale);
   const std::string data = command + '\n';
   std::size_t written = 0;
   const auto deadline = Clock::now() + std::chrono::milliseconds(kWriteTimeoutMs);
