@@ -196,8 +196,10 @@ void TSimFront::Serve(int fd) {
       return;
     }
     // A client that closed just before the newcomer connected is leaving (its last lines are
-    // still being read): the newcomer waits to be served instead of being refused.
-    if ((fds[2].revents & POLLIN) && !(fds[0].revents & POLLRDHUP)) RefuseWaiting();
+    // still being read, or it reset the connection with a reply unread): the newcomer waits to be
+    // served instead of being refused.
+    if ((fds[2].revents & POLLIN) && !(fds[0].revents & (POLLRDHUP | POLLHUP | POLLERR)))
+      RefuseWaiting();
 
     if ((fds[0].revents & POLLOUT) && !outgoing.empty()) {
       std::string& data = outgoing.front().Data;
