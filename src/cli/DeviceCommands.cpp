@@ -608,8 +608,9 @@ void RegisterDeviceCommands(CommandRegistry& registry) {
   play->add_option("--trace", options->trace, "Write every transport line to this file");
   play->add_flag("--demo", options->demo, "Start simulated instruments first");
   play->add_option("--meter", options->measure.Meter,
-                   "Measure with this SCPI meter while playing: serial port, GPIB0::ADDRESS or "
-                   "USB::SERIAL (family C measures itself without one)");
+                   "Measure with this SCPI meter while playing: serial port, GPIB0::ADDRESS, "
+                   "USB::SERIAL, TCPIP::HOST::PORT::SOCKET or TCPIP::HOST::INSTR (family C "
+                   "measures itself without one)");
   play->add_option("--record", options->measure.Record,
                    "Write every reading with the design and the point in force to this CSV file");
   play->add_option("--report", options->measure.Reports,

@@ -18,6 +18,7 @@
 #include "playback/MeasuredRun.h"
 #include "playback/PreviewWorker.h"
 #include "transports/GpibInterface.h"
+#include "transports/LanInterface.h"
 #include "transports/RS232Interface.h"
 #include "transports/UsbInterface.h"
 
@@ -33,6 +34,14 @@ std::shared_ptr<TInterface> OpenMeter(const std::string& name) {
   std::shared_ptr<TInterface> line;
   if (name.rfind("USB::", 0) == 0) {
     line = OpenUsbInstrument(name);
+  } else if (const auto lan = ParseLanAddress(name)) {
+    std::shared_ptr<TLanTransport> transport;
+    if (lan->Socket)
+      transport = std::make_shared<TLanSocketInterface>(*lan);
+    else
+      transport = std::make_shared<TLanVxiInterface>(*lan);
+    transport->Open();
+    line = transport;
   } else if (std::sscanf(name.c_str(), "GPIB%d::%d%c", &board, &address, &rest) == 2) {
     auto gpib = std::make_shared<TGpibInterface>(board, address);
     gpib->Open();

@@ -514,7 +514,8 @@ namespace {
 
 // `unreachable` is set when the host itself did not answer, so its other transport is not tried:
 // a host that is off costs one connect time-out, not two.
-std::shared_ptr<TDevice> Probe(std::shared_ptr<TLanTransport> transport, bool& unreachable) {
+std::shared_ptr<TDevice> Probe(std::shared_ptr<TLanTransport> transport, bool& unreachable,
+                               std::string& foreign) {
   transport->Name = "LAN";
   transport->ConnectTimeoutMs = TLanInterface::kProbeConnectMs;
   std::string reply;
@@ -526,7 +527,10 @@ std::shared_ptr<TDevice> Probe(std::shared_ptr<TLanTransport> transport, bool& u
   } catch (...) {
     return nullptr;
   }
-  if (!IsMakerReply(reply)) return nullptr;
+  if (!IsMakerReply(reply)) {
+    foreign = reply;
+    return nullptr;
+  }
   transport->ConnectTimeoutMs = 3000;
   return MakeIdentifiedDevice(reply, transport);
 }
@@ -562,6 +566,7 @@ std::vector<std::string> Discover() {
 
 void TLanInterface::GetDevices(TDeviceList& devices) {
   devices.clear();
+  OtherInstruments.clear();
   auto entries = ListLanHosts();
   if (LanDiscoveryEnabled())
     for (const auto& host : Discover())
@@ -575,15 +580,21 @@ void TLanInterface::GetDevices(TDeviceList& devices) {
       TLanAddress address;
       address.Host = entry.Host;
       address.Port = entry.Port;
-      if (auto device = Probe(std::make_shared<TLanSocketInterface>(address), unreachable))
+      std::string foreign;
+      if (auto device = Probe(std::make_shared<TLanSocketInterface>(address), unreachable, foreign))
         devices.push_back(device);
+      else if (!foreign.empty())
+        OtherInstruments.push_back({address, foreign});
     }
     if (entry.Vxi && !unreachable && !CancelRequested()) {
       TLanAddress address;
       address.Host = entry.Host;
       address.Socket = false;
-      if (auto device = Probe(std::make_shared<TLanVxiInterface>(address), unreachable))
+      std::string foreign;
+      if (auto device = Probe(std::make_shared<TLanVxiInterface>(address), unreachable, foreign))
         devices.push_back(device);
+      else if (!foreign.empty())
+        OtherInstruments.push_back({address, foreign});
     }
   }
 }

@@ -125,6 +125,13 @@ class TLanInterface : public TSilentInterface, public IDeviceScanner {
   // Opening time-out of a probe: a host that is off costs no more.
   static constexpr uint32_t kProbeConnectMs = 1000;
   static constexpr uint32_t kProbeReplyMs = 1000;
+
+  // SCPI instruments of other makers heard at the last search (a bench meter, perhaps).
+  struct TOtherInstrument {
+    TLanAddress Address;
+    std::string Identification;
+  };
+  std::vector<TOtherInstrument> OtherInstruments;
 };
 
 }  // namespace ondrevo

@@ -122,6 +122,20 @@ check "a band narrower than the noise: the exit status says whether a reading le
 check "and says so" bash -c "test $status -eq 0 || grep -q 'left the tolerance band\|No measurement was read' '$TMP/t.err'"
 kill "$SIM"; wait "$SIM" 2>/dev/null
 
+# The same kind of meter on the LAN, reached over its raw socket.
+start_sim "$TMP/l.out" --model "KSV 5206-40" --pty --load 10ohm --meter-tcp 0
+A=$(sed -n 1p "$TMP/l.out"); LM="TCPIP::127.0.0.1::$(sed -n 2p "$TMP/l.out")::SOCKET"
+"$CLI" play "$TMP/held.ovx" --port "$A" --meter "$LM" --record "$TMP/l.csv" --report "$TMP/l.html" \
+  --tolerance 0.1V --poll-interval 5 2>"$TMP/l.err"
+check "LAN meter: readings follow the load" rows_near_after_start "$TMP/l.csv" 2 5 0.01 1
+check "LAN meter: the report names it" grep -q "meter on $LM" "$TMP/l.html"
+nobody=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+"$CLI" play "$TMP/held.ovx" --port "$A" --meter "TCPIP::127.0.0.1::$nobody::SOCKET" \
+  --record "$TMP/l2.csv" 2>"$TMP/l2.err"
+check "LAN meter: a port that refuses exits 1" test $? -eq 1
+check "LAN meter: and says so" grep -q "refuses connections" "$TMP/l2.err"
+kill "$SIM"; wait "$SIM" 2>/dev/null
+
 # The demo's family-A supply on the GPIB stand-in with its meter at address 6. Time 0 is when the
 # start command went out; a reading whose exchange may reach past the run's end is kept but not
 # judged, so however slow the machine, every judged reading sees the level.

@@ -31,6 +31,8 @@ class RemoteMeasureTest : public QObject {
   std::unique_ptr<sim::TDemoInstruments> demo_;
   // A bench meter on a pseudo-terminal of its own, across the family-C supply's output.
   std::unique_ptr<sim::TPtyFront> serialMeter_;
+  std::unique_ptr<sim::TTcpFront> lanMeter_;
+  QString lanMeterName_;
   std::unique_ptr<TRemoteForm> form_;
   std::shared_ptr<TScriptedDialogs> dialogs_;
   QTemporaryDir dir_;
@@ -129,8 +131,18 @@ class RemoteMeasureTest : public QObject {
     const QByteArray ports =
         qgetenv("ONDREVO_SERIAL_PORTS") + ":" + QByteArray::fromStdString(serialMeter_->Path());
     qputenv("ONDREVO_SERIAL_PORTS", ports);
+    // And one on the LAN, reached over its raw socket.
+    lanMeter_ = std::make_unique<sim::TTcpFront>(
+        std::make_shared<sim::TSimMeter>(demo_->Fronts()[1]->Instrument(), 0,
+                                         sim::MakeScaledClock(1.0)),
+        0);
+    lanMeterName_ = "TCPIP::127.0.0.1::" + QString::number(lanMeter_->Port()) + "::SOCKET";
+    QByteArray hosts = qgetenv("ONDREVO_LAN_HOSTS");
+    if (!hosts.isEmpty()) hosts += ",";
+    qputenv("ONDREVO_LAN_HOSTS", hosts + "127.0.0.1:" + QByteArray::number(lanMeter_->Port()));
   }
   void cleanupTestCase() {
+    lanMeter_.reset();
     serialMeter_.reset();
     demo_.reset();
   }
@@ -189,8 +201,8 @@ class RemoteMeasureTest : public QObject {
     QCOMPARE(QString::fromStdString(form_->FoundMeters()[0].Name), QString("GPIB0::6"));
     Connect("KSV 5206-40, SN 520640001");
     QVERIFY(!Choices().contains("the supply itself"));
-    // The meters in the order of the buses: GPIB, USB, the serial ports.
-    QCOMPARE(Choices().size(), 4);
+    // The meters in the order of the buses: GPIB, USB, the serial ports, the LAN.
+    QCOMPARE(Choices().size(), 5);
     QCOMPARE(Choices()[1], QString("meter GPIB0::6  (SIMLAB,DMM-100,881001,1.00)"));
     QVERIFY(form_->findChild<QLabel*>("MeasureNote")->text().contains("needs a meter"));
     QVERIFY(Panel()->Choose(EMeasureChoice::Meter, 0));
@@ -208,6 +220,19 @@ class RemoteMeasureTest : public QObject {
     QVERIFY(dialogs_->Asked.last().startsWith("Error|"));
     QVERIFY(dialogs_->Asked.last().contains("no-such-folder"));
     QVERIFY(!QFile::exists(dir_.filePath("no-such-folder")));
+  }
+
+  // A meter heard on the LAN is offered and measures over a connection of its own.
+  void familyCSupplyWithALanMeter() {
+    Connect("KSV 7341-20, SN 734120001");
+    const int entry =
+        Choices().indexOf("meter " + lanMeterName_ + "  (SIMLAB,DMM-100,881001,1.00)");
+    QVERIFY2(entry >= 1, qPrintable(Choices().join('|')));
+    QVERIFY(Panel()->Choose(EMeasureChoice::Meter, entry - 2));  // after "none" and the supply
+    UploadAndPlayWatchingThePlot(1);
+    QCOMPARE(QString::fromStdString(form_->MeasuredRun()->Input().Source),
+             "meter on " + lanMeterName_);
+    QVERIFY(form_->MeasuredRun()->Figures().CurrentLimited > 0);
   }
 
   // A meter the USB library lists beside the family-B supply is offered and measures over a
