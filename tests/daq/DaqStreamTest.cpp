@@ -217,7 +217,11 @@ TEST_F(DaqStream, ChangedCountBeforePlayPreparesAgainWithoutSecondPlay) {
   EXPECT_EQ(card->GetBurstCount(), 1);
   card->Play();
   ASSERT_TRUE(Pump([&] { return ev.stopped == 2; }, 20000));
-  EXPECT_EQ(ev.order, (std::vector<std::string>{"uploaded", "played", "stopped"}));
+  // Stopped, it prepares the next run by itself: that report may already be in.
+  ASSERT_GE(ev.order.size(), 3u);
+  EXPECT_EQ(std::vector<std::string>(ev.order.begin(), ev.order.begin() + 3),
+            (std::vector<std::string>{"uploaded", "played", "stopped"}));
+  for (std::size_t k = 3; k < ev.order.size(); ++k) EXPECT_EQ(ev.order[k], "uploaded");
   const auto out = sim.Samples("Dev1/ao0");
   ASSERT_GE(out.size(), std::size_t(kPerBurst));
   for (int k = 0; k < kPerBurst; ++k) ASSERT_NEAR(out[k], RampSample(k), 1e-9) << k;
