@@ -8,14 +8,8 @@ BUILD="${1:-$ROOT/build}"
 PROGRAM="$BUILD/src/app/ondrevo"
 OUT="${ONDREVO_SHOT:-$ROOT/docs/remote-measure.png}"
 [ -x "$PROGRAM" ] || { echo "screenshot-measure: $PROGRAM not built" >&2; exit 1; }
-if [ -z "${ONDREVO_SCREENSHOT_INNER:-}" ]; then
-  export ONDREVO_SCREENSHOT_INNER=1
-  exec xvfb-run -a -s "-screen 0 1280x900x24" "$0" "$BUILD"
-fi
-
-WORK="$(mktemp -d)"
-trap 'rm -rf "$WORK"' EXIT
-export APPDATA="$WORK/appdata" LANG=C.UTF-8 LANGUAGE=en QT_QPA_PLATFORM=xcb
+. "$(dirname "$0")/x11-lib.sh"
+enter_xvfb "$BUILD"
 printf '%s\n' '<?xml version="1.0" encoding="ISO-8859-1" standalone="yes"?>' \
   '<ondrevo version="1.0" xmlns="http://ondrevo.kestravo.com/schemas/2015/ovx">' \
   '<arbdata><waveform_list><waveform name="" type="voltage">' \
@@ -26,7 +20,6 @@ printf '%s\n' '<?xml version="1.0" encoding="ISO-8859-1" standalone="yes"?>' \
   '<segment duration="7" start="0.8" end="0.8"/>' \
   '</waveform></waveform_list></arbdata></ondrevo>' > "$WORK/Clipped ramp.ovx"
 
-. "$(dirname "$0")/x11-lib.sh"
 
 "$PROGRAM" "$WORK/Clipped ramp.ovx" --demo & pid=$!
 id="$(wait_window "Clipped ramp.ovx")"

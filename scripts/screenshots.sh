@@ -11,19 +11,12 @@ for tool in xvfb-run xdotool import; do
   command -v "$tool" >/dev/null || { echo "screenshots: $tool missing (scripts/install-deps.sh)" >&2; exit 1; }
 done
 
-if [ -z "${ONDREVO_SCREENSHOT_INNER:-}" ]; then
-  export ONDREVO_SCREENSHOT_INNER=1
-  exec xvfb-run -a -s "-screen 0 1280x900x24" "$0" "$BUILD"
-fi
-
-WORK="$(mktemp -d)"
-trap 'rm -rf "$WORK"' EXIT
-export APPDATA="$WORK/appdata" LANG=C.UTF-8 LANGUAGE=en QT_QPA_PLATFORM=xcb
+. "$(dirname "$0")/x11-lib.sh"
+enter_xvfb "$BUILD"
 LIB="$ROOT/data/Lib"
 mkdir -p "$WORK/docs"
 cp "$LIB"/*.ovx "$WORK/docs/"
 
-. "$(dirname "$0")/x11-lib.sh"
 stop() { kill "$1" 2>/dev/null || true; wait "$1" 2>/dev/null || true; }
 
 # Open each example once so that the recent list and the preview cache are filled.
