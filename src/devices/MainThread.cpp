@@ -116,10 +116,10 @@ void TEventQueue::Post(const std::function<void()>& fn) {
   {
     std::lock_guard guard(lock_);
     items_.push_back(item);
+    // Under the lock: once it is released, the main thread may run the handler and end the
+    // queue, condition variable and all, before a later notify.
+    changed_.notify_all();
   }
-  // Outside the lock: a main thread woken while the lock is still held would only sleep again
-  // on it, and on a busy machine wait for a core twice.
-  changed_.notify_all();
   // The error leaves the item under its lock, so the exception is freed by this thread alone:
   // the main thread may drop its reference to the item at any time after done.
   std::exception_ptr error;
@@ -136,19 +136,15 @@ void TEventQueue::PostAsync(std::function<void()> fn) {
   item->fn = std::move(fn);
   item->waited = false;
   const auto now = std::chrono::steady_clock::now();
-  bool wake = false;
-  {
-    std::lock_guard guard(lock_);
-    items_.push_back(std::move(item));
-    if (!reportPending_) {
-      reportPending_ = true;
-      reportWaiting_ = now;
-    } else if (now - reportWaiting_ >= kReportWake) {
-      reportPending_ = false;
-      wake = true;
-    }
+  std::lock_guard guard(lock_);
+  items_.push_back(std::move(item));
+  if (!reportPending_) {
+    reportPending_ = true;
+    reportWaiting_ = now;
+  } else if (now - reportWaiting_ >= kReportWake) {
+    reportPending_ = false;
+    changed_.notify_all();  // under the lock, as in Post
   }
-  if (wake) changed_.notify_all();
 }
 
 int TEventQueue::ProcessPending() {
