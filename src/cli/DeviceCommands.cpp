@@ -277,11 +277,7 @@ std::shared_ptr<TDevice> DeviceOnLan(const TLanAddress& address,
                                      const TInterface::TTraceObserver& trace = {}) {
   return IdentifiedDevice(
       [&]() -> std::shared_ptr<TInterface> {
-        std::shared_ptr<TLanTransport> transport;
-        if (address.Socket)
-          transport = std::make_shared<TLanSocketInterface>(address);
-        else
-          transport = std::make_shared<TLanVxiInterface>(address);
+        const auto transport = MakeLanTransport(address);
         transport->Name = "LAN";
         transport->SetTraceObserver(trace);
         return transport;

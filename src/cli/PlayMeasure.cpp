@@ -35,11 +35,7 @@ std::shared_ptr<TInterface> OpenMeter(const std::string& name) {
   if (name.rfind("USB::", 0) == 0) {
     line = OpenUsbInstrument(name);
   } else if (const auto lan = ParseLanAddress(name)) {
-    std::shared_ptr<TLanTransport> transport;
-    if (lan->Socket)
-      transport = std::make_shared<TLanSocketInterface>(*lan);
-    else
-      transport = std::make_shared<TLanVxiInterface>(*lan);
+    const auto transport = MakeLanTransport(*lan);
     transport->Open();
     line = transport;
   } else if (std::sscanf(name.c_str(), "GPIB%d::%d%c", &board, &address, &rest) == 2) {

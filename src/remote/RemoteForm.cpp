@@ -630,11 +630,7 @@ void TRemoteForm::AddBus(const TFoundBus& bus) {
   if (const auto lan = std::dynamic_pointer_cast<TLanInterface>(bus.Bus))
     for (const auto& other : lan->OtherInstruments)
       meters_.push_back({other.Address.Text(), other.Identification, [address = other.Address] {
-                           std::shared_ptr<TLanTransport> line;
-                           if (address.Socket)
-                             line = std::make_shared<TLanSocketInterface>(address);
-                           else
-                             line = std::make_shared<TLanVxiInterface>(address);
+                           const auto line = MakeLanTransport(address);
                            line->Name = "LAN";
                            line->Open();
                            return std::static_pointer_cast<TInterface>(line);

@@ -502,6 +502,11 @@ std::string TLanVxiInterface::DoReceive(uint32_t timeoutMs) {
   return answer;
 }
 
+std::shared_ptr<TLanTransport> MakeLanTransport(const TLanAddress& address) {
+  if (address.Socket) return std::make_shared<TLanSocketInterface>(address);
+  return std::make_shared<TLanVxiInterface>(address);
+}
+
 // ---- the LAN node ----
 
 void TLanInterface::GetInterfaces(TInterfaceList& interfaces) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -116,6 +117,9 @@ class TLanVxiInterface : public TLanTransport {
 };
 
 // The "LAN" node: every listed host probed on both transports, plus discovery where enabled.
+// The transport an address names: the raw socket or VXI-11. Not opened.
+std::shared_ptr<TLanTransport> MakeLanTransport(const TLanAddress& address);
+
 class TLanInterface : public TSilentInterface, public IDeviceScanner {
  public:
   TLanInterface() { Name = "LAN"; }
