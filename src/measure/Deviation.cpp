@@ -50,9 +50,10 @@ void Analyse(const TCurveFunction& design, const TCurveFunction& played,
     r[k] = design(t[k]);
   }
   auto fits = [&](double shift) {
+    // The played side first: a staircase costs a search, the design may cost sines.
     for (int k = 0; k <= n; ++k) {
-      if (!Near(p[k], design, t[k] - shift, step, tol)) return false;
       if (!Near(r[k], played, t[k] + shift, step, tol)) return false;
+      if (!Near(p[k], design, t[k] - shift, step, tol)) return false;
     }
     return true;
   };
