@@ -1,12 +1,12 @@
 #include "cli/PlayMeasure.h"
 
-#include <QGuiApplication>
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
 #include <stdexcept>
 
+#include "cli/Painting.h"
 #include "devices/DeviceInterfaces.h"
 #include "document/AtomicFile.h"
 #include "document/Numbers.h"
@@ -51,31 +51,6 @@ std::shared_ptr<TInterface> OpenMeter(const std::string& name) {
   const std::string reply = line->Query("*IDN?", 1000);
   if (reply.empty()) throw std::runtime_error(_("No meter answers on ") + EscapeControls(name));
   return line;
-}
-
-// The PDF's fonts need a QGuiApplication, and a command line has no display: the platform the
-// user chose is tried first where one is set, offscreen after it.
-std::unique_ptr<QGuiApplication> PaintingApplication() {
-  if (QCoreApplication::instance()) return nullptr;
-  const char* chosen = std::getenv("QT_QPA_PLATFORM");
-  const std::string platforms =
-      chosen && *chosen ? std::string(chosen) + ";offscreen" : std::string("offscreen");
-  setenv("QT_QPA_PLATFORM", platforms.c_str(), 1);
-  // Font and platform notes of Qt are no business of this command's output.
-  qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString& message) {
-    if (type == QtCriticalMsg || type == QtFatalMsg)
-      std::fprintf(stderr, "ondrevo-cli: %s\n", message.toLocal8Bit().constData());
-  });
-  static int argc = 1;
-  static char name[] = "ondrevo-cli";
-  static char* argv[] = {name, nullptr};
-  auto app = std::make_unique<QGuiApplication>(argc, argv);
-  // Restored for anything this process starts later.
-  if (chosen && *chosen)
-    setenv("QT_QPA_PLATFORM", chosen, 1);
-  else
-    unsetenv("QT_QPA_PLATFORM");
-  return app;
 }
 
 }  // namespace

@@ -1,6 +1,5 @@
 // ondrevo-cli plot: the design and the instrument's points as a picture, without a display.
 #include <QBuffer>
-#include <QGuiApplication>
 #include <QImage>
 #include <QPainter>
 #include <QPainterPath>
@@ -14,6 +13,7 @@
 #include <string>
 
 #include "cli/Commands.h"
+#include "cli/Painting.h"
 #include "document/AtomicFile.h"
 #include "document/DocumentIO.h"
 #include "document/Numbers.h"
@@ -271,17 +271,7 @@ int RunPlot(const PlotOptions& o) {
   std::optional<InstrumentPreview> preview;
   if (settings) preview = ComputeInstrumentPreview(voltageTable, currentTable, *settings);
 
-  // No display needed: the offscreen platform unless the caller chose one.
-  if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
-  // Font and platform notes of Qt are no business of this command's output.
-  qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString& message) {
-    if (type == QtCriticalMsg || type == QtFatalMsg)
-      std::fprintf(stderr, "ondrevo-cli: %s\n", message.toLocal8Bit().constData());
-  });
-  static int argc = 1;
-  static char name[] = "ondrevo-cli";
-  static char* argv[] = {name, nullptr};
-  QGuiApplication app(argc, argv);
+  const auto app = PaintingApplication();  // no display needed
 
   Plot plot;
   plot.title = std::filesystem::path(o.document).filename().string();
