@@ -18,6 +18,7 @@
 #include <stdexcept>
 #include <vector>
 
+#include "Turns.h"
 #include "devices/MainThread.h"
 #include "devices/supplies/Drivers.h"
 #include "devices/supplies/ListPlayerDevice.h"
@@ -30,6 +31,7 @@
 namespace {
 
 using namespace ondrevo;
+using namespace ondrevo::bench;
 
 constexpr const char* kModel = "KSV 7342-80";
 constexpr int kPoints = 1000;
@@ -163,13 +165,6 @@ Baseline& TheBaseline() {
   return *baseline;
 }
 
-double Quantile(std::vector<double> v, double q) {
-  if (v.empty()) return 0.0;
-  const auto at = v.begin() + static_cast<std::ptrdiff_t>(q * static_cast<double>(v.size() - 1));
-  std::nth_element(v.begin(), at, v.end());
-  return *at;
-}
-
 double gRatio = 0, gDriverMs = 0, gBaselineMs = 0, gFastRatio = 0;
 
 // Driver and baseline in turns, so that both see the same load; the ratio of the medians is the
@@ -177,29 +172,17 @@ double gRatio = 0, gDriverMs = 0, gBaselineMs = 0, gFastRatio = 0;
 void BM_PairedLanUpload(benchmark::State& state) {
   Baseline& baseline = TheBaseline();
   Rig& rig = TheRig();
-  using Clock = std::chrono::steady_clock;
-  std::vector<double> driverMs, baselineMs;
-  bool driverFirst = true;
-  for (auto _ : state) {
-    for (int turn = 0; turn < 2; ++turn) {
-      const auto start = Clock::now();
-      const bool driver = (turn == 0) == driverFirst;
-      if (driver) {
-        rig.Upload();
-      } else if (const char* error = baseline.Run()) {
-        state.SkipWithError(error);
-        return;
-      }
-      const double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-      (driver ? driverMs : baselineMs).push_back(ms);
-    }
-    driverFirst = !driverFirst;
-  }
-  gDriverMs = Quantile(driverMs, 0.5);
-  gBaselineMs = Quantile(baselineMs, 0.5);
-  gRatio = gBaselineMs > 0 ? gDriverMs / gBaselineMs : 0.0;
-  const double fastBase = Quantile(baselineMs, 0.1);
-  gFastRatio = fastBase > 0 ? Quantile(driverMs, 0.1) / fastBase : 0.0;
+  const TurnTimes times = InTurns(state, [&](bool driver) -> std::optional<double> {
+    if (driver) return TimedMs([&] { rig.Upload(); });
+    const char* error = nullptr;
+    const double ms = TimedMs([&] { error = baseline.Run(); });
+    if (error) state.SkipWithError(error);
+    return error ? std::nullopt : std::optional(ms);
+  });
+  gDriverMs = Quantile(times.subject, 0.5);
+  gBaselineMs = Quantile(times.baseline, 0.5);
+  gRatio = times.Ratio();
+  gFastRatio = times.Ratio(0.1);
   state.counters["driver_ms"] = gDriverMs;
   state.counters["baseline_ms"] = gBaselineMs;
   state.counters["ratio"] = gRatio;

@@ -14,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "Turns.h"
 #include "devices/MainThread.h"
 #include "devices/supplies/Drivers.h"
 #include "devices/supplies/ListPlayerDevice.h"
@@ -28,6 +29,7 @@
 namespace {
 
 using namespace ondrevo;
+using namespace ondrevo::bench;
 using Clock = std::chrono::steady_clock;
 
 std::shared_ptr<TWaveform> Staircase(int levels, double first, double step) {
@@ -109,49 +111,28 @@ Rig& TheRig() {
   return *rig;
 }
 
-double Median(std::vector<double> v) {
-  if (v.empty()) return 0;
-  std::nth_element(v.begin(), v.begin() + v.size() / 2, v.end());
-  return v[v.size() / 2];
+void Report(benchmark::State& state, const TurnTimes& times) {
+  state.counters["on_ms"] = Quantile(times.subject, 0.5);
+  state.counters["off_ms"] = Quantile(times.baseline, 0.5);
+  state.counters["ratio"] = times.Ratio();
 }
 
 // Argument: 1 the supply measuring itself, 2 a meter on its own line; each turn pairs a run
 // with measurement and one without.
 void BM_UploadWithMeasurement(benchmark::State& state) {
   Rig& rig = TheRig();
-  std::vector<double> on, off;
-  bool first = true;
-  for (auto _ : state) {
-    for (int turn = 0; turn < 2; ++turn) {
-      const bool measuring = (turn == 0) == first;
-      auto poller = measuring ? rig.Poller(static_cast<int>(state.range(0))) : nullptr;
-      const auto start = Clock::now();
-      rig.Upload();
-      const double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-      (measuring ? on : off).push_back(ms);
-    }
-    first = !first;
-  }
-  state.counters["on_ms"] = Median(on);
-  state.counters["off_ms"] = Median(off);
-  state.counters["ratio"] = Median(off) > 0 ? Median(on) / Median(off) : 0;
+  Report(state, InTurns(state, [&](bool measuring) -> std::optional<double> {
+           auto poller = measuring ? rig.Poller(static_cast<int>(state.range(0))) : nullptr;
+           return TimedMs([&] { rig.Upload(); });
+         }));
 }
 
 void BM_StopWithMeasurement(benchmark::State& state) {
   Rig& rig = TheRig();
-  std::vector<double> on, off;
-  bool first = true;
-  for (auto _ : state) {
-    for (int turn = 0; turn < 2; ++turn) {
-      const bool measuring = (turn == 0) == first;
-      auto poller = measuring ? rig.Poller(static_cast<int>(state.range(0))) : nullptr;
-      (measuring ? on : off).push_back(rig.StopMs());
-    }
-    first = !first;
-  }
-  state.counters["on_ms"] = Median(on);
-  state.counters["off_ms"] = Median(off);
-  state.counters["ratio"] = Median(off) > 0 ? Median(on) / Median(off) : 0;
+  Report(state, InTurns(state, [&](bool measuring) -> std::optional<double> {
+           auto poller = measuring ? rig.Poller(static_cast<int>(state.range(0))) : nullptr;
+           return rig.StopMs();
+         }));
 }
 
 BENCHMARK(BM_UploadWithMeasurement)

@@ -17,6 +17,7 @@
 #include <tuple>
 #include <vector>
 
+#include "Turns.h"
 #include "devices/MainThread.h"
 #include "devices/supplies/Drivers.h"
 #include "devices/supplies/ListPlayerDevice.h"
@@ -29,6 +30,7 @@
 namespace {
 
 using namespace ondrevo;
+using namespace ondrevo::bench;
 
 std::shared_ptr<TWaveform> Staircase(int levels, double first, double step) {
   SegmentTable table;
@@ -63,11 +65,10 @@ struct Rig {
     device =
         std::dynamic_pointer_cast<TListPlayerDevice>(CreateDeviceForModel(model, transport, "1"));
     device->SetOnUploadDone([this](IDevice*) { done = true; });
-    device->SetOnError(
-        [](IDevice*, const std::exception& e) {
-          std::fprintf(stderr, "upload error: %s\n", e.what());
-          throw std::runtime_error(e.what());
-        });
+    device->SetOnError([](IDevice*, const std::exception& e) {
+      std::fprintf(stderr, "upload error: %s\n", e.what());
+      throw std::runtime_error(e.what());
+    });
   }
   ~Rig() {
     if (device->IsConnected()) device->Disconnect();
@@ -187,14 +188,6 @@ void BM_BaselineUpload(benchmark::State& state) {
     if (const char* error = baseline.Run()) state.SkipWithError(error);
 }
 
-// The q-quantile of v (0.5: the median).
-double Quantile(std::vector<double> v, double q) {
-  if (v.empty()) return 0.0;
-  const auto at = v.begin() + static_cast<std::ptrdiff_t>(q * static_cast<double>(v.size() - 1));
-  std::nth_element(v.begin(), at, v.end());
-  return *at;
-}
-
 // Driver and baseline in turns, so that both see the same load on the machine; the ratio of
 // the two medians is the figure the target applies to. On a busy machine the times spread
 // widely: the ratio of the fastest tenths shows the cost without other programs in the way.
@@ -202,30 +195,17 @@ void BM_PairedUpload(benchmark::State& state) {
   const int family = static_cast<int>(state.range(0));
   Baseline& baseline = TheBaseline(family);
   Rig& rig = TheRig(family);
-  using Clock = std::chrono::steady_clock;
-  std::vector<double> driverMs, baselineMs;
-  bool driverFirst = true;
-  for (auto _ : state) {
-    for (int turn = 0; turn < 2; ++turn) {
-      const auto start = Clock::now();
-      const bool driver = (turn == 0) == driverFirst;
-      if (driver) {
-        rig.Upload();
-      } else if (const char* error = baseline.Run()) {
-        state.SkipWithError(error);
-        return;
-      }
-      const double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-      (driver ? driverMs : baselineMs).push_back(ms);
-    }
-    driverFirst = !driverFirst;
-  }
-  const double driver = Quantile(driverMs, 0.5), base = Quantile(baselineMs, 0.5);
-  state.counters["driver_ms"] = driver;
-  state.counters["baseline_ms"] = base;
-  state.counters["ratio"] = base > 0 ? driver / base : 0.0;
-  const double fastDriver = Quantile(driverMs, 0.1), fastBase = Quantile(baselineMs, 0.1);
-  state.counters["ratio_p10"] = fastBase > 0 ? fastDriver / fastBase : 0.0;
+  const TurnTimes times = InTurns(state, [&](bool driver) -> std::optional<double> {
+    if (driver) return TimedMs([&] { rig.Upload(); });
+    const char* error = nullptr;
+    const double ms = TimedMs([&] { error = baseline.Run(); });
+    if (error) state.SkipWithError(error);
+    return error ? std::nullopt : std::optional(ms);
+  });
+  state.counters["driver_ms"] = Quantile(times.subject, 0.5);
+  state.counters["baseline_ms"] = Quantile(times.baseline, 0.5);
+  state.counters["ratio"] = times.Ratio();
+  state.counters["ratio_p10"] = times.Ratio(0.1);
 }
 
 // Argument: 0 family A (1000 points), 1 family B (250), 2 family C (1000).
