@@ -676,7 +676,7 @@ class CountRun {
   static constexpr std::size_t kBlock = 256;
   static constexpr std::size_t kShortBlock = 16;
   // Held levels shorter than this are scanned rather than skipped: a skip costs about as much.
-  static constexpr std::size_t kMinHeldRun = 32;
+  static constexpr std::size_t kMinHeldRun = 64;
   std::vector<double> block_;  // kBlock samples per waveform
   std::size_t blockPos_ = 0, blockLen_ = 0;
   std::size_t nextBlock_ = kBlock;  // length of the next Refill

@@ -197,6 +197,50 @@ TEST(BlockSampling, CursorBlocksMatchSingleSamples) {
   EXPECT_GT(heldBlocks, 100);
 }
 
+// Blocks that report their held stretches and end early at long held levels: the samples and
+// the cursor as one sample at a time gives them, each stretch one value to the bit, and an early
+// end only where asked for.
+TEST(BlockSampling, HeldStretchesAndEarlyEndsMatchSingleSamples) {
+  std::mt19937 rng(9);
+  int stretches = 0, early = 0;
+  for (std::uint32_t seed = 0; seed < 300; ++seed) {
+    auto blocks = RandomWaveform<TSegment>(seed, seed % 2 ? 1 : 20);
+    auto single = RandomWaveform<TreeSegment>(seed, seed % 2 ? 1 : 20);
+    const std::uint32_t step = 1 + rng() % 4;
+    blocks->StartSampling(step, 20000, 0.0000001);
+    single->StartSampling(step, 20000, 0.0000001);
+    std::vector<double> a, b;
+    while (a.size() < 3000) {
+      const std::size_t n = 1 + rng() % 300, minRun = rng() % 2 ? 0 : 1 + rng() % 80;
+      std::vector<double> part(n);
+      std::vector<TWaveform::HeldRun> runs(n);
+      std::size_t runCount = 0;
+      bool held = false;
+      const std::size_t got =
+          blocks->NextBlock(part.data(), n, &held, runs.data(), runCount, minRun);
+      ASSERT_TRUE(got == n || (minRun > 0 && got >= 3 && got < n)) << seed;
+      early += got < n;
+      part.resize(got);
+      if (held) ASSERT_TRUE(SameBits(part, std::vector<double>(got, part[0]))) << seed;
+      for (std::size_t r = 0; r < runCount; ++r) {
+        ASSERT_TRUE(runs[r].Begin + 2 <= runs[r].End && runs[r].End <= got) << seed;
+        ASSERT_TRUE(r == 0 || runs[r - 1].End <= runs[r].Begin) << seed;
+        for (std::size_t j = runs[r].Begin; j < runs[r].End; ++j)
+          ASSERT_EQ(std::memcmp(&part[j], &part[runs[r].Begin], sizeof(double)), 0) << seed;
+      }
+      stretches += static_cast<int>(runCount);
+      a.insert(a.end(), part.begin(), part.end());
+      std::uint64_t index = 0;
+      for (std::size_t j = 0; j < got; ++j) b.push_back(single->NextSample(index));
+      ASSERT_EQ(blocks->SampleIndex(), single->SampleIndex()) << seed;
+      ASSERT_EQ(blocks->CursorMovedOnLastSample(), single->CursorMovedOnLastSample()) << seed;
+    }
+    ASSERT_TRUE(SameBits(a, b)) << seed;
+  }
+  EXPECT_GT(stretches, 1000);
+  EXPECT_GT(early, 100);
+}
+
 // A sine segment ending at `end`, then a level.
 template <class Segment>
 std::unique_ptr<TWaveform> SineThenLevel(double end) {
