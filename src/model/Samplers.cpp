@@ -272,7 +272,7 @@ class CountRun {
           std::bit_cast<std::uint64_t>(b[n - 1]) != std::bit_cast<std::uint64_t>(b[n - 2]))
         return false;
       const TContainer* node = wave.CursorNode();
-      if (node && node->Item->Modifier && !node->Item->Modifier->IsConstant()) return false;
+      if (node && !node->Item->Held()) return false;
     }
     return true;
   }
@@ -317,7 +317,7 @@ class CountRun {
       const TContainer* node = w->CursorNode();
       if (!node) continue;  // past the end (or empty): the final value holds
       const TSegment& seg = *node->Item;
-      if (seg.Modifier && !seg.Modifier->IsConstant()) return k;
+      if (!seg.Held()) return k;
       // The cursor stays on the segment while a sample's time is not beyond its end.
       const double end = seg.Start + seg.Duration;
       const double rate = w->Rate();

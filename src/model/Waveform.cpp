@@ -271,7 +271,7 @@ void TWaveform::StartSampling(std::uint32_t step, std::uint32_t rate, double sta
   while (cursor_ && t0 >= cursor_->Item->Start + cursor_->Item->Duration) cursor_ = cursor_->Next;
 }
 
-void TWaveform::MoveCursorPast(double tau) {
+inline void TWaveform::MoveCursorPast(double tau) {
   // A sample exactly on a segment's end still comes from that segment.
   const TContainer* before = cursor_;
   while (cursor_ && cursor_->Item->Start + cursor_->Item->Duration < tau) cursor_ = cursor_->Next;
@@ -330,7 +330,7 @@ std::size_t TWaveform::Sample(double* out, std::size_t n, bool* held, HeldRun* r
     const TSegment* seg = cursor_->Item.get();
     const double end = seg->Start + seg->Duration;
     const bool plain = typeid(*seg) == typeid(TSegment);
-    if (plain && (!seg->Modifier || seg->Modifier->IsConstant())) {
+    if (plain && seg->Held()) {
       // A held level: every sample up to the last one the cursor stays for has its value.
       const double v = seg->PlainValue(tau);
       const double guess = std::floor((end - timeOffset_) * rate_);

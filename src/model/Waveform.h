@@ -28,6 +28,13 @@ class TSegment {
     return Modifier ? Modifier->GetValue(t - Start) : 0.0;
   }
 
+  // Whether the value is the same at every time, without a virtual call for the usual level.
+  bool Held() const {
+    if (!Modifier) return true;
+    if (sines_ == 0 && !base_.k && shapeOf_ == Modifier.get()) return true;
+    return Modifier->IsConstant();
+  }
+
   // A copy of the closed form's constants, for loops over many samples of one segment (locals
   // cannot alias the output the loop writes).
   struct ClosedForm {
