@@ -250,7 +250,7 @@ class CountRun {
   // The end of the stretch from block position pos - 1 on over which every waveform repeats
   // that sample, as far as the held levels tell; pos when they do not. Positions only grow
   // between Refills.
-  std::size_t HeldRunEnd(std::size_t pos) {
+  [[gnu::noinline]] std::size_t HeldRunEnd(std::size_t pos) {
     std::size_t end = kBlock;
     for (std::size_t w = 0; w < waves_.size(); ++w) {
       const TWaveform::HeldRun* run = &runs_[w * kBlock];
