@@ -249,7 +249,7 @@ class CountRun {
 
   // The end of the stretch from block position pos - 1 on over which every waveform repeats
   // that sample, as far as the held levels tell; pos when they do not. Positions only grow
-  // between Refills.
+  // between Refills. Out of line: inlined, it slows the per-sample loop that calls it.
   [[gnu::noinline]] std::size_t HeldRunEnd(std::size_t pos) {
     std::size_t end = kBlock;
     for (std::size_t w = 0; w < waves_.size(); ++w) {
