@@ -106,7 +106,11 @@ class CountRun {
         tolLess_(sampler.Waveforms.size()),
         last_(sampler.Waveforms.size()),
         block_(sampler.Waveforms.size() * kBlock),
-        uniform_(sampler.Waveforms.size()) {
+        uniform_(sampler.Waveforms.size()),
+        held_(sampler.Waveforms.size()),
+        runs_(sampler.Waveforms.size() * kBlock),
+        runCount_(sampler.Waveforms.size()),
+        runAt_(sampler.Waveforms.size()) {
     minStep_ = GridSteps(s_.MinDwellTime);
     maxStep_ = GridSteps(s_.MaxDwellTime);
     step_ = minStep_ / 2;
@@ -159,22 +163,20 @@ class CountRun {
   // as the next pass would. The newest point itself lives outside the buffer (pending_).
 
   // Evaluates the next block of every waveform (with the gain and the limits). Right after a
-  // skip the block is short and then doubles: held levels can only be skipped at a block's
-  // end, so on a staircase a full block would mostly hold samples that repeat the level just
-  // reached. Notes the first sample that is not a number, which stops sampling where reached.
+  // skip the block is short and then doubles. Held levels are skipped at a block's end, so the
+  // block ends where every waveform has entered a long held level (see SampleBlock). Notes the
+  // first sample that is not a number, which stops sampling where reached.
   void Refill() {
-    const std::size_t n = nextBlock_;
+    const std::size_t want = nextBlock_;
+    const std::size_t n = SampleBlock(want);
     badPos_ = kAllFinite;
     for (std::size_t w = 0; w < waves_.size(); ++w) {
       double* b = &block_[w * kBlock];
-      bool held = false;
-      blockFirst_ = static_cast<std::int64_t>(waves_[w]->NextSamples(b, n, &held));
       if (s_.Gain != 1.0)
         for (std::size_t i = 0; i < n; ++i) b[i] *= s_.Gain;
       const TWaveform& wave = *waves_[w];
       const double hi = wave.MaxValue + kEps, lo = wave.MinValue - kEps;
-      // A held level is one value: the first tells for all.
-      const BlockShape shape = ShapeOf(b, held ? 1 : n, lo, hi);
+      const BlockShape shape = Shape(w, n, lo, hi);
       uniform_[w] = shape.inside && shape.uniform;
       if (shape.inside) continue;  // the limits change nothing
       if (!AllFinite(b, n)) {
@@ -192,7 +194,87 @@ class CountRun {
       if (!uniform_[w]) varying_ = varying_ == kNone ? w : kMany;
     blockPos_ = 0;
     blockLen_ = n;
-    nextBlock_ = std::min(kBlock, 2 * n);
+    nextBlock_ = std::min(kBlock, 2 * want);
+  }
+
+  // The raw samples of the next block, want of them or fewer; notes per waveform whether they
+  // all came from one held level. The first waveform may end the block two samples into a held
+  // level that lasts kMinHeldRun samples more: when every other waveform then holds a level as
+  // well, the block's end is where SkipHeld jumps to the level's end, and a level costs a few
+  // samples whatever its length. Otherwise nothing could be skipped there and the block goes on.
+  std::size_t SampleBlock(std::size_t want) {
+    blockFirst_ = static_cast<std::int64_t>(waves_[0]->SampleIndex());
+    std::size_t n = want;
+    for (std::size_t w = 0; w < waves_.size(); ++w) {
+      double* b = &block_[w * kBlock];
+      bool held = false;
+      const std::size_t minRun = w == 0 && s_.SkipHeldLevels ? kMinHeldRun : 0;
+      n = waves_[w]->NextBlock(b, n, &held, &runs_[w * kBlock], runCount_[w], minRun);
+      held_[w] = held;
+      runAt_[w] = 0;
+    }
+    if (n == want || OthersHoldAt(n)) return n;
+    for (std::size_t w = 0; w < waves_.size(); ++w) {
+      waves_[w]->NextSamples(&block_[w * kBlock + n], want - n);
+      held_[w] = false;
+    }
+    return want;
+  }
+
+  // ShapeOf the block of waveform w, n samples: a held level is one value, and its first sample
+  // tells for all of it.
+  BlockShape Shape(std::size_t w, std::size_t n, double lo, double hi) const {
+    const double* b = &block_[w * kBlock];
+    if (held_[w]) return ShapeOf(b, 1, lo, hi);
+    const std::size_t runs = runCount_[w];
+    if (runs == 0) return ShapeOf(b, n, lo, hi);
+    const TWaveform::HeldRun* run = &runs_[w * kBlock];
+    const std::uint64_t first = std::bit_cast<std::uint64_t>(b[0]);
+    BlockShape shape{true, true};
+    auto add = [&](std::size_t from, std::size_t to) {
+      if (from >= to) return;
+      const BlockShape s = ShapeOf(b + from, to - from, lo, hi);
+      shape.inside &= s.inside;
+      shape.uniform &= s.uniform & (std::bit_cast<std::uint64_t>(b[from]) == first);
+    };
+    std::size_t pos = 0;
+    for (std::size_t r = 0; r < runs && run[r].Begin < n; ++r) {
+      add(pos, run[r].Begin);
+      add(run[r].Begin, run[r].Begin + 1);
+      pos = std::min<std::size_t>(run[r].End, n);
+    }
+    add(pos, n);
+    return shape;
+  }
+
+  // The end of the stretch from block position pos - 1 on over which every waveform repeats
+  // that sample, as far as the held levels tell; pos when they do not. Positions only grow
+  // between Refills. Out of line: inlined, it slows the per-sample loop that calls it.
+  [[gnu::noinline]] std::size_t HeldRunEnd(std::size_t pos) {
+    std::size_t end = kBlock;
+    for (std::size_t w = 0; w < waves_.size(); ++w) {
+      const TWaveform::HeldRun* run = &runs_[w * kBlock];
+      std::size_t& r = runAt_[w];
+      while (r < runCount_[w] && run[r].End <= pos) ++r;
+      if (r == runCount_[w] || run[r].Begin + 1 > pos) return pos;
+      end = std::min<std::size_t>(end, run[r].End);
+    }
+    return end;
+  }
+
+  // Whether every waveform after the first gave its last two of the n samples from one held
+  // level (or the end) and stays on it for the next sample.
+  bool OthersHoldAt(std::size_t n) const {
+    for (std::size_t w = 1; w < waves_.size(); ++w) {
+      const TWaveform& wave = *waves_[w];
+      const double* b = &block_[w * kBlock];
+      if (wave.CursorMovedOnLastSample() ||
+          std::bit_cast<std::uint64_t>(b[n - 1]) != std::bit_cast<std::uint64_t>(b[n - 2]))
+        return false;
+      const TContainer* node = wave.CursorNode();
+      if (node && !node->Item->Held()) return false;
+    }
+    return true;
   }
 
   [[noreturn]] void NotFiniteAt(std::size_t pos) const {
@@ -235,7 +317,7 @@ class CountRun {
       const TContainer* node = w->CursorNode();
       if (!node) continue;  // past the end (or empty): the final value holds
       const TSegment& seg = *node->Item;
-      if (seg.Modifier && !seg.Modifier->IsConstant()) return k;
+      if (!seg.Held()) return k;
       // The cursor stays on the segment while a sample's time is not beyond its end.
       const double end = seg.Start + seg.Duration;
       const double rate = w->Rate();
@@ -317,6 +399,7 @@ class CountRun {
           const std::size_t bound =
               room <= 0 ? 0 : std::min<std::size_t>(stop, (room + step - 1) / step);
           std::size_t j = pos;
+          if (j < bound) j = std::max(j, std::min(bound, HeldRunEnd(pos)));
           while (j < bound && SameBits(block, pos - 1, j, width)) ++j;
           if (j > pos) {
             pConstant = true;
@@ -592,6 +675,8 @@ class CountRun {
 
   static constexpr std::size_t kBlock = 256;
   static constexpr std::size_t kShortBlock = 16;
+  // Held levels shorter than this are scanned rather than skipped: a skip costs about as much.
+  static constexpr std::size_t kMinHeldRun = 64;
   std::vector<double> block_;  // kBlock samples per waveform
   std::size_t blockPos_ = 0, blockLen_ = 0;
   std::size_t nextBlock_ = kBlock;  // length of the next Refill
@@ -600,6 +685,11 @@ class CountRun {
   static constexpr std::size_t kAllFinite = std::numeric_limits<std::size_t>::max();
   // Per waveform: the block holds one value, within the limits.
   std::vector<char> uniform_;
+  std::vector<char> held_;  // per waveform: the block came from one held level
+  // Per waveform: the block's held stretches (kBlock entries each), their number, and the one
+  // HeldRunEnd looked at last.
+  std::vector<TWaveform::HeldRun> runs_;
+  std::vector<std::size_t> runCount_, runAt_;
   static constexpr std::size_t kNone = std::numeric_limits<std::size_t>::max(), kMany = kNone - 1;
   std::size_t varying_ = kNone;
   std::size_t badPos_ = kAllFinite, badWave_ = 0;

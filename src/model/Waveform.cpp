@@ -271,7 +271,7 @@ void TWaveform::StartSampling(std::uint32_t step, std::uint32_t rate, double sta
   while (cursor_ && t0 >= cursor_->Item->Start + cursor_->Item->Duration) cursor_ = cursor_->Next;
 }
 
-void TWaveform::MoveCursorPast(double tau) {
+inline void TWaveform::MoveCursorPast(double tau) {
   // A sample exactly on a segment's end still comes from that segment.
   const TContainer* before = cursor_;
   while (cursor_ && cursor_->Item->Start + cursor_->Item->Duration < tau) cursor_ = cursor_->Next;
@@ -295,14 +295,33 @@ double TWaveform::NextSample(std::uint64_t& index) {
 
 std::uint64_t TWaveform::NextSamples(double* out, std::size_t n, bool* held) {
   const std::uint64_t first = sampleIndex_;
+  Sample(out, n, held, nullptr, nullptr, 0);
+  return first;
+}
+
+std::size_t TWaveform::NextBlock(double* out, std::size_t n, bool* held, HeldRun* runs,
+                                 std::size_t& runCount, std::size_t minRun) {
+  return Sample(out, n, held, runs, &runCount, minRun);
+}
+
+std::size_t TWaveform::Sample(double* out, std::size_t n, bool* held, HeldRun* runs,
+                              std::size_t* runCount, std::size_t minRun) {
+  const std::uint64_t first = sampleIndex_;
   if (held) *held = false;
   double tau = static_cast<double>(sampleIndex_) / rate_ + timeOffset_;
   std::size_t i = 0;
+  if (runCount) *runCount = 0;
+  auto run = [&](std::size_t begin, std::size_t end) {
+    if (runs && end - begin >= 2)
+      runs[(*runCount)++] = {static_cast<std::uint32_t>(begin), static_cast<std::uint32_t>(end)};
+  };
   while (i < n) {
     if (!cursor_) {
       const double v =
           !tail_ ? MaxValue : tail_->Item->GetValue(tail_->Item->Start + tail_->Item->Duration);
       if (held) *held = i == 0;
+      if (minRun) n = std::min(n, std::max<std::size_t>(i + 2, 3));
+      run(i, n);
       for (; i < n; ++i) out[i] = v;
       sampleIndex_ = first + step_ * static_cast<std::uint64_t>(n);
       lastMoved_ = false;
@@ -311,21 +330,44 @@ std::uint64_t TWaveform::NextSamples(double* out, std::size_t n, bool* held) {
     const TSegment* seg = cursor_->Item.get();
     const double end = seg->Start + seg->Duration;
     const bool plain = typeid(*seg) == typeid(TSegment);
-    if (plain && (!seg->Modifier || seg->Modifier->IsConstant())) {
+    if (plain && seg->Held()) {
       // A held level: every sample up to the last one the cursor stays for has its value.
       const double v = seg->PlainValue(tau);
       const double guess = std::floor((end - timeOffset_) * rate_);
       std::uint64_t stay = first + step_ * static_cast<std::uint64_t>(n - 1);  // block's last
       if (guess < static_cast<double>(stay)) {
         std::uint64_t j = guess > 0.0 ? static_cast<std::uint64_t>(guess) + 1 : 0;
-        while (j > 0 && static_cast<double>(j) / rate_ + timeOffset_ > end) --j;
+        // The first two steps of the search below, their divisions side by side: they decide
+        // in nearly every case.
+        bool searching = true;
+        if (const std::uint64_t top = j; top >= 2) {
+          const double above = static_cast<double>(top) / rate_ + timeOffset_;
+          const double below = static_cast<double>(top - 1) / rate_ + timeOffset_;
+          j = !(above > end) ? top : (!(below > end) ? top - 1 : top - 2);
+          searching = j == top - 2;
+        }
+        while (searching && j > 0 && static_cast<double>(j) / rate_ + timeOffset_ > end) --j;
         stay = j;  // the cursor stays while a sample's time is not beyond the end
       }
       // The sample due now comes from the cursor's segment in any case.
       std::size_t count = 1;
       if (stay > sampleIndex_)
         count = std::min(static_cast<std::size_t>((stay - sampleIndex_) / step_ + 1), n - i);
+      if (minRun) {
+        // The block ends after the level's second sample where the level lasts minRun beyond.
+        const std::size_t cut = std::max<std::size_t>(i + 2, 3);
+        if (cut < n && i + count >= cut) {
+          const std::size_t probe = cut + minRun - 1;  // block position that must be on the level
+          const bool lasts =
+              i + count > probe ||
+              (i + count == n &&
+               !(static_cast<double>(first + step_ * std::uint64_t{probe}) / rate_ + timeOffset_ >
+                 end));
+          if (lasts) n = cut, count = cut - i;
+        }
+      }
       std::fill(out + i, out + i + count, v);
+      run(i, i + count);
       if (held) *held = i == 0 && count == n;
       i += count;
       sampleIndex_ += step_ * count;
@@ -373,7 +415,7 @@ std::uint64_t TWaveform::NextSamples(double* out, std::size_t n, bool* held) {
     lastMoved_ = false;
     if (end < tau) MoveCursorPast(tau);
   }
-  return first;
+  return n;
 }
 
 void TWaveform::AdvanceSampling(std::uint64_t index) {

@@ -28,6 +28,13 @@ class TSegment {
     return Modifier ? Modifier->GetValue(t - Start) : 0.0;
   }
 
+  // Whether the value is the same at every time, without a virtual call for the usual level.
+  bool Held() const {
+    if (!Modifier) return true;
+    if (sines_ == 0 && !base_.k && shapeOf_ == Modifier.get()) return true;
+    return Modifier->IsConstant();
+  }
+
   // A copy of the closed form's constants, for loops over many samples of one segment (locals
   // cannot alias the output the loop writes).
   struct ClosedForm {
@@ -133,6 +140,18 @@ class TWaveform {
   // The next n samples into out, exactly as n calls of NextSample; returns the first's index.
   // held, when given, tells whether all n came from one held level (or the end) at once.
   std::uint64_t NextSamples(double* out, std::size_t n, bool* held = nullptr);
+  // A stretch [Begin, End) of a block's samples that all came from one held level (or the end).
+  struct HeldRun {
+    std::uint32_t Begin = 0, End = 0;
+  };
+  // As NextSamples, and what the count sampler needs to pass over held levels: the block's
+  // stretches of two or more samples from one held level go into runs (room for n entries),
+  // their number into runCount. With minRun > 0 the block may end early: right after its second
+  // sample (its third at the earliest) from a held level that lasts at least minRun samples
+  // beyond, or from the end, where the sampler can skip the rest of the level instead of
+  // evaluating it. Returns the number of samples written.
+  std::size_t NextBlock(double* out, std::size_t n, bool* held, HeldRun* runs,
+                        std::size_t& runCount, std::size_t minRun);
   // Whether the cursor moved on to another node after the most recent sample.
   bool CursorMovedOnLastSample() const { return lastMoved_; }
 
@@ -167,6 +186,9 @@ class TWaveform {
 
  private:
   void MoveCursorPast(double tau);
+  // runs may be null; minRun 0: never ends early.
+  std::size_t Sample(double* out, std::size_t n, bool* held, HeldRun* runs, std::size_t* runCount,
+                     std::size_t minRun);
 
   // A deque keeps node addresses stable while appending and removing at the end.
   std::deque<TContainer> nodes_;

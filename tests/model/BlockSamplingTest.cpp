@@ -197,6 +197,50 @@ TEST(BlockSampling, CursorBlocksMatchSingleSamples) {
   EXPECT_GT(heldBlocks, 100);
 }
 
+// Blocks that report their held stretches and end early at long held levels: the samples and
+// the cursor as one sample at a time gives them, each stretch one value to the bit, and an early
+// end only where asked for.
+TEST(BlockSampling, HeldStretchesAndEarlyEndsMatchSingleSamples) {
+  std::mt19937 rng(9);
+  int stretches = 0, early = 0;
+  for (std::uint32_t seed = 0; seed < 300; ++seed) {
+    auto blocks = RandomWaveform<TSegment>(seed, seed % 2 ? 1 : 20);
+    auto single = RandomWaveform<TreeSegment>(seed, seed % 2 ? 1 : 20);
+    const std::uint32_t step = 1 + rng() % 4;
+    blocks->StartSampling(step, 20000, 0.0000001);
+    single->StartSampling(step, 20000, 0.0000001);
+    std::vector<double> a, b;
+    while (a.size() < 3000) {
+      const std::size_t n = 1 + rng() % 300, minRun = rng() % 2 ? 0 : 1 + rng() % 80;
+      std::vector<double> part(n);
+      std::vector<TWaveform::HeldRun> runs(n);
+      std::size_t runCount = 0;
+      bool held = false;
+      const std::size_t got =
+          blocks->NextBlock(part.data(), n, &held, runs.data(), runCount, minRun);
+      ASSERT_TRUE(got == n || (minRun > 0 && got >= 3 && got < n)) << seed;
+      early += got < n;
+      part.resize(got);
+      if (held) ASSERT_TRUE(SameBits(part, std::vector<double>(got, part[0]))) << seed;
+      for (std::size_t r = 0; r < runCount; ++r) {
+        ASSERT_TRUE(runs[r].Begin + 2 <= runs[r].End && runs[r].End <= got) << seed;
+        ASSERT_TRUE(r == 0 || runs[r - 1].End <= runs[r].Begin) << seed;
+        for (std::size_t j = runs[r].Begin; j < runs[r].End; ++j)
+          ASSERT_EQ(std::memcmp(&part[j], &part[runs[r].Begin], sizeof(double)), 0) << seed;
+      }
+      stretches += static_cast<int>(runCount);
+      a.insert(a.end(), part.begin(), part.end());
+      std::uint64_t index = 0;
+      for (std::size_t j = 0; j < got; ++j) b.push_back(single->NextSample(index));
+      ASSERT_EQ(blocks->SampleIndex(), single->SampleIndex()) << seed;
+      ASSERT_EQ(blocks->CursorMovedOnLastSample(), single->CursorMovedOnLastSample()) << seed;
+    }
+    ASSERT_TRUE(SameBits(a, b)) << seed;
+  }
+  EXPECT_GT(stretches, 1000);
+  EXPECT_GT(early, 100);
+}
+
 // A sine segment ending at `end`, then a level.
 template <class Segment>
 std::unique_ptr<TWaveform> SineThenLevel(double end) {
@@ -680,6 +724,95 @@ TEST(BlockSampling, CountSamplerMatchesThePlainModelOnLongCurves) {
     ASSERT_EQ(expected.error, "");
     ExpectSame(Execute(waves, s, true), expected, "phase " + std::to_string(phase));
   }
+}
+
+// Staircases as documents make them: held levels with zero-length steps between them, levels
+// from a fraction of a sample period to several blocks and beyond the maximum dwell, repeated
+// values, ramps and sines between, values beyond the limits and levels that are not numbers;
+// the second waveform on the same or on its own times. The sampler passes over held levels
+// without evaluating them and must give the plain model's list and errors.
+std::unique_ptr<TWaveform> RandomStaircase(std::mt19937& rng, double period, bool badLevels) {
+  auto w = std::make_unique<TWaveform>();
+  auto pick = [&](std::initializer_list<double> xs) { return xs.begin()[rng() % xs.size()]; };
+  double start = 0, value = 2;
+  const int pieces = 1 + static_cast<int>(rng() % 40);
+  for (int i = 0; i < pieces; ++i) {
+    // Samples the piece lasts: below one, a few, up to a block (256) and beyond it.
+    const double samples = pick({0.3, 1, 2.5, 7, 31, 33, 90, 255, 257, 700});
+    const double duration =
+        rng() % 3 ? samples * period : samples * period * (0.9 + 0.2 * (rng() % 100) / 100.0);
+    TModifierPtr m;
+    switch (rng() % 10) {
+      case 0:
+        m = std::make_unique<TAddModifier>(C(value),
+                                           std::make_unique<TGradientModifier>(C(1 / duration)));
+        break;
+      case 1:
+        m = std::make_unique<TAddModifier>(
+            C(value), std::make_unique<TSineModifier>(C(0.5), C(0.3 / period), C(0.1)));
+        break;
+      case 2:
+        m = nullptr;  // an absent level: zero
+        break;
+      case 3:
+        m = C(badLevels && rng() % 4 == 0 ? std::numeric_limits<double>::quiet_NaN() : 30);
+        break;
+      default:
+        if (rng() % 3) value = Number(rng, 8);  // else the level before repeats
+        m = C(value);
+        break;
+    }
+    w->Append(std::make_unique<TSegment>(std::move(m), start, duration));
+    start += duration;
+    if (rng() % 2) w->Append(std::make_unique<TSegment>(C(Number(rng, 8)), start, 0.0));
+  }
+  w->MinValue = rng() % 2 ? 0.0 : 1.0;
+  w->MaxValue = rng() % 4 ? 20.0 : 6.0;
+  w->Resolution = rng() % 2 ? 0.01 : 0.001;
+  return w;
+}
+
+TEST(BlockSampling, HeldLevelsPassedOverAsThePlainModel) {
+  std::mt19937 rng(11);
+  struct Family {
+    double minDwell, maxDwell;
+  };
+  // Family A and family C settings, and short maximum dwells that split the longer levels.
+  const Family families[] = {{0.0002, 100}, {0.01, 100}, {0.0002, 0.004}, {0.01, 0.4}};
+  int sampled = 0, failed = 0;
+  for (std::uint32_t seed = 0; seed < 300; ++seed) {
+    const Family f = families[seed % 4];
+    const double period = CountModel::GridSteps(f.minDwell) / 2 / 20000.0;
+    const bool badLevels = seed % 5 == 0;
+    auto v = RandomStaircase(rng, period, badLevels);
+    std::unique_ptr<TWaveform> c;
+    if (rng() % 2) {  // the same times, other values
+      c = std::make_unique<TWaveform>();
+      for (const TContainer* n = v->First(); n; n = n->Next) {
+        const TSegment& s = *n->Item;
+        c->Append(std::make_unique<TSegment>(
+            s.Modifier && s.Modifier->IsConstant() && rng() % 4 ? C(Number(rng, 4)) : C(1), s.Start,
+            s.Duration));
+      }
+      c->MinValue = 0, c->MaxValue = 5, c->Resolution = 0.001;
+    } else {
+      c = RandomStaircase(rng, period, badLevels);
+    }
+    const std::vector<TWaveform*> waves{v.get(), c.get()};
+    const CountModel::Settings s{f.minDwell, f.maxDwell, rng() % 4 ? 1.0 : 1.5,
+                                 static_cast<std::int32_t>(rng() % 2 ? 1000 : 3 + rng() % 30)};
+    std::int64_t total = 0;
+    for (TWaveform* w : waves) total = std::max(total, CountModel::GridSteps(w->GetDuration()));
+    if (total < CountModel::GridSteps(s.minDwell)) continue;  // the one-point answer
+    const CountResult expected = CountModel(waves, s).Run();
+    const std::string what = "seed " + std::to_string(seed);
+    ExpectSame(Execute(waves, s, true), expected, what);
+    ExpectSame(Execute(waves, s, false), expected, what + " without skips");
+    sampled += expected.error.empty();
+    failed += !expected.error.empty();
+  }
+  EXPECT_GT(sampled, 150);
+  EXPECT_GT(failed, 10);
 }
 
 }  // namespace
