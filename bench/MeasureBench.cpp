@@ -138,12 +138,12 @@ void BM_StopWithMeasurement(benchmark::State& state) {
 BENCHMARK(BM_UploadWithMeasurement)
     ->DenseRange(1, 2)
     ->Unit(benchmark::kMillisecond)
-    ->Iterations(10)
+    ->Iterations(40)
     ->UseRealTime();
 BENCHMARK(BM_StopWithMeasurement)
     ->DenseRange(1, 2)
     ->Unit(benchmark::kMillisecond)
-    ->Iterations(20)
+    ->Iterations(40)
     ->UseRealTime();
 
 // Keeps each case's ratio for the summary lines that scripts/bench.sh reads.
