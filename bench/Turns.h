@@ -48,6 +48,11 @@ TurnTimes InTurns(benchmark::State& state, Run&& run) {
   return times;
 }
 
+// As above for a subject that cannot fail and a baseline that returns an error text, or
+// nullptr when it went well.
+template <typename Subject, typename Baseline>
+TurnTimes InTurns(benchmark::State& state, Subject&& subject, Baseline&& baseline);
+
 // Milliseconds that `work` takes.
 template <typename Work>
 double TimedMs(Work&& work) {
@@ -55,6 +60,17 @@ double TimedMs(Work&& work) {
   work();
   return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
       .count();
+}
+
+template <typename Subject, typename Baseline>
+TurnTimes InTurns(benchmark::State& state, Subject&& subject, Baseline&& baseline) {
+  return InTurns(state, [&](bool isSubject) -> std::optional<double> {
+    if (isSubject) return TimedMs(subject);
+    const char* error = nullptr;
+    const double ms = TimedMs([&] { error = baseline(); });
+    if (error) state.SkipWithError(error);
+    return error ? std::nullopt : std::optional(ms);
+  });
 }
 
 }  // namespace ondrevo::bench

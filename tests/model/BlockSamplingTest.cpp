@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
@@ -618,6 +619,22 @@ void ExpectSame(const CountResult& a, const CountResult& b, const std::string& w
     ASSERT_TRUE(SameBits(a.values[w], b.values[w])) << what;
 }
 
+// The plain model's answer, with the sampler's checked against it with and without passing over
+// held levels; nothing for curves shorter than one point (the one-point answer). total: the
+// grid steps of the longest curve.
+std::optional<CountResult> CheckAgainstModel(const std::vector<TWaveform*>& waves,
+                                             const CountModel::Settings& s, std::uint32_t seed,
+                                             std::int64_t& total) {
+  total = 0;
+  for (TWaveform* w : waves) total = std::max(total, CountModel::GridSteps(w->GetDuration()));
+  if (total < CountModel::GridSteps(s.minDwell)) return std::nullopt;
+  CountResult expected = CountModel(waves, s).Run();
+  const std::string what = "seed " + std::to_string(seed);
+  ExpectSame(Execute(waves, s, true), expected, what);
+  ExpectSame(Execute(waves, s, false), expected, what + " without skips");
+  return expected;
+}
+
 TEST(BlockSampling, CountSamplerMatchesThePlainModel) {
   std::mt19937 rng(7);
   const double minDwells[] = {0.0001, 0.0002, 0.0005, 0.01};
@@ -643,12 +660,9 @@ TEST(BlockSampling, CountSamplerMatchesThePlainModel) {
     s.gain = rng() % 3 ? 1.0 : 1.5;
     s.maxPoints = budgets[rng() % 5];
     std::int64_t total = 0;
-    for (TWaveform* w : waves) total = std::max(total, CountModel::GridSteps(w->GetDuration()));
-    if (total < CountModel::GridSteps(s.minDwell)) continue;  // the one-point answer
-    const CountResult expected = CountModel(waves, s).Run();
-    const std::string what = "seed " + std::to_string(seed);
-    ExpectSame(Execute(waves, s, true), expected, what);
-    ExpectSame(Execute(waves, s, false), expected, what + " without skips");
+    const std::optional<CountResult> checked = CheckAgainstModel(waves, s, seed, total);
+    if (!checked) continue;
+    const CountResult& expected = *checked;
     sampled += expected.error.empty();
     reduced += expected.error.empty() && static_cast<std::int64_t>(expected.durations.size()) <
                                              total / CountModel::GridSteps(s.minDwell);
@@ -802,12 +816,9 @@ TEST(BlockSampling, HeldLevelsPassedOverAsThePlainModel) {
     const CountModel::Settings s{f.minDwell, f.maxDwell, rng() % 4 ? 1.0 : 1.5,
                                  static_cast<std::int32_t>(rng() % 2 ? 1000 : 3 + rng() % 30)};
     std::int64_t total = 0;
-    for (TWaveform* w : waves) total = std::max(total, CountModel::GridSteps(w->GetDuration()));
-    if (total < CountModel::GridSteps(s.minDwell)) continue;  // the one-point answer
-    const CountResult expected = CountModel(waves, s).Run();
-    const std::string what = "seed " + std::to_string(seed);
-    ExpectSame(Execute(waves, s, true), expected, what);
-    ExpectSame(Execute(waves, s, false), expected, what + " without skips");
+    const std::optional<CountResult> checked = CheckAgainstModel(waves, s, seed, total);
+    if (!checked) continue;
+    const CountResult& expected = *checked;
     sampled += expected.error.empty();
     failed += !expected.error.empty();
   }
