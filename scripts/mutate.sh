@@ -29,8 +29,8 @@ csv-decimation-half-up ~ src/document/CsvImport.cpp ~ RoundHalfEven(static_cast<
 csv-time-backwards ~ src/document/CsvImport.cpp ~ if (s.Time < trace_.Samples.back().Time ~ if (s.Time < trace_.Samples.back().Time - 1
 csv-offset-cap ~ src/document/CsvImport.cpp ~ double m = 100.0; ~ double m = 1000.0;
 csv-negative-clip ~ src/document/CsvImport.cpp ~ return x.Value > 0 ? x.Value : 0.0; ~ return x.Value;
-model-min-dwell-strict ~ src/model/Samplers.cpp ~ if (d >= minStep_) { ~ if (d > minStep_) {
-model-last-point-three ~ src/model/Samplers.cpp ~ if (count >= 2 && d[count - 1] < s_.MinDwellTime - kEps) { ~ if (count >= 3 && d[count - 1] < s_.MinDwellTime - kEps) {
+model-min-dwell-strict ~ src/model/CountSampler.cpp ~ if (d >= minStep_) { ~ if (d > minStep_) {
+model-last-point-three ~ src/model/CountSampler.cpp ~ if (count >= 2 && d[count - 1] < s_.MinDwellTime - kEps) { ~ if (count >= 3 && d[count - 1] < s_.MinDwellTime - kEps) {
 model-square-duty-edge ~ src/model/Modifiers.cpp ~ return (s2 > kSquareEpsilon || delta < -kSquareEpsilon) ? a : -a; ~ return (s2 > -kSquareEpsilon || delta < -kSquareEpsilon) ? a : -a;
 model-zero-step-holds ~ src/model/Builder.cpp ~ if (duration == 0.0) return std::make_unique<TConstantModifier>(endValue); ~ if (duration == 0.0) return std::make_unique<TConstantModifier>(0.0);
 devices-family-c-swap ~ src/devices/ModelTables.cpp ~ {"7342-130", 130, 3, ~ {"7342-130", 80, 3,
